@@ -1,0 +1,47 @@
+#include "launcher/ui/progresstext.h"
+
+#include <algorithm>
+
+namespace mirrel::launcher {
+
+namespace {
+
+constexpr quint64 KibiByte = 1024;
+constexpr quint64 MebiByte = 1024 * KibiByte;
+constexpr quint64 GibiByte = 1024 * MebiByte;
+
+QString oneDecimal(double Value) {
+    return QString::number(Value, 'f', 1);
+}
+
+} // namespace
+
+int progressBarValue(quint64 Done, quint64 Total) {
+    if (Total == 0) {
+        return 0;
+    }
+    const float fraction = static_cast<float>(Done) / static_cast<float>(Total);
+    return std::min(qRound(fraction * ProgressBarMaximum), ProgressBarMaximum);
+}
+
+QString megabytesText(quint64 Done, quint64 Total) {
+    if (Total == 0) {
+        Done = 0;
+    }
+    return QStringLiteral("%1/%2 MB").arg(Done / 1000000.0, 0, 'f', 1).arg(Total / 1000000.0, 0, 'f', 1);
+}
+
+QString speedText(quint64 BytesPerSecond) {
+    if (BytesPerSecond > GibiByte) {
+        return QStringLiteral("%1 GB/s").arg(oneDecimal(BytesPerSecond / 1000000000.0));
+    }
+    if (BytesPerSecond > MebiByte) {
+        return QStringLiteral("%1 MB/s").arg(oneDecimal(BytesPerSecond / 1000000.0));
+    }
+    if (BytesPerSecond > KibiByte) {
+        return QStringLiteral("%1 KB/s").arg(oneDecimal(BytesPerSecond / 1000.0));
+    }
+    return QStringLiteral("%1 B/s").arg(BytesPerSecond);
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace mirrel::launcher {
+
+// Progress bars of the package rows run from 0 to this value.
+constexpr int ProgressBarMaximum = 10000;
+
+// Position of a bar for Done of Total bytes; an empty phase (Total 0) shows an
+// empty bar, and a phase that overshoots its total shows a full one.
+int progressBarValue(quint64 Done, quint64 Total);
+
+// "%1/%2 MB" in decimal megabytes with one digit after the point.
+QString megabytesText(quint64 Done, quint64 Total);
+
+// A transfer rate in bytes per second as "B/s", "KB/s", "MB/s" or "GB/s":
+// a unit is used once the rate exceeds its binary threshold (1024, 2^20,
+// 2^30), but the amount is divided by the decimal unit.
+QString speedText(quint64 BytesPerSecond);
+
+} // namespace mirrel::launcher
