@@ -1,0 +1,251 @@
+#include "support/nginxfixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTcpServer>
+#include <QThread>
+
+namespace testsupport {
+
+namespace {
+
+QString nginxExecutable() {
+    const QString overridden = qEnvironmentVariable("LAUNCHER_TEST_NGINX");
+    return overridden.isEmpty() ? QStringLiteral("/usr/sbin/nginx") : overridden;
+}
+
+// A port nobody listens on right now. Another process may take it before nginx
+// binds it; start() then notices "Address already in use" and picks again.
+quint16 pickFreePort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+QString quoted(const QString& text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+} // namespace
+
+TNginxFixture::TNginxFixture() {
+    QDir(m_workDir.path()).mkpath(QStringLiteral("htdocs"));
+    QDir(m_workDir.path()).mkpath(QStringLiteral("temp"));
+    QDir(m_workDir.path()).mkpath(QStringLiteral("logs"));
+}
+
+TNginxFixture::~TNginxFixture() {
+    stop();
+}
+
+void TNginxFixture::addFixedStatus(const QString& path, int status, const QString& text) {
+    m_fixedStatus.insert(path, qMakePair(status, text));
+}
+
+void TNginxFixture::addServerDirectives(const QString& directives) {
+    m_serverDirectives += directives + QLatin1Char('\n');
+}
+
+bool TNginxFixture::start() {
+    if (!m_workDir.isValid()) {
+        m_errorString = QStringLiteral("cannot create a temporary folder for nginx");
+        return false;
+    }
+    if (!QFileInfo(nginxExecutable()).isExecutable()) {
+        m_errorString = QStringLiteral("nginx is missing: %1 is not an executable (install nginx-light)")
+                            .arg(nginxExecutable());
+        return false;
+    }
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        bool portTaken = false;
+        if (startOnce(portTaken))
+            return true;
+        if (!portTaken)
+            return false;
+    }
+    m_errorString = QStringLiteral("nginx found no free port after 20 attempts");
+    return false;
+}
+
+bool TNginxFixture::startOnce(bool& portTaken) {
+    m_port = pickFreePort();
+    if (m_port == 0) {
+        m_errorString = QStringLiteral("cannot find a free port on 127.0.0.1");
+        return false;
+    }
+    QFile::remove(path(QStringLiteral("nginx.pid")));
+    QFile::remove(path(QStringLiteral("logs/error.log")));
+    QFile config(path(QStringLiteral("nginx.conf")));
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_errorString = QStringLiteral("cannot write %1").arg(config.fileName());
+        return false;
+    }
+    config.write(configuration().toUtf8());
+    config.close();
+
+    m_pProcess = std::make_unique<QProcess>();
+    m_pProcess->setProcessChannelMode(QProcess::MergedChannels);
+    m_pProcess->start(nginxExecutable(),
+                      {QStringLiteral("-p"), m_workDir.path() + QLatin1Char('/'), QStringLiteral("-e"),
+                       path(QStringLiteral("logs/error.log")), QStringLiteral("-c"), config.fileName()});
+    if (!m_pProcess->waitForStarted(10000)) {
+        m_errorString = QStringLiteral("nginx did not start: %1").arg(m_pProcess->errorString());
+        m_pProcess.reset();
+        return false;
+    }
+    // nginx writes its pid file only after every listening socket is bound.
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (m_pProcess->state() != QProcess::Running) {
+            const QString output = QString::fromLocal8Bit(m_pProcess->readAll()) + errorLog();
+            portTaken = output.contains(QLatin1String("Address already in use"));
+            m_errorString = QStringLiteral("nginx ended at start: %1").arg(output);
+            m_pProcess.reset();
+            return false;
+        }
+        if (QFileInfo(path(QStringLiteral("nginx.pid"))).size() > 0)
+            return true;
+        m_pProcess->waitForFinished(20);
+    }
+    m_errorString = QStringLiteral("nginx did not come up within 15 s: %1").arg(errorLog());
+    stop();
+    return false;
+}
+
+void TNginxFixture::stop() {
+    if (!m_pProcess)
+        return;
+    if (m_pProcess->state() != QProcess::NotRunning) {
+        m_pProcess->terminate();
+        if (!m_pProcess->waitForFinished(5000)) {
+            m_pProcess->kill();
+            m_pProcess->waitForFinished(5000);
+        }
+    }
+    m_pProcess.reset();
+}
+
+bool TNginxFixture::isRunning() const {
+    return m_pProcess && m_pProcess->state() == QProcess::Running;
+}
+
+QString TNginxFixture::documentRoot() const {
+    return path(QStringLiteral("htdocs"));
+}
+
+QUrl TNginxFixture::url(const QString& relativePath) const {
+    QString relative = relativePath;
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(m_port).arg(relative));
+}
+
+bool TNginxFixture::writeFile(const QString& relativePath, const QByteArray& content) const {
+    const QString fileName = documentRoot() + QLatin1Char('/') + relativePath;
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+bool TNginxFixture::removeFile(const QString& relativePath) const {
+    return QFile::remove(documentRoot() + QLatin1Char('/') + relativePath);
+}
+
+QStringList TNginxFixture::accessLogLines() const {
+    QFile log(path(QStringLiteral("logs/access.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int TNginxFixture::requestCount(const QString& path) const {
+    int count = 0;
+    for (const QString& line : accessLogLines()) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        if (fields.size() >= 2 && fields.at(1).section(QLatin1Char('?'), 0, 0) == path)
+            ++count;
+    }
+    return count;
+}
+
+bool TNginxFixture::waitForRequestCount(const QString& path, int count, int timeoutMs) const {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (requestCount(path) < count) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return requestCount(path) == count;
+}
+
+void TNginxFixture::clearAccessLog() const {
+    // nginx appends (O_APPEND), so truncating in place is safe while it runs.
+    QFile log(path(QStringLiteral("logs/access.log")));
+    if (log.exists())
+        log.resize(0);
+}
+
+QString TNginxFixture::errorLog() const {
+    QFile log(path(QStringLiteral("logs/error.log")));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+QString TNginxFixture::path(const QString& name) const {
+    return m_workDir.path() + QLatin1Char('/') + name;
+}
+
+QString TNginxFixture::configuration() const {
+    QString fixed;
+    for (auto it = m_fixedStatus.cbegin(); it != m_fixedStatus.cend(); ++it) {
+        const int status = it.value().first;
+        const QString& text = it.value().second;
+        const QString answer =
+            text.isEmpty() ? QString::number(status) : QStringLiteral("%1 %2").arg(status).arg(quoted(text));
+        fixed += QStringLiteral("        location = %1 { return %2; }\n").arg(quoted(it.key()), answer);
+    }
+    const QString temp = path(QStringLiteral("temp"));
+    return QStringLiteral(R"(daemon off;
+master_process off;
+worker_processes 1;
+pid %1;
+lock_file %2;
+error_log %3 info;
+events { worker_connections 512; }
+http {
+    log_format fixture '$request_method $request_uri $status $body_bytes_sent';
+    access_log %4 fixture;
+    client_body_temp_path %5/body;
+    proxy_temp_path %5/proxy;
+    fastcgi_temp_path %5/fastcgi;
+    uwsgi_temp_path %5/uwsgi;
+    scgi_temp_path %5/scgi;
+    types {
+        application/json json;
+        text/html html;
+        text/plain txt;
+        image/png png;
+    }
+    default_type application/octet-stream;
+    keepalive_requests 100000;
+    server {
+        listen 127.0.0.1:%6;
+        server_name localhost;
+        root %7;
+%8%9        location / { }
+    }
+}
+)")
+        .arg(path(QStringLiteral("nginx.pid")), path(QStringLiteral("nginx.lock")),
+             path(QStringLiteral("logs/error.log")), path(QStringLiteral("logs/access.log")), temp)
+        .arg(m_port)
+        .arg(documentRoot(), fixed, m_serverDirectives);
+}
+
+} // namespace testsupport
