@@ -1,0 +1,123 @@
+#include "launcher/logging/logging.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QString>
+#include <QTextStream>
+#include <QThread>
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+namespace mirrel::launcher {
+
+namespace {
+
+// The process-wide log sink. Both are created once and never destroyed, so a
+// message logged while static objects are torn down at exit is still safe.
+std::shared_ptr<QFile>& logFile() {
+    static auto* file = new std::shared_ptr<QFile>();
+    return *file;
+}
+
+QMutex& logMutex() {
+    static auto* mutex = new QMutex();
+    return *mutex;
+}
+
+QString logFilePathBesideExecutable() {
+    const QString directory = QCoreApplication::applicationDirPath();
+    if (!QDir(directory).exists() && !QDir().mkpath(directory)) {
+        throw std::runtime_error("Failed to create subdirectory.");
+    }
+    const QString executableName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return QDir::cleanPath(directory + QDir::separator() + executableName + QStringLiteral(".log"));
+}
+
+void installLogFile(const QString& logFilePath) {
+    auto file = std::make_shared<QFile>(logFilePath);
+    // An unopenable file is not reported: its messages are simply lost.
+    file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    {
+        const QMutexLocker lock(&logMutex());
+        logFile() = std::move(file);
+    }
+    qInstallMessageHandler(logMessageHandler);
+}
+
+void reportSetupFailure(const QString& text) {
+    qWarning().noquote() << text;
+}
+
+template <typename Setup>
+void guardedSetup(Setup setup) {
+    try {
+        setup();
+    } catch (const std::exception& error) {
+        reportSetupFailure(QStringLiteral("couldn't setup logging. exception: ") +
+                           QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        reportSetupFailure(QStringLiteral("couldn't setup logging"));
+    }
+}
+
+QString kindText(QtMsgType type, const QString& message) {
+    switch (type) {
+    case QtDebugMsg:
+        return QStringLiteral("Debug: %1").arg(message);
+    case QtWarningMsg:
+        return QStringLiteral("Warning: %1").arg(message);
+    case QtCriticalMsg:
+        return QStringLiteral("Critical: %1").arg(message);
+    case QtInfoMsg:
+        return QStringLiteral("Info: %1").arg(message);
+    case QtFatalMsg:
+        return QStringLiteral("Fatal: %1").arg(message);
+    }
+    return QString();
+}
+
+} // namespace
+
+void setupLogging() {
+    guardedSetup([] { installLogFile(logFilePathBesideExecutable()); });
+}
+
+void setupLogging(const QString& logFilePath) {
+    guardedSetup([&logFilePath] { installLogFile(logFilePath); });
+}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const QString kind = kindText(type, message);
+    if (type == QtFatalMsg) {
+        std::abort();
+    }
+    const QString location = QStringLiteral("(%1:%2)").arg(
+        QString::fromUtf8(context.file ? context.file : ""), QString::number(context.line));
+    const QString timeStamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString line = QStringLiteral("%1 %2 %3").arg(timeStamp, location, kind);
+
+    const QMutexLocker lock(&logMutex());
+    const std::shared_ptr<QFile>& file = logFile();
+    if (!file) {
+        return;
+    }
+    QTextStream stream(file.get());
+    stream.setCodec("UTF-8");
+    stream << line << '\n';
+    stream.flush();
+}
+
+QString currentThreadIdText() {
+    return QStringLiteral("0x") + QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()), 16);
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace mirrel::launcher {
+
+// The launcher's local settings, read once from an INI file (a path on disk or a
+// Qt resource path) and read-only afterwards, so any thread may read them.
+class TLauncherSettings {
+public:
+    explicit TLauncherSettings(const QString& iniPath);
+
+    const QString& sourcePath() const { return m_SourcePath; }
+
+    const QUrl& launcherConfigurationUrl() const { return m_LauncherConfigurationUrl; }
+    const QUrl& cdnDiagnosticsTraceUrl() const { return m_CdnDiagnosticsTraceUrl; }
+    bool appendNocacheToPackageUrls() const { return m_AppendNocacheToPackageUrls; }
+    const QString& packagesDirectory() const { return m_PackagesDirectory; }
+    const QString& settingsTarget() const { return m_SettingsTarget; }
+    const QString& packageFile() const { return m_PackageFile; }
+    const QString& partialPackageFile() const { return m_PartialPackageFile; }
+    const QString& assetFile() const { return m_AssetFile; }
+    const QString& accountGroupFile() const { return m_AccountGroupFile; }
+    qint64 waitNotificationTimeout() const { return m_WaitNotificationTimeout; }
+    qint64 downloadErrorTimeout() const { return m_DownloadErrorTimeout; }
+    qint64 clientStartTimeout() const { return m_ClientStartTimeout; }
+    bool fastScan() const { return m_FastScan; }
+    bool skipVerification() const { return m_SkipVerification; }
+    bool chunkVerification() const { return m_ChunkVerification; }
+    int maxCachedChunks() const { return m_MaxCachedChunks; }
+    int maxConcurrentDownloads() const { return m_MaxConcurrentDownloads; }
+
+    // One line with every key and its value, for the start-up log.
+    QString describe() const;
+
+private:
+    QString m_SourcePath;
+    QUrl m_LauncherConfigurationUrl;
+    QUrl m_CdnDiagnosticsTraceUrl;
+    bool m_AppendNocacheToPackageUrls = false;
+    QString m_PackagesDirectory;
+    QString m_SettingsTarget;
+    QString m_PackageFile;
+    QString m_PartialPackageFile;
+    QString m_AssetFile;
+    QString m_AccountGroupFile;
+    qint64 m_WaitNotificationTimeout = 0;
+    qint64 m_DownloadErrorTimeout = 0;
+    qint64 m_ClientStartTimeout = 0;
+    bool m_FastScan = true;
+    bool m_SkipVerification = true;
+    bool m_ChunkVerification = false;
+    int m_MaxCachedChunks = 100;
+    int m_MaxConcurrentDownloads = 10;
+};
+
+} // namespace mirrel::launcher
