@@ -1,5 +1,7 @@
 #include "shared/crypto/sha256.h"
 
+#include "shared/filesystemhelper/ioerror.h"
+
 #include <QFile>
 
 #include <stdexcept>
@@ -76,16 +78,14 @@ QByteArray TSha256::hash(const QByteArray& data) {
 QByteArray TSha256::hashFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(
-            QStringLiteral("I/O error on file '%1': %2").arg(path, file.errorString()).toStdString());
+        throw ioError(file.fileName(), file.errorString());
     TSha256 sha;
     constexpr qint64 BlockSize = 1 << 20;
     QByteArray block(BlockSize, Qt::Uninitialized);
     for (;;) {
         const qint64 read = file.read(block.data(), BlockSize);
         if (read < 0)
-            throw std::runtime_error(
-                QStringLiteral("I/O error on file '%1': %2").arg(path, file.errorString()).toStdString());
+            throw ioError(file.fileName(), file.errorString());
         if (read == 0)
             break;
         sha.addData(block.constData(), read);

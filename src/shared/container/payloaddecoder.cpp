@@ -1,0 +1,214 @@
+#include "shared/container/payloaddecoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <lzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+
+namespace shared {
+
+namespace {
+
+enum EMethodId { Stored = 0, Deflate = 3, Lzip = 4, Lzma = 5, LzmaAlternative = 10 };
+
+// The LZMA payload starts with 5 property bytes and 8 bytes the decoder
+// does not need (a length field of the classic ".lzma" layout).
+constexpr std::size_t LzmaPropertiesSize = 5;
+constexpr std::size_t LzmaHeaderSize = 13;
+
+constexpr std::size_t ZlibSlice = std::size_t(1) << 30;
+
+bool decodeStored(const char* payload, std::size_t packedLength, char* output, std::size_t capacity,
+                  std::size_t& produced) {
+    if (packedLength > capacity)
+        return false;
+    std::memcpy(output, payload, packedLength);
+    produced = packedLength;
+    return true;
+}
+
+struct TInflateEnd {
+    void operator()(z_stream* stream) const { inflateEnd(stream); }
+};
+
+// zlib counts in 32 bits; the pointers advance by themselves, so a larger
+// buffer is simply handed over in slices.
+uInt nextSlice(std::size_t& left) {
+    const std::size_t slice = std::min(left, ZlibSlice);
+    left -= slice;
+    return static_cast<uInt>(slice);
+}
+
+bool decodeDeflate(const char* payload, std::size_t packedLength, char* output, std::size_t capacity,
+                   std::size_t& produced) {
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return false;
+    std::unique_ptr<z_stream, TInflateEnd> guard(&stream);
+
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload));
+    stream.next_out = reinterpret_cast<Bytef*>(output);
+    std::size_t inLeft = packedLength;
+    std::size_t outLeft = capacity;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (stream.avail_in == 0)
+            stream.avail_in = nextSlice(inLeft);
+        if (stream.avail_out == 0)
+            stream.avail_out = nextSlice(outLeft);
+        // Ends in Z_BUF_ERROR when either side runs dry before the stream ends.
+        status = inflate(&stream, Z_NO_FLUSH);
+    }
+    produced = static_cast<std::size_t>(reinterpret_cast<char*>(stream.next_out) - output);
+    return status == Z_STREAM_END;
+}
+
+struct TLzipDecoderClose {
+    void operator()(LZ_Decoder* decoder) const { LZ_decompress_close(decoder); }
+};
+
+int clampToInt(std::size_t value) {
+    return static_cast<int>(std::min<std::size_t>(value, INT_MAX));
+}
+
+bool decodeLzip(const char* payload, std::size_t packedLength, char* output, std::size_t capacity,
+                std::size_t& produced) {
+    std::unique_ptr<LZ_Decoder, TLzipDecoderClose> decoder(LZ_decompress_open());
+    if (!decoder || LZ_decompress_errno(decoder.get()) != LZ_ok)
+        return false;
+
+    const auto* input = reinterpret_cast<const uint8_t*>(payload);
+    auto* target = reinterpret_cast<uint8_t*>(output);
+    std::size_t inPosition = 0;
+    std::size_t outPosition = 0;
+    bool finishSent = false;
+    for (;;) {
+        bool progress = false;
+        if (inPosition < packedLength) {
+            const int room = LZ_decompress_write_size(decoder.get());
+            if (room < 0)
+                return false;
+            if (room > 0) {
+                const int written = LZ_decompress_write(
+                    decoder.get(), input + inPosition, std::min(room, clampToInt(packedLength - inPosition)));
+                if (written < 0)
+                    return false;
+                inPosition += static_cast<std::size_t>(written);
+                progress = written > 0;
+            }
+        }
+        if (inPosition == packedLength && !finishSent) {
+            if (LZ_decompress_finish(decoder.get()) < 0)
+                return false;
+            finishSent = true;
+            progress = true;
+        }
+        int read = 0;
+        if (outPosition < capacity) {
+            read =
+                LZ_decompress_read(decoder.get(), target + outPosition, clampToInt(capacity - outPosition));
+        } else {
+            // The stream holds more than the header announced: the output
+            // cannot take it.
+            uint8_t probe = 0;
+            read = LZ_decompress_read(decoder.get(), &probe, 1);
+            if (read > 0)
+                return false;
+        }
+        if (read < 0)
+            return false;
+        outPosition += static_cast<std::size_t>(read);
+        if (LZ_decompress_finished(decoder.get()) == 1)
+            break;
+        if (!progress && read == 0)
+            return false;
+    }
+    produced = outPosition;
+    return true;
+}
+
+struct TLzmaEnd {
+    void operator()(lzma_stream* stream) const { lzma_end(stream); }
+};
+
+bool decodeLzma(const char* payload, std::size_t packedLength, char* output, std::size_t capacity,
+                std::size_t& produced) {
+    if (packedLength < LzmaHeaderSize)
+        return false;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_properties_decode(&filters[0], nullptr, reinterpret_cast<const uint8_t*>(payload),
+                               LzmaPropertiesSize) != LZMA_OK)
+        return false;
+    std::unique_ptr<lzma_options_lzma, decltype(&std::free)> options(
+        static_cast<lzma_options_lzma*>(filters[0].options), &std::free);
+    // A window larger than the whole output changes nothing in the result, so
+    // an oversized dictionary in the properties never costs more memory than
+    // the output itself.
+    options->dict_size = static_cast<uint32_t>(
+        std::max<std::uint64_t>(LZMA_DICT_SIZE_MIN, std::min<std::uint64_t>(options->dict_size, capacity)));
+
+    lzma_stream stream = LZMA_STREAM_INIT;
+    if (lzma_raw_decoder(&stream, filters) != LZMA_OK)
+        return false;
+    std::unique_ptr<lzma_stream, TLzmaEnd> guard(&stream);
+    stream.next_in = reinterpret_cast<const uint8_t*>(payload) + LzmaHeaderSize;
+    stream.avail_in = packedLength - LzmaHeaderSize;
+    stream.next_out = reinterpret_cast<uint8_t*>(output);
+    stream.avail_out = capacity;
+    lzma_ret status = LZMA_OK;
+    for (;;) {
+        const std::size_t inBefore = stream.avail_in;
+        const std::size_t outBefore = stream.avail_out;
+        status = lzma_code(&stream, LZMA_RUN);
+        if (status != LZMA_OK || stream.avail_out == 0)
+            break;
+        if (stream.avail_in == inBefore && stream.avail_out == outBefore)
+            break;
+    }
+    produced = capacity - stream.avail_out;
+    // The stream may end with an end marker, or simply at the announced length.
+    return status == LZMA_STREAM_END || (status == LZMA_OK && stream.avail_out == 0);
+}
+
+} // namespace
+
+bool isDecodableMethod(int method) {
+    switch (method) {
+    case Stored:
+    case Deflate:
+    case Lzip:
+    case Lzma:
+    case LzmaAlternative:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool decodePayload(int method, const char* payload, std::size_t packedLength, char* output,
+                   std::size_t capacity, std::size_t& produced) {
+    produced = 0;
+    if (!payload || !output || packedLength == 0 || capacity == 0)
+        return false;
+    switch (method) {
+    case Stored:
+        return decodeStored(payload, packedLength, output, capacity, produced);
+    case Deflate:
+        return decodeDeflate(payload, packedLength, output, capacity, produced);
+    case Lzip:
+        return decodeLzip(payload, packedLength, output, capacity, produced);
+    case Lzma:
+    case LzmaAlternative:
+        return decodeLzma(payload, packedLength, output, capacity, produced);
+    default:
+        return false;
+    }
+}
+
+} // namespace shared

@@ -1,0 +1,243 @@
+#include "shared/filesystemhelper/filesystemhelper.h"
+
+#include "shared/container/lzmacompressedreadonlymemoryblob.h"
+#include "shared/container/readonlymemoryblob.h"
+#include "shared/filesystemhelper/ioerror.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QJsonParseError>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTextStream>
+#include <QtDebug>
+
+#include <stdexcept>
+
+namespace shared {
+
+namespace {
+
+const QString LzmaSuffix = QStringLiteral(".lzma");
+
+QByteArray readWholeFile(const QString& path, bool missingIsEmpty) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (missingIsEmpty && file.error() == QFileDevice::OpenError)
+            return QByteArray();
+        throw ioError(file.fileName(), file.errorString());
+    }
+    QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw ioError(file.fileName(), file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw ioError(file.fileName(), file.errorString());
+    return data;
+}
+
+void writeText(const QString& path, const QString& text, QIODevice::OpenMode mode) {
+    QFile file(path);
+    if (!file.open(mode | QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream stream(&file);
+    stream.setCodec("UTF-8");
+    stream << text;
+}
+
+// The root itself, or anything below it; "/g/pkg2" is not below "/g/pkg".
+bool isInside(const QString& candidate, const QString& root) {
+    if (candidate == root)
+        return true;
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return candidate.startsWith(prefix);
+}
+
+} // namespace
+
+TFileSystemHelper::~TFileSystemHelper() = default;
+
+std::shared_ptr<TReadOnlyMemoryBlob> TFileSystemHelper::openMemoryBlob(const QString& path) const {
+    if (fileExists(path)) {
+        if (path.endsWith(LzmaSuffix))
+            return std::make_shared<TLZMACompressedReadOnlyMemoryBlob>(path);
+        return std::make_shared<TReadOnlyMemoryBlob>(path);
+    }
+    const QString compressedPath = path + LzmaSuffix;
+    if (fileExists(compressedPath))
+        return std::make_shared<TLZMACompressedReadOnlyMemoryBlob>(compressedPath);
+    return std::make_shared<TReadOnlyMemoryBlob>(path);
+}
+
+QByteArray TFileSystemHelper::readFile(const QString& path) const {
+    return readWholeFile(path, false);
+}
+
+QByteArray TFileSystemHelper::readFileIfPresent(const QString& path) const {
+    return readWholeFile(path, true);
+}
+
+void TFileSystemHelper::writeFile(const QString& path, const QByteArray& data) const {
+    // A failure here shows up as "Could not open file." below, which is what
+    // the caller needs to know.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+
+    // The data goes to a temporary file beside the target, which is renamed
+    // over it only once everything has been written: a crash or a full disk
+    // leaves the previous contents in place.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw ioError(file.fileName(), QStringLiteral("Could not open file."));
+    const qint64 written = file.write(data);
+    if (file.error() != QFileDevice::NoError) {
+        const QString detail = file.errorString();
+        file.cancelWriting();
+        throw ioError(file.fileName(), detail);
+    }
+    if (written != data.size()) {
+        file.cancelWriting();
+        throw ioError(file.fileName(), QStringLiteral("Could not write all data to disk."));
+    }
+    if (!file.commit())
+        throw ioError(file.fileName(), file.errorString());
+}
+
+void TFileSystemHelper::writeTextFile(const QString& path, const QString& text) const {
+    writeText(path, text, QIODevice::Truncate);
+}
+
+void TFileSystemHelper::appendTextFile(const QString& path, const QString& text) const {
+    writeText(path, text, QIODevice::Append);
+}
+
+bool TFileSystemHelper::removeFile(const QString& path) const {
+    if (!QFile::remove(path))
+        throw std::runtime_error((QStringLiteral("Failed to delete file ") + path).toStdString());
+    return true;
+}
+
+void TFileSystemHelper::copyFile(const QString& source, const QString& target) const {
+    QFile::copy(source, target);
+}
+
+QDir TFileSystemHelper::createDirectory(const QString& path) const {
+    QDir directory(path);
+    if (directory.exists())
+        return directory;
+    if (!directory.mkpath(QStringLiteral(".")))
+        throw std::runtime_error(QStringLiteral("Failed to create folder: '%1'.")
+                                     .arg(QDir::toNativeSeparators(path))
+                                     .toStdString());
+    directory.refresh();
+    return directory;
+}
+
+QString TFileSystemHelper::pathInside(const QDir& base, const QString& relative) const {
+    const QString root = QDir::cleanPath(base.absolutePath());
+    const QString candidate = QDir::cleanPath(joinPath({root, relative}));
+    if (isInside(candidate, root))
+        return candidate;
+
+    QString component = QFileInfo(relative).fileName();
+    if (component.isEmpty())
+        component = QDir(relative).dirName();
+    const QString fallback = QDir::cleanPath(joinPath({root, component}));
+    // A last component of ".." would climb out again; such a path names no
+    // file of the package, so it is pinned to the root itself.
+    return isInside(fallback, root) ? fallback : root;
+}
+
+void TFileSystemHelper::forEachFile(const QString& directory,
+                                    const std::function<void(const TLocalFileInfo&)>& visit) const {
+    for (const TLocalFileInfo& info : listFiles(directory))
+        visit(info);
+}
+
+std::vector<TLocalFileInfo> TFileSystemHelper::listFiles(const QString& directory) const {
+    const QFileInfoList entries =
+        QDir(directory).entryInfoList(QDir::Files | QDir::NoDot | QDir::NoDotDot, QDir::NoSort);
+    std::vector<TLocalFileInfo> files;
+    files.reserve(static_cast<size_t>(entries.size()));
+    for (const QFileInfo& entry : entries)
+        files.emplace_back(entry.absoluteFilePath(), entry.size());
+    return files;
+}
+
+bool TFileSystemHelper::fileExists(const QString& path) const {
+    return QFileInfo::exists(path);
+}
+
+bool TFileSystemHelper::directoryExists(const QString& path) const {
+    return QDir(path).exists();
+}
+
+QString TFileSystemHelper::joinPath(const std::vector<QString>& parts) const {
+    QString joined;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            joined += QLatin1Char('/');
+        joined += parts[i];
+    }
+    return QDir::toNativeSeparators(joined);
+}
+
+QDir TFileSystemHelper::subdirectory(const QDir& parent, const QString& name) const {
+    if (!directoryExists(parent.absolutePath()))
+        throw std::runtime_error("Directory doesn't exist");
+    QDir directory(parent);
+    if (directory.cd(name))
+        return directory;
+    if (!directory.mkdir(name) || !directory.cd(name))
+        throw std::runtime_error("Failed to create subdirectory.");
+    return directory;
+}
+
+std::shared_ptr<QSettings> TFileSystemHelper::openSettings(const QString& path) const {
+    return std::make_shared<QSettings>(path, QSettings::IniFormat);
+}
+
+QJsonDocument TFileSystemHelper::readJsonFileAsQJsonDocument(const QString& path, bool& error) const {
+    error = false;
+    const QByteArray bytes = readFileIfPresent(path);
+    if (bytes.isEmpty())
+        return QJsonDocument();
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        qWarning() << "Json parse error in file" << path << ": " << parseError.errorString() << "at offset"
+                   << parseError.offset;
+        error = true;
+        return QJsonDocument();
+    }
+    return document;
+}
+
+std::shared_ptr<QImage> TFileSystemHelper::readImage(const QString& path, const char* format) const {
+    const QByteArray bytes = readFileIfPresent(path);
+    if (bytes.isEmpty())
+        return nullptr;
+    auto image = std::make_shared<QImage>(QImage::fromData(bytes, format));
+    if (image->isNull())
+        return nullptr;
+    return image;
+}
+
+void TFileSystemHelper::writeImage(const QImage& image, const QString& path, const char* format) const {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // Without a format the file name's suffix decides, as it would for a file.
+    const QByteArray imageFormat = format ? QByteArray(format) : QFileInfo(path).suffix().toLatin1();
+    QImageWriter writer(&buffer, imageFormat);
+    // An image that cannot be encoded must not turn into an empty file that
+    // looks like a successful write.
+    if (!writer.write(image))
+        throw ioError(path, writer.errorString());
+    buffer.close();
+    writeFile(path, bytes);
+}
+
+} // namespace shared

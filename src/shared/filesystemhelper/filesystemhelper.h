@@ -1,0 +1,65 @@
+#pragma once
+
+#include "shared/filesystemhelper/localfileinfo.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QJsonDocument>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QImage;
+class QSettings;
+
+namespace shared {
+
+class TReadOnlyMemoryBlob;
+
+// Every file and directory operation of the launcher goes through here. The
+// class keeps no state, so one instance may be used from any thread at once,
+// and a caller (a test, say) can hand in a subclass that overrides an
+// operation. Failures are std::runtime_error with fixed texts.
+class TFileSystemHelper {
+public:
+    TFileSystemHelper() = default;
+    virtual ~TFileSystemHelper();
+    TFileSystemHelper(const TFileSystemHelper&) = delete;
+    TFileSystemHelper& operator=(const TFileSystemHelper&) = delete;
+
+    // A file named "*.lzma", or a missing path whose "<path>.lzma" exists, is
+    // opened as a compressed blob; anything else as a plain one.
+    virtual std::shared_ptr<TReadOnlyMemoryBlob> openMemoryBlob(const QString& path) const;
+    virtual QByteArray readFile(const QString& path) const;
+    // Like readFile, but a file that cannot be opened reads as empty.
+    virtual QByteArray readFileIfPresent(const QString& path) const;
+    // Replaces the file as a whole: readers see the old or the new contents,
+    // never a half-written file. Missing parent directories are created.
+    virtual void writeFile(const QString& path, const QByteArray& data) const;
+    virtual void writeTextFile(const QString& path, const QString& text) const;
+    virtual void appendTextFile(const QString& path, const QString& text) const;
+    virtual bool removeFile(const QString& path) const;
+    virtual void copyFile(const QString& source, const QString& target) const;
+    virtual QDir createDirectory(const QString& path) const;
+    // Joins a path taken from a package document to the base directory so
+    // that the result never lies outside that directory.
+    virtual QString pathInside(const QDir& base, const QString& relative) const;
+    virtual void forEachFile(const QString& directory,
+                             const std::function<void(const TLocalFileInfo&)>& visit) const;
+    // The plain files (not hidden, not recursive) of a directory, unsorted.
+    virtual std::vector<TLocalFileInfo> listFiles(const QString& directory) const;
+    virtual bool fileExists(const QString& path) const;
+    virtual bool directoryExists(const QString& path) const;
+    virtual QString joinPath(const std::vector<QString>& parts) const;
+    virtual QDir subdirectory(const QDir& parent, const QString& name) const;
+    virtual std::shared_ptr<QSettings> openSettings(const QString& path) const;
+    // A missing or empty file gives a null document and no error; a file that
+    // is not valid JSON gives an empty document, sets error and logs a warning.
+    virtual QJsonDocument readJsonFileAsQJsonDocument(const QString& path, bool& error) const;
+    virtual std::shared_ptr<QImage> readImage(const QString& path, const char* format = nullptr) const;
+    virtual void writeImage(const QImage& image, const QString& path, const char* format = nullptr) const;
+};
+
+} // namespace shared
