@@ -2,6 +2,7 @@
 
 #include "launcher/package/packagebuild.h"
 #include "launcher/package/packagetypes.h"
+#include "launcher/settings/launcherconstants.h"
 
 #include <QObject>
 #include <QString>
@@ -23,7 +24,7 @@ class TPackage : public QObject {
 
 public:
     // The launcher's own package carries this index; its installation directory is the launcher's.
-    static constexpr std::int32_t LauncherPackageIndex = 0x7FFFFFFF;
+    static constexpr std::int32_t LauncherPackageIndex = ::mirrel::launcher::LauncherPackageIndex;
 
     // Local status values as the installation manager stores them.
     static constexpr std::int32_t StatusNotDetermined = 0;
