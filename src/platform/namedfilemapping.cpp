@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,17 +14,19 @@ namespace platform {
 
 namespace {
 
-// The abstract namespace: a leading NUL byte, then the name without terminator.
-// Returns the address length, or 0 when the name does not fit.
+// The abstract namespace: a leading NUL byte, then the name and the user id
+// without terminator; like a session-local kernel object name, two users'
+// launchers do not meet. Returns the address length, or 0 when the name is
+// empty or does not fit.
 socklen_t abstractAddress(const char* name, sockaddr_un& address) {
     std::memset(&address, 0, sizeof(address));
     address.sun_family = AF_UNIX;
-    const size_t length = std::strlen(name);
-    if (length == 0 || length + 1 > sizeof(address.sun_path)) {
+    const std::string scopedName = std::string(name) + "/" + std::to_string(::getuid());
+    if (*name == '\0' || scopedName.size() + 1 > sizeof(address.sun_path)) {
         return 0;
     }
-    std::memcpy(address.sun_path + 1, name, length);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    std::memcpy(address.sun_path + 1, scopedName.data(), scopedName.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + scopedName.size());
 }
 
 std::runtime_error creationError(int code) {
@@ -40,7 +43,7 @@ TNamedFileMapping::TNamedFileMapping(const char* name, bool create)
     sockaddr_un address;
     const socklen_t length = abstractAddress(name, address);
     if (length == 0) {
-        throw creationError(ENAMETOOLONG);
+        throw creationError(*name == '\0' ? EINVAL : ENAMETOOLONG);
     }
     const int handle = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (handle < 0) {

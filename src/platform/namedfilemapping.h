@@ -5,10 +5,12 @@
 namespace platform {
 
 // A named object that exists exactly as long as the process holding it lives.
-// It is an abstract-namespace Unix datagram socket bound to the name: the kernel
-// drops the name when the last descriptor closes, also when the holder is killed,
-// so a crashed process never leaves a stale object behind. The descriptor is not
-// inherited by started programs, so a started client never keeps it alive.
+// It is an abstract-namespace Unix datagram socket bound to "<name>/<uid>": the
+// kernel drops the name when the last descriptor closes, also when the holder is
+// killed, so a crashed process never leaves a stale object behind. The user id
+// keeps the objects of different users apart. The descriptor is not inherited
+// by started programs, so a started client never keeps it alive. A program of
+// the same user announces itself the same way and is seen by exists().
 class TNamedFileMapping {
 public:
     // With create false only the name is kept. With create true the object is

@@ -107,7 +107,9 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
 
     const QMutexLocker lock(&logMutex());
     const std::shared_ptr<QFile>& file = logFile();
-    if (!file) {
+    // A file that could not be opened loses its messages quietly; writing to it
+    // would only make Qt report the failed write through this very handler.
+    if (!file || !file->isOpen()) {
         return;
     }
     QTextStream stream(file.get());

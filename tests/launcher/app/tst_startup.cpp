@@ -1,0 +1,189 @@
+// ctest: serial
+// Every launcher started here takes the launcher's fixed single-instance guard.
+#include "launcher/settings/launcherconstants.h"
+#include "platform/namedfilemapping.h"
+#include "support/launchersandbox.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <memory>
+
+#include <signal.h>
+
+using testsupport::TLauncherSandbox;
+
+namespace {
+
+const QRegularExpression startLine(QStringLiteral(R"(Info: Version: 0\.0\.12 Thread: 0x[0-9a-f]+$)"));
+const QRegularExpression linePattern(QStringLiteral(
+    R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \([^()]*:\d+\) (Debug|Info|Warning|Critical): .*$)"));
+
+QString firstLineContaining(const QStringList& lines, const QString& text) {
+    for (const QString& line : lines) {
+        if (line.contains(text)) {
+            return line;
+        }
+    }
+    return QString();
+}
+
+// The value of "key=value" in the start-up settings line.
+QString settingValue(const QString& settingsLine, const QString& key) {
+    const QRegularExpression pattern(QStringLiteral("[:,] %1=([^,]*)(,| Thread:)").arg(key));
+    const QRegularExpressionMatch match = pattern.match(settingsLine);
+    return match.hasMatch() ? match.captured(1) : QStringLiteral("<missing>");
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void firstInstanceLogsAndEndsCleanlyOnTermination();
+    void secondInstanceEndsAtOnceAndLeavesTheLogAlone();
+    void startAfterKilledLauncherIsFirstInstance();
+    void builtInSettingsWithoutLocalFile();
+    void localSettingsFileReplacesBuiltInText();
+    void commandLineOptions_data();
+    void commandLineOptions();
+
+private:
+    std::unique_ptr<TLauncherSandbox> m_sandbox;
+};
+
+void TestStartup::init() {
+    m_sandbox = std::make_unique<TLauncherSandbox>();
+    QVERIFY2(m_sandbox->isValid(), qPrintable(m_sandbox->errorString()));
+    // A launcher from elsewhere on this machine would make every start here a second instance.
+    QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
+             "another launcher is running");
+}
+
+void TestStartup::firstInstanceLogsAndEndsCleanlyOnTermination() {
+    auto launcher = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(startLine));
+    QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+
+    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+    QCOMPARE(launcher->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(launcher->exitCode(), 0);
+    QVERIFY(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+
+    const QStringList lines = m_sandbox->logLines();
+    QVERIFY(lines.size() >= 4);
+    for (const QString& line : lines) {
+        QVERIFY2(linePattern.match(line).hasMatch(), qPrintable(line));
+    }
+    QVERIFY2(startLine.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+    QVERIFY2(lines.last().contains(
+                 QStringLiteral("Info: onSignalReceived: signal 15 ends the launcher Thread: 0x")),
+             qPrintable(lines.last()));
+}
+
+void TestStartup::secondInstanceEndsAtOnceAndLeavesTheLogAlone() {
+    auto first = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(startLine));
+    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+    const QByteArray logBefore = m_sandbox->logContent();
+
+    auto second = m_sandbox->start({QStringLiteral("--show-ui")});
+    QVERIFY(second->waitForFinished(60000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    const QString secondOutput = QString::fromUtf8(second->readAllStandardError());
+    QVERIFY2(secondOutput.contains(QStringLiteral("Version: 0.0.12 already running Thread: 0x")),
+             qPrintable(secondOutput));
+
+    QCOMPARE(m_sandbox->logContent(), logBefore);
+    QCOMPARE(first->state(), QProcess::Running);
+    QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
+    QCOMPARE(first->exitCode(), 0);
+}
+
+void TestStartup::startAfterKilledLauncherIsFirstInstance() {
+    auto killed = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(startLine));
+    QVERIFY(TLauncherSandbox::stop(*killed, SIGKILL));
+    QCOMPARE(killed->exitStatus(), QProcess::CrashExit);
+    QVERIFY(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+
+    auto next = m_sandbox->start();
+    QVERIFY2(m_sandbox->waitForLogLine(startLine, 2),
+             qPrintable(QString::fromUtf8(next->readAllStandardError())));
+    QCOMPARE(next->state(), QProcess::Running);
+    QVERIFY(TLauncherSandbox::stop(*next, SIGTERM));
+    QCOMPARE(next->exitCode(), 0);
+}
+
+void TestStartup::builtInSettingsWithoutLocalFile() {
+    auto launcher = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+
+    const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
+    QVERIFY2(line.contains(QStringLiteral("Settings from :/settings/launchersettings.ini: ")),
+             qPrintable(line));
+    QVERIFY(
+        settingValue(line, QStringLiteral("launcherConfiguration")).startsWith(QStringLiteral("https://")));
+    QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("500"));
+    QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("10000"));
+    QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("30000"));
+    QCOMPARE(settingValue(line, QStringLiteral("maxCachedChunks")), QStringLiteral("100"));
+    QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("10"));
+    QCOMPARE(settingValue(line, QStringLiteral("fastScan")), QStringLiteral("true"));
+    QCOMPARE(settingValue(line, QStringLiteral("skipVerification")), QStringLiteral("true"));
+    QCOMPARE(settingValue(line, QStringLiteral("chunkVerification")), QStringLiteral("false"));
+}
+
+void TestStartup::localSettingsFileReplacesBuiltInText() {
+    QVERIFY(m_sandbox->writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n"));
+    auto launcher = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+
+    const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
+    QVERIFY2(
+        line.contains(
+            QStringLiteral("Settings from %1/launchersettings.ini: ").arg(m_sandbox->launcherDirectory())),
+        qPrintable(line));
+    QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("4"));
+    QCOMPARE(settingValue(line, QStringLiteral("launcherConfiguration")), QString());
+    QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("0"));
+    QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("0"));
+    QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("0"));
+}
+
+void TestStartup::commandLineOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("options");
+
+    QTest::newRow("none") << QStringList() << QStringLiteral("none");
+    QTest::newRow("short skip") << QStringList{"-s"} << QStringLiteral("skip-selfupdate");
+    QTest::newRow("long skip") << QStringList{"--skip-selfupdate"} << QStringLiteral("skip-selfupdate");
+    QTest::newRow("all four")
+        << QStringList{"-l", "--show-ui", "-s", "-p", "/games/vantor/client.exe"}
+        << QStringLiteral("first-launch, skip-selfupdate, show-ui, patch=/games/vantor/client.exe");
+    QTest::newRow("long patch with value") << QStringList{"--patch=/x/y"} << QStringLiteral("patch=/x/y");
+    QTest::newRow("unknown option ignored")
+        << QStringList{"--no-such-option", "-u"} << QStringLiteral("show-ui");
+}
+
+void TestStartup::commandLineOptions() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, options);
+    auto launcher = m_sandbox->start(arguments);
+    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Command line options: "))));
+    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+
+    const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Command line options: "));
+    QVERIFY2(line.contains(QStringLiteral("Info: Command line options: %1 Thread: 0x").arg(options)),
+             qPrintable(line));
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class QProcess;
+class QRegularExpression;
+
+namespace testsupport {
+
+// The real launcher executable copied into a temporary directory of its own,
+// with HOME, the XDG folders and TMPDIR pointing into that directory too, so a
+// started launcher reads only the settings the test wrote beside it and writes
+// its log there.
+//
+//   TLauncherSandbox sandbox;
+//   QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+//   sandbox.writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n");
+//   auto launcher = sandbox.start({"-s"});
+//   QVERIFY(sandbox.waitForLogLine(QRegularExpression("Version: ")));
+//   QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+class TLauncherSandbox {
+public:
+    TLauncherSandbox();
+    ~TLauncherSandbox();
+    TLauncherSandbox(const TLauncherSandbox&) = delete;
+    TLauncherSandbox& operator=(const TLauncherSandbox&) = delete;
+
+    bool isValid() const { return m_errorString.isEmpty(); }
+    QString errorString() const { return m_errorString; }
+
+    QString launcherDirectory() const;
+    QString executablePath() const;
+    QString logFilePath() const;
+
+    // "launchersettings.ini" beside the executable.
+    bool writeSettings(const QByteArray& iniText) const;
+    // Any file below the launcher's directory, creating its folders.
+    bool writeLauncherFile(const QString& relativePath, const QByteArray& content) const;
+
+    QProcessEnvironment environment() const;
+    // Starts the launcher and waits until the process runs (not until it is ready).
+    std::unique_ptr<QProcess> start(const QStringList& arguments = QStringList()) const;
+
+    QByteArray logContent() const;
+    QStringList logLines() const;
+    int countLogLines(const QRegularExpression& pattern) const;
+    // Waits until at least count log lines match.
+    bool waitForLogLine(const QRegularExpression& pattern, int count = 1, int timeoutMs = 30000) const;
+
+    // Sends the signal and waits for the process to end.
+    static bool stop(QProcess& process, int signalNumber, int timeoutMs = 30000);
+
+private:
+    QTemporaryDir m_root;
+    QString m_errorString;
+};
+
+} // namespace testsupport
