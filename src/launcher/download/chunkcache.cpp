@@ -1,0 +1,118 @@
+#include "launcher/download/chunkcache.h"
+
+#include "shared/filesystemhelper/ioerror.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+
+namespace mirrel::launcher {
+
+TChunkCache::TChunkCache(int MaxCachedChunks)
+    : m_MaxCachedChunks(MaxCachedChunks) {}
+
+TChunkCache::~TChunkCache() = default;
+
+void TChunkCache::clear() {
+    QMutexLocker lock(&m_Mutex);
+    m_Entries.clear();
+    m_InMemoryCount = 0;
+}
+
+void TChunkCache::addUse(const QByteArray& Hash) {
+    QMutexLocker lock(&m_Mutex);
+    std::shared_ptr<TPendingChunk>& entry = m_Entries[Hash];
+    if (!entry) {
+        entry = std::make_shared<TPendingChunk>();
+    }
+    ++entry->Uses;
+}
+
+TChunkCache::TSource TChunkCache::source(const QByteArray& Hash) const {
+    QMutexLocker lock(&m_Mutex);
+    TSource source;
+    const auto found = m_Entries.constFind(Hash);
+    if (found == m_Entries.constEnd()) {
+        return source;
+    }
+    const TPendingChunk& entry = **found;
+    source.State = entry.State;
+    if (entry.State == TPendingChunk::InMemory) {
+        source.Data = entry.Data;
+    } else if (entry.State == TPendingChunk::InTemporaryFile) {
+        source.FilePath = entry.File->fileName();
+    }
+    return source;
+}
+
+void TChunkCache::releaseUse(const QByteArray& Hash) {
+    QMutexLocker lock(&m_Mutex);
+    const auto found = m_Entries.find(Hash);
+    if (found == m_Entries.end()) {
+        return;
+    }
+    TPendingChunk& entry = **found;
+    if (--entry.Uses > 0) {
+        return;
+    }
+    if (entry.State == TPendingChunk::InMemory) {
+        --m_InMemoryCount;
+    }
+    m_Entries.erase(found);
+}
+
+void TChunkCache::park(const QByteArray& Hash, const QByteArray& Data) {
+    if (parkInMemory(Hash, Data)) {
+        return;
+    }
+    // Written outside the lock, so other files' chunks are not held up by this disk write.
+    auto file = std::make_unique<QTemporaryFile>();
+    if (!file->open()) {
+        throw shared::ioError(file->fileTemplate(), QStringLiteral("couldn't open chunk file"));
+    }
+    if (file->write(Data) != Data.size() || !file->flush()) {
+        throw shared::ioError(file->fileName(), QStringLiteral("couldn't write chunk file"));
+    }
+    file->close();
+    QMutexLocker lock(&m_Mutex);
+    const auto found = m_Entries.find(Hash);
+    if (found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
+        return;
+    }
+    (*found)->File = std::move(file);
+    (*found)->State = TPendingChunk::InTemporaryFile;
+    ++m_TemporaryFileCount;
+}
+
+bool TChunkCache::parkInMemory(const QByteArray& Hash, const QByteArray& Data) {
+    QMutexLocker lock(&m_Mutex);
+    const auto found = m_Entries.find(Hash);
+    if (found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
+        return true; // nobody waits for it, or it is kept already
+    }
+    if (m_InMemoryCount > m_MaxCachedChunks) {
+        return false;
+    }
+    ++m_InMemoryCount;
+    m_PeakInMemoryCount = std::max(m_PeakInMemoryCount, m_InMemoryCount);
+    (*found)->Data = Data;
+    (*found)->State = TPendingChunk::InMemory;
+    return true;
+}
+
+int TChunkCache::inMemoryCount() const {
+    QMutexLocker lock(&m_Mutex);
+    return m_InMemoryCount;
+}
+
+int TChunkCache::peakInMemoryCount() const {
+    QMutexLocker lock(&m_Mutex);
+    return m_PeakInMemoryCount;
+}
+
+int TChunkCache::temporaryFileCount() const {
+    QMutexLocker lock(&m_Mutex);
+    return m_TemporaryFileCount;
+}
+
+} // namespace mirrel::launcher

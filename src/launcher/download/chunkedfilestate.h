@@ -1,0 +1,52 @@
+#pragma once
+
+#include "launcher/package/chunkinpackage.h"
+#include "launcher/package/patchinpackage.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QMutex>
+#include <QString>
+
+#include <list>
+#include <memory>
+#include <vector>
+
+namespace mirrel::launcher {
+
+struct TFileToDownload;
+
+// One file being assembled by the package file downloader, shared by every chunk that belongs to
+// it. The file is written strictly in chunk order from the front; the mutex serialises all writes
+// to the file and everything below it.
+class TChunkedFileState {
+public:
+    // TargetPath is the confined local path; empty when the file's name leads out of the
+    // installation directory (then nothing is ever written for it).
+    TChunkedFileState(const TFileToDownload& File, const QString& TargetPath);
+
+    // Where chunk Position starts in the file: the sum of the sizes of the chunks before it.
+    TFileSize offsetOf(std::size_t Position) const { return m_Offsets[Position]; }
+    bool isComplete() const;
+
+    QString LocalFile;
+    TFileSize Size = 0;
+    QByteArray Hash;
+    bool Executable = false;
+    TPatchInPackageVector Patches;
+    TChunkInPackageVector Chunks;
+    QString TargetPath;
+
+    mutable QMutex Mutex; // guards everything below
+    std::list<int> PendingPositions;
+    int PendingCount = 0;
+    bool Started = false;
+    std::unique_ptr<QFile> Target;
+    // Diagnostic chunk verification: everything before this offset has been checked.
+    TFileSize CheckedUpTo = 0;
+
+private:
+    std::vector<TFileSize> m_Offsets;
+};
+
+} // namespace mirrel::launcher

@@ -1,0 +1,184 @@
+#include "launcher/download/chunksaver.h"
+
+#include "launcher/download/chunkcache.h"
+#include "launcher/download/chunkchecklog.h"
+#include "launcher/download/chunkedfilestate.h"
+#include "launcher/download/chunktodownload.h"
+#include "launcher/download/packagelocalpath.h"
+#include "launcher/logging/logging.h"
+#include "shared/filesystemhelper/filesystemhelper.h"
+#include "shared/filesystemhelper/ioerror.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QtDebug>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace mirrel::launcher {
+
+namespace {
+
+struct TChunkSource {
+    QByteArray Bytes;
+    TChunkCheckLog::ESource Kind = TChunkCheckLog::ESource::Download;
+};
+
+QByteArray readParkedChunk(const QString& FilePath, const QString& TargetPath, TFileSize Size) {
+    QFile file(FilePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw shared::ioError(TargetPath, QStringLiteral("couldn't open chunk file"));
+    }
+    const QByteArray bytes = file.readAll();
+    if (static_cast<TFileSize>(bytes.size()) != Size) {
+        throw shared::ioError(TargetPath, QStringLiteral("couldn't read chunk file"));
+    }
+    return bytes;
+}
+
+QString describeSource(TChunkCheckLog::ESource Kind) {
+    switch (Kind) {
+    case TChunkCheckLog::ESource::Memory:
+        return QStringLiteral(" from cache to ");
+    case TChunkCheckLog::ESource::TemporaryFile:
+        return QStringLiteral(" from temp file to ");
+    case TChunkCheckLog::ESource::Download:
+        break;
+    }
+    return QStringLiteral(" to ");
+}
+
+} // namespace
+
+TChunkSaver::TChunkSaver(std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
+                         std::shared_ptr<TChunkCache> Cache, TOptions Options, TWriteCallback OnWritten)
+    : m_pFileSystem(std::move(FileSystem))
+    , m_pCache(std::move(Cache))
+    , m_Options(Options)
+    , m_OnWritten(std::move(OnWritten)) {}
+
+void TChunkSaver::save(const TChunkToDownload& Item, const QByteArray& Data) const {
+    qInfo().noquote() << "saveDownloadedData chunk " + Item.Url.toString() +
+                             " Thread: " + currentThreadIdText();
+    bool parked = false;
+    for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
+        QMutexLocker lock(&file->Mutex);
+        saveInto(Item, Data, *file, parked);
+    }
+}
+
+void TChunkSaver::saveInto(const TChunkToDownload& Item, const QByteArray& Data, TChunkedFileState& File,
+                           bool& Parked) const {
+    if (File.TargetPath.isEmpty()) {
+        throw shared::ioError(File.LocalFile, QStringLiteral("lies outside the installation directory"));
+    }
+    if (!File.Started) {
+        prepare(File);
+    }
+    while (!File.PendingPositions.empty() && writeNextChunk(Item, Data, File)) {
+    }
+    if (File.PendingPositions.empty()) {
+        finish(File);
+        return;
+    }
+    const TChunkInPackage& waitingFor = File.Chunks[static_cast<std::size_t>(File.PendingPositions.front())];
+    qInfo().noquote() << "saveDownloadedData chunk " + waitingFor.Url.toString() + " not found for " +
+                             File.TargetPath + ". => Wait for chunk" + " Thread: " + currentThreadIdText();
+    const bool stillNeeded =
+        std::any_of(File.PendingPositions.begin(), File.PendingPositions.end(), [&](int Position) {
+            return File.Chunks[static_cast<std::size_t>(Position)].UnpackedHash == Item.UnpackedHash;
+        });
+    if (!Parked && stillNeeded) {
+        m_pCache->park(Item.UnpackedHash, Data);
+        Parked = true;
+    }
+}
+
+void TChunkSaver::prepare(TChunkedFileState& File) const {
+    // A file that is fetched completely replaces whatever stands at its place; a file with only
+    // some chunks to fetch keeps its other bytes and is patched in place.
+    if (File.PendingCount == static_cast<int>(File.Chunks.size())) {
+        removeOrMoveAsideForReplacement(*m_pFileSystem, File.TargetPath, m_Options.SelfUpdateMode);
+    }
+    m_pFileSystem->createDirectory(QFileInfo(File.TargetPath).absolutePath());
+    File.Started = true;
+}
+
+void TChunkSaver::openTarget(TChunkedFileState& File) const {
+    if (File.Target) {
+        return;
+    }
+    auto target = std::make_unique<QFile>(File.TargetPath);
+    if (!target->open(QIODevice::ReadWrite)) {
+        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't open target file"));
+    }
+    File.Target = std::move(target);
+    if (m_Options.ChunkVerification) {
+        TChunkCheckLog(*m_pFileSystem, File).start();
+    }
+}
+
+bool TChunkSaver::writeNextChunk(const TChunkToDownload& Item, const QByteArray& Data,
+                                 TChunkedFileState& File) const {
+    const std::size_t position = static_cast<std::size_t>(File.PendingPositions.front());
+    const TChunkInPackage& chunk = File.Chunks[position];
+    TChunkSource source;
+    if (chunk.UnpackedHash == Item.UnpackedHash) {
+        source.Bytes = Data;
+    } else {
+        const TChunkCache::TSource cached = m_pCache->source(chunk.UnpackedHash);
+        if (cached.State == TPendingChunk::InMemory) {
+            source = {cached.Data, TChunkCheckLog::ESource::Memory};
+        } else if (cached.State == TPendingChunk::InTemporaryFile) {
+            source = {readParkedChunk(cached.FilePath, File.TargetPath, chunk.UnpackedSize),
+                      TChunkCheckLog::ESource::TemporaryFile};
+        } else {
+            return false;
+        }
+    }
+    // Content of another length than its place would leave a gap or run into the next chunk.
+    if (static_cast<TFileSize>(source.Bytes.size()) != chunk.UnpackedSize) {
+        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
+    }
+    openTarget(File);
+    const TChunkCheckLog checkLog(*m_pFileSystem, File);
+    if (m_Options.ChunkVerification) {
+        checkLog.checkChunksBefore(position);
+    }
+    const TFileSize offset = File.offsetOf(position);
+    if (!File.Target->seek(static_cast<qint64>(offset)) ||
+        File.Target->write(source.Bytes) != source.Bytes.size()) {
+        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
+    }
+    if (m_Options.ChunkVerification) {
+        checkLog.recordWrite(position, source.Bytes, source.Kind);
+    }
+    m_pCache->releaseUse(chunk.UnpackedHash);
+    qInfo().noquote() << "saveDownloadedData chunk " + chunk.Url.toString() + describeSource(source.Kind) +
+                             File.TargetPath + " offset: " + QString::number(offset) +
+                             " Thread: " + currentThreadIdText();
+    if (m_OnWritten) {
+        m_OnWritten(chunk.Url, chunk.UnpackedSize);
+    }
+    File.PendingPositions.pop_front();
+    --File.PendingCount;
+    return true;
+}
+
+void TChunkSaver::finish(TChunkedFileState& File) const {
+    if (File.Target) {
+        const bool flushed = File.Target->flush();
+        File.Target->close();
+        File.Target.reset();
+        if (!flushed) {
+            throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
+        }
+    }
+    if (File.Executable && !addExecutePermission(File.TargetPath)) {
+        throw shared::ioError(File.TargetPath, QStringLiteral("could not set execute permission"));
+    }
+}
+
+} // namespace mirrel::launcher

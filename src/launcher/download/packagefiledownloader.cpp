@@ -1,0 +1,441 @@
+#include "launcher/download/packagefiledownloader.h"
+
+#include "launcher/download/chunkcache.h"
+#include "launcher/download/chunkedfilestate.h"
+#include "launcher/download/chunksaver.h"
+#include "launcher/download/packagelocalpath.h"
+#include "launcher/logging/logging.h"
+#include "launcher/settings/launchersettings.h"
+#include "launcher/storage/launcherfilesystemhelper.h"
+#include "shared/container/container.h"
+#include "shared/crypto/sha256.h"
+#include "shared/network/downloadpool.h"
+
+#include <QFutureWatcher>
+#include <QSet>
+#include <QtConcurrent>
+#include <QtDebug>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <stdexcept>
+
+namespace mirrel::launcher {
+
+namespace {
+
+QString urlText(const QUrl& Url) {
+    return Url.toString();
+}
+
+// The smallest offset at which the item's content first appears in one of its files.
+TFileSize firstOffset(const TChunkToDownload& Item) {
+    TFileSize first = std::numeric_limits<TFileSize>::max();
+    for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
+        for (std::size_t position = 0; position < file->Chunks.size(); ++position) {
+            const TFileSize offset = file->offsetOf(position);
+            if (offset >= first) {
+                break;
+            }
+            if (file->Chunks[position].UnpackedHash == Item.UnpackedHash) {
+                first = offset;
+                break;
+            }
+        }
+    }
+    return first;
+}
+
+} // namespace
+
+TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownloadPool> Pool,
+                                               std::shared_ptr<TLauncherFilesystemHelper> FileSystem)
+    : m_pPool(std::move(Pool))
+    , m_pFileSystem(std::move(FileSystem))
+    , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks())) {
+    qRegisterMetaType<TFileSize>("TFileSize");
+    qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
+    qRegisterMetaType<EPackageDownloaderError>();
+    m_ProgressTimer.setInterval(ProgressIntervalMs);
+    connect(m_pPool.get(), &shared::TDownloadPool::success, this,
+            &TPackageFileDownloader::onDownloadCompleted);
+    connect(m_pPool.get(), &shared::TDownloadPool::failed, this, &TPackageFileDownloader::onDownloadFailed);
+    connect(m_pPool.get(), &shared::TDownloadPool::progress, this, [this](QUrl Url, qlonglong Bytes) {
+        onDownloadProgress(Url, static_cast<TFileSize>(std::max<qlonglong>(Bytes, 0)));
+    });
+    connect(this, &TPackageFileDownloader::writeProgress, this, &TPackageFileDownloader::onWriteProgress,
+            Qt::QueuedConnection);
+    connect(&m_ProgressTimer, &QTimer::timeout, this, &TPackageFileDownloader::onProgressTick);
+}
+
+TPackageFileDownloader::~TPackageFileDownloader() {
+    m_ProgressTimer.stop();
+    // Stages still running on the pool use this object's saver and signals.
+    const QList<QFutureWatcherBase*> stages = findChildren<QFutureWatcherBase*>();
+    for (QFutureWatcherBase* stage : stages) {
+        stage->waitForFinished();
+    }
+    m_pCache->clear();
+}
+
+void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Files) {
+    m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks());
+    m_Files.clear();
+    std::map<QUrl, TChunkToDownload> items;
+    for (const TFileToDownload& file : Files) {
+        const QString path = packageLocalPath(*m_pFileSystem, m_TargetDirectory, file.LocalFile);
+        auto state = std::make_shared<TChunkedFileState>(file, path);
+        QSet<QByteArray> given;
+        for (const int position : state->PendingPositions) {
+            const TChunkInPackage& chunk = state->Chunks[static_cast<std::size_t>(position)];
+            m_pCache->addUse(chunk.UnpackedHash);
+            if (given.contains(chunk.UnpackedHash)) {
+                continue;
+            }
+            given.insert(chunk.UnpackedHash);
+            TChunkToDownload& item = items.try_emplace(chunk.Url, chunk).first->second;
+            if (std::find(item.Targets.begin(), item.Targets.end(), state) == item.Targets.end()) {
+                item.Targets.push_back(state);
+            }
+        }
+        m_Files.push_back(std::move(state));
+    }
+    m_Requests.clear();
+    std::vector<std::pair<TFileSize, TChunkToDownload>> ordered;
+    ordered.reserve(items.size());
+    for (auto& [url, item] : items) {
+        ordered.emplace_back(firstOffset(item), std::move(item));
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+    m_Requests.reserve(ordered.size());
+    for (auto& [offset, item] : ordered) {
+        m_Requests.push_back(std::move(item));
+    }
+}
+
+void TPackageFileDownloader::startDownloads() {
+    qInfo().noquote() << "start download of " + QString::number(m_Requests.size()) +
+                             " files Thread: " + currentThreadIdText();
+    m_Outstanding = m_Requests;
+    sortByUrlText(m_Outstanding);
+    m_NotYetWritten = m_Outstanding;
+    m_AtLeastOneDownloadFailed = false;
+    m_AtLeastOneSavingOperationFailed = false;
+    m_DownloadedBytes.clear();
+    m_WrittenBytes.clear();
+    m_ProgressTimer.start();
+    m_PreviousDownloaded = 0;
+    m_PreviousWritten = 0;
+    m_DownloadRate.resetCount();
+    m_WriteRate.resetCount();
+    const std::shared_ptr<const TLauncherSettings> settings = m_pFileSystem->settings();
+    m_pSaver = std::make_shared<const TChunkSaver>(
+        m_pFileSystem, m_pCache, TChunkSaver::TOptions{m_SelfUpdateMode, settings->chunkVerification()},
+        [this](const QUrl& Url, TFileSize Bytes) { emit writeProgress(Url, Bytes); });
+    m_Running = true;
+    for (const TChunkToDownload& item : m_Requests) {
+        qInfo().noquote() << "start download of " + urlText(item.Url) + " Thread: " + currentThreadIdText();
+        m_pPool->download(item.Url);
+    }
+    if (m_Requests.empty()) {
+        emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+    }
+}
+
+int TPackageFileDownloader::peakCachedChunksInMemory() const {
+    return m_pCache->peakInMemoryCount();
+}
+
+int TPackageFileDownloader::chunksParkedInTemporaryFiles() const {
+    return m_pCache->temporaryFileCount();
+}
+
+void TPackageFileDownloader::onDownloadCompleted(QUrl Url, QByteArray Data) {
+    qInfo().noquote() << "onDownloadCompleted " + urlText(Url) + " Thread: " + currentThreadIdText();
+    processDownloadedData(Url, Data, false, false);
+}
+
+void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteArray& Data, bool Decompressed,
+                                                   bool Verified) {
+    const auto found = findItem(m_Outstanding, Url);
+    if (found == m_Outstanding.end()) {
+        m_pPool->releaseDownload(Url);
+        return;
+    }
+    const TChunkToDownload item = *found;
+    const bool decompressFirst = item.Unpack && !Decompressed;
+    if (decompressFirst) {
+        qInfo().noquote() << "processDownloadedData decompress " + urlText(Url) +
+                                 " Thread: " + currentThreadIdText();
+        runStage(
+            [item, Data] {
+                return TStageResult{true, decompressDownloadedData(item, Data)};
+            },
+            [this, Url](const TStageResult& Result) { onDecompressFinished(Url, Result); });
+    } else if (!Verified) {
+        qInfo().noquote() << "processDownloadedData verify " + urlText(Url) +
+                                 " Thread: " + currentThreadIdText();
+        runStage(
+            [item, Data] {
+                return TStageResult{true, verifyDownloadedData(item, Data)};
+            },
+            [this, Url](const TStageResult& Result) { onVerifyFinished(Url, Result); });
+    } else {
+        qInfo().noquote() << "processDownloadedData save " + urlText(Url) +
+                                 " Thread: " + currentThreadIdText();
+        const std::shared_ptr<const TChunkSaver> saver = m_pSaver;
+        runStage(
+            [saver, item, Data] {
+                saver->save(item, Data);
+                return TStageResult{true, {}};
+            },
+            [this, Url](const TStageResult& Result) { onSaveFinished(Url, Result); });
+    }
+}
+
+void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
+    auto* watcher = new QFutureWatcher<TStageResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, Done = std::move(Done)] {
+        Done(watcher->result());
+        watcher->deleteLater();
+    });
+    // Exceptions never leave the pool thread: a stage that throws reports failure.
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [Work = std::move(Work)] {
+        try {
+            return Work();
+        } catch (const std::exception& error) {
+            qWarning().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
+        } catch (...) {
+            qWarning().noquote() << "processDownloadedData stage failed";
+        }
+        return TStageResult{};
+    }));
+}
+
+void TPackageFileDownloader::onDecompressFinished(const QUrl& Url, const TStageResult& Result) {
+    qInfo().noquote() << "processDownloadedData decompress finished " + urlText(Url);
+    if (Result.Succeeded) {
+        processDownloadedData(Url, Result.Data, true, false);
+        return;
+    }
+    qWarning().noquote() << "Failed to decompress file downloaded from " + urlText(Url);
+    m_pPool->releaseDownload(Url);
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
+        return;
+    }
+    dropItem(Url);
+    m_AtLeastOneDownloadFailed = true;
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::onVerifyFinished(const QUrl& Url, const TStageResult& Result) {
+    qInfo().noquote() << "processDownloadedData verify finished " + urlText(Url);
+    if (Result.Succeeded) {
+        processDownloadedData(Url, Result.Data, true, true);
+        return;
+    }
+    qWarning().noquote() << "Failed to verify file downloaded from " + urlText(Url);
+    m_pPool->releaseDownload(Url);
+    retryOrGiveUp(Url, "Verify of " + urlText(Url) + " failed.");
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::onSaveFinished(const QUrl& Url, const TStageResult& Result) {
+    qInfo().noquote() << "processDownloadedData save completed " + urlText(Url);
+    if (Result.Succeeded) {
+        processFinishedData(Url);
+        return;
+    }
+    qWarning().noquote() << "Failed to save file downloaded from " + urlText(Url);
+    m_pPool->releaseDownload(Url);
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
+        return;
+    }
+    dropItem(Url);
+    m_AtLeastOneSavingOperationFailed = true;
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+QByteArray TPackageFileDownloader::decompressDownloadedData(const TChunkToDownload& Item,
+                                                            const QByteArray& Data) {
+    qDebug().noquote() << "decompressDownloadedData " + urlText(Item.Url) + " started";
+    QByteArray result = shared::decompress(Data);
+    qDebug().noquote() << "decompressDownloadedData " + urlText(Item.Url) + " finished";
+    return result;
+}
+
+QByteArray TPackageFileDownloader::verifyDownloadedData(const TChunkToDownload& Item,
+                                                        const QByteArray& Data) {
+    // The length is checked too: the content is written over exactly its declared length.
+    if (static_cast<TFileSize>(Data.size()) == Item.UnpackedSize &&
+        shared::TSha256::hash(Data) == Item.UnpackedHash) {
+        return Data;
+    }
+    qWarning().noquote() << "saveDownloadedData failed: invalid hash";
+    throw std::runtime_error(
+        QStringLiteral("verify of url '%1' failed").arg(urlText(Item.Url)).toStdString());
+}
+
+void TPackageFileDownloader::processFinishedData(const QUrl& Url) {
+    qInfo().noquote() << "processFinishedData: " + urlText(Url);
+    m_pPool->releaseDownload(Url);
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
+        return;
+    }
+    qInfo().noquote() << "processFinishedData found: " + urlText(Url);
+    dropItem(Url);
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::onDownloadFailed(QUrl Url, QNetworkReply::NetworkError Code,
+                                              QString ErrorString) {
+    Q_UNUSED(Code)
+    qInfo().noquote() << "onDownloadFailed " + urlText(Url) + " Thread: " + currentThreadIdText();
+    m_pPool->releaseDownload(Url);
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
+        return;
+    }
+    retryOrGiveUp(Url, "Download of " + urlText(Url) + " failed: " + ErrorString);
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::retryOrGiveUp(const QUrl& Url, const QString& FinalMessage) {
+    const auto found = findItem(m_Outstanding, Url);
+    if (found == m_Outstanding.end()) {
+        return;
+    }
+    if (found->Retries >= MaxRetries) {
+        qCritical().noquote() << FinalMessage;
+        dropItem(Url);
+        m_AtLeastOneDownloadFailed = true;
+        return;
+    }
+    qInfo().noquote() << "Retry " + urlText(Url) + " Thread: " + currentThreadIdText();
+    ++found->Retries;
+    m_pPool->download(Url);
+}
+
+void TPackageFileDownloader::dropItem(const QUrl& Url) {
+    const auto found = findItem(m_Outstanding, Url);
+    if (found != m_Outstanding.end()) {
+        m_Outstanding.erase(found);
+    }
+}
+
+void TPackageFileDownloader::onDownloadProgress(QUrl Url, TFileSize DownloadedBytes) {
+    if (findItem(m_Outstanding, Url) != m_Outstanding.end()) {
+        m_DownloadedBytes[Url] = DownloadedBytes;
+    }
+}
+
+void TPackageFileDownloader::onWriteProgress(QUrl Url, TFileSize DownloadedBytes) {
+    const auto found = findItem(m_NotYetWritten, Url);
+    if (found != m_NotYetWritten.end()) {
+        m_WrittenBytes[Url] = DownloadedBytes;
+        m_NotYetWritten.erase(found);
+    }
+}
+
+void TPackageFileDownloader::onProgressTick() {
+    const TFileSize downloaded = downloadedBytes();
+    m_DownloadRate.add(downloaded - std::min(downloaded, m_PreviousDownloaded));
+    m_PreviousDownloaded = downloaded;
+    const TFileSize written = writtenBytes();
+    m_WriteRate.add(written - std::min(written, m_PreviousWritten));
+    m_PreviousWritten = written;
+    for (TRateStatistic* rate : {&m_DownloadRate, &m_WriteRate}) {
+        if (rate->count() > 30) {
+            rate->restartFromMean();
+        }
+    }
+    emitProgress();
+}
+
+void TPackageFileDownloader::emitFinishedSignalWhenNoMoreFilesAreOutstanding() {
+    qInfo().noquote() << "emitFinishedSignalWhenNoMoreFilesAreOutstanding ActiveDownloads: " +
+                             QString::number(m_pPool->activeDownloadCount()) +
+                             " FilesInProgress: " + QString::number(m_Outstanding.size()) +
+                             " AtLeastOneDownloadFailed " + QString::number(m_AtLeastOneDownloadFailed) +
+                             " AtLeastOneSavingOperationFailed " +
+                             QString::number(m_AtLeastOneSavingOperationFailed) +
+                             " Thread: " + currentThreadIdText();
+    if (!m_Outstanding.empty() || !m_Running) {
+        return;
+    }
+    m_Running = false;
+    m_DownloadRate.resetCount();
+    m_WriteRate.resetCount();
+    m_ProgressTimer.stop();
+    emitProgress();
+    qInfo().noquote() << "chunk cache: at most " + QString::number(m_pCache->peakInMemoryCount()) +
+                             " chunks in memory, " + QString::number(m_pCache->temporaryFileCount()) +
+                             " in temporary files";
+    if (m_AtLeastOneDownloadFailed) {
+        emit downloadFailed(EPackageDownloaderError::DownloadFailed);
+    } else if (m_AtLeastOneSavingOperationFailed) {
+        emit downloadFailed(EPackageDownloaderError::SavingFailed);
+    } else if (!allFilesComplete()) {
+        emit downloadFailed(EPackageDownloaderError::DownloadFailed);
+    } else {
+        emit downloadCompleted();
+    }
+}
+
+bool TPackageFileDownloader::allFilesComplete() const {
+    for (const std::shared_ptr<TChunkedFileState>& file : m_Files) {
+        if (!file->isComplete()) {
+            // Only a document that names one address for two different contents gets here: the
+            // content that was never fetched leaves the file unfinished.
+            qCritical().noquote() << "file " + file->LocalFile + " could not be completed";
+            return false;
+        }
+    }
+    return true;
+}
+
+void TPackageFileDownloader::emitProgress() {
+    TFileSize totalPacked = 0;
+    TFileSize totalUnpacked = 0;
+    for (const TChunkToDownload& item : m_Requests) {
+        totalPacked += item.PackedSize;
+        totalUnpacked += item.UnpackedSize;
+    }
+    emit progress(downloadedBytes(), totalPacked, writtenBytes(), totalUnpacked);
+}
+
+TFileSize TPackageFileDownloader::downloadedBytes() const {
+    TFileSize sum = 0;
+    for (const auto& [url, bytes] : m_DownloadedBytes) {
+        sum += bytes;
+    }
+    return sum;
+}
+
+TFileSize TPackageFileDownloader::writtenBytes() const {
+    TFileSize sum = 0;
+    for (const auto& [url, bytes] : m_WrittenBytes) {
+        sum += bytes;
+    }
+    return sum;
+}
+
+std::vector<TChunkToDownload>::iterator TPackageFileDownloader::findItem(std::vector<TChunkToDownload>& Items,
+                                                                         const QUrl& Url) {
+    const QString key = urlText(Url);
+    const auto found = std::lower_bound(
+        Items.begin(), Items.end(), key,
+        [](const TChunkToDownload& Item, const QString& Key) { return urlText(Item.Url) < Key; });
+    if (found == Items.end() || urlText(found->Url) != key) {
+        return Items.end();
+    }
+    return found;
+}
+
+void TPackageFileDownloader::sortByUrlText(std::vector<TChunkToDownload>& Items) {
+    std::sort(Items.begin(), Items.end(), [](const TChunkToDownload& A, const TChunkToDownload& B) {
+        return urlText(A.Url) < urlText(B.Url);
+    });
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "launcher/download/chunktodownload.h"
+#include "launcher/download/packagedownloadererror.h"
+#include "launcher/download/ratestatistic.h"
+#include "launcher/package/filetodownload.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QNetworkReply>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace shared {
+class TDownloadPool;
+}
+
+namespace mirrel::launcher {
+
+class TChunkCache;
+class TChunkSaver;
+class TLauncherFilesystemHelper;
+
+// Turns the files an installation must (re)write into finished files: every distinct chunk
+// address is fetched once through the pool, unpacked, checked by SHA-256 and written at its offset
+// into every file that contains it. Unpacking, checking and writing run on the global thread pool;
+// everything else on the thread that owns the downloader. A run ends with exactly one
+// downloadCompleted() or downloadFailed().
+class TPackageFileDownloader : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int MaxRetries = 3;
+    static constexpr int ProgressIntervalMs = 100;
+
+    TPackageFileDownloader(std::shared_ptr<shared::TDownloadPool> Pool,
+                           std::shared_ptr<TLauncherFilesystemHelper> FileSystem);
+    // Waits for the chunks being unpacked, checked or written; removes parked temporary files.
+    ~TPackageFileDownloader() override;
+
+    void setTargetDirectory(const QDir& Directory) { m_TargetDirectory = Directory; }
+    void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
+    void setFilesToDownload(const TFileToDownloadVector& Files);
+    void startDownloads();
+
+    // Bytes per progress tick, for the speed shown to the player.
+    const TRateStatistic& downloadRate() const { return m_DownloadRate; }
+    const TRateStatistic& writeRate() const { return m_WriteRate; }
+    // The most chunks the cache held in memory at once during the last run.
+    int peakCachedChunksInMemory() const;
+    // Chunks the cache had to keep in temporary files during the last run.
+    int chunksParkedInTemporaryFiles() const;
+
+signals:
+    void downloadCompleted();
+    void writeProgress(QUrl Url, mirrel::launcher::TFileSize DownloadedBytes);
+    void progress(mirrel::launcher::TFileSize BytesDownloaded,
+                  mirrel::launcher::TFileSize BytesTotalToDownload, mirrel::launcher::TFileSize BytesWritten,
+                  mirrel::launcher::TFileSize BytesTotalToWrite);
+    void downloadFailed(mirrel::launcher::EPackageDownloaderError ErrorReason);
+
+private slots:
+    void onDownloadCompleted(QUrl Url, QByteArray Data);
+    void onDownloadFailed(QUrl Url, QNetworkReply::NetworkError Code, QString ErrorString);
+    void onDownloadProgress(QUrl Url, mirrel::launcher::TFileSize DownloadedBytes);
+    void onWriteProgress(QUrl Url, mirrel::launcher::TFileSize DownloadedBytes);
+    void onProgressTick();
+
+private:
+    struct TStageResult {
+        bool Succeeded = false;
+        QByteArray Data;
+    };
+    using TStageWork = std::function<TStageResult()>;
+    using TStageDone = std::function<void(const TStageResult&)>;
+
+    void processDownloadedData(const QUrl& Url, const QByteArray& Data, bool Decompressed, bool Verified);
+    void processFinishedData(const QUrl& Url);
+    void runStage(TStageWork Work, TStageDone Done);
+    void onDecompressFinished(const QUrl& Url, const TStageResult& Result);
+    void onVerifyFinished(const QUrl& Url, const TStageResult& Result);
+    void onSaveFinished(const QUrl& Url, const TStageResult& Result);
+    static QByteArray decompressDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
+    static QByteArray verifyDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
+    void saveDownloadedData(const TChunkToDownload& Item, const QByteArray& Data) const;
+    // The one place that decides between another attempt and giving up on an item.
+    void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage);
+    void dropItem(const QUrl& Url);
+    void emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+    bool allFilesComplete() const;
+    void emitProgress();
+    TFileSize downloadedBytes() const;
+    TFileSize writtenBytes() const;
+
+    static std::vector<TChunkToDownload>::iterator findItem(std::vector<TChunkToDownload>& Items,
+                                                            const QUrl& Url);
+    static void sortByUrlText(std::vector<TChunkToDownload>& Items);
+
+    std::shared_ptr<shared::TDownloadPool> m_pPool;
+    std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
+    QDir m_TargetDirectory;
+    bool m_AtLeastOneDownloadFailed = false;
+    bool m_AtLeastOneSavingOperationFailed = false;
+    bool m_SelfUpdateMode = false;
+    bool m_Running = false;
+    std::vector<TChunkToDownload> m_Requests;      // request order
+    std::vector<TChunkToDownload> m_Outstanding;   // sorted by URL text
+    std::vector<TChunkToDownload> m_NotYetWritten; // sorted by URL text
+    std::vector<std::shared_ptr<TChunkedFileState>> m_Files;
+    std::map<QUrl, TFileSize> m_DownloadedBytes;
+    std::map<QUrl, TFileSize> m_WrittenBytes;
+    QTimer m_ProgressTimer;
+    TFileSize m_PreviousDownloaded = 0;
+    TFileSize m_PreviousWritten = 0;
+    TRateStatistic m_DownloadRate;
+    TRateStatistic m_WriteRate;
+    std::shared_ptr<TChunkCache> m_pCache;
+    std::shared_ptr<const TChunkSaver> m_pSaver;
+};
+
+} // namespace mirrel::launcher

@@ -1,0 +1,71 @@
+#include "launcher/download/packagelocalpath.h"
+
+#include "launcher/settings/launcherconstants.h"
+#include "shared/filesystemhelper/filesystemhelper.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+#include <QtDebug>
+
+#include <stdexcept>
+
+namespace mirrel::launcher {
+
+QString packageLocalPath(const shared::TFileSystemHelper& FileSystem, const QDir& InstallationDirectory,
+                         const QString& LocalFile) {
+    const QString root = QDir::cleanPath(InstallationDirectory.absolutePath());
+    const QString path = QDir::cleanPath(FileSystem.pathInside(InstallationDirectory, LocalFile));
+    const QString rootPrefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (path.length() <= rootPrefix.length() || !path.startsWith(rootPrefix)) {
+        return {};
+    }
+    return path;
+}
+
+void removePackagePath(const shared::TFileSystemHelper& FileSystem, const QString& Path) {
+    const QFileInfo info(Path);
+    if (info.isDir() && !info.isSymLink()) {
+        if (!QDir(Path).removeRecursively()) {
+            qWarning() << "removePackagePath: could not remove the directory" << Path;
+        }
+        return;
+    }
+    if (info.exists() || info.isSymLink()) {
+        FileSystem.removeFile(Path);
+    }
+}
+
+void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem, const QString& Path,
+                                     bool SelfUpdateMode) {
+    try {
+        removePackagePath(FileSystem, Path);
+    } catch (const std::runtime_error& error) {
+        if (!SelfUpdateMode) {
+            throw;
+        }
+        const QFileInfo info(Path);
+        if (!info.exists() && !info.isSymLink()) {
+            return;
+        }
+        const QString backup = Path + BackupSuffix;
+        qWarning() << "cannot delete" << Path << "(" << error.what() << "), moving it to" << backup;
+        removePackagePath(FileSystem, backup);
+        if (!QFile::rename(Path, backup)) {
+            throw;
+        }
+    }
+}
+
+bool addExecutePermission(const QString& Path) {
+    constexpr QFileDevice::Permissions execute =
+        QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    const QFileDevice::Permissions permissions = QFile::permissions(Path);
+    if ((permissions & execute) == execute) {
+        return true;
+    }
+    return QFile::setPermissions(Path, permissions | execute);
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,295 @@
+#include "launcher/install/differencescan.h"
+
+#include "launcher/chunking/chunker.h"
+#include "launcher/download/packagelocalpath.h"
+#include "launcher/install/chunkmatcher.h"
+#include "launcher/install/inplacerebuilder.h"
+#include "launcher/logging/logging.h"
+#include "shared/crypto/sha256.h"
+#include "shared/filesystemhelper/filesystemhelper.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QMutexLocker>
+#include <QSet>
+#include <QtConcurrent>
+#include <QtDebug>
+
+#include <algorithm>
+#include <exception>
+#include <numeric>
+#include <stdexcept>
+#include <vector>
+
+namespace mirrel::launcher {
+
+namespace {
+
+constexpr qint64 HashBlockSize = 4 * 1024 * 1024;
+
+// The SHA-256 of a whole local file; empty when it cannot be opened or read.
+QByteArray hashLocalFile(const QString& Path) {
+    QFile file(Path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    shared::TSha256 hash;
+    QByteArray block(static_cast<int>(HashBlockSize), Qt::Uninitialized);
+    while (true) {
+        const qint64 read = file.read(block.data(), HashBlockSize);
+        if (read < 0) {
+            return {};
+        }
+        if (read == 0) {
+            break;
+        }
+        hash.addData(block.constData(), read);
+    }
+    return hash.result();
+}
+
+// The size of the regular file at Path; 0 when there is none.
+TFileSize localFileSize(const QString& Path) {
+    const QFileInfo info(Path);
+    return info.isFile() ? static_cast<TFileSize>(info.size()) : 0;
+}
+
+void keepExecutable(const TFileToDownload& Entry, const QString& Path) {
+    if (Entry.Executable && !addExecutePermission(Path)) {
+        qWarning().noquote() << "could not make " + Path + " executable";
+    }
+}
+
+} // namespace
+
+TDifferenceScan::TDifferenceScan(const QDir& InstallationDirectory,
+                                 std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
+                                 TProgressCallback OnProgress)
+    : m_InstallationDirectory(InstallationDirectory)
+    , m_pFileSystem(std::move(FileSystem))
+    , m_OnProgress(std::move(OnProgress)) {}
+
+TFileToDownloadVector TDifferenceScan::run(const TFileInPackageVector& TargetFiles,
+                                           const TChunkInPackageVector& TargetChunks,
+                                           const TFileInPackageVector& InstalledFiles,
+                                           const TChunkInPackageVector& InstalledChunks) {
+    m_pTargetChunks = &TargetChunks;
+    m_pInstalledFiles = &InstalledFiles;
+    m_pInstalledChunks = &InstalledChunks;
+    fillQueue(TargetFiles);
+
+    std::vector<QFuture<TFileToDownloadVector>> workers;
+    workers.reserve(WorkerCount);
+    for (int worker = 0; worker < WorkerCount; ++worker) {
+        workers.push_back(QtConcurrent::run(QThreadPool::globalInstance(), [this] { return work(); }));
+    }
+    TFileToDownloadVector result;
+    for (QFuture<TFileToDownloadVector>& worker : workers) {
+        TFileToDownloadVector files = worker.result();
+        for (TFileToDownload& file : files) {
+            if (!file.ChunksToDownload.empty()) {
+                result.push_back(std::move(file));
+            }
+        }
+    }
+    return result;
+}
+
+void TDifferenceScan::fillQueue(const TFileInPackageVector& TargetFiles) {
+    QMutexLocker lock(&m_Mutex);
+    m_Queue.clear();
+    m_Scanned = 0;
+    m_Total = 0;
+    QSet<QString> seen;
+    for (const TFileInPackage& entry : TargetFiles) {
+        const QString path = packageLocalPath(*m_pFileSystem, m_InstallationDirectory, entry.LocalFile);
+        if (path.isEmpty()) {
+            qWarning().noquote() << "file " + entry.LocalFile +
+                                        " lies outside the installation directory, skipped";
+            continue;
+        }
+        // Two entries for one local file would have two workers write it at once.
+        if (seen.contains(path)) {
+            qWarning().noquote() << "file " + entry.LocalFile + " is listed twice, the first entry is kept";
+            continue;
+        }
+        seen.insert(path);
+        m_Total += localFileSize(path);
+        m_Queue.push_back({&entry, path});
+    }
+    std::sort(m_Queue.begin(), m_Queue.end(),
+              [](const TQueuedFile& A, const TQueuedFile& B) { return A.Entry->Size > B.Entry->Size; });
+}
+
+TFileToDownloadVector TDifferenceScan::work() {
+    TFileToDownloadVector result;
+    TQueuedFile file;
+    while (takeNextFile(file)) {
+        try {
+            std::optional<TFileToDownload> entry = checkFile(file);
+            if (entry) {
+                result.push_back(std::move(*entry));
+            }
+        } catch (const std::exception& error) {
+            // Only a broken configuration gets here (a chunk index outside its table); such a file
+            // cannot be installed and is left alone.
+            qCritical().noquote() << "difference of file " + file.Entry->LocalFile +
+                                         " failed: " + error.what();
+        }
+    }
+    return result;
+}
+
+bool TDifferenceScan::takeNextFile(TQueuedFile& File) {
+    QMutexLocker lock(&m_Mutex);
+    if (m_Queue.empty()) {
+        return false;
+    }
+    File = std::move(m_Queue.front());
+    m_Queue.pop_front();
+    return true;
+}
+
+void TDifferenceScan::addScanned(TFileSize Length) {
+    QMutexLocker lock(&m_Mutex);
+    m_Scanned += Length;
+    if (m_OnProgress) {
+        m_OnProgress(m_Scanned, m_Total);
+    }
+}
+
+std::optional<TFileToDownload> TDifferenceScan::checkFile(const TQueuedFile& File) {
+    TFileToDownload entry(*File.Entry, *m_pTargetChunks);
+    if (File.Entry->Chunks.size() < 2) {
+        return checkWholeFile(File, std::move(entry));
+    }
+    return checkChunks(File, std::move(entry));
+}
+
+std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile& File,
+                                                               TFileToDownload Entry) {
+    const TFileSize size = localFileSize(File.LocalPath);
+    // A file of another size cannot have the wanted content; hashing it would only cost time.
+    const QByteArray digest = size == Entry.Size && QFileInfo(File.LocalPath).isFile()
+                                  ? hashLocalFile(File.LocalPath)
+                                  : QByteArray();
+    addScanned(size);
+    if (!digest.isEmpty() && digest == Entry.Hash) {
+        qInfo().noquote() << "reuseable file found " + Entry.LocalFile + " Thread: " + currentThreadIdText();
+        keepExecutable(Entry, File.LocalPath);
+        return std::nullopt;
+    }
+    return replace(File, std::move(Entry));
+}
+
+std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& File, TFileToDownload Entry) {
+    TChunkMatcher matcher(Entry.Chunks, File.LocalPath, [this](TFileSize Length) { addScanned(Length); });
+    if (!feedInstalledChunks(File, matcher) && !feedLocalChunks(File, matcher)) {
+        return replace(File, std::move(Entry));
+    }
+    if (!matcher.found()) {
+        return replace(File, std::move(Entry));
+    }
+    try {
+        TInPlaceRebuilder rebuilder(File.LocalPath, Entry.Chunks, matcher.records());
+        const std::vector<std::int32_t> missing = rebuilder.rebuild(Entry.Size);
+        Entry.ChunksToDownload.assign(missing.begin(), missing.end());
+    } catch (const std::exception& error) {
+        // Part of the file may already have been rewritten: only a complete fetch is safe now.
+        qWarning().noquote() << "rebuilding " + File.LocalPath + " in place failed: " + error.what();
+        return replace(File, std::move(Entry));
+    }
+    if (Entry.ChunksToDownload.empty()) {
+        keepExecutable(Entry, File.LocalPath);
+    }
+    return Entry;
+}
+
+bool TDifferenceScan::feedInstalledChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const {
+    const TFileInPackage* installed = installedEntry(File.Entry->LocalFile);
+    if (installed == nullptr || installed->Chunks.size() < 2) {
+        return false;
+    }
+    // The installed description stands in for the file only while it can be true: its chunks must
+    // be in the table, add up to its size, and the file must be there with exactly that size.
+    // Otherwise (a deleted or changed file) the file is read like any other.
+    TFileSize sum = 0;
+    for (const std::int32_t index : installed->Chunks) {
+        if (index < 0 || static_cast<std::size_t>(index) >= m_pInstalledChunks->size()) {
+            return false;
+        }
+        const TFileSize size = (*m_pInstalledChunks)[static_cast<std::size_t>(index)].UnpackedSize;
+        if (size == 0 || size > chunking::MaximumSize) {
+            return false;
+        }
+        sum += size;
+    }
+    const QFileInfo local(File.LocalPath);
+    if (sum != installed->Size || !local.isFile() ||
+        static_cast<TFileSize>(local.size()) != installed->Size) {
+        return false;
+    }
+    for (const std::int32_t index : installed->Chunks) {
+        const TChunkInPackage& chunk = (*m_pInstalledChunks)[static_cast<std::size_t>(index)];
+        Matcher.feed(chunk.UnpackedHash, chunk.UnpackedSize);
+    }
+    return true;
+}
+
+bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const {
+    try {
+        chunkFile(File.LocalPath.toStdString(), [&Matcher](unsigned char* Data, std::uint64_t Length) {
+            Matcher.feed(
+                shared::TSha256::hash(reinterpret_cast<const char*>(Data), static_cast<qint64>(Length)),
+                Length);
+        });
+    } catch (const std::exception& error) {
+        qWarning().noquote() << "chunking " + File.LocalPath + " failed: " + error.what();
+        return false;
+    }
+    return true;
+}
+
+std::optional<TFileToDownload> TDifferenceScan::replace(const TQueuedFile& File,
+                                                        TFileToDownload Entry) const {
+    QFile::remove(File.LocalPath);
+    // An empty file has no piece to fetch: it is simply created.
+    if (Entry.Size == 0 && Entry.Hash == shared::TSha256::hash(QByteArray())) {
+        try {
+            m_pFileSystem->writeFile(File.LocalPath, QByteArray());
+            keepExecutable(Entry, File.LocalPath);
+            return std::nullopt;
+        } catch (const std::exception& error) {
+            qWarning().noquote() << "creating the empty file " + File.LocalPath + " failed: " + error.what();
+        }
+    }
+    const TChunkInPackage& wholeFile = File.Entry->WholeFile;
+    if (!wholeFile.Url.isEmpty()) {
+        TChunkInPackage piece = wholeFile;
+        if (piece.UnpackedHash.isEmpty()) {
+            piece.UnpackedHash = Entry.Hash;
+            piece.UnpackedSize = Entry.Size;
+        }
+        Entry.Chunks = {piece};
+    }
+    if (Entry.Chunks.empty()) {
+        qWarning().noquote() << "file " + Entry.LocalFile + " has no piece to download";
+        return std::nullopt;
+    }
+    Entry.ChunksToDownload.resize(Entry.Chunks.size());
+    std::iota(Entry.ChunksToDownload.begin(), Entry.ChunksToDownload.end(), 0);
+    return Entry;
+}
+
+const TFileInPackage* TDifferenceScan::installedEntry(const QString& LocalFile) const {
+    const auto found = std::lower_bound(
+        m_pInstalledFiles->begin(), m_pInstalledFiles->end(), LocalFile,
+        [](const TFileInPackage& Entry, const QString& Name) { return Entry.LocalFile < Name; });
+    if (found == m_pInstalledFiles->end() || found->LocalFile != LocalFile) {
+        return nullptr;
+    }
+    return &*found;
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "launcher/package/chunkinpackage.h"
+#include "launcher/package/fileinpackage.h"
+#include "launcher/package/filetodownload.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace shared {
+class TFileSystemHelper;
+}
+
+namespace mirrel::launcher {
+
+class TChunkMatcher;
+
+// Works out, file by file, what an installation directory lacks compared with the configuration
+// to install, and rebuilds partly matching files in place on the way. Six workers on the global
+// thread pool take the files from one queue, biggest first.
+class TDifferenceScan {
+public:
+    static constexpr int WorkerCount = 6;
+    using TProgressCallback = std::function<void(TFileSize Scanned, TFileSize Total)>;
+
+    // OnProgress is called from the workers' threads, one at a time.
+    TDifferenceScan(const QDir& InstallationDirectory,
+                    std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
+                    TProgressCallback OnProgress);
+
+    // The installed lists are only used for the fast scan: a file that the installed configuration
+    // describes by its chunks is then matched against that description instead of being read.
+    // Returns the files that still need chunks, each with a non-empty list of chunks to download.
+    TFileToDownloadVector run(const TFileInPackageVector& TargetFiles,
+                              const TChunkInPackageVector& TargetChunks,
+                              const TFileInPackageVector& InstalledFiles,
+                              const TChunkInPackageVector& InstalledChunks);
+
+private:
+    struct TQueuedFile {
+        const TFileInPackage* Entry = nullptr;
+        QString LocalPath;
+    };
+
+    void fillQueue(const TFileInPackageVector& TargetFiles);
+    TFileToDownloadVector work();
+    bool takeNextFile(TQueuedFile& File);
+    void addScanned(TFileSize Length);
+    std::optional<TFileToDownload> checkFile(const TQueuedFile& File);
+    std::optional<TFileToDownload> checkWholeFile(const TQueuedFile& File, TFileToDownload Entry);
+    std::optional<TFileToDownload> checkChunks(const TQueuedFile& File, TFileToDownload Entry);
+    bool feedInstalledChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
+    bool feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
+    std::optional<TFileToDownload> replace(const TQueuedFile& File, TFileToDownload Entry) const;
+    const TFileInPackage* installedEntry(const QString& LocalFile) const;
+
+    QDir m_InstallationDirectory;
+    std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
+    TProgressCallback m_OnProgress;
+    const TChunkInPackageVector* m_pTargetChunks = nullptr;
+    const TFileInPackageVector* m_pInstalledFiles = nullptr;
+    const TChunkInPackageVector* m_pInstalledChunks = nullptr;
+
+    QMutex m_Mutex; // guards everything below
+    std::deque<TQueuedFile> m_Queue;
+    TFileSize m_Scanned = 0;
+    TFileSize m_Total = 0;
+};
+
+} // namespace mirrel::launcher

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "launcher/package/fileinpackage.h"
+#include "launcher/package/filetodownload.h"
+
+#include <QMetaType>
+
+namespace mirrel::launcher {
+
+// The outcome of comparing an installation directory with the configuration to install: what
+// still has to be fetched (each entry with at least one chunk to download) and which files of the
+// installed configuration no longer belong to the package.
+struct TPackageDifference {
+    TFileToDownloadVector FilesToDownload;
+    TFileInPackageVector FilesToDelete;
+};
+
+} // namespace mirrel::launcher
+
+Q_DECLARE_METATYPE(mirrel::launcher::TPackageDifference)

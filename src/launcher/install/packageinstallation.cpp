@@ -1,0 +1,227 @@
+#include "launcher/install/packageinstallation.h"
+
+#include "launcher/download/packagefiledownloader.h"
+#include "launcher/download/packagelocalpath.h"
+#include "launcher/install/differencescan.h"
+#include "launcher/install/packageverifier.h"
+#include "launcher/logging/logging.h"
+#include "launcher/package/package.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "launcher/settings/launchersettings.h"
+#include "launcher/storage/launcherfilesystemhelper.h"
+#include "shared/network/downloadpool.h"
+#include "shared/network/qnetworkaccessmanagerwrapper.h"
+
+#include <QFutureWatcher>
+#include <QNetworkAccessManager>
+#include <QtConcurrent>
+#include <QtDebug>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace mirrel::launcher {
+
+namespace {
+
+bool containsLocalFile(const TFileInPackageVector& SortedFiles, const QString& LocalFile) {
+    const auto found = std::lower_bound(
+        SortedFiles.begin(), SortedFiles.end(), LocalFile,
+        [](const TFileInPackage& Entry, const QString& Name) { return Entry.LocalFile < Name; });
+    return found != SortedFiles.end() && found->LocalFile == LocalFile;
+}
+
+// Whether deleting Path would take a file of the new version with it: Path is one of the target
+// files' paths, or a directory above one of them. Old documents may name a file differently from
+// the new one and still mean the same place.
+bool holdsTargetFile(const std::vector<QString>& SortedTargetPaths, const QString& Path) {
+    const auto found = std::lower_bound(SortedTargetPaths.begin(), SortedTargetPaths.end(), Path);
+    if (found != SortedTargetPaths.end() && *found == Path) {
+        return true;
+    }
+    const QString directory = Path + QLatin1Char('/');
+    const auto below = std::lower_bound(SortedTargetPaths.begin(), SortedTargetPaths.end(), directory);
+    return below != SortedTargetPaths.end() && below->startsWith(directory);
+}
+
+TFileInPackageVector findObsoleteFiles(const TFileInPackageVector& InstalledFiles,
+                                       const TFileInPackageVector& TargetFiles,
+                                       const QDir& InstallationDirectory,
+                                       const shared::TFileSystemHelper& FileSystem) {
+    std::vector<QString> targetPaths;
+    targetPaths.reserve(TargetFiles.size());
+    for (const TFileInPackage& entry : TargetFiles) {
+        const QString path = packageLocalPath(FileSystem, InstallationDirectory, entry.LocalFile);
+        if (!path.isEmpty()) {
+            targetPaths.push_back(path);
+        }
+    }
+    std::sort(targetPaths.begin(), targetPaths.end());
+    TFileInPackageVector obsolete;
+    for (const TFileInPackage& entry : InstalledFiles) {
+        if (containsLocalFile(TargetFiles, entry.LocalFile)) {
+            continue;
+        }
+        const QString path = packageLocalPath(FileSystem, InstallationDirectory, entry.LocalFile);
+        if (path.isEmpty() || holdsTargetFile(targetPaths, path)) {
+            qWarning().noquote() << "obsolete file " + entry.LocalFile +
+                                        " is kept: it names a place of the package";
+            continue;
+        }
+        obsolete.push_back(entry);
+    }
+    return obsolete;
+}
+
+} // namespace
+
+TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
+                                           std::shared_ptr<TLauncherFilesystemHelper> FileSystem)
+    : m_pPackage(std::move(Package))
+    , m_pNetworkAccessManager(std::make_shared<QNetworkAccessManager>())
+    , m_pLauncherFilesystemHelper(std::move(FileSystem)) {
+    qRegisterMetaType<TFileSize>("TFileSize");
+    qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
+    qRegisterMetaType<TPackageDifference>();
+    qRegisterMetaType<EPackageDownloaderError>();
+    m_pDownloadPool = std::make_shared<shared::TDownloadPool>(
+        m_pLauncherFilesystemHelper->settings()->maxConcurrentDownloads(),
+        std::make_shared<shared::QNetworkAccessManagerWrapper>(m_pNetworkAccessManager), nullptr, false);
+    m_pPackageFileDownloader = new TPackageFileDownloader(m_pDownloadPool, m_pLauncherFilesystemHelper);
+    connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadCompleted, this,
+            &TPackageInstallation::onDownloadCompleted);
+    connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadFailed, this,
+            &TPackageInstallation::onDownloadFailed);
+}
+
+TPackageInstallation::~TPackageInstallation() {
+    // A verification still running reports its progress through this object.
+    const QList<QFutureWatcherBase*> verifications = findChildren<QFutureWatcherBase*>();
+    for (QFutureWatcherBase* verification : verifications) {
+        verification->waitForFinished();
+    }
+    m_pPackageFileDownloader->deleteLater();
+}
+
+TPackageDifference TPackageInstallation::computeRequiredChanges(
+    QDir InstallationDirectory, std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+    TPackageConfigurationReader TargetConfiguration, TPackageConfigurationReader InstalledConfiguration,
+    bool FastScan) {
+    TPackageDifference difference;
+    difference.FilesToDelete = findObsoleteFiles(InstalledConfiguration.files(), TargetConfiguration.files(),
+                                                 InstallationDirectory, *FileSystem);
+    const TFileInPackageVector noFiles;
+    const TChunkInPackageVector noChunks;
+    difference.FilesToDownload = FindFilesInPackageBasedOnHashAndSizeThatNeedUpdate(
+        TargetConfiguration.files(), TargetConfiguration.chunks(),
+        FastScan ? InstalledConfiguration.files() : noFiles,
+        FastScan ? InstalledConfiguration.chunks() : noChunks, FastScan, InstallationDirectory, FileSystem);
+    return difference;
+}
+
+TFileToDownloadVector TPackageInstallation::FindFilesInPackageBasedOnHashAndSizeThatNeedUpdate(
+    const TFileInPackageVector& TargetFiles, const TChunkInPackageVector& TargetChunks,
+    const TFileInPackageVector& InstalledFiles, const TChunkInPackageVector& InstalledChunks, bool FastScan,
+    const QDir& InstallationDirectory, std::shared_ptr<TLauncherFilesystemHelper> FileSystem) {
+    const TFileInPackageVector noFiles;
+    const TChunkInPackageVector noChunks;
+    TDifferenceScan scan(InstallationDirectory, std::move(FileSystem),
+                         [this](TFileSize Scanned, TFileSize Total) { emit scanProgress(Scanned, Total); });
+    return scan.run(TargetFiles, TargetChunks, FastScan ? InstalledFiles : noFiles,
+                    FastScan ? InstalledChunks : noChunks);
+}
+
+void TPackageInstallation::startVerification(const TPackageConfigurationReader& Configuration, bool Force) {
+    if (!Force && m_pLauncherFilesystemHelper->settings()->skipVerification()) {
+        onVerifyFinished(true);
+        return;
+    }
+    auto* watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        onVerifyFinished(watcher->result());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run(
+        QThreadPool::globalInstance(),
+        [this, directory = m_InstallationDirectory, fileSystem = m_pLauncherFilesystemHelper,
+         files = Configuration.files()] { return VerifyPackage(directory, fileSystem, files); }));
+}
+
+bool TPackageInstallation::VerifyPackage(QDir InstallationDirectory,
+                                         std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+                                         TFileInPackageVector Files) {
+    try {
+        TPackageVerifier verifier(
+            InstallationDirectory, std::move(FileSystem),
+            [this](TFileSize Verified, TFileSize Total) { emit verificationProgress(Verified, Total); });
+        return verifier.run(Files);
+    } catch (const std::exception& error) {
+        qWarning().noquote() << QStringLiteral("verification of files crashed. exception: ") + error.what();
+    } catch (...) {
+        qWarning().noquote() << "verification of files crashed ";
+    }
+    return false;
+}
+
+void TPackageInstallation::onDownloadCompleted() {
+    qInfo().noquote() << "onDownloadCompleted " + m_pPackage->name() + " Thread: " + currentThreadIdText();
+    m_Success = true;
+    m_ErrorReason = EPackageDownloaderError::NoError;
+    emit downloadFinished(m_pPackage);
+}
+
+void TPackageInstallation::onDownloadFailed(EPackageDownloaderError ErrorReason) {
+    qInfo().noquote() << "onDownloadFailed " + m_pPackage->name() + " " +
+                             QString::number(static_cast<int>(ErrorReason)) +
+                             " Thread: " + currentThreadIdText();
+    m_Success = false;
+    m_ErrorReason = ErrorReason;
+    emit downloadFinished(m_pPackage);
+}
+
+void TPackageInstallation::onRequiredChangesComputedForInstallation(TPackageDifference Changes) {
+    qInfo().noquote() << "onRequiredChangesComputedForInstallation files to download: " +
+                             QString::number(Changes.FilesToDownload.size()) +
+                             " files to delete: " + QString::number(Changes.FilesToDelete.size()) +
+                             " Thread: " + currentThreadIdText();
+    m_FilesToDelete = std::move(Changes.FilesToDelete);
+    m_FilesToDownload = std::move(Changes.FilesToDownload);
+    try {
+        startDownload();
+    } catch (const std::runtime_error& error) {
+        emit diskAccessFailed(QString::fromUtf8(error.what()));
+    }
+}
+
+void TPackageInstallation::onVerifyFinished(bool Result) {
+    qInfo().noquote() << "onVerifyFinished with " + QString::number(Result) +
+                             " Thread: " + currentThreadIdText();
+    m_Success = Result;
+    m_ErrorReason = Result ? EPackageDownloaderError::NoError : EPackageDownloaderError::VerificationFailed;
+    emit verificationFinished(m_pPackage);
+}
+
+void TPackageInstallation::startDownload() {
+    qInfo().noquote() << "startDownload: " + m_pPackage->name() + " Thread: " + currentThreadIdText();
+    deleteObsoleteFiles();
+    if (m_FilesToDownload.empty()) {
+        onDownloadCompleted();
+        return;
+    }
+    m_pPackageFileDownloader->setTargetDirectory(m_InstallationDirectory);
+    m_pPackageFileDownloader->setSelfUpdateMode(m_SelfUpdateMode);
+    m_pPackageFileDownloader->setFilesToDownload(m_FilesToDownload);
+    m_pPackageFileDownloader->startDownloads();
+}
+
+void TPackageInstallation::deleteObsoleteFiles() {
+    for (const TFileInPackage& entry : m_FilesToDelete) {
+        const QString path =
+            packageLocalPath(*m_pLauncherFilesystemHelper, m_InstallationDirectory, entry.LocalFile);
+        if (!path.isEmpty()) {
+            removeOrMoveAsideForReplacement(*m_pLauncherFilesystemHelper, path, m_SelfUpdateMode);
+        }
+    }
+}
+
+} // namespace mirrel::launcher

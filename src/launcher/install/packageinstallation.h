@@ -1,0 +1,120 @@
+#pragma once
+
+#include "launcher/download/packagedownloadererror.h"
+#include "launcher/install/packagedifference.h"
+#include "launcher/package/fileinpackage.h"
+#include "launcher/package/filetodownload.h"
+#include "launcher/package/packagetypes.h"
+
+#include <QDir>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QNetworkAccessManager;
+
+namespace shared {
+class TDownloadPool;
+}
+
+namespace mirrel::launcher {
+
+class TInstallationManager;
+class TLauncherFilesystemHelper;
+class TPackage;
+class TPackageConfigurationReader;
+class TPackageFileDownloader;
+
+// One run of installing, updating or verifying a package: works out what the installation
+// directory lacks (rebuilding partly matching files in place on the way), deletes what no longer
+// belongs to the package, has the rest downloaded, and verifies the result on request. The heavy
+// work runs on the global thread pool; this object and its signals live on the GUI thread.
+class TPackageInstallation : public QObject {
+    Q_OBJECT
+
+public:
+    TPackageInstallation(std::shared_ptr<TPackage> Package,
+                         std::shared_ptr<TLauncherFilesystemHelper> FileSystem);
+    ~TPackageInstallation() override;
+
+    std::shared_ptr<TPackage> package() const { return m_pPackage; }
+    TPackageFileDownloader* packageFileDownloader() const { return m_pPackageFileDownloader; }
+
+    // The outcome of the last download or verification.
+    bool success() const { return m_Success; }
+    EPackageDownloaderError errorReason() const { return m_ErrorReason; }
+
+    bool selfUpdateMode() const { return m_SelfUpdateMode; }
+    void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
+    const QString& installedVersionLabel() const { return m_InstalledVersionLabel; }
+    void setInstalledVersionLabel(const QString& Label) { m_InstalledVersionLabel = Label; }
+    const QString& targetVersionLabel() const { return m_TargetVersionLabel; }
+    void setTargetVersionLabel(const QString& Label) { m_TargetVersionLabel = Label; }
+    const QDir& installationDirectory() const { return m_InstallationDirectory; }
+    void setInstallationDirectory(const QDir& Directory) { m_InstallationDirectory = Directory; }
+
+    const TFileInPackageVector& filesToDelete() const { return m_FilesToDelete; }
+    const TFileToDownloadVector& filesToDownload() const { return m_FilesToDownload; }
+
+    // Runs on a pool thread (QtConcurrent::run); its result goes to
+    // onRequiredChangesComputedForInstallation on the GUI thread. Reusable chunks are moved into
+    // place on the way. Without fast scan the installed configuration is not consulted.
+    TPackageDifference computeRequiredChanges(QDir InstallationDirectory,
+                                              std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+                                              TPackageConfigurationReader TargetConfiguration,
+                                              TPackageConfigurationReader InstalledConfiguration,
+                                              bool FastScan);
+
+    TFileToDownloadVector FindFilesInPackageBasedOnHashAndSizeThatNeedUpdate(
+        const TFileInPackageVector& TargetFiles, const TChunkInPackageVector& TargetChunks,
+        const TFileInPackageVector& InstalledFiles, const TChunkInPackageVector& InstalledChunks,
+        bool FastScan, const QDir& InstallationDirectory,
+        std::shared_ptr<TLauncherFilesystemHelper> FileSystem);
+
+    // Checks the files of Configuration. Unless Force is set, the setting SkipVerification
+    // reports success at once without reading anything.
+    void startVerification(const TPackageConfigurationReader& Configuration, bool Force);
+
+    // Runs on a pool thread: true when every file exists with its hash. Never throws.
+    bool VerifyPackage(QDir InstallationDirectory, std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+                       TFileInPackageVector Files);
+
+signals:
+    void scanProgress(mirrel::launcher::TFileSize BytesDownloaded, mirrel::launcher::TFileSize BytesTotal);
+    void writeProgress(mirrel::launcher::TFileSize BytesDownloaded, mirrel::launcher::TFileSize BytesTotal);
+    void verificationProgress(mirrel::launcher::TFileSize BytesDownloaded,
+                              mirrel::launcher::TFileSize BytesTotal);
+    void downloadFinished(std::shared_ptr<mirrel::launcher::TPackage> PackageBeingInstalled);
+    void verificationFinished(std::shared_ptr<mirrel::launcher::TPackage> PackageBeingInstalled);
+    void diskAccessFailed(QString Message);
+
+private slots:
+    void onDownloadCompleted();
+    void onDownloadFailed(mirrel::launcher::EPackageDownloaderError ErrorReason);
+    void onRequiredChangesComputedForInstallation(mirrel::launcher::TPackageDifference Changes);
+    void onVerifyFinished(bool Result);
+
+private:
+    // The installation manager drives the run and hands the difference back to the slot above.
+    friend class TInstallationManager;
+
+    void startDownload();
+    void deleteObsoleteFiles();
+
+    std::shared_ptr<TPackage> m_pPackage;
+    std::shared_ptr<QNetworkAccessManager> m_pNetworkAccessManager;
+    std::shared_ptr<shared::TDownloadPool> m_pDownloadPool;
+    TPackageFileDownloader* m_pPackageFileDownloader = nullptr;
+    std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
+    bool m_Success = false;
+    EPackageDownloaderError m_ErrorReason = EPackageDownloaderError::NoError;
+    bool m_SelfUpdateMode = false;
+    QString m_InstalledVersionLabel;
+    QString m_TargetVersionLabel;
+    QDir m_InstallationDirectory;
+    TFileInPackageVector m_FilesToDelete;
+    TFileToDownloadVector m_FilesToDownload;
+};
+
+} // namespace mirrel::launcher
