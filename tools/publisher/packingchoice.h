@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace publisher {
+
+// Already compressed game data (textures, audio, video) barely shrinks, yet
+// decoding LZMA over it is slow on the player's machine. A chunk therefore
+// keeps its packed form only when packing saves at least this share of its
+// size; otherwise it is stored (method 0) and the player's side only copies it.
+constexpr double DefaultMinimumSaving = 0.03;
+
+struct TPackedChunk {
+    QByteArray Container; // the complete container as it is stored
+    int Method = 0;       // the method actually used (0 when packing did not pay)
+};
+
+// Whether a chunk packed from UnpackedSize to PackedSize bytes keeps its packed form.
+bool packingPays(qint64 UnpackedSize, qint64 PackedSize, double MinimumSaving);
+
+// Packs Content with Method and falls back to the stored form when packing does
+// not pay. Content must not be empty.
+TPackedChunk packChunk(const QByteArray& Content, int Method, double MinimumSaving);
+
+} // namespace publisher
