@@ -5,9 +5,9 @@
 #include "shared/container/payloaddecoder.h"
 #include "shared/container/payloadencoder.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
-#include <stdexcept>
 
 namespace shared {
 
@@ -22,39 +22,11 @@ constexpr std::uint64_t MaxDecodedSize = std::numeric_limits<int>::max() - 64;
 
 enum class EDecodeResult { NotAContainer, Decoded, Failed };
 
-char* writableData(QByteArray& buffer) {
-    return buffer.data();
-}
-char* writableData(std::string& buffer) {
-    return &buffer[0];
-}
-
-void allocate(QByteArray& buffer, std::size_t size) {
-    buffer = QByteArray(static_cast<int>(size), Qt::Uninitialized);
-}
-
-void allocate(std::string& buffer, std::size_t size) {
-    buffer.resize(size);
-}
-
-// A header that announced more than the stream held leaves a large, mostly
-// unused buffer behind; hand back only what was produced.
-void cutTo(QByteArray& buffer, std::size_t produced) {
-    if (produced != static_cast<std::size_t>(buffer.size()))
-        buffer = QByteArray(buffer.constData(), static_cast<int>(produced));
-}
-
-void cutTo(std::string& buffer, std::size_t produced) {
-    if (produced != buffer.size()) {
-        buffer.resize(produced);
-        buffer.shrink_to_fit();
-    }
-}
-
-template <typename TBuffer>
-EDecodeResult decodeContainer(const char* data, std::size_t size, TBuffer& output) {
+// Decodes into one buffer of the announced size, without filling it first:
+// the decoder writes each byte once, and the output is cut to what it produced.
+EDecodeResult decodeContainer(const QByteArray& input, QByteArray& output) {
     TContainerHeader header;
-    switch (readContainerHeader(data, size, header)) {
+    switch (readContainerHeader(input.constData(), static_cast<std::size_t>(input.size()), header)) {
     case EContainerHeaderStatus::NotAContainer:
         return EDecodeResult::NotAContainer;
     case EContainerHeaderStatus::Malformed:
@@ -66,22 +38,24 @@ EDecodeResult decodeContainer(const char* data, std::size_t size, TBuffer& outpu
         header.unpackedLength > MaxDecodedSize)
         return EDecodeResult::Failed;
 
-    const auto capacity = static_cast<std::size_t>(header.unpackedLength);
+    const auto packedLength = static_cast<std::size_t>(header.packedLength);
+    const auto capacity = static_cast<std::size_t>(
+        std::min<std::uint64_t>(header.unpackedLength, largestPossibleOutput(header.method, packedLength)));
     try {
-        allocate(output, capacity);
+        output = QByteArray(static_cast<int>(capacity), Qt::Uninitialized);
     } catch (const std::bad_alloc&) {
-        return EDecodeResult::Failed;
-    } catch (const std::length_error&) {
         return EDecodeResult::Failed;
     }
     std::size_t produced = 0;
-    if (!decodePayload(header.method, data + header.payloadOffset,
-                       static_cast<std::size_t>(header.packedLength), writableData(output), capacity,
-                       produced)) {
-        output = TBuffer();
+    if (!decodePayload(header.method, input.constData() + header.payloadOffset, packedLength, output.data(),
+                       capacity, produced)) {
+        output = QByteArray();
         return EDecodeResult::Failed;
     }
-    cutTo(output, produced);
+    // A header that announced more than the stream held would otherwise leave
+    // a large, mostly unused buffer behind.
+    if (produced != capacity)
+        output = QByteArray(output.constData(), static_cast<int>(produced));
     return EDecodeResult::Decoded;
 }
 
@@ -89,7 +63,7 @@ EDecodeResult decodeContainer(const char* data, std::size_t size, TBuffer& outpu
 
 QByteArray decompress(const QByteArray& input) {
     QByteArray output;
-    switch (decodeContainer(input.constData(), static_cast<std::size_t>(input.size()), output)) {
+    switch (decodeContainer(input, output)) {
     case EDecodeResult::NotAContainer:
         return input;
     case EDecodeResult::Decoded:
@@ -100,22 +74,27 @@ QByteArray decompress(const QByteArray& input) {
     throw TDecompressionError(InvalidInputText);
 }
 
-bool unpack(std::string& output, const std::string& input) {
-    std::string decoded;
-    if (decodeContainer(input.data(), input.size(), decoded) == EDecodeResult::Decoded) {
-        output = std::move(decoded);
+bool unpack(QByteArray& output, const QByteArray& input) {
+    QByteArray decoded;
+    if (decodeContainer(input, decoded) == EDecodeResult::Decoded) {
+        output = decoded;
         return true;
     }
     output = input;
     return false;
 }
 
-bool unpack(QByteArray& output, const QByteArray& input) {
-    QByteArray decoded;
-    if (decodeContainer(input.constData(), static_cast<std::size_t>(input.size()), decoded) ==
-        EDecodeResult::Decoded) {
-        output = decoded;
-        return true;
+bool unpack(std::string& output, const std::string& input) {
+    // A std::string cannot be sized without filling it, so the bytes are
+    // decoded into an unfilled buffer first; a header that lies about its
+    // length then costs address space only, not memory.
+    if (input.size() <= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        QByteArray decoded;
+        if (decodeContainer(QByteArray::fromRawData(input.data(), static_cast<int>(input.size())), decoded) ==
+            EDecodeResult::Decoded) {
+            output.assign(decoded.constData(), static_cast<std::size_t>(decoded.size()));
+            return true;
+        }
     }
     output = input;
     return false;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include <lzlib.h>
@@ -22,6 +23,7 @@ enum EMethodId { Stored = 0, Deflate = 3, Lzip = 4, Lzma = 5, LzmaAlternative = 
 constexpr std::size_t LzmaPropertiesSize = 5;
 constexpr std::size_t LzmaHeaderSize = 13;
 
+constexpr std::size_t DeflateMaximumRatio = 1032;
 constexpr std::size_t ZlibSlice = std::size_t(1) << 30;
 
 bool decodeStored(const char* payload, std::size_t packedLength, char* output, std::size_t capacity,
@@ -188,6 +190,22 @@ bool isDecodableMethod(int method) {
         return true;
     default:
         return false;
+    }
+}
+
+std::size_t largestPossibleOutput(int method, std::size_t packedLength) {
+    constexpr std::size_t Unbounded = std::numeric_limits<std::size_t>::max();
+    switch (method) {
+    case Stored:
+        return packedLength;
+    case Deflate:
+        // A 258-byte match costs at least two bits; the slack covers the
+        // stream's first and last bytes.
+        return packedLength > Unbounded / DeflateMaximumRatio - 1024
+                   ? Unbounded
+                   : packedLength * DeflateMaximumRatio + 1024;
+    default:
+        return Unbounded;
     }
 }
 

@@ -8,6 +8,11 @@ namespace shared {
 // libraries are not available (ZPAQ, CSC, crush) do not.
 bool isDecodableMethod(int method);
 
+// The most output a payload of that length can possibly decode to, as far as
+// the method bounds it: a stored payload is its own output, and DEFLATE never
+// expands beyond 1032 bytes per byte. Other methods give SIZE_MAX.
+std::size_t largestPossibleOutput(int method, std::size_t packedLength);
+
 // Decodes one payload straight into output[0..capacity). On success produced
 // holds the number of bytes written, never more than capacity. A payload that
 // ends before its stream does, or that is damaged, fails.

@@ -49,11 +49,16 @@ void writeText(const QString& path, const QString& text, QIODevice::OpenMode mod
 }
 
 // The root itself, or anything below it; "/g/pkg2" is not below "/g/pkg".
+// Both paths are clean, so a ".." can only be left at the start of the part
+// below the root, where it climbs above the path's start ("/../x" under "/").
 bool isInside(const QString& candidate, const QString& root) {
     if (candidate == root)
         return true;
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    return candidate.startsWith(prefix);
+    if (!candidate.startsWith(prefix))
+        return false;
+    const QString below = candidate.mid(prefix.size());
+    return below != QLatin1String("..") && !below.startsWith(QLatin1String("../"));
 }
 
 } // namespace

@@ -1,0 +1,416 @@
+#include "shared/container/container.h"
+#include "shared/container/lzmacompressedreadonlymemoryblob.h"
+#include "shared/container/readonlymemoryblob.h"
+#include "shared/filesystemhelper/filesystemhelper.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <stdexcept>
+
+using shared::TFileSystemHelper;
+using shared::TLocalFileInfo;
+
+namespace {
+
+// Runs an operation that must throw std::runtime_error and gives its text.
+QString thrownText(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::runtime_error& error) {
+        return QString::fromUtf8(error.what());
+    }
+    return QStringLiteral("<nothing thrown>");
+}
+
+void putFile(const QString& path, const QByteArray& contents) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(contents), qint64(contents.size()));
+}
+
+QByteArray fileContents(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("<unreadable>");
+    return file.readAll();
+}
+
+// Answers every directory listing with a fixed list, to show that the
+// listing-based operations go through the replaceable operation.
+class TFixedListingHelper : public TFileSystemHelper {
+public:
+    std::vector<TLocalFileInfo> listFiles(const QString&) const override {
+        return {TLocalFileInfo(QStringLiteral("/nowhere/b"), 2),
+                TLocalFileInfo(QStringLiteral("/nowhere/a"), 1)};
+    }
+};
+
+} // namespace
+
+class TestFileSystemHelper : public QObject {
+    Q_OBJECT
+
+private:
+    TFileSystemHelper m_helper;
+    QTemporaryDir m_dir;
+
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void pathInsideConfinesToTheBase_data() {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("expected");
+        const QString r = QStringLiteral("/g/pkg");
+        QTest::newRow("plain") << r << "bin/client.exe"
+                               << "/g/pkg/bin/client.exe";
+        QTest::newRow("climbing out keeps the last component") << r << "../x/y.dat"
+                                                               << "/g/pkg/y.dat";
+        QTest::newRow("climbing back in") << r << "a/../b.dat"
+                                          << "/g/pkg/b.dat";
+        QTest::newRow("sibling with the root as prefix") << r << "../pkg2/x"
+                                                         << "/g/pkg/x";
+        QTest::newRow("sibling directory itself") << r << "../pkg2"
+                                                  << "/g/pkg/pkg2";
+        QTest::newRow("deep climb") << r << "a/../../../../etc/passwd"
+                                    << "/g/pkg/passwd";
+        QTest::newRow("absolute path stays below") << r << "/etc/passwd"
+                                                   << "/g/pkg/etc/passwd";
+        QTest::newRow("dot segments") << r << "./a/./b"
+                                      << "/g/pkg/a/b";
+        QTest::newRow("trailing slash") << r << "../other/dir/"
+                                        << "/g/pkg/dir";
+        QTest::newRow("root itself") << r << "a/.."
+                                     << "/g/pkg";
+        QTest::newRow("parent only") << r << ".."
+                                     << "/g/pkg";
+        QTest::newRow("parents only") << r << "../.."
+                                      << "/g/pkg";
+        QTest::newRow("unclean root") << "/g/./pkg/"
+                                      << "../pkg2/x"
+                                      << "/g/pkg/x";
+        QTest::newRow("filesystem root") << "/"
+                                         << "a/../../b"
+                                         << "/b";
+    }
+
+    void pathInsideConfinesToTheBase() {
+        QFETCH(QString, root);
+        QFETCH(QString, relative);
+        QFETCH(QString, expected);
+        QCOMPARE(m_helper.pathInside(QDir(root), relative), expected);
+    }
+
+    void writeFileCreatesReplacesAndTruncates() {
+        const QString target = path(QStringLiteral("write/deep/er/file.bin"));
+        m_helper.writeFile(target, QByteArrayLiteral("first version"));
+        QCOMPARE(fileContents(target), QByteArrayLiteral("first version"));
+
+        m_helper.writeFile(target, QByteArrayLiteral("2nd"));
+        QCOMPARE(fileContents(target), QByteArrayLiteral("2nd"));
+
+        m_helper.writeFile(target, QByteArray());
+        QVERIFY(QFileInfo::exists(target));
+        QCOMPARE(QFileInfo(target).size(), qint64(0));
+
+        // Nothing but the target is left behind in its directory.
+        QCOMPARE(QDir(path(QStringLiteral("write/deep/er")))
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("file.bin")});
+    }
+
+    void writeFileReplacesTheFileAsAWhole() {
+        // A reader that opened the old file keeps reading the old contents:
+        // the new data went to another file that took the old one's place,
+        // instead of truncating and rewriting it where it stood.
+        const QString target = path(QStringLiteral("whole/markers.json"));
+        m_helper.writeFile(target, QByteArrayLiteral("old contents"));
+        QFile reader(target);
+        QVERIFY(reader.open(QIODevice::ReadOnly));
+        m_helper.writeFile(target, QByteArrayLiteral("new contents, longer than the old"));
+        QCOMPARE(reader.readAll(), QByteArrayLiteral("old contents"));
+        QCOMPARE(fileContents(target), QByteArrayLiteral("new contents, longer than the old"));
+    }
+
+    void writeFileFailures() {
+        const QString directory = path(QStringLiteral("a-directory"));
+        QVERIFY(QDir().mkpath(directory));
+        QCOMPARE(thrownText([&] { m_helper.writeFile(directory, "x"); }),
+                 QStringLiteral("I/O error on file '%1': Could not open file.").arg(directory));
+
+        const QString blocker = path(QStringLiteral("blocker"));
+        putFile(blocker, "a file where a directory should be");
+        const QString below = blocker + QStringLiteral("/sub/file");
+        QCOMPARE(thrownText([&] { m_helper.writeFile(below, "x"); }),
+                 QStringLiteral("I/O error on file '%1': Could not open file.").arg(below));
+        QCOMPARE(fileContents(blocker), QByteArrayLiteral("a file where a directory should be"));
+    }
+
+    void readFileAndReadFileIfPresent() {
+        const QString present = path(QStringLiteral("read/present.txt"));
+        putFile(present, QByteArray("some\0bytes", 10));
+        QCOMPARE(m_helper.readFile(present), QByteArray("some\0bytes", 10));
+        QCOMPARE(m_helper.readFileIfPresent(present), QByteArray("some\0bytes", 10));
+
+        const QString missing = path(QStringLiteral("read/missing.txt"));
+        QCOMPARE(m_helper.readFileIfPresent(missing), QByteArray());
+        const QString text = thrownText([&] { m_helper.readFile(missing); });
+        QVERIFY2(text.startsWith(QStringLiteral("I/O error on file '%1': ").arg(missing)), qPrintable(text));
+        QVERIFY(text.size() > QStringLiteral("I/O error on file '%1': ").arg(missing).size());
+    }
+
+    void textFiles() {
+        const QString target = path(QStringLiteral("text/notes.txt"));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("text"))));
+        m_helper.writeTextFile(target, QStringLiteral("Grüße\n"));
+        m_helper.appendTextFile(target, QStringLiteral("line two\n"));
+        QCOMPARE(QString::fromUtf8(fileContents(target)), QStringLiteral("Grüße\nline two\n"));
+        m_helper.writeTextFile(target, QStringLiteral("reset"));
+        QCOMPARE(fileContents(target), QByteArrayLiteral("reset"));
+    }
+
+    void removeAndCopy() {
+        const QString source = path(QStringLiteral("copy/source"));
+        const QString target = path(QStringLiteral("copy/target"));
+        putFile(source, "payload");
+        m_helper.copyFile(source, target);
+        QCOMPARE(fileContents(target), QByteArrayLiteral("payload"));
+        // Copying onto an existing file leaves it alone and does not throw.
+        putFile(source, "changed");
+        m_helper.copyFile(source, target);
+        QCOMPARE(fileContents(target), QByteArrayLiteral("payload"));
+
+        QVERIFY(m_helper.removeFile(target));
+        QVERIFY(!QFileInfo::exists(target));
+        QCOMPARE(thrownText([&] { m_helper.removeFile(target); }),
+                 QStringLiteral("Failed to delete file ") + target);
+    }
+
+    void createDirectory() {
+        const QString nested = path(QStringLiteral("create/one/two/three"));
+        const QDir created = m_helper.createDirectory(nested);
+        QVERIFY(created.exists());
+        QCOMPARE(created.absolutePath(), QDir(nested).absolutePath());
+
+        putFile(nested + QStringLiteral("/keep"), "k");
+        const QDir again = m_helper.createDirectory(nested);
+        QVERIFY(again.exists());
+        QCOMPARE(again.entryList(QDir::Files), QStringList{QStringLiteral("keep")});
+
+        const QString blocked = nested + QStringLiteral("/keep/child");
+        QCOMPARE(thrownText([&] { m_helper.createDirectory(blocked); }),
+                 QStringLiteral("Failed to create folder: '%1'.").arg(QDir::toNativeSeparators(blocked)));
+    }
+
+    void subdirectory() {
+        const QDir missingParent(path(QStringLiteral("sub/missing")));
+        QCOMPARE(thrownText([&] { m_helper.subdirectory(missingParent, QStringLiteral("x")); }),
+                 QStringLiteral("Directory doesn't exist"));
+
+        const QDir parent = m_helper.createDirectory(path(QStringLiteral("sub/parent")));
+        const QDir made = m_helper.subdirectory(parent, QStringLiteral("settings"));
+        QVERIFY(made.exists());
+        QCOMPARE(made.absolutePath(), parent.absoluteFilePath(QStringLiteral("settings")));
+        putFile(made.filePath(QStringLiteral("kept")), "k");
+        QCOMPARE(m_helper.subdirectory(parent, QStringLiteral("settings")).entryList(QDir::Files),
+                 QStringList{QStringLiteral("kept")});
+
+        putFile(parent.filePath(QStringLiteral("plainfile")), "f");
+        QCOMPARE(thrownText([&] { m_helper.subdirectory(parent, QStringLiteral("plainfile")); }),
+                 QStringLiteral("Failed to create subdirectory."));
+    }
+
+    void listFilesAndForEachFile() {
+        const QString directory = path(QStringLiteral("list"));
+        putFile(directory + QStringLiteral("/a.bin"), QByteArray(10, 'a'));
+        putFile(directory + QStringLiteral("/b.bin"), QByteArray(2000, 'b'));
+        putFile(directory + QStringLiteral("/empty"), QByteArray());
+        putFile(directory + QStringLiteral("/.hidden"), "h");
+        putFile(directory + QStringLiteral("/nested/c.bin"), "c");
+
+        const std::vector<TLocalFileInfo> files = m_helper.listFiles(directory);
+        QMap<QString, qint64> sizes;
+        for (const TLocalFileInfo& info : files)
+            sizes.insert(info.absoluteFilePath, info.size);
+        const QString absolute = QDir(directory).absolutePath();
+        QMap<QString, qint64> expected;
+        expected.insert(absolute + QStringLiteral("/a.bin"), 10);
+        expected.insert(absolute + QStringLiteral("/b.bin"), 2000);
+        expected.insert(absolute + QStringLiteral("/empty"), 0);
+        QCOMPARE(sizes, expected);
+
+        QStringList visited;
+        m_helper.forEachFile(directory,
+                             [&](const TLocalFileInfo& info) { visited << info.absoluteFilePath; });
+        QStringList listed;
+        for (const TLocalFileInfo& info : files)
+            listed << info.absoluteFilePath;
+        QCOMPARE(visited, listed);
+
+        QVERIFY(m_helper.listFiles(path(QStringLiteral("no-such-dir"))).empty());
+
+        const TFixedListingHelper fixed;
+        QStringList fixedVisits;
+        fixed.forEachFile(directory,
+                          [&](const TLocalFileInfo& info) { fixedVisits << info.absoluteFilePath; });
+        QCOMPARE(fixedVisits, (QStringList{QStringLiteral("/nowhere/b"), QStringLiteral("/nowhere/a")}));
+    }
+
+    void existenceAndJoin() {
+        const QString file = path(QStringLiteral("exist/file"));
+        putFile(file, "x");
+        QVERIFY(m_helper.fileExists(file));
+        QVERIFY(m_helper.fileExists(path(QStringLiteral("exist"))));
+        QVERIFY(!m_helper.fileExists(path(QStringLiteral("exist/none"))));
+        QVERIFY(m_helper.directoryExists(path(QStringLiteral("exist"))));
+        QVERIFY(!m_helper.directoryExists(file));
+
+        QCOMPARE(
+            m_helper.joinPath({QStringLiteral("/base"), QStringLiteral("sub/dir"), QStringLiteral("f.txt")}),
+            QStringLiteral("/base/sub/dir/f.txt"));
+        QCOMPARE(m_helper.joinPath({QStringLiteral("relative"), QStringLiteral("f")}),
+                 QStringLiteral("relative/f"));
+        QCOMPARE(m_helper.joinPath({QStringLiteral("only")}), QStringLiteral("only"));
+        QCOMPARE(m_helper.joinPath({}), QString());
+    }
+
+    void openSettings() {
+        const QString file = path(QStringLiteral("settings/launchersettings.ini"));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("settings"))));
+        {
+            const std::shared_ptr<QSettings> settings = m_helper.openSettings(file);
+            QCOMPARE(settings->format(), QSettings::IniFormat);
+            QVERIFY(!settings->parent());
+            settings->setValue(QStringLiteral("OPTIONS/maxConcurrentDownloads"), 4);
+        }
+        QVERIFY(fileContents(file).contains("maxConcurrentDownloads=4"));
+        QCOMPARE(m_helper.openSettings(file)->value(QStringLiteral("OPTIONS/maxConcurrentDownloads")).toInt(),
+                 4);
+    }
+
+    void readJsonFile() {
+        bool error = true;
+        const QJsonDocument missing =
+            m_helper.readJsonFileAsQJsonDocument(path(QStringLiteral("json/none.json")), error);
+        QVERIFY(missing.isNull());
+        QVERIFY(!error);
+
+        const QString empty = path(QStringLiteral("json/empty.json"));
+        putFile(empty, QByteArray());
+        error = true;
+        QVERIFY(m_helper.readJsonFileAsQJsonDocument(empty, error).isNull());
+        QVERIFY(!error);
+
+        const QString valid = path(QStringLiteral("json/valid.json"));
+        putFile(valid, R"({"version": "0.0.12"})");
+        error = true;
+        const QJsonDocument document = m_helper.readJsonFileAsQJsonDocument(valid, error);
+        QVERIFY(!error);
+        QCOMPARE(document.object().value(QStringLiteral("version")).toString(), QStringLiteral("0.0.12"));
+
+        const QString broken = path(QStringLiteral("json/broken.json"));
+        putFile(broken, R"({"version": )");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                               "^Json parse error in file .*broken\\.json.*at offset")));
+        error = false;
+        const QJsonDocument parsed = m_helper.readJsonFileAsQJsonDocument(broken, error);
+        QVERIFY(error);
+        QVERIFY(parsed.isEmpty());
+    }
+
+    void images() {
+        QImage image(7, 5, QImage::Format_ARGB32);
+        image.fill(QColor(10, 200, 30, 255));
+        image.setPixelColor(3, 2, QColor(255, 0, 0, 128));
+        const QString target = path(QStringLiteral("images/picture.png"));
+        m_helper.writeImage(image, target, "PNG");
+        const std::shared_ptr<QImage> read = m_helper.readImage(target, "PNG");
+        QVERIFY(read);
+        QCOMPARE(read->convertToFormat(QImage::Format_ARGB32), image);
+
+        // Without a format the suffix decides.
+        const QString bySuffix = path(QStringLiteral("images/by-suffix.png"));
+        m_helper.writeImage(image, bySuffix);
+        QVERIFY(m_helper.readImage(bySuffix));
+
+        QVERIFY(!m_helper.readImage(path(QStringLiteral("images/missing.png"))));
+        const QString garbage = path(QStringLiteral("images/garbage.png"));
+        putFile(garbage, "not a picture");
+        QVERIFY(!m_helper.readImage(garbage));
+        const QString empty = path(QStringLiteral("images/empty.png"));
+        putFile(empty, QByteArray());
+        QVERIFY(!m_helper.readImage(empty));
+
+        // An image that cannot be encoded is an error, not an empty file.
+        const QString unknown = path(QStringLiteral("images/unknown.nosuchformat"));
+        const QString text = thrownText([&] { m_helper.writeImage(image, unknown, "nosuchformat"); });
+        QVERIFY2(text.startsWith(QStringLiteral("I/O error on file '%1': ").arg(unknown)), qPrintable(text));
+        QVERIFY(!QFileInfo::exists(unknown));
+    }
+
+    void memoryBlobs() {
+        const QByteArray plain = QByteArrayLiteral("the plain contents of a file");
+        const QByteArray packed = shared::compress(shared::CompressionLzma, plain);
+
+        // Only "<path>.lzma" exists: the compressed file is opened and decoded.
+        const QString onlyCompressed = path(QStringLiteral("blob/config.json"));
+        putFile(onlyCompressed + QStringLiteral(".lzma"), packed);
+        auto blob = m_helper.openMemoryBlob(onlyCompressed);
+        QVERIFY(dynamic_cast<shared::TLZMACompressedReadOnlyMemoryBlob*>(blob.get()));
+        QCOMPARE(blob->data(), plain);
+
+        // Both exist: the path itself wins, uncompressed.
+        putFile(onlyCompressed, "uncompressed twin");
+        blob = m_helper.openMemoryBlob(onlyCompressed);
+        QVERIFY(!dynamic_cast<shared::TLZMACompressedReadOnlyMemoryBlob*>(blob.get()));
+        QCOMPARE(blob->data(), QByteArrayLiteral("uncompressed twin"));
+
+        // A path that names the ".lzma" file directly.
+        blob = m_helper.openMemoryBlob(onlyCompressed + QStringLiteral(".lzma"));
+        QCOMPARE(blob->data(), plain);
+
+        // A ".lzma" file that holds no container gives its raw bytes.
+        const QString notPacked = path(QStringLiteral("blob/raw.lzma"));
+        putFile(notPacked, "just text");
+        QCOMPARE(m_helper.openMemoryBlob(notPacked)->data(), QByteArrayLiteral("just text"));
+        // ... and so does a damaged container.
+        QByteArray damaged = packed;
+        damaged[damaged.size() - 3] = static_cast<char>(damaged[damaged.size() - 3] ^ 0x5A);
+        const QString damagedPath = path(QStringLiteral("blob/damaged.lzma"));
+        putFile(damagedPath, damaged);
+        QCOMPARE(m_helper.openMemoryBlob(damagedPath)->data(), damaged);
+
+        // The file is read anew on every call.
+        const QString changing = path(QStringLiteral("blob/changing"));
+        putFile(changing, "one");
+        blob = m_helper.openMemoryBlob(changing);
+        QCOMPARE(blob->data(), QByteArrayLiteral("one"));
+        putFile(changing, "two");
+        QCOMPARE(blob->data(), QByteArrayLiteral("two"));
+        // A file that vanished after opening the blob cannot be opened.
+        QVERIFY(QFile::remove(changing));
+        QCOMPARE(thrownText([&] { blob->data(); }),
+                 QStringLiteral("I/O error on file '%1': Could not open file.").arg(changing));
+
+        // Neither exists: the error comes at once, not from data().
+        const QString missing = path(QStringLiteral("blob/missing"));
+        QCOMPARE(thrownText([&] { m_helper.openMemoryBlob(missing); }),
+                 QStringLiteral("I/O error on file '%1': File does not exist").arg(missing));
+        QCOMPARE(thrownText([&] { shared::TLZMACompressedReadOnlyMemoryBlob blob(missing); }),
+                 QStringLiteral("I/O error on file '%1': File does not exist").arg(missing));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileSystemHelper)
+#include "tst_filesystemhelper.moc"
