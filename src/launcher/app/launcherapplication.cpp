@@ -111,10 +111,7 @@ void TLauncherApplication::showSplash(int kind) {
         m_pSplashScreen->close();
         processEvents();
     }
-    auto splash = std::make_unique<QSplashScreen>(QPixmap(splashImage(kind)));
-    // Closing a splash must never end the launcher; the launcher decides when it ends.
-    splash->setAttribute(Qt::WA_QuitOnClose, false);
-    m_pSplashScreen = std::move(splash);
+    m_pSplashScreen = std::make_unique<QSplashScreen>(QPixmap(splashImage(kind)));
     m_pSplashScreen->show();
     processEvents();
     m_NotificationTimer.stop();
