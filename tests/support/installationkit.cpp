@@ -1,0 +1,172 @@
+#include "support/installationkit.h"
+
+#include "launcher/install/packageinstallation.h"
+#include "launcher/package/package.h"
+#include "support/testpaths.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtConcurrent>
+#include <QtTest>
+
+#include <cstring>
+#include <random>
+
+namespace testsupport {
+
+using namespace mirrel::launcher;
+
+QByteArray seededBytes(quint32 Seed, qint64 Size) {
+    std::mt19937 generator(Seed);
+    QByteArray bytes(static_cast<int>(Size), Qt::Uninitialized);
+    char* data = bytes.data();
+    qint64 index = 0;
+    for (; index + 4 <= Size; index += 4) {
+        const quint32 value = generator();
+        std::memcpy(data + index, &value, 4);
+    }
+    for (; index < Size; ++index) {
+        data[index] = static_cast<char>(generator());
+    }
+    return bytes;
+}
+
+bool writeBytes(const QString& Path, const QByteArray& Content) {
+    QDir().mkpath(QFileInfo(Path).absolutePath());
+    QFile file(Path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(Content) == Content.size();
+}
+
+QByteArray readBytes(const QString& Path) {
+    QFile file(Path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::shared_ptr<TLauncherFilesystemHelper> makeLauncherFilesystem(const QString& LauncherDirectory,
+                                                                  const QByteArray& IniText) {
+    writeBytes(QDir(LauncherDirectory).filePath(QStringLiteral("launchersettings.ini")), IniText);
+    return std::make_shared<TLauncherFilesystemHelper>(LauncherDirectory);
+}
+
+bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, const QString& Version,
+                  QString& ErrorText, int Method) {
+    QProcess publisher;
+    publisher.setProcessChannelMode(QProcess::MergedChannels);
+    publisher.start(launcherBinDir() + QStringLiteral("/vantor-publisher"),
+                    {QStringLiteral("publish"), QStringLiteral("--version"), Version,
+                     QStringLiteral("--method"), QString::number(Method), QStringLiteral("--no-progress"),
+                     BuildDirectory, OutputFolder});
+    if (!publisher.waitForFinished(600000)) {
+        ErrorText = QStringLiteral("the publisher did not finish: ") + publisher.errorString();
+        return false;
+    }
+    ErrorText = QString::fromUtf8(publisher.readAll());
+    return publisher.exitStatus() == QProcess::NormalExit && publisher.exitCode() == 0;
+}
+
+TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder, const QUrl& BaseUrl) {
+    return TPackageConfigurationReader(readBytes(QDir(OutputFolder).filePath(QStringLiteral("package.json"))),
+                                       QByteArray(), BaseUrl, BaseUrl);
+}
+
+bool sameTree(const QString& BuildDirectory, const QString& InstallationDirectory, QString& Difference) {
+    QDirIterator files(BuildDirectory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString source = files.next();
+        const QString relative = QDir(BuildDirectory).relativeFilePath(source);
+        const QString installed = QDir(InstallationDirectory).filePath(relative);
+        if (!QFileInfo(installed).isFile()) {
+            Difference = relative + QStringLiteral(" is missing");
+            return false;
+        }
+        if (readBytes(source) != readBytes(installed)) {
+            Difference = relative + QStringLiteral(" differs");
+            return false;
+        }
+        if (QFileInfo(source).isExecutable() != QFileInfo(installed).isExecutable()) {
+            Difference = relative + QStringLiteral(" has another execute bit");
+            return false;
+        }
+    }
+    return true;
+}
+
+TInstallationDriver::TInstallationDriver(std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+                                         const QString& InstallationDirectory, bool SelfUpdateMode)
+    : m_pFileSystem(std::move(FileSystem))
+    , m_pPackage(
+          std::make_shared<TPackage>(0,
+                                     QJsonObject{{QStringLiteral("name"), QStringLiteral("Test package")},
+                                                 {QStringLiteral("directoryname"), QStringLiteral("test")}},
+                                     QUrl()))
+    , m_pInstallation(std::make_unique<TPackageInstallation>(m_pPackage, m_pFileSystem))
+    , m_InstallationDirectory(InstallationDirectory) {
+    m_pInstallation->setInstallationDirectory(m_InstallationDirectory);
+    m_pInstallation->setSelfUpdateMode(SelfUpdateMode);
+    QObject::connect(m_pInstallation.get(), &TPackageInstallation::downloadFinished, m_pInstallation.get(),
+                     [this] { ++m_DownloadFinished; });
+    QObject::connect(m_pInstallation.get(), &TPackageInstallation::verificationFinished,
+                     m_pInstallation.get(), [this] { ++m_VerificationFinished; });
+    QObject::connect(m_pInstallation.get(), &TPackageInstallation::diskAccessFailed, m_pInstallation.get(),
+                     [this](const QString& Message) { m_DiskAccessError = Message; });
+}
+
+TInstallationDriver::~TInstallationDriver() {
+    m_pInstallation.reset();
+    // The installation hands its downloader to the event loop for deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TPackageDifference TInstallationDriver::difference(const TPackageConfigurationReader& Target,
+                                                   const TPackageConfigurationReader& Installed,
+                                                   bool FastScan) {
+    QFuture<TPackageDifference> future =
+        QtConcurrent::run(QThreadPool::globalInstance(), [this, Target, Installed, FastScan] {
+            return m_pInstallation->computeRequiredChanges(m_InstallationDirectory, m_pFileSystem, Target,
+                                                           Installed, FastScan);
+        });
+    QFutureWatcher<TPackageDifference> watcher;
+    bool finished = false;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, [&finished] { finished = true; });
+    watcher.setFuture(future);
+    waitFor([&finished] { return finished; }, 600000);
+    return future.result();
+}
+
+bool TInstallationDriver::install(const TPackageConfigurationReader& Target,
+                                  const TPackageConfigurationReader& Installed, bool FastScan,
+                                  int TimeoutMs) {
+    const int finishedBefore = m_DownloadFinished;
+    m_DiskAccessError.clear();
+    const TPackageDifference changes = difference(Target, Installed, FastScan);
+    QMetaObject::invokeMethod(m_pInstallation.get(), "onRequiredChangesComputedForInstallation",
+                              Qt::DirectConnection, Q_ARG(mirrel::launcher::TPackageDifference, changes));
+    return waitFor([&] { return m_DownloadFinished > finishedBefore || !m_DiskAccessError.isEmpty(); },
+                   TimeoutMs);
+}
+
+bool TInstallationDriver::verify(const TPackageConfigurationReader& Configuration, bool Force,
+                                 int TimeoutMs) {
+    const int finishedBefore = m_VerificationFinished;
+    m_pInstallation->startVerification(Configuration, Force);
+    return waitFor([&] { return m_VerificationFinished > finishedBefore; }, TimeoutMs);
+}
+
+bool TInstallationDriver::waitFor(const std::function<bool()>& Condition, int TimeoutMs) const {
+    const QDeadlineTimer deadline(TimeoutMs);
+    while (!Condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+} // namespace testsupport
