@@ -1,0 +1,335 @@
+#include "launcher/ui/clickablelabel.h"
+#include "launcher/ui/hintpanel.h"
+
+#include "shared/network/downloadpool.h"
+#include "shared/network/qnetworkaccessmanagerwrapper.h"
+#include "shared/randomhints/hint.h"
+#include "shared/widgets/qtextbrowserwithnetwork.h"
+#include "support/nginxfixture.h"
+#include "support/scriptedhttpserver.h"
+
+#include <QBuffer>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QNetworkAccessManager>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using mirrel::launcher::ClickableLabel;
+using mirrel::launcher::THintPanel;
+using Position = mirrel::launcher::THintPanel::ETilePosition;
+
+namespace {
+
+const QString RichPrefix = QStringLiteral("<style>a { color: #c0c0c0; }</style>");
+
+QByteArray pngOfSize(int Width, int Height) {
+    QImage image(Width, Height, QImage::Format_RGB32);
+    image.fill(QColor(40, 60, 90));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return data;
+}
+
+shared::THint makeHint(const QString& Category, const QString& Text, const QUrl& ImageUrl) {
+    shared::THint hint;
+    hint.m_Title = Text;
+    hint.m_RichText = RichPrefix + Text;
+    hint.m_Category = Category;
+    hint.m_ImageUrl = ImageUrl.toString();
+    hint.m_Url = QStringLiteral("https://www.quorvane.com/hints/") + Category;
+    return hint;
+}
+
+std::shared_ptr<shared::TDownloadPool> makePool() {
+    auto pAccessManager =
+        std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
+    return std::make_shared<shared::TDownloadPool>(6, pAccessManager, nullptr, true);
+}
+
+// The labels a hint left in a tile: the picture first, then the caption.
+QList<ClickableLabel*> tileLabels(QWidget* pSection) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return pSection->findChildren<ClickableLabel*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+ClickableLabel* caption(QWidget* pSection) {
+    const QList<ClickableLabel*> labels = tileLabels(pSection);
+    return labels.size() == 2 ? labels[1] : nullptr;
+}
+
+bool showsPicture(const ClickableLabel* pLabel) {
+    return !pLabel->pixmap(Qt::ReturnByValue).isNull();
+}
+
+ClickableLabel* picture(QWidget* pSection) {
+    const QList<ClickableLabel*> labels = tileLabels(pSection);
+    return labels.size() == 2 ? labels[0] : nullptr;
+}
+
+// A window like the launcher's, with the hint box in a vertical layout.
+struct THost {
+    QWidget m_Window;
+    THintPanel* m_pPanel;
+
+    explicit THost(std::shared_ptr<shared::TDownloadPool> pPool) {
+        m_Window.resize(800, 300);
+        m_pPanel = new THintPanel(&m_Window, std::move(pPool));
+        auto* pLayout = new QVBoxLayout(&m_Window);
+        pLayout->addWidget(m_pPanel->hintBox(), 0, Qt::AlignHCenter);
+        m_Window.show();
+    }
+};
+
+} // namespace
+
+class TestHintPanel : public QObject {
+    Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl& Url) { m_OpenedUrls.append(Url); }
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init() { m_OpenedUrls.clear(); }
+    void threeCategoriesFillTheRow();
+    void rowStaysHiddenWithoutAllCategories();
+    void tileWithoutPictureKeepsCaptionAndLink();
+    void stalledPictureDoesNotHoldTheWindow();
+    void newerDocumentDuringPictureDownloadWins();
+    void laterDocumentsReplaceTiles();
+    void tileShapesSlant();
+
+private:
+    testsupport::TNginxFixture m_Nginx;
+    QList<QUrl> m_OpenedUrls;
+};
+
+void TestHintPanel::initTestCase() {
+    m_Nginx.writeFile(QStringLiteral("img/a.png"), pngOfSize(64, 48));
+    m_Nginx.writeFile(QStringLiteral("img/b.png"), pngOfSize(400, 100));
+    m_Nginx.writeFile(QStringLiteral("img/c.png"), pngOfSize(30, 30));
+    QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+}
+
+void TestHintPanel::cleanupTestCase() {
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void TestHintPanel::threeCategoriesFillTheRow() {
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    QVERIFY(panel.sectionsContainer()->isHidden());
+    QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
+
+    panel.setHints(
+        {makeHint(QStringLiteral("cat3"), QStringLiteral("Right"), m_Nginx.url(QStringLiteral("img/c.png"))),
+         makeHint(QStringLiteral("other"), QStringLiteral("Ignored"), QUrl()),
+         makeHint(QStringLiteral("cat1"), QStringLiteral("Left"), m_Nginx.url(QStringLiteral("img/a.png"))),
+         makeHint(QStringLiteral("cat2"), QStringLiteral("Middle"),
+                  m_Nginx.url(QStringLiteral("img/b.png")))});
+
+    QCOMPARE(rowShown.count(), 1);
+    QCOMPARE(rowShown.at(0).at(0).toBool(), true);
+    QVERIFY(panel.hintBox()->isVisible());
+    QVERIFY(panel.sectionsContainer()->isVisible());
+    QCOMPARE(panel.hintBoxLayout()->indexOf(panel.sectionsContainer()), 0);
+
+    const struct {
+        Position m_Position;
+        QString m_Text;
+        int m_Padding;
+    } expected[] = {{Position::Left, QStringLiteral("Left"), 10},
+                    {Position::Middle, QStringLiteral("Middle"), 18},
+                    {Position::Right, QStringLiteral("Right"), 18}};
+    for (const auto& tile : expected) {
+        QWidget* pSection = panel.section(tile.m_Position);
+        QWidget* pFrame = panel.tile(tile.m_Position);
+        QVERIFY(pFrame != pSection);
+        QCOMPARE(pSection->parentWidget(), pFrame);
+        QCOMPARE(pFrame->size(), QSize(286, 84));
+        QVERIFY(!pFrame->mask().isEmpty());
+        QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
+
+        ClickableLabel* pCaption = caption(pSection);
+        QVERIFY(pCaption != nullptr);
+        QCOMPARE(pCaption->text(), RichPrefix + tile.m_Text);
+        QCOMPARE(pCaption->geometry(), QRect(0, 50, 280, 30));
+        QVERIFY(pCaption->styleSheet().contains(QStringLiteral("padding-left: %1px").arg(tile.m_Padding)));
+        QVERIFY(pCaption->isVisible());
+
+        // Every picture covers the whole tile, whatever its own proportions.
+        ClickableLabel* pPicture = picture(pSection);
+        QVERIFY(showsPicture(pPicture));
+        QVERIFY(pPicture->width() >= 290 && pPicture->height() >= 80);
+        QVERIFY(pPicture->width() == 290 || pPicture->height() == 80);
+        QCOMPARE(pPicture->geometry().center().x(), pSection->rect().center().x());
+    }
+
+    // A click anywhere on a tile opens the hint's link.
+    QTest::mouseClick(caption(panel.section(Position::Middle)), Qt::LeftButton);
+    QTest::mouseClick(picture(panel.section(Position::Right)), Qt::LeftButton);
+    QCOMPARE(m_OpenedUrls, (QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2")),
+                                        QUrl(QStringLiteral("https://www.quorvane.com/hints/cat3"))}));
+}
+
+void TestHintPanel::rowStaysHiddenWithoutAllCategories() {
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
+    panel.setHints(
+        {makeHint(QStringLiteral("cat1"), QStringLiteral("Left"), m_Nginx.url(QStringLiteral("img/a.png"))),
+         makeHint(QStringLiteral("cat3"), QStringLiteral("Right"),
+                  m_Nginx.url(QStringLiteral("img/c.png")))});
+    QCOMPARE(rowShown.count(), 1);
+    QCOMPARE(rowShown.at(0).at(0).toBool(), false);
+    QVERIFY(panel.sectionsContainer()->isHidden());
+    QVERIFY(panel.hintBox()->isVisible());
+
+    panel.setHints({});
+    QCOMPARE(rowShown.count(), 2);
+    QCOMPARE(rowShown.at(1).at(0).toBool(), false);
+    QVERIFY(panel.sectionsContainer()->isHidden());
+    QVERIFY(panel.hintBox()->isVisible());
+}
+
+void TestHintPanel::tileWithoutPictureKeepsCaptionAndLink() {
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    panel.setHints(
+        {makeHint(QStringLiteral("cat1"), QStringLiteral("Lost"), m_Nginx.url(QStringLiteral("img/404.png"))),
+         makeHint(QStringLiteral("cat2"), QStringLiteral("Broken"), m_Nginx.url(QStringLiteral("img/../x"))),
+         makeHint(QStringLiteral("cat3"), QStringLiteral("None"), QUrl())});
+    for (Position position : {Position::Left, Position::Middle, Position::Right}) {
+        QWidget* pSection = panel.section(position);
+        ClickableLabel* pPicture = picture(pSection);
+        QVERIFY(pPicture != nullptr);
+        QVERIFY(!showsPicture(pPicture));
+        QVERIFY(caption(pSection)->isVisible());
+        QVERIFY(
+            caption(pSection)->toolTip().startsWith(QStringLiteral("https://www.quorvane.com/hints/cat")));
+    }
+    QTest::mouseClick(picture(panel.section(Position::Left)), Qt::LeftButton);
+    QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat1"))});
+}
+
+void TestHintPanel::stalledPictureDoesNotHoldTheWindow() {
+    testsupport::TScriptedHttpServer server;
+    QVERIFY(server.start());
+    server.setAnswer(
+        QStringLiteral("/stall.png"),
+        testsupport::TScriptedAnswer::faulty(testsupport::EScriptedFault::StallBeforeHeaders, QByteArray()));
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    panel.setImageDownloadTimeout(300);
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^Hint picture not received in time")));
+    panel.setHints(
+        {makeHint(QStringLiteral("cat1"), QStringLiteral("Stalled"),
+                  server.url(QStringLiteral("/stall.png"))),
+         makeHint(QStringLiteral("cat2"), QStringLiteral("Fine"), m_Nginx.url(QStringLiteral("img/a.png"))),
+         makeHint(QStringLiteral("cat3"), QStringLiteral("Fine"), m_Nginx.url(QStringLiteral("img/a.png")))});
+    QCOMPARE(server.requestCount(QStringLiteral("/stall.png")), 1);
+    QVERIFY(panel.sectionsContainer()->isVisible());
+    QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("Stalled"));
+    QVERIFY(!showsPicture(picture(panel.section(Position::Left))));
+    QVERIFY(showsPicture(picture(panel.section(Position::Middle))));
+    server.closeAllConnections();
+}
+
+void TestHintPanel::newerDocumentDuringPictureDownloadWins() {
+    testsupport::TScriptedHttpServer server;
+    QVERIFY(server.start());
+    testsupport::TScriptedAnswer slow = testsupport::TScriptedAnswer::ok(pngOfSize(50, 50));
+    slow.delayBeforeHeadersMs = 400;
+    server.setAnswer(QStringLiteral("/slow.png"), slow);
+    server.setAnswer(QStringLiteral("/quick.png"), testsupport::TScriptedAnswer::ok(pngOfSize(50, 50)));
+
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
+    const QUrl quick = server.url(QStringLiteral("/quick.png"));
+    const std::vector<shared::THint> newer = {
+        makeHint(QStringLiteral("cat1"), QStringLiteral("New 1"), quick),
+        makeHint(QStringLiteral("cat2"), QStringLiteral("New 2"), quick)};
+    // The second document arrives while the first waits for its first picture.
+    connect(&server, &testsupport::TScriptedHttpServer::requestReceived, &panel, [&](const QString& Path) {
+        if (Path == QLatin1String("/slow.png")) {
+            QTimer::singleShot(0, &panel, [&] { panel.setHints(newer); });
+        }
+    });
+    panel.setHints(
+        {makeHint(QStringLiteral("cat1"), QStringLiteral("Old 1"), server.url(QStringLiteral("/slow.png"))),
+         makeHint(QStringLiteral("cat2"), QStringLiteral("Old 2"), quick),
+         makeHint(QStringLiteral("cat3"), QStringLiteral("Old 3"), quick)});
+
+    QCOMPARE(rowShown.count(), 2);
+    QCOMPARE(rowShown.at(0).at(0).toBool(), true);
+    QCOMPARE(rowShown.at(1).at(0).toBool(), false);
+    QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("New 1"));
+    QCOMPARE(caption(panel.section(Position::Middle))->text(), RichPrefix + QStringLiteral("New 2"));
+    QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("Old 3"));
+    QVERIFY(panel.sectionsContainer()->isHidden());
+}
+
+void TestHintPanel::laterDocumentsReplaceTiles() {
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
+    for (int round = 0; round < 3; ++round) {
+        const QString suffix = QString::number(round);
+        panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("L") + suffix, image),
+                        makeHint(QStringLiteral("cat1"), QStringLiteral("second of its kind"), image),
+                        makeHint(QStringLiteral("cat2"), QStringLiteral("M") + suffix, image),
+                        makeHint(QStringLiteral("cat3"), QStringLiteral("R") + suffix, image)});
+    }
+    QVERIFY(panel.sectionsContainer()->isVisible());
+    auto* pRow = panel.sectionsContainer()->layout();
+    QCOMPARE(pRow->count(), 3);
+    for (Position position : {Position::Left, Position::Middle, Position::Right}) {
+        QCOMPARE(pRow->indexOf(panel.tile(position)), static_cast<int>(position));
+        QCOMPARE(tileLabels(panel.section(position)).size(), 2);
+        QCOMPARE(panel.section(position)->parentWidget(), panel.tile(position));
+    }
+    // The first hint of a category is the one shown.
+    QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("L2"));
+    QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("R2"));
+}
+
+void TestHintPanel::tileShapesSlant() {
+    const QSize size(286, 84);
+    const QRegion left = THintPanel::tileShape(Position::Left, size);
+    QVERIFY(left.contains(QPoint(0, 0)));
+    QVERIFY(left.contains(QPoint(284, 1)));
+    QVERIFY(left.contains(QPoint(0, 83)));
+    QVERIFY(!left.contains(QPoint(285, 83)));
+    QVERIFY(!left.contains(QPoint(250, 82)));
+    QVERIFY(left.contains(QPoint(240, 82)));
+
+    const QRegion middle = THintPanel::tileShape(Position::Middle, size);
+    QVERIFY(!middle.contains(QPoint(1, 1)));
+    QVERIFY(middle.contains(QPoint(46, 1)));
+    QVERIFY(middle.contains(QPoint(1, 82)));
+    QVERIFY(middle.contains(QPoint(284, 1)));
+    QVERIFY(!middle.contains(QPoint(284, 82)));
+    QVERIFY(middle.contains(QPoint(143, 42)));
+
+    const QRegion right = THintPanel::tileShape(Position::Right, size);
+    QVERIFY(!right.contains(QPoint(1, 1)));
+    QVERIFY(right.contains(QPoint(1, 82)));
+    QVERIFY(right.contains(QPoint(284, 82)));
+    QVERIFY(right.contains(QPoint(284, 1)));
+    QVERIFY(right.contains(QPoint(143, 42)));
+}
+
+QTEST_MAIN(TestHintPanel)
+#include "tst_hintpanel.moc"
