@@ -9,8 +9,18 @@
 namespace publisher {
 
 namespace {
+
 constexpr int BarWidth = 30;
+
+QString durationText(qint64 Seconds) {
+    const QString MinutesAndSeconds = QStringLiteral("%1:%2")
+                                          .arg(Seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                                          .arg(Seconds % 60, 2, 10, QLatin1Char('0'));
+    return Seconds >= 3600 ? QStringLiteral("%1:%2").arg(Seconds / 3600).arg(MinutesAndSeconds)
+                           : MinutesAndSeconds;
 }
+
+} // namespace
 
 TProgressReporter::TProgressReporter(std::FILE* OutputStream, bool ReportingEnabled)
     : Stream(OutputStream)
@@ -40,10 +50,11 @@ void TProgressReporter::update(quint64 BytesDone, quint64 BytesTotal) {
                        .arg(static_cast<int>(Fraction * 100), 3)
                        .arg(byteText(BytesDone), byteText(BytesTotal))
                        .arg(Rate / 1e6, 0, 'f', 1);
-    if (Rate > 0 && BytesDone < BytesTotal) {
-        const qint64 Remaining = static_cast<qint64>(static_cast<double>(BytesTotal - BytesDone) / Rate);
+    // An estimate from the first moments only jumps around; wait for a basis.
+    if (Seconds >= 1.0 && Fraction >= 0.01 && BytesDone < BytesTotal) {
         Line +=
-            QStringLiteral(", %1:%2 left").arg(Remaining / 60).arg(Remaining % 60, 2, 10, QLatin1Char('0'));
+            QStringLiteral(", %1 left")
+                .arg(durationText(static_cast<qint64>(static_cast<double>(BytesTotal - BytesDone) / Rate)));
     }
     Line += QStringLiteral("\x1b[K");
     std::fputs(Line.toLocal8Bit().constData(), Stream);
