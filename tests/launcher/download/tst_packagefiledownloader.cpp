@@ -1,0 +1,481 @@
+#include "launcher/download/packagefiledownloader.h"
+#include "launcher/settings/launchersettings.h"
+#include "shared/container/container.h"
+#include "shared/network/downloadpool.h"
+#include "shared/network/qnetworkaccessmanagerwrapper.h"
+#include "support/installationkit.h"
+#include "support/nginxfixture.h"
+#include "support/scriptedhttpserver.h"
+
+#include <QCryptographicHash>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <stdexcept>
+
+using namespace mirrel::launcher;
+using testsupport::seededBytes;
+
+namespace {
+
+QByteArray sha256(const QByteArray& Data) {
+    return QCryptographicHash::hash(Data, QCryptographicHash::Sha256);
+}
+
+// A launcher file-system helper that cannot create directories.
+class TNoDirectoriesFilesystem : public TLauncherFilesystemHelper {
+public:
+    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
+    QDir createDirectory(const QString& path) const override {
+        throw std::runtime_error(QStringLiteral("Failed to create folder: '%1'.").arg(path).toStdString());
+    }
+};
+
+// A launcher file-system helper that cannot delete files (a running program, say).
+class TNoDeletionFilesystem : public TLauncherFilesystemHelper {
+public:
+    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
+    bool removeFile(const QString& path) const override {
+        throw std::runtime_error(("Failed to delete file " + path).toStdString());
+    }
+};
+
+// Content pieces of a test: each named piece is stored packed as "c/<name>" on a server.
+struct TPiece {
+    QString Name;
+    QByteArray Content;
+};
+
+TChunkInPackage chunkOf(const TPiece& Piece, const QUrl& Url, const QByteArray& Packed) {
+    TChunkInPackage chunk;
+    chunk.Url = Url;
+    chunk.PackedSize = static_cast<TFileSize>(Packed.size());
+    chunk.PackedHash = sha256(Packed);
+    chunk.UnpackedSize = static_cast<TFileSize>(Piece.Content.size());
+    chunk.UnpackedHash = sha256(Piece.Content);
+    chunk.Unpack = true;
+    return chunk;
+}
+
+TFileToDownload fileOf(const QString& LocalFile, const TChunkInPackageVector& Chunks) {
+    TFileToDownload file;
+    file.LocalFile = LocalFile;
+    file.Chunks = Chunks;
+    for (std::size_t index = 0; index < Chunks.size(); ++index) {
+        file.ChunksToDownload.push_back(static_cast<std::int32_t>(index));
+        file.Size += Chunks[index].UnpackedSize;
+    }
+    return file;
+}
+
+QByteArray contentOf(const std::vector<TPiece>& Pieces, const std::vector<int>& Order) {
+    QByteArray content;
+    for (const int index : Order) {
+        content += Pieces[static_cast<std::size_t>(index)].Content;
+    }
+    return content;
+}
+
+// One downloader with its own network access manager and manual-release pool, as an
+// installation makes it.
+struct TDownloadRun {
+    explicit TDownloadRun(std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+                          const QString& TargetDirectory, bool SelfUpdateMode = false)
+        : Pool(std::make_shared<shared::TDownloadPool>(FileSystem->settings()->maxConcurrentDownloads(),
+                                                       std::make_shared<shared::QNetworkAccessManagerWrapper>(
+                                                           std::make_shared<QNetworkAccessManager>()),
+                                                       nullptr, false))
+        , Downloader(Pool, FileSystem)
+        , Completed(&Downloader, &TPackageFileDownloader::downloadCompleted)
+        , Failed(&Downloader, &TPackageFileDownloader::downloadFailed)
+        , Progress(&Downloader, &TPackageFileDownloader::progress)
+        , Written(&Downloader, &TPackageFileDownloader::writeProgress) {
+        Downloader.setTargetDirectory(QDir(TargetDirectory));
+        Downloader.setSelfUpdateMode(SelfUpdateMode);
+    }
+
+    bool run(const TFileToDownloadVector& Files, int TimeoutMs = 60000) {
+        Downloader.setFilesToDownload(Files);
+        Downloader.startDownloads();
+        const QDeadlineTimer deadline(TimeoutMs);
+        while (Completed.count() + Failed.count() == 0) {
+            if (deadline.hasExpired()) {
+                return false;
+            }
+            QTest::qWait(10);
+        }
+        // Exactly one final signal, also after the late events of the run.
+        QTest::qWait(50);
+        return Completed.count() + Failed.count() == 1;
+    }
+
+    EPackageDownloaderError failure() const {
+        return Failed.isEmpty() ? EPackageDownloaderError::NoError
+                                : Failed.first().first().value<EPackageDownloaderError>();
+    }
+
+    std::shared_ptr<shared::TDownloadPool> Pool;
+    TPackageFileDownloader Downloader;
+    QSignalSpy Completed;
+    QSignalSpy Failed;
+    QSignalSpy Progress;
+    QSignalSpy Written;
+};
+
+} // namespace
+
+class TestPackageFileDownloader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void writesSharedAndRepeatedChunksFromOneRequestEach();
+    void keepsTheBytesOfPositionsThatAreNotPending();
+    void parksEarlyChunksInMemoryAndInTemporaryFiles_data();
+    void parksEarlyChunksInMemoryAndInTemporaryFiles();
+    void retriesFailedDownloadsThreeTimes_data();
+    void retriesFailedDownloadsThreeTimes();
+    void bodyThatDoesNotDecodeFailsAtOnce();
+    void failedSaveIsReportedAsSavingFailed();
+    void downloadFailureOutranksSavingFailure();
+    void selfUpdateModeMovesAnUndeletableFileAside();
+    void addressWithTwoContentsNeverReportsSuccess();
+    void fileNamedOutsideTheDirectoryIsNotWritten();
+    void chunkVerificationKeepsACheckLog();
+
+private:
+    std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray());
+    QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
+
+    std::unique_ptr<QTemporaryDir> m_pLauncher;
+    std::unique_ptr<QTemporaryDir> m_pTarget;
+};
+
+void TestPackageFileDownloader::initTestCase() {
+    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+}
+
+void TestPackageFileDownloader::init() {
+    m_pLauncher = std::make_unique<QTemporaryDir>();
+    m_pTarget = std::make_unique<QTemporaryDir>();
+}
+
+std::shared_ptr<TLauncherFilesystemHelper> TestPackageFileDownloader::fileSystem(const QByteArray& IniText) {
+    return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
+}
+
+void TestPackageFileDownloader::writesSharedAndRepeatedChunksFromOneRequestEach() {
+    testsupport::TNginxFixture nginx;
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const std::vector<TPiece> pieces{{QStringLiteral("x"), seededBytes(1, 70000)},
+                                     {QStringLiteral("y"), seededBytes(2, 50000)},
+                                     {QStringLiteral("z"), seededBytes(3, 1234)}};
+    std::vector<TChunkInPackage> chunks;
+    for (const TPiece& piece : pieces) {
+        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
+        chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
+    }
+    // "first" uses x twice; "second" shares y with it.
+    TFileToDownloadVector files{fileOf(QStringLiteral("first.bin"), {chunks[0], chunks[1], chunks[0]}),
+                                fileOf(QStringLiteral("dir/second.bin"), {chunks[1], chunks[2]})};
+    files[1].Executable = true;
+
+    TDownloadRun run(fileSystem(), m_pTarget->path());
+    QVERIFY(run.run(files));
+    QCOMPARE(run.Completed.count(), 1);
+    QCOMPARE(testsupport::readBytes(target(QStringLiteral("first.bin"))), contentOf(pieces, {0, 1, 0}));
+    QCOMPARE(testsupport::readBytes(target(QStringLiteral("dir/second.bin"))), contentOf(pieces, {1, 2}));
+    QVERIFY(QFileInfo(target(QStringLiteral("dir/second.bin"))).isExecutable());
+    QVERIFY(!QFileInfo(target(QStringLiteral("first.bin"))).isExecutable());
+    for (const TPiece& piece : pieces) {
+        QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/") + piece.Name, 1));
+    }
+    // Every position is written once; the written total counts each address once.
+    QCOMPARE(run.Written.count(), 5);
+    const QList<QVariant> last = run.Progress.last();
+    const TFileSize unpackedTotal = 70000 + 50000 + 1234;
+    QCOMPARE(last.at(2).value<TFileSize>(), unpackedTotal);
+    QCOMPARE(last.at(3).value<TFileSize>(), unpackedTotal);
+    QCOMPARE(last.at(0).value<TFileSize>(), last.at(1).value<TFileSize>());
+}
+
+void TestPackageFileDownloader::keepsTheBytesOfPositionsThatAreNotPending() {
+    testsupport::TNginxFixture nginx;
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(10, 3000)},
+                                     {QStringLiteral("b"), seededBytes(11, 4000)},
+                                     {QStringLiteral("c"), seededBytes(12, 5000)}};
+    std::vector<TChunkInPackage> chunks;
+    for (const TPiece& piece : pieces) {
+        const QByteArray packed = shared::compress(shared::CompressionDeflate, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
+        chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
+    }
+    // The local file holds a and c already; b's place holds something else.
+    const QByteArray local = pieces[0].Content + QByteArray(4000, 'o') + pieces[2].Content;
+    QVERIFY(testsupport::writeBytes(target(QStringLiteral("patched.bin")), local));
+    TFileToDownload file = fileOf(QStringLiteral("patched.bin"), chunks);
+    file.ChunksToDownload = {1};
+
+    TDownloadRun run(fileSystem(), m_pTarget->path());
+    QVERIFY(run.run({file}));
+    QCOMPARE(run.Completed.count(), 1);
+    QCOMPARE(testsupport::readBytes(target(QStringLiteral("patched.bin"))), contentOf(pieces, {0, 1, 2}));
+    QCOMPARE(nginx.requestCount(QStringLiteral("/c/a")), 0);
+    QCOMPARE(nginx.requestCount(QStringLiteral("/c/c")), 0);
+}
+
+void TestPackageFileDownloader::parksEarlyChunksInMemoryAndInTemporaryFiles_data() {
+    QTest::addColumn<int>("maxCachedChunks");
+    QTest::newRow("no cache") << 0;
+    QTest::newRow("two") << 2;
+    QTest::newRow("default") << -1;
+}
+
+void TestPackageFileDownloader::parksEarlyChunksInMemoryAndInTemporaryFiles() {
+    QFETCH(int, maxCachedChunks);
+    // The server answers the chunks in reverse order: the first chunk of the file comes last.
+    constexpr int count = 8;
+    testsupport::TScriptedHttpServer server;
+    QVERIFY(server.start());
+    std::vector<TPiece> pieces;
+    TChunkInPackageVector chunks;
+    std::vector<int> order;
+    for (int index = 0; index < count; ++index) {
+        pieces.push_back({QStringLiteral("p%1").arg(index), seededBytes(100 + index, 20000 + index)});
+        const QByteArray packed = shared::compress(shared::CompressionStored, pieces.back().Content);
+        testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
+        answer.delayBeforeHeadersMs = 100 * (count - index);
+        server.setAnswer(QStringLiteral("/c/p%1").arg(index), answer);
+        chunks.push_back(chunkOf(pieces.back(), server.url(QStringLiteral("/c/p%1").arg(index)), packed));
+        order.push_back(index);
+    }
+    const QByteArray ini = maxCachedChunks < 0
+                               ? QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\n")
+                               : QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\nmaxCachedChunks=") +
+                                     QByteArray::number(maxCachedChunks) + '\n';
+    TDownloadRun run(fileSystem(ini), m_pTarget->path());
+    QVERIFY(run.run({fileOf(QStringLiteral("reversed.bin"), chunks)}));
+    QCOMPARE(run.Completed.count(), 1);
+    QCOMPARE(testsupport::readBytes(target(QStringLiteral("reversed.bin"))), contentOf(pieces, order));
+    const int limit = maxCachedChunks < 0 ? 100 : maxCachedChunks;
+    QVERIFY(run.Downloader.peakCachedChunksInMemory() <= limit + 1);
+    QCOMPARE(
+        run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
+        // Every chunk but the first waits somewhere, unless the server's order got mixed up.
+        std::max(run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
+                 1));
+    if (maxCachedChunks == 0) {
+        QVERIFY(run.Downloader.chunksParkedInTemporaryFiles() > 0);
+    }
+    if (maxCachedChunks < 0) {
+        QCOMPARE(run.Downloader.chunksParkedInTemporaryFiles(), 0);
+        QVERIFY(run.Downloader.peakCachedChunksInMemory() > 1);
+    }
+    for (int index = 0; index < count; ++index) {
+        QCOMPARE(server.requestCount(QStringLiteral("/c/p%1").arg(index)), 1);
+    }
+}
+
+void TestPackageFileDownloader::retriesFailedDownloadsThreeTimes_data() {
+    QTest::addColumn<QList<int>>("answers"); // 503: a failure, 0: the wrong bytes, 200: the right ones
+    QTest::addColumn<bool>("completes");
+    QTest::newRow("503 three times, then 200") << QList<int>{503, 503, 503, 200} << true;
+    QTest::newRow("503 four times") << QList<int>{503, 503, 503, 503} << false;
+    QTest::newRow("wrong bytes, then 200") << QList<int>{0, 200} << true;
+    QTest::newRow("wrong bytes and 503 share one budget") << QList<int>{503, 0, 503, 0} << false;
+    QTest::newRow("mixed, last attempt succeeds") << QList<int>{0, 503, 0, 200} << true;
+}
+
+void TestPackageFileDownloader::retriesFailedDownloadsThreeTimes() {
+    QFETCH(QList<int>, answers);
+    QFETCH(bool, completes);
+    testsupport::TScriptedHttpServer server;
+    QVERIFY(server.start());
+    const TPiece piece{QStringLiteral("flaky"), seededBytes(7, 30000)};
+    const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+    const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
+    QList<testsupport::TScriptedAnswer> script;
+    for (const int answer : answers) {
+        script.append(answer == 503 ? testsupport::TScriptedAnswer::withStatus(503)
+                                    : testsupport::TScriptedAnswer::ok(answer == 0 ? wrong : packed));
+    }
+    server.setAnswerSequence(QStringLiteral("/c/flaky"), script);
+    const TChunkInPackage chunk = chunkOf(piece, server.url(QStringLiteral("/c/flaky")), packed);
+
+    TDownloadRun run(fileSystem(), m_pTarget->path());
+    QVERIFY(run.run({fileOf(QStringLiteral("flaky.bin"), {chunk})}));
+    // One request per scripted answer: three more after the first at most.
+    QCOMPARE(server.requestCount(QStringLiteral("/c/flaky")), answers.size());
+    if (completes) {
+        QCOMPARE(run.Completed.count(), 1);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("flaky.bin"))), piece.Content);
+    } else {
+        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+        QVERIFY(!QFileInfo::exists(target(QStringLiteral("flaky.bin"))));
+    }
+}
+
+void TestPackageFileDownloader::bodyThatDoesNotDecodeFailsAtOnce() {
+    testsupport::TNginxFixture nginx;
+    const TPiece piece{QStringLiteral("broken"), seededBytes(21, 5000)};
+    // A DEFLATE container whose payload is not a DEFLATE stream.
+    QByteArray broken("p\x03", 2);
+    broken += char(0x88) + QByteArray(1, char(0x27)) + char(0x10) + QByteArray(16, char(0xff));
+    QVERIFY(nginx.writeFile(QStringLiteral("c/broken"), broken));
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/broken")), broken);
+
+    TDownloadRun run(fileSystem(), m_pTarget->path());
+    QVERIFY(run.run({fileOf(QStringLiteral("broken.bin"), {chunk})}));
+    QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+    QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/broken"), 1));
+    QTest::qWait(200);
+    QCOMPARE(nginx.requestCount(QStringLiteral("/c/broken")), 1);
+}
+
+void TestPackageFileDownloader::failedSaveIsReportedAsSavingFailed() {
+    testsupport::TNginxFixture nginx;
+    const TPiece piece{QStringLiteral("s"), seededBytes(31, 9000)};
+    const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
+    QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+    auto failing = std::make_shared<TNoDirectoriesFilesystem>(m_pLauncher->path());
+
+    TDownloadRun run(failing, m_pTarget->path());
+    QVERIFY(run.run(
+        {fileOf(QStringLiteral("sub/s.bin"), {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)})}));
+    QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+    QVERIFY(!QFileInfo::exists(target(QStringLiteral("sub/s.bin"))));
+}
+
+void TestPackageFileDownloader::downloadFailureOutranksSavingFailure() {
+    testsupport::TNginxFixture nginx;
+    const TPiece piece{QStringLiteral("s"), seededBytes(32, 9000)};
+    const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
+    QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
+    nginx.addFixedStatus(QStringLiteral("/c/gone"), 404);
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+    auto failing = std::make_shared<TNoDirectoriesFilesystem>(m_pLauncher->path());
+    const TPiece gone{QStringLiteral("gone"), seededBytes(33, 100)};
+
+    TDownloadRun run(failing, m_pTarget->path());
+    QVERIFY(run.run(
+        {fileOf(QStringLiteral("a/s.bin"), {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)}),
+         fileOf(QStringLiteral("b/gone.bin"), {chunkOf(gone, nginx.url(QStringLiteral("c/gone")), {})})}));
+    QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+    QCOMPARE(nginx.requestCount(QStringLiteral("/c/gone")), 4);
+}
+
+void TestPackageFileDownloader::selfUpdateModeMovesAnUndeletableFileAside() {
+    testsupport::TNginxFixture nginx;
+    const TPiece piece{QStringLiteral("launcher"), seededBytes(41, 12000)};
+    const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+    QVERIFY(nginx.writeFile(QStringLiteral("c/launcher"), packed));
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/launcher")), packed);
+    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+    auto undeletable = std::make_shared<TNoDeletionFilesystem>(m_pLauncher->path());
+
+    // Without self-update mode the file that cannot be deleted fails the save.
+    QVERIFY(testsupport::writeBytes(target(QStringLiteral("Launcher")), "running launcher"));
+    {
+        TDownloadRun run(undeletable, m_pTarget->path(), false);
+        QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))), QByteArray("running launcher"));
+    }
+    // In self-update mode it is renamed to ".old", replacing an older backup (a directory, here).
+    QVERIFY(QDir().mkpath(target(QStringLiteral("Launcher.old/inside"))));
+    TDownloadRun run(undeletable, m_pTarget->path(), true);
+    QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
+    QCOMPARE(run.Completed.count(), 1);
+    QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))), piece.Content);
+    QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher.old"))), QByteArray("running launcher"));
+}
+
+void TestPackageFileDownloader::addressWithTwoContentsNeverReportsSuccess() {
+    // A document that gives one address to two different contents: the second content is never
+    // fetched, so the file cannot be finished, and the run must not call that a success.
+    testsupport::TNginxFixture nginx;
+    const TPiece first{QStringLiteral("same"), seededBytes(51, 6000)};
+    const TPiece second{QStringLiteral("same"), seededBytes(52, 6000)};
+    const QByteArray packed = shared::compress(shared::CompressionStored, first.Content);
+    QVERIFY(nginx.writeFile(QStringLiteral("c/same"), packed));
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const QUrl url = nginx.url(QStringLiteral("c/same"));
+
+    TDownloadRun run(fileSystem(), m_pTarget->path());
+    QVERIFY(run.run(
+        {fileOf(QStringLiteral("two.bin"), {chunkOf(first, url, packed), chunkOf(second, url, packed)})}));
+    QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+}
+
+void TestPackageFileDownloader::fileNamedOutsideTheDirectoryIsNotWritten() {
+    testsupport::TNginxFixture nginx;
+    const TPiece piece{QStringLiteral("p"), seededBytes(61, 600)};
+    const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
+    QVERIFY(nginx.writeFile(QStringLiteral("c/p"), packed));
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/p")), packed);
+    const QString inner = m_pTarget->filePath(QStringLiteral("package"));
+    QVERIFY(QDir().mkpath(inner));
+
+    TDownloadRun run(fileSystem(), inner);
+    QVERIFY(run.run({fileOf(QStringLiteral(".."), {chunk})}));
+    QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+    QVERIFY(QFileInfo(inner).isDir());
+    QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QStringLiteral("package")});
+}
+
+void TestPackageFileDownloader::chunkVerificationKeepsACheckLog() {
+    testsupport::TNginxFixture nginx;
+    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+    const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(71, 3000)},
+                                     {QStringLiteral("b"), seededBytes(72, 4000)},
+                                     {QStringLiteral("c"), seededBytes(73, 5000)}};
+    std::vector<TChunkInPackage> chunks;
+    for (const TPiece& piece : pieces) {
+        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
+        chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
+    }
+    const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
+    const QString path = target(QStringLiteral("checked.bin"));
+    const QString logPath = path + QStringLiteral(".log");
+    QVERIFY(testsupport::writeBytes(logPath, "an old log\n"));
+
+    // a is in place already; b and c are fetched.
+    QVERIFY(testsupport::writeBytes(path, pieces[0].Content));
+    TFileToDownload file = fileOf(QStringLiteral("checked.bin"), chunks);
+    file.ChunksToDownload = {1, 2};
+    {
+        TDownloadRun run(fileSystem(ini), m_pTarget->path());
+        QVERIFY(run.run({file}));
+        QCOMPARE(run.Completed.count(), 1);
+    }
+    QCOMPARE(QString::fromUtf8(testsupport::readBytes(logPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{QStringLiteral("0: check succeeded"), QStringLiteral("3000: write succeeded"),
+                          QStringLiteral("7000: write succeeded")}));
+
+    // A chunk in place that is not what the document says fails the save.
+    QByteArray damaged = pieces[0].Content;
+    damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
+    QVERIFY(testsupport::writeBytes(path, damaged));
+    TDownloadRun run(fileSystem(ini), m_pTarget->path());
+    QVERIFY(run.run({file}));
+    QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+    QVERIFY(QString::fromUtf8(testsupport::readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
+}
+
+QTEST_GUILESS_MAIN(TestPackageFileDownloader)
+#include "tst_packagefiledownloader.moc"
