@@ -173,7 +173,7 @@ QImage TControlPainter::hintPanel() const {
         // Open at the bottom: the panel runs on past the lower edge.
         const QRectF rect(0, 0, 32, 48);
         painter.setClipRect(QRectF(0, 0, 32, 32));
-        paintPanel(painter, rect, 5.0, 1.5, 3.0, 0.78,
+        paintPanel(painter, rect, 4.0, 1.5, 2.0, 0.78,
                    {{0.0, QColor(palette::BronzeLight)},
                     {0.11, QColor(palette::Bronze)},
                     {1.0, QColor(palette::Bronze)}});

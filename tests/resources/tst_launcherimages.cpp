@@ -1,0 +1,245 @@
+#include "support/testpaths.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString ImagePrefix = QStringLiteral(":/images/launcher/");
+
+QStringList buttonSkins() {
+    QStringList names;
+    for (const char* colour : {"Red", "Blue", "Orange", "Green"}) {
+        for (const char* state : {"idle", "hover", "pressed"})
+            names << QStringLiteral("Button_%1_%2.png").arg(QLatin1String(colour), QLatin1String(state));
+    }
+    return names;
+}
+
+QStringList packageLogos() {
+    QStringList names;
+    for (const char* variant : {"QT", "Classic", "Preview", "Beta", "Test"}) {
+        names << QStringLiteral("VantorLogo_%1.png").arg(QLatin1String(variant))
+              << QStringLiteral("VantorLogo_%1_disabled.png").arg(QLatin1String(variant));
+    }
+    return names;
+}
+
+// Every picture the launcher's code and style sheets load.
+QStringList launcherPictures() {
+    return QStringList{QStringLiteral("BackgroundImage.jpg"),
+                       QStringLiteral("icircle.png"),
+                       QStringLiteral("Twitter.png"),
+                       QStringLiteral("Discord.png"),
+                       QStringLiteral("QuorvaneLogo.png"),
+                       QStringLiteral("LauncherLogo_QT.png"),
+                       QStringLiteral("LauncherLogo_UpdatingLauncher.png"),
+                       QStringLiteral("VantorLogo_LaunchingClient.png"),
+                       QStringLiteral("Icon_Download.png"),
+                       QStringLiteral("Icon_Update.png"),
+                       QStringLiteral("Icon_Play.png"),
+                       QStringLiteral("ProgressBar_BG.png"),
+                       QStringLiteral("ProgressBar.png"),
+                       QStringLiteral("checkbox-unchecked.png"),
+                       QStringLiteral("checkbox-checked.png"),
+                       QStringLiteral("clientpackage-background.png"),
+                       QStringLiteral("hint-background.png"),
+                       QStringLiteral("scrollbar-texture-vertical.png"),
+                       QStringLiteral("scrollbar-handle-vertical.png"),
+                       QStringLiteral("scrollbar-buttonup-up.png"),
+                       QStringLiteral("scrollbar-buttonup-down.png"),
+                       QStringLiteral("scrollbar-buttondown-up.png"),
+                       QStringLiteral("scrollbar-buttondown-down.png")} +
+           buttonSkins() + packageLogos();
+}
+
+QImage load(const QString& Name) {
+    return QImage(ImagePrefix + Name).convertToFormat(QImage::Format_ARGB32);
+}
+
+// True when the pixels of Area are alike along the direction a border-image
+// stretches or tiles it: every column (Horizontal) or every row the same.
+bool uniformAlong(const QImage& Image, const QRect& Area, Qt::Orientation Direction) {
+    for (int y = Area.top(); y <= Area.bottom(); ++y) {
+        for (int x = Area.left(); x <= Area.right(); ++x) {
+            const QPoint reference =
+                Direction == Qt::Horizontal ? QPoint(Area.left(), y) : QPoint(x, Area.top());
+            if (Image.pixel(x, y) != Image.pixel(reference))
+                return false;
+        }
+    }
+    return true;
+}
+
+qreal meanSaturation(const QImage& Image) {
+    qreal total = 0;
+    qreal weight = 0;
+    for (int y = 0; y < Image.height(); ++y) {
+        for (int x = 0; x < Image.width(); ++x) {
+            const QColor colour = QColor::fromRgba(Image.pixel(x, y));
+            total += colour.hsvSaturationF() * colour.alphaF();
+            weight += colour.alphaF();
+        }
+    }
+    return weight > 0 ? total / weight : 0;
+}
+
+} // namespace
+
+class TestLauncherImages : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyPictureIsInTheResources_data() {
+        QTest::addColumn<QString>("name");
+        for (const QString& name : launcherPictures())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+
+    void everyPictureIsInTheResources() {
+        QFETCH(QString, name);
+        QVERIFY2(!load(name).isNull(), qPrintable(name));
+    }
+
+    void sizesTheWindowAndRowsRelyOn() {
+        // The window is 800 wide and 450 to 600 high; the lowest 450 rows of
+        // the background are its bottom band.
+        const QImage background = load(QStringLiteral("BackgroundImage.jpg"));
+        QCOMPARE(background.width(), 800);
+        QVERIFY(background.height() >= 600);
+
+        // The row fixes its button to 98 x 40 and its progress bar to the size
+        // of the blue skin; a skin of another size would be distorted.
+        for (const QString& name : buttonSkins())
+            QCOMPARE(load(name).size(), QSize(98, 40));
+        QCOMPARE(load(QStringLiteral("ProgressBar_BG.png")).size(), QSize(98, 40));
+
+        // The logo label takes the size of the small splash picture, and the
+        // logos shown in it by a rich-text link are not scaled.
+        const QSize logoSize = load(QStringLiteral("LauncherLogo_QT.png")).size();
+        QVERIFY(logoSize.width() * 4 <= 760);
+        for (const QString& name : packageLogos())
+            QCOMPARE(load(name).size(), logoSize);
+
+        // Icons sit inside the button's 4-pixel border, and may move by one
+        // pixel while pressed.
+        for (const char* icon : {"Icon_Download.png", "Icon_Update.png", "Icon_Play.png"}) {
+            const QSize size = load(QLatin1String(icon)).size();
+            QVERIFY2(size.width() <= 98 - 8 - 2 && size.height() <= 40 - 8 - 2, icon);
+        }
+
+        // The scroll bar is 12 wide with 12-pixel arrow buttons; the handle
+        // is cut 6 pixels from each side.
+        QCOMPARE(load(QStringLiteral("scrollbar-texture-vertical.png")).width(), 12);
+        const QImage handle = load(QStringLiteral("scrollbar-handle-vertical.png"));
+        QCOMPARE(handle.width(), 12);
+        QVERIFY(handle.height() > 12);
+        for (const char* arrow : {"scrollbar-buttonup-up.png", "scrollbar-buttonup-down.png",
+                                  "scrollbar-buttondown-up.png", "scrollbar-buttondown-down.png"})
+            QCOMPARE(load(QLatin1String(arrow)).size(), QSize(12, 12));
+
+        // Both check box states have one size, small enough for a 13px line.
+        const QSize box = load(QStringLiteral("checkbox-unchecked.png")).size();
+        QCOMPARE(load(QStringLiteral("checkbox-checked.png")).size(), box);
+        QVERIFY(box.height() <= 18);
+
+        // Border-images cut 16 (frame) and 5 (hint panel) pixels; the middle
+        // must not be empty.
+        const QImage frame = load(QStringLiteral("clientpackage-background.png"));
+        QVERIFY(frame.width() > 32 && frame.height() > 32);
+        const QImage hint = load(QStringLiteral("hint-background.png"));
+        QVERIFY(hint.width() > 10 && hint.height() > 5);
+    }
+
+    void stretchedPartsStayClean() {
+        // Button skins: "4 4 4 4 repeat scale" tiles the middle columns and
+        // scales the middle rows, so the columns between the corners match.
+        for (const QString& name : buttonSkins()) {
+            const QImage skin = load(name);
+            QVERIFY2(uniformAlong(skin, QRect(4, 0, 90, 40), Qt::Horizontal), qPrintable(name));
+        }
+        // The bar's fill is stretched to any width.
+        const QImage fill = load(QStringLiteral("ProgressBar.png"));
+        QVERIFY(uniformAlong(fill, fill.rect(), Qt::Horizontal));
+        const QImage bar = load(QStringLiteral("ProgressBar_BG.png"));
+        QVERIFY(uniformAlong(bar, QRect(2, 0, bar.width() - 4, bar.height()), Qt::Horizontal));
+
+        // Package frame, "16 16 16 16 repeat repeat": top and bottom edges and
+        // the middle tile sideways, left and right edges and the middle tile
+        // downwards.
+        const QImage frame = load(QStringLiteral("clientpackage-background.png"));
+        const int w = frame.width();
+        const int h = frame.height();
+        QVERIFY(uniformAlong(frame, QRect(16, 0, w - 32, h), Qt::Horizontal));
+        QVERIFY(uniformAlong(frame, QRect(0, 16, w, h - 32), Qt::Vertical));
+
+        // Hint panel, "5 5 0 5 repeat": no bottom edge, so its sides and
+        // middle run down to the last row.
+        const QImage hint = load(QStringLiteral("hint-background.png"));
+        QVERIFY(uniformAlong(hint, QRect(5, 0, hint.width() - 10, hint.height()), Qt::Horizontal));
+        QVERIFY(uniformAlong(hint, QRect(0, 5, hint.width(), hint.height() - 5), Qt::Vertical));
+
+        // Scroll bar: the groove tiles downwards, the handle's middle rows
+        // between its 6-pixel caps stretch.
+        const QImage groove = load(QStringLiteral("scrollbar-texture-vertical.png"));
+        QVERIFY(uniformAlong(groove, groove.rect(), Qt::Vertical));
+        const QImage handle = load(QStringLiteral("scrollbar-handle-vertical.png"));
+        QVERIFY(uniformAlong(handle, QRect(0, 6, 12, handle.height() - 12), Qt::Vertical));
+    }
+
+    void splashesAreOpaque() {
+        // A splash window shows transparent pixels as black corners.
+        for (const char* name :
+             {"LauncherLogo_QT.png", "LauncherLogo_UpdatingLauncher.png", "VantorLogo_LaunchingClient.png"}) {
+            const QImage splash = load(QLatin1String(name));
+            bool opaque = true;
+            for (int y = 0; y < splash.height() && opaque; ++y) {
+                for (int x = 0; x < splash.width() && opaque; ++x)
+                    opaque = qAlpha(splash.pixel(x, y)) == 255;
+            }
+            QVERIFY2(opaque, name);
+        }
+    }
+
+    void disabledLogosAreGreyed() {
+        for (const char* variant : {"QT", "Classic", "Preview", "Beta", "Test"}) {
+            const QImage logo = load(QStringLiteral("VantorLogo_%1.png").arg(QLatin1String(variant)));
+            const QImage disabled =
+                load(QStringLiteral("VantorLogo_%1_disabled.png").arg(QLatin1String(variant)));
+            QVERIFY2(meanSaturation(disabled) < meanSaturation(logo) / 3, variant);
+        }
+    }
+
+    void generatorReproducesTheCommittedPictures() {
+        // The pictures are drawn by tools/artwork; the committed files must be
+        // exactly what it draws, so that nobody edits them by hand and the
+        // drawing stays deterministic.
+        const QString generator = QDir(testsupport::launcherBinDir()).filePath(QStringLiteral("artwork"));
+        if (!QFileInfo::exists(generator))
+            QFAIL("The artwork generator is not built (build the target 'artwork').");
+        const QString committed =
+            QDir(testsupport::sourceDir()).filePath(QStringLiteral("resources/images/launcher"));
+
+        QProcess check;
+        check.start(generator, {QStringLiteral("--check"), committed});
+        QVERIFY(check.waitForFinished(120000));
+        QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+
+        // Nothing in the folder that the generator does not draw.
+        QTemporaryDir drawn;
+        QVERIFY(drawn.isValid());
+        QProcess draw;
+        draw.start(generator, {drawn.path()});
+        QVERIFY(draw.waitForFinished(120000));
+        QCOMPARE(draw.exitCode(), 0);
+        const QStringList filters{QStringLiteral("*.png"), QStringLiteral("*.jpg")};
+        QCOMPARE(QDir(committed).entryList(filters, QDir::Files, QDir::Name),
+                 QDir(drawn.path()).entryList(filters, QDir::Files, QDir::Name));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLauncherImages)
+#include "tst_launcherimages.moc"
