@@ -144,8 +144,20 @@ void TScriptedHttpServer::onReadyRead(QTcpSocket* pSocket) {
     if (!takeRequest(*buffer, request))
         return;
     m_requests.append(request);
+    const TScriptedAnswer scripted = nextAnswer(request.path);
+    if (m_holdAnswers)
+        m_heldAnswers.append(qMakePair(QPointer<QTcpSocket>(pSocket), scripted));
+    else
+        answer(pSocket, scripted);
     emit requestReceived(request.path);
-    answer(pSocket, nextAnswer(request.path));
+}
+
+void TScriptedHttpServer::releaseHeldAnswers(int count) {
+    for (int released = 0; !m_heldAnswers.isEmpty() && released != count; ++released) {
+        const auto held = m_heldAnswers.takeFirst();
+        if (held.first)
+            answer(held.first, held.second);
+    }
 }
 
 bool TScriptedHttpServer::takeRequest(QByteArray& buffer, TRecordedRequest& request) const {

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -76,6 +77,12 @@ public:
     // Drops every open connection (stalled ones included).
     void closeAllConnections();
 
+    // While held, requests are recorded but not answered, so a test decides
+    // when each transfer ends. Releasing answers the oldest held requests first.
+    void setHoldAnswers(bool hold) { m_holdAnswers = hold; }
+    int heldAnswerCount() const { return m_heldAnswers.size(); }
+    void releaseHeldAnswers(int count = -1);
+
 signals:
     void requestReceived(const QString& path);
 
@@ -92,6 +99,8 @@ private:
     QHash<QString, QList<TScriptedAnswer>> m_scripts;
     QHash<QString, int> m_answered;
     QList<TRecordedRequest> m_requests;
+    QList<QPair<QPointer<QTcpSocket>, TScriptedAnswer>> m_heldAnswers;
+    bool m_holdAnswers = false;
     int m_connectionCount = 0;
 };
 

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "shared/network/networkaccessmanagerauthenticationhandler.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+
+#include <deque>
+#include <memory>
+
+class QAbstractNetworkCache;
+
+namespace shared {
+
+class QNetworkAccessManagerWrapper;
+class QNetworkReplyWrapper;
+
+// Downloads URLs with at most a given number in flight; the rest wait in
+// first-in first-out order. Each URL's result is one success (the whole body)
+// or failed (the network layer's code and text).
+//
+// With auto release a URL frees its slot as soon as its result is reported.
+// With manual release the slot stays taken until releaseDownload(), so bodies
+// that were handed out but not yet processed never exceed the limit.
+class TDownloadPool : public QObject {
+    Q_OBJECT
+public:
+    TDownloadPool(int maxConcurrentDownloads, std::shared_ptr<QNetworkAccessManagerWrapper> accessManager,
+                  QObject* parent = nullptr, bool autoRelease = true);
+    ~TDownloadPool() override;
+
+    // Queues the URL at the back (or moves it there when it is waiting already).
+    // An active URL is never queued a second time.
+    virtual void download(const QUrl& Url);
+    // As download(), but at the front of the queue.
+    virtual void downloadFirst(const QUrl& Url);
+    virtual void setMaxConcurrentDownloads(int Max);
+    virtual int maxConcurrentDownloads() const;
+    virtual int activeDownloadCount() const;
+    // Active plus queued.
+    virtual int outstandingDownloadCount() const;
+    virtual void setCache(QAbstractNetworkCache* pCache);
+    // Frees the slot of an active URL; the transfer itself is not aborted.
+    virtual void releaseDownload(const QUrl& Url);
+
+signals:
+    void success(QUrl url, QByteArray data);
+    void failed(QUrl url, QNetworkReply::NetworkError code, QString errorString);
+    void progress(QUrl Url, qlonglong BytesReceivedFromRequest);
+
+private:
+    void enqueue(const QUrl& Url, bool atFront);
+    void startWhatWeMay();
+    void startDownload(const QUrl& Url);
+    void onDownloadFinished(QNetworkReplyWrapper* pReply);
+    void onDownloadError(QNetworkReplyWrapper* pReply);
+    void onDownloadProgress(QNetworkReplyWrapper* pReply, qlonglong BytesReceivedFromRequest);
+    bool isActiveReply(const QUrl& Url, const QNetworkReplyWrapper* pReply) const;
+    void reportResult(const QUrl& Url, QNetworkReplyWrapper* pReply);
+
+    std::shared_ptr<QNetworkAccessManagerWrapper> m_pAccessManager;
+    QMap<QUrl, QNetworkReplyWrapper*> m_activeDownloads;
+    int m_maxConcurrentDownloads;
+    std::deque<QUrl> m_queue;
+    TNetworkAccessManagerAuthenticationHandler m_authenticationHandler;
+    const bool m_autoRelease;
+};
+
+} // namespace shared

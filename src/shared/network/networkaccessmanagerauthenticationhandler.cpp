@@ -1,0 +1,8 @@
+#include "shared/network/networkaccessmanagerauthenticationhandler.h"
+
+namespace shared {
+
+TNetworkAccessManagerAuthenticationHandler::TNetworkAccessManagerAuthenticationHandler(QObject* parent)
+    : QObject(parent) {}
+
+} // namespace shared

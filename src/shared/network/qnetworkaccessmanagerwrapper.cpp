@@ -1,0 +1,34 @@
+#include "shared/network/qnetworkaccessmanagerwrapper.h"
+
+#include "shared/network/networkmetatypes.h"
+#include "shared/network/qnetworkreplywrapper.h"
+
+#include <QNetworkAccessManager>
+
+namespace shared {
+
+QNetworkAccessManagerWrapper::QNetworkAccessManagerWrapper(
+    std::shared_ptr<QNetworkAccessManager> pAccessManager, QObject* parent)
+    : QObject(parent)
+    , m_pAccessManager(std::move(pAccessManager)) {
+    registerNetworkMetaTypes();
+    if (m_pAccessManager)
+        connect(m_pAccessManager.get(), &QNetworkAccessManager::authenticationRequired, this,
+                &QNetworkAccessManagerWrapper::authenticationRequired);
+}
+
+QNetworkReplyWrapper* QNetworkAccessManagerWrapper::get(const QNetworkRequest& request) {
+    return new QNetworkReplyWrapper(m_pAccessManager ? m_pAccessManager->get(request) : nullptr);
+}
+
+void QNetworkAccessManagerWrapper::setCache(QAbstractNetworkCache* pCache) {
+    if (m_pAccessManager)
+        m_pAccessManager->setCache(pCache);
+}
+
+void QNetworkAccessManagerWrapper::setRedirectPolicy(QNetworkRequest::RedirectPolicy policy) {
+    if (m_pAccessManager)
+        m_pAccessManager->setRedirectPolicy(policy);
+}
+
+} // namespace shared
