@@ -129,6 +129,7 @@ void TLauncherConfigurationHandler::takeConfiguration(const QUrl& Url, const QBy
         writeError = QString::fromUtf8(error.what());
     }
     if (!writeError.isNull()) {
+        qCritical().noquote() << "Stored configuration could not be written:" << writeError;
         emit diskAccessFailed(writeError);
     }
     emit mainConfigurationLoaded();

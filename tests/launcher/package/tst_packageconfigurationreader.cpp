@@ -192,6 +192,20 @@ void TestPackageConfigurationReader::hashesDecodeFromEitherCase() {
         QCOMPARE(chunk.UnpackedHash.size(), 32);
         QCOMPARE(chunk.UnpackedHash, expected);
     }
+
+    // Odd digit counts, stray characters and non-Latin-1 text decode as QByteArray::fromHex does.
+    const QStringList texts{
+        QStringLiteral("abc"),  QStringLiteral("f"),       QString(),
+        QStringLiteral("xyz"),  QStringLiteral("0-1-2-3"), QStringLiteral("\u00e4a1\u20acB"),
+        QStringLiteral("FfEe0")};
+    for (const QString& text : texts) {
+        QJsonObject oddChunk;
+        oddChunk.insert(QStringLiteral("packedhash"), text);
+        const TPackageConfigurationReader odd(
+            json(QJsonObject{{QStringLiteral("chunks"), QJsonArray{oddChunk}}}), QByteArray(), PackageBase,
+            AssetBase);
+        QCOMPARE(odd.chunks()[0].PackedHash, QByteArray::fromHex(text.toLatin1()));
+    }
 }
 
 void TestPackageConfigurationReader::generationAndVariantAreCaseSensitive_data() {
