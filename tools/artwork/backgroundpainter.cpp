@@ -118,7 +118,7 @@ void TBackgroundPainter::paintLake(QImage& Image, TSeededRandom& Random) const {
     const QRectF water(0, top, Width, depth + 40);
     painter.fillRect(water, verticalGradient(top, top + depth + 40,
                                              {{0.0, rgb(0x22, 0x2C, 0x36)}, {1.0, rgb(0x06, 0x08, 0x0B)}}));
-    painter.setOpacity(0.6);
+    painter.setOpacity(0.72);
     painter.drawImage(0, top, mirrored);
     painter.setOpacity(1.0);
     painter.setPen(Qt::NoPen);
@@ -339,7 +339,12 @@ void TBackgroundPainter::paintPlanet(QPainter& Painter) const {
                                    {6, 10, -0.10}, {22, 5, 0.09},   {36, 7, -0.08}};
         for (const auto& belt : belts) {
             const QColor colour = belt[2] > 0 ? rgb(0xD8, 0xC8, 0xA8, belt[2]) : rgb(0, 0, 0, -belt[2]);
-            painter.fillRect(QRectF(-radius, belt[0], 2 * radius, belt[1]), colour);
+            QColor clear = colour;
+            clear.setAlpha(0);
+            // Soft-edged belts: fading in and out across their width.
+            painter.fillRect(QRectF(-radius, belt[0] - 2, 2 * radius, belt[1] + 4),
+                             verticalGradient(belt[0] - 2, belt[0] + belt[1] + 2,
+                                              {{0.0, clear}, {0.35, colour}, {0.65, colour}, {1.0, clear}}));
         }
         painter.restore();
         // The night side.
@@ -348,14 +353,17 @@ void TBackgroundPainter::paintPlanet(QPainter& Painter) const {
         night.setColorAt(0.55, rgb(0x02, 0x03, 0x06, 0.15));
         night.setColorAt(1.0, rgb(0x02, 0x03, 0x06, 0.0));
         painter.fillRect(disc, night);
-        // Dusk light on the rim facing the sun.
+    });
+    Painter.drawImage(0, 0, body);
+    // Dusk light on the rim facing the sun, softened.
+    const QImage rim = paintedLayer(QSize(Width, Height), [&](QPainter& painter) {
         QPainterPath crescent;
         crescent.addEllipse(disc);
         QPainterPath shade;
         shade.addEllipse(disc.translated(-light * radius * 0.09));
         painter.fillPath(crescent.subtracted(shade), rgb(0xF0, 0xB0, 0x70, 0.8));
     });
-    Painter.drawImage(0, 0, blurred(body, 1));
+    Painter.drawImage(0, 0, blurred(rim, 1));
     paintRing(true);
 
     // A small moon.
@@ -425,7 +433,7 @@ void TBackgroundPainter::paintCitadel(QPainter& Painter, TSeededRandom& Random) 
 
     // A cold rim of light keeps the silhouette readable against the sky.
     Painter.save();
-    Painter.setPen(QPen(rgb(0x3A, 0x4C, 0x5C, 0.8), 1.4));
+    Painter.setPen(QPen(rgb(0x3A, 0x4C, 0x5C, 0.5), 1.0));
     Painter.setBrush(
         verticalGradient(200, foot, {{0.0, rgb(0x10, 0x17, 0x20)}, {1.0, rgb(0x16, 0x1E, 0x28)}}));
     Painter.drawPath(citadel);

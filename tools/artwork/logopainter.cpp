@@ -28,7 +28,7 @@ QImage TLogoPainter::vantorLogo(const QString& Tag, QRgb TagColour, qreal Scale)
     const QSize size(qRound(LogoWidth * Scale), qRound(LogoHeight * Scale));
     const QImage name = paintedLayer(size, [&](QPainter& painter) {
         painter.scale(Scale, Scale);
-        paintName(painter, Scale);
+        paintName(painter);
     });
     const QImage front = paintedLayer(size, [&](QPainter& painter) {
         painter.scale(Scale, Scale);
@@ -78,20 +78,15 @@ void TLogoPainter::paintOrbit(QPainter& Painter, bool Front) const {
     Painter.restore();
     if (Front) {
         // A star riding the orbit on the right.
-        Painter.save();
-        Painter.translate(OrbitCentre);
-        Painter.rotate(OrbitTilt);
-        const QPointF star(OrbitRadiusX * 0.82, OrbitRadiusY * 0.57);
-        Painter.restore();
         QTransform orbit;
         orbit.translate(OrbitCentre.x(), OrbitCentre.y());
         orbit.rotate(OrbitTilt);
+        const QPointF star(OrbitRadiusX * 0.82, OrbitRadiusY * 0.57);
         drawGlint(Painter, orbit.map(star), 2.4, QColor(0xFF, 0xF8, 0xE6));
     }
 }
 
-void TLogoPainter::paintName(QPainter& Painter, qreal Scale) const {
-    Q_UNUSED(Scale)
+void TLogoPainter::paintName(QPainter& Painter) const {
     const QPainterPath name =
         centredTextPath(artworkFont(31, true, 106), QStringLiteral("VANTOR"), OrbitCentre);
     const QRectF ink = name.boundingRect();

@@ -30,7 +30,7 @@ public:
 
 private:
     void paintOrbit(QPainter& Painter, bool Front) const;
-    void paintName(QPainter& Painter, qreal Scale) const;
+    void paintName(QPainter& Painter) const;
     void paintSubtitle(QPainter& Painter) const;
     void paintTag(QPainter& Painter, const QString& Tag, QRgb TagColour) const;
 };
