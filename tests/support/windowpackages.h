@@ -5,9 +5,12 @@
 
 #include <memory>
 
+#include <QStringList>
+
 namespace mirrel::launcher {
+class TLauncherConfigurationReader;
 class TPackage;
-}
+} // namespace mirrel::launcher
 
 namespace testsupport {
 
@@ -20,5 +23,10 @@ std::shared_ptr<mirrel::launcher::TPackage> makeWindowPackage(int Index, const Q
 // A package document of the given version, generation and variant words.
 QByteArray packageDocument(const QString& Version, const QString& Generation = QStringLiteral("second"),
                            const QString& Variant = QStringLiteral("regular"));
+
+// A launcher configuration listing a package per name, each with a build for
+// the running system and a package document of version "1.<position>".
+std::shared_ptr<mirrel::launcher::TLauncherConfigurationReader>
+makeWindowConfiguration(const QStringList& Names);
 
 } // namespace testsupport

@@ -1,0 +1,402 @@
+#include "launcher/ui/launchermainwindow.h"
+
+#include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/install/packageinstallation.h"
+#include "launcher/package/package.h"
+#include "launcher/settings/launcherconstants.h"
+#include "launcher/telemetry/cloudflarecdntrace.h"
+#include "launcher/ui/clientpackagelayoutitem.h"
+#include "launcher/ui/hintpanel.h"
+#include "launcher/ui/launcherstyle.h"
+#include "shared/randomhints/hint.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDebug>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSpacerItem>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace mirrel::launcher {
+
+namespace {
+
+constexpr int GridColumns = 4;
+const QString ImagePrefix = QStringLiteral(":/images/launcher/");
+const QString TwitterPage = QStringLiteral("https://www.quorvane.com/vantor-online/twitter");
+const QString DiscordInvitation = QStringLiteral("https://www.quorvane.com/vantor-online/discord");
+const QString MakerWebSite = QStringLiteral("https://www.quorvane.com/");
+const QString LgplLicence = QStringLiteral("https://www.gnu.org/licenses/lgpl-3.0.html");
+const QString QtSources = QStringLiteral("https://code.qt.io/cgit/qt/qtbase.git/");
+const QString NoticeFirstYear = QStringLiteral("2024");
+
+const QString ConnectionProblemTitle = QStringLiteral("Connection problem");
+const QString ConnectionProblemText =
+    QStringLiteral("Could not connect to the update service.\n\nPlease try again later.\n");
+const QString DownloadFailedTitle = QStringLiteral("Download failed");
+const QString DownloadFailedText = QStringLiteral(
+    "The installation of %1 failed.\n\nNot all files necessary could be downloaded. Please try again "
+    "later.\n\nDiagnostic information: %2");
+const QString DiagnosticsLoading = QStringLiteral("Loading, please wait...");
+const QString DiagnosticsUnavailable = QStringLiteral("Failed to obtain information.");
+const QString InstallationFailedTitle = QStringLiteral("Installation failed");
+const QString SavingFailedText = QStringLiteral(
+    "The installation of %1 failed.\n\nMake sure you have enough free disk space and the application "
+    "isn't currently running, then try again.");
+const QString VerificationFailedText =
+    QStringLiteral("The installation of %1 failed.\n\nVerification of game data failed!");
+
+} // namespace
+
+TLauncherMainWindow::TLauncherMainWindow(const std::vector<std::shared_ptr<TPackage>>& Packages,
+                                         TInstallationManager* pInstallationManager, bool ShowPackageNames,
+                                         std::shared_ptr<shared::TDownloadPool> pDownloadPool,
+                                         std::shared_ptr<TCloudflareCdnTrace> pCdnTrace,
+                                         std::shared_ptr<TLauncherConfigurationReader> pConfiguration)
+    : TDraggableMainWindow(nullptr)
+    , m_pConfiguration(std::move(pConfiguration))
+    , m_pDownloadPool(std::move(pDownloadPool))
+    , m_pCdnTrace(std::move(pCdnTrace)) {
+    setUpWindow();
+    centreOnPrimaryScreen();
+    setStyleSheet(QStringLiteral("QMainWindow { border-image: url(%1BackgroundImage.jpg) 0 0 450 0; "
+                                 "border-top: 0px transparent; border-left: 0px transparent; "
+                                 "border-bottom: 450px transparent; border-right: 0px transparent; }")
+                      .arg(ImagePrefix));
+
+    auto* pCentralWidget = new QWidget;
+    setCentralWidget(pCentralWidget);
+    QLayout* pPackageArea = createPackageArea(Packages, ShowPackageNames);
+
+    m_pHintPanel = new THintPanel(this, m_pDownloadPool);
+    connect(m_pHintPanel, &THintPanel::hintRowShown, this, &TLauncherMainWindow::onHintRowShown);
+
+    m_pHintPlaceholder = new QSpacerItem(700, 84, QSizePolicy::Minimum, QSizePolicy::Minimum);
+    m_pMainLayout = new QVBoxLayout;
+    m_pMainLayout->addSpacing(11);
+    m_pMainLayout->addLayout(pPackageArea);
+    if (Packages.empty()) {
+        m_pMainLayout->addSpacing(300);
+        showConnectionProblemMessage();
+    }
+    m_pMainLayout->addSpacing(6);
+    m_pMainLayout->addItem(m_pHintPlaceholder);
+    m_HintPlaceholderInLayout = true;
+    m_pMainLayout->addWidget(m_pHintPanel->hintBox(), 0, Qt::AlignHCenter);
+    m_pMainLayout->addSpacing(-14);
+    addFooter();
+    pCentralWidget->setLayout(m_pMainLayout);
+
+    connectInstallationManager(pInstallationManager);
+    determineDefaultPackageIndex();
+    sendFunnelEvent(QStringLiteral("launcher_started"), QStringLiteral("FunnelStartedFirst"));
+}
+
+TLauncherMainWindow::~TLauncherMainWindow() {
+    if (!m_HintPlaceholderInLayout) {
+        delete m_pHintPlaceholder;
+    }
+}
+
+void TLauncherMainWindow::setUpWindow() {
+    setWindowTitle(QStringLiteral("Vantor Online"));
+    setWindowFlags(Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedWidth(800);
+    setMaximumHeight(600);
+    setMinimumHeight(450);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::MinimumExpanding);
+}
+
+void TLauncherMainWindow::centreOnPrimaryScreen() {
+    const QScreen* pScreen = QGuiApplication::primaryScreen();
+    if (pScreen == nullptr) {
+        return;
+    }
+    const QRect screen = pScreen->geometry();
+    move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
+}
+
+QLayout* TLauncherMainWindow::createPackageArea(const std::vector<std::shared_ptr<TPackage>>& Packages,
+                                                bool ShowPackageNames) {
+    auto* pGrid = new QGridLayout;
+    int position = 0;
+    for (const std::shared_ptr<TPackage>& pPackage : Packages) {
+        auto* pRow = new TClientPackageLayoutItem(pPackage, ShowPackageNames);
+        m_Rows[pPackage->index()] = pRow;
+        if (pRow->defaultClientCheckBox()->isChecked() != pPackage->isDefaultPackage()) {
+            pRow->defaultClientCheckBox()->setChecked(pPackage->isDefaultPackage());
+        }
+        pGrid->addLayout(pRow, position / GridColumns, position % GridColumns, 1, 1);
+        ++position;
+        connect(pRow, &TClientPackageLayoutItem::defaultChanged, this,
+                &TLauncherMainWindow::onDefaultClientPackageCheckboxChanged);
+        connect(pRow, &TClientPackageLayoutItem::buttonClicked, this,
+                &TLauncherMainWindow::clientPackageButtonClicked);
+        connect(pRow, &TClientPackageLayoutItem::verifyButtonClicked, this,
+                &TLauncherMainWindow::clientPackageVerifyButtonClicked);
+    }
+
+    auto* pArea = new QHBoxLayout;
+    pArea->addStretch(1);
+    pArea->addLayout(pGrid, 2);
+    pArea->addStretch(1);
+    return pArea;
+}
+
+QLabel* TLauncherMainWindow::createLinkLabel(const QString& ImagePath, const QString& Target,
+                                             const QString& ToolTip) {
+    auto* pLabel = new QLabel(this);
+    pLabel->setText(QStringLiteral("<a href=\"%1\"><img src=\"%2\"/></a>").arg(Target, ImagePath));
+    pLabel->setTextFormat(Qt::RichText);
+    pLabel->setToolTip(ToolTip);
+    pLabel->setOpenExternalLinks(true);
+    return pLabel;
+}
+
+QLabel* TLauncherMainWindow::createMakerLogoLabel() {
+    auto* pLabel = new QLabel(this);
+    pLabel->setText(
+        QStringLiteral("<a href=\"%1\"><img src=\"%2QuorvaneLogo.png\"></a>").arg(MakerWebSite, ImagePrefix));
+    pLabel->setTextFormat(Qt::RichText);
+    pLabel->setToolTip(MakerWebSite);
+    pLabel->setOpenExternalLinks(true);
+    return pLabel;
+}
+
+void TLauncherMainWindow::addFooter() {
+    QLabel* pAbout = createLinkLabel(ImagePrefix + QStringLiteral("icircle.png"), QStringLiteral("about"),
+                                     QStringLiteral("About"));
+    pAbout->setOpenExternalLinks(false);
+    connect(pAbout, &QLabel::linkActivated, this, &TLauncherMainWindow::onAboutDialogRequested);
+    auto* pVersion = new QLabel(QStringLiteral("v") + LauncherVersion, this);
+    pVersion->setStyleSheet(QStringLiteral("QLabel { %1 }").arg(launcherTextStyle(11)));
+    auto* pAboutAndVersion = new QHBoxLayout;
+    pAboutAndVersion->addStretch();
+    pAboutAndVersion->addWidget(pAbout);
+    pAboutAndVersion->addWidget(pVersion);
+
+    auto* pSocialLinks = new QHBoxLayout;
+    pSocialLinks->addStretch();
+    pSocialLinks->addWidget(createLinkLabel(ImagePrefix + QStringLiteral("Twitter.png"), TwitterPage,
+                                            QStringLiteral("Follow us on Twitter")));
+    pSocialLinks->addWidget(createLinkLabel(ImagePrefix + QStringLiteral("Discord.png"), DiscordInvitation,
+                                            QStringLiteral("Follow us on Discord")));
+    pSocialLinks->addStretch();
+
+    // The negative spacings pull the three pieces onto one line: the logo at
+    // the left, the social links in the middle, "About" and version at the right.
+    QVBoxLayout* pBoxLayout = m_pHintPanel->hintBoxLayout();
+    pBoxLayout->addSpacing(8);
+    pBoxLayout->addWidget(createMakerLogoLabel(), 0, Qt::AlignLeft);
+    pBoxLayout->addSpacing(-22);
+    pBoxLayout->addLayout(pAboutAndVersion);
+    pBoxLayout->addSpacing(-34);
+    pBoxLayout->addLayout(pSocialLinks);
+    pBoxLayout->addSpacing(8);
+}
+
+void TLauncherMainWindow::determineDefaultPackageIndex() {
+    m_DefaultPackageIndex = -1;
+    if (m_pConfiguration == nullptr) {
+        return;
+    }
+    for (const std::shared_ptr<TPackage>& pPackage : m_pConfiguration->packages()) {
+        if (pPackage->isDefaultPackage()) {
+            m_DefaultPackageIndex = pPackage->index();
+            return;
+        }
+    }
+}
+
+void TLauncherMainWindow::connectInstallationManager(TInstallationManager* pInstallationManager) {
+    // The installation manager is not part of the tree yet; until it is, the
+    // application controller forwards its start and end notifications to the
+    // two public slots.
+    Q_UNUSED(pInstallationManager)
+}
+
+void TLauncherMainWindow::sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) {
+    // The application object sends funnel events; reached through its
+    // meta-object, so that the window does not depend on the application layer.
+    QCoreApplication* pApplication = QCoreApplication::instance();
+    const QByteArray signature = QMetaObject::normalizedSignature("sendFunnelEvent(QString,QString)");
+    if (pApplication == nullptr || pApplication->metaObject()->indexOfMethod(signature.constData()) < 0) {
+        qWarning() << "sendFunnelEvent: the application object sends no funnel events; step not sent:"
+                   << Step;
+        return;
+    }
+    QMetaObject::invokeMethod(pApplication, "sendFunnelEvent", Qt::DirectConnection, Q_ARG(QString, Step),
+                              Q_ARG(QString, FirstTimeKey));
+}
+
+TClientPackageLayoutItem* TLauncherMainWindow::row(int PackageIndex) const {
+    const auto found = m_Rows.find(PackageIndex);
+    return found != m_Rows.end() ? found->second : nullptr;
+}
+
+bool TLauncherMainWindow::hasHintPlaceholder() const {
+    return m_HintPlaceholderInLayout;
+}
+
+void TLauncherMainWindow::setHint(const shared::THint& Hint) {
+    m_pHintPanel->setHint(Hint);
+}
+
+void TLauncherMainWindow::setHints(std::vector<shared::THint> Hints) {
+    m_pHintPanel->setHints(Hints);
+}
+
+void TLauncherMainWindow::onHintRowShown(bool Shown) {
+    if (Shown && m_HintPlaceholderInLayout) {
+        m_pMainLayout->removeItem(m_pHintPlaceholder);
+        m_HintPlaceholderInLayout = false;
+    } else if (!Shown && !m_HintPlaceholderInLayout) {
+        // A later hints document without a full row: the room comes back so
+        // that the footer stays where it was.
+        m_pMainLayout->insertItem(m_pMainLayout->indexOf(m_pHintPanel->hintBox()), m_pHintPlaceholder);
+        m_HintPlaceholderInLayout = true;
+    }
+}
+
+void TLauncherMainWindow::onDefaultClientPackageCheckboxChanged(std::shared_ptr<TPackage> pPackage,
+                                                                bool IsDefault) {
+    const bool isDefaultNow = pPackage->index() == m_DefaultPackageIndex;
+    if (IsDefault == isDefaultNow) {
+        return;
+    }
+    setDefault(pPackage, IsDefault);
+    emit defaultChanged(pPackage, IsDefault);
+}
+
+void TLauncherMainWindow::setDefault(std::shared_ptr<TPackage> pPackage, bool IsDefault) {
+    m_DefaultPackageIndex = IsDefault ? pPackage->index() : -1;
+    for (const auto& [index, pRow] : m_Rows) {
+        QCheckBox* pCheckBox = pRow->defaultClientCheckBox();
+        if (index == pPackage->index()) {
+            if (pCheckBox->isChecked() != IsDefault) {
+                pCheckBox->setChecked(IsDefault);
+            }
+        } else if (pCheckBox->isChecked()) {
+            pCheckBox->setChecked(false);
+        }
+    }
+}
+
+void TLauncherMainWindow::onInstallationOrUpdateStarted(const TPackageInstallation& InstallationInProgress) {
+    TClientPackageLayoutItem* pRow = row(InstallationInProgress.package()->index());
+    if (pRow != nullptr) {
+        pRow->onInstallationOrUpdateStarted(InstallationInProgress);
+    }
+}
+
+void TLauncherMainWindow::onInstallationOrUpdateFinished(const TPackageInstallation& InstallationInProgress) {
+    const std::shared_ptr<TPackage> pPackage = InstallationInProgress.package();
+    const int errorReason = static_cast<int>(InstallationInProgress.errorReason());
+    qInfo().noquote().nospace() << "onInstallationOrUpdateFinished package: " << pPackage->name()
+                                << " error reason: " << errorReason
+                                << " Thread: " << QThread::currentThreadId();
+
+    TClientPackageLayoutItem* pRow = row(pPackage->index());
+    if (pRow != nullptr) {
+        pRow->onInstallationOrUpdateFinished(InstallationInProgress);
+    }
+
+    switch (errorReason) {
+    case 1:
+        showDownloadFailedMessage(pPackage->name());
+        break;
+    case 2:
+        showInstallationFailedMessage(pPackage->name(), SavingFailedText);
+        break;
+    case 3:
+        showInstallationFailedMessage(pPackage->name(), VerificationFailedText);
+        break;
+    default:
+        break;
+    }
+}
+
+QMessageBox* TLauncherMainWindow::sharedMessageBox() {
+    if (m_pMessageBox == nullptr) {
+        m_pMessageBox = new QMessageBox(this);
+        // Connection and download problems are news, not questions: the
+        // window stays usable while the box is open.
+        m_pMessageBox->setWindowModality(Qt::NonModal);
+    }
+    return m_pMessageBox;
+}
+
+void TLauncherMainWindow::showConnectionProblemMessage() {
+    QMessageBox* pBox = sharedMessageBox();
+    pBox->setWindowTitle(ConnectionProblemTitle);
+    pBox->setText(ConnectionProblemText);
+    pBox->setIcon(QMessageBox::Critical);
+    pBox->show();
+}
+
+void TLauncherMainWindow::showDownloadFailedMessage(const QString& PackageName) {
+    QMessageBox* pBox = sharedMessageBox();
+    QString diagnostics;
+    if (!m_pCdnTrace->isReceived() && !m_pCdnTrace->isFailed()) {
+        m_PackageAwaitingDiagnostics = PackageName;
+        m_pCdnTrace->request();
+        // The request may settle at once (no trace address); then there is
+        // nothing to wait for.
+        if (m_pCdnTrace->isRequested() && !m_DiagnosticsConnection) {
+            m_DiagnosticsConnection =
+                connect(m_pCdnTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived, this,
+                        &TLauncherMainWindow::onDiagnosticsTraceReceived);
+        }
+        diagnostics = DiagnosticsLoading;
+    }
+    if (m_pCdnTrace->isReceived()) {
+        diagnostics = m_pCdnTrace->formattedText();
+    } else if (m_pCdnTrace->isFailed()) {
+        diagnostics = DiagnosticsUnavailable;
+    }
+
+    pBox->setWindowTitle(DownloadFailedTitle);
+    pBox->setText(DownloadFailedText.arg(PackageName, diagnostics));
+    pBox->setIcon(QMessageBox::Critical);
+    pBox->show();
+}
+
+void TLauncherMainWindow::onDiagnosticsTraceReceived() {
+    disconnect(m_DiagnosticsConnection);
+    m_DiagnosticsConnection = {};
+    // A box the player has closed in the meantime stays closed.
+    if (m_pMessageBox != nullptr && m_pMessageBox->isVisible()) {
+        showDownloadFailedMessage(m_PackageAwaitingDiagnostics);
+    }
+}
+
+void TLauncherMainWindow::showInstallationFailedMessage(const QString& PackageName, const QString& Reason) {
+    QMessageBox::critical(this, InstallationFailedTitle, Reason.arg(PackageName), QMessageBox::Ok);
+}
+
+void TLauncherMainWindow::onAboutDialogRequested(QString) {
+    QMessageBox about(this);
+    about.setWindowTitle(qtTrId("launcher.about.title"));
+    about.setIcon(QMessageBox::Information);
+    about.setTextFormat(Qt::RichText);
+    about.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
+    const QString notice = qtTrId("launcher.about.text");
+    // Without a translation the text is its id, which has nothing to fill in.
+    about.setText(notice == QLatin1String("launcher.about.text")
+                      ? notice
+                      : notice.arg(NoticeFirstYear, QString::number(QDate::currentDate().year()), LgplLicence,
+                                   LgplLicence, QtSources, QtSources));
+    about.exec();
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "launcher/ui/draggablemainwindow.h"
+#include "shared/randomhints/hint.h"
+
+#include <QMetaObject>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QMessageBox;
+class QSpacerItem;
+class QVBoxLayout;
+
+namespace shared {
+class TDownloadPool;
+}
+
+namespace mirrel::launcher {
+
+class TClientPackageLayoutItem;
+class TCloudflareCdnTrace;
+class THintPanel;
+class TInstallationManager;
+class TLauncherConfigurationReader;
+class TPackage;
+class TPackageInstallation;
+
+// The launcher's one window: a grid of package rows over the background
+// picture, the hint box, and a footer with the maker's logo, social links,
+// "About" and the launcher version. It passes the rows' clicks on as its own
+// signals and shows the failure messages of installations.
+class TLauncherMainWindow : public TDraggableMainWindow {
+    Q_OBJECT
+
+public:
+    TLauncherMainWindow(const std::vector<std::shared_ptr<TPackage>>& Packages,
+                        TInstallationManager* pInstallationManager, bool ShowPackageNames,
+                        std::shared_ptr<shared::TDownloadPool> pDownloadPool,
+                        std::shared_ptr<TCloudflareCdnTrace> pCdnTrace,
+                        std::shared_ptr<TLauncherConfigurationReader> pConfiguration);
+    ~TLauncherMainWindow() override;
+
+    // The row of a package index, or null.
+    TClientPackageLayoutItem* row(int PackageIndex) const;
+    int defaultPackageIndex() const { return m_DefaultPackageIndex; }
+    THintPanel* hintPanel() const { return m_pHintPanel; }
+    bool hasHintPlaceholder() const;
+    // The box shared by the connection and download failure messages; null until first needed.
+    QMessageBox* messageBox() const { return m_pMessageBox; }
+
+signals:
+    void defaultChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);
+    void clientPackageButtonClicked(std::shared_ptr<TPackage> pPackage);
+    void clientPackageVerifyButtonClicked(std::shared_ptr<TPackage> pPackage);
+
+public slots:
+    void setHint(const shared::THint& Hint);
+    void setHints(std::vector<shared::THint> Hints);
+    void onDefaultClientPackageCheckboxChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);
+    void setDefault(std::shared_ptr<TPackage> pPackage, bool IsDefault);
+    void onInstallationOrUpdateStarted(const TPackageInstallation& InstallationInProgress);
+    void onInstallationOrUpdateFinished(const TPackageInstallation& InstallationInProgress);
+    void onAboutDialogRequested(QString);
+
+private:
+    void setUpWindow();
+    void centreOnPrimaryScreen();
+    QLayout* createPackageArea(const std::vector<std::shared_ptr<TPackage>>& Packages, bool ShowPackageNames);
+    void addFooter();
+    QLabel* createLinkLabel(const QString& ImagePath, const QString& Target, const QString& ToolTip);
+    QLabel* createMakerLogoLabel();
+    QMessageBox* sharedMessageBox();
+    void showConnectionProblemMessage();
+    void showDownloadFailedMessage(const QString& PackageName);
+    void onDiagnosticsTraceReceived();
+    void showInstallationFailedMessage(const QString& PackageName, const QString& Reason);
+    void onHintRowShown(bool Shown);
+    void determineDefaultPackageIndex();
+    void connectInstallationManager(TInstallationManager* pInstallationManager);
+    static void sendFunnelEvent(const QString& Step, const QString& FirstTimeKey);
+
+    std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
+    std::map<int, TClientPackageLayoutItem*> m_Rows;
+    // Keeps the room of the row of hint tiles until a full row arrives; owned
+    // by the main layout while it is in it.
+    QSpacerItem* m_pHintPlaceholder = nullptr;
+    bool m_HintPlaceholderInLayout = false;
+    QVBoxLayout* m_pMainLayout = nullptr;
+    THintPanel* m_pHintPanel = nullptr;
+    QMessageBox* m_pMessageBox = nullptr;
+    int m_DefaultPackageIndex = -1;
+    std::shared_ptr<shared::TDownloadPool> m_pDownloadPool;
+    std::shared_ptr<TCloudflareCdnTrace> m_pCdnTrace;
+    // While the trace is on its way: the package of the latest download
+    // failure, whose message is refreshed when the trace arrives.
+    QString m_PackageAwaitingDiagnostics;
+    QMetaObject::Connection m_DiagnosticsConnection;
+};
+
+} // namespace mirrel::launcher
