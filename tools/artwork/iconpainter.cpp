@@ -121,11 +121,9 @@ QImage TIconPainter::badge(int Size, const QPainterPath& Glyph, const QPainterPa
 
 QImage TIconPainter::aboutBadge() const {
     QPainterPath glyph;
-    glyph.addEllipse(QPointF(9, 5.4), 1.35, 1.35);
-    glyph.addRoundedRect(QRectF(8.0, 7.6, 2.0, 5.6), 0.5, 0.5);
-    glyph.addRect(QRectF(7.0, 7.6, 1.5, 1.2));
-    glyph.addRect(QRectF(7.0, 12.2, 4.0, 1.2));
-    return badge(AboutBadgeSize, glyph.simplified());
+    glyph.addEllipse(QPointF(9, 5.2), 1.4, 1.4);
+    glyph.addRoundedRect(QRectF(7.9, 7.6, 2.2, 6.0), 0.6, 0.6);
+    return badge(AboutBadgeSize, glyph);
 }
 
 QImage TIconPainter::newsBadge() const {
