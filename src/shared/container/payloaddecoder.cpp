@@ -64,8 +64,10 @@ bool decodeDeflate(const char* payload, std::size_t packedLength, char* output, 
             stream.avail_in = nextSlice(inLeft);
         if (stream.avail_out == 0)
             stream.avail_out = nextSlice(outLeft);
-        // Ends in Z_BUF_ERROR when either side runs dry before the stream ends.
-        status = inflate(&stream, Z_NO_FLUSH);
+        // With everything handed over, Z_FINISH spares zlib keeping a copy of
+        // its window. Ends in Z_BUF_ERROR when either side runs dry before the
+        // stream ends.
+        status = inflate(&stream, inLeft == 0 && outLeft == 0 ? Z_FINISH : Z_NO_FLUSH);
     }
     produced = static_cast<std::size_t>(reinterpret_cast<char*>(stream.next_out) - output);
     return status == Z_STREAM_END;
