@@ -1,0 +1,376 @@
+#include "launcher/download/packagefiledownloader.h"
+#include "launcher/install/packageinstallation.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "support/installationkit.h"
+#include "support/nginxfixture.h"
+
+#include <QLoggingCategory>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <random>
+#include <stdexcept>
+
+using namespace mirrel::launcher;
+using testsupport::readBytes;
+using testsupport::seededBytes;
+using testsupport::writeBytes;
+
+namespace {
+
+// Compressible content: words drawn from a small seeded vocabulary.
+QByteArray seededText(quint32 Seed, int Size) {
+    std::mt19937 random(Seed);
+    QList<QByteArray> words;
+    for (int index = 0; index < 500; ++index) {
+        words.append(
+            seededBytes(Seed * 31u + static_cast<quint32>(index), 3 + static_cast<int>(random() % 9)));
+    }
+    QByteArray text;
+    text.reserve(Size + 16);
+    while (text.size() < Size) {
+        text += words[static_cast<int>(random() % static_cast<quint32>(words.size()))];
+    }
+    text.truncate(Size);
+    return text;
+}
+
+QSet<QString> chunkPaths(const TPackageConfigurationReader& Configuration) {
+    QSet<QString> paths;
+    for (const TChunkInPackage& chunk : Configuration.chunks()) {
+        paths.insert(chunk.Url.path());
+    }
+    for (const TFileInPackage& file : Configuration.files()) {
+        if (!file.WholeFile.Url.isEmpty() && file.Size > 0) {
+            paths.insert(file.WholeFile.Url.path());
+        }
+    }
+    return paths;
+}
+
+const TFileInPackage* fileEntry(const TPackageConfigurationReader& Configuration, const QString& LocalFile) {
+    for (const TFileInPackage& file : Configuration.files()) {
+        if (file.LocalFile == LocalFile) {
+            return &file;
+        }
+    }
+    return nullptr;
+}
+
+// A launcher file-system helper that cannot delete the package's files (running programs, say);
+// backups can be deleted.
+class TNoDeletionFilesystem : public TLauncherFilesystemHelper {
+public:
+    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
+    bool removeFile(const QString& path) const override {
+        if (path.endsWith(QLatin1String(".old"))) {
+            return TLauncherFilesystemHelper::removeFile(path);
+        }
+        throw std::runtime_error(("Failed to delete file " + path).toStdString());
+    }
+};
+
+} // namespace
+
+// Installs and updates publisher-made packages served by nginx.
+class TestInstallRun : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void freshInstallGivesTheBuildTree();
+    void updateFetchesOnlyNewChunksAndMovesTheRest();
+    void fastScanTrustsTheInstalledDescriptionWithoutReading();
+    void fastScanReadsFilesThatAreMissingOrResized();
+    void obsoleteEntriesNamingPackagePlacesAreKept();
+    void selfUpdateModeMovesUndeletableObsoleteFilesAside();
+    void undeletableObsoleteFileFailsOutsideSelfUpdateMode();
+
+private:
+    QString build(const QString& Name) const { return m_pWork->filePath(QStringLiteral("build-") + Name); }
+    QString cdn() const { return m_pNginx->documentRoot() + QStringLiteral("/cdn"); }
+    QString installation() const { return m_pWork->filePath(QStringLiteral("installation")); }
+    TPackageConfigurationReader publish(const QString& Name, const QString& Version);
+    void makeVersionOne();
+    void makeVersionTwo(const TPackageConfigurationReader& VersionOne);
+    void verifySameTree(const QString& Name) const;
+
+    std::unique_ptr<QTemporaryDir> m_pWork;
+    std::unique_ptr<testsupport::TNginxFixture> m_pNginx;
+    std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
+};
+
+void TestInstallRun::initTestCase() {
+    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+}
+
+void TestInstallRun::init() {
+    m_pWork = std::make_unique<QTemporaryDir>();
+    m_pNginx = std::make_unique<testsupport::TNginxFixture>();
+    QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
+    m_pFileSystem =
+        testsupport::makeLauncherFilesystem(m_pWork->filePath(QStringLiteral("launcher")), QByteArray());
+    QVERIFY(QDir().mkpath(installation()));
+}
+
+void TestInstallRun::cleanup() {
+    m_pNginx.reset();
+    m_pWork.reset();
+}
+
+TPackageConfigurationReader TestInstallRun::publish(const QString& Name, const QString& Version) {
+    // Every version goes into the same chunk store, as a studio publishes it.
+    QString output;
+    if (!testsupport::publishBuild(build(Name), cdn(), Version, output, 3)) {
+        qWarning().noquote() << output;
+        return {};
+    }
+    const QString document = cdn() + QStringLiteral("/package-") + Name + QStringLiteral(".json");
+    QFile::remove(document);
+    QFile::rename(cdn() + QStringLiteral("/package.json"), document);
+    return TPackageConfigurationReader(readBytes(document), QByteArray(),
+                                       m_pNginx->url(QStringLiteral("cdn/")),
+                                       m_pNginx->url(QStringLiteral("cdn/")));
+}
+
+void TestInstallRun::makeVersionOne() {
+    const QString root = build(QStringLiteral("v1"));
+    QVERIFY(writeBytes(root + QStringLiteral("/big/alpha.bin"), seededText(1, 20 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + QStringLiteral("/big/beta.bin"), seededBytes(2, 18 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + QStringLiteral("/gamma.bin"), seededBytes(3, 9 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + QStringLiteral("/swap.bin"), seededBytes(4, 26 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + QStringLiteral("/small/readme.txt"), "Vantor Online, version one\n"));
+    QVERIFY(writeBytes(root + QStringLiteral("/bin/client"), seededText(5, 100000)));
+    QVERIFY(QFile::setPermissions(root + QStringLiteral("/bin/client"),
+                                  QFile::permissions(root + QStringLiteral("/bin/client")) | QFile::ExeOwner |
+                                      QFile::ExeGroup | QFile::ExeOther));
+    QVERIFY(writeBytes(root + QStringLiteral("/empty.txt"), QByteArray()));
+    QVERIFY(writeBytes(root + QStringLiteral("/old/remove-me.dat"), seededBytes(6, 1000)));
+    QVERIFY(writeBytes(root + QStringLiteral("/old/folder-now.dat"), seededBytes(7, 1000)));
+}
+
+void TestInstallRun::makeVersionTwo(const TPackageConfigurationReader& VersionOne) {
+    const QString from = build(QStringLiteral("v1"));
+    const QString root = build(QStringLiteral("v2"));
+    QVERIFY(QDir().mkpath(root));
+    QByteArray alpha = readBytes(from + QStringLiteral("/big/alpha.bin"));
+    alpha.insert(1000, seededText(11, 5000)); // later chunks move forward
+    QVERIFY(writeBytes(root + QStringLiteral("/big/alpha.bin"), alpha));
+    QByteArray beta = readBytes(from + QStringLiteral("/big/beta.bin"));
+    beta.remove(2000, 7000); // later chunks move backward, the file gets shorter
+    QVERIFY(writeBytes(root + QStringLiteral("/big/beta.bin"), beta));
+    QVERIFY(QFile::copy(from + QStringLiteral("/gamma.bin"), root + QStringLiteral("/gamma.bin")));
+    // The first two chunks of swap.bin change places: each overwrites the other's source.
+    const TFileInPackage* swap = fileEntry(VersionOne, QStringLiteral("swap.bin"));
+    QVERIFY(swap != nullptr);
+    QVERIFY(swap->Chunks.size() >= 3);
+    const int first =
+        static_cast<int>(VersionOne.chunks()[static_cast<std::size_t>(swap->Chunks[0])].UnpackedSize);
+    const int second =
+        static_cast<int>(VersionOne.chunks()[static_cast<std::size_t>(swap->Chunks[1])].UnpackedSize);
+    const QByteArray swapped = readBytes(from + QStringLiteral("/swap.bin"));
+    QVERIFY(writeBytes(root + QStringLiteral("/swap.bin"),
+                       swapped.mid(first, second) + swapped.left(first) + swapped.mid(first + second)));
+    QVERIFY(writeBytes(root + QStringLiteral("/small/readme.txt"), "Vantor Online, version two\n"));
+    QVERIFY(
+        writeBytes(root + QStringLiteral("/bin/client"), readBytes(from + QStringLiteral("/bin/client"))));
+    QVERIFY(QFile::setPermissions(root + QStringLiteral("/bin/client"),
+                                  QFile::permissions(from + "/bin/client")));
+    QVERIFY(writeBytes(root + QStringLiteral("/empty.txt"), QByteArray()));
+    QVERIFY(writeBytes(root + QStringLiteral("/new/added.bin"), seededBytes(12, 3 * 1024 * 1024)));
+}
+
+void TestInstallRun::verifySameTree(const QString& Name) const {
+    QString difference;
+    QVERIFY2(testsupport::sameTree(build(Name), installation(), difference), qPrintable(difference));
+}
+
+void TestInstallRun::freshInstallGivesTheBuildTree() {
+    makeVersionOne();
+    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+    QVERIFY(versionOne.isValid());
+
+    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+    QSignalSpy scan(&driver.installation(), &TPackageInstallation::scanProgress);
+    QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+    QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+    QVERIFY(driver.installation().success());
+    QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::NoError);
+    verifySameTree(QStringLiteral("v1"));
+    // Nothing was there: the scan had nothing to read.
+    for (const QList<QVariant>& progress : scan) {
+        QCOMPARE(progress.at(1).value<TFileSize>(), TFileSize(0));
+    }
+    // Each piece was fetched once; the empty file needed none.
+    for (const QString& path : chunkPaths(versionOne)) {
+        QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
+    }
+    QCOMPARE(m_pNginx->accessLogLines().size(), chunkPaths(versionOne).size());
+
+    // A second run over the complete installation finds nothing to do.
+    m_pNginx->clearAccessLog();
+    const TPackageDifference nothing = driver.difference(versionOne, versionOne, false);
+    QVERIFY(nothing.FilesToDownload.empty());
+    QVERIFY(nothing.FilesToDelete.empty());
+    QVERIFY(driver.verify(versionOne, true));
+    QVERIFY(driver.installation().success());
+}
+
+void TestInstallRun::updateFetchesOnlyNewChunksAndMovesTheRest() {
+    makeVersionOne();
+    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+    QVERIFY(versionOne.isValid());
+    makeVersionTwo(versionOne);
+    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+    QVERIFY(versionTwo.isValid());
+    {
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+        QVERIFY(driver.installation().success());
+    }
+    // An obsolete file that became a directory goes as a whole.
+    QVERIFY(QFile::remove(installation() + QStringLiteral("/old/folder-now.dat")));
+    QVERIFY(writeBytes(installation() + QStringLiteral("/old/folder-now.dat/inner/file"), "x"));
+    m_pNginx->clearAccessLog();
+
+    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+    QVERIFY(driver.install(versionTwo, versionOne, false));
+    QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+    QVERIFY(driver.installation().success());
+    verifySameTree(QStringLiteral("v2"));
+    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/remove-me.dat")));
+    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/folder-now.dat")));
+    QCOMPARE(driver.installation().filesToDelete().size(), std::size_t(2));
+
+    // Only the pieces that no file held before were requested, each once.
+    const QSet<QString> fresh = chunkPaths(versionTwo) - chunkPaths(versionOne);
+    QVERIFY(!fresh.isEmpty());
+    for (const QString& path : fresh) {
+        QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
+    }
+    QCOMPARE(m_pNginx->accessLogLines().size(), fresh.size());
+    QVERIFY(QFileInfo(installation() + QStringLiteral("/bin/client")).isExecutable());
+}
+
+void TestInstallRun::fastScanTrustsTheInstalledDescriptionWithoutReading() {
+    makeVersionOne();
+    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+    makeVersionTwo(versionOne);
+    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+    QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+
+    // gamma.bin keeps its chunks from one version to the next. Its bytes are changed behind the
+    // launcher's back without changing its size: only a scan that reads the file can notice.
+    const QString gamma = installation() + QStringLiteral("/gamma.bin");
+    QByteArray changed = readBytes(gamma);
+    changed[5 * 1024 * 1024] = static_cast<char>(changed[5 * 1024 * 1024] ^ 0x01);
+    QVERIFY(writeBytes(gamma, changed));
+
+    const TPackageDifference fast = driver.difference(versionTwo, versionOne, true);
+    for (const TFileToDownload& file : fast.FilesToDownload) {
+        QVERIFY2(file.LocalFile != QStringLiteral("gamma.bin"), "a fast scan read gamma.bin");
+    }
+    QCOMPARE(readBytes(gamma), changed);
+
+    const TPackageDifference full = driver.difference(versionTwo, versionOne, false);
+    const auto repaired =
+        std::find_if(full.FilesToDownload.begin(), full.FilesToDownload.end(),
+                     [](const TFileToDownload& File) { return File.LocalFile == "gamma.bin"; });
+    QVERIFY(repaired != full.FilesToDownload.end());
+    QCOMPARE(repaired->ChunksToDownload.size(), std::size_t(1));
+}
+
+void TestInstallRun::fastScanReadsFilesThatAreMissingOrResized() {
+    makeVersionOne();
+    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+    QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+
+    // The installed description of a file that is gone, or has another size, is no longer true.
+    QVERIFY(QFile::remove(installation() + QStringLiteral("/swap.bin")));
+    QFile beta(installation() + QStringLiteral("/big/beta.bin"));
+    QVERIFY(beta.resize(beta.size() - 10));
+    QVERIFY(driver.install(versionOne, versionOne, true));
+    QVERIFY(driver.installation().success());
+    verifySameTree(QStringLiteral("v1"));
+}
+
+void TestInstallRun::obsoleteEntriesNamingPackagePlacesAreKept() {
+    // The installed document names "data" as a file and a few names that point at the
+    // installation directory itself; the new version keeps its files inside "data/".
+    QVERIFY(
+        writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/data/inside.bin"), seededBytes(20, 5000)));
+    QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/empty/placeholder.cfg"), QByteArray()));
+    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+    const QByteArray installedDocument = R"({"version": "1", "files": [
+        {"localfile": "data", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": "", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": ".", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": "data/..", "unpackedsize": 4, "unpackedhash": "00"}]})";
+    const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
+    QVERIFY(installed.isValid());
+    QVERIFY(writeBytes(installation() + QStringLiteral("/data/inside.bin"), seededBytes(20, 5000)));
+
+    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+    QVERIFY(driver.install(versionTwo, installed, false));
+    QVERIFY(driver.installation().success());
+    QVERIFY(driver.installation().filesToDelete().empty());
+    verifySameTree(QStringLiteral("v2"));
+    // The empty file was created without a download.
+    QCOMPARE(m_pNginx->accessLogLines().size(), 0);
+}
+
+void TestInstallRun::selfUpdateModeMovesUndeletableObsoleteFilesAside() {
+    QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/Launcher"), seededBytes(30, 7000)));
+    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+    const QByteArray installedDocument = R"({"version": "1", "files": [
+        {"localfile": "Launcher", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": "launcher-helper", "unpackedsize": 4, "unpackedhash": "00"}]})";
+    const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
+    QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper"), "running helper"));
+    QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper.old"), "older backup"));
+    testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
+                            QByteArray());
+    auto undeletable =
+        std::make_shared<TNoDeletionFilesystem>(m_pWork->filePath(QStringLiteral("undeletable")));
+
+    testsupport::TInstallationDriver driver(undeletable, installation(), true);
+    QVERIFY(driver.install(versionTwo, installed, false));
+    QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+    QVERIFY(driver.installation().success());
+    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/launcher-helper")));
+    QCOMPARE(readBytes(installation() + QStringLiteral("/launcher-helper.old")),
+             QByteArray("running helper"));
+    verifySameTree(QStringLiteral("v2"));
+}
+
+void TestInstallRun::undeletableObsoleteFileFailsOutsideSelfUpdateMode() {
+    QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/kept.bin"), seededBytes(31, 700)));
+    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+    const QByteArray installedDocument = R"({"version": "1", "files": [
+        {"localfile": "stuck.bin", "unpackedsize": 4, "unpackedhash": "00"}]})";
+    const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
+    QVERIFY(writeBytes(installation() + QStringLiteral("/stuck.bin"), "stuck"));
+    testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
+                            QByteArray());
+    auto undeletable =
+        std::make_shared<TNoDeletionFilesystem>(m_pWork->filePath(QStringLiteral("undeletable")));
+
+    testsupport::TInstallationDriver driver(undeletable, installation(), false);
+    QVERIFY(driver.install(versionTwo, installed, false));
+    QCOMPARE(driver.diskAccessError(),
+             QStringLiteral("Failed to delete file ") + installation() + QStringLiteral("/stuck.bin"));
+    QCOMPARE(driver.downloadFinishedCount(), 0);
+    QTest::qWait(100);
+    QCOMPARE(m_pNginx->accessLogLines().size(), 0);
+    QVERIFY(QFileInfo::exists(installation() + QStringLiteral("/stuck.bin")));
+}
+
+QTEST_GUILESS_MAIN(TestInstallRun)
+#include "tst_installrun.moc"
