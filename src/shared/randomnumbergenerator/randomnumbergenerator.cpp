@@ -24,7 +24,7 @@ quint64 TRandomNumberGenerator::uniformUnsigned(quint64 Min, quint64 Max) {
     Q_ASSERT(Min <= Max);
     if (Min > Max)
         return Min;
-    // Callers may draw from any thread (hashing and hints run off the GUI thread).
+    // One generator serves the whole process, and nothing ties its callers to one thread.
     QMutexLocker lock(&m_mutex);
     if (Min == 0 && Max == std::numeric_limits<quint64>::max())
         return fullRange();

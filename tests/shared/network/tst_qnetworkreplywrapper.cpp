@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <memory>
+#include <random>
+
+#include <zlib.h>
 
 using namespace shared;
 using namespace testsupport;
@@ -38,6 +41,20 @@ public:
     QList<QPointer<QNetworkReplyWrapper>> handedOut;
 };
 
+QByteArray gzipped(const QByteArray& data) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))) + 32, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
 void processDeferredDeletes() {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -51,6 +68,7 @@ private slots:
     void initTestCase();
     void replyWrapperPassesOnBodyProgressAndErrors();
     void replyWrapperReportsTheRequestedUrlAfterRedirects();
+    void compressedBodyIsNotTakenForACutOne();
     void wrapperWithoutReplyIsHarmless();
     void wrapperAndReplyGoTogether();
     void authenticationRequestsAreRepeated();
@@ -58,11 +76,22 @@ private slots:
 
 private:
     TNginxFixture m_nginx;
+    QByteArray m_noise;
 };
 
 void TestNetworkWrappers::initTestCase() {
     QVERIFY(m_nginx.writeFile(QStringLiteral("body.bin"), QByteArray(300000, 'q')));
     m_nginx.addFixedStatus(QStringLiteral("/moved"), 302, QStringLiteral("/body.bin"));
+    // Incompressible data: its gzip form is longer than the data itself.
+    std::mt19937 engine(3);
+    QByteArray noise(3000, Qt::Uninitialized);
+    for (char& byte : noise)
+        byte = char(engine() & 0xFF);
+    m_noise = noise;
+    QVERIFY(m_nginx.writeFile(QStringLiteral("zipped/noise.bin"), noise));
+    QVERIFY(m_nginx.writeFile(QStringLiteral("zipped/noise.bin.gz"), gzipped(noise)));
+    QVERIFY(gzipped(noise).size() > noise.size());
+    m_nginx.addServerDirectives(QStringLiteral("location /zipped/ { gzip_static on; }"));
     QVERIFY2(m_nginx.start(), qPrintable(m_nginx.errorString()));
 }
 
@@ -103,6 +132,20 @@ void TestNetworkWrappers::replyWrapperReportsTheRequestedUrlAfterRedirects() {
     QCOMPARE(pReply->error(), QNetworkReply::NoError);
     QCOMPARE(pReply->url(), asked);
     QCOMPARE(pReply->readAll().size(), 300000);
+}
+
+void TestNetworkWrappers::compressedBodyIsNotTakenForACutOne() {
+    // The announced length counts compressed bytes; the network layer unpacks
+    // the body and drops that header, so the shorter body is complete.
+    QNetworkAccessManagerWrapper manager(std::make_shared<QNetworkAccessManager>());
+    std::unique_ptr<QNetworkReplyWrapper> pReply(
+        manager.get(QNetworkRequest(m_nginx.url(QStringLiteral("zipped/noise.bin")))));
+    QSignalSpy finished(pReply.get(), &QNetworkReplyWrapper::finished);
+    QVERIFY(finished.wait(WaitMs));
+    const auto* pRawReply = qobject_cast<QNetworkReply*>(pReply->parent());
+    QCOMPARE(pRawReply->rawHeader("Content-Encoding"), QByteArray("gzip"));
+    QCOMPARE(pReply->error(), QNetworkReply::NoError);
+    QCOMPARE(pReply->readAll(), m_noise);
 }
 
 void TestNetworkWrappers::wrapperWithoutReplyIsHarmless() {
