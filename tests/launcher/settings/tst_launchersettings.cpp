@@ -15,7 +15,6 @@ private slots:
     void localFileReplacesEmbeddedText();
     void valuesConvertLikeVariants_data();
     void valuesConvertLikeVariants();
-    void describeListsEveryKey();
 
 private:
     QString writeIni(const QByteArray& text);
@@ -117,23 +116,6 @@ void TestLauncherSettings::valuesConvertLikeVariants() {
     QTEST(settings.fastScan(), "fastScan");
     QTEST(settings.chunkVerification(), "chunkVerification");
     QTEST(settings.maxCachedChunks(), "maxCachedChunks");
-}
-
-void TestLauncherSettings::describeListsEveryKey() {
-    const TLauncherSettings settings(writeIni("[URLS]\nlauncherConfiguration=http://127.0.0.1:1/c.json\n"
-                                              "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
-    const QString text = settings.describe();
-
-    QVERIFY2(text.contains(QStringLiteral("launcherConfiguration=http://127.0.0.1:1/c.json")),
-             qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("maxConcurrentDownloads=4")), qPrintable(text));
-    for (const char* key :
-         {"cdnDiagnosticsTrace=", "appendNocacheToPackageUrls=false",
-          "packages=", "settingsTarget=", "packageFile=", "partialPackageFile=", "assetFile=",
-          "accountGroupFile=", "waitNotificationTimeout=0", "downloadErrorTimeout=0", "clientStartTimeout=0",
-          "fastScan=true", "skipVerification=true", "chunkVerification=false", "maxCachedChunks=100"}) {
-        QVERIFY2(text.contains(QLatin1String(key)), key);
-    }
 }
 
 QTEST_GUILESS_MAIN(TestLauncherSettings)
