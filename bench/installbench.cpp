@@ -1,0 +1,426 @@
+// Measurements of an installation run: scan, verification, fresh install, update, and the
+// floors they are compared with. One operation per call, so that run-install-bench.sh can take
+// the wall time and peak memory of each with /usr/bin/time.
+//
+//   install_bench generate <folder> <total bytes> <seed>
+//   install_bench mutate <from folder> <to folder> <seed>
+//   install_bench install <document> <base url> <installation> [<installed document>]
+//   install_bench scan <document> <installation>
+//   install_bench verify <document> <installation>
+//   install_bench urls <document> <base url>
+//   install_bench decode <folder>
+//   install_bench missing <new document> <old document> <base url>
+//   install_bench free-port
+
+#include "launcher/install/packageinstallation.h"
+#include "launcher/package/package.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "launcher/storage/launcherfilesystemhelper.h"
+#include "shared/container/container.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+
+using namespace mirrel::launcher;
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+
+QByteArray readAll(const QString& Path) {
+    QFile file(Path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& Path, const QByteArray& Data) {
+    QDir().mkpath(QFileInfo(Path).absolutePath());
+    QFile file(Path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(Data) == Data.size();
+}
+
+void appendNoise(QByteArray& Data, qint64 Size, std::mt19937_64& Random) {
+    const qint64 start = Data.size();
+    Data.resize(static_cast<int>(start + Size));
+    for (qint64 index = 0; index < Size; index += 8) {
+        const std::uint64_t word = Random();
+        std::memcpy(Data.data() + start + index, &word,
+                    static_cast<std::size_t>(std::min<qint64>(8, Size - index)));
+    }
+}
+
+// Table-like game data: fixed records with a few varying fields (packs well).
+void appendRecords(QByteArray& Data, qint64 Size, std::mt19937_64& Random) {
+    const qint64 end = Data.size() + Size;
+    char record[48];
+    std::memset(record, 0x2e, sizeof(record));
+    while (Data.size() < end) {
+        const std::uint64_t value = Random();
+        std::memcpy(record + 4, &value, 3);
+        record[20 + Random() % 24] = static_cast<char>('a' + Random() % 26);
+        Data.append(record, sizeof(record));
+    }
+    Data.truncate(static_cast<int>(end));
+}
+
+// Mostly already-compressed data (textures, sound) with packable stretches.
+QByteArray fileContent(qint64 Size, std::mt19937_64& Random) {
+    QByteArray data;
+    data.reserve(static_cast<int>(Size));
+    while (data.size() < Size) {
+        const qint64 piece =
+            std::min<qint64>(Size - data.size(), static_cast<qint64>(1 + Random() % (6 * MiB)));
+        if (Random() % 10 < 7) {
+            appendNoise(data, piece, Random);
+        } else {
+            appendRecords(data, piece, Random);
+        }
+    }
+    return data;
+}
+
+int generate(const QString& Folder, qint64 Total, quint64 Seed) {
+    std::mt19937_64 random(Seed);
+    qint64 written = 0;
+    int index = 0;
+    while (written < Total) {
+        // By bytes: about 60% in big files, 30% in medium ones, 10% in small ones.
+        const unsigned kind = random() % 100;
+        qint64 size = kind < 12   ? static_cast<qint64>(40 * MiB + random() % (80 * MiB))
+                      : kind < 40 ? static_cast<qint64>(9 * MiB + random() % (21 * MiB))
+                                  : static_cast<qint64>(1024 + random() % (4 * MiB));
+        size = std::min(size, Total - written);
+        const QString path = QStringLiteral("%1/data%2/file%3.pak").arg(Folder).arg(index % 7).arg(index);
+        if (!writeAll(path, fileContent(size, random))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        written += size;
+        ++index;
+    }
+    std::printf("generated %d files, %lld bytes\n", index, static_cast<long long>(written));
+    return 0;
+}
+
+// About 5% of the content changes: edits inside a few big files (bytes inserted, overwritten or
+// removed), one file removed, one file added.
+int mutate(const QString& From, const QString& To, quint64 Seed) {
+    std::mt19937_64 random(Seed);
+    QStringList files;
+    QDirIterator iterator(From, QDir::Files, QDirIterator::Subdirectories);
+    while (iterator.hasNext()) {
+        files.append(QDir(From).relativeFilePath(iterator.next()));
+    }
+    files.sort();
+    QSet<QString> edited;
+    QStringList big;
+    for (const QString& file : files) {
+        if (QFileInfo(From + QLatin1Char('/') + file).size() > 9 * MiB) {
+            big.append(file);
+        }
+    }
+    for (int edit = 0; edit < 5 && !big.isEmpty(); ++edit) {
+        edited.insert(big[static_cast<int>(random() % static_cast<quint64>(big.size()))]);
+    }
+    QString removed;
+    for (const QString& file : files) {
+        if (QFileInfo(From + QLatin1Char('/') + file).size() < 4 * MiB) {
+            removed = file;
+            break;
+        }
+    }
+    for (const QString& file : files) {
+        if (file == removed) {
+            continue;
+        }
+        QByteArray data = readAll(From + QLatin1Char('/') + file);
+        if (edited.contains(file)) {
+            const int offset = static_cast<int>(random() % static_cast<quint64>(data.size()));
+            QByteArray bytes;
+            appendNoise(bytes, static_cast<qint64>(1 + random() % 65536), random);
+            switch (random() % 3) {
+            case 0:
+                data.insert(offset, bytes);
+                break;
+            case 1:
+                data.replace(offset, bytes.size(), bytes);
+                break;
+            default:
+                data.remove(offset, bytes.size());
+                break;
+            }
+        }
+        if (!writeAll(To + QLatin1Char('/') + file, data)) {
+            return 1;
+        }
+    }
+    if (!writeAll(To + QStringLiteral("/data-new/added.pak"), fileContent(10 * MiB, random))) {
+        return 1;
+    }
+    std::printf("edited %d files, removed %s, added data-new/added.pak\n", static_cast<int>(edited.size()),
+                qPrintable(removed));
+    return 0;
+}
+
+TPackageConfigurationReader readDocument(const QString& Path, const QUrl& BaseUrl) {
+    return TPackageConfigurationReader(readAll(Path), QByteArray(), BaseUrl, BaseUrl);
+}
+
+std::shared_ptr<TPackage> benchPackage() {
+    return std::make_shared<TPackage>(0,
+                                      QJsonObject{{QStringLiteral("name"), QStringLiteral("Bench")},
+                                                  {QStringLiteral("directoryname"), QStringLiteral("bench")}},
+                                      QUrl());
+}
+
+int install(const QString& Document, const QUrl& BaseUrl, const QString& Installation,
+            const QString& Installed) {
+    const TPackageConfigurationReader target = readDocument(Document, BaseUrl);
+    const TPackageConfigurationReader installed =
+        Installed.isEmpty() ? TPackageConfigurationReader() : readDocument(Installed, BaseUrl);
+    if (!target.isValid()) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(Document));
+        return 1;
+    }
+    QTemporaryDir launcher;
+    auto fileSystem = std::make_shared<TLauncherFilesystemHelper>(launcher.path());
+    TPackageInstallation installation(benchPackage(), fileSystem);
+    const QDir directory(Installation);
+    installation.setInstallationDirectory(directory);
+    QDir().mkpath(Installation);
+
+    QElapsedTimer timer;
+    timer.start();
+    int result = 1;
+    QObject::connect(&installation, &TPackageInstallation::downloadFinished, [&] {
+        result = installation.success() ? 0 : 1;
+        QCoreApplication::quit();
+    });
+    QObject::connect(&installation, &TPackageInstallation::diskAccessFailed, [&](const QString& Message) {
+        std::fprintf(stderr, "disk access failed: %s\n", qPrintable(Message));
+        QCoreApplication::quit();
+    });
+    QFutureWatcher<TPackageDifference> watcher;
+    qint64 scanMs = 0;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, [&] {
+        scanMs = timer.elapsed();
+        QMetaObject::invokeMethod(&installation, "onRequiredChangesComputedForInstallation",
+                                  Qt::DirectConnection,
+                                  Q_ARG(mirrel::launcher::TPackageDifference, watcher.result()));
+    });
+    watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [&] {
+        return installation.computeRequiredChanges(directory, fileSystem, target, installed, false);
+    }));
+    QCoreApplication::exec();
+    std::printf("install: %s in %.2f s (scan %.2f s), %zu files fetched, %zu deleted\n",
+                result == 0 ? "success" : "FAILED", timer.elapsed() / 1000.0, scanMs / 1000.0,
+                installation.filesToDownload().size(), installation.filesToDelete().size());
+    return result;
+}
+
+int scan(const QString& Document, const QString& Installation) {
+    const TPackageConfigurationReader target =
+        readDocument(Document, QUrl(QStringLiteral("http://127.0.0.1/")));
+    QTemporaryDir launcher;
+    auto fileSystem = std::make_shared<TLauncherFilesystemHelper>(launcher.path());
+    TPackageInstallation installation(benchPackage(), fileSystem);
+    QElapsedTimer timer;
+    timer.start();
+    const TPackageDifference difference =
+        installation.computeRequiredChanges(QDir(Installation), fileSystem, target, target, false);
+    std::printf("scan: %.2f s, %zu files to fetch\n", timer.elapsed() / 1000.0,
+                difference.FilesToDownload.size());
+    return difference.FilesToDownload.empty() ? 0 : 1;
+}
+
+int verify(const QString& Document, const QString& Installation) {
+    const TPackageConfigurationReader target =
+        readDocument(Document, QUrl(QStringLiteral("http://127.0.0.1/")));
+    QTemporaryDir launcher;
+    auto fileSystem = std::make_shared<TLauncherFilesystemHelper>(launcher.path());
+    TPackageInstallation installation(benchPackage(), fileSystem);
+    QElapsedTimer timer;
+    timer.start();
+    const bool result = installation.VerifyPackage(QDir(Installation), fileSystem, target.files());
+    std::printf("verify: %s in %.2f s\n", result ? "success" : "FAILED", timer.elapsed() / 1000.0);
+    return result ? 0 : 1;
+}
+
+// The pieces a fresh installation fetches: every chunk of a chunked file, the whole-file piece of
+// any other file that is not empty.
+QSet<QString> freshPieces(const TPackageConfigurationReader& Configuration) {
+    QSet<QString> urls;
+    for (const TFileInPackage& file : Configuration.files()) {
+        if (file.Chunks.size() >= 2) {
+            for (const std::int32_t index : file.Chunks) {
+                urls.insert(Configuration.chunks()[static_cast<std::size_t>(index)].Url.toString());
+            }
+        } else if (file.Size > 0) {
+            urls.insert(file.WholeFile.Url.toString());
+        }
+    }
+    return urls;
+}
+
+int urls(const QString& Document, const QUrl& BaseUrl) {
+    for (const QString& url : freshPieces(readDocument(Document, BaseUrl))) {
+        std::printf("%s\n", qPrintable(url));
+    }
+    return 0;
+}
+
+int decode(const QString& Folder) {
+    QElapsedTimer timer;
+    timer.start();
+    qint64 packed = 0;
+    qint64 unpacked = 0;
+    QDirIterator iterator(Folder, QDir::Files, QDirIterator::Subdirectories);
+    while (iterator.hasNext()) {
+        const QByteArray data = readAll(iterator.next());
+        packed += data.size();
+        unpacked += shared::decompress(data).size();
+    }
+    std::printf("decode: %lld -> %lld bytes in %.2f s\n", static_cast<long long>(packed),
+                static_cast<long long>(unpacked), timer.elapsed() / 1000.0);
+    return 0;
+}
+
+// What an update from Old to New has to fetch, worked out from the two documents alone: per
+// file, the chunks whose content the old version of that file did not hold; a file with fewer
+// than two chunks, or with nothing to reuse, is fetched whole.
+int missing(const QString& NewDocument, const QString& OldDocument, const QUrl& BaseUrl) {
+    const TPackageConfigurationReader now = readDocument(NewDocument, BaseUrl);
+    const TPackageConfigurationReader before = readDocument(OldDocument, BaseUrl);
+    std::map<QString, const TFileInPackage*> old;
+    for (const TFileInPackage& file : before.files()) {
+        old[file.LocalFile] = &file;
+    }
+    std::map<QString, TFileSize> pieces;
+    const auto add = [&](const TChunkInPackage& Chunk) {
+        pieces[Chunk.Url.toString()] = Chunk.PackedSize;
+    };
+    for (const TFileInPackage& file : now.files()) {
+        const auto found = old.find(file.LocalFile);
+        const TFileInPackage* previous = found == old.end() ? nullptr : found->second;
+        if (previous != nullptr && previous->Hash == file.Hash && previous->Size == file.Size) {
+            continue;
+        }
+        QSet<QByteArray> held;
+        if (previous != nullptr && previous->Chunks.size() < 2) {
+            held.insert(previous->Hash); // a small file is one chunk when it is cut
+        } else if (previous != nullptr) {
+            for (const std::int32_t index : previous->Chunks) {
+                held.insert(before.chunks()[static_cast<std::size_t>(index)].UnpackedHash);
+            }
+        }
+        std::vector<const TChunkInPackage*> needed;
+        bool reused = false;
+        for (const std::int32_t index : file.Chunks) {
+            const TChunkInPackage& chunk = now.chunks()[static_cast<std::size_t>(index)];
+            if (held.contains(chunk.UnpackedHash)) {
+                reused = true;
+            } else {
+                needed.push_back(&chunk);
+            }
+        }
+        if (file.Chunks.size() < 2 || !reused) {
+            if (!file.WholeFile.Url.isEmpty() && file.Size > 0) {
+                add(file.WholeFile);
+                continue;
+            }
+            needed.clear();
+            for (const std::int32_t index : file.Chunks) {
+                needed.push_back(&now.chunks()[static_cast<std::size_t>(index)]);
+            }
+        }
+        for (const TChunkInPackage* chunk : needed) {
+            add(*chunk);
+        }
+    }
+    TFileSize total = 0;
+    for (const auto& [url, size] : pieces) {
+        total += size;
+    }
+    TFileSize all = 0;
+    for (const TChunkInPackage& chunk : now.chunks()) {
+        all += chunk.PackedSize;
+    }
+    std::printf("missing: %zu pieces, %llu packed bytes of %llu\n", pieces.size(),
+                static_cast<unsigned long long>(total), static_cast<unsigned long long>(all));
+    return 0;
+}
+
+int freePort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) {
+        return 1;
+    }
+    std::printf("%d\n", probe.serverPort());
+    return 0;
+}
+
+int usage() {
+    std::fprintf(
+        stderr,
+        "usage: install_bench generate|mutate|install|scan|verify|urls|decode|missing|free-port ...\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments.isEmpty()) {
+        return usage();
+    }
+    const QString& command = arguments.first();
+    const auto argument = [&](int Index) {
+        return arguments.value(Index);
+    };
+    if (command == QLatin1String("generate") && arguments.size() == 4) {
+        return generate(argument(1), argument(2).toLongLong(), argument(3).toULongLong());
+    }
+    if (command == QLatin1String("mutate") && arguments.size() == 4) {
+        return mutate(argument(1), argument(2), argument(3).toULongLong());
+    }
+    if (command == QLatin1String("install") && (arguments.size() == 4 || arguments.size() == 5)) {
+        return install(argument(1), QUrl(argument(2)), argument(3), argument(4));
+    }
+    if (command == QLatin1String("scan") && arguments.size() == 3) {
+        return scan(argument(1), argument(2));
+    }
+    if (command == QLatin1String("verify") && arguments.size() == 3) {
+        return verify(argument(1), argument(2));
+    }
+    if (command == QLatin1String("urls") && arguments.size() == 3) {
+        return urls(argument(1), QUrl(argument(2)));
+    }
+    if (command == QLatin1String("decode") && arguments.size() == 2) {
+        return decode(argument(1));
+    }
+    if (command == QLatin1String("missing") && arguments.size() == 4) {
+        return missing(argument(1), argument(2), QUrl(argument(3)));
+    }
+    if (command == QLatin1String("free-port")) {
+        return freePort();
+    }
+    return usage();
+}
