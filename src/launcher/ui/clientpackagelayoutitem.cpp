@@ -221,6 +221,10 @@ void TClientPackageLayoutItem::createFrame() {
     pFrameLayout->addWidget(m_pVersionLabel, 0, Qt::AlignHCenter);
     pFrameLayout->addWidget(m_pDefaultClientCheckBox, 0, Qt::AlignHCenter);
     pFrameLayout->setSpacing(0);
+    // The frame's ornament already keeps the content off its edge; the usual
+    // layout margins on top of it would not let two rows of packages fit into
+    // the window's height.
+    pFrameLayout->setContentsMargins(9, 2, 9, 2);
 }
 
 void TClientPackageLayoutItem::onDefaultClientCheckBoxStateChanged(int State) {
