@@ -5,6 +5,7 @@
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/accountgroupkey.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
+#include "launcher/telemetry/funneleventsender.h"
 #include "platform/namedfilemapping.h"
 #include "shared/translation/translationmanager.h"
 
@@ -62,6 +63,8 @@ TLauncherApplication::TLauncherApplication(int& argc, char** argv)
     connect(&m_NotificationTimer, &QTimer::timeout, this, [this] { showSplash(DefaultSplash); });
 
     m_AccountGroupKey = accountGroupKeyFrom(m_pLauncherFilesystemHelper->readAccountGroupFile());
+    m_pFunnelEventSender = new TFunnelEventSender(
+        m_FunnelSettingsKey, [this] { return m_AccountGroupKey; }, TFunnelEventSender::TUrlProvider(), this);
 
     m_ClientStartTimer.setSingleShot(false);
     m_ClientStartTimer.setInterval(200);
@@ -77,6 +80,10 @@ TLauncherApplication::~TLauncherApplication() {
 
 TLauncherApplication* TLauncherApplication::instance() {
     return applicationInstance;
+}
+
+void TLauncherApplication::sendFunnelEvent(QString Step, QString FirstTimeKey) {
+    m_pFunnelEventSender->sendFunnelEvent(Step, FirstTimeKey);
 }
 
 bool TLauncherApplication::isFirstLaunchRequested() const {

@@ -21,12 +21,17 @@ class TNamedFileMapping;
 
 namespace mirrel::launcher {
 
+class TFunnelEventSender;
 class TLauncherFilesystemHelper;
 
 // The launcher's application object and controller. It owns the long-lived
 // services for the lifetime of the process and is reachable process-wide
 // through instance().
 class TLauncherApplication : public QApplication {
+    // Only for the funnel events the main window and the engine reach through the meta-object
+    // system; the application declares no signals or slots.
+    Q_OBJECT
+
 public:
     // Splash pictures shown while the launcher works without its main window.
     enum ESplashKind {
@@ -49,6 +54,10 @@ public:
     }
     const QString& accountGroupKey() const { return m_AccountGroupKey; }
     const QString& funnelSettingsKey() const { return m_FunnelSettingsKey; }
+    TFunnelEventSender* funnelEventSender() const { return m_pFunnelEventSender; }
+
+    // Reports a funnel milestone of this user; see TFunnelEventSender.
+    Q_INVOKABLE void sendFunnelEvent(QString Step, QString FirstTimeKey);
 
     bool isFirstLaunchRequested() const;
     bool isSelfUpdateSkipped() const;
@@ -88,6 +97,8 @@ private:
     // Tells the game client that a launcher runs, for as long as this one does.
     std::unique_ptr<platform::TNamedFileMapping> m_pLauncherPresence;
     const QString m_FunnelSettingsKey;
+    // A child of the application: it and the network access of its reports live as long.
+    TFunnelEventSender* m_pFunnelEventSender = nullptr;
 };
 
 } // namespace mirrel::launcher

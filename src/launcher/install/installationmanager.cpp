@@ -1,0 +1,540 @@
+#include "launcher/install/installationmanager.h"
+
+#include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/download/packagelocalpath.h"
+#include "launcher/install/packagedifference.h"
+#include "launcher/install/packageinstallation.h"
+#include "launcher/logging/logging.h"
+#include "launcher/package/package.h"
+#include "launcher/package/versionlabel.h"
+#include "launcher/settings/launcherconstants.h"
+#include "launcher/settings/launchersettings.h"
+#include "launcher/storage/launcherfilesystemhelper.h"
+#include "launcher/telemetry/funneleventsender.h"
+
+#include <QFutureWatcher>
+#include <QUrl>
+#include <QtConcurrent>
+#include <QtDebug>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace mirrel::launcher {
+
+namespace {
+
+const QString DownloadedStep = QStringLiteral("launcher_downloaded");
+const QString DownloadedFirstTimeKey = QStringLiteral("FunnelFinishedDownloadingFirst");
+const QString VerifiedStep = QStringLiteral("launcher_verified");
+const QString VerifiedFirstTimeKey = QStringLiteral("FunnelFinished_VerifyingFirst");
+
+QString pointerText(const void* Pointer) {
+    return QStringLiteral("0x") + QString::number(reinterpret_cast<quintptr>(Pointer), 16);
+}
+
+QString threadText() {
+    return QStringLiteral(" Thread: ") + currentThreadIdText();
+}
+
+// An asset version "1" marks a build whose installations are always offered an update.
+bool assetVersionForcesUpdate(const TPackageConfigurationReader& Configuration) {
+    const QString assetVersion =
+        Configuration.assetVersion().isEmpty() ? QStringLiteral("?") : Configuration.assetVersion();
+    return assetVersion == QLatin1String("1");
+}
+
+// Installations are released through the event loop: a run ends inside the installation's own
+// signals, while its member functions are still on the stack.
+std::shared_ptr<TPackageInstallation>
+makeInstallation(const std::shared_ptr<TPackage>& Package,
+                 const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem) {
+    return std::shared_ptr<TPackageInstallation>(
+        new TPackageInstallation(Package, FileSystem),
+        [](TPackageInstallation* pInstallation) { pInstallation->deleteLater(); });
+}
+
+} // namespace
+
+TInstallationManager::TInstallationManager(std::shared_ptr<TLauncherConfigurationReader> Configuration,
+                                           std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+                                           QObject* parent)
+    : QObject(parent)
+    , m_pConfiguration(std::move(Configuration))
+    , m_pLauncherFilesystemHelper(std::move(FileSystem))
+    , m_FunnelEventSink(&TFunnelEventSender::sendThroughApplication) {
+    if (m_pConfiguration) {
+        refreshPackageStatuses();
+    }
+}
+
+TInstallationManager::~TInstallationManager() = default;
+
+void TInstallationManager::setFunnelEventSink(TFunnelEventSink Sink) {
+    m_FunnelEventSink = std::move(Sink);
+}
+
+std::vector<std::shared_ptr<TPackageInstallation>> TInstallationManager::installationsInProgress() const {
+    std::vector<std::shared_ptr<TPackageInstallation>> installations;
+    for (const TInstallationInProgress& run : m_InstallationsInProgress) {
+        installations.push_back(run.Installation);
+    }
+    return installations;
+}
+
+bool TInstallationManager::isInstallationInProgress(const QString& PackageName) const {
+    return std::any_of(m_InstallationsInProgress.begin(), m_InstallationsInProgress.end(),
+                       [&PackageName](const TInstallationInProgress& Run) {
+                           return Run.Installation->package()->name() == PackageName;
+                       });
+}
+
+void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage>& Package) {
+    if (!Package) {
+        return;
+    }
+    qInfo().noquote() << "installOrUpdatePackage: " + Package->name() + threadText();
+    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
+    if (isInstallationInProgress(Package->name()) || target == nullptr) {
+        return;
+    }
+    const TPackageConfigurationReader targetConfiguration = *target;
+    const QDir directory = packageDirectory(Package);
+    const TPackageConfigurationReader installed =
+        readPackageConfigurationFromInstallationDirectory(directory);
+    // Only a completely installed package's description may stand in for reading its files; after
+    // an interrupted run the files may hold anything.
+    const bool fastScan = m_pLauncherFilesystemHelper->settings()->fastScan() &&
+                          determinePackageStatus(Package) == TPackage::StatusUpdateAvailable;
+    qInfo().noquote() << "installOrUpdatePackage: " + Package->name() +
+                             " fast scan: " + (fastScan ? QStringLiteral("true") : QStringLiteral("false")) +
+                             threadText();
+    markPackageAsPartiallyInstalled(Package, targetConfiguration.rawPackageDocument(),
+                                    targetConfiguration.rawAssetDocument());
+    const std::shared_ptr<TPackageInstallation> installation =
+        startInstallation(Package, directory, installed, targetConfiguration, false);
+    computeRequiredChanges(installation, targetConfiguration, installed, fastScan);
+}
+
+void TInstallationManager::verifyPackage(const std::shared_ptr<TPackage>& Package) {
+    if (!Package) {
+        return;
+    }
+    qInfo().noquote() << "verifyPackage: " + Package->name() + threadText();
+    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
+    if (isInstallationInProgress(Package->name()) || target == nullptr) {
+        return;
+    }
+    const QDir directory = packageDirectory(Package);
+    const TPackageConfigurationReader installed =
+        readPackageConfigurationFromInstallationDirectory(directory);
+    // Without a readable description there is nothing to check, and an empty check must never
+    // make a package count as installed.
+    if (!installed.isValid()) {
+        qWarning().noquote() << "verifyPackage: " + Package->name() + " has no installed description" +
+                                    threadText();
+        return;
+    }
+    // A verification confirms the installed version; it records no other.
+    markPackageAsPartiallyInstalled(Package, installed.rawPackageDocument(), installed.rawAssetDocument());
+    const std::shared_ptr<TPackageInstallation> installation =
+        startInstallation(Package, directory, installed, installed, true);
+    installation->startVerification(installed, true);
+}
+
+std::shared_ptr<TPackageInstallation>
+TInstallationManager::startInstallation(const std::shared_ptr<TPackage>& Package,
+                                        const QDir& PackageDirectory,
+                                        const TPackageConfigurationReader& Installed,
+                                        const TPackageConfigurationReader& Target, bool UserVerification) {
+    const std::shared_ptr<TPackageInstallation> installation =
+        makeInstallation(Package, m_pLauncherFilesystemHelper);
+    installation->setInstallationDirectory(PackageDirectory);
+    installation->setInstalledVersionLabel(versionLabel(Installed));
+    installation->setTargetVersionLabel(versionLabel(Target));
+    installation->setSelfUpdateMode(m_SelfUpdateMode);
+    if (!UserVerification) {
+        connect(installation.get(), &TPackageInstallation::downloadFinished, this,
+                &TInstallationManager::onDownloadFinished);
+    }
+    connect(installation.get(), &TPackageInstallation::verificationFinished, this,
+            &TInstallationManager::onVerificationFinished);
+    connect(installation.get(), &TPackageInstallation::diskAccessFailed, this,
+            &TInstallationManager::onDiskAccessFailed);
+    m_InstallationsInProgress.push_back(TInstallationInProgress{installation, Target, UserVerification});
+    emit installationOrUpdateStarted(*installation);
+    return installation;
+}
+
+void TInstallationManager::computeRequiredChanges(const std::shared_ptr<TPackageInstallation>& Installation,
+                                                  const TPackageConfigurationReader& Target,
+                                                  const TPackageConfigurationReader& Installed,
+                                                  bool FastScan) {
+    // The watcher is the installation's child: the installation waits for it before it goes away.
+    auto* pWatcher = new QFutureWatcher<TPackageDifference>(Installation.get());
+    const std::weak_ptr<TPackageInstallation> weakInstallation = Installation;
+    connect(pWatcher, &QFutureWatcherBase::finished, this, [pWatcher, weakInstallation] {
+        if (const std::shared_ptr<TPackageInstallation> installation = weakInstallation.lock()) {
+            installation->onRequiredChangesComputedForInstallation(pWatcher->result());
+        }
+        pWatcher->deleteLater();
+    });
+    pWatcher->setFuture(QtConcurrent::run(
+        QThreadPool::globalInstance(),
+        [pInstallation = Installation.get(), directory = Installation->installationDirectory(),
+         fileSystem = m_pLauncherFilesystemHelper, Target, Installed, FastScan] {
+            return pInstallation->computeRequiredChanges(directory, fileSystem, Target, Installed, FastScan);
+        }));
+}
+
+std::int32_t TInstallationManager::determinePackageStatus(const std::shared_ptr<TPackage>& Package) const {
+    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
+    if (target == nullptr) {
+        return TPackage::StatusNotInstalled;
+    }
+    const QDir directory = packageDirectory(Package);
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    if (markerExists(markerPath(directory, settings->packageFile()))) {
+        const TPackageConfigurationReader installed = readInstalledConfiguration(directory, false);
+        if (versionLabel(installed) != versionLabel(*target) || assetVersionForcesUpdate(*target)) {
+            return TPackage::StatusUpdateAvailable;
+        }
+        return TPackage::StatusUpToDate;
+    }
+    return markerExists(markerPath(directory, settings->partialPackageFile()))
+               ? TPackage::StatusPartiallyInstalled
+               : TPackage::StatusNotInstalled;
+}
+
+void TInstallationManager::refreshPackageStatuses() {
+    if (!m_pConfiguration) {
+        return;
+    }
+    bool defaultFound = false;
+    for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
+        const std::int32_t status = determinePackageStatus(package);
+        storeStatus(*package, status);
+        if (defaultFound || status < TPackage::StatusPartiallyInstalled) {
+            continue;
+        }
+        if (m_pLauncherFilesystemHelper->fileExists(
+                markerPath(packageDirectory(package), DefaultMarkerFileName))) {
+            package->setDefaultPackage(true);
+            defaultFound = true;
+        }
+    }
+}
+
+void TInstallationManager::setDefaultPackage(const std::shared_ptr<TPackage>& Package) {
+    clearDefaultPackage();
+    writeMarker(markerPath(packageDirectory(Package), DefaultMarkerFileName), QByteArray());
+    Package->setDefaultPackage(true);
+}
+
+void TInstallationManager::clearDefaultPackage() {
+    if (!m_pConfiguration) {
+        return;
+    }
+    for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
+        storeStatus(*package, determinePackageStatus(package));
+        removeMarker(markerPath(packageDirectory(package), DefaultMarkerFileName));
+        package->setDefaultPackage(false);
+    }
+}
+
+QDir TInstallationManager::packageDirectory(const std::shared_ptr<TPackage>& Package) const {
+    if (Package->isLauncherPackage()) {
+        return QDir(m_pLauncherFilesystemHelper->launcherDirectory());
+    }
+    const QDir packages = m_pLauncherFilesystemHelper->packagesDirectory();
+    return QDir(m_pLauncherFilesystemHelper->pathInside(packages, Package->directoryName()));
+}
+
+QString TInstallationManager::executablePath(const std::shared_ptr<TPackage>& Package) const {
+    const TPackageConfigurationReader* configuration = Package->configurationForThisSystem();
+    if (configuration == nullptr || configuration->executable().isEmpty()) {
+        return QString();
+    }
+    return m_pLauncherFilesystemHelper->pathInside(packageDirectory(Package), configuration->executable());
+}
+
+std::shared_ptr<TPackage> TInstallationManager::findPackageByExecutable(const QString& Path) const {
+    if (!m_pConfiguration || Path.isEmpty()) {
+        return nullptr;
+    }
+    const QString wanted = QDir::cleanPath(Path);
+    for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
+        const QString executable = executablePath(package);
+        // A package without a start file must not match whatever the empty path stands for.
+        if (!executable.isEmpty() && QDir::cleanPath(executable) == wanted) {
+            return package;
+        }
+    }
+    return nullptr;
+}
+
+TPackageConfigurationReader
+TInstallationManager::readPackageConfigurationFromInstallationDirectory(const QDir& PackageDirectory) const {
+    return readInstalledConfiguration(PackageDirectory, true);
+}
+
+TPackageConfigurationReader TInstallationManager::readInstalledConfiguration(const QDir& PackageDirectory,
+                                                                             bool Log) const {
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    const QString fullMarker = markerPath(PackageDirectory, settings->packageFile());
+    const QString partialMarker = markerPath(PackageDirectory, settings->partialPackageFile());
+    const QString assetFile = markerPath(PackageDirectory, settings->assetFile());
+    if (Log) {
+        qInfo().noquote()
+            << "readPackageConfigurationFromInstallationDirectory m_pLauncherFilesystemHelper: " +
+                   pointerText(m_pLauncherFilesystemHelper.get()) +
+                   " launcherSettings: " + pointerText(settings.get()) +
+                   " installedPackageMarker: " + settings->packageFile() +
+                   " partiallyInstalledPackageMarker: " + settings->partialPackageFile() + threadText();
+    }
+    QString marker;
+    if (markerExists(fullMarker)) {
+        marker = fullMarker;
+        if (Log) {
+            qInfo().noquote() << "FullInstallationMarker " + fullMarker + " " + assetFile +
+                                     " Thread:" + currentThreadIdText();
+        }
+    } else if (markerExists(partialMarker)) {
+        marker = partialMarker;
+        if (Log) {
+            qInfo().noquote() << "PartialInstallationMarker " + partialMarker + " " + assetFile +
+                                     " Thread:" + currentThreadIdText();
+        }
+    } else {
+        return TPackageConfigurationReader();
+    }
+    const QByteArray assetDocument =
+        assetFile.isEmpty() ? QByteArray() : m_pLauncherFilesystemHelper->readFileIfPresent(assetFile);
+    const QByteArray packageDocument = m_pLauncherFilesystemHelper->readFileIfPresent(marker);
+    const QUrl baseUrl = QUrl::fromLocalFile(PackageDirectory.absolutePath());
+    return TPackageConfigurationReader(packageDocument, assetDocument, baseUrl, baseUrl);
+}
+
+void TInstallationManager::markPackageAsPartiallyInstalled(const std::shared_ptr<TPackage>& Package,
+                                                           const QByteArray& PackageDocument,
+                                                           const QByteArray& AssetDocument) {
+    qInfo().noquote() << "markPackageAsPartiallyInstalled: " + Package->name() + threadText();
+    const QDir directory = packageDirectory(Package);
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    const QString partialMarker = markerPath(directory, settings->partialPackageFile());
+    // The installed document is kept: until the new version has arrived, it names the files that
+    // may be present.
+    moveFullMarkerToPartialMarker(directory);
+    if (!m_pLauncherFilesystemHelper->fileExists(partialMarker) ||
+        m_pLauncherFilesystemHelper->directoryExists(partialMarker)) {
+        writeMarker(partialMarker, PackageDocument);
+    }
+    writeAssetDocument(directory, AssetDocument, false);
+    storeStatus(*Package, TPackage::StatusPartiallyInstalled);
+}
+
+void TInstallationManager::updatePartiallyInstalledPackage(const std::shared_ptr<TPackage>& Package,
+                                                           const QByteArray& PackageDocument,
+                                                           const QByteArray& AssetDocument) {
+    qInfo().noquote() << "updatePartiallyInstalledPackage: " + Package->name() + threadText();
+    const QDir directory = packageDirectory(Package);
+    moveFullMarkerToPartialMarker(directory);
+    m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
+    writeMarker(markerPath(directory, m_pLauncherFilesystemHelper->settings()->partialPackageFile()),
+                PackageDocument);
+    writeAssetDocument(directory, AssetDocument, true);
+    storeStatus(*Package, TPackage::StatusPartiallyInstalled);
+}
+
+void TInstallationManager::markPackageAsFullyInstalled(const std::shared_ptr<TPackage>& Package,
+                                                       const QByteArray& PackageDocument,
+                                                       const QByteArray& AssetDocument) {
+    qInfo().noquote() << "markPackageAsFullyInstalled: " + Package->name() + threadText();
+    const QDir directory = packageDirectory(Package);
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
+    // The asset document first and the partial marker last: whenever the process ends on the way,
+    // the marker in place still describes the files together with the asset document beside it.
+    writeAssetDocument(directory, AssetDocument, true);
+    writeMarker(markerPath(directory, settings->packageFile()), PackageDocument);
+    removeMarker(markerPath(directory, settings->partialPackageFile()));
+    storeStatus(*Package, TPackage::StatusUpToDate);
+}
+
+void TInstallationManager::onDiskAccessFailed(QString ErrorMessage) {
+    emit diskAccessFailed(ErrorMessage);
+}
+
+void TInstallationManager::onDownloadFinished(std::shared_ptr<TPackage> PackageBeingInstalled) {
+    qInfo().noquote() << "onDownloadFinished: " + PackageBeingInstalled->name() + threadText();
+    const TInstallationInProgress* run = findInstallation(PackageBeingInstalled->name());
+    if (run == nullptr) {
+        return;
+    }
+    qInfo().noquote() << "onDownloadFinished found: " + PackageBeingInstalled->name() +
+                             " InstallationsInProgress: " +
+                             QString::number(m_InstallationsInProgress.size()) + threadText();
+    // Copies: the run may end, and leave the list, before this function does.
+    const std::shared_ptr<TPackageInstallation> installation = run->Installation;
+    const TPackageConfigurationReader target = run->Target;
+    if (!installation->success()) {
+        finishInstallation(installation);
+        return;
+    }
+    bool verificationStarted = false;
+    try {
+        updatePartiallyInstalledPackage(PackageBeingInstalled, target.rawPackageDocument(),
+                                        target.rawAssetDocument());
+        const TPackageConfigurationReader local =
+            readPackageConfigurationFromInstallationDirectory(installation->installationDirectory());
+        qInfo().noquote() << "onDownloadFinished LocalConfiguration: " +
+                                 QString::number(local.files().size()) + threadText();
+        sendFunnelEvent(DownloadedStep, DownloadedFirstTimeKey);
+        verificationStarted = true;
+        installation->startVerification(local, false);
+    } catch (const std::runtime_error& error) {
+        emit diskAccessFailed(QString::fromUtf8(error.what()));
+        if (!verificationStarted) {
+            finishInstallation(installation);
+        }
+    }
+}
+
+void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> PackageBeingInstalled) {
+    qInfo().noquote() << "onVerificationFinished: " + PackageBeingInstalled->name() + threadText();
+    const TInstallationInProgress* run = findInstallation(PackageBeingInstalled->name());
+    if (run == nullptr) {
+        return;
+    }
+    const std::shared_ptr<TPackageInstallation> installation = run->Installation;
+    const TPackageConfigurationReader verified = run->Target;
+    const bool userVerification = run->UserVerification;
+    const bool success = installation->success();
+    qInfo().noquote() << "onVerificationFinished found package: " + PackageBeingInstalled->name() +
+                             " without error: " + QString::number(success) + threadText();
+    if (success) {
+        try {
+            markPackageAsFullyInstalled(PackageBeingInstalled, verified.rawPackageDocument(),
+                                        verified.rawAssetDocument());
+            // A verified older version is complete, but still not the one the configuration offers.
+            const TPackageConfigurationReader* current = PackageBeingInstalled->configurationForThisSystem();
+            if (userVerification && current != nullptr && versionLabel(*current) != versionLabel(verified)) {
+                storeStatus(*PackageBeingInstalled, TPackage::StatusUpdateAvailable);
+            }
+            sendFunnelEvent(VerifiedStep, VerifiedFirstTimeKey);
+        } catch (const std::runtime_error& error) {
+            emit diskAccessFailed(QString::fromUtf8(error.what()));
+        }
+    }
+    PackageBeingInstalled->markCheckedSinceStart();
+    if (success) {
+        try {
+            if (m_pLauncherFilesystemHelper->accountGroupFileExists()) {
+                m_pLauncherFilesystemHelper->copyAccountGroupFileTo(installation->installationDirectory());
+            }
+        } catch (const std::runtime_error& error) {
+            emit diskAccessFailed(QString::fromUtf8(error.what()));
+        }
+    }
+    finishInstallation(installation);
+}
+
+TInstallationManager::TInstallationInProgress*
+TInstallationManager::findInstallation(const QString& PackageName) {
+    const auto found = std::find_if(m_InstallationsInProgress.begin(), m_InstallationsInProgress.end(),
+                                    [&PackageName](const TInstallationInProgress& Run) {
+                                        return Run.Installation->package()->name() == PackageName;
+                                    });
+    return found != m_InstallationsInProgress.end() ? &*found : nullptr;
+}
+
+void TInstallationManager::finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation) {
+    // Receivers may run an event loop of their own (a message box), in which other runs end: the
+    // list is searched again afterwards.
+    emit installationOrUpdateFinished(*Installation);
+    disconnect(Installation.get(), &TPackageInstallation::diskAccessFailed, this,
+               &TInstallationManager::onDiskAccessFailed);
+    m_InstallationsInProgress.erase(std::remove_if(m_InstallationsInProgress.begin(),
+                                                   m_InstallationsInProgress.end(),
+                                                   [&Installation](const TInstallationInProgress& Run) {
+                                                       return Run.Installation == Installation;
+                                                   }),
+                                    m_InstallationsInProgress.end());
+    if (m_InstallationsInProgress.empty()) {
+        emit allStartedUpdatesFinished();
+    }
+}
+
+void TInstallationManager::sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) const {
+    if (m_FunnelEventSink) {
+        m_FunnelEventSink(Step, FirstTimeKey);
+    } else {
+        qInfo().noquote() << "sendFunnelEvent: no funnel receiver; step not sent: " + Step;
+    }
+}
+
+void TInstallationManager::storeStatus(TPackage& Package, std::int32_t Status) const {
+    if (Package.localStatus() == Status) {
+        return;
+    }
+    Package.setLocalStatus(Status);
+    emit Package.localPackageStatusChanged();
+}
+
+QString TInstallationManager::markerPath(const QDir& PackageDirectory, const QString& FileName) const {
+    // A name that resolves to the package directory itself or climbs out of it names no marker.
+    return packageLocalPath(*m_pLauncherFilesystemHelper, PackageDirectory, FileName);
+}
+
+bool TInstallationManager::markerExists(const QString& Path) const {
+    return !Path.isEmpty() && m_pLauncherFilesystemHelper->fileExists(Path);
+}
+
+void TInstallationManager::removeMarker(const QString& Path) const {
+    if (!Path.isEmpty()) {
+        removePackagePath(*m_pLauncherFilesystemHelper, Path);
+    }
+}
+
+void TInstallationManager::writeMarker(const QString& Path, const QByteArray& Document) const {
+    if (Path.isEmpty()) {
+        throw std::runtime_error("Installation marker file names are missing in the launcher settings.");
+    }
+    if (m_pLauncherFilesystemHelper->directoryExists(Path)) {
+        removeMarker(Path);
+    }
+    m_pLauncherFilesystemHelper->writeFile(Path, Document);
+}
+
+void TInstallationManager::moveFullMarkerToPartialMarker(const QDir& PackageDirectory) const {
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    const QString fullMarker = markerPath(PackageDirectory, settings->packageFile());
+    if (!markerExists(fullMarker)) {
+        return;
+    }
+    const QString partialMarker = markerPath(PackageDirectory, settings->partialPackageFile());
+    removeMarker(partialMarker);
+    if (m_pLauncherFilesystemHelper->directoryExists(fullMarker)) {
+        // A directory holds no document to keep.
+        removeMarker(fullMarker);
+        return;
+    }
+    // Written in full before the full marker goes: at every moment one of the two holds the
+    // installed document.
+    writeMarker(partialMarker, m_pLauncherFilesystemHelper->readFile(fullMarker));
+    m_pLauncherFilesystemHelper->removeFile(fullMarker);
+}
+
+void TInstallationManager::writeAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument,
+                                              bool RemoveStaleDocument) const {
+    const QString assetFile =
+        markerPath(PackageDirectory, m_pLauncherFilesystemHelper->settings()->assetFile());
+    if (!AssetDocument.isEmpty()) {
+        writeMarker(assetFile, AssetDocument);
+    } else if (RemoveStaleDocument) {
+        // A version without asset document must not be read together with an older version's one.
+        removeMarker(assetFile);
+    }
+}
+
+} // namespace mirrel::launcher

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "launcher/package/packageconfigurationreader.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace mirrel::launcher {
+
+class TLauncherConfigurationReader;
+class TLauncherFilesystemHelper;
+class TPackage;
+class TPackageInstallation;
+
+// The local state of every package: where it is installed, which installation markers its
+// directory holds, its local status, which package is the default one, and which installations,
+// updates and verifications are running. Markers record every run's progress on disk, so an
+// interrupted update is recognised at the next start. The launcher's self-update uses a manager
+// of its own without a launcher configuration. All operations and slots run on the GUI thread;
+// marker operations throw std::runtime_error from the file-system helper.
+class TInstallationManager : public QObject {
+    Q_OBJECT
+
+public:
+    // Receives the funnel milestones of finished downloads and verifications.
+    using TFunnelEventSink = std::function<void(const QString& Step, const QString& FirstTimeKey)>;
+
+    // Without a configuration (the self-updater's manager) no package status is determined here.
+    TInstallationManager(std::shared_ptr<TLauncherConfigurationReader> Configuration,
+                         std::shared_ptr<TLauncherFilesystemHelper> FileSystem, QObject* parent = nullptr);
+    ~TInstallationManager() override;
+
+    // Installs or updates the package to the configuration of its build for this system. Ignored
+    // while the package has a run in progress or no such configuration is known.
+    void installOrUpdatePackage(const std::shared_ptr<TPackage>& Package);
+    // Checks the installed files against the installed package's own description. The package
+    // counts as partially installed until the check has passed.
+    void verifyPackage(const std::shared_ptr<TPackage>& Package);
+
+    // The package's local status (TPackage::Status*) as the disk shows it; nothing is stored.
+    std::int32_t determinePackageStatus(const std::shared_ptr<TPackage>& Package) const;
+    // Stores every client package's status and marks the first installed package with a "default"
+    // marker as the default package.
+    void refreshPackageStatuses();
+    void setDefaultPackage(const std::shared_ptr<TPackage>& Package);
+    void clearDefaultPackage();
+
+    QDir packageDirectory(const std::shared_ptr<TPackage>& Package) const;
+    // The client's start file for this system, or an empty text when none is known.
+    QString executablePath(const std::shared_ptr<TPackage>& Package) const;
+    // The first client package whose start file is this path; null if none.
+    std::shared_ptr<TPackage> findPackageByExecutable(const QString& Path) const;
+    // The installed package's documents; an invalid reader when the directory holds no marker.
+    TPackageConfigurationReader
+    readPackageConfigurationFromInstallationDirectory(const QDir& PackageDirectory) const;
+
+    void markPackageAsPartiallyInstalled(const std::shared_ptr<TPackage>& Package,
+                                         const QByteArray& PackageDocument, const QByteArray& AssetDocument);
+    void updatePartiallyInstalledPackage(const std::shared_ptr<TPackage>& Package,
+                                         const QByteArray& PackageDocument, const QByteArray& AssetDocument);
+    void markPackageAsFullyInstalled(const std::shared_ptr<TPackage>& Package,
+                                     const QByteArray& PackageDocument, const QByteArray& AssetDocument);
+
+    // Set by the self-updater before it installs the launcher's own package; handed to every run.
+    bool selfUpdateMode() const { return m_SelfUpdateMode; }
+    void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
+
+    // The application object's funnel events unless replaced.
+    void setFunnelEventSink(TFunnelEventSink Sink);
+
+    const std::shared_ptr<TLauncherConfigurationReader>& configuration() const { return m_pConfiguration; }
+    std::vector<std::shared_ptr<TPackageInstallation>> installationsInProgress() const;
+    bool isInstallationInProgress(const QString& PackageName) const;
+
+signals:
+    void installationOrUpdateStarted(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
+    void installationOrUpdateFinished(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
+    void allStartedUpdatesFinished();
+    void diskAccessFailed(QString ErrorMessage);
+
+private slots:
+    void onDiskAccessFailed(QString ErrorMessage);
+    void onDownloadFinished(std::shared_ptr<mirrel::launcher::TPackage> PackageBeingInstalled);
+    void onVerificationFinished(std::shared_ptr<mirrel::launcher::TPackage> PackageBeingInstalled);
+
+private:
+    // One run from its start to its end, with the package description it installs or verifies;
+    // that description is what the markers record when the run succeeds.
+    struct TInstallationInProgress {
+        std::shared_ptr<TPackageInstallation> Installation;
+        TPackageConfigurationReader Target;
+        bool UserVerification = false;
+    };
+
+    std::shared_ptr<TPackageInstallation> startInstallation(const std::shared_ptr<TPackage>& Package,
+                                                            const QDir& PackageDirectory,
+                                                            const TPackageConfigurationReader& Installed,
+                                                            const TPackageConfigurationReader& Target,
+                                                            bool UserVerification);
+    void computeRequiredChanges(const std::shared_ptr<TPackageInstallation>& Installation,
+                                const TPackageConfigurationReader& Target,
+                                const TPackageConfigurationReader& Installed, bool FastScan);
+    TInstallationInProgress* findInstallation(const QString& PackageName);
+    void finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation);
+    void sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) const;
+
+    TPackageConfigurationReader readInstalledConfiguration(const QDir& PackageDirectory, bool Log) const;
+    void storeStatus(TPackage& Package, std::int32_t Status) const;
+    QString markerPath(const QDir& PackageDirectory, const QString& FileName) const;
+    bool markerExists(const QString& Path) const;
+    void removeMarker(const QString& Path) const;
+    void writeMarker(const QString& Path, const QByteArray& Document) const;
+    void moveFullMarkerToPartialMarker(const QDir& PackageDirectory) const;
+    void writeAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument,
+                            bool RemoveStaleDocument) const;
+
+    std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
+    std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
+    std::vector<TInstallationInProgress> m_InstallationsInProgress;
+    bool m_SelfUpdateMode = false;
+    TFunnelEventSink m_FunnelEventSink;
+};
+
+} // namespace mirrel::launcher
