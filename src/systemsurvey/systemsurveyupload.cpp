@@ -1,0 +1,27 @@
+#include "systemsurvey/systemsurveyupload.h"
+
+#include "shared/upload/jsondocumenthttppostsender.h"
+#include "systemsurvey/systemsurveyasjsondocumentcreator.h"
+#include "systemsurvey/systemsurveycreator.h"
+#include "systemsurvey/systemsurveytojsonconverter.h"
+#include "systemsurvey/systemsurveyuploader.h"
+#include "systemsurvey/systemsurveyvalueretriever.h"
+
+#include <QUrl>
+
+namespace systemsurvey {
+
+std::unique_ptr<TSystemSurveyUploader> startSystemSurveyUpload(const QUrl& Url) {
+    if (!Url.isValid()) {
+        return nullptr;
+    }
+    auto pDocumentCreator = std::make_shared<TSystemSurveyAsJsonDocumentCreator>(
+        std::make_shared<TSystemSurveyCreator>(std::make_shared<TSystemSurveyValueRetriever>()),
+        std::make_shared<TSystemSurveyToJsonConverter>());
+    auto pUploader = std::make_unique<TSystemSurveyUploader>(
+        Url, pDocumentCreator, std::make_shared<shared::TJsonDocumentHttpPostSender>());
+    pUploader->upload();
+    return pUploader;
+}
+
+} // namespace systemsurvey
