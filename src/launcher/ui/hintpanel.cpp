@@ -101,8 +101,16 @@ QRegion outlinedShape(const QPolygonF& Polygon) {
     return QRegion(points.toPolygon(), Qt::OddEvenFill);
 }
 
+// Hint links come from a document on the web; only web pages are opened, so
+// that a hint can never start a local program or open a local file.
 void openHintUrl(const QString& Url) {
-    QDesktopServices::openUrl(QUrl(Url));
+    const QUrl link(Url);
+    const QString scheme = link.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        qWarning() << "Hint link not opened, it is no web address:" << Url;
+        return;
+    }
+    QDesktopServices::openUrl(link);
 }
 
 ClickableLabel* createPictureLabel(QWidget* pSection, const QPixmap& Picture, const QSize& MinimumSize,

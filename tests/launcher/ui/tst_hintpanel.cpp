@@ -107,6 +107,7 @@ private slots:
     void newerDocumentDuringPictureDownloadWins();
     void laterDocumentsReplaceTiles();
     void tileShapesSlant();
+    void onlyWebLinksAreOpened();
 
 private:
     testsupport::TNginxFixture m_Nginx;
@@ -329,6 +330,26 @@ void TestHintPanel::tileShapesSlant() {
     QVERIFY(right.contains(QPoint(284, 82)));
     QVERIFY(right.contains(QPoint(284, 1)));
     QVERIFY(right.contains(QPoint(143, 42)));
+}
+
+void TestHintPanel::onlyWebLinksAreOpened() {
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
+    shared::THint local = makeHint(QStringLiteral("cat1"), QStringLiteral("Local"), image);
+    local.m_Url = QStringLiteral("file:///etc/passwd");
+    shared::THint program = makeHint(QStringLiteral("cat2"), QStringLiteral("Program"), image);
+    program.m_Url = QStringLiteral("steam://run/1");
+    shared::THint web = makeHint(QStringLiteral("cat3"), QStringLiteral("Web"), image);
+    web.m_Url = QStringLiteral("HTTPS://www.quorvane.com/news");
+    panel.setHints({local, program, web});
+
+    QTest::ignoreMessage(QtWarningMsg, "Hint link not opened, it is no web address: \"file:///etc/passwd\"");
+    QTest::mouseClick(caption(panel.section(Position::Left)), Qt::LeftButton);
+    QTest::ignoreMessage(QtWarningMsg, "Hint link not opened, it is no web address: \"steam://run/1\"");
+    QTest::mouseClick(picture(panel.section(Position::Middle)), Qt::LeftButton);
+    QTest::mouseClick(caption(panel.section(Position::Right)), Qt::LeftButton);
+    QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/news"))});
 }
 
 QTEST_MAIN(TestHintPanel)
