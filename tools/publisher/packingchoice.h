@@ -10,6 +10,10 @@ namespace publisher {
 // size; otherwise it is stored (method 0) and the player's side only copies it.
 constexpr double DefaultMinimumSaving = 0.03;
 
+// Below this saving by DEFLATE, and without repeats further apart than
+// DEFLATE can see, a chunk counts as already compressed.
+constexpr double ProbeSaving = 0.01;
+
 struct TPackedChunk {
     QByteArray Container; // the complete container as it is stored
     int Method = 0;       // the method actually used (0 when packing did not pay)
@@ -18,8 +22,16 @@ struct TPackedChunk {
 // Whether a chunk packed from UnpackedSize to PackedSize bytes keeps its packed form.
 bool packingPays(qint64 UnpackedSize, qint64 PackedSize, double MinimumSaving);
 
-// Packs Content with Method and falls back to the stored form when packing does
-// not pay. Content must not be empty.
+// Whether a stretch of at least a few KiB occurs twice in Content. Sampled at
+// points chosen by the content itself, so the repeats are found wherever
+// they lie.
+bool hasRepeatedStretches(const QByteArray& Content);
+
+// Packs Content with Method and falls back to the stored form when packing
+// does not pay. For the slow methods (lzip, LZMA) a quick DEFLATE probe comes
+// first: content it cannot shrink and that holds no distant repeats is stored
+// without trying them, and when DEFLATE packs at least as small as the slow
+// method, its faster-to-unpack form is kept. Content must not be empty.
 TPackedChunk packChunk(const QByteArray& Content, int Method, double MinimumSaving);
 
 } // namespace publisher
