@@ -1,10 +1,12 @@
 #include "launcher/ui/launchermainwindow.h"
 
 #include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/settings/launcherconstants.h"
 #include "launcher/telemetry/cloudflarecdntrace.h"
+#include "launcher/telemetry/funneleventsender.h"
 #include "launcher/ui/clientpackagelayoutitem.h"
 #include "launcher/ui/hintpanel.h"
 #include "launcher/ui/launcherstyle.h"
@@ -96,9 +98,15 @@ TLauncherMainWindow::TLauncherMainWindow(const std::vector<std::shared_ptr<TPack
     addFooter();
     pCentralWidget->setLayout(m_pMainLayout);
 
-    connectInstallationManager(pInstallationManager);
-    determineDefaultPackageIndex();
-    sendFunnelEvent(QStringLiteral("launcher_started"), QStringLiteral("FunnelStartedFirst"));
+    if (pInstallationManager != nullptr) {
+        connect(pInstallationManager, &TInstallationManager::installationOrUpdateStarted, this,
+                &TLauncherMainWindow::onInstallationOrUpdateStarted);
+        connect(pInstallationManager, &TInstallationManager::installationOrUpdateFinished, this,
+                &TLauncherMainWindow::onInstallationOrUpdateFinished);
+    }
+    determineDefaultPackageIndex(pInstallationManager);
+    TFunnelEventSender::sendThroughApplication(QStringLiteral("launcher_started"),
+                                               QStringLiteral("FunnelStartedFirst"));
 }
 
 TLauncherMainWindow::~TLauncherMainWindow() {
@@ -205,38 +213,21 @@ void TLauncherMainWindow::addFooter() {
     pBoxLayout->addSpacing(8);
 }
 
-void TLauncherMainWindow::determineDefaultPackageIndex() {
+void TLauncherMainWindow::determineDefaultPackageIndex(const TInstallationManager* pInstallationManager) {
     m_DefaultPackageIndex = -1;
-    if (m_pConfiguration == nullptr) {
+    std::shared_ptr<TLauncherConfigurationReader> pPackageList = m_pConfiguration;
+    if (pInstallationManager != nullptr && pInstallationManager->configuration() != nullptr) {
+        pPackageList = pInstallationManager->configuration();
+    }
+    if (pPackageList == nullptr) {
         return;
     }
-    for (const std::shared_ptr<TPackage>& pPackage : m_pConfiguration->packages()) {
+    for (const std::shared_ptr<TPackage>& pPackage : pPackageList->packages()) {
         if (pPackage->isDefaultPackage()) {
             m_DefaultPackageIndex = pPackage->index();
             return;
         }
     }
-}
-
-void TLauncherMainWindow::connectInstallationManager(TInstallationManager* pInstallationManager) {
-    // The installation manager is not part of the tree yet; until it is, the
-    // application controller forwards its start and end notifications to the
-    // two public slots.
-    Q_UNUSED(pInstallationManager)
-}
-
-void TLauncherMainWindow::sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) {
-    // The application object sends funnel events; reached through its
-    // meta-object, so that the window does not depend on the application layer.
-    QCoreApplication* pApplication = QCoreApplication::instance();
-    const QByteArray signature = QMetaObject::normalizedSignature("sendFunnelEvent(QString,QString)");
-    if (pApplication == nullptr || pApplication->metaObject()->indexOfMethod(signature.constData()) < 0) {
-        qWarning() << "sendFunnelEvent: the application object sends no funnel events; step not sent:"
-                   << Step;
-        return;
-    }
-    QMetaObject::invokeMethod(pApplication, "sendFunnelEvent", Qt::DirectConnection, Q_ARG(QString, Step),
-                              Q_ARG(QString, FirstTimeKey));
 }
 
 TClientPackageLayoutItem* TLauncherMainWindow::row(int PackageIndex) const {

@@ -79,9 +79,7 @@ private:
     void onDiagnosticsTraceReceived();
     void showInstallationFailedMessage(const QString& PackageName, const QString& Reason);
     void onHintRowShown(bool Shown);
-    void determineDefaultPackageIndex();
-    void connectInstallationManager(TInstallationManager* pInstallationManager);
-    static void sendFunnelEvent(const QString& Step, const QString& FirstTimeKey);
+    void determineDefaultPackageIndex(const TInstallationManager* pInstallationManager);
 
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
     std::map<int, TClientPackageLayoutItem*> m_Rows;

@@ -2,6 +2,7 @@
 
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/download/packagefiledownloader.h"
+#include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
@@ -77,6 +78,7 @@ struct TWindowKit {
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
     std::shared_ptr<shared::TDownloadPool> m_pPool = makePool();
     std::shared_ptr<TCloudflareCdnTrace> m_pTrace;
+    std::unique_ptr<TInstallationManager> m_pManager;
     std::unique_ptr<TLauncherMainWindow> m_pWindow;
 
     TWindowKit(const QStringList& Names, const QUrl& TraceUrl = QUrl())
@@ -85,9 +87,9 @@ struct TWindowKit {
 
     TLauncherMainWindow& window() {
         if (!m_pWindow) {
-            m_pWindow = std::make_unique<TLauncherMainWindow>(m_pConfiguration->availablePackages(), nullptr,
-                                                              m_pConfiguration->showPackageNames(), m_pPool,
-                                                              m_pTrace, m_pConfiguration);
+            m_pWindow = std::make_unique<TLauncherMainWindow>(
+                m_pConfiguration->availablePackages(), m_pManager.get(), m_pConfiguration->showPackageNames(),
+                m_pPool, m_pTrace, m_pConfiguration);
         }
         return *m_pWindow;
     }
@@ -187,6 +189,7 @@ private slots:
     void diagnosticsWhenTraceFails();
     void savingAndVerificationFailuresWait();
     void runProgressReachesTheRightRow();
+    void installationManagerRunsReachTheRow();
     void aboutBoxNamesTheLicence();
 
 private:
@@ -553,6 +556,37 @@ void TestLauncherMainWindow::runProgressReachesTheRightRow() {
     QVERIFY(window.row(1)->button()->isVisible());
     QCOMPARE(window.row(1)->progressBar()->value(), 0);
     QCOMPARE(window.row(1)->versionLabel()->text(), QStringLiteral("1.1"));
+    QVERIFY(window.messageBox() == nullptr);
+}
+
+void TestLauncherMainWindow::installationManagerRunsReachTheRow() {
+    QTemporaryDir launcherDirectory;
+    auto pFileSystem = std::make_shared<TLauncherFilesystemHelper>(launcherDirectory.path());
+    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B")});
+    kit.m_pManager = std::make_unique<TInstallationManager>(kit.m_pConfiguration, pFileSystem);
+    kit.m_pManager->setFunnelEventSink([](const QString&, const QString&) {});
+    kit.m_pManager->setDefaultPackage(kit.package(1));
+    TLauncherMainWindow& window = kit.window();
+    window.show();
+    QCOMPARE(window.defaultPackageIndex(), 1);
+    QCOMPARE(kit.package(1)->localStatus(), 1);
+    QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
+
+    // A package without files installs at once: the row is busy, then shows
+    // the installed state the manager stored.
+    bool finished = false;
+    connect(kit.m_pManager.get(), &TInstallationManager::installationOrUpdateFinished, this,
+            [&finished] { finished = true; });
+    kit.m_pManager->installOrUpdatePackage(kit.package(1));
+    QVERIFY(window.row(1)->progressBar()->isVisible());
+    QVERIFY(!window.row(1)->button()->isVisible());
+    QTRY_VERIFY(finished);
+    QVERIFY(!window.row(1)->progressBar()->isVisible());
+    QVERIFY(window.row(1)->button()->isVisible());
+    QCOMPARE(kit.package(1)->localStatus(), 4);
+    QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Green_idle.png")));
+    QVERIFY(window.row(1)->defaultClientCheckBox()->isVisible());
+    QVERIFY(window.row(0)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
     QVERIFY(window.messageBox() == nullptr);
 }
 
