@@ -56,5 +56,5 @@ for METHOD in 0 3 4 5; do
     rm -rf "$OUT"
 done
 
-echo "== packing methods over 8 MiB chunks (text share = compressible part)"
+echo "== packing methods over 4 MiB chunks (text share = compressible part)"
 "$BIN/chunker_bench" packing "$SEED"

@@ -14,6 +14,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <atomic>
 
 namespace publisher {
 
