@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <random>
 #include <stdexcept>
 
 using namespace mirrel::launcher;
@@ -147,6 +148,7 @@ private slots:
     void addressWithTwoContentsNeverReportsSuccess();
     void fileNamedOutsideTheDirectoryIsNotWritten();
     void chunkVerificationKeepsACheckLog();
+    void assemblesRandomLayoutsWhateverTheArrivalOrder();
 
 private:
     std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray());
@@ -475,6 +477,78 @@ void TestPackageFileDownloader::chunkVerificationKeepsACheckLog() {
     QVERIFY(run.run({file}));
     QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
     QVERIFY(QString::fromUtf8(testsupport::readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
+}
+
+void TestPackageFileDownloader::assemblesRandomLayoutsWhateverTheArrivalOrder() {
+    // Many files made of shared pieces, some of them partly present already, answered in a random
+    // order with a cache that holds hardly anything: every file must come out whole.
+    std::mt19937 random(424242);
+    testsupport::TScriptedHttpServer server;
+    QVERIFY(server.start());
+    constexpr int pieceCount = 24;
+    std::vector<TPiece> pieces;
+    TChunkInPackageVector chunks;
+    for (int index = 0; index < pieceCount; ++index) {
+        pieces.push_back(
+            {QStringLiteral("r%1").arg(index),
+             seededBytes(static_cast<quint32>(500 + index), 1000 + static_cast<int>(random() % 20000))});
+        const int method =
+            static_cast<int>(random() % 2) == 0 ? shared::CompressionStored : shared::CompressionDeflate;
+        const QByteArray packed = shared::compress(method, pieces.back().Content);
+        testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
+        answer.delayBeforeHeadersMs = static_cast<int>(random() % 120);
+        server.setAnswer(QStringLiteral("/c/") + pieces.back().Name, answer);
+        chunks.push_back(
+            chunkOf(pieces.back(), server.url(QStringLiteral("/c/") + pieces.back().Name), packed));
+    }
+    TFileToDownloadVector files;
+    std::vector<std::vector<int>> layouts;
+    QSet<int> used;
+    for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
+        std::vector<int> layout;
+        const int length = 1 + static_cast<int>(random() % 9);
+        for (int position = 0; position < length; ++position) {
+            layout.push_back(static_cast<int>(random() % pieceCount));
+        }
+        TChunkInPackageVector fileChunks;
+        for (const int piece : layout) {
+            fileChunks.push_back(chunks[static_cast<std::size_t>(piece)]);
+        }
+        TFileToDownload file = fileOf(QStringLiteral("f%1/data.bin").arg(fileIndex), fileChunks);
+        if (fileIndex % 3 == 0 && length > 1) {
+            // Present already except for some positions, which hold other bytes.
+            QByteArray local = contentOf(pieces, layout);
+            file.ChunksToDownload.clear();
+            int offset = 0;
+            for (int position = 0; position < length; ++position) {
+                const int size = pieces[static_cast<std::size_t>(layout[static_cast<std::size_t>(position)])]
+                                     .Content.size();
+                if (random() % 2 == 0 || position == length - 1) {
+                    file.ChunksToDownload.push_back(position);
+                    local.replace(offset, size, QByteArray(size, 'q'));
+                }
+                offset += size;
+            }
+            QVERIFY(testsupport::writeBytes(target(file.LocalFile), local));
+        }
+        for (const std::int32_t position : file.ChunksToDownload) {
+            used.insert(layout[static_cast<std::size_t>(position)]);
+        }
+        files.push_back(file);
+        layouts.push_back(layout);
+    }
+    TDownloadRun run(fileSystem("[OPTIONS]\nmaxConcurrentDownloads=4\nmaxCachedChunks=1\n"),
+                     m_pTarget->path());
+    QVERIFY(run.run(files, 120000));
+    QCOMPARE(run.Completed.count(), 1);
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        QVERIFY2(testsupport::readBytes(target(files[index].LocalFile)) == contentOf(pieces, layouts[index]),
+                 qPrintable(files[index].LocalFile));
+    }
+    for (int index = 0; index < pieceCount; ++index) {
+        QCOMPARE(server.requestCount(QStringLiteral("/c/r%1").arg(index)), used.contains(index) ? 1 : 0);
+    }
+    QVERIFY(run.Downloader.peakCachedChunksInMemory() <= 2);
 }
 
 QTEST_GUILESS_MAIN(TestPackageFileDownloader)

@@ -85,6 +85,7 @@ private slots:
 
     void freshInstallGivesTheBuildTree();
     void updateFetchesOnlyNewChunksAndMovesTheRest();
+    void failedRunLeavesFilesThatTheNextRunReuses();
     void fastScanTrustsTheInstalledDescriptionWithoutReading();
     void fastScanReadsFilesThatAreMissingOrResized();
     void obsoleteEntriesNamingPackagePlacesAreKept();
@@ -255,6 +256,38 @@ void TestInstallRun::updateFetchesOnlyNewChunksAndMovesTheRest() {
     }
     QCOMPARE(m_pNginx->accessLogLines().size(), fresh.size());
     QVERIFY(QFileInfo(installation() + QStringLiteral("/bin/client")).isExecutable());
+}
+
+void TestInstallRun::failedRunLeavesFilesThatTheNextRunReuses() {
+    QVERIFY(writeBytes(build(QStringLiteral("v1")) + QStringLiteral("/big.bin"),
+                       seededBytes(40, 30 * 1024 * 1024)));
+    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+    const TFileInPackage* big = fileEntry(versionOne, QStringLiteral("big.bin"));
+    QVERIFY(big != nullptr);
+    QVERIFY(big->Chunks.size() >= 3);
+    // The second chunk is missing on the server for the first run.
+    const TChunkInPackage& second = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[1])];
+    const QString secondFile = m_pNginx->documentRoot() + second.Url.path();
+    const QByteArray secondBytes = readBytes(secondFile);
+    QVERIFY(QFile::remove(secondFile));
+    {
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+        QVERIFY(!driver.installation().success());
+        QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::DownloadFailed);
+    }
+    // What was written stays: the file holds its first chunk.
+    const TChunkInPackage& first = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[0])];
+    QCOMPARE(QFileInfo(installation() + QStringLiteral("/big.bin")).size(), qint64(first.UnpackedSize));
+
+    QVERIFY(writeBytes(secondFile, secondBytes));
+    m_pNginx->clearAccessLog();
+    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+    QVERIFY(driver.install(versionOne, versionOne, false));
+    QVERIFY(driver.installation().success());
+    verifySameTree(QStringLiteral("v1"));
+    QCOMPARE(m_pNginx->requestCount(first.Url.path()), 0);
+    QCOMPARE(m_pNginx->accessLogLines().size(), static_cast<int>(big->Chunks.size()) - 1);
 }
 
 void TestInstallRun::fastScanTrustsTheInstalledDescriptionWithoutReading() {
