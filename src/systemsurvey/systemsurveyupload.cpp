@@ -7,6 +7,7 @@
 #include "systemsurvey/systemsurveyuploader.h"
 #include "systemsurvey/systemsurveyvalueretriever.h"
 
+#include <QThread>
 #include <QUrl>
 
 namespace systemsurvey {
@@ -20,6 +21,9 @@ std::unique_ptr<TSystemSurveyUploader> startSystemSurveyUpload(const QUrl& Url) 
         std::make_shared<TSystemSurveyToJsonConverter>());
     auto pUploader = std::make_unique<TSystemSurveyUploader>(
         Url, pDocumentCreator, std::make_shared<shared::TJsonDocumentHttpPostSender>());
+    qInfo().noquote() << QStringLiteral("startSystemSurveyUpload: ") +
+                             Url.toDisplayString(QUrl::RemoveQuery) + QStringLiteral(" Thread: 0x") +
+                             QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()), 16);
     pUploader->upload();
     return pUploader;
 }

@@ -411,12 +411,16 @@ void TestSystemSurveyValueRetriever::graphicsAdaptersFromTheDisplaySubsystem() {
     // Its connector and render node are not further adapters.
     writeFile(root.path(), drm + QStringLiteral("card0-DP-1/status"), "connected\n");
     writeFile(root.path(), drm + QStringLiteral("renderD128/dev"), "226:128\n");
-    // A card known only through its driver link, with a versioned module.
-    writeFile(root.path(), drm + QStringLiteral("card1/device/vendor"), "0x10de\n");
-    writeFile(root.path(), drm + QStringLiteral("card1/device/device"), "0x2206\n");
+    // A card known only through its driver link, with a versioned module; the
+    // class folder links to the device, as the kernel lays it out.
+    const QString card1 = QStringLiteral("sys/devices/pci0000:00/0000:01:00.0/drm/card1/");
+    writeFile(root.path(), card1 + QStringLiteral("device/vendor"), "0x10de\n");
+    writeFile(root.path(), card1 + QStringLiteral("device/device"), "0x2206\n");
     writeFile(root.path(), QStringLiteral("sys/bus/pci/drivers/nvidia/bind"), "");
     QVERIFY(QFile::link(QDir(root.path()).filePath(QStringLiteral("sys/bus/pci/drivers/nvidia")),
-                        QDir(root.path()).filePath(drm + QStringLiteral("card1/device/driver"))));
+                        QDir(root.path()).filePath(card1 + QStringLiteral("device/driver"))));
+    QVERIFY(QFile::link(QDir(root.path()).filePath(card1),
+                        QDir(root.path()).filePath(drm + QStringLiteral("card1"))));
     writeFile(root.path(), QStringLiteral("sys/module/nvidia/version"), "535.129.03\n");
     // A firmware frame buffer: no PCI ids at all.
     writeFile(root.path(), drm + QStringLiteral("card2/device/uevent"), "DRIVER=simple-framebuffer\n");
