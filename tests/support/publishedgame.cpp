@@ -132,6 +132,8 @@ bool TPublishedGame::publish(const QString& CdnRoot, QString& Error) const {
                          QStringLiteral("name=Vantor Online;directoryname=vantor;") + build,
                          QStringLiteral("--package"),
                          QStringLiteral("name=Vantor Classic;directoryname=classic;") + build,
+                         QStringLiteral("--launcher"),
+                         QStringLiteral("name=Launcher;directoryname=launcher;") + build,
                          QDir(CdnRoot).filePath(QStringLiteral("launcher.json"))},
                         Error);
 }

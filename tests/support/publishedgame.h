@@ -17,9 +17,9 @@ namespace testsupport {
 // Two versions of a small game, each a client tree (package document) and an asset tree (asset
 // document), published with the real publisher into one CDN folder, and a launcher configuration
 // that offers the game for this system as two packages: "Vantor Online" (directory "vantor") and
-// "Vantor Classic" (directory "classic"). Version 2 changes a big file in its middle, rewrites a
-// small one and the asset, adds a file and drops one; "stable.bin" (several chunks) and the
-// client program stay the same.
+// "Vantor Classic" (directory "classic"), and once more as the launcher's own package. Version 2 changes a
+// big file in its middle, rewrites a small one and the asset, adds a file and drops one; "stable.bin"
+// (several chunks) and the client program stay the same.
 class TPublishedGame {
 public:
     explicit TPublishedGame(const QString& WorkDirectory);
