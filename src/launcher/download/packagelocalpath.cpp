@@ -28,7 +28,7 @@ void removePackagePath(const shared::TFileSystemHelper& FileSystem, const QStrin
     const QFileInfo info(Path);
     if (info.isDir() && !info.isSymLink()) {
         if (!QDir(Path).removeRecursively()) {
-            qWarning() << "removePackagePath: could not remove the directory" << Path;
+            qWarning().noquote() << "could not remove the directory " + Path;
         }
         return;
     }
@@ -50,7 +50,8 @@ void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem
             return;
         }
         const QString backup = Path + BackupSuffix;
-        qWarning() << "cannot delete" << Path << "(" << error.what() << "), moving it to" << backup;
+        qWarning().noquote() << "cannot delete " + Path + " (" + QString::fromUtf8(error.what()) +
+                                    "), moving it to " + backup;
         removePackagePath(FileSystem, backup);
         if (!QFile::rename(Path, backup)) {
             throw;
