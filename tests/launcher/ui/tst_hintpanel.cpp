@@ -108,6 +108,7 @@ private slots:
     void laterDocumentsReplaceTiles();
     void tileShapesSlant();
     void onlyWebLinksAreOpened();
+    void featuredHintTakesTheLeftTile();
 
 private:
     testsupport::TNginxFixture m_Nginx;
@@ -350,6 +351,34 @@ void TestHintPanel::onlyWebLinksAreOpened() {
     QTest::mouseClick(picture(panel.section(Position::Middle)), Qt::LeftButton);
     QTest::mouseClick(caption(panel.section(Position::Right)), Qt::LeftButton);
     QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/news"))});
+}
+
+void TestHintPanel::featuredHintTakesTheLeftTile() {
+    THost host(makePool());
+    THintPanel& panel = *host.m_pPanel;
+    shared::THint featured = makeHint(QStringLiteral("cat2"), QStringLiteral("Festival"),
+                                      m_Nginx.url(QStringLiteral("img/b.png")));
+    featured.m_Title = QString();
+    panel.setHint(featured);
+
+    QWidget* pSection = panel.section(Position::Left);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(panel.hintBox()->title(), QStringLiteral("Hint"));
+    QVERIFY(panel.hintBox()->isVisible());
+    QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
+    ClickableLabel* pPicture = picture(pSection);
+    QVERIFY(showsPicture(pPicture));
+    QVERIFY(pPicture->width() >= 280 && pPicture->height() >= 104);
+    QCOMPARE(caption(pSection)->text(), QStringLiteral("Featured Event"));
+    QCOMPARE(caption(pSection)->geometry(), QRect(0, 74, 280, 30));
+    QVERIFY(caption(pSection)->styleSheet().contains(QStringLiteral("rgba(50, 50, 50, 0.5)")));
+    QTest::mouseClick(pPicture, Qt::LeftButton);
+    QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2"))});
+
+    featured.m_Title = QStringLiteral("Summer festival");
+    panel.setHint(featured);
+    QCOMPARE(panel.hintBox()->title(), QStringLiteral("Summer festival"));
+    QCOMPARE(tileLabels(pSection).size(), 2);
 }
 
 QTEST_MAIN(TestHintPanel)
