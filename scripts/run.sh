@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the launcher.
+# Installs what is missing, builds, and runs the demo: a sample game published into a local CDN
+# folder, served by nginx on 127.0.0.1, installed and started by the launcher (see scripts/demo.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 scripts/build.sh
-launcher="${BUILD_DIR:-build}/bin/VantorLauncher"
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "No display found: running the launcher in a virtual X server (Ctrl+C ends it)."
-    exec xvfb-run -a "$launcher" "$@"
-fi
-exec "$launcher" "$@"
+exec scripts/demo.sh "$@"
