@@ -63,6 +63,10 @@ bool TLauncherSandbox::writeLauncherFile(const QString& relativePath, const QByt
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+void TLauncherSandbox::setEnvironmentVariable(const QString& name, const QString& value) {
+    m_extraEnvironment.insert(name, value);
+}
+
 QProcessEnvironment TLauncherSandbox::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
@@ -72,6 +76,7 @@ QProcessEnvironment TLauncherSandbox::environment() const {
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_root.filePath(QStringLiteral("runtime")));
     environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("tmp")));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(m_extraEnvironment);
     return environment;
 }
 

@@ -43,6 +43,8 @@ public:
     // Any file below the launcher's directory, creating its folders.
     bool writeLauncherFile(const QString& relativePath, const QByteArray& content) const;
 
+    // An extra variable for every launcher started from now on (and the programs it starts).
+    void setEnvironmentVariable(const QString& name, const QString& value);
     QProcessEnvironment environment() const;
     // Starts the launcher and waits until the process runs (not until it is ready).
     std::unique_ptr<QProcess> start(const QStringList& arguments = QStringList()) const;
@@ -59,6 +61,7 @@ public:
 private:
     QTemporaryDir m_root;
     QString m_errorString;
+    QProcessEnvironment m_extraEnvironment;
 };
 
 } // namespace testsupport

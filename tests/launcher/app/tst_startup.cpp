@@ -3,6 +3,7 @@
 #include "launcher/settings/launcherconstants.h"
 #include "platform/namedfilemapping.h"
 #include "support/launchersandbox.h"
+#include "support/scriptedhttpserver.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -42,11 +43,14 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
 
     void firstInstanceLogsAndEndsCleanlyOnTermination();
     void secondInstanceEndsAtOnceAndLeavesTheLogAlone();
     void startAfterKilledLauncherIsFirstInstance();
+    void restartedLauncherWaitsForItsPredecessor();
+    void restartedLauncherGivesUpWhenThePredecessorStays();
     void builtInSettingsWithoutLocalFile();
     void localSettingsFileReplacesBuiltInText();
     void commandLineOptions_data();
@@ -54,11 +58,23 @@ private slots:
 
 private:
     std::unique_ptr<TLauncherSandbox> m_sandbox;
+    // Stands in for the way to the product's web server: the built-in settings name an address
+    // there, and a launcher started here must never leave this machine. Requests are held, so the
+    // configuration download simply waits.
+    testsupport::TScriptedHttpServer m_proxy;
 };
+
+void TestStartup::initTestCase() {
+    QVERIFY(m_proxy.start());
+    m_proxy.setHoldAnswers(true);
+}
 
 void TestStartup::init() {
     m_sandbox = std::make_unique<TLauncherSandbox>();
     QVERIFY2(m_sandbox->isValid(), qPrintable(m_sandbox->errorString()));
+    const QString proxy = QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
+    m_sandbox->setEnvironmentVariable(QStringLiteral("https_proxy"), proxy);
+    m_sandbox->setEnvironmentVariable(QStringLiteral("http_proxy"), proxy);
     // A launcher from elsewhere on this machine would make every start here a second instance.
     QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
              "another launcher is running");
@@ -118,6 +134,39 @@ void TestStartup::startAfterKilledLauncherIsFirstInstance() {
     QCOMPARE(next->state(), QProcess::Running);
     QVERIFY(TLauncherSandbox::stop(*next, SIGTERM));
     QCOMPARE(next->exitCode(), 0);
+}
+
+void TestStartup::restartedLauncherWaitsForItsPredecessor() {
+    auto predecessor = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(startLine));
+
+    // A restart carries the skip option; it must not give up while the predecessor is ending.
+    auto restarted = m_sandbox->start({QStringLiteral("--skip-selfupdate")});
+    QTest::qWait(1000);
+    QCOMPARE(restarted->state(), QProcess::Running);
+    QVERIFY(TLauncherSandbox::stop(*predecessor, SIGTERM));
+    QCOMPARE(predecessor->exitCode(), 0);
+
+    QVERIFY2(m_sandbox->waitForLogLine(startLine, 2), qPrintable(QString::fromUtf8(restarted->readAll())));
+    QCOMPARE(restarted->state(), QProcess::Running);
+    // The successor announces itself to the game client once its predecessor is gone.
+    QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+    QVERIFY(TLauncherSandbox::stop(*restarted, SIGTERM));
+    QCOMPARE(restarted->exitCode(), 0);
+}
+
+void TestStartup::restartedLauncherGivesUpWhenThePredecessorStays() {
+    auto first = m_sandbox->start();
+    QVERIFY(m_sandbox->waitForLogLine(startLine));
+
+    auto restarted = m_sandbox->start({QStringLiteral("-s")});
+    QVERIFY(restarted->waitForFinished(60000));
+    QCOMPARE(restarted->exitCode(), 0);
+    QVERIFY(QString::fromUtf8(restarted->readAllStandardError()).contains(QStringLiteral("already running")));
+    QCOMPARE(m_sandbox->countLogLines(startLine), 1);
+
+    QCOMPARE(first->state(), QProcess::Running);
+    QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
 }
 
 void TestStartup::builtInSettingsWithoutLocalFile() {

@@ -1,0 +1,284 @@
+#include "support/launcherstage.h"
+
+#include "launcher/settings/launcherconstants.h"
+#include "platform/namedfilemapping.h"
+#include "support/installationkit.h"
+#include "support/testpaths.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSysInfo>
+#include <QTest>
+
+#include <signal.h>
+
+namespace testsupport {
+
+namespace {
+
+constexpr qint64 WorldSize = 10 * 1024 * 1024;
+constexpr qint64 WorldPatchOffset = 5 * 1024 * 1024;
+constexpr qint64 WorldPatchSize = 1024 * 1024;
+
+QString architectureName() {
+    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? QStringLiteral("i386")
+                                                                     : QStringLiteral("x86_64");
+}
+
+QJsonObject packageEntry(const TStagePackage& Package) {
+    const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
+                            {QStringLiteral("architecture"), architectureName()},
+                            {QStringLiteral("url"), Package.Document}};
+    return QJsonObject{{QStringLiteral("name"), Package.Name},
+                       {QStringLiteral("directoryname"), Package.DirectoryName},
+                       {QStringLiteral("installautomatically"), Package.InstallAutomatically},
+                       {QStringLiteral("builds"), QJsonArray{build}}};
+}
+
+// The file a process was started from, as the kernel names it ("... (deleted)" when it is gone).
+QString processExecutable(qint64 ProcessId) {
+    return QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(ProcessId));
+}
+
+bool waitUntil(const std::function<bool()>& Condition, int TimeoutMs) {
+    return QTest::qWaitFor(Condition, TimeoutMs);
+}
+
+} // namespace
+
+bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
+    QDir root(Directory);
+    if (!root.removeRecursively() || !QDir().mkpath(Directory)) {
+        Error = QStringLiteral("cannot prepare ") + Directory;
+        return false;
+    }
+    const QString program = root.filePath(TLauncherStage::gameExecutable());
+    if (!QFile::copy(launcherBinDir() + QStringLiteral("/vantor-sampleclient"), program) ||
+        !QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeGroup |
+                                            QFile::ExeOther)) {
+        Error = QStringLiteral("cannot copy the sample client into ") + Directory;
+        return false;
+    }
+    QByteArray world = seededBytes(11, WorldSize);
+    if (Version >= 2) {
+        world.replace(static_cast<int>(WorldPatchOffset), static_cast<int>(WorldPatchSize),
+                      seededBytes(12, WorldPatchSize));
+    }
+    bool written = writeBytes(root.filePath(QStringLiteral("data/world.pak")), world) &&
+                   writeBytes(root.filePath(QStringLiteral("data/version.txt")),
+                              QByteArray("version ") + QByteArray::number(Version) + '\n');
+    if (Version >= 2) {
+        written = written && writeBytes(root.filePath(QStringLiteral("data/patch-notes.txt")),
+                                        "The middle of the world was redrawn.\n");
+    } else {
+        written = written && writeBytes(root.filePath(QStringLiteral("VantorOnlineClient_Data/Data/Settings/"
+                                                                     "graphics.ini")),
+                                        "[graphics]\nquality=high\n");
+    }
+    if (!written) {
+        Error = QStringLiteral("cannot write the game files into ") + Directory;
+    }
+    return written;
+}
+
+TLauncherStage::TLauncherStage() {
+    if (!m_WorkDirectory.isValid()) {
+        m_ErrorString = QStringLiteral("no temporary directory");
+    } else if (!m_Sandbox.isValid()) {
+        m_ErrorString = m_Sandbox.errorString();
+    }
+    m_Sandbox.setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_RECORD"), recordFile());
+    m_Sandbox.setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"), QStringLiteral("60"));
+}
+
+TLauncherStage::~TLauncherStage() {
+    endLaunchersLeftBehind();
+    endClients();
+}
+
+bool TLauncherStage::start() {
+    if (!m_ErrorString.isEmpty()) {
+        return false;
+    }
+    if (!m_Server.start()) {
+        m_ErrorString = m_Server.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TLauncherStage::publishTree(const QString& Tree, const QString& Folder, const QString& DocumentName,
+                                 const QString& Version, const QString& Executable,
+                                 const QStringList& Parameters) {
+    QStringList arguments{QStringLiteral("publish"),
+                          QStringLiteral("--version"),
+                          Version,
+                          QStringLiteral("--name"),
+                          DocumentName,
+                          QStringLiteral("--method"),
+                          QStringLiteral("3"),
+                          QStringLiteral("--no-progress")};
+    if (!Executable.isEmpty()) {
+        arguments << QStringLiteral("--executable") << Executable;
+    }
+    for (const QString& parameter : Parameters) {
+        arguments << QStringLiteral("--parameter=") + parameter;
+    }
+    arguments << Tree << QDir(m_Server.documentRoot()).filePath(Folder);
+    QProcess publisher;
+    publisher.setProcessChannelMode(QProcess::MergedChannels);
+    publisher.start(launcherBinDir() + QStringLiteral("/vantor-publisher"), arguments);
+    if (!publisher.waitForFinished(600000) || publisher.exitStatus() != QProcess::NormalExit ||
+        publisher.exitCode() != 0) {
+        m_ErrorString = QStringLiteral("publishing %1 failed: %2")
+                            .arg(Tree, QString::fromUtf8(publisher.readAll()) + publisher.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString TLauncherStage::gameTree(int Version) const {
+    return m_WorkDirectory.filePath(QStringLiteral("game-%1").arg(Version));
+}
+
+bool TLauncherStage::publishGame(const QString& Folder, int Version) {
+    if (!writeSampleGame(gameTree(Version), Version, m_ErrorString)) {
+        return false;
+    }
+    return publishTree(gameTree(Version), Folder, QStringLiteral("package-%1.json").arg(Version),
+                       QString::number(Version), gameExecutable(), gameParameters());
+}
+
+bool TLauncherStage::writeConfiguration(const std::vector<TStagePackage>& Packages,
+                                        const TStagePackage& LauncherPackage, bool PreventDefaultAutostart) {
+    QJsonArray packages;
+    for (const TStagePackage& package : Packages) {
+        packages.append(packageEntry(package));
+    }
+    QJsonObject configuration{{QStringLiteral("packages"), packages},
+                              {QStringLiteral("preventdefaultautostart"), PreventDefaultAutostart},
+                              {QStringLiteral("showpackagenames"), true}};
+    if (!LauncherPackage.Document.isEmpty()) {
+        configuration.insert(QStringLiteral("launcher"), packageEntry(LauncherPackage));
+    }
+    return m_Server.writeFile(QStringLiteral("launcher.json"), QJsonDocument(configuration).toJson());
+}
+
+bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList& ExtraOptions) {
+    QByteArray text =
+        "[URLS]\nlauncherConfiguration=" + m_Server.url(QStringLiteral("launcher.json")).toEncoded() +
+        "\ncdnDiagnosticsTrace=\nappendNocacheToPackageUrls=false\n\n"
+        "[DIRECTORIES]\npackages=packages\nsettingsTarget=VantorOnlineClient_Data/Data/Settings\n\n"
+        "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
+        "assetFile=assets.json\naccountGroupFile=accountgroup.json\n\n"
+        "[TIMING]\nwaitNotificationTimeout=500\ndownloadErrorTimeout=10000\nclientStartTimeout=" +
+        QByteArray::number(ClientStartTimeout) + "\n\n[OPTIONS]\n";
+    for (const QString& option : ExtraOptions) {
+        text += option.toUtf8() + '\n';
+    }
+    return m_Sandbox.writeSettings(text);
+}
+
+QString TLauncherStage::packageDirectory(const QString& DirectoryName) const {
+    return m_Sandbox.launcherDirectory() + QStringLiteral("/packages/") + DirectoryName;
+}
+
+QString TLauncherStage::installedExecutable(const QString& DirectoryName) const {
+    return packageDirectory(DirectoryName) + QLatin1Char('/') + gameExecutable();
+}
+
+QString TLauncherStage::outputFile(int Index) const {
+    return m_WorkDirectory.filePath(QStringLiteral("output-%1.txt").arg(Index));
+}
+
+std::unique_ptr<QProcess> TLauncherStage::startLauncher(const QStringList& Arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(m_Sandbox.executablePath());
+    process->setArguments(Arguments);
+    process->setProcessEnvironment(m_Sandbox.environment());
+    process->setWorkingDirectory(m_Sandbox.launcherDirectory());
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setStandardOutputFile(outputFile(++m_LaunchersStarted));
+    process->start();
+    process->waitForStarted(30000);
+    return process;
+}
+
+int TLauncherStage::runLauncher(const QStringList& Arguments, int TimeoutMs) {
+    const std::unique_ptr<QProcess> launcher = startLauncher(Arguments);
+    if (!launcher->waitForFinished(TimeoutMs)) {
+        TLauncherSandbox::stop(*launcher, SIGKILL);
+        return -1;
+    }
+    return launcher->exitStatus() == QProcess::NormalExit ? launcher->exitCode() : -1;
+}
+
+QString TLauncherStage::launcherOutput(int Index) const {
+    return QString::fromUtf8(readBytes(outputFile(Index)));
+}
+
+QString TLauncherStage::recordFile() const {
+    return m_WorkDirectory.filePath(QStringLiteral("client-starts.jsonl"));
+}
+
+QList<TClientStart> TLauncherStage::clientStarts() const {
+    QList<TClientStart> starts;
+    for (const QByteArray& line : readBytes(recordFile()).split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty()) {
+            continue;
+        }
+        TClientStart start;
+        for (const QJsonValue& argument : record.value(QStringLiteral("arguments")).toArray()) {
+            start.Arguments << argument.toString();
+        }
+        start.WorkingDirectory = record.value(QStringLiteral("workingDirectory")).toString();
+        start.LauncherRunning = record.value(QStringLiteral("launcherRunning")).toBool();
+        start.ProcessId = record.value(QStringLiteral("pid")).toVariant().toLongLong();
+        starts << start;
+    }
+    return starts;
+}
+
+bool TLauncherStage::endClients(int TimeoutMs) {
+    const QString packages = m_Sandbox.launcherDirectory() + QStringLiteral("/packages/");
+    for (const TClientStart& start : clientStarts()) {
+        // Only a process that still runs a program installed by this stage's launcher.
+        if (start.ProcessId > 0 && processExecutable(start.ProcessId).startsWith(packages)) {
+            ::kill(static_cast<pid_t>(start.ProcessId), SIGTERM);
+        }
+    }
+    return waitUntil(
+        [] { return !platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName); }, TimeoutMs);
+}
+
+void TLauncherStage::endLaunchersLeftBehind() {
+    const QString launcherDirectory = m_Sandbox.launcherDirectory() + QLatin1Char('/');
+    QList<qint64> left;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isProcess = false;
+        const qint64 processId = entry.toLongLong(&isProcess);
+        if (isProcess && processExecutable(processId).startsWith(launcherDirectory)) {
+            ::kill(static_cast<pid_t>(processId), SIGTERM);
+            left << processId;
+        }
+    }
+    waitUntil(
+        [&left] {
+            for (const qint64 processId : left) {
+                if (QFileInfo::exists(QStringLiteral("/proc/%1/exe").arg(processId)) &&
+                    !processExecutable(processId).isEmpty()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        10000);
+}
+
+} // namespace testsupport
