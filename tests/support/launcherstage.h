@@ -62,7 +62,9 @@ public:
     QString errorString() const { return m_ErrorString; }
 
     TNginxFixture& server() { return m_Server; }
+    const TNginxFixture& server() const { return m_Server; }
     TLauncherSandbox& sandbox() { return m_Sandbox; }
+    const TLauncherSandbox& sandbox() const { return m_Sandbox; }
     QString workDirectory() const { return m_WorkDirectory.path(); }
 
     // Publishes a tree with the real publisher as "<Folder>/<DocumentName>" below the document root.

@@ -4,7 +4,6 @@
 #include "launcher/install/packageinstallation.h"
 #include "launcher/logging/logging.h"
 #include "launcher/package/package.h"
-#include "launcher/selfupdate/selfupdatefilesystemhelper.h"
 #include "launcher/settings/launcherconstants.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
@@ -32,8 +31,7 @@ void TLauncherSelfUpdater::startSelfUpdate(std::shared_ptr<TPackage> launcherPac
     }
     qInfo().noquote() << "startSelfUpdate " + launcherPackage->name() + " Thread: " + currentThreadIdText();
     try {
-        m_pInstallationManager = std::make_unique<TInstallationManager>(
-            nullptr, std::make_shared<TSelfUpdateFilesystemHelper>(m_pFilesystemHelper));
+        m_pInstallationManager = std::make_unique<TInstallationManager>(nullptr, m_pFilesystemHelper);
         connect(m_pInstallationManager.get(), &TInstallationManager::installationOrUpdateFinished, this,
                 &TLauncherSelfUpdater::onInstallationOrUpdateFinished);
         // A marker that cannot be written leaves the launcher's directory in an unknown state; the
@@ -41,9 +39,34 @@ void TLauncherSelfUpdater::startSelfUpdate(std::shared_ptr<TPackage> launcherPac
         connect(m_pInstallationManager.get(), &TInstallationManager::diskAccessFailed, this,
                 &TLauncherSelfUpdater::diskAccessFailed);
         m_pInstallationManager->setSelfUpdateMode(true);
+        keepBackupOfProgram(launcherPackage);
         m_pInstallationManager->installOrUpdatePackage(launcherPackage);
     } catch (const std::runtime_error& error) {
         emit diskAccessFailed(QString::fromUtf8(error.what()));
+    }
+}
+
+void TLauncherSelfUpdater::keepBackupOfProgram(const std::shared_ptr<TPackage>& LauncherPackage) {
+    const QString Executable = m_pInstallationManager->executablePath(LauncherPackage);
+    if (Executable.isEmpty() || !QFileInfo(Executable).isFile()) {
+        return;
+    }
+    const QString Backup = Executable + BackupSuffix;
+    removePath(Backup);
+    m_pFilesystemHelper->copyFile(Executable, Backup);
+    if (!m_pFilesystemHelper->fileExists(Backup)) {
+        throw ::shared::ioError(Backup, QStringLiteral("couldn't copy '%1'").arg(Executable));
+    }
+}
+
+void TLauncherSelfUpdater::removePath(const QString& Path) const {
+    const QFileInfo Info(Path);
+    if (Info.isDir() && !Info.isSymLink()) {
+        if (!QDir(Path).removeRecursively()) {
+            throw ::shared::ioError(Path, QStringLiteral("couldn't remove directory"));
+        }
+    } else if (Info.exists() || Info.isSymLink()) {
+        m_pFilesystemHelper->removeFile(Path);
     }
 }
 
@@ -70,17 +93,10 @@ void TLauncherSelfUpdater::restoreOldLauncher(const std::shared_ptr<TPackage>& L
     }
     const QString Backup = Executable + BackupSuffix;
     if (!m_pFilesystemHelper->fileExists(Backup)) {
-        // Nothing was replaced yet: the launcher's program is still in place.
+        // There was no program before the update, so there is none to put back.
         return;
     }
-    const QFileInfo Current(Executable);
-    if (Current.isDir() && !Current.isSymLink()) {
-        if (!QDir(Executable).removeRecursively()) {
-            throw ::shared::ioError(Executable, QStringLiteral("couldn't remove directory"));
-        }
-    } else if (Current.exists() || Current.isSymLink()) {
-        m_pFilesystemHelper->removeFile(Executable);
-    }
+    removePath(Executable);
     if (!QFile::rename(Backup, Executable)) {
         throw ::shared::ioError(Backup, QStringLiteral("couldn't rename to '%1'").arg(Executable));
     }

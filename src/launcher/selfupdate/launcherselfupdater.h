@@ -13,10 +13,10 @@ class TPackage;
 class TPackageInstallation;
 
 // Replaces the launcher with the version its configuration offers: installs the launcher's own
-// package into the launcher's directory with the installation engine, moving files it cannot delete
-// (the running program) aside to their ".old" names, and asks for a restart when that succeeded.
-// A failed update puts the old program back and lets the launcher go on. The next start removes
-// the ".old" files. GUI thread only.
+// package into the launcher's directory with the installation engine, in self-update mode (files
+// it cannot delete, such as a running program, are moved aside to their ".old" names), and asks
+// for a restart when that succeeded. A failed update puts the old program back from its ".old"
+// backup and lets the launcher go on. The next start removes the ".old" files. GUI thread only.
 class TLauncherSelfUpdater : public QObject {
     Q_OBJECT
 
@@ -44,7 +44,13 @@ private slots:
     void onInstallationOrUpdateFinished(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
 
 private:
+    // Copies the launcher's program to its backup name before the installation starts. The
+    // installation may delete or overwrite the program on its way (systems that let a running
+    // program be deleted do not stop it); the copy is what a failed update puts back.
+    void keepBackupOfProgram(const std::shared_ptr<TPackage>& LauncherPackage);
     void restoreOldLauncher(const std::shared_ptr<TPackage>& LauncherPackage);
+    // Removes a file, or a directory with its contents; nothing when the path does not exist.
+    void removePath(const QString& Path) const;
 
     std::shared_ptr<TLauncherFilesystemHelper> m_pFilesystemHelper;
     std::unique_ptr<TInstallationManager> m_pInstallationManager;

@@ -1,0 +1,267 @@
+#include "launcher/install/installationmanager.h"
+#include "launcher/package/package.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "launcher/selfupdate/launcherselfupdater.h"
+#include "launcher/settings/launcherconstants.h"
+#include "support/installationkit.h"
+#include "support/launcherstage.h"
+#include "support/messagecapture.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <stdexcept>
+
+using namespace mirrel::launcher;
+using testsupport::readBytes;
+using testsupport::seededBytes;
+using testsupport::writeBytes;
+
+namespace {
+
+const QByteArray SettingsText = "[DIRECTORIES]\npackages=packages\n"
+                                "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
+                                "assetFile=assets.json\naccountGroupFile=accountgroup.json\n";
+const QString ProgramName = QStringLiteral("VantorLauncher");
+
+// A helper on which the launcher's program cannot be deleted at all.
+class TProgramRefusingHelper : public TLauncherFilesystemHelper {
+public:
+    explicit TProgramRefusingHelper(const QString& Directory)
+        : TLauncherFilesystemHelper(Directory)
+        , m_ProgramPath(QDir(Directory).filePath(ProgramName)) {}
+
+    bool removeFile(const QString& path) const override {
+        if (QFileInfo(path).absoluteFilePath() == m_ProgramPath) {
+            throw std::runtime_error("Failed to delete file " + path.toStdString());
+        }
+        return TLauncherFilesystemHelper::removeFile(path);
+    }
+
+private:
+    QString m_ProgramPath;
+};
+
+QString architectureName() {
+    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? QStringLiteral("i386")
+                                                                     : QStringLiteral("x86_64");
+}
+
+} // namespace
+
+class TestLauncherSelfUpdater : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void nullPackageStartsNothing();
+    void successfulUpdateReplacesTheProgramAndAsksForRestart();
+    void failedUpdateRestoresTheOldProgram();
+    void failureBeforeTheProgramWasTouchedLeavesItAlone();
+    void restoreThatCannotDeleteIsADiskFailure();
+    void cleanupRemovesOnlyOldFilesOfTheLauncherDirectory();
+    void cleanupFailureThrows();
+
+private:
+    std::shared_ptr<TPackage> launcherPackage(const QString& Document) const;
+    QString chunkFileOf(const QString& Document, const QString& LocalFile) const;
+    bool startAndWait(TLauncherSelfUpdater& Updater, const std::shared_ptr<TPackage>& Package) const;
+
+    testsupport::TLauncherStage m_Stage;
+    std::unique_ptr<QTemporaryDir> m_LauncherDirectory;
+    QByteArray m_OldProgram;
+    QByteArray m_NewProgram;
+};
+
+void TestLauncherSelfUpdater::initTestCase() {
+    QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
+    m_OldProgram = seededBytes(1, 300000);
+    m_NewProgram = seededBytes(2, 310000);
+    // Version 0.0.13 of the launcher: its program and a data file. The same two with the data
+    // file's only chunk missing on the server, and with the program's only chunk missing.
+    const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
+    QVERIFY(writeBytes(tree + QLatin1Char('/') + ProgramName, m_NewProgram));
+    QVERIFY(QFile::setPermissions(tree + QLatin1Char('/') + ProgramName,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(writeBytes(tree + QStringLiteral("/launcher-data.bin"), seededBytes(3, 200000)));
+    QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
+                                 QStringLiteral("0.0.13"), ProgramName, {}),
+             qPrintable(m_Stage.errorString()));
+
+    const QString brokenData = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-data");
+    QVERIFY(writeBytes(brokenData + QLatin1Char('/') + ProgramName, m_NewProgram));
+    QVERIFY(writeBytes(brokenData + QStringLiteral("/launcher-data.bin"), seededBytes(4, 200000)));
+    QVERIFY(m_Stage.publishTree(brokenData, QStringLiteral("broken-data/linux"),
+                                QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName, {}));
+    QVERIFY(QFile::remove(
+        chunkFileOf(QStringLiteral("broken-data/linux/package.json"), QStringLiteral("launcher-data.bin"))));
+
+    const QString brokenProgram = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-program");
+    QVERIFY(writeBytes(brokenProgram + QLatin1Char('/') + ProgramName, seededBytes(5, 320000)));
+    QVERIFY(m_Stage.publishTree(brokenProgram, QStringLiteral("broken-program/linux"),
+                                QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName, {}));
+    QVERIFY(QFile::remove(chunkFileOf(QStringLiteral("broken-program/linux/package.json"), ProgramName)));
+}
+
+void TestLauncherSelfUpdater::init() {
+    m_LauncherDirectory = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_LauncherDirectory->isValid());
+    QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("launchersettings.ini")), SettingsText));
+    QVERIFY(writeBytes(m_LauncherDirectory->filePath(ProgramName), m_OldProgram));
+}
+
+std::shared_ptr<TPackage> TestLauncherSelfUpdater::launcherPackage(const QString& Document) const {
+    const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
+                            {QStringLiteral("architecture"), architectureName()},
+                            {QStringLiteral("url"), Document}};
+    const QJsonObject entry{{QStringLiteral("name"), QStringLiteral("Launcher")},
+                            {QStringLiteral("directoryname"), QStringLiteral("launcher")},
+                            {QStringLiteral("builds"), QJsonArray{build}}};
+    auto package = std::make_shared<TPackage>(LauncherPackageIndex, entry, m_Stage.server().url(QString()));
+    const QUrl folder = m_Stage.server().url(Document).adjusted(QUrl::RemoveFilename);
+    package->selectBuildForThisSystem()->Configuration = std::make_unique<TPackageConfigurationReader>(
+        readBytes(m_Stage.server().documentRoot() + QLatin1Char('/') + Document), QByteArray(), folder,
+        folder);
+    return package;
+}
+
+QString TestLauncherSelfUpdater::chunkFileOf(const QString& Document, const QString& LocalFile) const {
+    const QUrl folder = m_Stage.server().url(Document).adjusted(QUrl::RemoveFilename);
+    const TPackageConfigurationReader configuration(
+        readBytes(m_Stage.server().documentRoot() + QLatin1Char('/') + Document), QByteArray(), folder,
+        folder);
+    for (const TFileInPackage& file : configuration.files()) {
+        if (file.LocalFile == LocalFile && file.Chunks.size() == 1) {
+            const QUrl url = configuration.chunks().at(static_cast<std::size_t>(file.Chunks.front())).Url;
+            return m_Stage.server().documentRoot() + url.path();
+        }
+    }
+    return QString();
+}
+
+bool TestLauncherSelfUpdater::startAndWait(TLauncherSelfUpdater& Updater,
+                                           const std::shared_ptr<TPackage>& Package) const {
+    QSignalSpy restart(&Updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
+    QSignalSpy failed(&Updater, &TLauncherSelfUpdater::updateFailed);
+    QSignalSpy diskFailed(&Updater, &TLauncherSelfUpdater::diskAccessFailed);
+    Updater.startSelfUpdate(Package);
+    return QTest::qWaitFor([&] { return restart.count() + failed.count() + diskFailed.count() > 0; }, 120000);
+}
+
+void TestLauncherSelfUpdater::nullPackageStartsNothing() {
+    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory->path()));
+    updater.startSelfUpdate(nullptr);
+    QVERIFY(!updater.installationManager());
+}
+
+void TestLauncherSelfUpdater::successfulUpdateReplacesTheProgramAndAsksForRestart() {
+    const QString directory = m_LauncherDirectory->path();
+    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
+    QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
+    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("launcher/linux/package.json"))));
+
+    QCOMPARE(restart.count(), 1);
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(updater.installationManager()->selfUpdateMode());
+    // The old program waits beside the new one for the restarted launcher to remove it.
+    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
+    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix), m_OldProgram);
+    QVERIFY(QFileInfo(directory + QLatin1Char('/') + ProgramName).isExecutable());
+    QVERIFY(QFileInfo::exists(directory + QStringLiteral("/launcher-data.bin")));
+    QCOMPARE(readBytes(directory + QStringLiteral("/package.json")),
+             readBytes(m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/package.json")));
+    QVERIFY(!QFileInfo::exists(directory + QStringLiteral("/partial-package.json")));
+
+    // The restarted launcher removes the backup.
+    updater.cleanupOldLauncherVersion();
+    QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
+}
+
+void TestLauncherSelfUpdater::failedUpdateRestoresTheOldProgram() {
+    const QString directory = m_LauncherDirectory->path();
+    // A backup an earlier update left behind must not be what comes back.
+    QVERIFY(writeBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix, "stale backup"));
+    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
+    QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
+    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+    testsupport::TMessageCapture capture;
+    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
+
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(restart.count(), 0);
+    // The new program had been written before the data file failed; the old one is back.
+    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
+    QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+    QVERIFY(
+        capture.messages(QtCriticalMsg).contains(QStringLiteral("Updating Vantor Online failed: Error 1")));
+}
+
+void TestLauncherSelfUpdater::failureBeforeTheProgramWasTouchedLeavesItAlone() {
+    const QString directory = m_LauncherDirectory->path();
+    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
+    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-program/linux/package.json"))));
+
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
+    QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+}
+
+void TestLauncherSelfUpdater::restoreThatCannotDeleteIsADiskFailure() {
+    const QString directory = m_LauncherDirectory->path();
+    TLauncherSelfUpdater updater(std::make_shared<TProgramRefusingHelper>(directory));
+    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+    QSignalSpy diskFailed(&updater, &TLauncherSelfUpdater::diskAccessFailed);
+    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
+
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(diskFailed.count(), 1);
+    QVERIFY2(diskFailed.first().first().toString().startsWith(QStringLiteral("Failed to delete file ")),
+             qPrintable(diskFailed.first().first().toString()));
+}
+
+void TestLauncherSelfUpdater::cleanupRemovesOnlyOldFilesOfTheLauncherDirectory() {
+    const QDir directory(m_LauncherDirectory->path());
+    for (const QString& name :
+         {QStringLiteral("VantorLauncher.old"), QStringLiteral("readme.old"), QStringLiteral("notes.OLD"),
+          QStringLiteral("old"), QStringLiteral("old.txt"), QStringLiteral("plugins/inner.old")}) {
+        QVERIFY(writeBytes(directory.filePath(name), "x"));
+    }
+    QVERIFY(directory.mkpath(QStringLiteral("cache.old")));
+    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory.path()));
+    updater.cleanupOldLauncherVersion();
+
+    QVERIFY(!directory.exists(QStringLiteral("VantorLauncher.old")));
+    QVERIFY(!directory.exists(QStringLiteral("readme.old")));
+    for (const QString& kept :
+         {QStringLiteral("notes.OLD"), QStringLiteral("old"), QStringLiteral("old.txt"),
+          QStringLiteral("plugins/inner.old"), QStringLiteral("cache.old"), ProgramName}) {
+        QVERIFY2(directory.exists(kept), qPrintable(kept));
+    }
+}
+
+void TestLauncherSelfUpdater::cleanupFailureThrows() {
+    QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("stuck.old")), "x"));
+    class TRefusingHelper : public TLauncherFilesystemHelper {
+    public:
+        using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
+        bool removeFile(const QString& path) const override {
+            throw std::runtime_error("Failed to delete file " + path.toStdString());
+        }
+    };
+    TLauncherSelfUpdater updater(std::make_shared<TRefusingHelper>(m_LauncherDirectory->path()));
+    QVERIFY_EXCEPTION_THROWN(updater.cleanupOldLauncherVersion(), std::runtime_error);
+    QVERIFY(QFileInfo::exists(m_LauncherDirectory->filePath(QStringLiteral("stuck.old"))));
+}
+
+QTEST_GUILESS_MAIN(TestLauncherSelfUpdater)
+#include "tst_launcherselfupdater.moc"
