@@ -169,6 +169,7 @@ private slots:
     void twoPackagesAtOnce();
     void diskFailureAfterTheDownloadEndsTheRun();
     void selfUpdateModeInstallsIntoTheLauncherDirectory();
+    void managerGoingAwayDuringARun();
     void funnelMilestonesReachTheFunnelService();
 
 private:
@@ -611,6 +612,42 @@ void TestInstallationManagerRuns::selfUpdateModeInstallsIntoTheLauncherDirectory
     QCOMPARE(readBytes(launcherDirectory() + QStringLiteral("/package.json")),
              launcher->configurationForThisSystem()->rawPackageDocument());
     QVERIFY(!QFileInfo::exists(launcherDirectory() + QStringLiteral("/packages/launcher")));
+}
+
+void TestInstallationManagerRuns::managerGoingAwayDuringARun() {
+    const auto configuration = load();
+    QVERIFY(configuration);
+    const std::shared_ptr<TPackage> game = configuration->packages().front();
+    int interrupted = 0;
+    for (const int delayMs : {0, 20, 200}) {
+        QDir(installation()).removeRecursively();
+        auto manager = std::make_unique<TInstallationManager>(configuration, m_pFileSystem);
+        bool finished = false;
+        connect(manager.get(), &TInstallationManager::allStartedUpdatesFinished, this,
+                [&finished] { finished = true; });
+        manager->installOrUpdatePackage(game);
+        QTest::qWait(delayMs);
+        if (finished) {
+            continue;
+        }
+        // A launcher that replaces its manager, or ends, in the middle of a run.
+        manager.reset();
+        QTest::qWait(100);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTest::qWait(100);
+        QVERIFY(!finished);
+        TInstallationManager next(configuration, m_pFileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+        ++interrupted;
+    }
+    QVERIFY(interrupted > 0);
+    // What was left behind is completed by the next run.
+    TInstallationManager manager(configuration, m_pFileSystem);
+    TRunRecorder recorder(manager, game);
+    manager.installOrUpdatePackage(game);
+    QVERIFY(recorder.waitForAll());
+    QVERIFY(recorder.Success);
+    verifyInstalled(1);
 }
 
 void TestInstallationManagerRuns::funnelMilestonesReachTheFunnelService() {
