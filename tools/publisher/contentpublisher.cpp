@@ -226,11 +226,15 @@ void TContentPublisher::storeChunk(const QByteArray& Hash, const QByteArray& Con
 }
 
 void TContentPublisher::fail(const QString& Message) {
-    QMutexLocker Locker(&m_pRun->Mutex);
-    if (m_pRun->FirstError.isEmpty()) {
-        m_pRun->FirstError = Message;
+    TRunState* const Run = m_pRun.get();
+    if (Run == nullptr) {
+        return; // only reachable while a run is in progress
     }
-    m_pRun->Cancelled = true;
+    QMutexLocker Locker(&Run->Mutex);
+    if (Run->FirstError.isEmpty()) {
+        Run->FirstError = Message;
+    }
+    Run->Cancelled = true;
 }
 
 void TContentPublisher::reportProgress(quint64 Total) const {
