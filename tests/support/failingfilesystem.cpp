@@ -1,0 +1,62 @@
+#include "support/failingfilesystem.h"
+
+#include <stdexcept>
+
+namespace testsupport {
+
+TFailingFilesystem::TFailingFilesystem(const QString& LauncherDirectory, EFailingOperation Failing,
+                                       std::function<bool(const QString&)> Filter)
+    : TLauncherFilesystemHelper(LauncherDirectory)
+    , m_Failing(Failing)
+    , m_Filter(std::move(Filter)) {}
+
+bool TFailingFilesystem::fails(EFailingOperation Operation, const QString& Path) const {
+    return Armed && Operation == m_Failing && (!m_Filter || m_Filter(Path));
+}
+
+void TFailingFilesystem::writeFile(const QString& path, const QByteArray& data) const {
+    if (fails(EFailingOperation::Write, path)) {
+        throw std::runtime_error(ioError(path, QStringLiteral("No space left on device")).toStdString());
+    }
+    TLauncherFilesystemHelper::writeFile(path, data);
+}
+
+QByteArray TFailingFilesystem::readFileIfPresent(const QString& path) const {
+    if (fails(EFailingOperation::Read, path)) {
+        throw std::runtime_error(ioError(path, QStringLiteral("Input/output error")).toStdString());
+    }
+    return TLauncherFilesystemHelper::readFileIfPresent(path);
+}
+
+bool TFailingFilesystem::removeFile(const QString& path) const {
+    if (fails(EFailingOperation::Remove, path)) {
+        throw std::runtime_error(("Failed to delete file " + path).toStdString());
+    }
+    return TLauncherFilesystemHelper::removeFile(path);
+}
+
+QDir TFailingFilesystem::createDirectory(const QString& path) const {
+    if (fails(EFailingOperation::CreateDirectory, path)) {
+        throw std::runtime_error(QStringLiteral("Failed to create folder: '%1'.").arg(path).toStdString());
+    }
+    return TLauncherFilesystemHelper::createDirectory(path);
+}
+
+QString TFailingFilesystem::pathInside(const QDir& base, const QString& relative) const {
+    if (fails(EFailingOperation::PathInside, relative)) {
+        throw std::runtime_error(("cannot place " + relative).toStdString());
+    }
+    return TLauncherFilesystemHelper::pathInside(base, relative);
+}
+
+QString TFailingFilesystem::ioError(const QString& Path, const QString& Detail) {
+    return QStringLiteral("I/O error on file '%1': %2").arg(Path, Detail);
+}
+
+std::function<bool(const QString&)> TFailingFilesystem::endingIn(const QString& Suffix) {
+    return [Suffix](const QString& Path) {
+        return Path.endsWith(Suffix);
+    };
+}
+
+} // namespace testsupport
