@@ -88,11 +88,26 @@ bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
 TLauncherStage::TLauncherStage() {
     if (!m_WorkDirectory.isValid()) {
         m_ErrorString = QStringLiteral("no temporary directory");
-    } else if (!m_Sandbox.isValid()) {
-        m_ErrorString = m_Sandbox.errorString();
+    } else {
+        renewSandbox();
     }
-    m_Sandbox.setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_RECORD"), recordFile());
-    m_Sandbox.setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"), QStringLiteral("60"));
+}
+
+bool TLauncherStage::renewSandbox() {
+    if (m_pSandbox) {
+        endLaunchersLeftBehind();
+        endClients();
+    }
+    QFile::remove(recordFile());
+    m_pSandbox = std::make_unique<TLauncherSandbox>();
+    if (!m_pSandbox->isValid()) {
+        m_ErrorString = m_pSandbox->errorString();
+        return false;
+    }
+    m_pSandbox->setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_RECORD"), recordFile());
+    m_pSandbox->setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                       QStringLiteral("60"));
+    return true;
 }
 
 TLauncherStage::~TLauncherStage() {
@@ -168,9 +183,10 @@ bool TLauncherStage::writeConfiguration(const std::vector<TStagePackage>& Packag
     return m_Server.writeFile(QStringLiteral("launcher.json"), QJsonDocument(configuration).toJson());
 }
 
-bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList& ExtraOptions) {
+bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList& ExtraOptions,
+                                   const QString& ConfigurationDocument) {
     QByteArray text =
-        "[URLS]\nlauncherConfiguration=" + m_Server.url(QStringLiteral("launcher.json")).toEncoded() +
+        "[URLS]\nlauncherConfiguration=" + m_Server.url(ConfigurationDocument).toEncoded() +
         "\ncdnDiagnosticsTrace=\nappendNocacheToPackageUrls=false\n\n"
         "[DIRECTORIES]\npackages=packages\nsettingsTarget=VantorOnlineClient_Data/Data/Settings\n\n"
         "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
@@ -180,11 +196,11 @@ bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList&
     for (const QString& option : ExtraOptions) {
         text += option.toUtf8() + '\n';
     }
-    return m_Sandbox.writeSettings(text);
+    return m_pSandbox->writeSettings(text);
 }
 
 QString TLauncherStage::packageDirectory(const QString& DirectoryName) const {
-    return m_Sandbox.launcherDirectory() + QStringLiteral("/packages/") + DirectoryName;
+    return m_pSandbox->launcherDirectory() + QStringLiteral("/packages/") + DirectoryName;
 }
 
 QString TLauncherStage::installedExecutable(const QString& DirectoryName) const {
@@ -197,10 +213,10 @@ QString TLauncherStage::outputFile(int Index) const {
 
 std::unique_ptr<QProcess> TLauncherStage::startLauncher(const QStringList& Arguments) {
     auto process = std::make_unique<QProcess>();
-    process->setProgram(m_Sandbox.executablePath());
+    process->setProgram(m_pSandbox->executablePath());
     process->setArguments(Arguments);
-    process->setProcessEnvironment(m_Sandbox.environment());
-    process->setWorkingDirectory(m_Sandbox.launcherDirectory());
+    process->setProcessEnvironment(m_pSandbox->environment());
+    process->setWorkingDirectory(m_pSandbox->launcherDirectory());
     process->setStandardInputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardOutputFile(outputFile(++m_LaunchersStarted));
@@ -246,7 +262,7 @@ QList<TClientStart> TLauncherStage::clientStarts() const {
 }
 
 bool TLauncherStage::endClients(int TimeoutMs) {
-    const QString packages = m_Sandbox.launcherDirectory() + QStringLiteral("/packages/");
+    const QString packages = m_pSandbox->launcherDirectory() + QStringLiteral("/packages/");
     for (const TClientStart& start : clientStarts()) {
         // Only a process that still runs a program installed by this stage's launcher.
         if (start.ProcessId > 0 && processExecutable(start.ProcessId).startsWith(packages)) {
@@ -258,7 +274,7 @@ bool TLauncherStage::endClients(int TimeoutMs) {
 }
 
 void TLauncherStage::endLaunchersLeftBehind() {
-    const QString launcherDirectory = m_Sandbox.launcherDirectory() + QLatin1Char('/');
+    const QString launcherDirectory = m_pSandbox->launcherDirectory() + QLatin1Char('/');
     QList<qint64> left;
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool isProcess = false;

@@ -63,8 +63,11 @@ public:
 
     TNginxFixture& server() { return m_Server; }
     const TNginxFixture& server() const { return m_Server; }
-    TLauncherSandbox& sandbox() { return m_Sandbox; }
-    const TLauncherSandbox& sandbox() const { return m_Sandbox; }
+    TLauncherSandbox& sandbox() { return *m_pSandbox; }
+    const TLauncherSandbox& sandbox() const { return *m_pSandbox; }
+    // A fresh launcher directory (and user folders) for the next run; the server and what was
+    // published stay. Ends what the previous sandbox left running and forgets its client starts.
+    bool renewSandbox();
     QString workDirectory() const { return m_WorkDirectory.path(); }
 
     // Publishes a tree with the real publisher as "<Folder>/<DocumentName>" below the document root.
@@ -79,8 +82,10 @@ public:
     bool writeConfiguration(const std::vector<TStagePackage>& Packages,
                             const TStagePackage& LauncherPackage = TStagePackage(),
                             bool PreventDefaultAutostart = false);
-    // A complete "launchersettings.ini" beside the launcher, pointing at launcher.json.
-    bool writeSettings(qint64 ClientStartTimeout = 30000, const QStringList& ExtraOptions = QStringList());
+    // A complete "launchersettings.ini" beside the launcher, pointing at the configuration document
+    // (a path below the document root).
+    bool writeSettings(qint64 ClientStartTimeout = 30000, const QStringList& ExtraOptions = QStringList(),
+                       const QString& ConfigurationDocument = QStringLiteral("launcher.json"));
 
     QString packageDirectory(const QString& DirectoryName) const;
     QString installedExecutable(const QString& DirectoryName) const;
@@ -107,7 +112,7 @@ private:
 
     QTemporaryDir m_WorkDirectory;
     TNginxFixture m_Server;
-    TLauncherSandbox m_Sandbox;
+    std::unique_ptr<TLauncherSandbox> m_pSandbox;
     QString m_ErrorString;
     int m_LaunchersStarted = 0;
 };

@@ -1,0 +1,613 @@
+// ctest: serial
+// Every scenario runs the application object, which takes the launcher's fixed presence name, and
+// some hold the game client's fixed object name.
+//
+// The controller's flows with their message boxes, run in-process: each scenario is a child
+// process of this test program that builds the real TLauncherApplication (one per process, as Qt
+// wants it) on a launcher directory of the test, with the test's file-system helper, and closes
+// every message box the way a player would, reporting what it showed. The parent checks what the
+// child reports and what it left on disk and on the server.
+
+// These name the reusable layer as `shared::` from inside mirrel::launcher; they come before the
+// application header, which makes mirrel::shared visible.
+#include "launcher/ui/launchermainwindow.h"
+
+#include "launcher/app/launcherapplication.h"
+#include "launcher/config/launcherconfigurationhandler.h"
+#include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/install/installationmanager.h"
+#include "launcher/package/package.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "launcher/selfupdate/launcherselfupdater.h"
+#include "launcher/settings/launcherconstants.h"
+#include "launcher/storage/launcherfilesystemhelper.h"
+#include "platform/namedfilemapping.h"
+#include "shared/filesystemhelper/ioerror.h"
+#include "support/installationkit.h"
+#include "support/launcherstage.h"
+#include "support/windowpackages.h"
+
+#include <QAbstractButton>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSplashScreen>
+#include <QtTest>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+using namespace mirrel::launcher;
+using testsupport::readBytes;
+using testsupport::TLauncherStage;
+using testsupport::TStagePackage;
+using testsupport::writeBytes;
+
+namespace {
+
+const char ScenarioVariable[] = "LAUNCHER_FLOW_SCENARIO";
+const char DirectoryVariable[] = "LAUNCHER_FLOW_DIRECTORY";
+const char ArgumentsVariable[] = "LAUNCHER_FLOW_ARGUMENTS";
+const char FailureVariable[] = "LAUNCHER_FLOW_FAILURE";
+
+// Exit code of a child whose launcher was still running a while after its last message box.
+constexpr int StillRunningExitCode = 5;
+
+// ---------------------------------------------------------------------------------------------
+// The child: one launcher run.
+
+void report(const QString& Kind, QStringList Fields = QStringList()) {
+    for (QString& field : Fields) {
+        field.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+            .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    }
+    Fields.prepend(Kind);
+    std::printf("%s\n", Fields.join(QLatin1Char('\t')).toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString iconName(QMessageBox::Icon Icon) {
+    switch (Icon) {
+    case QMessageBox::Information:
+        return QStringLiteral("information");
+    case QMessageBox::Warning:
+        return QStringLiteral("warning");
+    case QMessageBox::Critical:
+        return QStringLiteral("critical");
+    default:
+        return QStringLiteral("other");
+    }
+}
+
+// Fails one operation as a full disk or a locked file would: "write:<file name>" fails writing
+// files of that name, "remove:<suffix>" fails deleting files whose names end in it.
+class TFailingFilesystemHelper : public TLauncherFilesystemHelper {
+public:
+    TFailingFilesystemHelper(const QString& Directory, const QString& Failure)
+        : TLauncherFilesystemHelper(Directory)
+        , m_Operation(Failure.section(QLatin1Char(':'), 0, 0))
+        , m_Name(Failure.section(QLatin1Char(':'), 1)) {}
+
+    void writeFile(const QString& path, const QByteArray& data) const override {
+        if (m_Operation == QLatin1String("write") && QFileInfo(path).fileName() == m_Name) {
+            throw ::shared::ioError(path, QStringLiteral("No space left on device"));
+        }
+        TLauncherFilesystemHelper::writeFile(path, data);
+    }
+
+    bool removeFile(const QString& path) const override {
+        if (m_Operation == QLatin1String("remove") && path.endsWith(m_Name)) {
+            throw std::runtime_error("Failed to delete file " + path.toStdString());
+        }
+        return TLauncherFilesystemHelper::removeFile(path);
+    }
+
+private:
+    QString m_Operation;
+    QString m_Name;
+};
+
+// Plays the player's part in a scenario: closes message boxes (reporting them), presses a
+// package's button, closes the splash, or reports what the launcher offers.
+class TScenarioDriver : public QObject {
+public:
+    TScenarioDriver(TLauncherApplication& Application, QString Scenario)
+        : m_Application(Application)
+        , m_Scenario(std::move(Scenario)) {
+        connect(&m_Ticker, &QTimer::timeout, this, [this] { onTick(); });
+        m_Ticker.start(20);
+        QTimer::singleShot(90000, this, [] {
+            report(QStringLiteral("TIMEOUT"));
+            QCoreApplication::exit(99);
+        });
+        if (m_Scenario == QLatin1String("decision")) {
+            // Connected after the application's own reaction, so it sees the decision made.
+            connect(m_Application.configurationHandler(),
+                    &TLauncherConfigurationHandler::packageConfigurationDownloadsFinished, this, [this] {
+                        const bool updating = m_Application.selfUpdater()->installationManager() != nullptr;
+                        report(QStringLiteral("DECISION"),
+                               {updating ? QStringLiteral("update") : QStringLiteral("none"),
+                                m_Application.installationManager() ? QStringLiteral("ready")
+                                                                    : QStringLiteral("waiting")});
+                        QCoreApplication::exit(0);
+                    });
+        }
+    }
+
+private:
+    void onTick() {
+        closeMessageBoxes();
+        TLauncherMainWindow* window = m_Application.mainWindow();
+        if (!m_Acted && window && window->isVisible()) {
+            m_Acted = true;
+            actOnWindow(*window);
+        }
+        QSplashScreen* splash = m_Application.splashScreen();
+        if (m_Scenario == QLatin1String("close-splash") && m_Application.isEnding() && splash &&
+            splash->isVisible()) {
+            report(QStringLiteral("SPLASH-CLOSED"));
+            splash->close();
+        }
+    }
+
+    void actOnWindow(TLauncherMainWindow& Window) {
+        const auto packages = m_Application.configurationHandler()->configuration()->availablePackages();
+        if (m_Scenario == QLatin1String("click") && !packages.empty()) {
+            // Not from inside this tick: a message box the click opens runs its own event loop,
+            // in which this ticker (still busy) would never fire again to close it.
+            QTimer::singleShot(0, &Window, [&Window, Package = packages.front()] {
+                emit Window.clientPackageButtonClicked(Package);
+            });
+        } else if (m_Scenario == QLatin1String("report")) {
+            QStringList offered;
+            for (const auto& package : packages) {
+                offered << package->name() + QLatin1Char('=') + QString::number(package->localStatus());
+            }
+            report(QStringLiteral("OFFERED"), offered);
+            QCoreApplication::exit(0);
+        }
+    }
+
+    void closeMessageBoxes() {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible() || m_Closed.contains(box)) {
+                continue;
+            }
+            m_Closed << box;
+            report(QStringLiteral("BOX"),
+                   {iconName(box->icon()),
+                    box->parentWidget() == m_Application.mainWindow() && box->parentWidget()
+                        ? QStringLiteral("window")
+                        : (box->parentWidget() ? QStringLiteral("other") : QStringLiteral("none")),
+                    box->windowTitle(), box->text()});
+            const QList<QAbstractButton*> buttons = box->buttons();
+            QTimer::singleShot(0, box, [box, buttons] {
+                if (buttons.isEmpty()) {
+                    box->reject();
+                } else {
+                    buttons.first()->click();
+                }
+            });
+            // A launcher that stays after its box reports so a while later and ends.
+            QTimer::singleShot(1500, this, [] {
+                report(QStringLiteral("ALIVE"));
+                QCoreApplication::exit(StillRunningExitCode);
+            });
+        }
+    }
+
+    TLauncherApplication& m_Application;
+    QString m_Scenario;
+    QTimer m_Ticker;
+    QList<QMessageBox*> m_Closed;
+    bool m_Acted = false;
+};
+
+int runScenario(int argc, char** argv) {
+    const QString scenario = qEnvironmentVariable(ScenarioVariable);
+    const QString directory = qEnvironmentVariable(DirectoryVariable);
+    const QString failure = qEnvironmentVariable(FailureVariable);
+    QList<QByteArray> arguments{QByteArray(argc > 0 ? argv[0] : "launcher")};
+    for (const QString& argument :
+         qEnvironmentVariable(ArgumentsVariable).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        arguments << argument.toUtf8();
+    }
+    std::vector<char*> launcherArgv;
+    for (QByteArray& argument : arguments) {
+        launcherArgv.push_back(argument.data());
+    }
+    launcherArgv.push_back(nullptr);
+    int launcherArgc = static_cast<int>(arguments.size());
+
+    std::shared_ptr<TLauncherFilesystemHelper> helper =
+        failure.isEmpty() ? std::make_shared<TLauncherFilesystemHelper>(directory)
+                          : std::make_shared<TFailingFilesystemHelper>(directory, failure);
+    TLauncherApplication application(launcherArgc, launcherArgv.data(), helper);
+    TScenarioDriver driver(application, scenario);
+    application.start();
+    const int exitCode = application.exec();
+    report(QStringLiteral("EXIT"), {QString::number(exitCode)});
+    return exitCode;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parent.
+
+struct TFlow {
+    int ExitCode = -1;
+    // "icon|parent|title|text" per message box, in order.
+    QStringList Boxes;
+    QStringList Events;
+    QString Log;
+
+    bool has(const QString& Event) const { return Events.contains(Event); }
+    QString field(const QString& Kind) const {
+        for (const QString& event : Events) {
+            if (event.startsWith(Kind + QLatin1Char('\t'))) {
+                return event.mid(Kind.size() + 1);
+            }
+        }
+        return QString();
+    }
+};
+
+QString unescaped(QString Text) {
+    QString result;
+    for (int index = 0; index < Text.size(); ++index) {
+        if (Text.at(index) == QLatin1Char('\\') && index + 1 < Text.size()) {
+            ++index;
+            result += Text.at(index) == QLatin1Char('n') ? QChar(QLatin1Char('\n')) : Text.at(index);
+        } else {
+            result += Text.at(index);
+        }
+    }
+    return result;
+}
+
+QString box(const QString& Icon, const QString& Parent, const QString& Title, const QString& Text) {
+    return QStringList{Icon, Parent, Title, Text}.join(QLatin1Char('|'));
+}
+
+const QString MaintenanceBox = box(
+    QStringLiteral("information"), QStringLiteral("none"), QStringLiteral("Vantor Online cannot be started"),
+    QStringLiteral("Vantor Online is currently down for maintenance. Please try again later."));
+
+} // namespace
+
+class TestLauncherFlow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void maintenance_data();
+    void maintenance();
+    void storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow();
+    void oldLauncherFileThatCannotBeDeletedIsFatal();
+    void patchForAnUnknownProgramShowsItsBoxAndStays();
+    void runningClientBlocksAnUpdateFromTheList();
+    void startFromTheListWaitsForTheClient_data();
+    void startFromTheListWaitsForTheClient();
+    void closingTheLaunchingSplashEndsWithOne();
+    void selfUpdateDecision_data();
+    void selfUpdateDecision();
+    void storedCopyOffersOnlyInstalledPackages();
+    void clientArgumentsEndWithTheUpToDateFlagAfterAVerification();
+
+private:
+    TFlow runFlow(const QString& Scenario, const QStringList& Arguments, const QString& Failure = QString());
+    void installGame();
+    std::vector<TStagePackage> gamePackages(bool ClassicAutomatic = false) const;
+
+    TLauncherStage m_Stage;
+};
+
+void TestLauncherFlow::initTestCase() {
+    m_Stage.server().addFixedStatus(QStringLiteral("/refused.json"), 403);
+    QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
+    QVERIFY(m_Stage.server().writeFile(QStringLiteral("empty.json"), QByteArray()));
+    QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
+    // The launcher's own package in several versions; its one file is a note, so an update that
+    // runs changes nothing that matters.
+    const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
+    QVERIFY(writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
+    for (const QString& version : {QStringLiteral("0.0.12"), QStringLiteral("0.0.13"),
+                                   QStringLiteral("0.0.11"), QStringLiteral("0.0.012")}) {
+        QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"),
+                                     QStringLiteral("package-%1.json").arg(version), version, QString(), {}),
+                 qPrintable(m_Stage.errorString()));
+    }
+    // A document without a version, which the launcher reads as "?".
+    const QString root = m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/");
+    QJsonObject document =
+        QJsonDocument::fromJson(readBytes(root + QStringLiteral("package-0.0.12.json"))).object();
+    document.insert(QStringLiteral("version"), QString());
+    QVERIFY(writeBytes(root + QStringLiteral("package-empty.json"), QJsonDocument(document).toJson()));
+}
+
+void TestLauncherFlow::init() {
+    QVERIFY2(m_Stage.renewSandbox(), qPrintable(m_Stage.errorString()));
+    QVERIFY(m_Stage.writeSettings());
+    QVERIFY(m_Stage.writeConfiguration(gamePackages()));
+    m_Stage.server().clearAccessLog();
+    QVERIFY2(!platform::TNamedFileMapping::exists(ClientPresenceName), "a game client is running");
+}
+
+std::vector<TStagePackage> TestLauncherFlow::gamePackages(bool ClassicAutomatic) const {
+    return {{QStringLiteral("Vantor Online"), QStringLiteral("vantor"),
+             QStringLiteral("vantor/linux/package-1.json"), true},
+            {QStringLiteral("Vantor Classic"), QStringLiteral("classic"),
+             QStringLiteral("vantor/linux/package-1.json"), ClassicAutomatic}};
+}
+
+TFlow TestLauncherFlow::runFlow(const QString& Scenario, const QStringList& Arguments,
+                                const QString& Failure) {
+    QProcessEnvironment environment = m_Stage.sandbox().environment();
+    environment.insert(QString::fromLatin1(ScenarioVariable), Scenario);
+    environment.insert(QString::fromLatin1(DirectoryVariable), m_Stage.sandbox().launcherDirectory());
+    environment.insert(QString::fromLatin1(ArgumentsVariable), Arguments.join(QLatin1Char('\n')));
+    environment.insert(QString::fromLatin1(FailureVariable), Failure);
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(m_Stage.sandbox().launcherDirectory());
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    TFlow flow;
+    if (!child.waitForFinished(180000)) {
+        child.kill();
+        child.waitForFinished();
+    }
+    flow.ExitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    flow.Log = QString::fromUtf8(child.readAllStandardError());
+    if (qEnvironmentVariableIsSet("LAUNCHER_FLOW_SHOW_LOG")) {
+        qDebug().noquote() << flow.Log;
+    }
+    for (const QString& line :
+         QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QStringList fields = line.split(QLatin1Char('\t'));
+        for (QString& field : fields) {
+            field = unescaped(field);
+        }
+        if (fields.first() == QLatin1String("BOX")) {
+            flow.Boxes << fields.mid(1).join(QLatin1Char('|'));
+        }
+        flow.Events << fields.join(QLatin1Char('\t'));
+    }
+    return flow;
+}
+
+void TestLauncherFlow::installGame() {
+    // A first launch installs the automatic package and starts it; the client ends at once.
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                             QStringLiteral("0.3"));
+    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
+    QVERIFY(m_Stage.endClients());
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                             QStringLiteral("60"));
+    QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
+                              QStringLiteral("/package.json")));
+}
+
+void TestLauncherFlow::maintenance_data() {
+    QTest::addColumn<QString>("document");
+    QTest::newRow("refused") << QStringLiteral("refused.json");
+    QTest::newRow("not found") << QStringLiteral("missing.json");
+    QTest::newRow("empty document") << QStringLiteral("empty.json");
+}
+
+void TestLauncherFlow::maintenance() {
+    QFETCH(QString, document);
+    QVERIFY(m_Stage.writeSettings(30000, {}, document));
+    const TFlow flow = runFlow(QStringLiteral("run"), {});
+    QCOMPARE(flow.Boxes, QStringList{MaintenanceBox});
+    QCOMPARE(flow.ExitCode, 1);
+    QVERIFY(!flow.has(QStringLiteral("ALIVE")));
+    QVERIFY(
+        !QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json")));
+}
+
+void TestLauncherFlow::storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow() {
+    const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("write:launchermetadata.json"));
+    const QString path = m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json");
+    QCOMPARE(
+        flow.Boxes,
+        QStringList{box(
+            QStringLiteral("critical"), QStringLiteral("none"), QStringLiteral("Vantor Online cannot start"),
+            QStringLiteral("A critical error occurred while accessing a file:\nI/O error on file '%1': "
+                           "No space left on device\nPlease reinstall Launcher.")
+                .arg(path))});
+    QCOMPARE(flow.ExitCode, 1);
+    // Once the launcher has said it cannot go on, it does not go on behind its box.
+    QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 0);
+    QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor"))).exists());
+}
+
+void TestLauncherFlow::oldLauncherFileThatCannotBeDeletedIsFatal() {
+    QVERIFY(m_Stage.sandbox().writeLauncherFile(QStringLiteral("VantorLauncher.old"), "old launcher"));
+    const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("remove:.old"));
+    QCOMPARE(flow.Boxes.size(), 1);
+    QVERIFY2(flow.Boxes.first().startsWith(QStringLiteral(
+                 "critical|none|Vantor Online cannot start|A critical error occurred while accessing "
+                 "a file:\nFailed to delete file ")),
+             qPrintable(flow.Boxes.first()));
+    QVERIFY(flow.Boxes.first().endsWith(QStringLiteral("VantorLauncher.old\nPlease reinstall Launcher.")));
+    QCOMPARE(flow.ExitCode, 1);
+}
+
+void TestLauncherFlow::patchForAnUnknownProgramShowsItsBoxAndStays() {
+    const TFlow flow = runFlow(QStringLiteral("run"),
+                               {QStringLiteral("--patch"), QStringLiteral("/nowhere/VantorOnlineClient")});
+    QCOMPARE(
+        flow.Boxes,
+        QStringList{box(QStringLiteral("information"), QStringLiteral("window"),
+                        QStringLiteral("Client patching failed"),
+                        QStringLiteral("Could not determine patch information. Your client might no longer "
+                                       "be supported."))});
+    QVERIFY(flow.has(QStringLiteral("ALIVE")));
+    QCOMPARE(flow.ExitCode, StillRunningExitCode);
+    QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor")))
+                 .exists(QStringLiteral("partial-package.json")));
+}
+
+void TestLauncherFlow::runningClientBlocksAnUpdateFromTheList() {
+    const platform::TNamedFileMapping runningClient(ClientPresenceName, true);
+    const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
+    QCOMPARE(
+        flow.Boxes,
+        QStringList{box(QStringLiteral("warning"), QStringLiteral("none"),
+                        QStringLiteral("Vantor Online update failed"),
+                        QStringLiteral("Cannot update. The client is still running. Please close the client "
+                                       "and try again."))});
+    QCOMPARE(flow.ExitCode, StillRunningExitCode);
+    QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
+                               QStringLiteral("/partial-package.json")));
+    QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 1);
+}
+
+void TestLauncherFlow::startFromTheListWaitsForTheClient_data() {
+    QTest::addColumn<QString>("announce");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("client announces itself") << QStringLiteral("400") << 0;
+    QTest::newRow("client never announces itself") << QStringLiteral("never") << 1;
+}
+
+void TestLauncherFlow::startFromTheListWaitsForTheClient() {
+    QFETCH(QString, announce);
+    QFETCH(int, exitCode);
+    installGame();
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QVERIFY(m_Stage.writeSettings(2000));
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"), announce);
+    const int startsBefore = m_Stage.clientStarts().size();
+
+    // Starting from the list closes the window; the launcher must still wait for the client.
+    const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                             QStringLiteral("0"));
+    QCOMPARE(flow.ExitCode, exitCode);
+    QVERIFY(flow.Boxes.isEmpty());
+    const auto starts = m_Stage.clientStarts();
+    QCOMPARE(starts.size(), startsBefore + 1);
+    // Nothing was verified during this run: no up-to-date flag.
+    QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters());
+    QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(QStringLiteral("vantor")));
+    QVERIFY(starts.last().LauncherRunning);
+    QVERIFY(m_Stage.endClients());
+}
+
+void TestLauncherFlow::closingTheLaunchingSplashEndsWithOne() {
+    installGame();
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                             QStringLiteral("never"));
+    const TFlow flow = runFlow(QStringLiteral("close-splash"), {});
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                             QStringLiteral("0"));
+    QVERIFY(flow.has(QStringLiteral("SPLASH-CLOSED")));
+    QCOMPARE(flow.ExitCode, 1);
+    QVERIFY(m_Stage.endClients());
+}
+
+void TestLauncherFlow::selfUpdateDecision_data() {
+    QTest::addColumn<QString>("document");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("decision");
+    QTest::newRow("same version") << QStringLiteral("package-0.0.12.json") << QStringList()
+                                  << QStringLiteral("none");
+    QTest::newRow("newer version") << QStringLiteral("package-0.0.13.json") << QStringList()
+                                   << QStringLiteral("update");
+    QTest::newRow("older version") << QStringLiteral("package-0.0.11.json") << QStringList()
+                                   << QStringLiteral("update");
+    QTest::newRow("same value, other text")
+        << QStringLiteral("package-0.0.012.json") << QStringList() << QStringLiteral("update");
+    QTest::newRow("no version") << QStringLiteral("package-empty.json") << QStringList()
+                                << QStringLiteral("update");
+    QTest::newRow("skipped") << QStringLiteral("package-0.0.13.json") << QStringList{QStringLiteral("-s")}
+                             << QStringLiteral("none");
+    QTest::newRow("document missing")
+        << QStringLiteral("package-none.json") << QStringList() << QStringLiteral("none");
+}
+
+void TestLauncherFlow::selfUpdateDecision() {
+    QFETCH(QString, document);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, decision);
+    const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
+                                 QStringLiteral("launcher/linux/") + document};
+    QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
+    const TFlow flow = runFlow(QStringLiteral("decision"), arguments);
+    QCOMPARE(flow.field(QStringLiteral("DECISION")),
+             decision + (decision == QLatin1String("update") ? QStringLiteral("\twaiting")
+                                                             : QStringLiteral("\tready")));
+    QCOMPARE(flow.Log.contains(QStringLiteral("startSelfUpdate Launcher")),
+             decision == QLatin1String("update"));
+    QCOMPARE(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")),
+             decision == QLatin1String("none"));
+    QCOMPARE(flow.ExitCode, 0);
+}
+
+void TestLauncherFlow::storedCopyOffersOnlyInstalledPackages() {
+    // The stored copy names a launcher of another version; offline there is no document for it.
+    const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
+                                 QStringLiteral("launcher/linux/package-0.0.13.json")};
+    QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                             QStringLiteral("0.3"));
+    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}), 0);
+    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                             QStringLiteral("60"));
+    QVERIFY(m_Stage.endClients());
+    QVERIFY(
+        QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json")));
+
+    m_Stage.server().stop();
+    const TFlow flow = runFlow(QStringLiteral("report"), {QStringLiteral("--show-ui")});
+    QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
+    QCOMPARE(flow.field(QStringLiteral("OFFERED")), QStringLiteral("Vantor Online=4"));
+    QVERIFY(!flow.Log.contains(QStringLiteral("startSelfUpdate")));
+    QVERIFY(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")));
+    QCOMPARE(flow.ExitCode, 0);
+}
+
+void TestLauncherFlow::clientArgumentsEndWithTheUpToDateFlagAfterAVerification() {
+    auto package = testsupport::makeWindowPackage(0, QStringLiteral("Vantor Online"), QByteArray());
+    QCOMPARE(TLauncherApplication::clientArguments(*package), QStringList());
+    package->markCheckedSinceStart();
+    QCOMPARE(TLauncherApplication::clientArguments(*package),
+             QStringList{QStringLiteral("--package-is-up-to-date")});
+
+    const QUrl base(QStringLiteral("http://127.0.0.1/"));
+    const QJsonObject document{
+        {QStringLiteral("version"), QStringLiteral("1")},
+        {QStringLiteral("executable"), QStringLiteral("VantorOnlineClient")},
+        {QStringLiteral("parameters"), QJsonArray{QStringLiteral("-a"), QStringLiteral("b c")}},
+        {QStringLiteral("files"), QJsonArray()},
+        {QStringLiteral("chunks"), QJsonArray()}};
+    auto configured =
+        testsupport::makeWindowPackage(1, QStringLiteral("Vantor Classic"), QJsonDocument(document).toJson());
+    QCOMPARE(TLauncherApplication::clientArguments(*configured),
+             (QStringList{QStringLiteral("-a"), QStringLiteral("b c")}));
+    configured->markCheckedSinceStart();
+    QCOMPARE(TLauncherApplication::clientArguments(*configured),
+             (QStringList{QStringLiteral("-a"), QStringLiteral("b c"),
+                          QStringLiteral("--package-is-up-to-date")}));
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet(ScenarioVariable)) {
+        return runScenario(argc, argv);
+    }
+    QCoreApplication application(argc, argv);
+    TestLauncherFlow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_launcherflow.moc"
