@@ -3,6 +3,7 @@
 #include "shared/container/container.h"
 #include "shared/network/downloadpool.h"
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
@@ -25,24 +26,6 @@ namespace {
 QByteArray sha256(const QByteArray& Data) {
     return QCryptographicHash::hash(Data, QCryptographicHash::Sha256);
 }
-
-// A launcher file-system helper that cannot create directories.
-class TNoDirectoriesFilesystem : public TLauncherFilesystemHelper {
-public:
-    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-    QDir createDirectory(const QString& path) const override {
-        throw std::runtime_error(QStringLiteral("Failed to create folder: '%1'.").arg(path).toStdString());
-    }
-};
-
-// A launcher file-system helper that cannot delete files (a running program, say).
-class TNoDeletionFilesystem : public TLauncherFilesystemHelper {
-public:
-    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-    bool removeFile(const QString& path) const override {
-        throw std::runtime_error(("Failed to delete file " + path).toStdString());
-    }
-};
 
 // Content pieces of a test: each named piece is stored packed as "c/<name>" on a server.
 struct TPiece {
@@ -349,7 +332,8 @@ void TestPackageFileDownloader::failedSaveIsReportedAsSavingFailed() {
     QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
     QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
     testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto failing = std::make_shared<TNoDirectoriesFilesystem>(m_pLauncher->path());
+    auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+        m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
 
     TDownloadRun run(failing, m_pTarget->path());
     QVERIFY(run.run(
@@ -366,7 +350,8 @@ void TestPackageFileDownloader::downloadFailureOutranksSavingFailure() {
     nginx.addFixedStatus(QStringLiteral("/c/gone"), 404);
     QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
     testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto failing = std::make_shared<TNoDirectoriesFilesystem>(m_pLauncher->path());
+    auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+        m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
     const TPiece gone{QStringLiteral("gone"), seededBytes(33, 100)};
 
     TDownloadRun run(failing, m_pTarget->path());
@@ -385,7 +370,8 @@ void TestPackageFileDownloader::selfUpdateModeMovesAnUndeletableFileAside() {
     QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
     const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/launcher")), packed);
     testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto undeletable = std::make_shared<TNoDeletionFilesystem>(m_pLauncher->path());
+    auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+        m_pLauncher->path(), testsupport::EFailingOperation::Remove);
 
     // Without self-update mode the file that cannot be deleted fails the save.
     QVERIFY(testsupport::writeBytes(target(QStringLiteral("Launcher")), "running launcher"));

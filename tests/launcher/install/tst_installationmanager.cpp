@@ -8,6 +8,7 @@
 #include "launcher/package/packagebuild.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/publishedgame.h"
 
@@ -60,25 +61,6 @@ void attach(const std::shared_ptr<TPackage>& Package, const QByteArray& PackageD
     Package->selectBuildForThisSystem()->Configuration =
         std::make_unique<TPackageConfigurationReader>(PackageDoc, AssetDoc, base, base);
 }
-
-// A helper that fails every write of one file name, the way a full disk would.
-class TWriteFailingFilesystem : public TLauncherFilesystemHelper {
-public:
-    TWriteFailingFilesystem(const QString& LauncherDirectory, QString FailingName)
-        : TLauncherFilesystemHelper(LauncherDirectory)
-        , m_FailingName(std::move(FailingName)) {}
-
-    void writeFile(const QString& path, const QByteArray& data) const override {
-        if (QFileInfo(path).fileName() == m_FailingName) {
-            throw std::runtime_error(
-                QStringLiteral("I/O error on file '%1': No space left on device").arg(path).toStdString());
-        }
-        TLauncherFilesystemHelper::writeFile(path, data);
-    }
-
-private:
-    QString m_FailingName;
-};
 
 } // namespace
 
@@ -375,8 +357,9 @@ void TestInstallationManager::markersThatAreDirectoriesAreRemoved() {
 
 void TestInstallationManager::failingWriteKeepsTheInstalledDocument() {
     makeThreePackages();
-    m_pFileSystem = std::make_shared<TWriteFailingFilesystem>(launcherDirectory(),
-                                                              QStringLiteral("partial-package.json"));
+    m_pFileSystem = std::make_shared<testsupport::TFailingFilesystem>(
+        launcherDirectory(), testsupport::EFailingOperation::Write,
+        testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
     const QByteArray installed = packageDocument(QStringLiteral("2"));
     QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("package.json")), installed));
     QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("assets.json")), assetDocument(8)));

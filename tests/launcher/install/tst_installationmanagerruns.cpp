@@ -9,6 +9,7 @@
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/telemetry/funneleventsender.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/isolateduserdirectories.h"
 #include "support/messagecapture.h"
@@ -120,22 +121,6 @@ private:
 
     TInstallationManager& m_Manager;
     std::shared_ptr<TPackage> m_pPackage;
-};
-
-// Fails writing the partial marker once armed, the way a disk that just became full would.
-class TArmedWriteFailure : public TLauncherFilesystemHelper {
-public:
-    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-
-    void writeFile(const QString& path, const QByteArray& data) const override {
-        if (Armed && path.endsWith(QLatin1String("/partial-package.json"))) {
-            throw std::runtime_error(
-                QStringLiteral("I/O error on file '%1': No space left on device").arg(path).toStdString());
-        }
-        TLauncherFilesystemHelper::writeFile(path, data);
-    }
-
-    bool Armed = false;
 };
 
 void flipByte(const QString& Path, qint64 Offset) {
@@ -566,7 +551,10 @@ void TestInstallationManagerRuns::twoPackagesAtOnce() {
 }
 
 void TestInstallationManagerRuns::diskFailureAfterTheDownloadEndsTheRun() {
-    const auto failing = std::make_shared<TArmedWriteFailure>(launcherDirectory());
+    const auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+        launcherDirectory(), testsupport::EFailingOperation::Write,
+        testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
+    failing->Armed = false;
     m_pFileSystem = failing;
     const auto configuration = load();
     QVERIFY(configuration);

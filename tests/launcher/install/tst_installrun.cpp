@@ -1,6 +1,7 @@
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/nginxfixture.h"
 
@@ -58,19 +59,6 @@ const TFileInPackage* fileEntry(const TPackageConfigurationReader& Configuration
     }
     return nullptr;
 }
-
-// A launcher file-system helper that cannot delete the package's files (running programs, say);
-// backups can be deleted.
-class TNoDeletionFilesystem : public TLauncherFilesystemHelper {
-public:
-    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-    bool removeFile(const QString& path) const override {
-        if (path.endsWith(QLatin1String(".old"))) {
-            return TLauncherFilesystemHelper::removeFile(path);
-        }
-        throw std::runtime_error(("Failed to delete file " + path).toStdString());
-    }
-};
 
 } // namespace
 
@@ -370,8 +358,9 @@ void TestInstallRun::selfUpdateModeMovesUndeletableObsoleteFilesAside() {
     QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper.old"), "older backup"));
     testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
                             QByteArray());
-    auto undeletable =
-        std::make_shared<TNoDeletionFilesystem>(m_pWork->filePath(QStringLiteral("undeletable")));
+    auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+        m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
+        [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
 
     testsupport::TInstallationDriver driver(undeletable, installation(), true);
     QVERIFY(driver.install(versionTwo, installed, false));
@@ -392,8 +381,9 @@ void TestInstallRun::undeletableObsoleteFileFailsOutsideSelfUpdateMode() {
     QVERIFY(writeBytes(installation() + QStringLiteral("/stuck.bin"), "stuck"));
     testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
                             QByteArray());
-    auto undeletable =
-        std::make_shared<TNoDeletionFilesystem>(m_pWork->filePath(QStringLiteral("undeletable")));
+    auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+        m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
+        [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
 
     testsupport::TInstallationDriver driver(undeletable, installation(), false);
     QVERIFY(driver.install(versionTwo, installed, false));

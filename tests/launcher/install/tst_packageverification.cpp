@@ -1,5 +1,6 @@
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/messagecapture.h"
 
@@ -18,19 +19,6 @@ using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
-
-namespace {
-
-// A launcher file-system helper whose path join fails: every verification worker throws.
-class TBrokenPathFilesystem : public TLauncherFilesystemHelper {
-public:
-    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-    QString pathInside(const QDir&, const QString& relative) const override {
-        throw std::runtime_error(("cannot place " + relative).toStdString());
-    }
-};
-
-} // namespace
 
 class TestPackageVerification : public QObject {
     Q_OBJECT
@@ -163,7 +151,8 @@ void TestPackageVerification::skippedVerificationReadsNothingUnlessForced() {
 void TestPackageVerification::crashingWorkerIsReportedAsFailure() {
     const TPackageConfigurationReader configuration = makeInstallation(4, 1000);
     testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto broken = std::make_shared<TBrokenPathFilesystem>(m_pLauncher->path());
+    auto broken = std::make_shared<testsupport::TFailingFilesystem>(
+        m_pLauncher->path(), testsupport::EFailingOperation::PathInside);
     testsupport::TInstallationDriver driver(broken, m_pInstallation->path());
     testsupport::TMessageCapture messages;
     QVERIFY(driver.verify(configuration, true));

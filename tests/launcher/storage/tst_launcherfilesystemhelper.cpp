@@ -1,6 +1,7 @@
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/accountgroupkey.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
+#include "support/failingfilesystem.h"
 #include "support/messagecapture.h"
 
 #include <QDir>
@@ -28,16 +29,6 @@ QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-// A helper whose writes fail as a full or read-only disk would make them fail.
-class TFailingWriteHelper : public TLauncherFilesystemHelper {
-public:
-    using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-    void writeFile(const QString& path, const QByteArray&) const override {
-        throw std::runtime_error(
-            QStringLiteral("I/O error on file '%1': No space left on device").arg(path).toStdString());
-    }
-};
 
 } // namespace
 
@@ -232,7 +223,7 @@ void TestLauncherFilesystemHelper::copyCreatesTheSettingsDirectoryAndReplacesAnO
 void TestLauncherFilesystemHelper::copyFailureIsReported() {
     QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "k"})"));
     const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
-    const TFailingWriteHelper helper(m_directory->path());
+    const testsupport::TFailingFilesystem helper(m_directory->path(), testsupport::EFailingOperation::Write);
 
     QVERIFY_EXCEPTION_THROWN(helper.copyAccountGroupFileTo(QDir(packageDirectory)), std::runtime_error);
 
