@@ -49,7 +49,6 @@ private slots:
     void sharedFolderIsNeverCreated();
     void deletedIdentifierIsCreatedAnew();
     void failuresAreOnlyLogged();
-    void answerIsLogged();
     void withoutApplicationObjectTheStepIsOnlyLogged();
 
 private:
@@ -216,20 +215,6 @@ void TestFunnelEventSender::failuresAreOnlyLogged() {
         // The report counts as made: the next one is no longer the first.
         QCOMPARE(TFunnelEventSender::userSettingsStore()->value(StartedKey).toBool(), false);
     }
-}
-
-void TestFunnelEventSender::answerIsLogged() {
-    testsupport::TMessageCapture capture;
-    const auto sender = makeSender();
-    sender->sendFunnelEvent(Started, StartedKey);
-    const QString expected =
-        QStringLiteral(R"(Funnel response received (Step:  launcher_started ): {"errorCode": 0})");
-    QVERIFY2(QTest::qWaitFor([&] { return capture.messages(QtInfoMsg).contains(expected); }, 10000),
-             qPrintable(capture.messages(QtInfoMsg).join(QLatin1Char('\n'))));
-    QVERIFY(capture.messages(QtInfoMsg).contains(QStringLiteral("sendFunnelEvent: launcher_started")));
-    QVERIFY(capture.messages(QtInfoMsg).contains(
-        QStringLiteral("Sending funnel event for step launcher_started")));
-    QVERIFY(capture.warnings().isEmpty());
 }
 
 void TestFunnelEventSender::withoutApplicationObjectTheStepIsOnlyLogged() {

@@ -26,17 +26,10 @@ const qint64 SignedMax = std::numeric_limits<qint64>::max();
 class TestRandomNumberGenerator : public QObject {
     Q_OBJECT
 private slots:
-    void oneInstanceForTheProcess();
     void drawsStayWithinBothEnds();
     void fullRangeJoinsTwoOutputsHighWordFirst();
     void smallRangeIsEvenlySpread();
 };
-
-void TestRandomNumberGenerator::oneInstanceForTheProcess() {
-    const auto first = TRandomNumberGenerator::instance();
-    QVERIFY(first);
-    QCOMPARE(TRandomNumberGenerator::instance().get(), first.get());
-}
 
 void TestRandomNumberGenerator::drawsStayWithinBothEnds() {
     TSeededGenerator generator(20240601);
