@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -267,38 +266,6 @@ private slots:
         QCOMPARE(fixedVisits, (QStringList{QStringLiteral("/nowhere/b"), QStringLiteral("/nowhere/a")}));
     }
 
-    void existenceAndJoin() {
-        const QString file = path(QStringLiteral("exist/file"));
-        putFile(file, "x");
-        QVERIFY(m_helper.fileExists(file));
-        QVERIFY(m_helper.fileExists(path(QStringLiteral("exist"))));
-        QVERIFY(!m_helper.fileExists(path(QStringLiteral("exist/none"))));
-        QVERIFY(m_helper.directoryExists(path(QStringLiteral("exist"))));
-        QVERIFY(!m_helper.directoryExists(file));
-
-        QCOMPARE(
-            m_helper.joinPath({QStringLiteral("/base"), QStringLiteral("sub/dir"), QStringLiteral("f.txt")}),
-            QStringLiteral("/base/sub/dir/f.txt"));
-        QCOMPARE(m_helper.joinPath({QStringLiteral("relative"), QStringLiteral("f")}),
-                 QStringLiteral("relative/f"));
-        QCOMPARE(m_helper.joinPath({QStringLiteral("only")}), QStringLiteral("only"));
-        QCOMPARE(m_helper.joinPath({}), QString());
-    }
-
-    void openSettings() {
-        const QString file = path(QStringLiteral("settings/launchersettings.ini"));
-        QVERIFY(QDir().mkpath(path(QStringLiteral("settings"))));
-        {
-            const std::shared_ptr<QSettings> settings = m_helper.openSettings(file);
-            QCOMPARE(settings->format(), QSettings::IniFormat);
-            QVERIFY(!settings->parent());
-            settings->setValue(QStringLiteral("OPTIONS/maxConcurrentDownloads"), 4);
-        }
-        QVERIFY(fileContents(file).contains("maxConcurrentDownloads=4"));
-        QCOMPARE(m_helper.openSettings(file)->value(QStringLiteral("OPTIONS/maxConcurrentDownloads")).toInt(),
-                 4);
-    }
-
     void readJsonFile() {
         bool error = true;
         const QJsonDocument missing =
@@ -338,11 +305,6 @@ private slots:
         const std::shared_ptr<QImage> read = m_helper.readImage(target, "PNG");
         QVERIFY(read);
         QCOMPARE(read->convertToFormat(QImage::Format_ARGB32), image);
-
-        // Without a format the suffix decides.
-        const QString bySuffix = path(QStringLiteral("images/by-suffix.png"));
-        m_helper.writeImage(image, bySuffix);
-        QVERIFY(m_helper.readImage(bySuffix));
 
         QVERIFY(!m_helper.readImage(path(QStringLiteral("images/missing.png"))));
         const QString garbage = path(QStringLiteral("images/garbage.png"));
