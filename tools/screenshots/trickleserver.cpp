@@ -27,6 +27,14 @@ TTrickleServer::TTrickleServer(qint64 BytesPerSecond, qint64 ChunkSize, QObject*
     m_pTicker->start(TickMs);
 }
 
+TTrickleServer::~TTrickleServer() {
+    // Connections still open are children of the listening server; they report their end
+    // while that member is torn down, after the bookkeeping they would update is gone.
+    for (QTcpSocket* pSocket : m_Server.findChildren<QTcpSocket*>()) {
+        pSocket->disconnect(this);
+    }
+}
+
 bool TTrickleServer::start() {
     return m_Server.listen(QHostAddress::LocalHost, 0);
 }

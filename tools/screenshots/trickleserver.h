@@ -20,6 +20,7 @@ class TTrickleServer : public QObject {
 
 public:
     TTrickleServer(qint64 BytesPerSecond, qint64 ChunkSize, QObject* pParent = nullptr);
+    ~TTrickleServer() override;
 
     bool start();
     QUrl url(const QString& Path) const;
