@@ -1,10 +1,9 @@
 #include "launcher/telemetry/cloudflarecdntrace.h"
 
 #include "shared/network/downloadpool.h"
-#include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "support/nginxfixture.h"
+#include "support/testnetwork.h"
 
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,12 +13,6 @@ using mirrel::launcher::TCloudflareCdnTrace;
 namespace {
 
 const QByteArray TraceDocument = "fl=123f45\nip=192.0.2.1\nts=1700000000.123\nuag=x\ncolo=FRA\n";
-
-std::shared_ptr<shared::TDownloadPool> makePool() {
-    auto pAccessManager =
-        std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
-    return std::make_shared<shared::TDownloadPool>(6, pAccessManager, nullptr, true);
-}
 
 } // namespace
 
@@ -72,7 +65,7 @@ void TestCloudflareCdnTrace::receivesTraceOnceFromServer() {
     nginx.writeFile(QStringLiteral("cdn-cgi/trace"), TraceDocument);
     QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
-    TCloudflareCdnTrace trace(nginx.url(QStringLiteral("cdn-cgi/trace")), makePool());
+    TCloudflareCdnTrace trace(nginx.url(QStringLiteral("cdn-cgi/trace")), testsupport::makeDownloadPool());
     QSignalSpy received(&trace, &TCloudflareCdnTrace::diagnosticsTraceReceived);
     QVERIFY(!trace.isRequested() && !trace.isReceived() && !trace.isFailed());
 
@@ -103,7 +96,7 @@ void TestCloudflareCdnTrace::ignoresOtherDownloadsOfThePool() {
     nginx.writeFile(QStringLiteral("other.txt"), "fl=wrong\ncolo=XXX\n");
     QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
-    const std::shared_ptr<shared::TDownloadPool> pPool = makePool();
+    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
     TCloudflareCdnTrace trace(nginx.url(QStringLiteral("cdn-cgi/trace")), pPool);
     QSignalSpy received(&trace, &TCloudflareCdnTrace::diagnosticsTraceReceived);
     QSignalSpy poolSuccess(pPool.get(), &shared::TDownloadPool::success);
@@ -126,7 +119,7 @@ void TestCloudflareCdnTrace::failsOnServerError() {
     nginx.addFixedStatus(QStringLiteral("/cdn-cgi/trace"), 503);
     QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
-    TCloudflareCdnTrace trace(nginx.url(QStringLiteral("cdn-cgi/trace")), makePool());
+    TCloudflareCdnTrace trace(nginx.url(QStringLiteral("cdn-cgi/trace")), testsupport::makeDownloadPool());
     QSignalSpy received(&trace, &TCloudflareCdnTrace::diagnosticsTraceReceived);
     trace.request();
     QVERIFY(received.wait());
@@ -143,7 +136,7 @@ void TestCloudflareCdnTrace::failsOnServerError() {
 }
 
 void TestCloudflareCdnTrace::failsAtOnceWithoutAddress() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = makePool();
+    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
     TCloudflareCdnTrace trace(QUrl(), pPool);
     QSignalSpy received(&trace, &TCloudflareCdnTrace::diagnosticsTraceReceived);
     trace.request();

@@ -2,18 +2,15 @@
 #include "launcher/ui/hintpanel.h"
 
 #include "shared/network/downloadpool.h"
-#include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "shared/randomhints/hint.h"
 #include "shared/widgets/qtextbrowserwithnetwork.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
+#include "support/testnetwork.h"
 
-#include <QBuffer>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QImage>
-#include <QNetworkAccessManager>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,16 +25,6 @@ namespace {
 
 const QString RichPrefix = QStringLiteral("<style>a { color: #c0c0c0; }</style>");
 
-QByteArray pngOfSize(int Width, int Height) {
-    QImage image(Width, Height, QImage::Format_RGB32);
-    image.fill(QColor(40, 60, 90));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return data;
-}
-
 shared::THint makeHint(const QString& Category, const QString& Text, const QUrl& ImageUrl) {
     shared::THint hint;
     hint.m_Title = Text;
@@ -46,12 +33,6 @@ shared::THint makeHint(const QString& Category, const QString& Text, const QUrl&
     hint.m_ImageUrl = ImageUrl.toString();
     hint.m_Url = QStringLiteral("https://www.quorvane.com/hints/") + Category;
     return hint;
-}
-
-std::shared_ptr<shared::TDownloadPool> makePool() {
-    auto pAccessManager =
-        std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
-    return std::make_shared<shared::TDownloadPool>(6, pAccessManager, nullptr, true);
 }
 
 // The labels a hint left in a tile: the picture first, then the caption.
@@ -116,9 +97,9 @@ private:
 };
 
 void TestHintPanel::initTestCase() {
-    m_Nginx.writeFile(QStringLiteral("img/a.png"), pngOfSize(64, 48));
-    m_Nginx.writeFile(QStringLiteral("img/b.png"), pngOfSize(400, 100));
-    m_Nginx.writeFile(QStringLiteral("img/c.png"), pngOfSize(30, 30));
+    m_Nginx.writeFile(QStringLiteral("img/a.png"), testsupport::pngOfSize(64, 48));
+    m_Nginx.writeFile(QStringLiteral("img/b.png"), testsupport::pngOfSize(400, 100));
+    m_Nginx.writeFile(QStringLiteral("img/c.png"), testsupport::pngOfSize(30, 30));
     QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
 }
@@ -128,7 +109,7 @@ void TestHintPanel::cleanupTestCase() {
 }
 
 void TestHintPanel::threeCategoriesFillTheRow() {
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     QVERIFY(panel.sectionsContainer()->isHidden());
     QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
@@ -185,7 +166,7 @@ void TestHintPanel::threeCategoriesFillTheRow() {
 }
 
 void TestHintPanel::rowStaysHiddenWithoutAllCategories() {
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
     panel.setHints(
@@ -205,7 +186,7 @@ void TestHintPanel::rowStaysHiddenWithoutAllCategories() {
 }
 
 void TestHintPanel::tileWithoutPictureKeepsCaptionAndLink() {
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     panel.setHints(
         {makeHint(QStringLiteral("cat1"), QStringLiteral("Lost"), m_Nginx.url(QStringLiteral("img/404.png"))),
@@ -230,7 +211,7 @@ void TestHintPanel::stalledPictureDoesNotHoldTheWindow() {
     server.setAnswer(
         QStringLiteral("/stall.png"),
         testsupport::TScriptedAnswer::faulty(testsupport::EScriptedFault::StallBeforeHeaders, QByteArray()));
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     panel.setImageDownloadTimeout(300);
     QTest::ignoreMessage(QtWarningMsg,
@@ -251,12 +232,13 @@ void TestHintPanel::stalledPictureDoesNotHoldTheWindow() {
 void TestHintPanel::newerDocumentDuringPictureDownloadWins() {
     testsupport::TScriptedHttpServer server;
     QVERIFY(server.start());
-    testsupport::TScriptedAnswer slow = testsupport::TScriptedAnswer::ok(pngOfSize(50, 50));
+    testsupport::TScriptedAnswer slow = testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50));
     slow.delayBeforeHeadersMs = 400;
     server.setAnswer(QStringLiteral("/slow.png"), slow);
-    server.setAnswer(QStringLiteral("/quick.png"), testsupport::TScriptedAnswer::ok(pngOfSize(50, 50)));
+    server.setAnswer(QStringLiteral("/quick.png"),
+                     testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50)));
 
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
     const QUrl quick = server.url(QStringLiteral("/quick.png"));
@@ -284,7 +266,7 @@ void TestHintPanel::newerDocumentDuringPictureDownloadWins() {
 }
 
 void TestHintPanel::laterDocumentsReplaceTiles() {
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
     for (int round = 0; round < 3; ++round) {
@@ -334,7 +316,7 @@ void TestHintPanel::tileShapesSlant() {
 }
 
 void TestHintPanel::onlyWebLinksAreOpened() {
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
     shared::THint local = makeHint(QStringLiteral("cat1"), QStringLiteral("Local"), image);
@@ -354,7 +336,7 @@ void TestHintPanel::onlyWebLinksAreOpened() {
 }
 
 void TestHintPanel::featuredHintTakesTheLeftTile() {
-    THost host(makePool());
+    THost host(testsupport::makeDownloadPool());
     THintPanel& panel = *host.m_pPanel;
     shared::THint featured = makeHint(QStringLiteral("cat2"), QStringLiteral("Festival"),
                                       m_Nginx.url(QStringLiteral("img/b.png")));

@@ -12,23 +12,20 @@
 #include "launcher/ui/hintpanel.h"
 #include "launcher/ui/qcontextpushbutton.h"
 #include "shared/network/downloadpool.h"
-#include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "shared/randomhints/hint.h"
 #include "support/nginxfixture.h"
 #include "support/testpaths.h"
 #include "support/windowpackages.h"
+#include "support/testnetwork.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QDate>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -57,26 +54,10 @@ namespace {
 const QByteArray TraceDocument = "fl=123f45\nip=192.0.2.1\nts=1700000000.123\nuag=x\ncolo=FRA\n";
 const QString TraceText = QStringLiteral("FL: 123f45, TS: 1700000000.123, COLO: FRA, IP: 192.0.2.1");
 
-std::shared_ptr<shared::TDownloadPool> makePool() {
-    auto pAccessManager =
-        std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
-    return std::make_shared<shared::TDownloadPool>(6, pAccessManager, nullptr, true);
-}
-
-QByteArray pngOfSize(int Width, int Height) {
-    QImage image(Width, Height, QImage::Format_RGB32);
-    image.fill(QColor(90, 70, 40));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return data;
-}
-
 // Everything a window needs, as the application controller would hand it over.
 struct TWindowKit {
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
-    std::shared_ptr<shared::TDownloadPool> m_pPool = makePool();
+    std::shared_ptr<shared::TDownloadPool> m_pPool = testsupport::makeDownloadPool();
     std::shared_ptr<TCloudflareCdnTrace> m_pTrace;
     std::unique_ptr<TInstallationManager> m_pManager;
     std::unique_ptr<TLauncherMainWindow> m_pWindow;
@@ -204,7 +185,7 @@ private:
 
 void TestLauncherMainWindow::initTestCase() {
     m_Nginx.writeFile(QStringLiteral("cdn-cgi/trace"), TraceDocument);
-    m_Nginx.writeFile(QStringLiteral("img/tile.png"), pngOfSize(300, 90));
+    m_Nginx.writeFile(QStringLiteral("img/tile.png"), testsupport::pngOfSize(300, 90));
     m_Nginx.addFixedStatus(QStringLiteral("/broken/trace"), 502);
     QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
     m_pFileSystem = std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory.path());

@@ -1,36 +1,16 @@
 #include "shared/widgets/qtextbrowserwithnetwork.h"
 
 #include "shared/network/downloadpool.h"
-#include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "support/nginxfixture.h"
+#include "support/testnetwork.h"
 
-#include <QBuffer>
 #include <QImage>
-#include <QNetworkAccessManager>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
 
-namespace {
-
-std::shared_ptr<shared::TDownloadPool> makePool() {
-    auto pAccessManager =
-        std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
-    return std::make_shared<shared::TDownloadPool>(6, pAccessManager, nullptr, true);
-}
-
-QByteArray pngOfSize(int Width, int Height) {
-    QImage image(Width, Height, QImage::Format_ARGB32);
-    image.fill(QColor(0x8e, 0xd8, 0x38));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return data;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestQTextBrowserWithNetwork : public QObject {
     Q_OBJECT
@@ -47,13 +27,14 @@ private:
 };
 
 void TestQTextBrowserWithNetwork::initTestCase() {
-    m_Nginx.writeFile(QStringLiteral("hints/picture.png"), pngOfSize(64, 48));
-    m_Nginx.writeFile(QStringLiteral("other.png"), pngOfSize(8, 8));
+    m_Nginx.writeFile(QStringLiteral("hints/picture.png"),
+                      testsupport::pngOfSize(64, 48, QColor(0x8e, 0xd8, 0x38)));
+    m_Nginx.writeFile(QStringLiteral("other.png"), testsupport::pngOfSize(8, 8, QColor(0x8e, 0xd8, 0x38)));
     QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
 }
 
 void TestQTextBrowserWithNetwork::showsPictureOnceItArrives() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = makePool();
+    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
     QSignalSpy success(pPool.get(), &shared::TDownloadPool::success);
     shared::QTextBrowserWithNetwork browser(nullptr, pPool);
     browser.resize(300, 200);
@@ -88,7 +69,7 @@ void TestQTextBrowserWithNetwork::showsPictureOnceItArrives() {
 }
 
 void TestQTextBrowserWithNetwork::logsFailedDownloads() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = makePool();
+    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
     QSignalSpy failed(pPool.get(), &shared::TDownloadPool::failed);
     shared::QTextBrowserWithNetwork browser(nullptr, pPool);
     browser.resize(300, 200);
@@ -104,7 +85,7 @@ void TestQTextBrowserWithNetwork::logsFailedDownloads() {
 }
 
 void TestQTextBrowserWithNetwork::ignoresDownloadsItDidNotAskFor() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = makePool();
+    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
     QSignalSpy success(pPool.get(), &shared::TDownloadPool::success);
     shared::QTextBrowserWithNetwork browser(nullptr, pPool);
     browser.setHtml(QStringLiteral("<p>plain</p>"));
@@ -121,12 +102,12 @@ void TestQTextBrowserWithNetwork::ignoresDownloadsItDidNotAskFor() {
 }
 
 void TestQTextBrowserWithNetwork::loadsLocalResourcesDirectly() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = makePool();
+    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
     shared::QTextBrowserWithNetwork browser(nullptr, pPool);
     QTemporaryDir directory;
     QFile file(directory.filePath(QStringLiteral("local.png")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(pngOfSize(10, 20));
+    file.write(testsupport::pngOfSize(10, 20, QColor(0x8e, 0xd8, 0x38)));
     file.close();
 
     const QVariant local =
