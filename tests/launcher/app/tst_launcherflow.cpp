@@ -22,7 +22,7 @@
 #include "launcher/settings/launcherconstants.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "platform/namedfilemapping.h"
-#include "shared/filesystemhelper/ioerror.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/windowpackages.h"
@@ -81,34 +81,6 @@ QString iconName(QMessageBox::Icon Icon) {
         return QStringLiteral("other");
     }
 }
-
-// Fails one operation as a full disk or a locked file would: "write:<file name>" fails writing
-// files of that name, "remove:<suffix>" fails deleting files whose names end in it.
-class TFailingFilesystemHelper : public TLauncherFilesystemHelper {
-public:
-    TFailingFilesystemHelper(const QString& Directory, const QString& Failure)
-        : TLauncherFilesystemHelper(Directory)
-        , m_Operation(Failure.section(QLatin1Char(':'), 0, 0))
-        , m_Name(Failure.section(QLatin1Char(':'), 1)) {}
-
-    void writeFile(const QString& path, const QByteArray& data) const override {
-        if (m_Operation == QLatin1String("write") && QFileInfo(path).fileName() == m_Name) {
-            throw ::shared::ioError(path, QStringLiteral("No space left on device"));
-        }
-        TLauncherFilesystemHelper::writeFile(path, data);
-    }
-
-    bool removeFile(const QString& path) const override {
-        if (m_Operation == QLatin1String("remove") && path.endsWith(m_Name)) {
-            throw std::runtime_error("Failed to delete file " + path.toStdString());
-        }
-        return TLauncherFilesystemHelper::removeFile(path);
-    }
-
-private:
-    QString m_Operation;
-    QString m_Name;
-};
 
 // Plays the player's part in a scenario: closes message boxes (reporting them), presses a
 // package's button, closes the splash, or reports what the launcher offers.
@@ -223,9 +195,17 @@ int runScenario(int argc, char** argv) {
     launcherArgv.push_back(nullptr);
     int launcherArgc = static_cast<int>(arguments.size());
 
+    // "write:<suffix>" fails writing, "remove:<suffix>" deleting the files whose paths end in it.
+    using testsupport::EFailingOperation;
+    using testsupport::TFailingFilesystem;
+    const QString operation = failure.section(QLatin1Char(':'), 0, 0);
     std::shared_ptr<TLauncherFilesystemHelper> helper =
-        failure.isEmpty() ? std::make_shared<TLauncherFilesystemHelper>(directory)
-                          : std::make_shared<TFailingFilesystemHelper>(directory, failure);
+        failure.isEmpty()
+            ? std::make_shared<TLauncherFilesystemHelper>(directory)
+            : std::make_shared<TFailingFilesystem>(
+                  directory,
+                  operation == QLatin1String("write") ? EFailingOperation::Write : EFailingOperation::Remove,
+                  TFailingFilesystem::endingIn(failure.section(QLatin1Char(':'), 1)));
     TLauncherApplication application(launcherArgc, launcherArgv.data(), helper);
     TScenarioDriver driver(application, scenario);
     application.start();
@@ -411,7 +391,7 @@ void TestLauncherFlow::maintenance() {
 }
 
 void TestLauncherFlow::storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow() {
-    const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("write:launchermetadata.json"));
+    const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("write:/launchermetadata.json"));
     const QString path = m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json");
     QCOMPARE(
         flow.Boxes,

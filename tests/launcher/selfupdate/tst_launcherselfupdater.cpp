@@ -3,6 +3,7 @@
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/selfupdate/launcherselfupdater.h"
 #include "launcher/settings/launcherconstants.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/messagecapture.h"
@@ -28,24 +29,6 @@ const QByteArray SettingsText = "[DIRECTORIES]\npackages=packages\n"
                                 "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
                                 "assetFile=assets.json\naccountGroupFile=accountgroup.json\n";
 const QString ProgramName = QStringLiteral("VantorLauncher");
-
-// A helper on which the launcher's program cannot be deleted at all.
-class TProgramRefusingHelper : public TLauncherFilesystemHelper {
-public:
-    explicit TProgramRefusingHelper(const QString& Directory)
-        : TLauncherFilesystemHelper(Directory)
-        , m_ProgramPath(QDir(Directory).filePath(ProgramName)) {}
-
-    bool removeFile(const QString& path) const override {
-        if (QFileInfo(path).absoluteFilePath() == m_ProgramPath) {
-            throw std::runtime_error("Failed to delete file " + path.toStdString());
-        }
-        return TLauncherFilesystemHelper::removeFile(path);
-    }
-
-private:
-    QString m_ProgramPath;
-};
 
 QString architectureName() {
     return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? QStringLiteral("i386")
@@ -218,7 +201,10 @@ void TestLauncherSelfUpdater::failureBeforeTheProgramWasTouchedLeavesItAlone() {
 
 void TestLauncherSelfUpdater::restoreThatCannotDeleteIsADiskFailure() {
     const QString directory = m_LauncherDirectory->path();
-    TLauncherSelfUpdater updater(std::make_shared<TProgramRefusingHelper>(directory));
+    // The launcher's program cannot be deleted at all here.
+    TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
+        directory, testsupport::EFailingOperation::Remove,
+        testsupport::TFailingFilesystem::endingIn(QLatin1Char('/') + ProgramName)));
     QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
     QSignalSpy diskFailed(&updater, &TLauncherSelfUpdater::diskAccessFailed);
     QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
@@ -251,14 +237,8 @@ void TestLauncherSelfUpdater::cleanupRemovesOnlyOldFilesOfTheLauncherDirectory()
 
 void TestLauncherSelfUpdater::cleanupFailureThrows() {
     QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("stuck.old")), "x"));
-    class TRefusingHelper : public TLauncherFilesystemHelper {
-    public:
-        using TLauncherFilesystemHelper::TLauncherFilesystemHelper;
-        bool removeFile(const QString& path) const override {
-            throw std::runtime_error("Failed to delete file " + path.toStdString());
-        }
-    };
-    TLauncherSelfUpdater updater(std::make_shared<TRefusingHelper>(m_LauncherDirectory->path()));
+    TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
+        m_LauncherDirectory->path(), testsupport::EFailingOperation::Remove));
     QVERIFY_EXCEPTION_THROWN(updater.cleanupOldLauncherVersion(), std::runtime_error);
     QVERIFY(QFileInfo::exists(m_LauncherDirectory->filePath(QStringLiteral("stuck.old"))));
 }
