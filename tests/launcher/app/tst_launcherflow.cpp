@@ -552,6 +552,8 @@ void TestLauncherFlow::storedCopyOffersOnlyInstalledPackages() {
     const TFlow flow = runFlow(QStringLiteral("report"), {QStringLiteral("--show-ui")});
     QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
     QCOMPARE(flow.field(QStringLiteral("OFFERED")), QStringLiteral("Vantor Online=4"));
+    // With show-ui the up-to-date default is offered in the list, not started.
+    QCOMPARE(m_Stage.clientStarts().size(), 1);
     QVERIFY(!flow.Log.contains(QStringLiteral("startSelfUpdate")));
     QVERIFY(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")));
     QCOMPARE(flow.ExitCode, 0);
