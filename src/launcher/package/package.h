@@ -4,11 +4,13 @@
 #include "launcher/package/packagetypes.h"
 #include "launcher/settings/launcherconstants.h"
 
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class QJsonObject;
@@ -86,3 +88,6 @@ private:
 };
 
 } // namespace mirrel::launcher
+
+// Packages travel through signals (and queued connections) as shared pointers.
+Q_DECLARE_METATYPE(std::shared_ptr<mirrel::launcher::TPackage>)
