@@ -96,12 +96,24 @@ void writeFile(const QString& Root, const QString& Relative, const QByteArray& C
     QCOMPARE(file.write(Content), qint64(Content.size()));
 }
 
+// A fake system tree from "path=content" entries; an entry ending in '/' is an empty folder.
+void makeTree(const QString& Root, const QStringList& Entries) {
+    for (const QString& entry : Entries) {
+        if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir(Root).mkpath(entry));
+        } else {
+            writeFile(Root, entry.section(QLatin1Char('='), 0, 0),
+                      entry.section(QLatin1Char('='), 1).toUtf8());
+        }
+    }
+}
+
 // A logical processor with its place in the topology.
-void writeCpu(const QString& Root, int Cpu, int Package, int Die, int Core) {
+QStringList cpuTopology(int Cpu, int Package, int Die, int Core) {
     const QString topology = QStringLiteral("sys/devices/system/cpu/cpu%1/topology/").arg(Cpu);
-    writeFile(Root, topology + QStringLiteral("physical_package_id"), QByteArray::number(Package) + '\n');
-    writeFile(Root, topology + QStringLiteral("die_id"), QByteArray::number(Die) + '\n');
-    writeFile(Root, topology + QStringLiteral("core_id"), QByteArray::number(Core) + '\n');
+    return {topology + QStringLiteral("physical_package_id=%1\n").arg(Package),
+            topology + QStringLiteral("die_id=%1\n").arg(Die),
+            topology + QStringLiteral("core_id=%1\n").arg(Core)};
 }
 
 TSystemSurveyValueRetriever retrieverFor(const QString& Root) {
@@ -143,406 +155,357 @@ public:
 class TestSystemSurveyValueRetriever : public QObject {
     Q_OBJECT
 private slots:
-    void manufacturerFromVendorText_data();
-    void manufacturerFromVendorText();
-    void brandName_data();
-    void brandName();
-    void brandNameNeedsAllThreeExtendedLeaves();
-    void featureBits();
-    void processorTakesCountsAndClockFromTheirOperations();
-
-    void countsFromTheTopology();
-    void countsAcrossDiesAndOfflineProcessors();
-    void countsWithoutOnlineListsOrTopology();
-    void clockSpeedFromFrequencyScalingOrCpuInfo();
-    void mainMemoryFromMemInfo();
-    void graphicsAdaptersFromTheDisplaySubsystem();
-    void missingSourcesGiveEmptyAnswers();
-    void parseIdList_data();
-    void parseIdList();
-
-    void thisMachine();
-    void monitorsFromTheScreenList();
-};
-
-void TestSystemSurveyValueRetriever::manufacturerFromVendorText_data() {
-    QTest::addColumn<QByteArray>("vendorText");
-    QTest::addColumn<QString>("manufacturer");
-    const QList<QPair<const char*, const char*>> table = {
-        {"AMDisbetter!", "AMD"},
-        {"AuthenticAMD", "AMD"},
-        {"CentaurHauls", "Centaur"},
-        {"CyrixInstead", "Cyrix"},
-        {"GenuineIntel", "Intel"},
-        {"TransmetaCPU", "Transmeta"},
-        {"GenuineTMx86", "Transmeta"},
-        {"Geode by NSC", "National Semiconductor"},
-        {"NexGenDriven", "NexGen"},
-        {"RiseRiseRise", "Rise"},
-        {"SiS SiS SiS ", "SiS"},
-        {"UMC UMC UMC ", "UMC"},
-        {"VIA VIA VIA ", "VIA"},
-        {"Vortex86 SoC", " Vortex"},
-        {"KVMKVMKVMKVM", "KVM"},
-        {"Microsoft Hv", "Microsoft Hyper-V or Windows Virtual PC"},
-        {"VMwareVMware", "VMware"},
-        {"XenVMMXenVMM", " Xen HVM"},
-        // Exact comparison only: case, a trailing blank and near misses are unknown.
-        {"genuineintel", "Unknown Manufacturer"},
-        {"SiS SiS SiS!", "Unknown Manufacturer"},
-        {"HygonGenuine", "Unknown Manufacturer"},
-        {"AuthenticAMX", "Unknown Manufacturer"},
-    };
-    for (const auto& row : table) {
-        QTest::newRow(row.first) << QByteArray(row.first) << QString::fromLatin1(row.second);
+    void manufacturerFromVendorText_data() {
+        QTest::addColumn<QByteArray>("vendorText");
+        QTest::addColumn<QString>("manufacturer");
+        const QList<QPair<const char*, const char*>> table = {
+            {"AMDisbetter!", "AMD"},
+            {"AuthenticAMD", "AMD"},
+            {"CentaurHauls", "Centaur"},
+            {"CyrixInstead", "Cyrix"},
+            {"GenuineIntel", "Intel"},
+            {"TransmetaCPU", "Transmeta"},
+            {"GenuineTMx86", "Transmeta"},
+            {"Geode by NSC", "National Semiconductor"},
+            {"NexGenDriven", "NexGen"},
+            {"RiseRiseRise", "Rise"},
+            {"SiS SiS SiS ", "SiS"},
+            {"UMC UMC UMC ", "UMC"},
+            {"VIA VIA VIA ", "VIA"},
+            {"Vortex86 SoC", " Vortex"},
+            {"KVMKVMKVMKVM", "KVM"},
+            {"Microsoft Hv", "Microsoft Hyper-V or Windows Virtual PC"},
+            {"VMwareVMware", "VMware"},
+            {"XenVMMXenVMM", " Xen HVM"},
+            // Exact comparison only: case, a trailing blank and near misses are unknown.
+            {"genuineintel", "Unknown Manufacturer"},
+            {"SiS SiS SiS!", "Unknown Manufacturer"},
+            {"HygonGenuine", "Unknown Manufacturer"},
+            {"AuthenticAMX", "Unknown Manufacturer"},
+        };
+        for (const auto& row : table) {
+            QTest::newRow(row.first) << QByteArray(row.first) << QString::fromLatin1(row.second);
+        }
+        QTest::newRow("all zero registers") << QByteArray(12, '\0') << QStringLiteral("Unknown Manufacturer");
     }
-    QTest::newRow("all zero registers") << QByteArray(12, '\0') << QStringLiteral("Unknown Manufacturer");
-}
 
-void TestSystemSurveyValueRetriever::manufacturerFromVendorText() {
-    QFETCH(QByteArray, vendorText);
-    QFETCH(QString, manufacturer);
-    QCOMPARE(TSystemSurveyValueRetriever::manufacturerFromVendorText(vendorText), manufacturer);
-    // The same through the instruction's registers, which hold the text as EBX, EDX, ECX.
-    TSystemSurveyValueRetriever retriever(
-        recordedCpu(vendorText, "x"),
-        std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
-    QCOMPARE(retriever.getCpu().Manufacturer, manufacturer);
-}
+    void manufacturerFromVendorText() {
+        QFETCH(QByteArray, vendorText);
+        QFETCH(QString, manufacturer);
+        QCOMPARE(TSystemSurveyValueRetriever::manufacturerFromVendorText(vendorText), manufacturer);
+        // The same through the instruction's registers, which hold the text as EBX, EDX, ECX.
+        TSystemSurveyValueRetriever retriever(
+            recordedCpu(vendorText, "x"),
+            std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
+        QCOMPARE(retriever.getCpu().Manufacturer, manufacturer);
+    }
 
-void TestSystemSurveyValueRetriever::brandName_data() {
-    QTest::addColumn<QByteArray>("brandBytes");
-    QTest::addColumn<QString>("brandName");
-    QTest::newRow("leading blanks") << QByteArray("       Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz")
-                                    << QStringLiteral("Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz");
-    QTest::newRow("trailing and inner blanks")
-        << QByteArray("AMD Ryzen 7 5800X 8-Core Processor             ")
-        << QStringLiteral("AMD Ryzen 7 5800X 8-Core Processor");
-    QTest::newRow("runs of blanks and tabs")
-        << QByteArray("AMD  EPYC \t 7B13   64-Core") << QStringLiteral("AMD EPYC 7B13 64-Core");
-    QTest::newRow("all 48 bytes used") << QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef")
-                                       << QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef");
-    QTest::newRow("text after the terminator is ignored")
-        << (QByteArray("Brand") + QByteArray(1, '\0') + QByteArray("left-over bytes"))
-        << QStringLiteral("Brand");
-    QTest::newRow("empty") << QByteArray() << QString();
-}
+    void brandName_data() {
+        QTest::addColumn<QByteArray>("brandBytes");
+        QTest::addColumn<QString>("brandName");
+        QTest::newRow("leading blanks") << QByteArray("       Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz")
+                                        << QStringLiteral("Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz");
+        QTest::newRow("trailing and inner blanks")
+            << QByteArray("AMD Ryzen 7 5800X 8-Core Processor             ")
+            << QStringLiteral("AMD Ryzen 7 5800X 8-Core Processor");
+        QTest::newRow("runs of blanks and tabs")
+            << QByteArray("AMD  EPYC \t 7B13   64-Core") << QStringLiteral("AMD EPYC 7B13 64-Core");
+        QTest::newRow("all 48 bytes used")
+            << QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef")
+            << QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef");
+        QTest::newRow("text after the terminator is ignored")
+            << (QByteArray("Brand") + QByteArray(1, '\0') + QByteArray("left-over bytes"))
+            << QStringLiteral("Brand");
+        QTest::newRow("empty") << QByteArray() << QString();
+    }
 
-void TestSystemSurveyValueRetriever::brandName() {
-    QFETCH(QByteArray, brandBytes);
-    QFETCH(QString, brandName);
-    TSystemSurveyValueRetriever retriever(
-        recordedCpu("GenuineIntel", brandBytes),
-        std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
-    QCOMPARE(retriever.getCpu().BrandName, brandName);
-}
+    void brandName() {
+        QFETCH(QByteArray, brandBytes);
+        QFETCH(QString, brandName);
+        TSystemSurveyValueRetriever retriever(
+            recordedCpu("GenuineIntel", brandBytes),
+            std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
+        QCOMPARE(retriever.getCpu().BrandName, brandName);
+    }
 
-void TestSystemSurveyValueRetriever::brandNameNeedsAllThreeExtendedLeaves() {
-    const auto sources = std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere"));
-    for (const quint32 highest : {0u, 0x80000001u, 0x80000003u}) {
-        auto pCpu = recordedCpu("GenuineIntel", "Intel(R) Core(TM) i5", highest, 0, 1u << 29);
-        const TCpuInfo cpu = TSystemSurveyValueRetriever(pCpu, sources).getCpu();
+    void brandNameNeedsAllThreeExtendedLeaves() {
+        const auto sources = std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere"));
+        for (const quint32 highest : {0u, 0x80000001u, 0x80000003u}) {
+            auto pCpu = recordedCpu("GenuineIntel", "Intel(R) Core(TM) i5", highest, 0, 1u << 29);
+            const TCpuInfo cpu = TSystemSurveyValueRetriever(pCpu, sources).getCpu();
+            QCOMPARE(cpu.BrandName, QStringLiteral("Acquiring Brand Name not supported"));
+            // Leaves beyond the highest one hold other data on real processors; they are not read.
+            QVERIFY(!pCpu->queriedLeaves().contains(0x80000002));
+            QVERIFY(!pCpu->queriedLeaves().contains(0x80000004));
+            QCOMPARE(cpu.Is64Bit, highest >= 0x80000001u);
+        }
+        auto pCpu = recordedCpu("GenuineIntel", "Intel(R) Core(TM) i5", 0x80000004);
+        QCOMPARE(TSystemSurveyValueRetriever(pCpu, sources).getCpu().BrandName,
+                 QStringLiteral("Intel(R) Core(TM) i5"));
+    }
+
+    void featureBits() {
+        const auto sources = std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere"));
+        struct TCase {
+            quint32 FeatureEdx;
+            quint32 ExtendedEdx;
+            bool Sse;
+            bool Sse2;
+            bool Is64Bit;
+        };
+        const TCase cases[] = {
+            {0, 0, false, false, false},
+            {1u << 25, 0, true, false, false},
+            {1u << 26, 0, false, true, false},
+            {(1u << 25) | (1u << 26), 1u << 29, true, true, true},
+            // Neighbouring bits mean other features.
+            {(1u << 24) | (1u << 27), (1u << 28) | (1u << 30), false, false, false},
+            // Bit 29 of leaf 1 is not the long mode bit.
+            {1u << 29, 0, false, false, false},
+            {0xFFFFFFFFu, 0xFFFFFFFFu, true, true, true},
+        };
+        for (const TCase& c : cases) {
+            const TCpuInfo cpu =
+                TSystemSurveyValueRetriever(
+                    recordedCpu("AuthenticAMD", "AMD", 0x80000008, c.FeatureEdx, c.ExtendedEdx), sources)
+                    .getCpu();
+            QCOMPARE(cpu.Sse, c.Sse);
+            QCOMPARE(cpu.Sse2, c.Sse2);
+            QCOMPARE(cpu.Is64Bit, c.Is64Bit);
+        }
+    }
+
+    void processorTakesCountsAndClockFromTheirOperations() {
+        TFixedCountsRetriever retriever(
+            recordedCpu("GenuineIntel", "Intel"),
+            std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
+        const TCpuInfo cpu = retriever.getCpu();
+        QCOMPARE(cpu.NumaNodeCount, quint64(2));
+        QCOMPARE(cpu.PhysicalProcessorCount, quint64(3));
+        QCOMPARE(cpu.CoreCount, quint64(5));
+        QCOMPARE(cpu.LogicalProcessorCount, quint64(7));
+        QCOMPARE(cpu.ClockSpeed, 1234.5);
+    }
+
+    void processorCounts_data() {
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QList<quint64>>("counts"); // NUMA nodes, packages, cores, logical processors
+        QStringList twoPackages{QStringLiteral("sys/devices/system/cpu/online=0-7\n"),
+                                QStringLiteral("sys/devices/system/node/has_cpu=0-1\n"),
+                                QStringLiteral("sys/devices/system/node/online=0-2\n"),
+                                QStringLiteral("sys/devices/system/node/node0/")};
+        for (int cpu = 0; cpu < 8; ++cpu) {
+            twoPackages << cpuTopology(cpu, cpu / 4, 0, (cpu / 2) % 2);
+        }
+        QTest::newRow("two packages, two cores of two threads each, a memory-only node")
+            << twoPackages << QList<quint64>{2, 2, 4, 8};
+        QStringList dies{QStringLiteral("sys/devices/system/cpu/online=0-3\n"),
+                         QStringLiteral("sys/devices/system/node/online=0\n")};
+        for (int cpu = 0; cpu < 5; ++cpu) {
+            dies << cpuTopology(cpu, 0, cpu / 2, cpu % 2);
+        }
+        QTest::newRow("two dies repeating core numbers, the last processor offline")
+            << dies << QList<quint64>{1, 1, 4, 4};
+        // Older or trimmed kernels: the numbered folders count, not their neighbours such as cpufreq;
+        // a processor may lack its topology; a list the kernel would never write is no list.
+        QStringList trimmed{QStringLiteral("sys/devices/system/cpu/cpu2/"),
+                            QStringLiteral("sys/devices/system/cpu/cpufreq/"),
+                            QStringLiteral("sys/devices/system/cpu/cpuidle/"),
+                            QStringLiteral("sys/devices/system/node/node0/"),
+                            QStringLiteral("sys/devices/system/node/node1/"),
+                            QStringLiteral("sys/devices/system/node/power/"),
+                            QStringLiteral("sys/devices/system/cpu/online=0-x\n")};
+        trimmed << cpuTopology(0, 0, 0, 0) << cpuTopology(1, 0, 0, 1) << cpuTopology(10, 0, 0, 2);
+        QTest::newRow("no online lists, a processor without topology")
+            << trimmed << QList<quint64>{2, 1, 3, 4};
+        QTest::newRow("nothing at all") << QStringList() << QList<quint64>{0, 0, 0, 0};
+    }
+
+    void processorCounts() {
+        QFETCH(QStringList, tree);
+        QFETCH(QList<quint64>, counts);
+        QTemporaryDir root;
+        makeTree(root.path(), tree);
+        quint64 numa = 99, physical = 99, cores = 99, logical = 99;
+        retrieverFor(root.path()).getProcessorCounts(numa, physical, cores, logical);
+        QCOMPARE((QList<quint64>{numa, physical, cores, logical}), counts);
+    }
+
+    void clockSpeedFromFrequencyScalingOrCpuInfo() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/online"), "0-2\n");
+        writeFile(root.path(), QStringLiteral("proc/cpuinfo"),
+                  "processor\t: 0\ncpu MHz\t\t: 2596.118\n\nprocessor\t: 1\ncpu MHz\t\t: 3100.5\n"
+                  "model name\t: cpu MHz : 9999\n");
+        // Without frequency scaling the processors' current speeds are all there is.
+        QCOMPARE(retrieverFor(root.path()).getClockSpeed(), 3100.5);
+
+        // With it, the highest maximum of the online processors (kHz to MHz); a
+        // processor that is offline does not count.
+        const QString cpu = QStringLiteral("sys/devices/system/cpu/cpu%1/cpufreq/cpuinfo_max_freq=%2\n");
+        makeTree(root.path(), {cpu.arg(0).arg(3400000), cpu.arg(1).arg(4950500),
+                               cpu.arg(2).arg(QStringLiteral("garbage")), cpu.arg(7).arg(9000000)});
+        QCOMPARE(retrieverFor(root.path()).getClockSpeed(), 4950.5);
+    }
+
+    void mainMemoryFromMemInfo() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        writeFile(root.path(), QStringLiteral("proc/meminfo"),
+                  "MemFree:         2084448 kB\nMemTotal:       24683772 kB\nSwapTotal: 0 kB\n");
+        QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(24683772) * 1024);
+        // Memory beyond 4 GiB must not wrap.
+        writeFile(root.path(), QStringLiteral("proc/meminfo"), "MemTotal:       1073741824 kB\n");
+        QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(1) << 40);
+        writeFile(root.path(), QStringLiteral("proc/meminfo"), "MemTotal: many kB\n");
+        QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(0));
+    }
+
+    void graphicsAdaptersFromTheDisplaySubsystem() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString drm = QStringLiteral("sys/class/drm/");
+        // A PCI card whose driver reports its memory but has no module version.
+        writeFile(root.path(), drm + QStringLiteral("card0/device/vendor"), "0x1002\n");
+        writeFile(root.path(), drm + QStringLiteral("card0/device/device"), "0x73bf\n");
+        writeFile(root.path(), drm + QStringLiteral("card0/device/uevent"),
+                  "PCI_ID=1002:73BF\nDRIVER=amdgpu\n");
+        writeFile(root.path(), drm + QStringLiteral("card0/device/mem_info_vram_total"), "17163091968\n");
+        // Its connector and render node are not further adapters.
+        writeFile(root.path(), drm + QStringLiteral("card0-DP-1/status"), "connected\n");
+        writeFile(root.path(), drm + QStringLiteral("renderD128/dev"), "226:128\n");
+        // A card known only through its driver link, with a versioned module; the
+        // class folder links to the device, as the kernel lays it out.
+        const QString card1 = QStringLiteral("sys/devices/pci0000:00/0000:01:00.0/drm/card1/");
+        writeFile(root.path(), card1 + QStringLiteral("device/vendor"), "0x10de\n");
+        writeFile(root.path(), card1 + QStringLiteral("device/device"), "0x2206\n");
+        writeFile(root.path(), QStringLiteral("sys/bus/pci/drivers/nvidia/bind"), "");
+        QVERIFY(QFile::link(QDir(root.path()).filePath(QStringLiteral("sys/bus/pci/drivers/nvidia")),
+                            QDir(root.path()).filePath(card1 + QStringLiteral("device/driver"))));
+        QVERIFY(QFile::link(QDir(root.path()).filePath(card1),
+                            QDir(root.path()).filePath(drm + QStringLiteral("card1"))));
+        writeFile(root.path(), QStringLiteral("sys/module/nvidia/version"), "535.129.03\n");
+        // A firmware frame buffer: no PCI ids at all.
+        writeFile(root.path(), drm + QStringLiteral("card2/device/uevent"), "DRIVER=simple-framebuffer\n");
+        // Numbered in numeric, not alphabetic order.
+        writeFile(root.path(), drm + QStringLiteral("card10/device/uevent"), "DRIVER=virtio-pci\n");
+        writeFile(root.path(), drm + QStringLiteral("card10/device/vendor"), "0x1af4\n");
+
+        std::vector<TGpuInfo> gpus = retrieverFor(root.path()).getGpus();
+        QCOMPARE(gpus.size(), size_t(4));
+        QCOMPARE(gpus[0].DeviceString, QStringLiteral("amdgpu"));
+        QCOMPARE(gpus[0].VendorId, quint32(0x1002));
+        QCOMPARE(gpus[0].DeviceId, quint32(0x73bf));
+        QCOMPARE(gpus[0].VideoMemorySize, quint64(17163091968));
+        QCOMPARE(gpus[0].DriverVersion, QString());
+        QCOMPARE(gpus[1].DeviceString, QStringLiteral("nvidia"));
+        QCOMPARE(gpus[1].VendorId, quint32(0x10de));
+        QCOMPARE(gpus[1].DeviceId, quint32(0x2206));
+        QCOMPARE(gpus[1].VideoMemorySize, quint64(0));
+        QCOMPARE(gpus[1].DriverVersion, QStringLiteral("535.129.03"));
+        QCOMPARE(gpus[2].DeviceString, QStringLiteral("simple-framebuffer"));
+        QCOMPARE(gpus[2].VendorId, quint32(0));
+        QCOMPARE(gpus[3].DeviceString, QStringLiteral("virtio-pci"));
+
+        // Where the PCI id database is installed, vendor and model replace the driver's name.
+        writeFile(
+            root.path(), QStringLiteral("usr/share/hwdata/pci.ids"),
+            "# comment\n1002  Advanced Micro Devices, Inc. [AMD/ATI]\n\t73a5  Navi 21 [Radeon RX 6950 XT]\n"
+            "10de  NVIDIA Corporation\n\t1e07  TU102 [GeForce RTX 2080 Ti Rev. A]\n"
+            "\t\t1043 866a  ROG Strix\n\t2206  GA102 [GeForce RTX 3080]\n1af4  Red Hat, Inc.\n");
+        gpus = retrieverFor(root.path()).getGpus();
+        QCOMPARE(gpus[0].DeviceString, QStringLiteral("Advanced Micro Devices, Inc. [AMD/ATI]"));
+        QCOMPARE(gpus[1].DeviceString, QStringLiteral("NVIDIA Corporation GA102 [GeForce RTX 3080]"));
+        QCOMPARE(gpus[2].DeviceString, QStringLiteral("simple-framebuffer"));
+        QCOMPARE(gpus[3].DeviceString, QStringLiteral("Red Hat, Inc."));
+    }
+
+    void missingSourcesGiveEmptyAnswers() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const TSystemSurveyValueRetriever retriever = retrieverFor(root.path());
+        QCOMPARE(retriever.getClockSpeed(), 0.0);
+        QCOMPARE(retriever.getMainMemorySize(), quint64(0));
+        QVERIFY(retriever.getGpus().empty());
+        // A processor that answers nothing at all.
+        const TCpuInfo cpu = retriever.getCpu();
+        QCOMPARE(cpu.Manufacturer, QStringLiteral("Unknown Manufacturer"));
         QCOMPARE(cpu.BrandName, QStringLiteral("Acquiring Brand Name not supported"));
-        // Leaves beyond the highest one hold other data on real processors; they are not read.
-        QVERIFY(!pCpu->queriedLeaves().contains(0x80000002));
-        QVERIFY(!pCpu->queriedLeaves().contains(0x80000004));
-        QCOMPARE(cpu.Is64Bit, highest >= 0x80000001u);
+        QVERIFY(!cpu.Is64Bit && !cpu.Sse && !cpu.Sse2);
     }
-    auto pCpu = recordedCpu("GenuineIntel", "Intel(R) Core(TM) i5", 0x80000004);
-    QCOMPARE(TSystemSurveyValueRetriever(pCpu, sources).getCpu().BrandName,
-             QStringLiteral("Intel(R) Core(TM) i5"));
-}
 
-void TestSystemSurveyValueRetriever::featureBits() {
-    const auto sources = std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere"));
-    struct TCase {
-        quint32 FeatureEdx;
-        quint32 ExtendedEdx;
-        bool Sse;
-        bool Sse2;
-        bool Is64Bit;
-    };
-    const TCase cases[] = {
-        {0, 0, false, false, false},
-        {1u << 25, 0, true, false, false},
-        {1u << 26, 0, false, true, false},
-        {(1u << 25) | (1u << 26), 1u << 29, true, true, true},
-        // Neighbouring bits mean other features.
-        {(1u << 24) | (1u << 27), (1u << 28) | (1u << 30), false, false, false},
-        // Bit 29 of leaf 1 is not the long mode bit.
-        {1u << 29, 0, false, false, false},
-        {0xFFFFFFFFu, 0xFFFFFFFFu, true, true, true},
-    };
-    for (const TCase& c : cases) {
-        const TCpuInfo cpu =
-            TSystemSurveyValueRetriever(
-                recordedCpu("AuthenticAMD", "AMD", 0x80000008, c.FeatureEdx, c.ExtendedEdx), sources)
-                .getCpu();
-        QCOMPARE(cpu.Sse, c.Sse);
-        QCOMPARE(cpu.Sse2, c.Sse2);
-        QCOMPARE(cpu.Is64Bit, c.Is64Bit);
+    void parseIdList_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::newRow("single") << QByteArray("0\n") << QList<int>{0};
+        QTest::newRow("range") << QByteArray("0-3") << QList<int>{0, 1, 2, 3};
+        QTest::newRow("mixed") << QByteArray("0-1,4,6-7\n") << QList<int>{0, 1, 4, 6, 7};
+        QTest::newRow("empty") << QByteArray("\n") << QList<int>{};
+        QTest::newRow("reversed range") << QByteArray("3-1") << QList<int>{};
+        QTest::newRow("negative") << QByteArray("-1") << QList<int>{};
+        QTest::newRow("letters") << QByteArray("0,a") << QList<int>{};
+        QTest::newRow("empty part") << QByteArray("0,,2") << QList<int>{};
+        QTest::newRow("absurd range") << QByteArray("0-2147483647") << QList<int>{};
     }
-}
 
-void TestSystemSurveyValueRetriever::processorTakesCountsAndClockFromTheirOperations() {
-    TFixedCountsRetriever retriever(
-        recordedCpu("GenuineIntel", "Intel"),
-        std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
-    const TCpuInfo cpu = retriever.getCpu();
-    QCOMPARE(cpu.NumaNodeCount, quint64(2));
-    QCOMPARE(cpu.PhysicalProcessorCount, quint64(3));
-    QCOMPARE(cpu.CoreCount, quint64(5));
-    QCOMPARE(cpu.LogicalProcessorCount, quint64(7));
-    QCOMPARE(cpu.ClockSpeed, 1234.5);
-}
-
-void TestSystemSurveyValueRetriever::countsFromTheTopology() {
-    // Two packages of two cores with two threads each, on two NUMA nodes.
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    for (int cpu = 0; cpu < 8; ++cpu) {
-        writeCpu(root.path(), cpu, cpu / 4, 0, (cpu / 2) % 2);
+    void parseIdList() {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<int>, ids);
+        QCOMPARE(platform::TLinuxSystemSources::parseIdList(text), ids);
     }
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/online"), "0-7\n");
-    writeFile(root.path(), QStringLiteral("sys/devices/system/node/has_cpu"), "0-1\n");
-    writeFile(root.path(), QStringLiteral("sys/devices/system/node/online"), "0-2\n");
-    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("sys/devices/system/node/node0")));
 
-    quint64 numa = 99, physical = 99, cores = 99, logical = 99;
-    retrieverFor(root.path()).getProcessorCounts(numa, physical, cores, logical);
-    // The third node holds memory only.
-    QCOMPARE(numa, quint64(2));
-    QCOMPARE(physical, quint64(2));
-    QCOMPARE(cores, quint64(4));
-    QCOMPARE(logical, quint64(8));
-}
+    void thisMachine() {
+        // The real sources against the kernel's other ways of telling the same.
+        const TSystemSurveyValueRetriever retriever;
+        quint64 numa = 0, physical = 0, cores = 0, logical = 0;
+        retriever.getProcessorCounts(numa, physical, cores, logical);
+        QCOMPARE(logical, quint64(::sysconf(_SC_NPROCESSORS_ONLN)));
+        QVERIFY(cores >= 1 && cores <= logical);
+        QVERIFY(physical >= 1 && physical <= cores);
 
-void TestSystemSurveyValueRetriever::countsAcrossDiesAndOfflineProcessors() {
-    // One package with two dies whose core numbers repeat; the last
-    // processor is offline.
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    for (int cpu = 0; cpu < 5; ++cpu) {
-        writeCpu(root.path(), cpu, 0, cpu / 2, cpu % 2);
-    }
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/online"), "0-3\n");
-    writeFile(root.path(), QStringLiteral("sys/devices/system/node/online"), "0\n");
+        struct sysinfo info {};
+        QCOMPARE(::sysinfo(&info), 0);
+        QCOMPARE(retriever.getMainMemorySize(), quint64(info.totalram) * info.mem_unit);
 
-    quint64 numa = 0, physical = 0, cores = 0, logical = 0;
-    retrieverFor(root.path()).getProcessorCounts(numa, physical, cores, logical);
-    QCOMPARE(numa, quint64(1));
-    QCOMPARE(physical, quint64(1));
-    QCOMPARE(cores, quint64(4));
-    QCOMPARE(logical, quint64(4));
-}
-
-void TestSystemSurveyValueRetriever::countsWithoutOnlineListsOrTopology() {
-    // Older or trimmed kernels: no online lists (the numbered folders count, not
-    // their neighbours such as cpufreq or cpuidle), a processor without its
-    // topology, and NUMA nodes only as folders.
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    writeCpu(root.path(), 0, 0, 0, 0);
-    writeCpu(root.path(), 1, 0, 0, 1);
-    writeCpu(root.path(), 10, 0, 0, 2);
-    QDir base(root.path());
-    QVERIFY(base.mkpath(QStringLiteral("sys/devices/system/cpu/cpu2")));
-    QVERIFY(base.mkpath(QStringLiteral("sys/devices/system/cpu/cpufreq")));
-    QVERIFY(base.mkpath(QStringLiteral("sys/devices/system/cpu/cpuidle")));
-    QVERIFY(base.mkpath(QStringLiteral("sys/devices/system/node/node0")));
-    QVERIFY(base.mkpath(QStringLiteral("sys/devices/system/node/node1")));
-    QVERIFY(base.mkpath(QStringLiteral("sys/devices/system/node/power")));
-    // A list the kernel would never write is no list.
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/online"), "0-x\n");
-
-    quint64 numa = 0, physical = 0, cores = 0, logical = 0;
-    retrieverFor(root.path()).getProcessorCounts(numa, physical, cores, logical);
-    QCOMPARE(numa, quint64(2));
-    QCOMPARE(physical, quint64(1));
-    QCOMPARE(cores, quint64(3));
-    QCOMPARE(logical, quint64(4));
-}
-
-void TestSystemSurveyValueRetriever::clockSpeedFromFrequencyScalingOrCpuInfo() {
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/online"), "0-2\n");
-    writeFile(root.path(), QStringLiteral("proc/cpuinfo"),
-              "processor\t: 0\ncpu MHz\t\t: 2596.118\n\nprocessor\t: 1\ncpu MHz\t\t: 3100.5\n"
-              "model name\t: cpu MHz : 9999\n");
-    // Without frequency scaling the processors' current speeds are all there is.
-    QCOMPARE(retrieverFor(root.path()).getClockSpeed(), 3100.5);
-
-    // With it, the highest maximum of the online processors (kHz to MHz); a
-    // processor that is offline does not count.
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq"),
-              "3400000\n");
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/cpu1/cpufreq/cpuinfo_max_freq"),
-              "4950500\n");
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/cpu2/cpufreq/cpuinfo_max_freq"),
-              "garbage\n");
-    writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/cpu7/cpufreq/cpuinfo_max_freq"),
-              "9000000\n");
-    QCOMPARE(retrieverFor(root.path()).getClockSpeed(), 4950.5);
-}
-
-void TestSystemSurveyValueRetriever::mainMemoryFromMemInfo() {
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    writeFile(root.path(), QStringLiteral("proc/meminfo"),
-              "MemFree:         2084448 kB\nMemTotal:       24683772 kB\nSwapTotal: 0 kB\n");
-    QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(24683772) * 1024);
-    // Memory beyond 4 GiB must not wrap.
-    writeFile(root.path(), QStringLiteral("proc/meminfo"), "MemTotal:       1073741824 kB\n");
-    QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(1) << 40);
-    writeFile(root.path(), QStringLiteral("proc/meminfo"), "MemTotal: many kB\n");
-    QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(0));
-}
-
-void TestSystemSurveyValueRetriever::graphicsAdaptersFromTheDisplaySubsystem() {
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString drm = QStringLiteral("sys/class/drm/");
-    // A PCI card whose driver reports its memory but has no module version.
-    writeFile(root.path(), drm + QStringLiteral("card0/device/vendor"), "0x1002\n");
-    writeFile(root.path(), drm + QStringLiteral("card0/device/device"), "0x73bf\n");
-    writeFile(root.path(), drm + QStringLiteral("card0/device/uevent"), "PCI_ID=1002:73BF\nDRIVER=amdgpu\n");
-    writeFile(root.path(), drm + QStringLiteral("card0/device/mem_info_vram_total"), "17163091968\n");
-    // Its connector and render node are not further adapters.
-    writeFile(root.path(), drm + QStringLiteral("card0-DP-1/status"), "connected\n");
-    writeFile(root.path(), drm + QStringLiteral("renderD128/dev"), "226:128\n");
-    // A card known only through its driver link, with a versioned module; the
-    // class folder links to the device, as the kernel lays it out.
-    const QString card1 = QStringLiteral("sys/devices/pci0000:00/0000:01:00.0/drm/card1/");
-    writeFile(root.path(), card1 + QStringLiteral("device/vendor"), "0x10de\n");
-    writeFile(root.path(), card1 + QStringLiteral("device/device"), "0x2206\n");
-    writeFile(root.path(), QStringLiteral("sys/bus/pci/drivers/nvidia/bind"), "");
-    QVERIFY(QFile::link(QDir(root.path()).filePath(QStringLiteral("sys/bus/pci/drivers/nvidia")),
-                        QDir(root.path()).filePath(card1 + QStringLiteral("device/driver"))));
-    QVERIFY(QFile::link(QDir(root.path()).filePath(card1),
-                        QDir(root.path()).filePath(drm + QStringLiteral("card1"))));
-    writeFile(root.path(), QStringLiteral("sys/module/nvidia/version"), "535.129.03\n");
-    // A firmware frame buffer: no PCI ids at all.
-    writeFile(root.path(), drm + QStringLiteral("card2/device/uevent"), "DRIVER=simple-framebuffer\n");
-    // Numbered in numeric, not alphabetic order.
-    writeFile(root.path(), drm + QStringLiteral("card10/device/uevent"), "DRIVER=virtio-pci\n");
-    writeFile(root.path(), drm + QStringLiteral("card10/device/vendor"), "0x1af4\n");
-
-    std::vector<TGpuInfo> gpus = retrieverFor(root.path()).getGpus();
-    QCOMPARE(gpus.size(), size_t(4));
-    QCOMPARE(gpus[0].DeviceString, QStringLiteral("amdgpu"));
-    QCOMPARE(gpus[0].VendorId, quint32(0x1002));
-    QCOMPARE(gpus[0].DeviceId, quint32(0x73bf));
-    QCOMPARE(gpus[0].VideoMemorySize, quint64(17163091968));
-    QCOMPARE(gpus[0].DriverVersion, QString());
-    QCOMPARE(gpus[1].DeviceString, QStringLiteral("nvidia"));
-    QCOMPARE(gpus[1].VendorId, quint32(0x10de));
-    QCOMPARE(gpus[1].DeviceId, quint32(0x2206));
-    QCOMPARE(gpus[1].VideoMemorySize, quint64(0));
-    QCOMPARE(gpus[1].DriverVersion, QStringLiteral("535.129.03"));
-    QCOMPARE(gpus[2].DeviceString, QStringLiteral("simple-framebuffer"));
-    QCOMPARE(gpus[2].VendorId, quint32(0));
-    QCOMPARE(gpus[3].DeviceString, QStringLiteral("virtio-pci"));
-
-    // Where the PCI id database is installed, vendor and model replace the driver's name.
-    writeFile(root.path(), QStringLiteral("usr/share/hwdata/pci.ids"),
-              "# comment\n1002  Advanced Micro Devices, Inc. [AMD/ATI]\n\t73a5  Navi 21 [Radeon RX 6950 XT]\n"
-              "10de  NVIDIA Corporation\n\t1e07  TU102 [GeForce RTX 2080 Ti Rev. A]\n"
-              "\t\t1043 866a  ROG Strix\n\t2206  GA102 [GeForce RTX 3080]\n1af4  Red Hat, Inc.\n");
-    gpus = retrieverFor(root.path()).getGpus();
-    QCOMPARE(gpus[0].DeviceString, QStringLiteral("Advanced Micro Devices, Inc. [AMD/ATI]"));
-    QCOMPARE(gpus[1].DeviceString, QStringLiteral("NVIDIA Corporation GA102 [GeForce RTX 3080]"));
-    QCOMPARE(gpus[2].DeviceString, QStringLiteral("simple-framebuffer"));
-    QCOMPARE(gpus[3].DeviceString, QStringLiteral("Red Hat, Inc."));
-}
-
-void TestSystemSurveyValueRetriever::missingSourcesGiveEmptyAnswers() {
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const TSystemSurveyValueRetriever retriever = retrieverFor(root.path());
-    quint64 numa = 9, physical = 9, cores = 9, logical = 9;
-    retriever.getProcessorCounts(numa, physical, cores, logical);
-    QCOMPARE(numa + physical + cores + logical, quint64(0));
-    QCOMPARE(retriever.getClockSpeed(), 0.0);
-    QCOMPARE(retriever.getMainMemorySize(), quint64(0));
-    QVERIFY(retriever.getGpus().empty());
-    // A processor that answers nothing at all.
-    const TCpuInfo cpu = retriever.getCpu();
-    QCOMPARE(cpu.Manufacturer, QStringLiteral("Unknown Manufacturer"));
-    QCOMPARE(cpu.BrandName, QStringLiteral("Acquiring Brand Name not supported"));
-    QVERIFY(!cpu.Is64Bit && !cpu.Sse && !cpu.Sse2);
-}
-
-void TestSystemSurveyValueRetriever::parseIdList_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QList<int>>("ids");
-    QTest::newRow("single") << QByteArray("0\n") << QList<int>{0};
-    QTest::newRow("range") << QByteArray("0-3") << QList<int>{0, 1, 2, 3};
-    QTest::newRow("mixed") << QByteArray("0-1,4,6-7\n") << QList<int>{0, 1, 4, 6, 7};
-    QTest::newRow("empty") << QByteArray("\n") << QList<int>{};
-    QTest::newRow("reversed range") << QByteArray("3-1") << QList<int>{};
-    QTest::newRow("negative") << QByteArray("-1") << QList<int>{};
-    QTest::newRow("letters") << QByteArray("0,a") << QList<int>{};
-    QTest::newRow("empty part") << QByteArray("0,,2") << QList<int>{};
-    QTest::newRow("absurd range") << QByteArray("0-2147483647") << QList<int>{};
-}
-
-void TestSystemSurveyValueRetriever::parseIdList() {
-    QFETCH(QByteArray, text);
-    QFETCH(QList<int>, ids);
-    QCOMPARE(platform::TLinuxSystemSources::parseIdList(text), ids);
-}
-
-void TestSystemSurveyValueRetriever::thisMachine() {
-    // The real sources against the kernel's other ways of telling the same.
-    const TSystemSurveyValueRetriever retriever;
-    quint64 numa = 0, physical = 0, cores = 0, logical = 0;
-    retriever.getProcessorCounts(numa, physical, cores, logical);
-    QCOMPARE(logical, quint64(::sysconf(_SC_NPROCESSORS_ONLN)));
-    QVERIFY(cores >= 1 && cores <= logical);
-    QVERIFY(physical >= 1 && physical <= cores);
-
-    struct sysinfo info {};
-    QCOMPARE(::sysinfo(&info), 0);
-    QCOMPARE(retriever.getMainMemorySize(), quint64(info.totalram) * info.mem_unit);
-
-    QString baseSystem, name, release;
-    retriever.getOperatingSystem(baseSystem, name, release);
-    QCOMPARE(baseSystem, QStringLiteral("Linux"));
-    QCOMPARE(name, QSysInfo::prettyProductName());
-    QCOMPARE(release, QSysInfo::kernelVersion());
-    QVERIFY(!release.isEmpty());
+        QString baseSystem, name, release;
+        retriever.getOperatingSystem(baseSystem, name, release);
+        QCOMPARE(baseSystem, QStringLiteral("Linux"));
+        QCOMPARE(name, QSysInfo::prettyProductName());
+        QCOMPARE(release, QSysInfo::kernelVersion());
+        QVERIFY(!release.isEmpty());
 
 #if defined(__x86_64__)
-    // The kernel reads the same instruction for its processor description.
-    const TCpuInfo cpu = retriever.getCpu();
-    QCOMPARE(cpu.Manufacturer,
-             TSystemSurveyValueRetriever::manufacturerFromVendorText(procCpuInfoValue("vendor_id")));
-    QCOMPARE(cpu.BrandName, QString::fromLatin1(procCpuInfoValue("model name")).simplified());
-    QVERIFY(cpu.Is64Bit);
-    QVERIFY(cpu.Sse);
-    QVERIFY(cpu.Sse2);
-    QVERIFY(cpu.ClockSpeed > 0.0);
+        // The kernel reads the same instruction for its processor description.
+        const TCpuInfo cpu = retriever.getCpu();
+        QCOMPARE(cpu.Manufacturer,
+                 TSystemSurveyValueRetriever::manufacturerFromVendorText(procCpuInfoValue("vendor_id")));
+        QCOMPARE(cpu.BrandName, QString::fromLatin1(procCpuInfoValue("model name")).simplified());
+        QVERIFY(cpu.Is64Bit);
+        QVERIFY(cpu.Sse);
+        QVERIFY(cpu.Sse2);
+        QVERIFY(cpu.ClockSpeed > 0.0);
 #else
-    QSKIP("The processor identification instruction exists on x86 only");
+        QSKIP("The processor identification instruction exists on x86 only");
 #endif
-}
-
-void TestSystemSurveyValueRetriever::monitorsFromTheScreenList() {
-    const std::vector<TMonitorInfo> monitors = TSystemSurveyValueRetriever().getMonitors();
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    QCOMPARE(int(monitors.size()), screens.size());
-    QVERIFY(!monitors.empty());
-    int primaries = 0;
-    for (int i = 0; i < screens.size(); ++i) {
-        QCOMPARE(monitors[size_t(i)].Width, screens[i]->geometry().width());
-        QCOMPARE(monitors[size_t(i)].Height, screens[i]->geometry().height());
-        QCOMPARE(monitors[size_t(i)].Primary, screens[i] == QGuiApplication::primaryScreen());
-        QCOMPARE(monitors[size_t(i)].RefreshRate, static_cast<unsigned int>(screens[i]->refreshRate()));
-        primaries += monitors[size_t(i)].Primary ? 1 : 0;
     }
-    QCOMPARE(primaries, 1);
-}
+
+    void monitorsFromTheScreenList() {
+        const std::vector<TMonitorInfo> monitors = TSystemSurveyValueRetriever().getMonitors();
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QCOMPARE(int(monitors.size()), screens.size());
+        QVERIFY(!monitors.empty());
+        int primaries = 0;
+        for (int i = 0; i < screens.size(); ++i) {
+            QCOMPARE(monitors[size_t(i)].Width, screens[i]->geometry().width());
+            QCOMPARE(monitors[size_t(i)].Height, screens[i]->geometry().height());
+            QCOMPARE(monitors[size_t(i)].Primary, screens[i] == QGuiApplication::primaryScreen());
+            QCOMPARE(monitors[size_t(i)].RefreshRate, static_cast<unsigned int>(screens[i]->refreshRate()));
+            primaries += monitors[size_t(i)].Primary ? 1 : 0;
+        }
+        QCOMPARE(primaries, 1);
+    }
+};
 
 QTEST_MAIN(TestSystemSurveyValueRetriever)
 #include "tst_systemsurveyvalueretriever.moc"
