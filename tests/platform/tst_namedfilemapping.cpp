@@ -45,94 +45,87 @@ class TestNamedFileMapping : public QObject {
     Q_OBJECT
 
 private slots:
-    void existsExactlyWhileHeld();
-    void secondHolderInOneProcessHoldsNothing();
-    void nameOnlyObjectCreatesNothing();
-    void killedHolderLeavesNoObject();
-    void startedProgramsDoNotInheritTheObject();
-    void unusableNamesAreRejected();
-};
+    void existsExactlyWhileHeld() {
+        const std::string name = uniqueName("held");
+        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
+        {
+            const TNamedFileMapping mapping(name.c_str(), true);
+            QVERIFY(mapping.holdsObject());
+            QCOMPARE(mapping.name(), name);
+            QVERIFY(TNamedFileMapping::exists(name.c_str()));
+            // A similar name is a different object.
+            QVERIFY(!TNamedFileMapping::exists((name + "x").c_str()));
+            QVERIFY(!TNamedFileMapping::exists(name.substr(0, name.size() - 1).c_str()));
+        }
+        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
+    }
 
-void TestNamedFileMapping::existsExactlyWhileHeld() {
-    const std::string name = uniqueName("held");
-    QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-    {
-        const TNamedFileMapping mapping(name.c_str(), true);
-        QVERIFY(mapping.holdsObject());
+    void secondHolderInOneProcessHoldsNothing() {
+        const std::string name = uniqueName("twice");
+        auto first = std::make_unique<TNamedFileMapping>(name.c_str(), true);
+        const TNamedFileMapping second(name.c_str(), true);
+        QVERIFY(first->holdsObject());
+        QVERIFY(!second.holdsObject());
+
+        // The object belongs to the first holder: it goes with it.
+        first.reset();
+        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
+    }
+
+    void nameOnlyObjectCreatesNothing() {
+        const std::string name = uniqueName("name-only");
+        const TNamedFileMapping mapping(name.c_str(), false);
+        QVERIFY(!mapping.holdsObject());
         QCOMPARE(mapping.name(), name);
+        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
+    }
+
+    void killedHolderLeavesNoObject() {
+        const std::string name = uniqueName("killed");
+        auto child = startHoldingChild(name);
+        QVERIFY(child->waitForReadyRead(60000));
+        QCOMPARE(child->readLine().trimmed(), QByteArray("holding"));
         QVERIFY(TNamedFileMapping::exists(name.c_str()));
-        // A similar name is a different object.
-        QVERIFY(!TNamedFileMapping::exists((name + "x").c_str()));
-        QVERIFY(!TNamedFileMapping::exists(name.substr(0, name.size() - 1).c_str()));
+
+        // Another process sees the name taken and holds nothing.
+        const TNamedFileMapping late(name.c_str(), true);
+        QVERIFY(!late.holdsObject());
+
+        ::kill(static_cast<pid_t>(child->processId()), SIGKILL);
+        QVERIFY(child->waitForFinished(60000));
+        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
+
+        // The name is free again for the next holder.
+        const TNamedFileMapping next(name.c_str(), true);
+        QVERIFY(next.holdsObject());
     }
-    QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-}
 
-void TestNamedFileMapping::secondHolderInOneProcessHoldsNothing() {
-    const std::string name = uniqueName("twice");
-    auto first = std::make_unique<TNamedFileMapping>(name.c_str(), true);
-    const TNamedFileMapping second(name.c_str(), true);
-    QVERIFY(first->holdsObject());
-    QVERIFY(!second.holdsObject());
+    void startedProgramsDoNotInheritTheObject() {
+        const std::string name = uniqueName("inherit");
+        auto mapping = std::make_unique<TNamedFileMapping>(name.c_str(), true);
+        QProcess sleeper;
+        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(sleeper.waitForStarted(60000));
 
-    // The object belongs to the first holder: it goes with it.
-    first.reset();
-    QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-}
-
-void TestNamedFileMapping::nameOnlyObjectCreatesNothing() {
-    const std::string name = uniqueName("name-only");
-    const TNamedFileMapping mapping(name.c_str(), false);
-    QVERIFY(!mapping.holdsObject());
-    QCOMPARE(mapping.name(), name);
-    QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-}
-
-void TestNamedFileMapping::killedHolderLeavesNoObject() {
-    const std::string name = uniqueName("killed");
-    auto child = startHoldingChild(name);
-    QVERIFY(child->waitForReadyRead(60000));
-    QCOMPARE(child->readLine().trimmed(), QByteArray("holding"));
-    QVERIFY(TNamedFileMapping::exists(name.c_str()));
-
-    // Another process sees the name taken and holds nothing.
-    const TNamedFileMapping late(name.c_str(), true);
-    QVERIFY(!late.holdsObject());
-
-    ::kill(static_cast<pid_t>(child->processId()), SIGKILL);
-    QVERIFY(child->waitForFinished(60000));
-    QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-
-    // The name is free again for the next holder.
-    const TNamedFileMapping next(name.c_str(), true);
-    QVERIFY(next.holdsObject());
-}
-
-void TestNamedFileMapping::startedProgramsDoNotInheritTheObject() {
-    const std::string name = uniqueName("inherit");
-    auto mapping = std::make_unique<TNamedFileMapping>(name.c_str(), true);
-    QProcess sleeper;
-    sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-    QVERIFY(sleeper.waitForStarted(60000));
-
-    mapping.reset();
-    const bool existsAfterRelease = TNamedFileMapping::exists(name.c_str());
-    sleeper.kill();
-    sleeper.waitForFinished(60000);
-    QVERIFY2(!existsAfterRelease, "a started program kept the object alive");
-}
-
-void TestNamedFileMapping::unusableNamesAreRejected() {
-    const std::string tooLong(200, 'n');
-    try {
-        const TNamedFileMapping mapping(tooLong.c_str(), true);
-        QFAIL("an over-long name was accepted");
-    } catch (const std::runtime_error& error) {
-        QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Error from CreateFileMapping: 36"));
+        mapping.reset();
+        const bool existsAfterRelease = TNamedFileMapping::exists(name.c_str());
+        sleeper.kill();
+        sleeper.waitForFinished(60000);
+        QVERIFY2(!existsAfterRelease, "a started program kept the object alive");
     }
-    QVERIFY(!TNamedFileMapping::exists(tooLong.c_str()));
-    QVERIFY(!TNamedFileMapping::exists(""));
-}
+
+    void unusableNamesAreRejected() {
+        const std::string tooLong(200, 'n');
+        try {
+            const TNamedFileMapping mapping(tooLong.c_str(), true);
+            QFAIL("an over-long name was accepted");
+        } catch (const std::runtime_error& error) {
+            QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Error from CreateFileMapping: 36"));
+        }
+        QVERIFY(!TNamedFileMapping::exists(tooLong.c_str()));
+        QVERIFY(!TNamedFileMapping::exists(""));
+    }
+};
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet(childNameVariable)) {

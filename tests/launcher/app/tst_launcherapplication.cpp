@@ -39,66 +39,61 @@ class TestLauncherApplication : public QObject {
     Q_OBJECT
 
 private slots:
-    void servicesIdentityAndOptions();
-    void notificationTimerShowsTheDefaultSplash();
-    void newSplashReplacesTheOldOne();
-    void closingTheSplashDoesNotEndTheLauncher();
+    void servicesIdentityAndOptions() {
+        auto* application = TLauncherApplication::instance();
+        QVERIFY(application);
+        QCOMPARE(application, qApp);
+        QVERIFY(application->filesystemHelper());
+        QVERIFY(application->filesystemHelper()->settings());
+        QCOMPARE(application->funnelSettingsKey(), QStringLiteral("FunnelUuid"));
+
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Vantor Online"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Vantor Online"));
+        QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quorvane GmbH"));
+        QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
+
+        // Started with "-s -u --patch /games/client": see main() below.
+        QVERIFY(application->isSelfUpdateSkipped());
+        QVERIFY(application->isShowUiRequested());
+        QVERIFY(!application->isFirstLaunchRequested());
+        QCOMPARE(application->patchExecutable(), QStringLiteral("/games/client"));
+
+        QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+    }
+
+    void notificationTimerShowsTheDefaultSplash() {
+        QVERIFY(!visibleSplash());
+        TLauncherApplication::instance()->startNotificationTimer();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleSplash() != nullptr, 30000);
+        QCOMPARE(splashScreens().size(), 1);
+    }
+
+    void newSplashReplacesTheOldOne() {
+        auto* application = TLauncherApplication::instance();
+        application->showSplash(TLauncherApplication::UpdatingLauncherSplash);
+        application->showSplash(TLauncherApplication::LaunchingClientSplash);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        QCOMPARE(splashScreens().size(), 1);
+        QVERIFY(visibleSplash());
+
+        application->hideSplash();
+        QVERIFY(!visibleSplash());
+        QCOMPARE(splashScreens().size(), 1);
+    }
+
+    void closingTheSplashDoesNotEndTheLauncher() {
+        auto* application = TLauncherApplication::instance();
+        QTimer::singleShot(0, application, [application] {
+            application->showSplash(TLauncherApplication::DefaultSplash);
+            visibleSplash()->close();
+        });
+        // Only this timer may end the loop; a quit caused by the closed splash
+        // would end it first with code 0.
+        QTimer::singleShot(500, application, [] { QCoreApplication::exit(7); });
+        QCOMPARE(QCoreApplication::exec(), 7);
+    }
 };
-
-void TestLauncherApplication::servicesIdentityAndOptions() {
-    auto* application = TLauncherApplication::instance();
-    QVERIFY(application);
-    QCOMPARE(application, qApp);
-    QVERIFY(application->filesystemHelper());
-    QVERIFY(application->filesystemHelper()->settings());
-    QCOMPARE(application->funnelSettingsKey(), QStringLiteral("FunnelUuid"));
-
-    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Vantor Online"));
-    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Vantor Online"));
-    QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quorvane GmbH"));
-    QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
-
-    // Started with "-s -u --patch /games/client": see main() below.
-    QVERIFY(application->isSelfUpdateSkipped());
-    QVERIFY(application->isShowUiRequested());
-    QVERIFY(!application->isFirstLaunchRequested());
-    QCOMPARE(application->patchExecutable(), QStringLiteral("/games/client"));
-
-    QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
-}
-
-void TestLauncherApplication::notificationTimerShowsTheDefaultSplash() {
-    QVERIFY(!visibleSplash());
-    TLauncherApplication::instance()->startNotificationTimer();
-    QTRY_VERIFY_WITH_TIMEOUT(visibleSplash() != nullptr, 30000);
-    QCOMPARE(splashScreens().size(), 1);
-}
-
-void TestLauncherApplication::newSplashReplacesTheOldOne() {
-    auto* application = TLauncherApplication::instance();
-    application->showSplash(TLauncherApplication::UpdatingLauncherSplash);
-    application->showSplash(TLauncherApplication::LaunchingClientSplash);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    QCOMPARE(splashScreens().size(), 1);
-    QVERIFY(visibleSplash());
-
-    application->hideSplash();
-    QVERIFY(!visibleSplash());
-    QCOMPARE(splashScreens().size(), 1);
-}
-
-void TestLauncherApplication::closingTheSplashDoesNotEndTheLauncher() {
-    auto* application = TLauncherApplication::instance();
-    QTimer::singleShot(0, application, [application] {
-        application->showSplash(TLauncherApplication::DefaultSplash);
-        visibleSplash()->close();
-    });
-    // Only this timer may end the loop; a quit caused by the closed splash
-    // would end it first with code 0.
-    QTimer::singleShot(500, application, [] { QCoreApplication::exit(7); });
-    QCOMPARE(QCoreApplication::exec(), 7);
-}
 
 int main(int argc, char** argv) {
     // The launcher's own options go to the application object; QtTest gets the rest.

@@ -262,22 +262,251 @@ class TestLauncherFlow : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() {
+        m_Stage.server().addFixedStatus(QStringLiteral("/refused.json"), 403);
+        QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
+        QVERIFY(m_Stage.server().writeFile(QStringLiteral("empty.json"), QByteArray()));
+        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
+        // The launcher's own package in several versions; its one file is a note, so an update that
+        // runs changes nothing that matters.
+        const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
+        QVERIFY(writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
+        for (const QString& version : {QStringLiteral("0.0.12"), QStringLiteral("0.0.13"),
+                                       QStringLiteral("0.0.11"), QStringLiteral("0.0.012")}) {
+            QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"),
+                                         QStringLiteral("package-%1.json").arg(version), version, QString(),
+                                         {}),
+                     qPrintable(m_Stage.errorString()));
+        }
+        // A document without a version, which the launcher reads as "?".
+        const QString root = m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/");
+        QJsonObject document =
+            QJsonDocument::fromJson(readBytes(root + QStringLiteral("package-0.0.12.json"))).object();
+        document.insert(QStringLiteral("version"), QString());
+        QVERIFY(writeBytes(root + QStringLiteral("package-empty.json"), QJsonDocument(document).toJson()));
+    }
 
-    void maintenance_data();
-    void maintenance();
-    void storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow();
-    void oldLauncherFileThatCannotBeDeletedIsFatal();
-    void patchForAnUnknownProgramShowsItsBoxAndStays();
-    void runningClientBlocksAnUpdateFromTheList();
-    void startFromTheListWaitsForTheClient_data();
-    void startFromTheListWaitsForTheClient();
-    void closingTheLaunchingSplashEndsWithOne();
-    void selfUpdateDecision_data();
-    void selfUpdateDecision();
-    void storedCopyOffersOnlyInstalledPackages();
-    void clientArgumentsEndWithTheUpToDateFlagAfterAVerification();
+    void init() {
+        QVERIFY2(m_Stage.renewSandbox(), qPrintable(m_Stage.errorString()));
+        QVERIFY(m_Stage.writeSettings());
+        QVERIFY(m_Stage.writeConfiguration(gamePackages()));
+        m_Stage.server().clearAccessLog();
+        QVERIFY2(!platform::TNamedFileMapping::exists(ClientPresenceName), "a game client is running");
+    }
+
+    void maintenance_data() {
+        QTest::addColumn<QString>("document");
+        QTest::newRow("refused") << QStringLiteral("refused.json");
+        QTest::newRow("not found") << QStringLiteral("missing.json");
+        QTest::newRow("empty document") << QStringLiteral("empty.json");
+    }
+
+    void maintenance() {
+        QFETCH(QString, document);
+        QVERIFY(m_Stage.writeSettings(30000, {}, document));
+        const TFlow flow = runFlow(QStringLiteral("run"), {});
+        QCOMPARE(flow.Boxes, QStringList{MaintenanceBox});
+        QCOMPARE(flow.ExitCode, 1);
+        QVERIFY(!flow.has(QStringLiteral("ALIVE")));
+        QVERIFY(!QFileInfo::exists(m_Stage.sandbox().launcherDirectory() +
+                                   QStringLiteral("/launchermetadata.json")));
+    }
+
+    void storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow() {
+        const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("write:/launchermetadata.json"));
+        const QString path = m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json");
+        QCOMPARE(
+            flow.Boxes,
+            QStringList{box(
+                QStringLiteral("critical"), QStringLiteral("none"),
+                QStringLiteral("Vantor Online cannot start"),
+                QStringLiteral("A critical error occurred while accessing a file:\nI/O error on file '%1': "
+                               "No space left on device\nPlease reinstall Launcher.")
+                    .arg(path))});
+        QCOMPARE(flow.ExitCode, 1);
+        // Once the launcher has said it cannot go on, it does not go on behind its box.
+        QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 0);
+        QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor"))).exists());
+    }
+
+    void oldLauncherFileThatCannotBeDeletedIsFatal() {
+        QVERIFY(m_Stage.sandbox().writeLauncherFile(QStringLiteral("VantorLauncher.old"), "old launcher"));
+        const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("remove:.old"));
+        QCOMPARE(flow.Boxes.size(), 1);
+        QVERIFY2(flow.Boxes.first().startsWith(QStringLiteral(
+                     "critical|none|Vantor Online cannot start|A critical error occurred while accessing "
+                     "a file:\nFailed to delete file ")),
+                 qPrintable(flow.Boxes.first()));
+        QVERIFY(
+            flow.Boxes.first().endsWith(QStringLiteral("VantorLauncher.old\nPlease reinstall Launcher.")));
+        QCOMPARE(flow.ExitCode, 1);
+    }
+
+    void patchForAnUnknownProgramShowsItsBoxAndStays() {
+        const TFlow flow = runFlow(QStringLiteral("run"), {QStringLiteral("--patch"),
+                                                           QStringLiteral("/nowhere/VantorOnlineClient")});
+        QCOMPARE(flow.Boxes,
+                 QStringList{
+                     box(QStringLiteral("information"), QStringLiteral("window"),
+                         QStringLiteral("Client patching failed"),
+                         QStringLiteral("Could not determine patch information. Your client might no longer "
+                                        "be supported."))});
+        QVERIFY(flow.has(QStringLiteral("ALIVE")));
+        QCOMPARE(flow.ExitCode, StillRunningExitCode);
+        QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor")))
+                     .exists(QStringLiteral("partial-package.json")));
+    }
+
+    void runningClientBlocksAnUpdateFromTheList() {
+        const platform::TNamedFileMapping runningClient(ClientPresenceName, true);
+        const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
+        QCOMPARE(flow.Boxes,
+                 QStringList{
+                     box(QStringLiteral("warning"), QStringLiteral("none"),
+                         QStringLiteral("Vantor Online update failed"),
+                         QStringLiteral("Cannot update. The client is still running. Please close the client "
+                                        "and try again."))});
+        QCOMPARE(flow.ExitCode, StillRunningExitCode);
+        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
+                                   QStringLiteral("/partial-package.json")));
+        QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 1);
+    }
+
+    void startFromTheListWaitsForTheClient_data() {
+        QTest::addColumn<QString>("announce");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("client announces itself") << QStringLiteral("400") << 0;
+        QTest::newRow("client never announces itself") << QStringLiteral("never") << 1;
+    }
+
+    void startFromTheListWaitsForTheClient() {
+        QFETCH(QString, announce);
+        QFETCH(int, exitCode);
+        installGame();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QVERIFY(m_Stage.writeSettings(2000));
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"), announce);
+        const int startsBefore = m_Stage.clientStarts().size();
+
+        // Starting from the list closes the window; the launcher must still wait for the client.
+        const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                                 QStringLiteral("0"));
+        QCOMPARE(flow.ExitCode, exitCode);
+        QVERIFY(flow.Boxes.isEmpty());
+        const auto starts = m_Stage.clientStarts();
+        QCOMPARE(starts.size(), startsBefore + 1);
+        // Nothing was verified during this run: no up-to-date flag.
+        QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters());
+        QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(QStringLiteral("vantor")));
+        QVERIFY(starts.last().LauncherRunning);
+        QVERIFY(m_Stage.endClients());
+    }
+
+    void closingTheLaunchingSplashEndsWithOne() {
+        installGame();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                                 QStringLiteral("never"));
+        const TFlow flow = runFlow(QStringLiteral("close-splash"), {});
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                                 QStringLiteral("0"));
+        QVERIFY(flow.has(QStringLiteral("SPLASH-CLOSED")));
+        QCOMPARE(flow.ExitCode, 1);
+        QVERIFY(m_Stage.endClients());
+    }
+
+    void selfUpdateDecision_data() {
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("decision");
+        QTest::newRow("same version")
+            << QStringLiteral("package-0.0.12.json") << QStringList() << QStringLiteral("none");
+        QTest::newRow("newer version")
+            << QStringLiteral("package-0.0.13.json") << QStringList() << QStringLiteral("update");
+        QTest::newRow("older version")
+            << QStringLiteral("package-0.0.11.json") << QStringList() << QStringLiteral("update");
+        QTest::newRow("same value, other text")
+            << QStringLiteral("package-0.0.012.json") << QStringList() << QStringLiteral("update");
+        QTest::newRow("no version") << QStringLiteral("package-empty.json") << QStringList()
+                                    << QStringLiteral("update");
+        QTest::newRow("skipped") << QStringLiteral("package-0.0.13.json") << QStringList{QStringLiteral("-s")}
+                                 << QStringLiteral("none");
+        QTest::newRow("document missing")
+            << QStringLiteral("package-none.json") << QStringList() << QStringLiteral("none");
+    }
+
+    void selfUpdateDecision() {
+        QFETCH(QString, document);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, decision);
+        const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
+                                     QStringLiteral("launcher/linux/") + document};
+        QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
+        const TFlow flow = runFlow(QStringLiteral("decision"), arguments);
+        QCOMPARE(flow.field(QStringLiteral("DECISION")),
+                 decision + (decision == QLatin1String("update") ? QStringLiteral("\twaiting")
+                                                                 : QStringLiteral("\tready")));
+        QCOMPARE(flow.Log.contains(QStringLiteral("startSelfUpdate Launcher")),
+                 decision == QLatin1String("update"));
+        QCOMPARE(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")),
+                 decision == QLatin1String("none"));
+        QCOMPARE(flow.ExitCode, 0);
+    }
+
+    void storedCopyOffersOnlyInstalledPackages() {
+        // The stored copy names a launcher of another version; offline there is no document for it.
+        const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
+                                     QStringLiteral("launcher/linux/package-0.0.13.json")};
+        QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                                 QStringLiteral("0.3"));
+        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}),
+                 0);
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
+                                                 QStringLiteral("60"));
+        QVERIFY(m_Stage.endClients());
+        QVERIFY(QFileInfo::exists(m_Stage.sandbox().launcherDirectory() +
+                                  QStringLiteral("/launchermetadata.json")));
+
+        m_Stage.server().stop();
+        const TFlow flow = runFlow(QStringLiteral("report"), {QStringLiteral("--show-ui")});
+        QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
+        QCOMPARE(flow.field(QStringLiteral("OFFERED")), QStringLiteral("Vantor Online=4"));
+        // With show-ui the up-to-date default is offered in the list, not started.
+        QCOMPARE(m_Stage.clientStarts().size(), 1);
+        QVERIFY(!flow.Log.contains(QStringLiteral("startSelfUpdate")));
+        QVERIFY(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")));
+        QCOMPARE(flow.ExitCode, 0);
+    }
+
+    void clientArgumentsEndWithTheUpToDateFlagAfterAVerification() {
+        auto package = testsupport::makeWindowPackage(0, QStringLiteral("Vantor Online"), QByteArray());
+        QCOMPARE(TLauncherApplication::clientArguments(*package), QStringList());
+        package->markCheckedSinceStart();
+        QCOMPARE(TLauncherApplication::clientArguments(*package),
+                 QStringList{QStringLiteral("--package-is-up-to-date")});
+
+        const QUrl base(QStringLiteral("http://127.0.0.1/"));
+        const QJsonObject document{
+            {QStringLiteral("version"), QStringLiteral("1")},
+            {QStringLiteral("executable"), QStringLiteral("VantorOnlineClient")},
+            {QStringLiteral("parameters"), QJsonArray{QStringLiteral("-a"), QStringLiteral("b c")}},
+            {QStringLiteral("files"), QJsonArray()},
+            {QStringLiteral("chunks"), QJsonArray()}};
+        auto configured = testsupport::makeWindowPackage(1, QStringLiteral("Vantor Classic"),
+                                                         QJsonDocument(document).toJson());
+        QCOMPARE(TLauncherApplication::clientArguments(*configured),
+                 (QStringList{QStringLiteral("-a"), QStringLiteral("b c")}));
+        configured->markCheckedSinceStart();
+        QCOMPARE(TLauncherApplication::clientArguments(*configured),
+                 (QStringList{QStringLiteral("-a"), QStringLiteral("b c"),
+                              QStringLiteral("--package-is-up-to-date")}));
+    }
 
 private:
     TFlow runFlow(const QString& Scenario, const QStringList& Arguments, const QString& Failure = QString());
@@ -286,37 +515,6 @@ private:
 
     TLauncherStage m_Stage;
 };
-
-void TestLauncherFlow::initTestCase() {
-    m_Stage.server().addFixedStatus(QStringLiteral("/refused.json"), 403);
-    QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
-    QVERIFY(m_Stage.server().writeFile(QStringLiteral("empty.json"), QByteArray()));
-    QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
-    // The launcher's own package in several versions; its one file is a note, so an update that
-    // runs changes nothing that matters.
-    const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
-    QVERIFY(writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
-    for (const QString& version : {QStringLiteral("0.0.12"), QStringLiteral("0.0.13"),
-                                   QStringLiteral("0.0.11"), QStringLiteral("0.0.012")}) {
-        QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"),
-                                     QStringLiteral("package-%1.json").arg(version), version, QString(), {}),
-                 qPrintable(m_Stage.errorString()));
-    }
-    // A document without a version, which the launcher reads as "?".
-    const QString root = m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/");
-    QJsonObject document =
-        QJsonDocument::fromJson(readBytes(root + QStringLiteral("package-0.0.12.json"))).object();
-    document.insert(QStringLiteral("version"), QString());
-    QVERIFY(writeBytes(root + QStringLiteral("package-empty.json"), QJsonDocument(document).toJson()));
-}
-
-void TestLauncherFlow::init() {
-    QVERIFY2(m_Stage.renewSandbox(), qPrintable(m_Stage.errorString()));
-    QVERIFY(m_Stage.writeSettings());
-    QVERIFY(m_Stage.writeConfiguration(gamePackages()));
-    m_Stage.server().clearAccessLog();
-    QVERIFY2(!platform::TNamedFileMapping::exists(ClientPresenceName), "a game client is running");
-}
 
 std::vector<TStagePackage> TestLauncherFlow::gamePackages(bool ClassicAutomatic) const {
     return {{QStringLiteral("Vantor Online"), QStringLiteral("vantor"),
@@ -370,217 +568,6 @@ void TestLauncherFlow::installGame() {
                                              QStringLiteral("60"));
     QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
                               QStringLiteral("/package.json")));
-}
-
-void TestLauncherFlow::maintenance_data() {
-    QTest::addColumn<QString>("document");
-    QTest::newRow("refused") << QStringLiteral("refused.json");
-    QTest::newRow("not found") << QStringLiteral("missing.json");
-    QTest::newRow("empty document") << QStringLiteral("empty.json");
-}
-
-void TestLauncherFlow::maintenance() {
-    QFETCH(QString, document);
-    QVERIFY(m_Stage.writeSettings(30000, {}, document));
-    const TFlow flow = runFlow(QStringLiteral("run"), {});
-    QCOMPARE(flow.Boxes, QStringList{MaintenanceBox});
-    QCOMPARE(flow.ExitCode, 1);
-    QVERIFY(!flow.has(QStringLiteral("ALIVE")));
-    QVERIFY(
-        !QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json")));
-}
-
-void TestLauncherFlow::storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow() {
-    const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("write:/launchermetadata.json"));
-    const QString path = m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json");
-    QCOMPARE(
-        flow.Boxes,
-        QStringList{box(
-            QStringLiteral("critical"), QStringLiteral("none"), QStringLiteral("Vantor Online cannot start"),
-            QStringLiteral("A critical error occurred while accessing a file:\nI/O error on file '%1': "
-                           "No space left on device\nPlease reinstall Launcher.")
-                .arg(path))});
-    QCOMPARE(flow.ExitCode, 1);
-    // Once the launcher has said it cannot go on, it does not go on behind its box.
-    QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 0);
-    QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor"))).exists());
-}
-
-void TestLauncherFlow::oldLauncherFileThatCannotBeDeletedIsFatal() {
-    QVERIFY(m_Stage.sandbox().writeLauncherFile(QStringLiteral("VantorLauncher.old"), "old launcher"));
-    const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("remove:.old"));
-    QCOMPARE(flow.Boxes.size(), 1);
-    QVERIFY2(flow.Boxes.first().startsWith(QStringLiteral(
-                 "critical|none|Vantor Online cannot start|A critical error occurred while accessing "
-                 "a file:\nFailed to delete file ")),
-             qPrintable(flow.Boxes.first()));
-    QVERIFY(flow.Boxes.first().endsWith(QStringLiteral("VantorLauncher.old\nPlease reinstall Launcher.")));
-    QCOMPARE(flow.ExitCode, 1);
-}
-
-void TestLauncherFlow::patchForAnUnknownProgramShowsItsBoxAndStays() {
-    const TFlow flow = runFlow(QStringLiteral("run"),
-                               {QStringLiteral("--patch"), QStringLiteral("/nowhere/VantorOnlineClient")});
-    QCOMPARE(
-        flow.Boxes,
-        QStringList{box(QStringLiteral("information"), QStringLiteral("window"),
-                        QStringLiteral("Client patching failed"),
-                        QStringLiteral("Could not determine patch information. Your client might no longer "
-                                       "be supported."))});
-    QVERIFY(flow.has(QStringLiteral("ALIVE")));
-    QCOMPARE(flow.ExitCode, StillRunningExitCode);
-    QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor")))
-                 .exists(QStringLiteral("partial-package.json")));
-}
-
-void TestLauncherFlow::runningClientBlocksAnUpdateFromTheList() {
-    const platform::TNamedFileMapping runningClient(ClientPresenceName, true);
-    const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
-    QCOMPARE(
-        flow.Boxes,
-        QStringList{box(QStringLiteral("warning"), QStringLiteral("none"),
-                        QStringLiteral("Vantor Online update failed"),
-                        QStringLiteral("Cannot update. The client is still running. Please close the client "
-                                       "and try again."))});
-    QCOMPARE(flow.ExitCode, StillRunningExitCode);
-    QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
-                               QStringLiteral("/partial-package.json")));
-    QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 1);
-}
-
-void TestLauncherFlow::startFromTheListWaitsForTheClient_data() {
-    QTest::addColumn<QString>("announce");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("client announces itself") << QStringLiteral("400") << 0;
-    QTest::newRow("client never announces itself") << QStringLiteral("never") << 1;
-}
-
-void TestLauncherFlow::startFromTheListWaitsForTheClient() {
-    QFETCH(QString, announce);
-    QFETCH(int, exitCode);
-    installGame();
-    if (QTest::currentTestFailed()) {
-        return;
-    }
-    QVERIFY(m_Stage.writeSettings(2000));
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"), announce);
-    const int startsBefore = m_Stage.clientStarts().size();
-
-    // Starting from the list closes the window; the launcher must still wait for the client.
-    const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                             QStringLiteral("0"));
-    QCOMPARE(flow.ExitCode, exitCode);
-    QVERIFY(flow.Boxes.isEmpty());
-    const auto starts = m_Stage.clientStarts();
-    QCOMPARE(starts.size(), startsBefore + 1);
-    // Nothing was verified during this run: no up-to-date flag.
-    QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters());
-    QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(QStringLiteral("vantor")));
-    QVERIFY(starts.last().LauncherRunning);
-    QVERIFY(m_Stage.endClients());
-}
-
-void TestLauncherFlow::closingTheLaunchingSplashEndsWithOne() {
-    installGame();
-    if (QTest::currentTestFailed()) {
-        return;
-    }
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                             QStringLiteral("never"));
-    const TFlow flow = runFlow(QStringLiteral("close-splash"), {});
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                             QStringLiteral("0"));
-    QVERIFY(flow.has(QStringLiteral("SPLASH-CLOSED")));
-    QCOMPARE(flow.ExitCode, 1);
-    QVERIFY(m_Stage.endClients());
-}
-
-void TestLauncherFlow::selfUpdateDecision_data() {
-    QTest::addColumn<QString>("document");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("decision");
-    QTest::newRow("same version") << QStringLiteral("package-0.0.12.json") << QStringList()
-                                  << QStringLiteral("none");
-    QTest::newRow("newer version") << QStringLiteral("package-0.0.13.json") << QStringList()
-                                   << QStringLiteral("update");
-    QTest::newRow("older version") << QStringLiteral("package-0.0.11.json") << QStringList()
-                                   << QStringLiteral("update");
-    QTest::newRow("same value, other text")
-        << QStringLiteral("package-0.0.012.json") << QStringList() << QStringLiteral("update");
-    QTest::newRow("no version") << QStringLiteral("package-empty.json") << QStringList()
-                                << QStringLiteral("update");
-    QTest::newRow("skipped") << QStringLiteral("package-0.0.13.json") << QStringList{QStringLiteral("-s")}
-                             << QStringLiteral("none");
-    QTest::newRow("document missing")
-        << QStringLiteral("package-none.json") << QStringList() << QStringLiteral("none");
-}
-
-void TestLauncherFlow::selfUpdateDecision() {
-    QFETCH(QString, document);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, decision);
-    const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                 QStringLiteral("launcher/linux/") + document};
-    QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
-    const TFlow flow = runFlow(QStringLiteral("decision"), arguments);
-    QCOMPARE(flow.field(QStringLiteral("DECISION")),
-             decision + (decision == QLatin1String("update") ? QStringLiteral("\twaiting")
-                                                             : QStringLiteral("\tready")));
-    QCOMPARE(flow.Log.contains(QStringLiteral("startSelfUpdate Launcher")),
-             decision == QLatin1String("update"));
-    QCOMPARE(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")),
-             decision == QLatin1String("none"));
-    QCOMPARE(flow.ExitCode, 0);
-}
-
-void TestLauncherFlow::storedCopyOffersOnlyInstalledPackages() {
-    // The stored copy names a launcher of another version; offline there is no document for it.
-    const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                 QStringLiteral("launcher/linux/package-0.0.13.json")};
-    QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                             QStringLiteral("0.3"));
-    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}), 0);
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                             QStringLiteral("60"));
-    QVERIFY(m_Stage.endClients());
-    QVERIFY(
-        QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json")));
-
-    m_Stage.server().stop();
-    const TFlow flow = runFlow(QStringLiteral("report"), {QStringLiteral("--show-ui")});
-    QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
-    QCOMPARE(flow.field(QStringLiteral("OFFERED")), QStringLiteral("Vantor Online=4"));
-    // With show-ui the up-to-date default is offered in the list, not started.
-    QCOMPARE(m_Stage.clientStarts().size(), 1);
-    QVERIFY(!flow.Log.contains(QStringLiteral("startSelfUpdate")));
-    QVERIFY(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")));
-    QCOMPARE(flow.ExitCode, 0);
-}
-
-void TestLauncherFlow::clientArgumentsEndWithTheUpToDateFlagAfterAVerification() {
-    auto package = testsupport::makeWindowPackage(0, QStringLiteral("Vantor Online"), QByteArray());
-    QCOMPARE(TLauncherApplication::clientArguments(*package), QStringList());
-    package->markCheckedSinceStart();
-    QCOMPARE(TLauncherApplication::clientArguments(*package),
-             QStringList{QStringLiteral("--package-is-up-to-date")});
-
-    const QUrl base(QStringLiteral("http://127.0.0.1/"));
-    const QJsonObject document{
-        {QStringLiteral("version"), QStringLiteral("1")},
-        {QStringLiteral("executable"), QStringLiteral("VantorOnlineClient")},
-        {QStringLiteral("parameters"), QJsonArray{QStringLiteral("-a"), QStringLiteral("b c")}},
-        {QStringLiteral("files"), QJsonArray()},
-        {QStringLiteral("chunks"), QJsonArray()}};
-    auto configured =
-        testsupport::makeWindowPackage(1, QStringLiteral("Vantor Classic"), QJsonDocument(document).toJson());
-    QCOMPARE(TLauncherApplication::clientArguments(*configured),
-             (QStringList{QStringLiteral("-a"), QStringLiteral("b c")}));
-    configured->markCheckedSinceStart();
-    QCOMPARE(TLauncherApplication::clientArguments(*configured),
-             (QStringList{QStringLiteral("-a"), QStringLiteral("b c"),
-                          QStringLiteral("--package-is-up-to-date")}));
 }
 
 int main(int argc, char** argv) {

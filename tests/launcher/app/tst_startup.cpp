@@ -43,18 +43,177 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() {
+        QVERIFY(m_proxy.start());
+        m_proxy.setHoldAnswers(true);
+    }
 
-    void firstInstanceLogsAndEndsCleanlyOnTermination();
-    void secondInstanceEndsAtOnceAndLeavesTheLogAlone();
-    void startAfterKilledLauncherIsFirstInstance();
-    void restartedLauncherWaitsForItsPredecessor();
-    void restartedLauncherGivesUpWhenThePredecessorStays();
-    void builtInSettingsWithoutLocalFile();
-    void localSettingsFileReplacesBuiltInText();
-    void commandLineOptions_data();
-    void commandLineOptions();
+    void init() {
+        m_sandbox = std::make_unique<TLauncherSandbox>();
+        QVERIFY2(m_sandbox->isValid(), qPrintable(m_sandbox->errorString()));
+        const QString proxy = QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
+        m_sandbox->setEnvironmentVariable(QStringLiteral("https_proxy"), proxy);
+        m_sandbox->setEnvironmentVariable(QStringLiteral("http_proxy"), proxy);
+        // A launcher from elsewhere on this machine would make every start here a second instance.
+        QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
+                 "another launcher is running");
+    }
+
+    void firstInstanceLogsAndEndsCleanlyOnTermination() {
+        auto launcher = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(startLine));
+        QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+
+        QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+        QCOMPARE(launcher->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(launcher->exitCode(), 0);
+        QVERIFY(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+
+        const QStringList lines = m_sandbox->logLines();
+        QVERIFY(lines.size() >= 4);
+        for (const QString& line : lines) {
+            QVERIFY2(linePattern.match(line).hasMatch(), qPrintable(line));
+        }
+        QVERIFY2(startLine.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+        QVERIFY2(lines.last().contains(
+                     QStringLiteral("Info: onSignalReceived: signal 15 ends the launcher Thread: 0x")),
+                 qPrintable(lines.last()));
+    }
+
+    void secondInstanceEndsAtOnceAndLeavesTheLogAlone() {
+        auto first = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(startLine));
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+        const QByteArray logBefore = m_sandbox->logContent();
+
+        auto second = m_sandbox->start({QStringLiteral("--show-ui")});
+        QVERIFY(second->waitForFinished(60000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        const QString secondOutput = QString::fromUtf8(second->readAllStandardError());
+        QVERIFY2(secondOutput.contains(QStringLiteral("Version: 0.0.12 already running Thread: 0x")),
+                 qPrintable(secondOutput));
+
+        QCOMPARE(m_sandbox->logContent(), logBefore);
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
+        QCOMPARE(first->exitCode(), 0);
+    }
+
+    void startAfterKilledLauncherIsFirstInstance() {
+        auto killed = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(startLine));
+        QVERIFY(TLauncherSandbox::stop(*killed, SIGKILL));
+        QCOMPARE(killed->exitStatus(), QProcess::CrashExit);
+        QVERIFY(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+
+        auto next = m_sandbox->start();
+        QVERIFY2(m_sandbox->waitForLogLine(startLine, 2),
+                 qPrintable(QString::fromUtf8(next->readAllStandardError())));
+        QCOMPARE(next->state(), QProcess::Running);
+        QVERIFY(TLauncherSandbox::stop(*next, SIGTERM));
+        QCOMPARE(next->exitCode(), 0);
+    }
+
+    void restartedLauncherWaitsForItsPredecessor() {
+        auto predecessor = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(startLine));
+
+        // A restart carries the skip option; it must not give up while the predecessor is ending.
+        auto restarted = m_sandbox->start({QStringLiteral("--skip-selfupdate")});
+        QTest::qWait(1000);
+        QCOMPARE(restarted->state(), QProcess::Running);
+        QVERIFY(TLauncherSandbox::stop(*predecessor, SIGTERM));
+        QCOMPARE(predecessor->exitCode(), 0);
+
+        QVERIFY2(m_sandbox->waitForLogLine(startLine, 2),
+                 qPrintable(QString::fromUtf8(restarted->readAll())));
+        QCOMPARE(restarted->state(), QProcess::Running);
+        // The successor announces itself to the game client once its predecessor is gone.
+        QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
+        QVERIFY(TLauncherSandbox::stop(*restarted, SIGTERM));
+        QCOMPARE(restarted->exitCode(), 0);
+    }
+
+    void restartedLauncherGivesUpWhenThePredecessorStays() {
+        auto first = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(startLine));
+
+        auto restarted = m_sandbox->start({QStringLiteral("-s")});
+        QVERIFY(restarted->waitForFinished(60000));
+        QCOMPARE(restarted->exitCode(), 0);
+        QVERIFY(
+            QString::fromUtf8(restarted->readAllStandardError()).contains(QStringLiteral("already running")));
+        QCOMPARE(m_sandbox->countLogLines(startLine), 1);
+
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
+    }
+
+    void builtInSettingsWithoutLocalFile() {
+        auto launcher = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+        QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+
+        const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
+        QVERIFY2(line.contains(QStringLiteral("Settings from :/settings/launchersettings.ini: ")),
+                 qPrintable(line));
+        QVERIFY(settingValue(line, QStringLiteral("launcherConfiguration"))
+                    .startsWith(QStringLiteral("https://")));
+        QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("500"));
+        QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("10000"));
+        QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("30000"));
+        QCOMPARE(settingValue(line, QStringLiteral("maxCachedChunks")), QStringLiteral("100"));
+        QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("10"));
+        QCOMPARE(settingValue(line, QStringLiteral("fastScan")), QStringLiteral("true"));
+        QCOMPARE(settingValue(line, QStringLiteral("skipVerification")), QStringLiteral("true"));
+        QCOMPARE(settingValue(line, QStringLiteral("chunkVerification")), QStringLiteral("false"));
+    }
+
+    void localSettingsFileReplacesBuiltInText() {
+        QVERIFY(m_sandbox->writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n"));
+        auto launcher = m_sandbox->start();
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+        QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+
+        const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
+        QVERIFY2(line.contains(QStringLiteral("Settings from %1/launchersettings.ini: ")
+                                   .arg(m_sandbox->launcherDirectory())),
+                 qPrintable(line));
+        QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("4"));
+        QCOMPARE(settingValue(line, QStringLiteral("launcherConfiguration")), QString());
+        QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("0"));
+        QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("0"));
+        QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("0"));
+    }
+
+    void commandLineOptions_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("options");
+
+        QTest::newRow("none") << QStringList() << QStringLiteral("none");
+        QTest::newRow("short skip") << QStringList{"-s"} << QStringLiteral("skip-selfupdate");
+        QTest::newRow("long skip") << QStringList{"--skip-selfupdate"} << QStringLiteral("skip-selfupdate");
+        QTest::newRow("all four")
+            << QStringList{"-l", "--show-ui", "-s", "-p", "/games/vantor/client.exe"}
+            << QStringLiteral("first-launch, skip-selfupdate, show-ui, patch=/games/vantor/client.exe");
+        QTest::newRow("long patch with value") << QStringList{"--patch=/x/y"} << QStringLiteral("patch=/x/y");
+        QTest::newRow("unknown option ignored")
+            << QStringList{"--no-such-option", "-u"} << QStringLiteral("show-ui");
+    }
+
+    void commandLineOptions() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, options);
+        auto launcher = m_sandbox->start(arguments);
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Command line options: "))));
+        QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+
+        const QString line =
+            firstLineContaining(m_sandbox->logLines(), QStringLiteral("Command line options: "));
+        QVERIFY2(line.contains(QStringLiteral("Info: Command line options: %1 Thread: 0x").arg(options)),
+                 qPrintable(line));
+    }
 
 private:
     std::unique_ptr<TLauncherSandbox> m_sandbox;
@@ -63,176 +222,6 @@ private:
     // configuration download simply waits.
     testsupport::TScriptedHttpServer m_proxy;
 };
-
-void TestStartup::initTestCase() {
-    QVERIFY(m_proxy.start());
-    m_proxy.setHoldAnswers(true);
-}
-
-void TestStartup::init() {
-    m_sandbox = std::make_unique<TLauncherSandbox>();
-    QVERIFY2(m_sandbox->isValid(), qPrintable(m_sandbox->errorString()));
-    const QString proxy = QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
-    m_sandbox->setEnvironmentVariable(QStringLiteral("https_proxy"), proxy);
-    m_sandbox->setEnvironmentVariable(QStringLiteral("http_proxy"), proxy);
-    // A launcher from elsewhere on this machine would make every start here a second instance.
-    QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
-             "another launcher is running");
-}
-
-void TestStartup::firstInstanceLogsAndEndsCleanlyOnTermination() {
-    auto launcher = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(startLine));
-    QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
-
-    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
-    QCOMPARE(launcher->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(launcher->exitCode(), 0);
-    QVERIFY(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
-
-    const QStringList lines = m_sandbox->logLines();
-    QVERIFY(lines.size() >= 4);
-    for (const QString& line : lines) {
-        QVERIFY2(linePattern.match(line).hasMatch(), qPrintable(line));
-    }
-    QVERIFY2(startLine.match(lines.first()).hasMatch(), qPrintable(lines.first()));
-    QVERIFY2(lines.last().contains(
-                 QStringLiteral("Info: onSignalReceived: signal 15 ends the launcher Thread: 0x")),
-             qPrintable(lines.last()));
-}
-
-void TestStartup::secondInstanceEndsAtOnceAndLeavesTheLogAlone() {
-    auto first = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(startLine));
-    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
-    const QByteArray logBefore = m_sandbox->logContent();
-
-    auto second = m_sandbox->start({QStringLiteral("--show-ui")});
-    QVERIFY(second->waitForFinished(60000));
-    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->exitCode(), 0);
-    const QString secondOutput = QString::fromUtf8(second->readAllStandardError());
-    QVERIFY2(secondOutput.contains(QStringLiteral("Version: 0.0.12 already running Thread: 0x")),
-             qPrintable(secondOutput));
-
-    QCOMPARE(m_sandbox->logContent(), logBefore);
-    QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
-    QCOMPARE(first->exitCode(), 0);
-}
-
-void TestStartup::startAfterKilledLauncherIsFirstInstance() {
-    auto killed = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(startLine));
-    QVERIFY(TLauncherSandbox::stop(*killed, SIGKILL));
-    QCOMPARE(killed->exitStatus(), QProcess::CrashExit);
-    QVERIFY(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
-
-    auto next = m_sandbox->start();
-    QVERIFY2(m_sandbox->waitForLogLine(startLine, 2),
-             qPrintable(QString::fromUtf8(next->readAllStandardError())));
-    QCOMPARE(next->state(), QProcess::Running);
-    QVERIFY(TLauncherSandbox::stop(*next, SIGTERM));
-    QCOMPARE(next->exitCode(), 0);
-}
-
-void TestStartup::restartedLauncherWaitsForItsPredecessor() {
-    auto predecessor = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(startLine));
-
-    // A restart carries the skip option; it must not give up while the predecessor is ending.
-    auto restarted = m_sandbox->start({QStringLiteral("--skip-selfupdate")});
-    QTest::qWait(1000);
-    QCOMPARE(restarted->state(), QProcess::Running);
-    QVERIFY(TLauncherSandbox::stop(*predecessor, SIGTERM));
-    QCOMPARE(predecessor->exitCode(), 0);
-
-    QVERIFY2(m_sandbox->waitForLogLine(startLine, 2), qPrintable(QString::fromUtf8(restarted->readAll())));
-    QCOMPARE(restarted->state(), QProcess::Running);
-    // The successor announces itself to the game client once its predecessor is gone.
-    QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
-    QVERIFY(TLauncherSandbox::stop(*restarted, SIGTERM));
-    QCOMPARE(restarted->exitCode(), 0);
-}
-
-void TestStartup::restartedLauncherGivesUpWhenThePredecessorStays() {
-    auto first = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(startLine));
-
-    auto restarted = m_sandbox->start({QStringLiteral("-s")});
-    QVERIFY(restarted->waitForFinished(60000));
-    QCOMPARE(restarted->exitCode(), 0);
-    QVERIFY(QString::fromUtf8(restarted->readAllStandardError()).contains(QStringLiteral("already running")));
-    QCOMPARE(m_sandbox->countLogLines(startLine), 1);
-
-    QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
-}
-
-void TestStartup::builtInSettingsWithoutLocalFile() {
-    auto launcher = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
-    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
-
-    const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
-    QVERIFY2(line.contains(QStringLiteral("Settings from :/settings/launchersettings.ini: ")),
-             qPrintable(line));
-    QVERIFY(
-        settingValue(line, QStringLiteral("launcherConfiguration")).startsWith(QStringLiteral("https://")));
-    QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("500"));
-    QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("10000"));
-    QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("30000"));
-    QCOMPARE(settingValue(line, QStringLiteral("maxCachedChunks")), QStringLiteral("100"));
-    QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("10"));
-    QCOMPARE(settingValue(line, QStringLiteral("fastScan")), QStringLiteral("true"));
-    QCOMPARE(settingValue(line, QStringLiteral("skipVerification")), QStringLiteral("true"));
-    QCOMPARE(settingValue(line, QStringLiteral("chunkVerification")), QStringLiteral("false"));
-}
-
-void TestStartup::localSettingsFileReplacesBuiltInText() {
-    QVERIFY(m_sandbox->writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n"));
-    auto launcher = m_sandbox->start();
-    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
-    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
-
-    const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
-    QVERIFY2(
-        line.contains(
-            QStringLiteral("Settings from %1/launchersettings.ini: ").arg(m_sandbox->launcherDirectory())),
-        qPrintable(line));
-    QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("4"));
-    QCOMPARE(settingValue(line, QStringLiteral("launcherConfiguration")), QString());
-    QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("0"));
-    QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("0"));
-    QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("0"));
-}
-
-void TestStartup::commandLineOptions_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("options");
-
-    QTest::newRow("none") << QStringList() << QStringLiteral("none");
-    QTest::newRow("short skip") << QStringList{"-s"} << QStringLiteral("skip-selfupdate");
-    QTest::newRow("long skip") << QStringList{"--skip-selfupdate"} << QStringLiteral("skip-selfupdate");
-    QTest::newRow("all four")
-        << QStringList{"-l", "--show-ui", "-s", "-p", "/games/vantor/client.exe"}
-        << QStringLiteral("first-launch, skip-selfupdate, show-ui, patch=/games/vantor/client.exe");
-    QTest::newRow("long patch with value") << QStringList{"--patch=/x/y"} << QStringLiteral("patch=/x/y");
-    QTest::newRow("unknown option ignored")
-        << QStringList{"--no-such-option", "-u"} << QStringLiteral("show-ui");
-}
-
-void TestStartup::commandLineOptions() {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, options);
-    auto launcher = m_sandbox->start(arguments);
-    QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Command line options: "))));
-    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
-
-    const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Command line options: "));
-    QVERIFY2(line.contains(QStringLiteral("Info: Command line options: %1 Thread: 0x").arg(options)),
-             qPrintable(line));
-}
 
 QTEST_GUILESS_MAIN(TestStartup)
 #include "tst_startup.moc"

@@ -115,23 +115,407 @@ class TestPackageFileDownloader : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() {
+        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+    }
 
-    void writesSharedAndRepeatedChunksFromOneRequestEach();
-    void keepsTheBytesOfPositionsThatAreNotPending();
-    void parksEarlyChunksInMemoryAndInTemporaryFiles_data();
-    void parksEarlyChunksInMemoryAndInTemporaryFiles();
-    void retriesFailedDownloadsThreeTimes_data();
-    void retriesFailedDownloadsThreeTimes();
-    void bodyThatDoesNotDecodeFailsAtOnce();
-    void failedSaveIsReportedAsSavingFailed();
-    void downloadFailureOutranksSavingFailure();
-    void selfUpdateModeMovesAnUndeletableFileAside();
-    void addressWithTwoContentsNeverReportsSuccess();
-    void fileNamedOutsideTheDirectoryIsNotWritten();
-    void chunkVerificationKeepsACheckLog();
-    void assemblesRandomLayoutsWhateverTheArrivalOrder();
+    void init() {
+        m_pLauncher = std::make_unique<QTemporaryDir>();
+        m_pTarget = std::make_unique<QTemporaryDir>();
+    }
+
+    void writesSharedAndRepeatedChunksFromOneRequestEach() {
+        testsupport::TNginxFixture nginx;
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const std::vector<TPiece> pieces{{QStringLiteral("x"), seededBytes(1, 70000)},
+                                         {QStringLiteral("y"), seededBytes(2, 50000)},
+                                         {QStringLiteral("z"), seededBytes(3, 1234)}};
+        std::vector<TChunkInPackage> chunks;
+        for (const TPiece& piece : pieces) {
+            const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+            QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
+            chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
+        }
+        // "first" uses x twice; "second" shares y with it.
+        TFileToDownloadVector files{fileOf(QStringLiteral("first.bin"), {chunks[0], chunks[1], chunks[0]}),
+                                    fileOf(QStringLiteral("dir/second.bin"), {chunks[1], chunks[2]})};
+        files[1].Executable = true;
+
+        TDownloadRun run(fileSystem(), m_pTarget->path());
+        QVERIFY(run.run(files));
+        QCOMPARE(run.Completed.count(), 1);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("first.bin"))), contentOf(pieces, {0, 1, 0}));
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("dir/second.bin"))), contentOf(pieces, {1, 2}));
+        QVERIFY(QFileInfo(target(QStringLiteral("dir/second.bin"))).isExecutable());
+        QVERIFY(!QFileInfo(target(QStringLiteral("first.bin"))).isExecutable());
+        for (const TPiece& piece : pieces) {
+            QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/") + piece.Name, 1));
+        }
+        // Every position is written once; the written total counts each address once.
+        QCOMPARE(run.Written.count(), 5);
+        const QList<QVariant> last = run.Progress.last();
+        const TFileSize unpackedTotal = 70000 + 50000 + 1234;
+        QCOMPARE(last.at(2).value<TFileSize>(), unpackedTotal);
+        QCOMPARE(last.at(3).value<TFileSize>(), unpackedTotal);
+        QCOMPARE(last.at(0).value<TFileSize>(), last.at(1).value<TFileSize>());
+    }
+
+    void keepsTheBytesOfPositionsThatAreNotPending() {
+        testsupport::TNginxFixture nginx;
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(10, 3000)},
+                                         {QStringLiteral("b"), seededBytes(11, 4000)},
+                                         {QStringLiteral("c"), seededBytes(12, 5000)}};
+        std::vector<TChunkInPackage> chunks;
+        for (const TPiece& piece : pieces) {
+            const QByteArray packed = shared::compress(shared::CompressionDeflate, piece.Content);
+            QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
+            chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
+        }
+        // The local file holds a and c already; b's place holds something else.
+        const QByteArray local = pieces[0].Content + QByteArray(4000, 'o') + pieces[2].Content;
+        QVERIFY(testsupport::writeBytes(target(QStringLiteral("patched.bin")), local));
+        TFileToDownload file = fileOf(QStringLiteral("patched.bin"), chunks);
+        file.ChunksToDownload = {1};
+
+        TDownloadRun run(fileSystem(), m_pTarget->path());
+        QVERIFY(run.run({file}));
+        QCOMPARE(run.Completed.count(), 1);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("patched.bin"))), contentOf(pieces, {0, 1, 2}));
+        QCOMPARE(nginx.requestCount(QStringLiteral("/c/a")), 0);
+        QCOMPARE(nginx.requestCount(QStringLiteral("/c/c")), 0);
+    }
+
+    void parksEarlyChunksInMemoryAndInTemporaryFiles_data() {
+        QTest::addColumn<int>("maxCachedChunks");
+        QTest::newRow("no cache") << 0;
+        QTest::newRow("two") << 2;
+        QTest::newRow("default") << -1;
+    }
+
+    void parksEarlyChunksInMemoryAndInTemporaryFiles() {
+        QFETCH(int, maxCachedChunks);
+        // The server answers the chunks in reverse order: the first chunk of the file comes last.
+        constexpr int count = 8;
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        std::vector<TPiece> pieces;
+        TChunkInPackageVector chunks;
+        std::vector<int> order;
+        for (int index = 0; index < count; ++index) {
+            pieces.push_back({QStringLiteral("p%1").arg(index), seededBytes(100 + index, 20000 + index)});
+            const QByteArray packed = shared::compress(shared::CompressionStored, pieces.back().Content);
+            testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
+            answer.delayBeforeHeadersMs = 100 * (count - index);
+            server.setAnswer(QStringLiteral("/c/p%1").arg(index), answer);
+            chunks.push_back(chunkOf(pieces.back(), server.url(QStringLiteral("/c/p%1").arg(index)), packed));
+            order.push_back(index);
+        }
+        const QByteArray ini = maxCachedChunks < 0
+                                   ? QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\n")
+                                   : QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\nmaxCachedChunks=") +
+                                         QByteArray::number(maxCachedChunks) + '\n';
+        TDownloadRun run(fileSystem(ini), m_pTarget->path());
+        QVERIFY(run.run({fileOf(QStringLiteral("reversed.bin"), chunks)}));
+        QCOMPARE(run.Completed.count(), 1);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("reversed.bin"))), contentOf(pieces, order));
+        const int limit = maxCachedChunks < 0 ? 100 : maxCachedChunks;
+        QVERIFY(run.Downloader.peakCachedChunksInMemory() <= limit + 1);
+        QCOMPARE(run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
+                 // Every chunk but the first waits somewhere, unless the server's order got mixed up.
+                 std::max(run.Downloader.peakCachedChunksInMemory() +
+                              run.Downloader.chunksParkedInTemporaryFiles(),
+                          1));
+        if (maxCachedChunks == 0) {
+            QVERIFY(run.Downloader.chunksParkedInTemporaryFiles() > 0);
+        }
+        if (maxCachedChunks < 0) {
+            QCOMPARE(run.Downloader.chunksParkedInTemporaryFiles(), 0);
+            QVERIFY(run.Downloader.peakCachedChunksInMemory() > 1);
+        }
+        for (int index = 0; index < count; ++index) {
+            QCOMPARE(server.requestCount(QStringLiteral("/c/p%1").arg(index)), 1);
+        }
+    }
+
+    void retriesFailedDownloadsThreeTimes_data() {
+        QTest::addColumn<QList<int>>("answers"); // 503: a failure, 0: the wrong bytes, 200: the right ones
+        QTest::addColumn<bool>("completes");
+        QTest::newRow("503 three times, then 200") << QList<int>{503, 503, 503, 200} << true;
+        QTest::newRow("503 four times") << QList<int>{503, 503, 503, 503} << false;
+        QTest::newRow("wrong bytes, then 200") << QList<int>{0, 200} << true;
+        QTest::newRow("wrong bytes and 503 share one budget") << QList<int>{503, 0, 503, 0} << false;
+        QTest::newRow("mixed, last attempt succeeds") << QList<int>{0, 503, 0, 200} << true;
+    }
+
+    void retriesFailedDownloadsThreeTimes() {
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, completes);
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        const TPiece piece{QStringLiteral("flaky"), seededBytes(7, 30000)};
+        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+        const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
+        QList<testsupport::TScriptedAnswer> script;
+        for (const int answer : answers) {
+            script.append(answer == 503 ? testsupport::TScriptedAnswer::withStatus(503)
+                                        : testsupport::TScriptedAnswer::ok(answer == 0 ? wrong : packed));
+        }
+        server.setAnswerSequence(QStringLiteral("/c/flaky"), script);
+        const TChunkInPackage chunk = chunkOf(piece, server.url(QStringLiteral("/c/flaky")), packed);
+
+        TDownloadRun run(fileSystem(), m_pTarget->path());
+        QVERIFY(run.run({fileOf(QStringLiteral("flaky.bin"), {chunk})}));
+        // One request per scripted answer: three more after the first at most.
+        QCOMPARE(server.requestCount(QStringLiteral("/c/flaky")), answers.size());
+        if (completes) {
+            QCOMPARE(run.Completed.count(), 1);
+            QCOMPARE(testsupport::readBytes(target(QStringLiteral("flaky.bin"))), piece.Content);
+        } else {
+            QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+            QVERIFY(!QFileInfo::exists(target(QStringLiteral("flaky.bin"))));
+        }
+    }
+
+    void bodyThatDoesNotDecodeFailsAtOnce() {
+        testsupport::TNginxFixture nginx;
+        const TPiece piece{QStringLiteral("broken"), seededBytes(21, 5000)};
+        // A DEFLATE container whose payload is not a DEFLATE stream.
+        QByteArray broken("p\x03", 2);
+        broken += char(0x88) + QByteArray(1, char(0x27)) + char(0x10) + QByteArray(16, char(0xff));
+        QVERIFY(nginx.writeFile(QStringLiteral("c/broken"), broken));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/broken")), broken);
+
+        TDownloadRun run(fileSystem(), m_pTarget->path());
+        QVERIFY(run.run({fileOf(QStringLiteral("broken.bin"), {chunk})}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+        QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/broken"), 1));
+        QTest::qWait(200);
+        QCOMPARE(nginx.requestCount(QStringLiteral("/c/broken")), 1);
+    }
+
+    void failedSaveIsReportedAsSavingFailed() {
+        testsupport::TNginxFixture nginx;
+        const TPiece piece{QStringLiteral("s"), seededBytes(31, 9000)};
+        const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
+
+        TDownloadRun run(failing, m_pTarget->path());
+        QVERIFY(run.run({fileOf(QStringLiteral("sub/s.bin"),
+                                {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)})}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+        QVERIFY(!QFileInfo::exists(target(QStringLiteral("sub/s.bin"))));
+    }
+
+    void downloadFailureOutranksSavingFailure() {
+        testsupport::TNginxFixture nginx;
+        const TPiece piece{QStringLiteral("s"), seededBytes(32, 9000)};
+        const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
+        nginx.addFixedStatus(QStringLiteral("/c/gone"), 404);
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
+        const TPiece gone{QStringLiteral("gone"), seededBytes(33, 100)};
+
+        TDownloadRun run(failing, m_pTarget->path());
+        QVERIFY(run.run(
+            {fileOf(QStringLiteral("a/s.bin"), {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)}),
+             fileOf(QStringLiteral("b/gone.bin"),
+                    {chunkOf(gone, nginx.url(QStringLiteral("c/gone")), {})})}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+        QCOMPARE(nginx.requestCount(QStringLiteral("/c/gone")), 4);
+    }
+
+    void selfUpdateModeMovesAnUndeletableFileAside() {
+        testsupport::TNginxFixture nginx;
+        const TPiece piece{QStringLiteral("launcher"), seededBytes(41, 12000)};
+        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/launcher"), packed));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/launcher")), packed);
+        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pLauncher->path(), testsupport::EFailingOperation::Remove);
+
+        // Without self-update mode the file that cannot be deleted fails the save.
+        QVERIFY(testsupport::writeBytes(target(QStringLiteral("Launcher")), "running launcher"));
+        {
+            TDownloadRun run(undeletable, m_pTarget->path(), false);
+            QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
+            QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+            QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))),
+                     QByteArray("running launcher"));
+        }
+        // In self-update mode it is renamed to ".old", replacing an older backup (a directory, here).
+        QVERIFY(QDir().mkpath(target(QStringLiteral("Launcher.old/inside"))));
+        TDownloadRun run(undeletable, m_pTarget->path(), true);
+        QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
+        QCOMPARE(run.Completed.count(), 1);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))), piece.Content);
+        QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher.old"))),
+                 QByteArray("running launcher"));
+    }
+
+    void addressWithTwoContentsNeverReportsSuccess() {
+        // A document that gives one address to two different contents: the second content is never
+        // fetched, so the file cannot be finished, and the run must not call that a success.
+        testsupport::TNginxFixture nginx;
+        const TPiece first{QStringLiteral("same"), seededBytes(51, 6000)};
+        const TPiece second{QStringLiteral("same"), seededBytes(52, 6000)};
+        const QByteArray packed = shared::compress(shared::CompressionStored, first.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/same"), packed));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const QUrl url = nginx.url(QStringLiteral("c/same"));
+
+        TDownloadRun run(fileSystem(), m_pTarget->path());
+        QVERIFY(run.run({fileOf(QStringLiteral("two.bin"),
+                                {chunkOf(first, url, packed), chunkOf(second, url, packed)})}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
+    }
+
+    void fileNamedOutsideTheDirectoryIsNotWritten() {
+        testsupport::TNginxFixture nginx;
+        const TPiece piece{QStringLiteral("p"), seededBytes(61, 600)};
+        const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
+        QVERIFY(nginx.writeFile(QStringLiteral("c/p"), packed));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/p")), packed);
+        const QString inner = m_pTarget->filePath(QStringLiteral("package"));
+        QVERIFY(QDir().mkpath(inner));
+
+        TDownloadRun run(fileSystem(), inner);
+        QVERIFY(run.run({fileOf(QStringLiteral(".."), {chunk})}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+        QVERIFY(QFileInfo(inner).isDir());
+        QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{QStringLiteral("package")});
+    }
+
+    void chunkVerificationKeepsACheckLog() {
+        testsupport::TNginxFixture nginx;
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(71, 3000)},
+                                         {QStringLiteral("b"), seededBytes(72, 4000)},
+                                         {QStringLiteral("c"), seededBytes(73, 5000)}};
+        std::vector<TChunkInPackage> chunks;
+        for (const TPiece& piece : pieces) {
+            const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
+            QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
+            chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
+        }
+        const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
+        const QString path = target(QStringLiteral("checked.bin"));
+        const QString logPath = path + QStringLiteral(".log");
+        QVERIFY(testsupport::writeBytes(logPath, "an old log\n"));
+
+        // a is in place already; b and c are fetched.
+        QVERIFY(testsupport::writeBytes(path, pieces[0].Content));
+        TFileToDownload file = fileOf(QStringLiteral("checked.bin"), chunks);
+        file.ChunksToDownload = {1, 2};
+        {
+            TDownloadRun run(fileSystem(ini), m_pTarget->path());
+            QVERIFY(run.run({file}));
+            QCOMPARE(run.Completed.count(), 1);
+        }
+        // c may arrive before b; it is then written from the cache and logged as such.
+        QString checkLog = QString::fromUtf8(testsupport::readBytes(logPath));
+        checkLog.replace(QStringLiteral("7000: write cache correct"),
+                         QStringLiteral("7000: write succeeded"));
+        QCOMPARE(checkLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                 (QStringList{QStringLiteral("0: check succeeded"), QStringLiteral("3000: write succeeded"),
+                              QStringLiteral("7000: write succeeded")}));
+
+        // A chunk in place that is not what the document says fails the save.
+        QByteArray damaged = pieces[0].Content;
+        damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
+        QVERIFY(testsupport::writeBytes(path, damaged));
+        TDownloadRun run(fileSystem(ini), m_pTarget->path());
+        QVERIFY(run.run({file}));
+        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+        QVERIFY(
+            QString::fromUtf8(testsupport::readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
+    }
+
+    void assemblesRandomLayoutsWhateverTheArrivalOrder() {
+        // Many files made of shared pieces, some of them partly present already, answered in a random
+        // order with a cache that holds hardly anything: every file must come out whole.
+        std::mt19937 random(424242);
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        constexpr int pieceCount = 24;
+        std::vector<TPiece> pieces;
+        TChunkInPackageVector chunks;
+        for (int index = 0; index < pieceCount; ++index) {
+            pieces.push_back(
+                {QStringLiteral("r%1").arg(index),
+                 seededBytes(static_cast<quint32>(500 + index), 1000 + static_cast<int>(random() % 20000))});
+            const int method =
+                static_cast<int>(random() % 2) == 0 ? shared::CompressionStored : shared::CompressionDeflate;
+            const QByteArray packed = shared::compress(method, pieces.back().Content);
+            testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
+            answer.delayBeforeHeadersMs = static_cast<int>(random() % 120);
+            server.setAnswer(QStringLiteral("/c/") + pieces.back().Name, answer);
+            chunks.push_back(
+                chunkOf(pieces.back(), server.url(QStringLiteral("/c/") + pieces.back().Name), packed));
+        }
+        TFileToDownloadVector files;
+        std::vector<std::vector<int>> layouts;
+        QSet<int> used;
+        for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
+            std::vector<int> layout;
+            const int length = 1 + static_cast<int>(random() % 9);
+            for (int position = 0; position < length; ++position) {
+                layout.push_back(static_cast<int>(random() % pieceCount));
+            }
+            TChunkInPackageVector fileChunks;
+            for (const int piece : layout) {
+                fileChunks.push_back(chunks[static_cast<std::size_t>(piece)]);
+            }
+            TFileToDownload file = fileOf(QStringLiteral("f%1/data.bin").arg(fileIndex), fileChunks);
+            if (fileIndex % 3 == 0 && length > 1) {
+                // Present already except for some positions, which hold other bytes.
+                QByteArray local = contentOf(pieces, layout);
+                file.ChunksToDownload.clear();
+                int offset = 0;
+                for (int position = 0; position < length; ++position) {
+                    const int size =
+                        pieces[static_cast<std::size_t>(layout[static_cast<std::size_t>(position)])]
+                            .Content.size();
+                    if (random() % 2 == 0 || position == length - 1) {
+                        file.ChunksToDownload.push_back(position);
+                        local.replace(offset, size, QByteArray(size, 'q'));
+                    }
+                    offset += size;
+                }
+                QVERIFY(testsupport::writeBytes(target(file.LocalFile), local));
+            }
+            for (const std::int32_t position : file.ChunksToDownload) {
+                used.insert(layout[static_cast<std::size_t>(position)]);
+            }
+            files.push_back(file);
+            layouts.push_back(layout);
+        }
+        TDownloadRun run(fileSystem("[OPTIONS]\nmaxConcurrentDownloads=4\nmaxCachedChunks=1\n"),
+                         m_pTarget->path());
+        QVERIFY(run.run(files, 120000));
+        QCOMPARE(run.Completed.count(), 1);
+        for (std::size_t index = 0; index < files.size(); ++index) {
+            QVERIFY2(testsupport::readBytes(target(files[index].LocalFile)) ==
+                         contentOf(pieces, layouts[index]),
+                     qPrintable(files[index].LocalFile));
+        }
+        for (int index = 0; index < pieceCount; ++index) {
+            QCOMPARE(server.requestCount(QStringLiteral("/c/r%1").arg(index)), used.contains(index) ? 1 : 0);
+        }
+        QVERIFY(run.Downloader.peakCachedChunksInMemory() <= 2);
+    }
 
 private:
     std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray());
@@ -141,403 +525,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_pTarget;
 };
 
-void TestPackageFileDownloader::initTestCase() {
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
-}
-
-void TestPackageFileDownloader::init() {
-    m_pLauncher = std::make_unique<QTemporaryDir>();
-    m_pTarget = std::make_unique<QTemporaryDir>();
-}
-
 std::shared_ptr<TLauncherFilesystemHelper> TestPackageFileDownloader::fileSystem(const QByteArray& IniText) {
     return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
-}
-
-void TestPackageFileDownloader::writesSharedAndRepeatedChunksFromOneRequestEach() {
-    testsupport::TNginxFixture nginx;
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const std::vector<TPiece> pieces{{QStringLiteral("x"), seededBytes(1, 70000)},
-                                     {QStringLiteral("y"), seededBytes(2, 50000)},
-                                     {QStringLiteral("z"), seededBytes(3, 1234)}};
-    std::vector<TChunkInPackage> chunks;
-    for (const TPiece& piece : pieces) {
-        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
-        chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
-    }
-    // "first" uses x twice; "second" shares y with it.
-    TFileToDownloadVector files{fileOf(QStringLiteral("first.bin"), {chunks[0], chunks[1], chunks[0]}),
-                                fileOf(QStringLiteral("dir/second.bin"), {chunks[1], chunks[2]})};
-    files[1].Executable = true;
-
-    TDownloadRun run(fileSystem(), m_pTarget->path());
-    QVERIFY(run.run(files));
-    QCOMPARE(run.Completed.count(), 1);
-    QCOMPARE(testsupport::readBytes(target(QStringLiteral("first.bin"))), contentOf(pieces, {0, 1, 0}));
-    QCOMPARE(testsupport::readBytes(target(QStringLiteral("dir/second.bin"))), contentOf(pieces, {1, 2}));
-    QVERIFY(QFileInfo(target(QStringLiteral("dir/second.bin"))).isExecutable());
-    QVERIFY(!QFileInfo(target(QStringLiteral("first.bin"))).isExecutable());
-    for (const TPiece& piece : pieces) {
-        QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/") + piece.Name, 1));
-    }
-    // Every position is written once; the written total counts each address once.
-    QCOMPARE(run.Written.count(), 5);
-    const QList<QVariant> last = run.Progress.last();
-    const TFileSize unpackedTotal = 70000 + 50000 + 1234;
-    QCOMPARE(last.at(2).value<TFileSize>(), unpackedTotal);
-    QCOMPARE(last.at(3).value<TFileSize>(), unpackedTotal);
-    QCOMPARE(last.at(0).value<TFileSize>(), last.at(1).value<TFileSize>());
-}
-
-void TestPackageFileDownloader::keepsTheBytesOfPositionsThatAreNotPending() {
-    testsupport::TNginxFixture nginx;
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(10, 3000)},
-                                     {QStringLiteral("b"), seededBytes(11, 4000)},
-                                     {QStringLiteral("c"), seededBytes(12, 5000)}};
-    std::vector<TChunkInPackage> chunks;
-    for (const TPiece& piece : pieces) {
-        const QByteArray packed = shared::compress(shared::CompressionDeflate, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
-        chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
-    }
-    // The local file holds a and c already; b's place holds something else.
-    const QByteArray local = pieces[0].Content + QByteArray(4000, 'o') + pieces[2].Content;
-    QVERIFY(testsupport::writeBytes(target(QStringLiteral("patched.bin")), local));
-    TFileToDownload file = fileOf(QStringLiteral("patched.bin"), chunks);
-    file.ChunksToDownload = {1};
-
-    TDownloadRun run(fileSystem(), m_pTarget->path());
-    QVERIFY(run.run({file}));
-    QCOMPARE(run.Completed.count(), 1);
-    QCOMPARE(testsupport::readBytes(target(QStringLiteral("patched.bin"))), contentOf(pieces, {0, 1, 2}));
-    QCOMPARE(nginx.requestCount(QStringLiteral("/c/a")), 0);
-    QCOMPARE(nginx.requestCount(QStringLiteral("/c/c")), 0);
-}
-
-void TestPackageFileDownloader::parksEarlyChunksInMemoryAndInTemporaryFiles_data() {
-    QTest::addColumn<int>("maxCachedChunks");
-    QTest::newRow("no cache") << 0;
-    QTest::newRow("two") << 2;
-    QTest::newRow("default") << -1;
-}
-
-void TestPackageFileDownloader::parksEarlyChunksInMemoryAndInTemporaryFiles() {
-    QFETCH(int, maxCachedChunks);
-    // The server answers the chunks in reverse order: the first chunk of the file comes last.
-    constexpr int count = 8;
-    testsupport::TScriptedHttpServer server;
-    QVERIFY(server.start());
-    std::vector<TPiece> pieces;
-    TChunkInPackageVector chunks;
-    std::vector<int> order;
-    for (int index = 0; index < count; ++index) {
-        pieces.push_back({QStringLiteral("p%1").arg(index), seededBytes(100 + index, 20000 + index)});
-        const QByteArray packed = shared::compress(shared::CompressionStored, pieces.back().Content);
-        testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
-        answer.delayBeforeHeadersMs = 100 * (count - index);
-        server.setAnswer(QStringLiteral("/c/p%1").arg(index), answer);
-        chunks.push_back(chunkOf(pieces.back(), server.url(QStringLiteral("/c/p%1").arg(index)), packed));
-        order.push_back(index);
-    }
-    const QByteArray ini = maxCachedChunks < 0
-                               ? QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\n")
-                               : QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\nmaxCachedChunks=") +
-                                     QByteArray::number(maxCachedChunks) + '\n';
-    TDownloadRun run(fileSystem(ini), m_pTarget->path());
-    QVERIFY(run.run({fileOf(QStringLiteral("reversed.bin"), chunks)}));
-    QCOMPARE(run.Completed.count(), 1);
-    QCOMPARE(testsupport::readBytes(target(QStringLiteral("reversed.bin"))), contentOf(pieces, order));
-    const int limit = maxCachedChunks < 0 ? 100 : maxCachedChunks;
-    QVERIFY(run.Downloader.peakCachedChunksInMemory() <= limit + 1);
-    QCOMPARE(
-        run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
-        // Every chunk but the first waits somewhere, unless the server's order got mixed up.
-        std::max(run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
-                 1));
-    if (maxCachedChunks == 0) {
-        QVERIFY(run.Downloader.chunksParkedInTemporaryFiles() > 0);
-    }
-    if (maxCachedChunks < 0) {
-        QCOMPARE(run.Downloader.chunksParkedInTemporaryFiles(), 0);
-        QVERIFY(run.Downloader.peakCachedChunksInMemory() > 1);
-    }
-    for (int index = 0; index < count; ++index) {
-        QCOMPARE(server.requestCount(QStringLiteral("/c/p%1").arg(index)), 1);
-    }
-}
-
-void TestPackageFileDownloader::retriesFailedDownloadsThreeTimes_data() {
-    QTest::addColumn<QList<int>>("answers"); // 503: a failure, 0: the wrong bytes, 200: the right ones
-    QTest::addColumn<bool>("completes");
-    QTest::newRow("503 three times, then 200") << QList<int>{503, 503, 503, 200} << true;
-    QTest::newRow("503 four times") << QList<int>{503, 503, 503, 503} << false;
-    QTest::newRow("wrong bytes, then 200") << QList<int>{0, 200} << true;
-    QTest::newRow("wrong bytes and 503 share one budget") << QList<int>{503, 0, 503, 0} << false;
-    QTest::newRow("mixed, last attempt succeeds") << QList<int>{0, 503, 0, 200} << true;
-}
-
-void TestPackageFileDownloader::retriesFailedDownloadsThreeTimes() {
-    QFETCH(QList<int>, answers);
-    QFETCH(bool, completes);
-    testsupport::TScriptedHttpServer server;
-    QVERIFY(server.start());
-    const TPiece piece{QStringLiteral("flaky"), seededBytes(7, 30000)};
-    const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-    const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
-    QList<testsupport::TScriptedAnswer> script;
-    for (const int answer : answers) {
-        script.append(answer == 503 ? testsupport::TScriptedAnswer::withStatus(503)
-                                    : testsupport::TScriptedAnswer::ok(answer == 0 ? wrong : packed));
-    }
-    server.setAnswerSequence(QStringLiteral("/c/flaky"), script);
-    const TChunkInPackage chunk = chunkOf(piece, server.url(QStringLiteral("/c/flaky")), packed);
-
-    TDownloadRun run(fileSystem(), m_pTarget->path());
-    QVERIFY(run.run({fileOf(QStringLiteral("flaky.bin"), {chunk})}));
-    // One request per scripted answer: three more after the first at most.
-    QCOMPARE(server.requestCount(QStringLiteral("/c/flaky")), answers.size());
-    if (completes) {
-        QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("flaky.bin"))), piece.Content);
-    } else {
-        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-        QVERIFY(!QFileInfo::exists(target(QStringLiteral("flaky.bin"))));
-    }
-}
-
-void TestPackageFileDownloader::bodyThatDoesNotDecodeFailsAtOnce() {
-    testsupport::TNginxFixture nginx;
-    const TPiece piece{QStringLiteral("broken"), seededBytes(21, 5000)};
-    // A DEFLATE container whose payload is not a DEFLATE stream.
-    QByteArray broken("p\x03", 2);
-    broken += char(0x88) + QByteArray(1, char(0x27)) + char(0x10) + QByteArray(16, char(0xff));
-    QVERIFY(nginx.writeFile(QStringLiteral("c/broken"), broken));
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/broken")), broken);
-
-    TDownloadRun run(fileSystem(), m_pTarget->path());
-    QVERIFY(run.run({fileOf(QStringLiteral("broken.bin"), {chunk})}));
-    QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-    QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/broken"), 1));
-    QTest::qWait(200);
-    QCOMPARE(nginx.requestCount(QStringLiteral("/c/broken")), 1);
-}
-
-void TestPackageFileDownloader::failedSaveIsReportedAsSavingFailed() {
-    testsupport::TNginxFixture nginx;
-    const TPiece piece{QStringLiteral("s"), seededBytes(31, 9000)};
-    const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-    QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto failing = std::make_shared<testsupport::TFailingFilesystem>(
-        m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
-
-    TDownloadRun run(failing, m_pTarget->path());
-    QVERIFY(run.run(
-        {fileOf(QStringLiteral("sub/s.bin"), {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)})}));
-    QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-    QVERIFY(!QFileInfo::exists(target(QStringLiteral("sub/s.bin"))));
-}
-
-void TestPackageFileDownloader::downloadFailureOutranksSavingFailure() {
-    testsupport::TNginxFixture nginx;
-    const TPiece piece{QStringLiteral("s"), seededBytes(32, 9000)};
-    const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-    QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
-    nginx.addFixedStatus(QStringLiteral("/c/gone"), 404);
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto failing = std::make_shared<testsupport::TFailingFilesystem>(
-        m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
-    const TPiece gone{QStringLiteral("gone"), seededBytes(33, 100)};
-
-    TDownloadRun run(failing, m_pTarget->path());
-    QVERIFY(run.run(
-        {fileOf(QStringLiteral("a/s.bin"), {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)}),
-         fileOf(QStringLiteral("b/gone.bin"), {chunkOf(gone, nginx.url(QStringLiteral("c/gone")), {})})}));
-    QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-    QCOMPARE(nginx.requestCount(QStringLiteral("/c/gone")), 4);
-}
-
-void TestPackageFileDownloader::selfUpdateModeMovesAnUndeletableFileAside() {
-    testsupport::TNginxFixture nginx;
-    const TPiece piece{QStringLiteral("launcher"), seededBytes(41, 12000)};
-    const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-    QVERIFY(nginx.writeFile(QStringLiteral("c/launcher"), packed));
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/launcher")), packed);
-    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-        m_pLauncher->path(), testsupport::EFailingOperation::Remove);
-
-    // Without self-update mode the file that cannot be deleted fails the save.
-    QVERIFY(testsupport::writeBytes(target(QStringLiteral("Launcher")), "running launcher"));
-    {
-        TDownloadRun run(undeletable, m_pTarget->path(), false);
-        QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))), QByteArray("running launcher"));
-    }
-    // In self-update mode it is renamed to ".old", replacing an older backup (a directory, here).
-    QVERIFY(QDir().mkpath(target(QStringLiteral("Launcher.old/inside"))));
-    TDownloadRun run(undeletable, m_pTarget->path(), true);
-    QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
-    QCOMPARE(run.Completed.count(), 1);
-    QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))), piece.Content);
-    QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher.old"))), QByteArray("running launcher"));
-}
-
-void TestPackageFileDownloader::addressWithTwoContentsNeverReportsSuccess() {
-    // A document that gives one address to two different contents: the second content is never
-    // fetched, so the file cannot be finished, and the run must not call that a success.
-    testsupport::TNginxFixture nginx;
-    const TPiece first{QStringLiteral("same"), seededBytes(51, 6000)};
-    const TPiece second{QStringLiteral("same"), seededBytes(52, 6000)};
-    const QByteArray packed = shared::compress(shared::CompressionStored, first.Content);
-    QVERIFY(nginx.writeFile(QStringLiteral("c/same"), packed));
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const QUrl url = nginx.url(QStringLiteral("c/same"));
-
-    TDownloadRun run(fileSystem(), m_pTarget->path());
-    QVERIFY(run.run(
-        {fileOf(QStringLiteral("two.bin"), {chunkOf(first, url, packed), chunkOf(second, url, packed)})}));
-    QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-}
-
-void TestPackageFileDownloader::fileNamedOutsideTheDirectoryIsNotWritten() {
-    testsupport::TNginxFixture nginx;
-    const TPiece piece{QStringLiteral("p"), seededBytes(61, 600)};
-    const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-    QVERIFY(nginx.writeFile(QStringLiteral("c/p"), packed));
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/p")), packed);
-    const QString inner = m_pTarget->filePath(QStringLiteral("package"));
-    QVERIFY(QDir().mkpath(inner));
-
-    TDownloadRun run(fileSystem(), inner);
-    QVERIFY(run.run({fileOf(QStringLiteral(".."), {chunk})}));
-    QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-    QVERIFY(QFileInfo(inner).isDir());
-    QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-             QStringList{QStringLiteral("package")});
-}
-
-void TestPackageFileDownloader::chunkVerificationKeepsACheckLog() {
-    testsupport::TNginxFixture nginx;
-    QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-    const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(71, 3000)},
-                                     {QStringLiteral("b"), seededBytes(72, 4000)},
-                                     {QStringLiteral("c"), seededBytes(73, 5000)}};
-    std::vector<TChunkInPackage> chunks;
-    for (const TPiece& piece : pieces) {
-        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
-        chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
-    }
-    const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
-    const QString path = target(QStringLiteral("checked.bin"));
-    const QString logPath = path + QStringLiteral(".log");
-    QVERIFY(testsupport::writeBytes(logPath, "an old log\n"));
-
-    // a is in place already; b and c are fetched.
-    QVERIFY(testsupport::writeBytes(path, pieces[0].Content));
-    TFileToDownload file = fileOf(QStringLiteral("checked.bin"), chunks);
-    file.ChunksToDownload = {1, 2};
-    {
-        TDownloadRun run(fileSystem(ini), m_pTarget->path());
-        QVERIFY(run.run({file}));
-        QCOMPARE(run.Completed.count(), 1);
-    }
-    // c may arrive before b; it is then written from the cache and logged as such.
-    QString checkLog = QString::fromUtf8(testsupport::readBytes(logPath));
-    checkLog.replace(QStringLiteral("7000: write cache correct"), QStringLiteral("7000: write succeeded"));
-    QCOMPARE(checkLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-             (QStringList{QStringLiteral("0: check succeeded"), QStringLiteral("3000: write succeeded"),
-                          QStringLiteral("7000: write succeeded")}));
-
-    // A chunk in place that is not what the document says fails the save.
-    QByteArray damaged = pieces[0].Content;
-    damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
-    QVERIFY(testsupport::writeBytes(path, damaged));
-    TDownloadRun run(fileSystem(ini), m_pTarget->path());
-    QVERIFY(run.run({file}));
-    QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-    QVERIFY(QString::fromUtf8(testsupport::readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
-}
-
-void TestPackageFileDownloader::assemblesRandomLayoutsWhateverTheArrivalOrder() {
-    // Many files made of shared pieces, some of them partly present already, answered in a random
-    // order with a cache that holds hardly anything: every file must come out whole.
-    std::mt19937 random(424242);
-    testsupport::TScriptedHttpServer server;
-    QVERIFY(server.start());
-    constexpr int pieceCount = 24;
-    std::vector<TPiece> pieces;
-    TChunkInPackageVector chunks;
-    for (int index = 0; index < pieceCount; ++index) {
-        pieces.push_back(
-            {QStringLiteral("r%1").arg(index),
-             seededBytes(static_cast<quint32>(500 + index), 1000 + static_cast<int>(random() % 20000))});
-        const int method =
-            static_cast<int>(random() % 2) == 0 ? shared::CompressionStored : shared::CompressionDeflate;
-        const QByteArray packed = shared::compress(method, pieces.back().Content);
-        testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
-        answer.delayBeforeHeadersMs = static_cast<int>(random() % 120);
-        server.setAnswer(QStringLiteral("/c/") + pieces.back().Name, answer);
-        chunks.push_back(
-            chunkOf(pieces.back(), server.url(QStringLiteral("/c/") + pieces.back().Name), packed));
-    }
-    TFileToDownloadVector files;
-    std::vector<std::vector<int>> layouts;
-    QSet<int> used;
-    for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
-        std::vector<int> layout;
-        const int length = 1 + static_cast<int>(random() % 9);
-        for (int position = 0; position < length; ++position) {
-            layout.push_back(static_cast<int>(random() % pieceCount));
-        }
-        TChunkInPackageVector fileChunks;
-        for (const int piece : layout) {
-            fileChunks.push_back(chunks[static_cast<std::size_t>(piece)]);
-        }
-        TFileToDownload file = fileOf(QStringLiteral("f%1/data.bin").arg(fileIndex), fileChunks);
-        if (fileIndex % 3 == 0 && length > 1) {
-            // Present already except for some positions, which hold other bytes.
-            QByteArray local = contentOf(pieces, layout);
-            file.ChunksToDownload.clear();
-            int offset = 0;
-            for (int position = 0; position < length; ++position) {
-                const int size = pieces[static_cast<std::size_t>(layout[static_cast<std::size_t>(position)])]
-                                     .Content.size();
-                if (random() % 2 == 0 || position == length - 1) {
-                    file.ChunksToDownload.push_back(position);
-                    local.replace(offset, size, QByteArray(size, 'q'));
-                }
-                offset += size;
-            }
-            QVERIFY(testsupport::writeBytes(target(file.LocalFile), local));
-        }
-        for (const std::int32_t position : file.ChunksToDownload) {
-            used.insert(layout[static_cast<std::size_t>(position)]);
-        }
-        files.push_back(file);
-        layouts.push_back(layout);
-    }
-    TDownloadRun run(fileSystem("[OPTIONS]\nmaxConcurrentDownloads=4\nmaxCachedChunks=1\n"),
-                     m_pTarget->path());
-    QVERIFY(run.run(files, 120000));
-    QCOMPARE(run.Completed.count(), 1);
-    for (std::size_t index = 0; index < files.size(); ++index) {
-        QVERIFY2(testsupport::readBytes(target(files[index].LocalFile)) == contentOf(pieces, layouts[index]),
-                 qPrintable(files[index].LocalFile));
-    }
-    for (int index = 0; index < pieceCount; ++index) {
-        QCOMPARE(server.requestCount(QStringLiteral("/c/r%1").arg(index)), used.contains(index) ? 1 : 0);
-    }
-    QVERIFY(run.Downloader.peakCachedChunksInMemory() <= 2);
 }
 
 QTEST_GUILESS_MAIN(TestPackageFileDownloader)

@@ -105,6 +105,7 @@ void checkAgainstOracle(const TBlockPool& Pool, const TLayout& Old, const TLayou
             writtenEnd = std::max(writtenEnd, offset);
         }
     }
+
     // A file that got shorter is cut; a longer one ends where its last present chunk ends.
     const int expectedSize =
         oldContent.size() > wanted.size() ? wanted.size() : std::max(oldContent.size(), writtenEnd);
@@ -117,140 +118,135 @@ class TestInPlaceRebuilder : public QObject {
     Q_OBJECT
 
 private slots:
-    void rebuildsKnownLayouts_data();
-    void rebuildsKnownLayouts();
-    void rebuildsRandomLayoutsLikeAnOracle();
-    void matcherRecordsStates();
-    void chunkOfOtherLengthWithEqualHashIsNotReused();
-    void unreadableFileThrows();
+    void rebuildsKnownLayouts_data() {
+        QTest::addColumn<QList<int>>("oldBlocks");
+        QTest::addColumn<QList<int>>("newBlocks");
+        QTest::addColumn<bool>("needsStaging");
+
+        QTest::newRow("identical") << QList<int>{1, 2, 3} << QList<int>{1, 2, 3} << false;
+        QTest::newRow("inserted at the start: moved forward")
+            << QList<int>{1, 2, 3, 4} << QList<int>{9, 1, 2, 3, 4} << false;
+        QTest::newRow("deleted at the start: moved backward, cut")
+            << QList<int>{9, 1, 2, 3, 4} << QList<int>{1, 2, 3, 4} << false;
+        QTest::newRow("replaced near the start")
+            << QList<int>{1, 2, 3, 4} << QList<int>{1, 8, 9, 3, 4} << false;
+        QTest::newRow("two chunks swap places") << QList<int>{1, 2} << QList<int>{2, 1} << true;
+        QTest::newRow("rotation") << QList<int>{1, 2, 3, 4, 5} << QList<int>{5, 1, 2, 3, 4} << true;
+        QTest::newRow("one local chunk serves two places")
+            << QList<int>{1, 2} << QList<int>{2, 2, 1, 2} << true;
+        QTest::newRow("nothing reusable") << QList<int>{1, 2} << QList<int>{3, 4} << false;
+        QTest::newRow("shorter: cut") << QList<int>{1, 2, 3, 4} << QList<int>{1, 2} << false;
+        QTest::newRow("longer: appended chunk missing") << QList<int>{1, 2} << QList<int>{1, 2, 3} << false;
+        QTest::newRow("reversed") << QList<int>{1, 2, 3, 4, 5, 6} << QList<int>{6, 5, 4, 3, 2, 1} << true;
+    }
+
+    void rebuildsKnownLayouts() {
+        QFETCH(QList<int>, oldBlocks);
+        QFETCH(QList<int>, newBlocks);
+        QFETCH(bool, needsStaging);
+        const TBlockPool pool(11);
+        const TLayout oldLayout{oldBlocks};
+        const TLayout newLayout{newBlocks};
+        const TRebuildOutcome outcome =
+            rebuild(pool, oldLayout, newLayout, m_Directory.filePath(QStringLiteral("known.bin")));
+        checkAgainstOracle(pool, oldLayout, newLayout, outcome);
+        // Moves that can be ordered never go through the staging file.
+        QCOMPARE(outcome.StagedBytes > 0, needsStaging);
+    }
+
+    void rebuildsRandomLayoutsLikeAnOracle() {
+        // Thousands of reuse lines would drown the report.
+        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
+        std::mt19937 random(20240601);
+        for (int round = 0; round < 300; ++round) {
+            const TBlockPool pool(static_cast<quint32>(round + 1));
+            TLayout oldLayout;
+            TLayout newLayout;
+            const int oldCount = 1 + static_cast<int>(random() % 12);
+            for (int index = 0; index < oldCount; ++index) {
+                oldLayout.Blocks.append(static_cast<int>(random() % 10));
+            }
+            const int newCount = 1 + static_cast<int>(random() % 12);
+            for (int index = 0; index < newCount; ++index) {
+                // Mostly old content in a new order, some new content, some repeats.
+                newLayout.Blocks.append(random() % 4 == 0
+                                            ? 10 + static_cast<int>(random() % 5)
+                                            : oldLayout.Blocks[static_cast<int>(random() % oldCount)]);
+            }
+            const TRebuildOutcome outcome =
+                rebuild(pool, oldLayout, newLayout, m_Directory.filePath(QStringLiteral("random.bin")));
+            checkAgainstOracle(pool, oldLayout, newLayout, outcome);
+            if (QTest::currentTestFailed()) {
+                qWarning() << "round" << round << "old" << oldLayout.Blocks << "new" << newLayout.Blocks;
+                break;
+            }
+        }
+        QLoggingCategory::setFilterRules(QString());
+    }
+
+    void matcherRecordsStates() {
+        const TBlockPool pool(5);
+        const TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2, 1}});
+        TFileSize scanned = 0;
+        TChunkMatcher matcher(chunks, QStringLiteral("local"),
+                              [&scanned](TFileSize Length) { scanned += Length; });
+        const QByteArray block2 = pool.block(2);
+        const QByteArray block1 = pool.block(1);
+        // Local file: [2][1]. Block 2 sits at offset 0 but belongs at size(1); block 1 sits at size(2).
+        matcher.feed(QCryptographicHash::hash(block2, QCryptographicHash::Sha256), block2.size());
+        QVERIFY(matcher.found());
+        QCOMPARE(matcher.records()[1].State, std::int32_t(TChunkReuse::AtOtherOffset));
+        QCOMPARE(matcher.records()[1].SourceOffset, TFileSize(0));
+        QCOMPARE(matcher.records()[1].TargetOffset, TFileSize(block1.size()));
+        matcher.feed(QCryptographicHash::hash(block1, QCryptographicHash::Sha256), block1.size());
+        // Both places of block 1 are served by the one local copy.
+        QCOMPARE(matcher.records()[0].State, std::int32_t(TChunkReuse::AtOtherOffset));
+        QCOMPARE(matcher.records()[2].State, std::int32_t(TChunkReuse::AtOtherOffset));
+        QCOMPARE(matcher.records()[0].SourceOffset, TFileSize(block2.size()));
+        QCOMPARE(matcher.records()[2].SourceOffset, TFileSize(block2.size()));
+        QCOMPARE(matcher.records()[2].Size, TFileSize(block1.size()));
+        QCOMPARE(scanned, TFileSize(block1.size() + block2.size()));
+
+        // A chunk found elsewhere first and later at its own offset ends up in place.
+        const TChunkInPackageVector twice = pool.chunks(TLayout{{3, 3}});
+        TChunkMatcher upgrade(twice, QStringLiteral("local"), {});
+        const QByteArray block3 = pool.block(3);
+        const QByteArray hash3 = QCryptographicHash::hash(block3, QCryptographicHash::Sha256);
+        upgrade.feed(hash3, block3.size());
+        QCOMPARE(upgrade.records()[0].State, std::int32_t(TChunkReuse::AtTargetOffset));
+        QCOMPARE(upgrade.records()[1].State, std::int32_t(TChunkReuse::AtOtherOffset));
+        upgrade.feed(hash3, block3.size());
+        QCOMPARE(upgrade.records()[1].State, std::int32_t(TChunkReuse::AtTargetOffset));
+    }
+
+    void chunkOfOtherLengthWithEqualHashIsNotReused() {
+        // A document that claims a length the local content does not have would make the rebuild
+        // copy the wrong number of bytes; that chunk is fetched instead.
+        const TBlockPool pool(3);
+        TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2}});
+        chunks[0].UnpackedSize += 100;
+        TChunkMatcher matcher(chunks, QStringLiteral("local"), {});
+        const QByteArray block1 = pool.block(1);
+        matcher.feed(QCryptographicHash::hash(block1, QCryptographicHash::Sha256), block1.size());
+        QVERIFY(!matcher.found());
+        QCOMPARE(matcher.records()[0].State, std::int32_t(TChunkReuse::NotFound));
+    }
+
+    void unreadableFileThrows() {
+        // A directory where the file should be: the rebuild reports it instead of pretending.
+        const QString path = m_Directory.filePath(QStringLiteral("a-directory"));
+        QVERIFY(QDir().mkpath(path));
+        const TBlockPool pool(2);
+        const TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2}});
+        std::vector<TChunkReuse> records(2);
+        records[0] = {TChunkReuse::AtOtherOffset, 10, 0, chunks[0].UnpackedSize, false};
+        TInPlaceRebuilder rebuilder(path, chunks, records);
+        QVERIFY_EXCEPTION_THROWN(rebuilder.rebuild(100), std::runtime_error);
+    }
 
 private:
     QTemporaryDir m_Directory;
 };
-
-void TestInPlaceRebuilder::rebuildsKnownLayouts_data() {
-    QTest::addColumn<QList<int>>("oldBlocks");
-    QTest::addColumn<QList<int>>("newBlocks");
-    QTest::addColumn<bool>("needsStaging");
-
-    QTest::newRow("identical") << QList<int>{1, 2, 3} << QList<int>{1, 2, 3} << false;
-    QTest::newRow("inserted at the start: moved forward")
-        << QList<int>{1, 2, 3, 4} << QList<int>{9, 1, 2, 3, 4} << false;
-    QTest::newRow("deleted at the start: moved backward, cut")
-        << QList<int>{9, 1, 2, 3, 4} << QList<int>{1, 2, 3, 4} << false;
-    QTest::newRow("replaced near the start") << QList<int>{1, 2, 3, 4} << QList<int>{1, 8, 9, 3, 4} << false;
-    QTest::newRow("two chunks swap places") << QList<int>{1, 2} << QList<int>{2, 1} << true;
-    QTest::newRow("rotation") << QList<int>{1, 2, 3, 4, 5} << QList<int>{5, 1, 2, 3, 4} << true;
-    QTest::newRow("one local chunk serves two places") << QList<int>{1, 2} << QList<int>{2, 2, 1, 2} << true;
-    QTest::newRow("nothing reusable") << QList<int>{1, 2} << QList<int>{3, 4} << false;
-    QTest::newRow("shorter: cut") << QList<int>{1, 2, 3, 4} << QList<int>{1, 2} << false;
-    QTest::newRow("longer: appended chunk missing") << QList<int>{1, 2} << QList<int>{1, 2, 3} << false;
-    QTest::newRow("reversed") << QList<int>{1, 2, 3, 4, 5, 6} << QList<int>{6, 5, 4, 3, 2, 1} << true;
-}
-
-void TestInPlaceRebuilder::rebuildsKnownLayouts() {
-    QFETCH(QList<int>, oldBlocks);
-    QFETCH(QList<int>, newBlocks);
-    QFETCH(bool, needsStaging);
-    const TBlockPool pool(11);
-    const TLayout oldLayout{oldBlocks};
-    const TLayout newLayout{newBlocks};
-    const TRebuildOutcome outcome =
-        rebuild(pool, oldLayout, newLayout, m_Directory.filePath(QStringLiteral("known.bin")));
-    checkAgainstOracle(pool, oldLayout, newLayout, outcome);
-    // Moves that can be ordered never go through the staging file.
-    QCOMPARE(outcome.StagedBytes > 0, needsStaging);
-}
-
-void TestInPlaceRebuilder::rebuildsRandomLayoutsLikeAnOracle() {
-    // Thousands of reuse lines would drown the report.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-    std::mt19937 random(20240601);
-    for (int round = 0; round < 300; ++round) {
-        const TBlockPool pool(static_cast<quint32>(round + 1));
-        TLayout oldLayout;
-        TLayout newLayout;
-        const int oldCount = 1 + static_cast<int>(random() % 12);
-        for (int index = 0; index < oldCount; ++index) {
-            oldLayout.Blocks.append(static_cast<int>(random() % 10));
-        }
-        const int newCount = 1 + static_cast<int>(random() % 12);
-        for (int index = 0; index < newCount; ++index) {
-            // Mostly old content in a new order, some new content, some repeats.
-            newLayout.Blocks.append(random() % 4 == 0
-                                        ? 10 + static_cast<int>(random() % 5)
-                                        : oldLayout.Blocks[static_cast<int>(random() % oldCount)]);
-        }
-        const TRebuildOutcome outcome =
-            rebuild(pool, oldLayout, newLayout, m_Directory.filePath(QStringLiteral("random.bin")));
-        checkAgainstOracle(pool, oldLayout, newLayout, outcome);
-        if (QTest::currentTestFailed()) {
-            qWarning() << "round" << round << "old" << oldLayout.Blocks << "new" << newLayout.Blocks;
-            break;
-        }
-    }
-    QLoggingCategory::setFilterRules(QString());
-}
-
-void TestInPlaceRebuilder::matcherRecordsStates() {
-    const TBlockPool pool(5);
-    const TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2, 1}});
-    TFileSize scanned = 0;
-    TChunkMatcher matcher(chunks, QStringLiteral("local"),
-                          [&scanned](TFileSize Length) { scanned += Length; });
-    const QByteArray block2 = pool.block(2);
-    const QByteArray block1 = pool.block(1);
-    // Local file: [2][1]. Block 2 sits at offset 0 but belongs at size(1); block 1 sits at size(2).
-    matcher.feed(QCryptographicHash::hash(block2, QCryptographicHash::Sha256), block2.size());
-    QVERIFY(matcher.found());
-    QCOMPARE(matcher.records()[1].State, std::int32_t(TChunkReuse::AtOtherOffset));
-    QCOMPARE(matcher.records()[1].SourceOffset, TFileSize(0));
-    QCOMPARE(matcher.records()[1].TargetOffset, TFileSize(block1.size()));
-    matcher.feed(QCryptographicHash::hash(block1, QCryptographicHash::Sha256), block1.size());
-    // Both places of block 1 are served by the one local copy.
-    QCOMPARE(matcher.records()[0].State, std::int32_t(TChunkReuse::AtOtherOffset));
-    QCOMPARE(matcher.records()[2].State, std::int32_t(TChunkReuse::AtOtherOffset));
-    QCOMPARE(matcher.records()[0].SourceOffset, TFileSize(block2.size()));
-    QCOMPARE(matcher.records()[2].SourceOffset, TFileSize(block2.size()));
-    QCOMPARE(matcher.records()[2].Size, TFileSize(block1.size()));
-    QCOMPARE(scanned, TFileSize(block1.size() + block2.size()));
-
-    // A chunk found elsewhere first and later at its own offset ends up in place.
-    const TChunkInPackageVector twice = pool.chunks(TLayout{{3, 3}});
-    TChunkMatcher upgrade(twice, QStringLiteral("local"), {});
-    const QByteArray block3 = pool.block(3);
-    const QByteArray hash3 = QCryptographicHash::hash(block3, QCryptographicHash::Sha256);
-    upgrade.feed(hash3, block3.size());
-    QCOMPARE(upgrade.records()[0].State, std::int32_t(TChunkReuse::AtTargetOffset));
-    QCOMPARE(upgrade.records()[1].State, std::int32_t(TChunkReuse::AtOtherOffset));
-    upgrade.feed(hash3, block3.size());
-    QCOMPARE(upgrade.records()[1].State, std::int32_t(TChunkReuse::AtTargetOffset));
-}
-
-void TestInPlaceRebuilder::chunkOfOtherLengthWithEqualHashIsNotReused() {
-    // A document that claims a length the local content does not have would make the rebuild
-    // copy the wrong number of bytes; that chunk is fetched instead.
-    const TBlockPool pool(3);
-    TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2}});
-    chunks[0].UnpackedSize += 100;
-    TChunkMatcher matcher(chunks, QStringLiteral("local"), {});
-    const QByteArray block1 = pool.block(1);
-    matcher.feed(QCryptographicHash::hash(block1, QCryptographicHash::Sha256), block1.size());
-    QVERIFY(!matcher.found());
-    QCOMPARE(matcher.records()[0].State, std::int32_t(TChunkReuse::NotFound));
-}
-
-void TestInPlaceRebuilder::unreadableFileThrows() {
-    // A directory where the file should be: the rebuild reports it instead of pretending.
-    const QString path = m_Directory.filePath(QStringLiteral("a-directory"));
-    QVERIFY(QDir().mkpath(path));
-    const TBlockPool pool(2);
-    const TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2}});
-    std::vector<TChunkReuse> records(2);
-    records[0] = {TChunkReuse::AtOtherOffset, 10, 0, chunks[0].UnpackedSize, false};
-    TInPlaceRebuilder rebuilder(path, chunks, records);
-    QVERIFY_EXCEPTION_THROWN(rebuilder.rebuild(100), std::runtime_error);
-}
 
 QTEST_GUILESS_MAIN(TestInPlaceRebuilder)
 #include "tst_inplacerebuilder.moc"

@@ -31,11 +31,11 @@ using testsupport::writeBytes;
 
 namespace {
 
-QByteArray packageDocument(const QString& Version, const QString& Executable = QStringLiteral("bin/client")) {
+QByteArray packageDocument(const char* Version, const QString& Executable = QStringLiteral("bin/client")) {
     const QJsonObject file{{QStringLiteral("localfile"), QStringLiteral("data/readme.txt")},
                            {QStringLiteral("unpackedsize"), 5},
                            {QStringLiteral("unpackedhash"), QStringLiteral("00")}};
-    return QJsonDocument(QJsonObject{{QStringLiteral("version"), Version},
+    return QJsonDocument(QJsonObject{{QStringLiteral("version"), QLatin1String(Version)},
                                      {QStringLiteral("executable"), Executable},
                                      {QStringLiteral("files"), QJsonArray{file}}})
         .toJson();
@@ -68,34 +68,429 @@ class TestInstallationManager : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.info=false")); }
 
-    void statusFollowsMarkersAndVersionLabels();
-    void statusWithoutConfigurationForThisSystem();
-    void refreshStoresStatusesAndSignalsOnlyChanges();
-    void markPartiallyInstalledKeepsTheInstalledDocument();
-    void markPartiallyInstalledWithoutFullMarker();
-    void updatePartiallyInstalledReplacesTheDocument();
-    void markFullyInstalledLeavesOnlyTheFullMarker();
-    void markersThatAreDirectoriesAreRemoved();
-    void failingWriteKeepsTheInstalledDocument();
-    void readsTheInstalledConfiguration();
-    void defaultMarkerOfTheFirstInstalledPackageOnly();
-    void setAndClearDefaultPackage();
-    void packageDirectories();
-    void executablePathsAndLookup();
-    void requestsWithoutConfigurationOrInstallationAreIgnored();
-    void managerWithoutConfiguration();
+    void init() {
+        m_pWork = std::make_unique<QTemporaryDir>();
+        m_pFileSystem = testsupport::makeLauncherFilesystem(
+            launcherDirectory(),
+            testsupport::launcherSettingsText(QUrl(QStringLiteral("http://127.0.0.1:9/l.json"))));
+    }
+
+    void cleanup() {
+        m_pConfiguration.reset();
+        m_pFileSystem.reset();
+        m_pWork.reset();
+    }
+
+    void statusFollowsMarkersAndVersionLabels() {
+        m_pConfiguration = configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game"))});
+        const std::shared_ptr<TPackage> game = package(0);
+        const auto manager = makeManager();
+        const QString full = file("game", "package.json");
+        const QString partial = file("game", "partial-package.json");
+        const QString assets = file("game", "assets.json");
+
+        struct TCase {
+            const char* Name;
+            QByteArray TargetAssets;
+            QByteArray Full;      // null: no full marker
+            QByteArray Partial;   // null: no partial marker
+            QByteArray Installed; // the asset file beside the markers
+            std::int32_t Status;
+        };
+        const QByteArray two = packageDocument("2");
+        const TCase cases[] = {
+            {"no marker", assetDocument(8), QByteArray(), QByteArray(), QByteArray(), 1},
+            {"partial marker", assetDocument(8), QByteArray(), two, assetDocument(8), 2},
+            {"same version", assetDocument(8), two, QByteArray(), assetDocument(8), 4},
+            {"same version, asset as number and text", assetDocument(8), two, QByteArray(),
+             assetDocument("8"), 4},
+            {"other package version", assetDocument(8), packageDocument("1"), QByteArray(), assetDocument(8),
+             3},
+            {"other asset version", assetDocument(8), two, QByteArray(), assetDocument(7), 3},
+            {"asset version 1 always offers an update", assetDocument(1), two, QByteArray(), assetDocument(1),
+             3},
+            {"asset version text 1 too", assetDocument("1"), two, QByteArray(), assetDocument(1), 3},
+            {"asset version 10 is no special case", assetDocument(10), two, QByteArray(), assetDocument(10),
+             4},
+            {"empty asset version equals '?'", assetDocument(""), two, QByteArray(), assetDocument("?"), 4},
+            {"no asset documents at all", QByteArray(), two, QByteArray(), QByteArray(), 4},
+            {"both markers count as installed", assetDocument(8), two, packageDocument("1"), assetDocument(8),
+             4},
+            {"both markers, full one outdated", assetDocument(8), packageDocument("1"), two, assetDocument(8),
+             3},
+        };
+        for (const TCase& testCase : cases) {
+            attach(game, two, testCase.TargetAssets);
+            QDir(packageDirectory("game")).removeRecursively();
+            if (!testCase.Full.isNull()) {
+                QVERIFY(writeBytes(full, testCase.Full));
+            }
+            if (!testCase.Partial.isNull()) {
+                QVERIFY(writeBytes(partial, testCase.Partial));
+            }
+            if (!testCase.Installed.isNull()) {
+                QVERIFY(writeBytes(assets, testCase.Installed));
+            }
+            QVERIFY2(manager->determinePackageStatus(game) == testCase.Status, testCase.Name);
+        }
+        // Determining stores nothing.
+        QCOMPARE(game->localStatus(), TPackage::StatusNotInstalled);
+    }
+
+    void statusWithoutConfigurationForThisSystem() {
+        m_pConfiguration =
+            configuration({packageEntry(QStringLiteral("Elsewhere"), QStringLiteral("elsewhere"),
+                                        QStringLiteral("windows")),
+                           packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
+        QVERIFY(writeBytes(file("elsewhere", "package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("unconfigured", "package.json"), packageDocument("2")));
+        const auto manager = makeManager();
+        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusNotInstalled);
+        QCOMPARE(manager->determinePackageStatus(package(1)), TPackage::StatusNotInstalled);
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
+        QCOMPARE(package(1)->localStatus(), TPackage::StatusNotInstalled);
+    }
+
+    void refreshStoresStatusesAndSignalsOnlyChanges() {
+        makeThreePackages();
+        QVERIFY(writeBytes(file("two", "partial-package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("three", "package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("three", "assets.json"), assetDocument(8)));
+        QSignalSpy one(package(0).get(), &TPackage::localPackageStatusChanged);
+        QSignalSpy two(package(1).get(), &TPackage::localPackageStatusChanged);
+        QSignalSpy three(package(2).get(), &TPackage::localPackageStatusChanged);
+
+        const auto manager = makeManager(); // refreshes on construction
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
+        QCOMPARE(package(1)->localStatus(), TPackage::StatusPartiallyInstalled);
+        QCOMPARE(package(2)->localStatus(), TPackage::StatusUpToDate);
+        QCOMPARE(one.count() + two.count() + three.count(), 3);
+
+        manager->refreshPackageStatuses();
+        QCOMPARE(one.count() + two.count() + three.count(), 3);
+
+        QVERIFY(QFile::remove(file("three", "package.json")));
+        manager->refreshPackageStatuses();
+        QCOMPARE(package(2)->localStatus(), TPackage::StatusNotInstalled);
+        QCOMPARE(three.count(), 2);
+        QCOMPARE(one.count() + two.count(), 2);
+    }
+
+    void markPartiallyInstalledKeepsTheInstalledDocument() {
+        makeThreePackages();
+        const QByteArray installed = packageDocument("1");
+        QVERIFY(writeBytes(file("one", "package.json"), installed));
+        QVERIFY(writeBytes(file("one", "partial-package.json"), "stale"));
+        QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(7)));
+        const auto manager = makeManager();
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusUpdateAvailable);
+        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
+
+        manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), assetDocument(8));
+        QVERIFY(!QFileInfo::exists(file("one", "package.json")));
+        QCOMPARE(readBytes(file("one", "partial-package.json")), installed);
+        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusPartiallyInstalled);
+    }
+
+    void markPartiallyInstalledWithoutFullMarker() {
+        makeThreePackages();
+        const auto manager = makeManager();
+        // Nothing installed: the given documents are written.
+        manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), assetDocument(8));
+        QCOMPARE(readBytes(file("one", "partial-package.json")), packageDocument("2"));
+        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
+
+        // An interrupted run's partial marker is kept: it names the files that may be present. An
+        // empty asset document leaves the asset file alone.
+        QVERIFY(writeBytes(file("two", "partial-package.json"), "interrupted"));
+        QVERIFY(writeBytes(file("two", "assets.json"), assetDocument(7)));
+        manager->markPackageAsPartiallyInstalled(package(1), packageDocument("2"), QByteArray());
+        QCOMPARE(readBytes(file("two", "partial-package.json")), QByteArray("interrupted"));
+        QCOMPARE(readBytes(file("two", "assets.json")), assetDocument(7));
+        QVERIFY(!QFileInfo::exists(file("two", "package.json")));
+    }
+
+    void updatePartiallyInstalledReplacesTheDocument() {
+        makeThreePackages();
+        const auto manager = makeManager();
+        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument("1")));
+        manager->updatePartiallyInstalledPackage(package(0), packageDocument("2"), assetDocument(8));
+        QCOMPARE(readBytes(file("one", "partial-package.json")), packageDocument("2"));
+        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
+
+        // A full marker still in place goes first.
+        QVERIFY(writeBytes(file("two", "package.json"), packageDocument("1")));
+        manager->updatePartiallyInstalledPackage(package(1), packageDocument("2"), assetDocument(8));
+        QVERIFY(!QFileInfo::exists(file("two", "package.json")));
+        QCOMPARE(readBytes(file("two", "partial-package.json")), packageDocument("2"));
+        QCOMPARE(package(1)->localStatus(), TPackage::StatusPartiallyInstalled);
+
+        // A version without asset document must not be described by an older version's one.
+        QVERIFY(writeBytes(file("three", "assets.json"), assetDocument(7)));
+        manager->updatePartiallyInstalledPackage(package(2), packageDocument("2"), QByteArray());
+        QVERIFY(!QFileInfo::exists(file("three", "assets.json")));
+        QCOMPARE(manager->readPackageConfigurationFromInstallationDirectory(packageDirectory("three"))
+                     .assetVersion(),
+                 QString());
+    }
+
+    void markFullyInstalledLeavesOnlyTheFullMarker() {
+        makeThreePackages();
+        const auto manager = makeManager();
+        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(7)));
+        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
+        manager->markPackageAsFullyInstalled(package(0), packageDocument("2"), assetDocument(8));
+        QCOMPARE(QDir(packageDirectory("one")).entryList(QDir::Files, QDir::Name),
+                 (QStringList{QStringLiteral("assets.json"), QStringLiteral("package.json")}));
+        QCOMPARE(readBytes(file("one", "package.json")), packageDocument("2"));
+        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusUpToDate);
+
+        // The package directory is created when it is missing.
+        manager->markPackageAsFullyInstalled(package(1), packageDocument("2"), QByteArray());
+        QCOMPARE(readBytes(file("two", "package.json")), packageDocument("2"));
+        QVERIFY(!QFileInfo::exists(file("two", "assets.json")));
+    }
+
+    void markersThatAreDirectoriesAreRemoved() {
+        makeThreePackages();
+        const auto manager = makeManager();
+        // A full marker that is a directory holds no document: the given one takes its place.
+        QVERIFY(writeBytes(file("one", "package.json/inner/file"), "x"));
+        QVERIFY(writeBytes(file("one", "partial-package.json/file"), "x"));
+        manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), assetDocument(8));
+        QVERIFY(!QFileInfo::exists(file("one", "package.json")));
+        QCOMPARE(readBytes(file("one", "partial-package.json")), packageDocument("2"));
+
+        QVERIFY(writeBytes(file("two", "partial-package.json/file"), "x"));
+        QVERIFY(writeBytes(file("two", "package.json/file"), "x"));
+        QVERIFY(writeBytes(file("two", "assets.json/file"), "x"));
+        manager->markPackageAsFullyInstalled(package(1), packageDocument("2"), assetDocument(8));
+        QVERIFY(!QFileInfo::exists(file("two", "partial-package.json")));
+        QCOMPARE(readBytes(file("two", "package.json")), packageDocument("2"));
+        QCOMPARE(readBytes(file("two", "assets.json")), assetDocument(8));
+        QCOMPARE(manager->determinePackageStatus(package(1)), TPackage::StatusUpToDate);
+    }
+
+    void failingWriteKeepsTheInstalledDocument() {
+        makeThreePackages();
+        m_pFileSystem = std::make_shared<testsupport::TFailingFilesystem>(
+            launcherDirectory(), testsupport::EFailingOperation::Write,
+            testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
+        const QByteArray installed = packageDocument("2");
+        QVERIFY(writeBytes(file("one", "package.json"), installed));
+        QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(8)));
+        const auto manager = makeManager();
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
+        try {
+            manager->installOrUpdatePackage(package(0));
+            QFAIL("the failing write went unnoticed");
+        } catch (const std::runtime_error& error) {
+            QVERIFY2(QString::fromUtf8(error.what()).startsWith(QStringLiteral("I/O error on file '")),
+                     error.what());
+        }
+        // The installed document is still in place, so the package still counts as installed.
+        QCOMPARE(readBytes(file("one", "package.json")), installed);
+        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusUpToDate);
+        QVERIFY(manager->installationsInProgress().empty());
+    }
+
+    void readsTheInstalledConfiguration() {
+        makeThreePackages();
+        const auto manager = makeManager();
+        const QDir directory(packageDirectory("one"));
+        QVERIFY(!manager->readPackageConfigurationFromInstallationDirectory(directory).isValid());
+
+        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument("1")));
+        QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(7)));
+        TPackageConfigurationReader installed =
+            manager->readPackageConfigurationFromInstallationDirectory(directory);
+        QVERIFY(installed.isValid());
+        QCOMPARE(installed.packageVersion(), QStringLiteral("1"));
+        QCOMPARE(installed.assetVersion(), QStringLiteral("7"));
+        QCOMPARE(installed.rawPackageDocument(), packageDocument("1"));
+        QCOMPARE(installed.packageBaseUrl(), QUrl::fromLocalFile(directory.absolutePath()));
+
+        // The full marker wins over the partial one.
+        QVERIFY(writeBytes(file("one", "package.json"), packageDocument("2")));
+        installed = manager->readPackageConfigurationFromInstallationDirectory(directory);
+        QCOMPARE(installed.packageVersion(), QStringLiteral("2"));
+        QCOMPARE(installed.files().size(), std::size_t(1));
+    }
+
+    void defaultMarkerOfTheFirstInstalledPackageOnly() {
+        makeThreePackages();
+        // "one" is not installed: its marker does not count. "two" and "three" are installed.
+        QVERIFY(writeBytes(file("one", "default"), QByteArray()));
+        QVERIFY(writeBytes(file("two", "partial-package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("two", "default"), QByteArray()));
+        QVERIFY(writeBytes(file("three", "package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("three", "default"), QByteArray()));
+        const auto manager = makeManager();
+        QVERIFY(!package(0)->isDefaultPackage());
+        QVERIFY(package(1)->isDefaultPackage());
+        QVERIFY(!package(2)->isDefaultPackage());
+    }
+
+    void setAndClearDefaultPackage() {
+        makeThreePackages();
+        for (const char* name : {"one", "two", "three"}) {
+            QVERIFY(writeBytes(file(name, "package.json"), packageDocument("2")));
+        }
+        QVERIFY(writeBytes(file("one", "default"), QByteArray()));
+        QVERIFY(writeBytes(file("two", "default/inner"), "x")); // a directory
+        const auto manager = makeManager();
+        QVERIFY(package(0)->isDefaultPackage());
+
+        manager->setDefaultPackage(package(2));
+        QVERIFY(!QFileInfo::exists(file("one", "default")));
+        QVERIFY(!QFileInfo::exists(file("two", "default")));
+        QVERIFY(QFileInfo(file("three", "default")).isFile());
+        QCOMPARE(QFileInfo(file("three", "default")).size(), qint64(0));
+        QVERIFY(!package(0)->isDefaultPackage());
+        QVERIFY(!package(1)->isDefaultPackage());
+        QVERIFY(package(2)->isDefaultPackage());
+
+        // A fresh manager finds the same default package.
+        package(2)->setDefaultPackage(false);
+        makeManager();
+        QVERIFY(package(2)->isDefaultPackage());
+
+        manager->clearDefaultPackage();
+        for (int index = 0; index < 3; ++index) {
+            QVERIFY(!package(index)->isDefaultPackage());
+        }
+        QVERIFY(!QFileInfo::exists(file("three", "default")));
+        // Clearing also refreshes the statuses.
+        QVERIFY(QFile::remove(file("one", "package.json")));
+        manager->clearDefaultPackage();
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
+    }
+
+    void packageDirectories() {
+        QJsonObject launcher = packageEntry(QStringLiteral("Launcher"), QStringLiteral("launcher"));
+        const auto configurationWithLauncher = std::make_shared<TLauncherConfigurationReader>(
+            QJsonDocument(
+                QJsonObject{
+                    {QStringLiteral("launcher"), launcher},
+                    {QStringLiteral("packages"),
+                     QJsonArray{packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
+                                packageEntry(QStringLiteral("Escape"), QStringLiteral("../../escape"))}}})
+                .toJson(),
+            QUrl(QStringLiteral("http://127.0.0.1/cdn/")));
+        m_pConfiguration = configurationWithLauncher;
+        const auto manager = makeManager();
+        QCOMPARE(manager->packageDirectory(m_pConfiguration->launcherPackage()).absolutePath(),
+                 launcherDirectory());
+        QCOMPARE(manager->packageDirectory(package(0)).absolutePath(), packageDirectory("game"));
+        // The packages directory is created on the way.
+        QVERIFY(QFileInfo(launcherDirectory() + QStringLiteral("/packages")).isDir());
+        // A directory name from the server never leads out of the packages directory.
+        QVERIFY(manager->packageDirectory(package(1))
+                    .absolutePath()
+                    .startsWith(launcherDirectory() + QStringLiteral("/packages")));
+
+        // The launcher's own package keeps its markers in the launcher's directory.
+        attach(m_pConfiguration->launcherPackage(), packageDocument("2"), assetDocument(8));
+        manager->markPackageAsFullyInstalled(m_pConfiguration->launcherPackage(), packageDocument("2"),
+                                             assetDocument(8));
+        QCOMPARE(readBytes(launcherDirectory() + QStringLiteral("/package.json")), packageDocument("2"));
+        QCOMPARE(manager->determinePackageStatus(m_pConfiguration->launcherPackage()),
+                 TPackage::StatusUpToDate);
+    }
+
+    void executablePathsAndLookup() {
+        m_pConfiguration =
+            configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
+                           packageEntry(QStringLiteral("Other"), QStringLiteral("other")),
+                           packageEntry(QStringLiteral("No client"), QStringLiteral("noclient")),
+                           packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
+        attach(package(0), packageDocument("2"), QByteArray());
+        attach(package(1), packageDocument("2"), QByteArray());
+        attach(package(2), packageDocument("2", QString()), QByteArray());
+        const auto manager = makeManager();
+        const QString game = packageDirectory("game") + QStringLiteral("/bin/client");
+        const QString other = packageDirectory("other") + QStringLiteral("/bin/client");
+        QCOMPARE(manager->executablePath(package(0)), game);
+        QCOMPARE(manager->executablePath(package(2)), QString());
+        QCOMPARE(manager->executablePath(package(3)), QString());
+
+        QCOMPARE(manager->findPackageByExecutable(game), package(0));
+        QCOMPARE(manager->findPackageByExecutable(other), package(1));
+        QString redundant = game;
+        redundant.replace(QStringLiteral("/bin/"), QStringLiteral("//./bin/.//"));
+        QCOMPARE(manager->findPackageByExecutable(redundant), package(0));
+        QCOMPARE(manager->findPackageByExecutable(packageDirectory("game") +
+                                                  QStringLiteral("/./bin/../bin/client")),
+                 package(0));
+        QCOMPARE(manager->findPackageByExecutable(game + QStringLiteral("2")), std::shared_ptr<TPackage>());
+        // Packages without a start file match nothing, not even an empty path or their own directory.
+        QCOMPARE(manager->findPackageByExecutable(QString()), std::shared_ptr<TPackage>());
+        QCOMPARE(manager->findPackageByExecutable(packageDirectory("noclient")), std::shared_ptr<TPackage>());
+
+        // A start file named by the server stays inside the package directory.
+        attach(package(2), packageDocument("2", QStringLiteral("../../../../outside")), QByteArray());
+        QVERIFY(manager->executablePath(package(2)).startsWith(packageDirectory("noclient")));
+    }
+
+    void requestsWithoutConfigurationOrInstallationAreIgnored() {
+        m_pConfiguration =
+            configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
+                           packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
+        attach(package(0), packageDocument("2"), assetDocument(8));
+        const auto manager = makeManager();
+        int started = 0;
+        connect(manager.get(), &TInstallationManager::installationOrUpdateStarted, this,
+                [&started] { ++started; });
+
+        manager->installOrUpdatePackage(package(1));
+        manager->verifyPackage(package(1));
+        // Nothing is installed: a check of nothing must not make the package count as installed.
+        manager->verifyPackage(package(0));
+        QCOMPARE(started, 0);
+        QVERIFY(manager->installationsInProgress().empty());
+        QVERIFY(!QFileInfo::exists(packageDirectory("game")));
+        QVERIFY(!QFileInfo::exists(packageDirectory("unconfigured")));
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
+    }
+
+    void managerWithoutConfiguration() {
+        m_pConfiguration = configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game"))});
+        attach(package(0), packageDocument("2"), assetDocument(8));
+        QVERIFY(writeBytes(file("game", "package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("game", "assets.json"), assetDocument(8)));
+        TInstallationManager selfUpdateManager(nullptr, m_pFileSystem);
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
+        selfUpdateManager.refreshPackageStatuses();
+        selfUpdateManager.clearDefaultPackage();
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
+        QCOMPARE(selfUpdateManager.findPackageByExecutable(packageDirectory("game") +
+                                                           QStringLiteral("/bin/client")),
+                 std::shared_ptr<TPackage>());
+        QVERIFY(!selfUpdateManager.selfUpdateMode());
+        selfUpdateManager.setSelfUpdateMode(true);
+        QVERIFY(selfUpdateManager.selfUpdateMode());
+        // Packages handed in directly are still served.
+        QCOMPARE(selfUpdateManager.determinePackageStatus(package(0)), TPackage::StatusUpToDate);
+    }
 
 private:
     QString launcherDirectory() const { return m_pWork->filePath(QStringLiteral("launcher")); }
-    QString packageDirectory(const QString& Name) const {
-        return launcherDirectory() + QStringLiteral("/packages/") + Name;
+    QString packageDirectory(const char* Name) const {
+        return launcherDirectory() + QStringLiteral("/packages/") + QLatin1String(Name);
     }
-    QString file(const QString& Package, const QString& Name) const {
-        return packageDirectory(Package) + QLatin1Char('/') + Name;
+    QString file(const char* Package, const char* Name) const {
+        return packageDirectory(Package) + QLatin1Char('/') + QLatin1String(Name);
     }
     std::shared_ptr<TLauncherConfigurationReader> configuration(const QJsonArray& Packages) const;
     // Three packages "one", "two", "three", each offering version 2 with asset version 8.
@@ -110,23 +505,6 @@ private:
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
 };
 
-void TestInstallationManager::initTestCase() {
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-}
-
-void TestInstallationManager::init() {
-    m_pWork = std::make_unique<QTemporaryDir>();
-    m_pFileSystem = testsupport::makeLauncherFilesystem(
-        launcherDirectory(),
-        testsupport::launcherSettingsText(QUrl(QStringLiteral("http://127.0.0.1:9/l.json"))));
-}
-
-void TestInstallationManager::cleanup() {
-    m_pConfiguration.reset();
-    m_pFileSystem.reset();
-    m_pWork.reset();
-}
-
 std::shared_ptr<TLauncherConfigurationReader>
 TestInstallationManager::configuration(const QJsonArray& Packages) const {
     return std::make_shared<TLauncherConfigurationReader>(
@@ -139,423 +517,8 @@ void TestInstallationManager::makeThreePackages() {
                                       packageEntry(QStringLiteral("Two"), QStringLiteral("two")),
                                       packageEntry(QStringLiteral("Three"), QStringLiteral("three"))});
     for (const auto& entry : m_pConfiguration->packages()) {
-        attach(entry, packageDocument(QStringLiteral("2")), assetDocument(8));
+        attach(entry, packageDocument("2"), assetDocument(8));
     }
-}
-
-void TestInstallationManager::statusFollowsMarkersAndVersionLabels() {
-    m_pConfiguration = configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game"))});
-    const std::shared_ptr<TPackage> game = package(0);
-    const auto manager = makeManager();
-    const QString full = file(QStringLiteral("game"), QStringLiteral("package.json"));
-    const QString partial = file(QStringLiteral("game"), QStringLiteral("partial-package.json"));
-    const QString assets = file(QStringLiteral("game"), QStringLiteral("assets.json"));
-
-    struct TCase {
-        const char* Name;
-        QByteArray TargetAssets;
-        QByteArray Full;      // null: no full marker
-        QByteArray Partial;   // null: no partial marker
-        QByteArray Installed; // the asset file beside the markers
-        std::int32_t Status;
-    };
-    const QByteArray two = packageDocument(QStringLiteral("2"));
-    const TCase cases[] = {
-        {"no marker", assetDocument(8), QByteArray(), QByteArray(), QByteArray(), 1},
-        {"partial marker", assetDocument(8), QByteArray(), two, assetDocument(8), 2},
-        {"same version", assetDocument(8), two, QByteArray(), assetDocument(8), 4},
-        {"same version, asset as number and text", assetDocument(8), two, QByteArray(), assetDocument("8"),
-         4},
-        {"other package version", assetDocument(8), packageDocument(QStringLiteral("1")), QByteArray(),
-         assetDocument(8), 3},
-        {"other asset version", assetDocument(8), two, QByteArray(), assetDocument(7), 3},
-        {"asset version 1 always offers an update", assetDocument(1), two, QByteArray(), assetDocument(1), 3},
-        {"asset version text 1 too", assetDocument("1"), two, QByteArray(), assetDocument(1), 3},
-        {"asset version 10 is no special case", assetDocument(10), two, QByteArray(), assetDocument(10), 4},
-        {"empty asset version equals '?'", assetDocument(""), two, QByteArray(), assetDocument("?"), 4},
-        {"no asset documents at all", QByteArray(), two, QByteArray(), QByteArray(), 4},
-        {"both markers count as installed", assetDocument(8), two, packageDocument(QStringLiteral("1")),
-         assetDocument(8), 4},
-        {"both markers, full one outdated", assetDocument(8), packageDocument(QStringLiteral("1")), two,
-         assetDocument(8), 3},
-    };
-    for (const TCase& testCase : cases) {
-        attach(game, two, testCase.TargetAssets);
-        QDir(packageDirectory(QStringLiteral("game"))).removeRecursively();
-        if (!testCase.Full.isNull()) {
-            QVERIFY(writeBytes(full, testCase.Full));
-        }
-        if (!testCase.Partial.isNull()) {
-            QVERIFY(writeBytes(partial, testCase.Partial));
-        }
-        if (!testCase.Installed.isNull()) {
-            QVERIFY(writeBytes(assets, testCase.Installed));
-        }
-        QVERIFY2(manager->determinePackageStatus(game) == testCase.Status, testCase.Name);
-    }
-    // Determining stores nothing.
-    QCOMPARE(game->localStatus(), TPackage::StatusNotInstalled);
-}
-
-void TestInstallationManager::statusWithoutConfigurationForThisSystem() {
-    m_pConfiguration = configuration(
-        {packageEntry(QStringLiteral("Elsewhere"), QStringLiteral("elsewhere"), QStringLiteral("windows")),
-         packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
-    QVERIFY(
-        writeBytes(file(QStringLiteral("elsewhere"), QStringLiteral("package.json")), packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("unconfigured"), QStringLiteral("package.json")),
-                       packageDocument("2")));
-    const auto manager = makeManager();
-    QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusNotInstalled);
-    QCOMPARE(manager->determinePackageStatus(package(1)), TPackage::StatusNotInstalled);
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-    QCOMPARE(package(1)->localStatus(), TPackage::StatusNotInstalled);
-}
-
-void TestInstallationManager::refreshStoresStatusesAndSignalsOnlyChanges() {
-    makeThreePackages();
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("partial-package.json")),
-                       packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("three"), QStringLiteral("package.json")), packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("three"), QStringLiteral("assets.json")), assetDocument(8)));
-    QSignalSpy one(package(0).get(), &TPackage::localPackageStatusChanged);
-    QSignalSpy two(package(1).get(), &TPackage::localPackageStatusChanged);
-    QSignalSpy three(package(2).get(), &TPackage::localPackageStatusChanged);
-
-    const auto manager = makeManager(); // refreshes on construction
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-    QCOMPARE(package(1)->localStatus(), TPackage::StatusPartiallyInstalled);
-    QCOMPARE(package(2)->localStatus(), TPackage::StatusUpToDate);
-    QCOMPARE(one.count() + two.count() + three.count(), 3);
-
-    manager->refreshPackageStatuses();
-    QCOMPARE(one.count() + two.count() + three.count(), 3);
-
-    QVERIFY(QFile::remove(file(QStringLiteral("three"), QStringLiteral("package.json"))));
-    manager->refreshPackageStatuses();
-    QCOMPARE(package(2)->localStatus(), TPackage::StatusNotInstalled);
-    QCOMPARE(three.count(), 2);
-    QCOMPARE(one.count() + two.count(), 2);
-}
-
-void TestInstallationManager::markPartiallyInstalledKeepsTheInstalledDocument() {
-    makeThreePackages();
-    const QByteArray installed = packageDocument(QStringLiteral("1"));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("package.json")), installed));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json")), "stale"));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("assets.json")), assetDocument(7)));
-    const auto manager = makeManager();
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusUpdateAvailable);
-    QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
-
-    manager->markPackageAsPartiallyInstalled(package(0), packageDocument(QStringLiteral("2")),
-                                             assetDocument(8));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("one"), QStringLiteral("package.json"))));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json"))), installed);
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("assets.json"))), assetDocument(8));
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusPartiallyInstalled);
-}
-
-void TestInstallationManager::markPartiallyInstalledWithoutFullMarker() {
-    makeThreePackages();
-    const auto manager = makeManager();
-    // Nothing installed: the given documents are written.
-    manager->markPackageAsPartiallyInstalled(package(0), packageDocument(QStringLiteral("2")),
-                                             assetDocument(8));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json"))),
-             packageDocument(QStringLiteral("2")));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("assets.json"))), assetDocument(8));
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
-
-    // An interrupted run's partial marker is kept: it names the files that may be present. An
-    // empty asset document leaves the asset file alone.
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("partial-package.json")), "interrupted"));
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("assets.json")), assetDocument(7)));
-    manager->markPackageAsPartiallyInstalled(package(1), packageDocument(QStringLiteral("2")), QByteArray());
-    QCOMPARE(readBytes(file(QStringLiteral("two"), QStringLiteral("partial-package.json"))),
-             QByteArray("interrupted"));
-    QCOMPARE(readBytes(file(QStringLiteral("two"), QStringLiteral("assets.json"))), assetDocument(7));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("two"), QStringLiteral("package.json"))));
-}
-
-void TestInstallationManager::updatePartiallyInstalledReplacesTheDocument() {
-    makeThreePackages();
-    const auto manager = makeManager();
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json")),
-                       packageDocument("1")));
-    manager->updatePartiallyInstalledPackage(package(0), packageDocument(QStringLiteral("2")),
-                                             assetDocument(8));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json"))),
-             packageDocument("2"));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("assets.json"))), assetDocument(8));
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
-
-    // A full marker still in place goes first.
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("package.json")), packageDocument("1")));
-    manager->updatePartiallyInstalledPackage(package(1), packageDocument(QStringLiteral("2")),
-                                             assetDocument(8));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("two"), QStringLiteral("package.json"))));
-    QCOMPARE(readBytes(file(QStringLiteral("two"), QStringLiteral("partial-package.json"))),
-             packageDocument("2"));
-    QCOMPARE(package(1)->localStatus(), TPackage::StatusPartiallyInstalled);
-
-    // A version without asset document must not be described by an older version's one.
-    QVERIFY(writeBytes(file(QStringLiteral("three"), QStringLiteral("assets.json")), assetDocument(7)));
-    manager->updatePartiallyInstalledPackage(package(2), packageDocument(QStringLiteral("2")), QByteArray());
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("three"), QStringLiteral("assets.json"))));
-    QCOMPARE(
-        manager->readPackageConfigurationFromInstallationDirectory(packageDirectory(QStringLiteral("three")))
-            .assetVersion(),
-        QString());
-}
-
-void TestInstallationManager::markFullyInstalledLeavesOnlyTheFullMarker() {
-    makeThreePackages();
-    const auto manager = makeManager();
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json")),
-                       packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("assets.json")), assetDocument(7)));
-    QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
-    manager->markPackageAsFullyInstalled(package(0), packageDocument(QStringLiteral("2")), assetDocument(8));
-    QCOMPARE(QDir(packageDirectory(QStringLiteral("one"))).entryList(QDir::Files, QDir::Name),
-             (QStringList{QStringLiteral("assets.json"), QStringLiteral("package.json")}));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("package.json"))), packageDocument("2"));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("assets.json"))), assetDocument(8));
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusUpToDate);
-
-    // The package directory is created when it is missing.
-    manager->markPackageAsFullyInstalled(package(1), packageDocument(QStringLiteral("2")), QByteArray());
-    QCOMPARE(readBytes(file(QStringLiteral("two"), QStringLiteral("package.json"))), packageDocument("2"));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("two"), QStringLiteral("assets.json"))));
-}
-
-void TestInstallationManager::markersThatAreDirectoriesAreRemoved() {
-    makeThreePackages();
-    const auto manager = makeManager();
-    // A full marker that is a directory holds no document: the given one takes its place.
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("package.json/inner/file")), "x"));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json/file")), "x"));
-    manager->markPackageAsPartiallyInstalled(package(0), packageDocument(QStringLiteral("2")),
-                                             assetDocument(8));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("one"), QStringLiteral("package.json"))));
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json"))),
-             packageDocument("2"));
-
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("partial-package.json/file")), "x"));
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("package.json/file")), "x"));
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("assets.json/file")), "x"));
-    manager->markPackageAsFullyInstalled(package(1), packageDocument(QStringLiteral("2")), assetDocument(8));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("two"), QStringLiteral("partial-package.json"))));
-    QCOMPARE(readBytes(file(QStringLiteral("two"), QStringLiteral("package.json"))), packageDocument("2"));
-    QCOMPARE(readBytes(file(QStringLiteral("two"), QStringLiteral("assets.json"))), assetDocument(8));
-    QCOMPARE(manager->determinePackageStatus(package(1)), TPackage::StatusUpToDate);
-}
-
-void TestInstallationManager::failingWriteKeepsTheInstalledDocument() {
-    makeThreePackages();
-    m_pFileSystem = std::make_shared<testsupport::TFailingFilesystem>(
-        launcherDirectory(), testsupport::EFailingOperation::Write,
-        testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
-    const QByteArray installed = packageDocument(QStringLiteral("2"));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("package.json")), installed));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("assets.json")), assetDocument(8)));
-    const auto manager = makeManager();
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
-    try {
-        manager->installOrUpdatePackage(package(0));
-        QFAIL("the failing write went unnoticed");
-    } catch (const std::runtime_error& error) {
-        QVERIFY2(QString::fromUtf8(error.what()).startsWith(QStringLiteral("I/O error on file '")),
-                 error.what());
-    }
-    // The installed document is still in place, so the package still counts as installed.
-    QCOMPARE(readBytes(file(QStringLiteral("one"), QStringLiteral("package.json"))), installed);
-    QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusUpToDate);
-    QVERIFY(manager->installationsInProgress().empty());
-}
-
-void TestInstallationManager::readsTheInstalledConfiguration() {
-    makeThreePackages();
-    const auto manager = makeManager();
-    const QDir directory(packageDirectory(QStringLiteral("one")));
-    QVERIFY(!manager->readPackageConfigurationFromInstallationDirectory(directory).isValid());
-
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("partial-package.json")),
-                       packageDocument("1")));
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("assets.json")), assetDocument(7)));
-    TPackageConfigurationReader installed =
-        manager->readPackageConfigurationFromInstallationDirectory(directory);
-    QVERIFY(installed.isValid());
-    QCOMPARE(installed.packageVersion(), QStringLiteral("1"));
-    QCOMPARE(installed.assetVersion(), QStringLiteral("7"));
-    QCOMPARE(installed.rawPackageDocument(), packageDocument("1"));
-    QCOMPARE(installed.packageBaseUrl(), QUrl::fromLocalFile(directory.absolutePath()));
-
-    // The full marker wins over the partial one.
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("package.json")), packageDocument("2")));
-    installed = manager->readPackageConfigurationFromInstallationDirectory(directory);
-    QCOMPARE(installed.packageVersion(), QStringLiteral("2"));
-    QCOMPARE(installed.files().size(), std::size_t(1));
-}
-
-void TestInstallationManager::defaultMarkerOfTheFirstInstalledPackageOnly() {
-    makeThreePackages();
-    // "one" is not installed: its marker does not count. "two" and "three" are installed.
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("default")), QByteArray()));
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("partial-package.json")),
-                       packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("default")), QByteArray()));
-    QVERIFY(writeBytes(file(QStringLiteral("three"), QStringLiteral("package.json")), packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("three"), QStringLiteral("default")), QByteArray()));
-    const auto manager = makeManager();
-    QVERIFY(!package(0)->isDefaultPackage());
-    QVERIFY(package(1)->isDefaultPackage());
-    QVERIFY(!package(2)->isDefaultPackage());
-}
-
-void TestInstallationManager::setAndClearDefaultPackage() {
-    makeThreePackages();
-    for (const QString& name : {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}) {
-        QVERIFY(writeBytes(file(name, QStringLiteral("package.json")), packageDocument("2")));
-    }
-    QVERIFY(writeBytes(file(QStringLiteral("one"), QStringLiteral("default")), QByteArray()));
-    QVERIFY(writeBytes(file(QStringLiteral("two"), QStringLiteral("default/inner")), "x")); // a directory
-    const auto manager = makeManager();
-    QVERIFY(package(0)->isDefaultPackage());
-
-    manager->setDefaultPackage(package(2));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("one"), QStringLiteral("default"))));
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("two"), QStringLiteral("default"))));
-    QVERIFY(QFileInfo(file(QStringLiteral("three"), QStringLiteral("default"))).isFile());
-    QCOMPARE(QFileInfo(file(QStringLiteral("three"), QStringLiteral("default"))).size(), qint64(0));
-    QVERIFY(!package(0)->isDefaultPackage());
-    QVERIFY(!package(1)->isDefaultPackage());
-    QVERIFY(package(2)->isDefaultPackage());
-
-    // A fresh manager finds the same default package.
-    package(2)->setDefaultPackage(false);
-    makeManager();
-    QVERIFY(package(2)->isDefaultPackage());
-
-    manager->clearDefaultPackage();
-    for (int index = 0; index < 3; ++index) {
-        QVERIFY(!package(index)->isDefaultPackage());
-    }
-    QVERIFY(!QFileInfo::exists(file(QStringLiteral("three"), QStringLiteral("default"))));
-    // Clearing also refreshes the statuses.
-    QVERIFY(QFile::remove(file(QStringLiteral("one"), QStringLiteral("package.json"))));
-    manager->clearDefaultPackage();
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-}
-
-void TestInstallationManager::packageDirectories() {
-    QJsonObject launcher = packageEntry(QStringLiteral("Launcher"), QStringLiteral("launcher"));
-    const auto configurationWithLauncher = std::make_shared<TLauncherConfigurationReader>(
-        QJsonDocument(
-            QJsonObject{{QStringLiteral("launcher"), launcher},
-                        {QStringLiteral("packages"),
-                         QJsonArray{packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
-                                    packageEntry(QStringLiteral("Escape"), QStringLiteral("../../escape"))}}})
-            .toJson(),
-        QUrl(QStringLiteral("http://127.0.0.1/cdn/")));
-    m_pConfiguration = configurationWithLauncher;
-    const auto manager = makeManager();
-    QCOMPARE(manager->packageDirectory(m_pConfiguration->launcherPackage()).absolutePath(),
-             launcherDirectory());
-    QCOMPARE(manager->packageDirectory(package(0)).absolutePath(), packageDirectory(QStringLiteral("game")));
-    // The packages directory is created on the way.
-    QVERIFY(QFileInfo(launcherDirectory() + QStringLiteral("/packages")).isDir());
-    // A directory name from the server never leads out of the packages directory.
-    QVERIFY(manager->packageDirectory(package(1))
-                .absolutePath()
-                .startsWith(launcherDirectory() + QStringLiteral("/packages")));
-
-    // The launcher's own package keeps its markers in the launcher's directory.
-    attach(m_pConfiguration->launcherPackage(), packageDocument("2"), assetDocument(8));
-    manager->markPackageAsFullyInstalled(m_pConfiguration->launcherPackage(), packageDocument("2"),
-                                         assetDocument(8));
-    QCOMPARE(readBytes(launcherDirectory() + QStringLiteral("/package.json")), packageDocument("2"));
-    QCOMPARE(manager->determinePackageStatus(m_pConfiguration->launcherPackage()), TPackage::StatusUpToDate);
-}
-
-void TestInstallationManager::executablePathsAndLookup() {
-    m_pConfiguration =
-        configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
-                       packageEntry(QStringLiteral("Other"), QStringLiteral("other")),
-                       packageEntry(QStringLiteral("No client"), QStringLiteral("noclient")),
-                       packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
-    attach(package(0), packageDocument("2", QStringLiteral("bin/client")), QByteArray());
-    attach(package(1), packageDocument("2", QStringLiteral("bin/client")), QByteArray());
-    attach(package(2), packageDocument("2", QString()), QByteArray());
-    const auto manager = makeManager();
-    const QString game = packageDirectory(QStringLiteral("game")) + QStringLiteral("/bin/client");
-    const QString other = packageDirectory(QStringLiteral("other")) + QStringLiteral("/bin/client");
-    QCOMPARE(manager->executablePath(package(0)), game);
-    QCOMPARE(manager->executablePath(package(2)), QString());
-    QCOMPARE(manager->executablePath(package(3)), QString());
-
-    QCOMPARE(manager->findPackageByExecutable(game), package(0));
-    QCOMPARE(manager->findPackageByExecutable(other), package(1));
-    QString redundant = game;
-    redundant.replace(QStringLiteral("/bin/"), QStringLiteral("//./bin/.//"));
-    QCOMPARE(manager->findPackageByExecutable(redundant), package(0));
-    QCOMPARE(manager->findPackageByExecutable(packageDirectory(QStringLiteral("game")) +
-                                              QStringLiteral("/./bin/../bin/client")),
-             package(0));
-    QCOMPARE(manager->findPackageByExecutable(game + QStringLiteral("2")), std::shared_ptr<TPackage>());
-    // Packages without a start file match nothing, not even an empty path or their own directory.
-    QCOMPARE(manager->findPackageByExecutable(QString()), std::shared_ptr<TPackage>());
-    QCOMPARE(manager->findPackageByExecutable(packageDirectory(QStringLiteral("noclient"))),
-             std::shared_ptr<TPackage>());
-
-    // A start file named by the server stays inside the package directory.
-    attach(package(2), packageDocument("2", QStringLiteral("../../../../outside")), QByteArray());
-    QVERIFY(manager->executablePath(package(2)).startsWith(packageDirectory(QStringLiteral("noclient"))));
-}
-
-void TestInstallationManager::requestsWithoutConfigurationOrInstallationAreIgnored() {
-    m_pConfiguration =
-        configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
-                       packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
-    attach(package(0), packageDocument("2"), assetDocument(8));
-    const auto manager = makeManager();
-    int started = 0;
-    connect(manager.get(), &TInstallationManager::installationOrUpdateStarted, this,
-            [&started] { ++started; });
-
-    manager->installOrUpdatePackage(package(1));
-    manager->verifyPackage(package(1));
-    // Nothing is installed: a check of nothing must not make the package count as installed.
-    manager->verifyPackage(package(0));
-    QCOMPARE(started, 0);
-    QVERIFY(manager->installationsInProgress().empty());
-    QVERIFY(!QFileInfo::exists(packageDirectory(QStringLiteral("game"))));
-    QVERIFY(!QFileInfo::exists(packageDirectory(QStringLiteral("unconfigured"))));
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-}
-
-void TestInstallationManager::managerWithoutConfiguration() {
-    m_pConfiguration = configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game"))});
-    attach(package(0), packageDocument("2"), assetDocument(8));
-    QVERIFY(writeBytes(file(QStringLiteral("game"), QStringLiteral("package.json")), packageDocument("2")));
-    QVERIFY(writeBytes(file(QStringLiteral("game"), QStringLiteral("assets.json")), assetDocument(8)));
-    TInstallationManager selfUpdateManager(nullptr, m_pFileSystem);
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
-    selfUpdateManager.refreshPackageStatuses();
-    selfUpdateManager.clearDefaultPackage();
-    QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
-    QCOMPARE(selfUpdateManager.findPackageByExecutable(packageDirectory(QStringLiteral("game")) +
-                                                       QStringLiteral("/bin/client")),
-             std::shared_ptr<TPackage>());
-    QVERIFY(!selfUpdateManager.selfUpdateMode());
-    selfUpdateManager.setSelfUpdateMode(true);
-    QVERIFY(selfUpdateManager.selfUpdateMode());
-    // Packages handed in directly are still served.
-    QCOMPARE(selfUpdateManager.determinePackageStatus(package(0)), TPackage::StatusUpToDate);
 }
 
 QTEST_GUILESS_MAIN(TestInstallationManager)

@@ -95,8 +95,112 @@ class TestInstallationManagerInterrupted : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void killedUpdateResumesWithAFullScan();
+    void initTestCase() {
+        QLoggingCategory::setFilterRules(QuietLogging);
+        m_pWork = std::make_unique<QTemporaryDir>();
+        m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pWork->filePath(QStringLiteral("game")));
+        const QString published = m_pWork->filePath(QStringLiteral("cdn"));
+        QString error;
+        QVERIFY2(m_pGame->publish(published, error), qPrintable(error));
+        m_pFast = std::make_unique<testsupport::TNginxFixture>();
+        m_pSlow = std::make_unique<testsupport::TNginxFixture>();
+        m_pSlow->addServerDirectives(QStringLiteral("limit_rate 2m;"));
+        QVERIFY(copyTree(published, cdn(*m_pFast)));
+        QVERIFY(copyTree(published, cdn(*m_pSlow)));
+        QVERIFY2(m_pFast->start(), qPrintable(m_pFast->errorString()));
+        QVERIFY2(m_pSlow->start(), qPrintable(m_pSlow->errorString()));
+    }
+
+    void killedUpdateResumesWithAFullScan() {
+        // An earlier start installed version 1.
+        release(1);
+        {
+            const auto fileSystem = useServer(*m_pFast);
+            QString error;
+            const auto configuration = testsupport::loadLauncherConfiguration(fileSystem, error);
+            QVERIFY2(configuration, qPrintable(error));
+            TInstallationManager manager(configuration, fileSystem);
+            QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
+            manager.installOrUpdatePackage(configuration->packages().front());
+            QVERIFY(all.wait(120000));
+            QCOMPARE(configuration->packages().front()->localStatus(), TPackage::StatusUpToDate);
+        }
+        const QByteArray versionOne = readBytes(installation() + QStringLiteral("/package.json"));
+        QVERIFY(!versionOne.isEmpty());
+
+        // Version 2 is out; the launcher updating to it is killed once one of the small changed files is
+        // complete on disk, while the big changed chunk is still on its way.
+        release(2);
+        useServer(*m_pSlow);
+        QProcess driver;
+        driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        driver.start(QCoreApplication::applicationFilePath(),
+                     {QString::fromLatin1(DriverOption), launcherDirectory()});
+        QVERIFY2(driver.waitForStarted(), qPrintable(driver.errorString()));
+        const QDeadlineTimer deadline(120000);
+        while (completeChangedFiles().isEmpty() && !deadline.hasExpired() &&
+               driver.state() == QProcess::Running) {
+            driver.waitForReadyRead(20);
+        }
+        driver.kill();
+        QVERIFY(driver.waitForFinished(30000));
+        const QByteArray output = driver.readAllStandardOutput();
+        QVERIFY2(!output.contains("finished"), "the update ended before it could be interrupted");
+        QCOMPARE(driver.exitStatus(), QProcess::CrashExit);
+        const QStringList complete = completeChangedFiles();
+        QVERIFY2(!complete.isEmpty(), output.constData());
+
+        // On disk: the installed version's document as the partial marker, no full marker.
+        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/package.json")));
+        QCOMPARE(readBytes(installation() + QStringLiteral("/partial-package.json")), versionOne);
+
+        // The next start.
+        const auto fileSystem = useServer(*m_pFast);
+        QString error;
+        const auto configuration = testsupport::loadLauncherConfiguration(fileSystem, error);
+        QVERIFY2(configuration, qPrintable(error));
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        TInstallationManager manager(configuration, fileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+        m_pFast->clearAccessLog();
+        QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
+        bool success = false;
+        connect(&manager, &TInstallationManager::installationOrUpdateFinished, this,
+                [&success](const TPackageInstallation& Installation) { success = Installation.success(); });
+        {
+            QLoggingCategory::setFilterRules(QStringLiteral("default.info=true\ndefault.debug=false"));
+            testsupport::TMessageCapture capture;
+            manager.installOrUpdatePackage(game);
+            QLoggingCategory::setFilterRules(QuietLogging);
+            QVERIFY(!capture.messages(QtInfoMsg).filter(QStringLiteral("fast scan: false")).isEmpty());
+        }
+        QVERIFY(all.wait(120000));
+        QVERIFY(success);
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        QString difference;
+        QVERIFY2(m_pGame->isInstalled(2, installation(), difference), qPrintable(difference));
+        QCOMPARE(readBytes(installation() + QStringLiteral("/package.json")),
+                 game->configurationForThisSystem()->rawPackageDocument());
+        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/partial-package.json")));
+
+        // What the killed run had written was found on disk, not fetched again; the rest was.
+        QSet<QString> written;
+        const TPackageConfigurationReader& target = *game->configurationForThisSystem();
+        for (const TFileInPackage& entry : target.files()) {
+            if (complete.contains(entry.LocalFile)) {
+                written.insert(entry.WholeFile.Url.path());
+                for (const std::int32_t index : entry.Chunks) {
+                    written.insert(target.chunks().at(static_cast<std::size_t>(index)).Url.path());
+                }
+            }
+        }
+        QTest::qWait(200); // nginx logs a request just after its last byte
+        const QSet<QString> fetchedAgain = requestedChunks(*m_pFast);
+        QVERIFY2(!fetchedAgain.isEmpty(), "the killed run cannot have written everything");
+        QVERIFY2(!fetchedAgain.intersects(written),
+                 qPrintable(QStringList(fetchedAgain.values()).join(QLatin1Char(' ')) +
+                            QStringLiteral(" | ") + complete.join(QLatin1Char(' '))));
+    }
 
 private:
     QString launcherDirectory() const { return m_pWork->filePath(QStringLiteral("launcher")); }
@@ -104,6 +208,7 @@ private:
     QString cdn(const testsupport::TNginxFixture& Nginx) const {
         return Nginx.documentRoot() + QStringLiteral("/cdn");
     }
+
     // The small files that version 2 changes and that already hold version 2's bytes.
     QStringList completeChangedFiles() const;
     std::shared_ptr<TLauncherFilesystemHelper> useServer(const testsupport::TNginxFixture& Nginx) const;
@@ -115,22 +220,6 @@ private:
     std::unique_ptr<testsupport::TNginxFixture> m_pFast;
     std::unique_ptr<testsupport::TNginxFixture> m_pSlow;
 };
-
-void TestInstallationManagerInterrupted::initTestCase() {
-    QLoggingCategory::setFilterRules(QuietLogging);
-    m_pWork = std::make_unique<QTemporaryDir>();
-    m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pWork->filePath(QStringLiteral("game")));
-    const QString published = m_pWork->filePath(QStringLiteral("cdn"));
-    QString error;
-    QVERIFY2(m_pGame->publish(published, error), qPrintable(error));
-    m_pFast = std::make_unique<testsupport::TNginxFixture>();
-    m_pSlow = std::make_unique<testsupport::TNginxFixture>();
-    m_pSlow->addServerDirectives(QStringLiteral("limit_rate 2m;"));
-    QVERIFY(copyTree(published, cdn(*m_pFast)));
-    QVERIFY(copyTree(published, cdn(*m_pSlow)));
-    QVERIFY2(m_pFast->start(), qPrintable(m_pFast->errorString()));
-    QVERIFY2(m_pSlow->start(), qPrintable(m_pSlow->errorString()));
-}
 
 std::shared_ptr<TLauncherFilesystemHelper>
 TestInstallationManagerInterrupted::useServer(const testsupport::TNginxFixture& Nginx) const {
@@ -157,97 +246,6 @@ QStringList TestInstallationManagerInterrupted::completeChangedFiles() const {
 void TestInstallationManagerInterrupted::release(int Version) const {
     QVERIFY(m_pGame->release(cdn(*m_pFast), Version));
     QVERIFY(m_pGame->release(cdn(*m_pSlow), Version));
-}
-
-void TestInstallationManagerInterrupted::killedUpdateResumesWithAFullScan() {
-    // An earlier start installed version 1.
-    release(1);
-    {
-        const auto fileSystem = useServer(*m_pFast);
-        QString error;
-        const auto configuration = testsupport::loadLauncherConfiguration(fileSystem, error);
-        QVERIFY2(configuration, qPrintable(error));
-        TInstallationManager manager(configuration, fileSystem);
-        QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
-        manager.installOrUpdatePackage(configuration->packages().front());
-        QVERIFY(all.wait(120000));
-        QCOMPARE(configuration->packages().front()->localStatus(), TPackage::StatusUpToDate);
-    }
-    const QByteArray versionOne = readBytes(installation() + QStringLiteral("/package.json"));
-    QVERIFY(!versionOne.isEmpty());
-
-    // Version 2 is out; the launcher updating to it is killed once one of the small changed files is
-    // complete on disk, while the big changed chunk is still on its way.
-    release(2);
-    useServer(*m_pSlow);
-    QProcess driver;
-    driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    driver.start(QCoreApplication::applicationFilePath(),
-                 {QString::fromLatin1(DriverOption), launcherDirectory()});
-    QVERIFY2(driver.waitForStarted(), qPrintable(driver.errorString()));
-    const QDeadlineTimer deadline(120000);
-    while (completeChangedFiles().isEmpty() && !deadline.hasExpired() &&
-           driver.state() == QProcess::Running) {
-        driver.waitForReadyRead(20);
-    }
-    driver.kill();
-    QVERIFY(driver.waitForFinished(30000));
-    const QByteArray output = driver.readAllStandardOutput();
-    QVERIFY2(!output.contains("finished"), "the update ended before it could be interrupted");
-    QCOMPARE(driver.exitStatus(), QProcess::CrashExit);
-    const QStringList complete = completeChangedFiles();
-    QVERIFY2(!complete.isEmpty(), output.constData());
-
-    // On disk: the installed version's document as the partial marker, no full marker.
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/package.json")));
-    QCOMPARE(readBytes(installation() + QStringLiteral("/partial-package.json")), versionOne);
-
-    // The next start.
-    const auto fileSystem = useServer(*m_pFast);
-    QString error;
-    const auto configuration = testsupport::loadLauncherConfiguration(fileSystem, error);
-    QVERIFY2(configuration, qPrintable(error));
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    TInstallationManager manager(configuration, fileSystem);
-    QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
-    m_pFast->clearAccessLog();
-    QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
-    bool success = false;
-    connect(&manager, &TInstallationManager::installationOrUpdateFinished, this,
-            [&success](const TPackageInstallation& Installation) { success = Installation.success(); });
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=true\ndefault.debug=false"));
-        testsupport::TMessageCapture capture;
-        manager.installOrUpdatePackage(game);
-        QLoggingCategory::setFilterRules(QuietLogging);
-        QVERIFY(!capture.messages(QtInfoMsg).filter(QStringLiteral("fast scan: false")).isEmpty());
-    }
-    QVERIFY(all.wait(120000));
-    QVERIFY(success);
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    QString difference;
-    QVERIFY2(m_pGame->isInstalled(2, installation(), difference), qPrintable(difference));
-    QCOMPARE(readBytes(installation() + QStringLiteral("/package.json")),
-             game->configurationForThisSystem()->rawPackageDocument());
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/partial-package.json")));
-
-    // What the killed run had written was found on disk, not fetched again; the rest was.
-    QSet<QString> written;
-    const TPackageConfigurationReader& target = *game->configurationForThisSystem();
-    for (const TFileInPackage& entry : target.files()) {
-        if (complete.contains(entry.LocalFile)) {
-            written.insert(entry.WholeFile.Url.path());
-            for (const std::int32_t index : entry.Chunks) {
-                written.insert(target.chunks().at(static_cast<std::size_t>(index)).Url.path());
-            }
-        }
-    }
-    QTest::qWait(200); // nginx logs a request just after its last byte
-    const QSet<QString> fetchedAgain = requestedChunks(*m_pFast);
-    QVERIFY2(!fetchedAgain.isEmpty(), "the killed run cannot have written everything");
-    QVERIFY2(!fetchedAgain.intersects(written),
-             qPrintable(QStringList(fetchedAgain.values()).join(QLatin1Char(' ')) + QStringLiteral(" | ") +
-                        complete.join(QLatin1Char(' '))));
 }
 
 int main(int argc, char** argv) {

@@ -139,23 +139,481 @@ class TestInstallationManagerRuns : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() {
+        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+        m_pNginx = std::make_unique<testsupport::TNginxFixture>();
+        m_pGameWork = std::make_unique<QTemporaryDir>();
+        m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pGameWork->path());
+        QString error;
+        QVERIFY2(m_pGame->publish(cdn(), error), qPrintable(error));
+        QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
+    }
 
-    void installFromScratch();
-    void updateRenamesTheFullMarkerFirst();
-    void failedDownloadLeavesThePackagePartlyInstalled();
-    void failedVerificationThenRepairWithFullScan();
-    void verifyingAnOlderVersionRecordsThatVersion();
-    void fastScanOnlyWhenAnUpdateIsAvailable_data();
-    void fastScanOnlyWhenAnUpdateIsAvailable();
-    void secondRequestForARunningPackageIsIgnored();
-    void twoPackagesAtOnce();
-    void diskFailureAfterTheDownloadEndsTheRun();
-    void selfUpdateModeInstallsIntoTheLauncherDirectory();
-    void managerGoingAwayDuringARun();
-    void funnelMilestonesReachTheFunnelService();
+    void init() {
+        QVERIFY(m_pGame->release(cdn(), 1));
+        m_pWork = std::make_unique<QTemporaryDir>();
+        useSettings({});
+        m_pNginx->clearAccessLog();
+    }
+
+    void cleanup() {
+        m_pFileSystem.reset();
+        m_pWork.reset();
+        // Installations are released through the event loop.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void installFromScratch() {
+        useSettings({QStringLiteral("skipVerification=false")});
+        QVERIFY(writeBytes(inLauncher("accountgroup.json"), R"({"Key": "group-a"})"));
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        const TPackageConfigurationReader target = *game->configurationForThisSystem();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusNotInstalled);
+        TRunRecorder recorder(manager, game);
+
+        manager.installOrUpdatePackage(game);
+        QVERIFY(recorder.waitForAll());
+        QCOMPARE(recorder.events(),
+                 (QStringList{QStringLiteral("started Vantor Online"),
+                              QStringLiteral("launcher_downloaded/FunnelFinishedDownloadingFirst"),
+                              QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst"),
+                              QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+        // Started: the target's document is the partial marker.
+        const TSnapshot& started = recorder.at(QStringLiteral("started"));
+        QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
+        QVERIFY(!started.HasFull);
+        QCOMPARE(started.Partial, target.rawPackageDocument());
+        // Downloaded: still partly installed until the verification has passed.
+        const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
+        QCOMPARE(downloaded.Status, TPackage::StatusPartiallyInstalled);
+        QVERIFY(!downloaded.HasFull);
+        QCOMPARE(downloaded.Partial, target.rawPackageDocument());
+        // Verified: only the full marker.
+        const TSnapshot& verified = recorder.at(QStringLiteral("launcher_verified"));
+        QCOMPARE(verified.Status, TPackage::StatusUpToDate);
+        QVERIFY(!verified.HasPartial);
+        QCOMPARE(verified.Full, target.rawPackageDocument());
+
+        QVERIFY(recorder.Success);
+        QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::NoError);
+        QVERIFY(!recorder.SelfUpdateMode);
+        QCOMPARE(recorder.InstalledLabel, QStringLiteral("P? A?"));
+        QCOMPARE(recorder.TargetLabel, QStringLiteral("P1 A7"));
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        QVERIFY(game->checkedSinceStart());
+        QVERIFY(manager.installationsInProgress().empty());
+        verifyInstalled(1);
+        QCOMPARE(readBytes(inGame("package.json")), target.rawPackageDocument());
+        QCOMPARE(readBytes(inGame("assets.json")), target.rawAssetDocument());
+        QVERIFY(!QFileInfo::exists(inGame("partial-package.json")));
+        QCOMPARE(readBytes(inGame("VantorOnlineClient_Data/Data/Settings/accountgroup.json")),
+                 QByteArray(R"({"Key": "group-a"})"));
+        // The other package was not touched.
+        QVERIFY(!QFileInfo::exists(installation(QStringLiteral("classic"))));
+        QCOMPARE(TInstallationManager(configuration, m_pFileSystem).determinePackageStatus(game),
+                 TPackage::StatusUpToDate);
+    }
+
+    void updateRenamesTheFullMarkerFirst() {
+        installReleased();
+        const QByteArray versionOne = readBytes(inGame("package.json"));
+        QVERIFY(m_pGame->release(cdn(), 2));
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        const TPackageConfigurationReader target = *game->configurationForThisSystem();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
+        TRunRecorder recorder(manager, game);
+
+        manager.installOrUpdatePackage(game);
+        QVERIFY(recorder.waitForAll());
+        const TSnapshot& started = recorder.at(QStringLiteral("started"));
+        QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
+        QVERIFY(!started.HasFull);
+        QCOMPARE(started.Partial, versionOne);
+        const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
+        QVERIFY(!downloaded.HasFull);
+        QCOMPARE(downloaded.Partial, target.rawPackageDocument());
+        const TSnapshot& verified = recorder.at(QStringLiteral("launcher_verified"));
+        QVERIFY(!verified.HasPartial);
+        QCOMPARE(verified.Full, target.rawPackageDocument());
+        QCOMPARE(recorder.InstalledLabel, QStringLiteral("P1 A7"));
+        QCOMPARE(recorder.TargetLabel, QStringLiteral("P2 A8"));
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        verifyInstalled(2);
+        QCOMPARE(readBytes(inGame("assets.json")), target.rawAssetDocument());
+    }
+
+    void failedDownloadLeavesThePackagePartlyInstalled() {
+        installReleased();
+        const QByteArray versionOne = readBytes(inGame("package.json"));
+        QVERIFY(m_pGame->release(cdn(), 2));
+        auto configuration = load();
+        QVERIFY(configuration);
+        std::shared_ptr<TPackage> game = configuration->packages().front();
+        // The pieces of the added file vanish from the server.
+        QStringList moved;
+        for (const TFileInPackage& entry : game->configurationForThisSystem()->files()) {
+            if (entry.LocalFile != QLatin1String("new/added.dat")) {
+                continue;
+            }
+            QList<QUrl> urls{entry.WholeFile.Url};
+            for (const std::int32_t index : entry.Chunks) {
+                urls << game->configurationForThisSystem()->chunks().at(static_cast<std::size_t>(index)).Url;
+            }
+            for (const QUrl& url : urls) {
+                const QString path = m_pNginx->documentRoot() + url.path();
+                if (!url.isEmpty() && QFile::rename(path, path + QStringLiteral(".away"))) {
+                    moved << path;
+                }
+            }
+        }
+        QVERIFY(!moved.isEmpty());
+        {
+            TInstallationManager manager(configuration, m_pFileSystem);
+            TRunRecorder recorder(manager, game);
+            manager.installOrUpdatePackage(game);
+            QVERIFY(recorder.waitForAll());
+            QCOMPARE(recorder.events(),
+                     (QStringList{QStringLiteral("started Vantor Online"),
+                                  QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+            QVERIFY(!recorder.Success);
+            QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::DownloadFailed);
+            QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+            QVERIFY(!game->checkedSinceStart());
+            QVERIFY(!QFileInfo::exists(inGame("package.json")));
+            QCOMPARE(readBytes(inGame("partial-package.json")), versionOne);
+        }
+        for (const QString& path : moved) {
+            QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+        }
+
+        // The next start sees the interrupted update and completes it.
+        configuration = load();
+        QVERIFY(configuration);
+        game = configuration->packages().front();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+        TRunRecorder recorder(manager, game);
+        manager.installOrUpdatePackage(game);
+        QVERIFY(recorder.waitForAll());
+        QVERIFY(recorder.Success);
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        verifyInstalled(2);
+    }
+
+    void failedVerificationThenRepairWithFullScan() {
+        QVERIFY(writeBytes(inLauncher("accountgroup.json"), R"({"Key": "group-b"})"));
+        installReleased();
+        const QString accountGroupCopy = inGame("VantorOnlineClient_Data/Data/Settings/accountgroup.json");
+        QVERIFY(QFile::remove(accountGroupCopy));
+        const QByteArray installed = readBytes(inGame("package.json"));
+        flipByte(inGame("stable.bin"), 10 * 1024 * 1024);
+
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        {
+            TRunRecorder recorder(manager, game);
+            manager.verifyPackage(game);
+            QVERIFY(recorder.waitForAll());
+            QCOMPARE(recorder.events(),
+                     (QStringList{QStringLiteral("started Vantor Online"),
+                                  QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+            QCOMPARE(recorder.at(QStringLiteral("started")).Partial, installed);
+            QVERIFY(!recorder.Success);
+            QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::VerificationFailed);
+        }
+        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+        QVERIFY(game->checkedSinceStart());
+        QVERIFY(!QFileInfo::exists(inGame("package.json")));
+        QCOMPARE(readBytes(inGame("partial-package.json")), installed);
+        QVERIFY(!QFileInfo::exists(accountGroupCopy));
+
+        // The repair reads every file: the damaged chunk is fetched again, nothing else.
+        m_pNginx->clearAccessLog();
+        {
+            TRunRecorder recorder(manager, game);
+            manager.installOrUpdatePackage(game);
+            QVERIFY(recorder.waitForAll());
+            QVERIFY(recorder.Success);
+        }
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        verifyInstalled(1);
+        QVERIFY(QFileInfo::exists(accountGroupCopy));
+        const auto chunkRequests = [this] {
+            return m_pNginx->accessLogLines().filter(QStringLiteral("/chunks/")).size();
+        };
+        QTRY_COMPARE(chunkRequests(), 1);
+
+        // A verification that passes leaves the installed document as the full marker.
+        TRunRecorder recorder(manager, game);
+        manager.verifyPackage(game);
+        QVERIFY(recorder.waitForAll());
+        QVERIFY(recorder.Success);
+        QVERIFY(
+            recorder.events().contains(QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst")));
+        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
+        QCOMPARE(readBytes(inGame("package.json")), installed);
+        QVERIFY(!QFileInfo::exists(inGame("partial-package.json")));
+    }
+
+    void verifyingAnOlderVersionRecordsThatVersion() {
+        installReleased();
+        const QByteArray versionOne = readBytes(inGame("package.json"));
+        const QByteArray assetsOne = readBytes(inGame("assets.json"));
+        QVERIFY(m_pGame->release(cdn(), 2));
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
+
+        TRunRecorder recorder(manager, game);
+        manager.verifyPackage(game);
+        QVERIFY(recorder.waitForAll());
+        QVERIFY(recorder.Success);
+        // The files of version 1 were checked; they are still version 1, not the offered version 2.
+        QCOMPARE(readBytes(inGame("package.json")), versionOne);
+        QCOMPARE(readBytes(inGame("assets.json")), assetsOne);
+        QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
+        QCOMPARE(manager.determinePackageStatus(game), TPackage::StatusUpdateAvailable);
+        verifyInstalled(1);
+    }
+
+    void fastScanOnlyWhenAnUpdateIsAvailable_data() {
+        QTest::addColumn<bool>("interrupted");
+        QTest::addColumn<bool>("fastScanSetting");
+        QTest::addColumn<bool>("fastScan");
+        QTest::newRow("update available, fast scan on") << false << true << true;
+        QTest::newRow("partly installed, fast scan on") << true << true << false;
+        QTest::newRow("update available, fast scan off") << false << false << false;
+    }
+
+    void fastScanOnlyWhenAnUpdateIsAvailable() {
+        QFETCH(bool, interrupted);
+        QFETCH(bool, fastScanSetting);
+        QFETCH(bool, fastScan);
+        useSettings({QStringLiteral("fastScan=") +
+                     (fastScanSetting ? QStringLiteral("true") : QStringLiteral("false"))});
+        installReleased();
+        // stable.bin is the same in both versions. Damaged in place, only reading it shows the damage.
+        flipByte(inGame("stable.bin"), 10 * 1024 * 1024);
+        QVERIFY(m_pGame->release(cdn(), 2));
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        if (interrupted) {
+            const TPackageConfigurationReader installed =
+                manager.readPackageConfigurationFromInstallationDirectory(installation());
+            manager.markPackageAsPartiallyInstalled(game, installed.rawPackageDocument(),
+                                                    installed.rawAssetDocument());
+        }
+
+        QLoggingCategory::setFilterRules(QStringLiteral("default.info=true\ndefault.debug=false"));
+        testsupport::TMessageCapture capture;
+        TRunRecorder recorder(manager, game);
+        manager.installOrUpdatePackage(game);
+        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+        QVERIFY(recorder.waitForAll());
+        QVERIFY(recorder.Success);
+        const QString expected = QStringLiteral("installOrUpdatePackage: Vantor Online fast scan: ") +
+                                 (fastScan ? QStringLiteral("true") : QStringLiteral("false"));
+        QVERIFY2(
+            capture.messages(QtInfoMsg).filter(QStringLiteral("fast scan:")).first().startsWith(expected),
+            qPrintable(capture.messages(QtInfoMsg).join(QLatin1Char('\n'))));
+
+        QString difference;
+        const bool repaired = m_pGame->isInstalled(2, installation(), difference);
+        // The fast scan trusts the complete installation's description instead of reading the file.
+        QCOMPARE(repaired, !fastScan);
+        if (fastScan) {
+            QCOMPARE(difference, QStringLiteral("stable.bin differs"));
+        }
+    }
+
+    void secondRequestForARunningPackageIsIgnored() {
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        TRunRecorder recorder(manager, game);
+        manager.installOrUpdatePackage(game);
+        manager.installOrUpdatePackage(game);
+        manager.verifyPackage(game);
+        QCOMPARE(manager.installationsInProgress().size(), std::size_t(1));
+        QVERIFY(manager.isInstallationInProgress(QStringLiteral("Vantor Online")));
+        QVERIFY(recorder.waitForAll());
+        QCOMPARE(recorder.events().filter(QStringLiteral("started")).size(), 1);
+        QCOMPARE(recorder.events().filter(QStringLiteral("finished")).size(), 1);
+        QCOMPARE(recorder.events().filter(QStringLiteral("all")).size(), 1);
+        verifyInstalled(1);
+    }
+
+    void twoPackagesAtOnce() {
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> online = configuration->packages().at(0);
+        const std::shared_ptr<TPackage> classic = configuration->packages().at(1);
+        TInstallationManager manager(configuration, m_pFileSystem);
+        TRunRecorder recorder(manager, online);
+        manager.installOrUpdatePackage(online);
+        manager.installOrUpdatePackage(classic);
+        QCOMPARE(manager.installationsInProgress().size(), std::size_t(2));
+        QVERIFY(recorder.waitForAll());
+        QTest::qWait(50);
+        const QStringList events = recorder.events();
+        QCOMPARE(events.filter(QStringLiteral("finished")).size(), 2);
+        QCOMPARE(events.filter(QStringLiteral("all")).size(), 1);
+        QCOMPARE(events.last(), QStringLiteral("all"));
+        QCOMPARE(online->localStatus(), TPackage::StatusUpToDate);
+        QCOMPARE(classic->localStatus(), TPackage::StatusUpToDate);
+        verifyInstalled(1);
+        verifyInstalled(1, QStringLiteral("classic"));
+    }
+
+    void diskFailureAfterTheDownloadEndsTheRun() {
+        const auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+            launcherDirectory(), testsupport::EFailingOperation::Write,
+            testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
+        failing->Armed = false;
+        m_pFileSystem = failing;
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        TInstallationManager manager(configuration, m_pFileSystem);
+        TRunRecorder recorder(manager, game);
+        QSignalSpy diskFailures(&manager, &TInstallationManager::diskAccessFailed);
+        manager.installOrUpdatePackage(game);
+        failing->Armed = true;
+        QVERIFY(recorder.waitForAll());
+        QCOMPARE(diskFailures.count(), 1);
+        const QString message = diskFailures.first().first().toString();
+        QVERIFY2(message.startsWith(QStringLiteral("I/O error on file '")) &&
+                     message.contains(QStringLiteral("partial-package.json")),
+                 qPrintable(message));
+        const QStringList events = recorder.events();
+        QCOMPARE(events.size(), 4);
+        QVERIFY(events.at(1).startsWith(QStringLiteral("disk ")));
+        QCOMPARE(events.mid(2),
+                 (QStringList{QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+        QVERIFY(!QFileInfo::exists(inGame("package.json")));
+        QVERIFY(manager.installationsInProgress().empty());
+    }
+
+    void selfUpdateModeInstallsIntoTheLauncherDirectory() {
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> launcher = configuration->launcherPackage();
+        QVERIFY(launcher && launcher->configurationForThisSystem());
+        TInstallationManager manager(nullptr, m_pFileSystem);
+        manager.setSelfUpdateMode(true);
+        TRunRecorder recorder(manager, launcher);
+        manager.installOrUpdatePackage(launcher);
+        QVERIFY(recorder.waitForAll());
+        QVERIFY(recorder.Success);
+        QVERIFY(recorder.SelfUpdateMode);
+        QCOMPARE(launcher->localStatus(), TPackage::StatusUpToDate);
+        QString difference;
+        QVERIFY2(testsupport::sameTree(m_pGame->clientTree(1), launcherDirectory(), difference),
+                 qPrintable(difference));
+        QVERIFY2(testsupport::sameTree(m_pGame->assetTree(1), launcherDirectory(), difference),
+                 qPrintable(difference));
+        QCOMPARE(readBytes(inLauncher("package.json")),
+                 launcher->configurationForThisSystem()->rawPackageDocument());
+        QVERIFY(!QFileInfo::exists(inLauncher("packages/launcher")));
+    }
+
+    void managerGoingAwayDuringARun() {
+        const auto configuration = load();
+        QVERIFY(configuration);
+        const std::shared_ptr<TPackage> game = configuration->packages().front();
+        int interrupted = 0;
+        for (const int delayMs : {0, 20, 200}) {
+            QDir(installation()).removeRecursively();
+            auto manager = std::make_unique<TInstallationManager>(configuration, m_pFileSystem);
+            bool finished = false;
+            connect(manager.get(), &TInstallationManager::allStartedUpdatesFinished, this,
+                    [&finished] { finished = true; });
+            manager->installOrUpdatePackage(game);
+            QTest::qWait(delayMs);
+            if (finished) {
+                continue;
+            }
+            // A launcher that replaces its manager, or ends, in the middle of a run.
+            manager.reset();
+            QTest::qWait(100);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QTest::qWait(100);
+            QVERIFY(!finished);
+            TInstallationManager next(configuration, m_pFileSystem);
+            QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
+            ++interrupted;
+        }
+        QVERIFY(interrupted > 0);
+        // What was left behind is completed by the next run.
+        TInstallationManager manager(configuration, m_pFileSystem);
+        TRunRecorder recorder(manager, game);
+        manager.installOrUpdatePackage(game);
+        QVERIFY(recorder.waitForAll());
+        QVERIFY(recorder.Success);
+        verifyInstalled(1);
+    }
+
+    void funnelMilestonesReachTheFunnelService() {
+        testsupport::TScriptedHttpServer funnel;
+        QVERIFY(funnel.start());
+        funnel.setAnswer(QStringLiteral("/funnel"), testsupport::TScriptedAnswer::ok(R"({"result": "ok"})"));
+        TFunnelEventSender sender(
+            QStringLiteral("FunnelUuid"), [] { return QString(); },
+            [&funnel] { return funnel.url(QStringLiteral("/funnel")); });
+        const auto configuration = load();
+        QVERIFY(configuration);
+        TInstallationManager manager(configuration, m_pFileSystem);
+        manager.setFunnelEventSink([&sender](const QString& Step, const QString& FirstTimeKey) {
+            sender.sendFunnelEvent(Step, FirstTimeKey);
+        });
+        QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
+        manager.installOrUpdatePackage(configuration->packages().at(0));
+        QVERIFY(all.wait(RunTimeoutMs));
+        manager.installOrUpdatePackage(configuration->packages().at(1));
+        QVERIFY(all.wait(RunTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&funnel] { return funnel.requestCount(QStringLiteral("/funnel")) == 4; },
+                                10000));
+
+        // Every report travels on its own connection, so they may arrive in any order.
+        const QList<testsupport::TRecordedRequest> requests = funnel.requestsFor(QStringLiteral("/funnel"));
+        QStringList reports;
+        QString identifier;
+        for (const testsupport::TRecordedRequest& request : requests) {
+            QCOMPARE(request.method, QByteArray("POST"));
+            QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
+            const QJsonObject event = QJsonDocument::fromJson(request.body).object();
+            reports << event.value(QStringLiteral("step")).toString() + QLatin1Char(' ') +
+                           (event.value(QStringLiteral("first")).toBool() ? QStringLiteral("first")
+                                                                          : QStringLiteral("again"));
+            QCOMPARE(event.value(QStringLiteral("accountgroupkey")).toString(QStringLiteral("missing")),
+                     QString());
+            if (identifier.isEmpty()) {
+                identifier = event.value(QStringLiteral("id")).toString();
+            }
+            QCOMPARE(event.value(QStringLiteral("id")).toString(), identifier);
+        }
+        reports.sort();
+        QCOMPARE(reports, (QStringList{QStringLiteral("launcher_downloaded again"),
+                                       QStringLiteral("launcher_downloaded first"),
+                                       QStringLiteral("launcher_verified again"),
+                                       QStringLiteral("launcher_verified first")}));
+        QCOMPARE(identifier.size(), 36);
+    }
 
 private:
     QString launcherDirectory() const { return m_pWork->filePath(QStringLiteral("launcher")); }
@@ -163,6 +621,11 @@ private:
     QString installation(const QString& Directory = QStringLiteral("vantor")) const {
         return launcherDirectory() + QStringLiteral("/packages/") + Directory;
     }
+    QString inGame(const char* Name) const { return installation() + QLatin1Char('/') + QLatin1String(Name); }
+    QString inLauncher(const char* Name) const {
+        return launcherDirectory() + QLatin1Char('/') + QLatin1String(Name);
+    }
+
     void useSettings(const QStringList& Options);
     std::shared_ptr<TLauncherConfigurationReader> load();
     // Installs the released version of "Vantor Online" with a manager of its own, as an earlier
@@ -176,30 +639,6 @@ private:
     std::unique_ptr<QTemporaryDir> m_pWork;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
 };
-
-void TestInstallationManagerRuns::initTestCase() {
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
-    m_pNginx = std::make_unique<testsupport::TNginxFixture>();
-    m_pGameWork = std::make_unique<QTemporaryDir>();
-    m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pGameWork->path());
-    QString error;
-    QVERIFY2(m_pGame->publish(cdn(), error), qPrintable(error));
-    QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
-}
-
-void TestInstallationManagerRuns::init() {
-    QVERIFY(m_pGame->release(cdn(), 1));
-    m_pWork = std::make_unique<QTemporaryDir>();
-    useSettings({});
-    m_pNginx->clearAccessLog();
-}
-
-void TestInstallationManagerRuns::cleanup() {
-    m_pFileSystem.reset();
-    m_pWork.reset();
-    // Installations are released through the event loop.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 void TestInstallationManagerRuns::useSettings(const QStringList& Options) {
     m_pFileSystem = testsupport::makeLauncherFilesystem(
@@ -232,457 +671,6 @@ void TestInstallationManagerRuns::installReleased() {
 void TestInstallationManagerRuns::verifyInstalled(int Version, const QString& Directory) const {
     QString difference;
     QVERIFY2(m_pGame->isInstalled(Version, installation(Directory), difference), qPrintable(difference));
-}
-
-void TestInstallationManagerRuns::installFromScratch() {
-    useSettings({QStringLiteral("skipVerification=false")});
-    QVERIFY(writeBytes(launcherDirectory() + QStringLiteral("/accountgroup.json"), R"({"Key": "group-a"})"));
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    const TPackageConfigurationReader target = *game->configurationForThisSystem();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    QCOMPARE(game->localStatus(), TPackage::StatusNotInstalled);
-    TRunRecorder recorder(manager, game);
-
-    manager.installOrUpdatePackage(game);
-    QVERIFY(recorder.waitForAll());
-    QCOMPARE(recorder.events(),
-             (QStringList{QStringLiteral("started Vantor Online"),
-                          QStringLiteral("launcher_downloaded/FunnelFinishedDownloadingFirst"),
-                          QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst"),
-                          QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
-    // Started: the target's document is the partial marker.
-    const TSnapshot& started = recorder.at(QStringLiteral("started"));
-    QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
-    QVERIFY(!started.HasFull);
-    QCOMPARE(started.Partial, target.rawPackageDocument());
-    // Downloaded: still partly installed until the verification has passed.
-    const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
-    QCOMPARE(downloaded.Status, TPackage::StatusPartiallyInstalled);
-    QVERIFY(!downloaded.HasFull);
-    QCOMPARE(downloaded.Partial, target.rawPackageDocument());
-    // Verified: only the full marker.
-    const TSnapshot& verified = recorder.at(QStringLiteral("launcher_verified"));
-    QCOMPARE(verified.Status, TPackage::StatusUpToDate);
-    QVERIFY(!verified.HasPartial);
-    QCOMPARE(verified.Full, target.rawPackageDocument());
-
-    QVERIFY(recorder.Success);
-    QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::NoError);
-    QVERIFY(!recorder.SelfUpdateMode);
-    QCOMPARE(recorder.InstalledLabel, QStringLiteral("P? A?"));
-    QCOMPARE(recorder.TargetLabel, QStringLiteral("P1 A7"));
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    QVERIFY(game->checkedSinceStart());
-    QVERIFY(manager.installationsInProgress().empty());
-    verifyInstalled(1);
-    QCOMPARE(readBytes(installation() + QStringLiteral("/package.json")), target.rawPackageDocument());
-    QCOMPARE(readBytes(installation() + QStringLiteral("/assets.json")), target.rawAssetDocument());
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/partial-package.json")));
-    QCOMPARE(readBytes(installation() +
-                       QStringLiteral("/VantorOnlineClient_Data/Data/Settings/accountgroup.json")),
-             QByteArray(R"({"Key": "group-a"})"));
-    // The other package was not touched.
-    QVERIFY(!QFileInfo::exists(installation(QStringLiteral("classic"))));
-    QCOMPARE(TInstallationManager(configuration, m_pFileSystem).determinePackageStatus(game),
-             TPackage::StatusUpToDate);
-}
-
-void TestInstallationManagerRuns::updateRenamesTheFullMarkerFirst() {
-    installReleased();
-    const QByteArray versionOne = readBytes(installation() + QStringLiteral("/package.json"));
-    QVERIFY(m_pGame->release(cdn(), 2));
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    const TPackageConfigurationReader target = *game->configurationForThisSystem();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
-    TRunRecorder recorder(manager, game);
-
-    manager.installOrUpdatePackage(game);
-    QVERIFY(recorder.waitForAll());
-    const TSnapshot& started = recorder.at(QStringLiteral("started"));
-    QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
-    QVERIFY(!started.HasFull);
-    QCOMPARE(started.Partial, versionOne);
-    const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
-    QVERIFY(!downloaded.HasFull);
-    QCOMPARE(downloaded.Partial, target.rawPackageDocument());
-    const TSnapshot& verified = recorder.at(QStringLiteral("launcher_verified"));
-    QVERIFY(!verified.HasPartial);
-    QCOMPARE(verified.Full, target.rawPackageDocument());
-    QCOMPARE(recorder.InstalledLabel, QStringLiteral("P1 A7"));
-    QCOMPARE(recorder.TargetLabel, QStringLiteral("P2 A8"));
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    verifyInstalled(2);
-    QCOMPARE(readBytes(installation() + QStringLiteral("/assets.json")), target.rawAssetDocument());
-}
-
-void TestInstallationManagerRuns::failedDownloadLeavesThePackagePartlyInstalled() {
-    installReleased();
-    const QByteArray versionOne = readBytes(installation() + QStringLiteral("/package.json"));
-    QVERIFY(m_pGame->release(cdn(), 2));
-    auto configuration = load();
-    QVERIFY(configuration);
-    std::shared_ptr<TPackage> game = configuration->packages().front();
-    // The pieces of the added file vanish from the server.
-    QStringList moved;
-    for (const TFileInPackage& entry : game->configurationForThisSystem()->files()) {
-        if (entry.LocalFile != QLatin1String("new/added.dat")) {
-            continue;
-        }
-        QList<QUrl> urls{entry.WholeFile.Url};
-        for (const std::int32_t index : entry.Chunks) {
-            urls << game->configurationForThisSystem()->chunks().at(static_cast<std::size_t>(index)).Url;
-        }
-        for (const QUrl& url : urls) {
-            const QString path = m_pNginx->documentRoot() + url.path();
-            if (!url.isEmpty() && QFile::rename(path, path + QStringLiteral(".away"))) {
-                moved << path;
-            }
-        }
-    }
-    QVERIFY(!moved.isEmpty());
-    {
-        TInstallationManager manager(configuration, m_pFileSystem);
-        TRunRecorder recorder(manager, game);
-        manager.installOrUpdatePackage(game);
-        QVERIFY(recorder.waitForAll());
-        QCOMPARE(recorder.events(),
-                 (QStringList{QStringLiteral("started Vantor Online"),
-                              QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
-        QVERIFY(!recorder.Success);
-        QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::DownloadFailed);
-        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
-        QVERIFY(!game->checkedSinceStart());
-        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/package.json")));
-        QCOMPARE(readBytes(installation() + QStringLiteral("/partial-package.json")), versionOne);
-    }
-    for (const QString& path : moved) {
-        QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
-    }
-
-    // The next start sees the interrupted update and completes it.
-    configuration = load();
-    QVERIFY(configuration);
-    game = configuration->packages().front();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
-    TRunRecorder recorder(manager, game);
-    manager.installOrUpdatePackage(game);
-    QVERIFY(recorder.waitForAll());
-    QVERIFY(recorder.Success);
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    verifyInstalled(2);
-}
-
-void TestInstallationManagerRuns::failedVerificationThenRepairWithFullScan() {
-    QVERIFY(writeBytes(launcherDirectory() + QStringLiteral("/accountgroup.json"), R"({"Key": "group-b"})"));
-    installReleased();
-    const QString accountGroupCopy =
-        installation() + QStringLiteral("/VantorOnlineClient_Data/Data/Settings/accountgroup.json");
-    QVERIFY(QFile::remove(accountGroupCopy));
-    const QByteArray installed = readBytes(installation() + QStringLiteral("/package.json"));
-    flipByte(installation() + QStringLiteral("/stable.bin"), 10 * 1024 * 1024);
-
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    {
-        TRunRecorder recorder(manager, game);
-        manager.verifyPackage(game);
-        QVERIFY(recorder.waitForAll());
-        QCOMPARE(recorder.events(),
-                 (QStringList{QStringLiteral("started Vantor Online"),
-                              QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
-        QCOMPARE(recorder.at(QStringLiteral("started")).Partial, installed);
-        QVERIFY(!recorder.Success);
-        QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::VerificationFailed);
-    }
-    QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
-    QVERIFY(game->checkedSinceStart());
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/package.json")));
-    QCOMPARE(readBytes(installation() + QStringLiteral("/partial-package.json")), installed);
-    QVERIFY(!QFileInfo::exists(accountGroupCopy));
-
-    // The repair reads every file: the damaged chunk is fetched again, nothing else.
-    m_pNginx->clearAccessLog();
-    {
-        TRunRecorder recorder(manager, game);
-        manager.installOrUpdatePackage(game);
-        QVERIFY(recorder.waitForAll());
-        QVERIFY(recorder.Success);
-    }
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    verifyInstalled(1);
-    QVERIFY(QFileInfo::exists(accountGroupCopy));
-    const auto chunkRequests = [this] {
-        return m_pNginx->accessLogLines().filter(QStringLiteral("/chunks/")).size();
-    };
-    QTRY_COMPARE(chunkRequests(), 1);
-
-    // A verification that passes leaves the installed document as the full marker.
-    TRunRecorder recorder(manager, game);
-    manager.verifyPackage(game);
-    QVERIFY(recorder.waitForAll());
-    QVERIFY(recorder.Success);
-    QVERIFY(recorder.events().contains(QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst")));
-    QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-    QCOMPARE(readBytes(installation() + QStringLiteral("/package.json")), installed);
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/partial-package.json")));
-}
-
-void TestInstallationManagerRuns::verifyingAnOlderVersionRecordsThatVersion() {
-    installReleased();
-    const QByteArray versionOne = readBytes(installation() + QStringLiteral("/package.json"));
-    const QByteArray assetsOne = readBytes(installation() + QStringLiteral("/assets.json"));
-    QVERIFY(m_pGame->release(cdn(), 2));
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
-
-    TRunRecorder recorder(manager, game);
-    manager.verifyPackage(game);
-    QVERIFY(recorder.waitForAll());
-    QVERIFY(recorder.Success);
-    // The files of version 1 were checked; they are still version 1, not the offered version 2.
-    QCOMPARE(readBytes(installation() + QStringLiteral("/package.json")), versionOne);
-    QCOMPARE(readBytes(installation() + QStringLiteral("/assets.json")), assetsOne);
-    QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
-    QCOMPARE(manager.determinePackageStatus(game), TPackage::StatusUpdateAvailable);
-    verifyInstalled(1);
-}
-
-void TestInstallationManagerRuns::fastScanOnlyWhenAnUpdateIsAvailable_data() {
-    QTest::addColumn<bool>("interrupted");
-    QTest::addColumn<bool>("fastScanSetting");
-    QTest::addColumn<bool>("fastScan");
-    QTest::newRow("update available, fast scan on") << false << true << true;
-    QTest::newRow("partly installed, fast scan on") << true << true << false;
-    QTest::newRow("update available, fast scan off") << false << false << false;
-}
-
-void TestInstallationManagerRuns::fastScanOnlyWhenAnUpdateIsAvailable() {
-    QFETCH(bool, interrupted);
-    QFETCH(bool, fastScanSetting);
-    QFETCH(bool, fastScan);
-    useSettings(
-        {QStringLiteral("fastScan=") + (fastScanSetting ? QStringLiteral("true") : QStringLiteral("false"))});
-    installReleased();
-    // stable.bin is the same in both versions. Damaged in place, only reading it shows the damage.
-    flipByte(installation() + QStringLiteral("/stable.bin"), 10 * 1024 * 1024);
-    QVERIFY(m_pGame->release(cdn(), 2));
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    if (interrupted) {
-        const TPackageConfigurationReader installed =
-            manager.readPackageConfigurationFromInstallationDirectory(installation());
-        manager.markPackageAsPartiallyInstalled(game, installed.rawPackageDocument(),
-                                                installed.rawAssetDocument());
-    }
-
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=true\ndefault.debug=false"));
-    testsupport::TMessageCapture capture;
-    TRunRecorder recorder(manager, game);
-    manager.installOrUpdatePackage(game);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
-    QVERIFY(recorder.waitForAll());
-    QVERIFY(recorder.Success);
-    const QString expected = QStringLiteral("installOrUpdatePackage: Vantor Online fast scan: ") +
-                             (fastScan ? QStringLiteral("true") : QStringLiteral("false"));
-    QVERIFY2(capture.messages(QtInfoMsg).filter(QStringLiteral("fast scan:")).first().startsWith(expected),
-             qPrintable(capture.messages(QtInfoMsg).join(QLatin1Char('\n'))));
-
-    QString difference;
-    const bool repaired = m_pGame->isInstalled(2, installation(), difference);
-    // The fast scan trusts the complete installation's description instead of reading the file.
-    QCOMPARE(repaired, !fastScan);
-    if (fastScan) {
-        QCOMPARE(difference, QStringLiteral("stable.bin differs"));
-    }
-}
-
-void TestInstallationManagerRuns::secondRequestForARunningPackageIsIgnored() {
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    TRunRecorder recorder(manager, game);
-    manager.installOrUpdatePackage(game);
-    manager.installOrUpdatePackage(game);
-    manager.verifyPackage(game);
-    QCOMPARE(manager.installationsInProgress().size(), std::size_t(1));
-    QVERIFY(manager.isInstallationInProgress(QStringLiteral("Vantor Online")));
-    QVERIFY(recorder.waitForAll());
-    QCOMPARE(recorder.events().filter(QStringLiteral("started")).size(), 1);
-    QCOMPARE(recorder.events().filter(QStringLiteral("finished")).size(), 1);
-    QCOMPARE(recorder.events().filter(QStringLiteral("all")).size(), 1);
-    verifyInstalled(1);
-}
-
-void TestInstallationManagerRuns::twoPackagesAtOnce() {
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> online = configuration->packages().at(0);
-    const std::shared_ptr<TPackage> classic = configuration->packages().at(1);
-    TInstallationManager manager(configuration, m_pFileSystem);
-    TRunRecorder recorder(manager, online);
-    manager.installOrUpdatePackage(online);
-    manager.installOrUpdatePackage(classic);
-    QCOMPARE(manager.installationsInProgress().size(), std::size_t(2));
-    QVERIFY(recorder.waitForAll());
-    QTest::qWait(50);
-    const QStringList events = recorder.events();
-    QCOMPARE(events.filter(QStringLiteral("finished")).size(), 2);
-    QCOMPARE(events.filter(QStringLiteral("all")).size(), 1);
-    QCOMPARE(events.last(), QStringLiteral("all"));
-    QCOMPARE(online->localStatus(), TPackage::StatusUpToDate);
-    QCOMPARE(classic->localStatus(), TPackage::StatusUpToDate);
-    verifyInstalled(1);
-    verifyInstalled(1, QStringLiteral("classic"));
-}
-
-void TestInstallationManagerRuns::diskFailureAfterTheDownloadEndsTheRun() {
-    const auto failing = std::make_shared<testsupport::TFailingFilesystem>(
-        launcherDirectory(), testsupport::EFailingOperation::Write,
-        testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
-    failing->Armed = false;
-    m_pFileSystem = failing;
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    TInstallationManager manager(configuration, m_pFileSystem);
-    TRunRecorder recorder(manager, game);
-    QSignalSpy diskFailures(&manager, &TInstallationManager::diskAccessFailed);
-    manager.installOrUpdatePackage(game);
-    failing->Armed = true;
-    QVERIFY(recorder.waitForAll());
-    QCOMPARE(diskFailures.count(), 1);
-    const QString message = diskFailures.first().first().toString();
-    QVERIFY2(message.startsWith(QStringLiteral("I/O error on file '")) &&
-                 message.contains(QStringLiteral("partial-package.json")),
-             qPrintable(message));
-    const QStringList events = recorder.events();
-    QCOMPARE(events.size(), 4);
-    QVERIFY(events.at(1).startsWith(QStringLiteral("disk ")));
-    QCOMPARE(events.mid(2), (QStringList{QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
-    QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/package.json")));
-    QVERIFY(manager.installationsInProgress().empty());
-}
-
-void TestInstallationManagerRuns::selfUpdateModeInstallsIntoTheLauncherDirectory() {
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> launcher = configuration->launcherPackage();
-    QVERIFY(launcher && launcher->configurationForThisSystem());
-    TInstallationManager manager(nullptr, m_pFileSystem);
-    manager.setSelfUpdateMode(true);
-    TRunRecorder recorder(manager, launcher);
-    manager.installOrUpdatePackage(launcher);
-    QVERIFY(recorder.waitForAll());
-    QVERIFY(recorder.Success);
-    QVERIFY(recorder.SelfUpdateMode);
-    QCOMPARE(launcher->localStatus(), TPackage::StatusUpToDate);
-    QString difference;
-    QVERIFY2(testsupport::sameTree(m_pGame->clientTree(1), launcherDirectory(), difference),
-             qPrintable(difference));
-    QVERIFY2(testsupport::sameTree(m_pGame->assetTree(1), launcherDirectory(), difference),
-             qPrintable(difference));
-    QCOMPARE(readBytes(launcherDirectory() + QStringLiteral("/package.json")),
-             launcher->configurationForThisSystem()->rawPackageDocument());
-    QVERIFY(!QFileInfo::exists(launcherDirectory() + QStringLiteral("/packages/launcher")));
-}
-
-void TestInstallationManagerRuns::managerGoingAwayDuringARun() {
-    const auto configuration = load();
-    QVERIFY(configuration);
-    const std::shared_ptr<TPackage> game = configuration->packages().front();
-    int interrupted = 0;
-    for (const int delayMs : {0, 20, 200}) {
-        QDir(installation()).removeRecursively();
-        auto manager = std::make_unique<TInstallationManager>(configuration, m_pFileSystem);
-        bool finished = false;
-        connect(manager.get(), &TInstallationManager::allStartedUpdatesFinished, this,
-                [&finished] { finished = true; });
-        manager->installOrUpdatePackage(game);
-        QTest::qWait(delayMs);
-        if (finished) {
-            continue;
-        }
-        // A launcher that replaces its manager, or ends, in the middle of a run.
-        manager.reset();
-        QTest::qWait(100);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QTest::qWait(100);
-        QVERIFY(!finished);
-        TInstallationManager next(configuration, m_pFileSystem);
-        QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
-        ++interrupted;
-    }
-    QVERIFY(interrupted > 0);
-    // What was left behind is completed by the next run.
-    TInstallationManager manager(configuration, m_pFileSystem);
-    TRunRecorder recorder(manager, game);
-    manager.installOrUpdatePackage(game);
-    QVERIFY(recorder.waitForAll());
-    QVERIFY(recorder.Success);
-    verifyInstalled(1);
-}
-
-void TestInstallationManagerRuns::funnelMilestonesReachTheFunnelService() {
-    testsupport::TScriptedHttpServer funnel;
-    QVERIFY(funnel.start());
-    funnel.setAnswer(QStringLiteral("/funnel"), testsupport::TScriptedAnswer::ok(R"({"result": "ok"})"));
-    TFunnelEventSender sender(
-        QStringLiteral("FunnelUuid"), [] { return QString(); },
-        [&funnel] { return funnel.url(QStringLiteral("/funnel")); });
-    const auto configuration = load();
-    QVERIFY(configuration);
-    TInstallationManager manager(configuration, m_pFileSystem);
-    manager.setFunnelEventSink([&sender](const QString& Step, const QString& FirstTimeKey) {
-        sender.sendFunnelEvent(Step, FirstTimeKey);
-    });
-    QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
-    manager.installOrUpdatePackage(configuration->packages().at(0));
-    QVERIFY(all.wait(RunTimeoutMs));
-    manager.installOrUpdatePackage(configuration->packages().at(1));
-    QVERIFY(all.wait(RunTimeoutMs));
-    QVERIFY(
-        QTest::qWaitFor([&funnel] { return funnel.requestCount(QStringLiteral("/funnel")) == 4; }, 10000));
-
-    // Every report travels on its own connection, so they may arrive in any order.
-    const QList<testsupport::TRecordedRequest> requests = funnel.requestsFor(QStringLiteral("/funnel"));
-    QStringList reports;
-    QString identifier;
-    for (const testsupport::TRecordedRequest& request : requests) {
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
-        const QJsonObject event = QJsonDocument::fromJson(request.body).object();
-        reports << event.value(QStringLiteral("step")).toString() + QLatin1Char(' ') +
-                       (event.value(QStringLiteral("first")).toBool() ? QStringLiteral("first")
-                                                                      : QStringLiteral("again"));
-        QCOMPARE(event.value(QStringLiteral("accountgroupkey")).toString(QStringLiteral("missing")),
-                 QString());
-        if (identifier.isEmpty()) {
-            identifier = event.value(QStringLiteral("id")).toString();
-        }
-        QCOMPARE(event.value(QStringLiteral("id")).toString(), identifier);
-    }
-    reports.sort();
-    QCOMPARE(
-        reports,
-        (QStringList{QStringLiteral("launcher_downloaded again"), QStringLiteral("launcher_downloaded first"),
-                     QStringLiteral("launcher_verified again"), QStringLiteral("launcher_verified first")}));
-    QCOMPARE(identifier.size(), 36);
 }
 
 int main(int argc, char** argv) {

@@ -67,18 +67,240 @@ class TestInstallRun : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() {
+        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+    }
 
-    void freshInstallGivesTheBuildTree();
-    void updateFetchesOnlyNewChunksAndMovesTheRest();
-    void failedRunLeavesFilesThatTheNextRunReuses();
-    void fastScanTrustsTheInstalledDescriptionWithoutReading();
-    void fastScanReadsFilesThatAreMissingOrResized();
-    void obsoleteEntriesNamingPackagePlacesAreKept();
-    void selfUpdateModeMovesUndeletableObsoleteFilesAside();
-    void undeletableObsoleteFileFailsOutsideSelfUpdateMode();
+    void init() {
+        m_pWork = std::make_unique<QTemporaryDir>();
+        m_pNginx = std::make_unique<testsupport::TNginxFixture>();
+        QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
+        m_pFileSystem =
+            testsupport::makeLauncherFilesystem(m_pWork->filePath(QStringLiteral("launcher")), QByteArray());
+        QVERIFY(QDir().mkpath(installation()));
+    }
+
+    void cleanup() {
+        m_pNginx.reset();
+        m_pWork.reset();
+    }
+
+    void freshInstallGivesTheBuildTree() {
+        makeVersionOne();
+        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        QVERIFY(versionOne.isValid());
+
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QSignalSpy scan(&driver.installation(), &TPackageInstallation::scanProgress);
+        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+        QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+        QVERIFY(driver.installation().success());
+        QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::NoError);
+        verifySameTree(QStringLiteral("v1"));
+        // Nothing was there: the scan had nothing to read.
+        for (const QList<QVariant>& progress : scan) {
+            QCOMPARE(progress.at(1).value<TFileSize>(), TFileSize(0));
+        }
+        // Each piece was fetched once; the empty file needed none.
+        for (const QString& path : chunkPaths(versionOne)) {
+            QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
+        }
+        QCOMPARE(m_pNginx->accessLogLines().size(), chunkPaths(versionOne).size());
+
+        // A second run over the complete installation finds nothing to do.
+        m_pNginx->clearAccessLog();
+        const TPackageDifference nothing = driver.difference(versionOne, versionOne, false);
+        QVERIFY(nothing.FilesToDownload.empty());
+        QVERIFY(nothing.FilesToDelete.empty());
+        QVERIFY(driver.verify(versionOne, true));
+        QVERIFY(driver.installation().success());
+    }
+
+    void updateFetchesOnlyNewChunksAndMovesTheRest() {
+        makeVersionOne();
+        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        QVERIFY(versionOne.isValid());
+        makeVersionTwo(versionOne);
+        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        QVERIFY(versionTwo.isValid());
+        {
+            testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+            QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+            QVERIFY(driver.installation().success());
+        }
+        // An obsolete file that became a directory goes as a whole.
+        QVERIFY(QFile::remove(installation() + QStringLiteral("/old/folder-now.dat")));
+        QVERIFY(writeBytes(installation() + QStringLiteral("/old/folder-now.dat/inner/file"), "x"));
+        m_pNginx->clearAccessLog();
+
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionTwo, versionOne, false));
+        QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+        QVERIFY(driver.installation().success());
+        verifySameTree(QStringLiteral("v2"));
+        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/remove-me.dat")));
+        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/folder-now.dat")));
+        QCOMPARE(driver.installation().filesToDelete().size(), std::size_t(2));
+
+        // Only the pieces that no file held before were requested, each once.
+        const QSet<QString> fresh = chunkPaths(versionTwo) - chunkPaths(versionOne);
+        QVERIFY(!fresh.isEmpty());
+        for (const QString& path : fresh) {
+            QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
+        }
+        QCOMPARE(m_pNginx->accessLogLines().size(), fresh.size());
+        QVERIFY(QFileInfo(installation() + QStringLiteral("/bin/client")).isExecutable());
+    }
+
+    void failedRunLeavesFilesThatTheNextRunReuses() {
+        QVERIFY(writeBytes(build(QStringLiteral("v1")) + QStringLiteral("/big.bin"),
+                           seededBytes(40, 30 * 1024 * 1024)));
+        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        const TFileInPackage* big = fileEntry(versionOne, QStringLiteral("big.bin"));
+        QVERIFY(big != nullptr);
+        QVERIFY(big->Chunks.size() >= 3);
+        // The second chunk is missing on the server for the first run.
+        const TChunkInPackage& second = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[1])];
+        const QString secondFile = m_pNginx->documentRoot() + second.Url.path();
+        const QByteArray secondBytes = readBytes(secondFile);
+        QVERIFY(QFile::remove(secondFile));
+        {
+            testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+            QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+            QVERIFY(!driver.installation().success());
+            QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::DownloadFailed);
+        }
+        // What was written stays: the file holds its first chunk.
+        const TChunkInPackage& first = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[0])];
+        QCOMPARE(QFileInfo(installation() + QStringLiteral("/big.bin")).size(), qint64(first.UnpackedSize));
+
+        QVERIFY(writeBytes(secondFile, secondBytes));
+        m_pNginx->clearAccessLog();
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionOne, versionOne, false));
+        QVERIFY(driver.installation().success());
+        verifySameTree(QStringLiteral("v1"));
+        QCOMPARE(m_pNginx->requestCount(first.Url.path()), 0);
+        QCOMPARE(m_pNginx->accessLogLines().size(), static_cast<int>(big->Chunks.size()) - 1);
+    }
+
+    void fastScanTrustsTheInstalledDescriptionWithoutReading() {
+        makeVersionOne();
+        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        makeVersionTwo(versionOne);
+        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+
+        // gamma.bin keeps its chunks from one version to the next. Its bytes are changed behind the
+        // launcher's back without changing its size: only a scan that reads the file can notice.
+        const QString gamma = installation() + QStringLiteral("/gamma.bin");
+        QByteArray changed = readBytes(gamma);
+        changed[5 * 1024 * 1024] = static_cast<char>(changed[5 * 1024 * 1024] ^ 0x01);
+        QVERIFY(writeBytes(gamma, changed));
+
+        const TPackageDifference fast = driver.difference(versionTwo, versionOne, true);
+        for (const TFileToDownload& file : fast.FilesToDownload) {
+            QVERIFY2(file.LocalFile != QStringLiteral("gamma.bin"), "a fast scan read gamma.bin");
+        }
+        QCOMPARE(readBytes(gamma), changed);
+
+        const TPackageDifference full = driver.difference(versionTwo, versionOne, false);
+        const auto repaired =
+            std::find_if(full.FilesToDownload.begin(), full.FilesToDownload.end(),
+                         [](const TFileToDownload& File) { return File.LocalFile == "gamma.bin"; });
+        QVERIFY(repaired != full.FilesToDownload.end());
+        QCOMPARE(repaired->ChunksToDownload.size(), std::size_t(1));
+    }
+
+    void fastScanReadsFilesThatAreMissingOrResized() {
+        makeVersionOne();
+        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
+
+        // The installed description of a file that is gone, or has another size, is no longer true.
+        QVERIFY(QFile::remove(installation() + QStringLiteral("/swap.bin")));
+        QFile beta(installation() + QStringLiteral("/big/beta.bin"));
+        QVERIFY(beta.resize(beta.size() - 10));
+        QVERIFY(driver.install(versionOne, versionOne, true));
+        QVERIFY(driver.installation().success());
+        verifySameTree(QStringLiteral("v1"));
+    }
+
+    void obsoleteEntriesNamingPackagePlacesAreKept() {
+        // The installed document names "data" as a file and a few names that point at the
+        // installation directory itself; the new version keeps its files inside "data/".
+        QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/data/inside.bin"),
+                           seededBytes(20, 5000)));
+        QVERIFY(
+            writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/empty/placeholder.cfg"), QByteArray()));
+        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        const QByteArray installedDocument = R"({"version": "1", "files": [
+        {"localfile": "data", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": "", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": ".", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": "data/..", "unpackedsize": 4, "unpackedhash": "00"}]})";
+        const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
+        QVERIFY(installed.isValid());
+        QVERIFY(writeBytes(installation() + QStringLiteral("/data/inside.bin"), seededBytes(20, 5000)));
+
+        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
+        QVERIFY(driver.install(versionTwo, installed, false));
+        QVERIFY(driver.installation().success());
+        QVERIFY(driver.installation().filesToDelete().empty());
+        verifySameTree(QStringLiteral("v2"));
+        // The empty file was created without a download.
+        QCOMPARE(m_pNginx->accessLogLines().size(), 0);
+    }
+
+    void selfUpdateModeMovesUndeletableObsoleteFilesAside() {
+        QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/Launcher"), seededBytes(30, 7000)));
+        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        const QByteArray installedDocument = R"({"version": "1", "files": [
+        {"localfile": "Launcher", "unpackedsize": 4, "unpackedhash": "00"},
+        {"localfile": "launcher-helper", "unpackedsize": 4, "unpackedhash": "00"}]})";
+        const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
+        QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper"), "running helper"));
+        QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper.old"), "older backup"));
+        testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
+                                QByteArray());
+        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
+            [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
+
+        testsupport::TInstallationDriver driver(undeletable, installation(), true);
+        QVERIFY(driver.install(versionTwo, installed, false));
+        QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+        QVERIFY(driver.installation().success());
+        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/launcher-helper")));
+        QCOMPARE(readBytes(installation() + QStringLiteral("/launcher-helper.old")),
+                 QByteArray("running helper"));
+        verifySameTree(QStringLiteral("v2"));
+    }
+
+    void undeletableObsoleteFileFailsOutsideSelfUpdateMode() {
+        QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/kept.bin"), seededBytes(31, 700)));
+        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        const QByteArray installedDocument = R"({"version": "1", "files": [
+        {"localfile": "stuck.bin", "unpackedsize": 4, "unpackedhash": "00"}]})";
+        const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
+        QVERIFY(writeBytes(installation() + QStringLiteral("/stuck.bin"), "stuck"));
+        testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
+                                QByteArray());
+        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
+            [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
+
+        testsupport::TInstallationDriver driver(undeletable, installation(), false);
+        QVERIFY(driver.install(versionTwo, installed, false));
+        QCOMPARE(driver.diskAccessError(),
+                 QStringLiteral("Failed to delete file ") + installation() + QStringLiteral("/stuck.bin"));
+        QCOMPARE(driver.downloadFinishedCount(), 0);
+        QTest::qWait(100);
+        QCOMPARE(m_pNginx->accessLogLines().size(), 0);
+        QVERIFY(QFileInfo::exists(installation() + QStringLiteral("/stuck.bin")));
+    }
 
 private:
     QString build(const QString& Name) const { return m_pWork->filePath(QStringLiteral("build-") + Name); }
@@ -93,24 +315,6 @@ private:
     std::unique_ptr<testsupport::TNginxFixture> m_pNginx;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
 };
-
-void TestInstallRun::initTestCase() {
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
-}
-
-void TestInstallRun::init() {
-    m_pWork = std::make_unique<QTemporaryDir>();
-    m_pNginx = std::make_unique<testsupport::TNginxFixture>();
-    QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
-    m_pFileSystem =
-        testsupport::makeLauncherFilesystem(m_pWork->filePath(QStringLiteral("launcher")), QByteArray());
-    QVERIFY(QDir().mkpath(installation()));
-}
-
-void TestInstallRun::cleanup() {
-    m_pNginx.reset();
-    m_pWork.reset();
-}
 
 TPackageConfigurationReader TestInstallRun::publish(const QString& Name, const QString& Version) {
     // Every version goes into the same chunk store, as a studio publishes it.
@@ -177,222 +381,6 @@ void TestInstallRun::makeVersionTwo(const TPackageConfigurationReader& VersionOn
 void TestInstallRun::verifySameTree(const QString& Name) const {
     QString difference;
     QVERIFY2(testsupport::sameTree(build(Name), installation(), difference), qPrintable(difference));
-}
-
-void TestInstallRun::freshInstallGivesTheBuildTree() {
-    makeVersionOne();
-    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
-    QVERIFY(versionOne.isValid());
-
-    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-    QSignalSpy scan(&driver.installation(), &TPackageInstallation::scanProgress);
-    QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
-    QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
-    QVERIFY(driver.installation().success());
-    QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::NoError);
-    verifySameTree(QStringLiteral("v1"));
-    // Nothing was there: the scan had nothing to read.
-    for (const QList<QVariant>& progress : scan) {
-        QCOMPARE(progress.at(1).value<TFileSize>(), TFileSize(0));
-    }
-    // Each piece was fetched once; the empty file needed none.
-    for (const QString& path : chunkPaths(versionOne)) {
-        QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
-    }
-    QCOMPARE(m_pNginx->accessLogLines().size(), chunkPaths(versionOne).size());
-
-    // A second run over the complete installation finds nothing to do.
-    m_pNginx->clearAccessLog();
-    const TPackageDifference nothing = driver.difference(versionOne, versionOne, false);
-    QVERIFY(nothing.FilesToDownload.empty());
-    QVERIFY(nothing.FilesToDelete.empty());
-    QVERIFY(driver.verify(versionOne, true));
-    QVERIFY(driver.installation().success());
-}
-
-void TestInstallRun::updateFetchesOnlyNewChunksAndMovesTheRest() {
-    makeVersionOne();
-    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
-    QVERIFY(versionOne.isValid());
-    makeVersionTwo(versionOne);
-    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
-    QVERIFY(versionTwo.isValid());
-    {
-        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
-        QVERIFY(driver.installation().success());
-    }
-    // An obsolete file that became a directory goes as a whole.
-    QVERIFY(QFile::remove(installation() + QStringLiteral("/old/folder-now.dat")));
-    QVERIFY(writeBytes(installation() + QStringLiteral("/old/folder-now.dat/inner/file"), "x"));
-    m_pNginx->clearAccessLog();
-
-    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-    QVERIFY(driver.install(versionTwo, versionOne, false));
-    QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
-    QVERIFY(driver.installation().success());
-    verifySameTree(QStringLiteral("v2"));
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/remove-me.dat")));
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/folder-now.dat")));
-    QCOMPARE(driver.installation().filesToDelete().size(), std::size_t(2));
-
-    // Only the pieces that no file held before were requested, each once.
-    const QSet<QString> fresh = chunkPaths(versionTwo) - chunkPaths(versionOne);
-    QVERIFY(!fresh.isEmpty());
-    for (const QString& path : fresh) {
-        QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
-    }
-    QCOMPARE(m_pNginx->accessLogLines().size(), fresh.size());
-    QVERIFY(QFileInfo(installation() + QStringLiteral("/bin/client")).isExecutable());
-}
-
-void TestInstallRun::failedRunLeavesFilesThatTheNextRunReuses() {
-    QVERIFY(writeBytes(build(QStringLiteral("v1")) + QStringLiteral("/big.bin"),
-                       seededBytes(40, 30 * 1024 * 1024)));
-    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
-    const TFileInPackage* big = fileEntry(versionOne, QStringLiteral("big.bin"));
-    QVERIFY(big != nullptr);
-    QVERIFY(big->Chunks.size() >= 3);
-    // The second chunk is missing on the server for the first run.
-    const TChunkInPackage& second = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[1])];
-    const QString secondFile = m_pNginx->documentRoot() + second.Url.path();
-    const QByteArray secondBytes = readBytes(secondFile);
-    QVERIFY(QFile::remove(secondFile));
-    {
-        testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-        QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
-        QVERIFY(!driver.installation().success());
-        QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::DownloadFailed);
-    }
-    // What was written stays: the file holds its first chunk.
-    const TChunkInPackage& first = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[0])];
-    QCOMPARE(QFileInfo(installation() + QStringLiteral("/big.bin")).size(), qint64(first.UnpackedSize));
-
-    QVERIFY(writeBytes(secondFile, secondBytes));
-    m_pNginx->clearAccessLog();
-    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-    QVERIFY(driver.install(versionOne, versionOne, false));
-    QVERIFY(driver.installation().success());
-    verifySameTree(QStringLiteral("v1"));
-    QCOMPARE(m_pNginx->requestCount(first.Url.path()), 0);
-    QCOMPARE(m_pNginx->accessLogLines().size(), static_cast<int>(big->Chunks.size()) - 1);
-}
-
-void TestInstallRun::fastScanTrustsTheInstalledDescriptionWithoutReading() {
-    makeVersionOne();
-    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
-    makeVersionTwo(versionOne);
-    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
-    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-    QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
-
-    // gamma.bin keeps its chunks from one version to the next. Its bytes are changed behind the
-    // launcher's back without changing its size: only a scan that reads the file can notice.
-    const QString gamma = installation() + QStringLiteral("/gamma.bin");
-    QByteArray changed = readBytes(gamma);
-    changed[5 * 1024 * 1024] = static_cast<char>(changed[5 * 1024 * 1024] ^ 0x01);
-    QVERIFY(writeBytes(gamma, changed));
-
-    const TPackageDifference fast = driver.difference(versionTwo, versionOne, true);
-    for (const TFileToDownload& file : fast.FilesToDownload) {
-        QVERIFY2(file.LocalFile != QStringLiteral("gamma.bin"), "a fast scan read gamma.bin");
-    }
-    QCOMPARE(readBytes(gamma), changed);
-
-    const TPackageDifference full = driver.difference(versionTwo, versionOne, false);
-    const auto repaired =
-        std::find_if(full.FilesToDownload.begin(), full.FilesToDownload.end(),
-                     [](const TFileToDownload& File) { return File.LocalFile == "gamma.bin"; });
-    QVERIFY(repaired != full.FilesToDownload.end());
-    QCOMPARE(repaired->ChunksToDownload.size(), std::size_t(1));
-}
-
-void TestInstallRun::fastScanReadsFilesThatAreMissingOrResized() {
-    makeVersionOne();
-    const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
-    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-    QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
-
-    // The installed description of a file that is gone, or has another size, is no longer true.
-    QVERIFY(QFile::remove(installation() + QStringLiteral("/swap.bin")));
-    QFile beta(installation() + QStringLiteral("/big/beta.bin"));
-    QVERIFY(beta.resize(beta.size() - 10));
-    QVERIFY(driver.install(versionOne, versionOne, true));
-    QVERIFY(driver.installation().success());
-    verifySameTree(QStringLiteral("v1"));
-}
-
-void TestInstallRun::obsoleteEntriesNamingPackagePlacesAreKept() {
-    // The installed document names "data" as a file and a few names that point at the
-    // installation directory itself; the new version keeps its files inside "data/".
-    QVERIFY(
-        writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/data/inside.bin"), seededBytes(20, 5000)));
-    QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/empty/placeholder.cfg"), QByteArray()));
-    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
-    const QByteArray installedDocument = R"({"version": "1", "files": [
-        {"localfile": "data", "unpackedsize": 4, "unpackedhash": "00"},
-        {"localfile": "", "unpackedsize": 4, "unpackedhash": "00"},
-        {"localfile": ".", "unpackedsize": 4, "unpackedhash": "00"},
-        {"localfile": "data/..", "unpackedsize": 4, "unpackedhash": "00"}]})";
-    const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
-    QVERIFY(installed.isValid());
-    QVERIFY(writeBytes(installation() + QStringLiteral("/data/inside.bin"), seededBytes(20, 5000)));
-
-    testsupport::TInstallationDriver driver(m_pFileSystem, installation());
-    QVERIFY(driver.install(versionTwo, installed, false));
-    QVERIFY(driver.installation().success());
-    QVERIFY(driver.installation().filesToDelete().empty());
-    verifySameTree(QStringLiteral("v2"));
-    // The empty file was created without a download.
-    QCOMPARE(m_pNginx->accessLogLines().size(), 0);
-}
-
-void TestInstallRun::selfUpdateModeMovesUndeletableObsoleteFilesAside() {
-    QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/Launcher"), seededBytes(30, 7000)));
-    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
-    const QByteArray installedDocument = R"({"version": "1", "files": [
-        {"localfile": "Launcher", "unpackedsize": 4, "unpackedhash": "00"},
-        {"localfile": "launcher-helper", "unpackedsize": 4, "unpackedhash": "00"}]})";
-    const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
-    QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper"), "running helper"));
-    QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper.old"), "older backup"));
-    testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
-                            QByteArray());
-    auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-        m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
-        [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
-
-    testsupport::TInstallationDriver driver(undeletable, installation(), true);
-    QVERIFY(driver.install(versionTwo, installed, false));
-    QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
-    QVERIFY(driver.installation().success());
-    QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/launcher-helper")));
-    QCOMPARE(readBytes(installation() + QStringLiteral("/launcher-helper.old")),
-             QByteArray("running helper"));
-    verifySameTree(QStringLiteral("v2"));
-}
-
-void TestInstallRun::undeletableObsoleteFileFailsOutsideSelfUpdateMode() {
-    QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/kept.bin"), seededBytes(31, 700)));
-    const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
-    const QByteArray installedDocument = R"({"version": "1", "files": [
-        {"localfile": "stuck.bin", "unpackedsize": 4, "unpackedhash": "00"}]})";
-    const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
-    QVERIFY(writeBytes(installation() + QStringLiteral("/stuck.bin"), "stuck"));
-    testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
-                            QByteArray());
-    auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-        m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
-        [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
-
-    testsupport::TInstallationDriver driver(undeletable, installation(), false);
-    QVERIFY(driver.install(versionTwo, installed, false));
-    QCOMPARE(driver.diskAccessError(),
-             QStringLiteral("Failed to delete file ") + installation() + QStringLiteral("/stuck.bin"));
-    QCOMPARE(driver.downloadFinishedCount(), 0);
-    QTest::qWait(100);
-    QCOMPARE(m_pNginx->accessLogLines().size(), 0);
-    QVERIFY(QFileInfo::exists(installation() + QStringLiteral("/stuck.bin")));
 }
 
 QTEST_GUILESS_MAIN(TestInstallRun)

@@ -24,14 +24,113 @@ class TestPackageVerification : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.info=false")); }
 
-    void completeInstallationPasses();
-    void flippedByteFailsAndStopsEarly();
-    void missingFileFails();
-    void skippedVerificationReadsNothingUnlessForced();
-    void crashingWorkerIsReportedAsFailure();
+    void init() {
+        m_pInstallation = std::make_unique<QTemporaryDir>();
+        m_pLauncher = std::make_unique<QTemporaryDir>();
+    }
+
+    void completeInstallationPasses() {
+        const TPackageConfigurationReader configuration = makeInstallation(8, 3 * 1024 * 1024 + 17);
+        testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
+                                                m_pInstallation->path());
+        QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
+        QVERIFY(driver.verify(configuration, true));
+        QCOMPARE(driver.verificationFinishedCount(), 1);
+        QVERIFY(driver.installation().success());
+        QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::NoError);
+        const TFileSize total = 8 * (3 * 1024 * 1024 + 17);
+        QCOMPARE(progress.last().at(0).value<TFileSize>(), total);
+        QCOMPARE(progress.last().at(1).value<TFileSize>(), total);
+    }
+
+    void flippedByteFailsAndStopsEarly() {
+        const int size = 4 * 1024 * 1024;
+        const TPackageConfigurationReader configuration = makeInstallation(30, size);
+        // The first file in the queue has one byte flipped.
+        QByteArray content = readBytes(file(0));
+        content[size / 2] = static_cast<char>(content[size / 2] ^ 0x20);
+        QVERIFY(writeBytes(file(0), content));
+
+        testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
+                                                m_pInstallation->path());
+        QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
+        testsupport::TMessageCapture messages;
+        QVERIFY(driver.verify(configuration, true));
+        QVERIFY(!driver.installation().success());
+        QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::VerificationFailed);
+        QVERIFY(messages.warnings().contains(QStringLiteral("verification of file data/file0.bin failed")));
+        // The workers stop taking files after the mismatch: far from everything was read.
+        QVERIFY(!progress.isEmpty());
+        QVERIFY(progress.last().at(0).value<TFileSize>() < progress.last().at(1).value<TFileSize>() / 2);
+        // Verification changes no file.
+        QCOMPARE(readBytes(file(0)), content);
+    }
+
+    void missingFileFails() {
+        const TPackageConfigurationReader configuration = makeInstallation(3, 1000);
+        QVERIFY(QFile::remove(file(2)));
+        testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
+                                                m_pInstallation->path());
+        QVERIFY(driver.verify(configuration, true));
+        QVERIFY(!driver.installation().success());
+        QVERIFY(!QFileInfo::exists(file(2)));
+
+        // A directory in a file's place is no file either.
+        QVERIFY(QDir().mkpath(file(2)));
+        QVERIFY(driver.verify(configuration, true));
+        QVERIFY(!driver.installation().success());
+    }
+
+    void skippedVerificationReadsNothingUnlessForced() {
+        const TPackageConfigurationReader configuration = makeInstallation(3, 2000);
+        QVERIFY(writeBytes(file(1), "damaged"));
+        // The default settings skip the verification after a download.
+        testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
+                                                m_pInstallation->path());
+        QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
+        QSignalSpy finished(&driver.installation(), &TPackageInstallation::verificationFinished);
+        driver.installation().startVerification(configuration, false);
+        // Reported at once, within the call, without reading a byte.
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(driver.installation().success());
+        QVERIFY(progress.isEmpty());
+
+        // A verification the user asked for is never skipped.
+        QVERIFY(driver.verify(configuration, true));
+        QVERIFY(!driver.installation().success());
+        QVERIFY(!progress.isEmpty());
+
+        // With skipVerification=false the verification after a download runs too.
+        testsupport::TInstallationDriver checking(
+            testsupport::makeLauncherFilesystem(m_pLauncher->path(), "[OPTIONS]\nskipVerification=false\n"),
+            m_pInstallation->path());
+        QVERIFY(checking.verify(configuration, false));
+        QVERIFY(!checking.installation().success());
+    }
+
+    void crashingWorkerIsReportedAsFailure() {
+        const TPackageConfigurationReader configuration = makeInstallation(4, 1000);
+        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        auto broken = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pLauncher->path(), testsupport::EFailingOperation::PathInside);
+        testsupport::TInstallationDriver driver(broken, m_pInstallation->path());
+        testsupport::TMessageCapture messages;
+        QVERIFY(driver.verify(configuration, true));
+        QVERIFY(!driver.installation().success());
+        QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::VerificationFailed);
+        bool logged = false;
+        for (const QString& warning : messages.warnings()) {
+            logged = logged || warning.startsWith(QStringLiteral("verification of files crashed"));
+        }
+        QVERIFY(logged);
+        // The process goes on: the next verification with a sound helper passes.
+        testsupport::TInstallationDriver sound(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
+                                               m_pInstallation->path());
+        QVERIFY(sound.verify(configuration, true));
+        QVERIFY(sound.installation().success());
+    }
 
 private:
     // Writes Count files of Size bytes and a package document describing them.
@@ -43,15 +142,6 @@ private:
     std::unique_ptr<QTemporaryDir> m_pInstallation;
     std::unique_ptr<QTemporaryDir> m_pLauncher;
 };
-
-void TestPackageVerification::initTestCase() {
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-}
-
-void TestPackageVerification::init() {
-    m_pInstallation = std::make_unique<QTemporaryDir>();
-    m_pLauncher = std::make_unique<QTemporaryDir>();
-}
 
 TPackageConfigurationReader TestPackageVerification::makeInstallation(int Count, int Size) {
     QJsonArray files;
@@ -67,107 +157,6 @@ TPackageConfigurationReader TestPackageVerification::makeInstallation(int Count,
     const QJsonObject document{{QStringLiteral("version"), QStringLiteral("1")},
                                {QStringLiteral("files"), files}};
     return TPackageConfigurationReader(QJsonDocument(document).toJson(), QByteArray(), QUrl(), QUrl());
-}
-
-void TestPackageVerification::completeInstallationPasses() {
-    const TPackageConfigurationReader configuration = makeInstallation(8, 3 * 1024 * 1024 + 17);
-    testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
-                                            m_pInstallation->path());
-    QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
-    QVERIFY(driver.verify(configuration, true));
-    QCOMPARE(driver.verificationFinishedCount(), 1);
-    QVERIFY(driver.installation().success());
-    QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::NoError);
-    const TFileSize total = 8 * (3 * 1024 * 1024 + 17);
-    QCOMPARE(progress.last().at(0).value<TFileSize>(), total);
-    QCOMPARE(progress.last().at(1).value<TFileSize>(), total);
-}
-
-void TestPackageVerification::flippedByteFailsAndStopsEarly() {
-    const int size = 4 * 1024 * 1024;
-    const TPackageConfigurationReader configuration = makeInstallation(30, size);
-    // The first file in the queue has one byte flipped.
-    QByteArray content = readBytes(file(0));
-    content[size / 2] = static_cast<char>(content[size / 2] ^ 0x20);
-    QVERIFY(writeBytes(file(0), content));
-
-    testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
-                                            m_pInstallation->path());
-    QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
-    testsupport::TMessageCapture messages;
-    QVERIFY(driver.verify(configuration, true));
-    QVERIFY(!driver.installation().success());
-    QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::VerificationFailed);
-    QVERIFY(messages.warnings().contains(QStringLiteral("verification of file data/file0.bin failed")));
-    // The workers stop taking files after the mismatch: far from everything was read.
-    QVERIFY(!progress.isEmpty());
-    QVERIFY(progress.last().at(0).value<TFileSize>() < progress.last().at(1).value<TFileSize>() / 2);
-    // Verification changes no file.
-    QCOMPARE(readBytes(file(0)), content);
-}
-
-void TestPackageVerification::missingFileFails() {
-    const TPackageConfigurationReader configuration = makeInstallation(3, 1000);
-    QVERIFY(QFile::remove(file(2)));
-    testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
-                                            m_pInstallation->path());
-    QVERIFY(driver.verify(configuration, true));
-    QVERIFY(!driver.installation().success());
-    QVERIFY(!QFileInfo::exists(file(2)));
-
-    // A directory in a file's place is no file either.
-    QVERIFY(QDir().mkpath(file(2)));
-    QVERIFY(driver.verify(configuration, true));
-    QVERIFY(!driver.installation().success());
-}
-
-void TestPackageVerification::skippedVerificationReadsNothingUnlessForced() {
-    const TPackageConfigurationReader configuration = makeInstallation(3, 2000);
-    QVERIFY(writeBytes(file(1), "damaged"));
-    // The default settings skip the verification after a download.
-    testsupport::TInstallationDriver driver(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
-                                            m_pInstallation->path());
-    QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
-    QSignalSpy finished(&driver.installation(), &TPackageInstallation::verificationFinished);
-    driver.installation().startVerification(configuration, false);
-    // Reported at once, within the call, without reading a byte.
-    QCOMPARE(finished.count(), 1);
-    QVERIFY(driver.installation().success());
-    QVERIFY(progress.isEmpty());
-
-    // A verification the user asked for is never skipped.
-    QVERIFY(driver.verify(configuration, true));
-    QVERIFY(!driver.installation().success());
-    QVERIFY(!progress.isEmpty());
-
-    // With skipVerification=false the verification after a download runs too.
-    testsupport::TInstallationDriver checking(
-        testsupport::makeLauncherFilesystem(m_pLauncher->path(), "[OPTIONS]\nskipVerification=false\n"),
-        m_pInstallation->path());
-    QVERIFY(checking.verify(configuration, false));
-    QVERIFY(!checking.installation().success());
-}
-
-void TestPackageVerification::crashingWorkerIsReportedAsFailure() {
-    const TPackageConfigurationReader configuration = makeInstallation(4, 1000);
-    testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
-    auto broken = std::make_shared<testsupport::TFailingFilesystem>(
-        m_pLauncher->path(), testsupport::EFailingOperation::PathInside);
-    testsupport::TInstallationDriver driver(broken, m_pInstallation->path());
-    testsupport::TMessageCapture messages;
-    QVERIFY(driver.verify(configuration, true));
-    QVERIFY(!driver.installation().success());
-    QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::VerificationFailed);
-    bool logged = false;
-    for (const QString& warning : messages.warnings()) {
-        logged = logged || warning.startsWith(QStringLiteral("verification of files crashed"));
-    }
-    QVERIFY(logged);
-    // The process goes on: the next verification with a sound helper passes.
-    testsupport::TInstallationDriver sound(testsupport::makeLauncherFilesystem(m_pLauncher->path(), {}),
-                                           m_pInstallation->path());
-    QVERIFY(sound.verify(configuration, true));
-    QVERIFY(sound.installation().success());
 }
 
 QTEST_GUILESS_MAIN(TestPackageVerification)

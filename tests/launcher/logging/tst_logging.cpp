@@ -69,124 +69,114 @@ class TestLogging : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() {
+        m_directory = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_directory->isValid());
+        m_logPath = m_directory->filePath(QStringLiteral("launcher.log"));
+    }
 
-    void messagesBeforeSetupDoNotReachTheFile();
-    void eachLineHasExactlyTheForm();
-    void concurrentThreadsWriteWholeLines();
-    void fatalMessageAbortsWithoutLogLine();
-    void unopenableFileLosesMessagesQuietly();
+    void cleanup() { qInstallMessageHandler(nullptr); }
+
+    void messagesBeforeSetupDoNotReachTheFile() {
+        qInfo("logged before the log file exists");
+        setupLogging(m_logPath);
+        qInfo("logged after set-up");
+
+        const QStringList lines = fileLines(m_logPath);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().endsWith(QStringLiteral("Info: logged after set-up")),
+                 qPrintable(lines.first()));
+    }
+
+    void eachLineHasExactlyTheForm() {
+        setupLogging(m_logPath);
+        const int firstLine = __LINE__ + 1;
+        qDebug("debug text");
+        qInfo("info text");
+        qWarning("warning text");
+        qCritical("critical text with %%1 and %s", "an argument");
+
+        const QStringList lines = fileLines(m_logPath);
+        QCOMPARE(lines.size(), 4);
+        const QStringList kinds{"Debug", "Info", "Warning", "Critical"};
+        const QStringList texts{"debug text", "info text", "warning text",
+                                "critical text with %1 and an argument"};
+        for (int i = 0; i < lines.size(); ++i) {
+            const QRegularExpressionMatch match = linePattern.match(lines[i]);
+            QVERIFY2(match.hasMatch(), qPrintable(lines[i]));
+            QCOMPARE(match.captured(1), QStringLiteral(__FILE__));
+            QCOMPARE(match.captured(2).toInt(), firstLine + i);
+            QCOMPARE(match.captured(3), kinds[i]);
+            QCOMPARE(match.captured(4), texts[i]);
+        }
+        // The time stamp is the local time of writing.
+        const QDateTime stamp =
+            QDateTime::fromString(lines.first().left(19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY(stamp.isValid());
+        QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 3600);
+    }
+
+    void concurrentThreadsWriteWholeLines() {
+        setupLogging(m_logPath);
+        const int threadCount = 8;
+        const int linesPerThread = 400;
+        std::vector<std::unique_ptr<TLoggingThread>> threads;
+        for (int i = 0; i < threadCount; ++i) {
+            threads.push_back(std::make_unique<TLoggingThread>(i, linesPerThread));
+        }
+        for (auto& thread : threads) {
+            thread->start();
+        }
+        for (auto& thread : threads) {
+            QVERIFY(thread->wait(120000));
+        }
+
+        const QStringList lines = fileLines(m_logPath);
+        QCOMPARE(lines.size(), threadCount * linesPerThread);
+        const QRegularExpression messagePattern(QStringLiteral(R"(^thread (\d) line (\d+) ([A-H])+$)"));
+        QSet<QString> seen;
+        for (const QString& line : lines) {
+            const QRegularExpressionMatch match = linePattern.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            const QString message = match.captured(4);
+            const QRegularExpressionMatch messageMatch = messagePattern.match(message);
+            QVERIFY2(messageMatch.hasMatch(), qPrintable(message));
+            const int thread = messageMatch.captured(1).toInt();
+            QCOMPARE(message.count(QLatin1Char('A' + thread)), 300);
+            seen.insert(messageMatch.captured(1) + QLatin1Char('/') + messageMatch.captured(2));
+        }
+        QCOMPARE(seen.size(), threadCount * linesPerThread);
+    }
+
+    void fatalMessageAbortsWithoutLogLine() {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(childModeVariable), QStringLiteral("fatal"));
+        environment.insert(QLatin1String(childLogVariable), m_logPath);
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(60000));
+
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        const QStringList lines = fileLines(m_logPath);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().endsWith(QStringLiteral("Info: before the fatal message")),
+                 qPrintable(lines.first()));
+    }
+
+    void unopenableFileLosesMessagesQuietly() {
+        const QString path = m_directory->filePath(QStringLiteral("missing-folder/launcher.log"));
+        setupLogging(path);
+        qInfo("goes nowhere");
+        qWarning("goes nowhere either");
+
+        QVERIFY(!QFileInfo::exists(path));
+    }
 
 private:
     std::unique_ptr<QTemporaryDir> m_directory;
     QString m_logPath;
 };
-
-void TestLogging::init() {
-    m_directory = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_directory->isValid());
-    m_logPath = m_directory->filePath(QStringLiteral("launcher.log"));
-}
-
-void TestLogging::cleanup() {
-    qInstallMessageHandler(nullptr);
-}
-
-void TestLogging::messagesBeforeSetupDoNotReachTheFile() {
-    qInfo("logged before the log file exists");
-    setupLogging(m_logPath);
-    qInfo("logged after set-up");
-
-    const QStringList lines = fileLines(m_logPath);
-    QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().endsWith(QStringLiteral("Info: logged after set-up")), qPrintable(lines.first()));
-}
-
-void TestLogging::eachLineHasExactlyTheForm() {
-    setupLogging(m_logPath);
-    const int firstLine = __LINE__ + 1;
-    qDebug("debug text");
-    qInfo("info text");
-    qWarning("warning text");
-    qCritical("critical text with %%1 and %s", "an argument");
-
-    const QStringList lines = fileLines(m_logPath);
-    QCOMPARE(lines.size(), 4);
-    const QStringList kinds{"Debug", "Info", "Warning", "Critical"};
-    const QStringList texts{"debug text", "info text", "warning text",
-                            "critical text with %1 and an argument"};
-    for (int i = 0; i < lines.size(); ++i) {
-        const QRegularExpressionMatch match = linePattern.match(lines[i]);
-        QVERIFY2(match.hasMatch(), qPrintable(lines[i]));
-        QCOMPARE(match.captured(1), QStringLiteral(__FILE__));
-        QCOMPARE(match.captured(2).toInt(), firstLine + i);
-        QCOMPARE(match.captured(3), kinds[i]);
-        QCOMPARE(match.captured(4), texts[i]);
-    }
-    // The time stamp is the local time of writing.
-    const QDateTime stamp =
-        QDateTime::fromString(lines.first().left(19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY(stamp.isValid());
-    QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 3600);
-}
-
-void TestLogging::concurrentThreadsWriteWholeLines() {
-    setupLogging(m_logPath);
-    const int threadCount = 8;
-    const int linesPerThread = 400;
-    std::vector<std::unique_ptr<TLoggingThread>> threads;
-    for (int i = 0; i < threadCount; ++i) {
-        threads.push_back(std::make_unique<TLoggingThread>(i, linesPerThread));
-    }
-    for (auto& thread : threads) {
-        thread->start();
-    }
-    for (auto& thread : threads) {
-        QVERIFY(thread->wait(120000));
-    }
-
-    const QStringList lines = fileLines(m_logPath);
-    QCOMPARE(lines.size(), threadCount * linesPerThread);
-    const QRegularExpression messagePattern(QStringLiteral(R"(^thread (\d) line (\d+) ([A-H])+$)"));
-    QSet<QString> seen;
-    for (const QString& line : lines) {
-        const QRegularExpressionMatch match = linePattern.match(line);
-        QVERIFY2(match.hasMatch(), qPrintable(line));
-        const QString message = match.captured(4);
-        const QRegularExpressionMatch messageMatch = messagePattern.match(message);
-        QVERIFY2(messageMatch.hasMatch(), qPrintable(message));
-        const int thread = messageMatch.captured(1).toInt();
-        QCOMPARE(message.count(QLatin1Char('A' + thread)), 300);
-        seen.insert(messageMatch.captured(1) + QLatin1Char('/') + messageMatch.captured(2));
-    }
-    QCOMPARE(seen.size(), threadCount * linesPerThread);
-}
-
-void TestLogging::fatalMessageAbortsWithoutLogLine() {
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childModeVariable), QStringLiteral("fatal"));
-    environment.insert(QLatin1String(childLogVariable), m_logPath);
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForFinished(60000));
-
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    const QStringList lines = fileLines(m_logPath);
-    QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().endsWith(QStringLiteral("Info: before the fatal message")),
-             qPrintable(lines.first()));
-}
-
-void TestLogging::unopenableFileLosesMessagesQuietly() {
-    const QString path = m_directory->filePath(QStringLiteral("missing-folder/launcher.log"));
-    setupLogging(path);
-    qInfo("goes nowhere");
-    qWarning("goes nowhere either");
-
-    QVERIFY(!QFileInfo::exists(path));
-}
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariable(childModeVariable) == QStringLiteral("fatal")) {

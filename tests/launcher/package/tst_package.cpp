@@ -46,206 +46,196 @@ class TestPackage : public QObject {
     Q_OBJECT
 
 private slots:
-    void entryWithoutBuildsHasNone();
-    void buildNamesAreCaseInsensitive_data();
-    void buildNamesAreCaseInsensitive();
-    void firstMatchingBuildIsSelected();
-    void runningSystemIsRecognised_data();
-    void runningSystemIsRecognised();
-    void resolveUrlJoinsPathsAndDropsTheQuery_data();
-    void resolveUrlJoinsPathsAndDropsTheQuery();
-    void versionLabels();
-    void fileToDownloadExpandsTheChunkList();
-    void fileToDownloadRefusesIndicesOutsideTheTable();
-};
+    void entryWithoutBuildsHasNone() {
+        const TPackage notAnArray(0, QJsonObject{{QStringLiteral("builds"), QStringLiteral("linux")}},
+                                  ConfigurationBase);
+        QVERIFY(notAnArray.builds().empty());
+        QVERIFY(!notAnArray.selectBuildForThisSystem());
+        QVERIFY(!notAnArray.configurationForThisSystem());
 
-void TestPackage::entryWithoutBuildsHasNone() {
-    const TPackage notAnArray(0, QJsonObject{{QStringLiteral("builds"), QStringLiteral("linux")}},
-                              ConfigurationBase);
-    QVERIFY(notAnArray.builds().empty());
-    QVERIFY(!notAnArray.selectBuildForThisSystem());
-    QVERIFY(!notAnArray.configurationForThisSystem());
-
-    // A build element that is no object is an unknown build that never matches.
-    const TPackage oddElement(1, QJsonObject{{QStringLiteral("builds"), QJsonArray{42}}}, ConfigurationBase);
-    QCOMPARE(oddElement.builds().size(), std::size_t(1));
-    QCOMPARE(oddElement.builds()[0].OperatingSystem, EOperatingSystem::Unknown);
-    QVERIFY(oddElement.builds()[0].PackageConfigurationUrl.isEmpty());
-    QVERIFY(!oddElement.selectBuildForThisSystem());
-}
-
-void TestPackage::buildNamesAreCaseInsensitive_data() {
-    QTest::addColumn<QString>("os");
-    QTest::addColumn<QString>("architecture");
-    QTest::addColumn<EOperatingSystem>("expectedOs");
-    QTest::addColumn<EArchitecture>("expectedArchitecture");
-    QTest::newRow("Windows") << "Windows"
-                             << "x86_64" << EOperatingSystem::Windows << EArchitecture::X86_64;
-    QTest::newRow("windows") << "windows"
-                             << "i386" << EOperatingSystem::Windows << EArchitecture::I386;
-    QTest::newRow("MACOS") << "MACOS"
-                           << "X86_64" << EOperatingSystem::MacOs << EArchitecture::X86_64;
-    QTest::newRow("Linux") << "Linux"
-                           << "x86_64" << EOperatingSystem::Linux << EArchitecture::X86_64;
-    QTest::newRow("unknown") << "solaris"
-                             << "arm64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
-    QTest::newRow("os with blanks") << " linux"
-                                    << "x86-64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
-}
-
-void TestPackage::buildNamesAreCaseInsensitive() {
-    QFETCH(QString, os);
-    QFETCH(QString, architecture);
-    const TPackage package(
-        0, QJsonObject{{QStringLiteral("builds"), QJsonArray{build(os, architecture, QStringLiteral("p"))}}},
-        ConfigurationBase);
-    QTEST(package.builds()[0].OperatingSystem, "expectedOs");
-    QTEST(package.builds()[0].Architecture, "expectedArchitecture");
-}
-
-void TestPackage::firstMatchingBuildIsSelected() {
-    TPackage package(
-        0,
-        QJsonObject{
-            {QStringLiteral("builds"),
-             QJsonArray{build(QStringLiteral("windows"), QStringLiteral("i386"), QStringLiteral("a")),
-                        build(QStringLiteral("WINDOWS"), QStringLiteral("x86_64"), QStringLiteral("b")),
-                        build(QStringLiteral("windows"), QStringLiteral("x86_64"), QStringLiteral("c")),
-                        build(QStringLiteral("beos"), QStringLiteral("ppc"), QStringLiteral("d")),
-                        build(QStringLiteral("linux"), QStringLiteral("i386"), QStringLiteral("e")),
-                        build(QStringLiteral("linux"), QStringLiteral("x86_64"), QStringLiteral("f"))}}},
-        ConfigurationBase);
-    const TPackageBuild* selected = package.selectBuild(EOperatingSystem::Windows, EArchitecture::X86_64);
-    QVERIFY(selected);
-    QCOMPARE(selected, &package.builds()[1]);
-    QCOMPARE(package.selectBuild(EOperatingSystem::Windows, EArchitecture::I386), &package.builds()[0]);
-    QVERIFY(!package.selectBuild(EOperatingSystem::MacOs, EArchitecture::X86_64));
-    // A system we cannot name does not pick the build nobody could name either.
-    QVERIFY(!package.selectBuild(EOperatingSystem::Unknown, EArchitecture::Unknown));
-    // This machine takes the Linux x86_64 build.
-    QCOMPARE(runningOperatingSystem(), EOperatingSystem::Linux);
-    QCOMPARE(launcherBuildArchitecture(), EArchitecture::X86_64);
-    QCOMPARE(package.selectBuildForThisSystem(), &package.builds()[5]);
-}
-
-void TestPackage::runningSystemIsRecognised_data() {
-    QTest::addColumn<QString>("productType");
-    QTest::addColumn<QString>("kernelType");
-    QTest::addColumn<QString>("buildCpu");
-    QTest::addColumn<EOperatingSystem>("expectedOs");
-    QTest::addColumn<EArchitecture>("expectedArchitecture");
-    QTest::newRow("windows 64") << "windows"
-                                << "winnt"
-                                << "x86_64" << EOperatingSystem::Windows << EArchitecture::X86_64;
-    QTest::newRow("windows 32") << "windows"
-                                << "winnt"
-                                << "i386" << EOperatingSystem::Windows << EArchitecture::I386;
-    QTest::newRow("osx") << "osx"
-                         << "darwin"
-                         << "x86_64" << EOperatingSystem::MacOs << EArchitecture::X86_64;
-    QTest::newRow("darwin") << "darwin"
-                            << "darwin"
-                            << "arm64" << EOperatingSystem::MacOs << EArchitecture::Unknown;
-    QTest::newRow("debian") << "debian"
-                            << "linux"
-                            << "x86_64" << EOperatingSystem::Linux << EArchitecture::X86_64;
-    QTest::newRow("any distribution") << "unknown"
-                                      << "linux"
-                                      << "i386" << EOperatingSystem::Linux << EArchitecture::I386;
-    QTest::newRow("freebsd") << "freebsd"
-                             << "freebsd"
-                             << "x86_64" << EOperatingSystem::Unknown << EArchitecture::X86_64;
-}
-
-void TestPackage::runningSystemIsRecognised() {
-    QFETCH(QString, productType);
-    QFETCH(QString, kernelType);
-    QFETCH(QString, buildCpu);
-    QTEST(operatingSystemFromSystemInfo(productType, kernelType), "expectedOs");
-    QTEST(architectureFromBuildCpu(buildCpu), "expectedArchitecture");
-}
-
-void TestPackage::resolveUrlJoinsPathsAndDropsTheQuery_data() {
-    QTest::addColumn<QString>("base");
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("base with slash") << "http://h/dir/"
-                                     << "chunks/ab"
-                                     << "http://h/dir/chunks/ab";
-    QTest::newRow("base without slash") << "http://h/dir"
-                                        << "chunks/ab"
-                                        << "http://h/dir/chunks/ab";
-    QTest::newRow("slash is never removed") << "http://h/dir/"
-                                            << "/chunks/ab"
-                                            << "http://h/dir//chunks/ab";
-    QTest::newRow("leading slash, base without") << "http://h/dir"
-                                                 << "/chunks/ab"
-                                                 << "http://h/dir/chunks/ab";
-    QTest::newRow("query dropped") << "http://h:81/dir/?nocache=abc&x=1"
-                                   << "chunks/ab"
-                                   << "http://h:81/dir/chunks/ab";
-    QTest::newRow("empty base path") << "http://h"
-                                     << "chunks/ab"
-                                     << "http://h/chunks/ab";
-    QTest::newRow("absolute unchanged") << "http://h/dir/"
-                                        << "https://cdn/x/y?q=1"
-                                        << "https://cdn/x/y?q=1";
-    QTest::newRow("file url") << "file:///opt/launcher/"
-                              << "packages/a.json"
-                              << "file:///opt/launcher/packages/a.json";
-    QTest::newRow("encoded characters") << "http://h/my%20dir/"
-                                        << "a%20b/c"
-                                        << "http://h/my%20dir/a%20b/c";
-}
-
-void TestPackage::resolveUrlJoinsPathsAndDropsTheQuery() {
-    QFETCH(QString, base);
-    QFETCH(QString, url);
-    QFETCH(QString, expected);
-    QCOMPARE(resolveUrl(QUrl(base), QUrl(url)), QUrl(expected));
-}
-
-void TestPackage::versionLabels() {
-    QCOMPARE(versionLabel(QStringLiteral("12"), QString()), QStringLiteral("P12 A?"));
-    QCOMPARE(versionLabel(QString(), QStringLiteral("7")), QStringLiteral("P? A7"));
-    QCOMPARE(versionLabel(QString(), QString()), QStringLiteral("P? A?"));
-    QCOMPARE(versionLabel(QStringLiteral("0.0.12"), QStringLiteral("1")), QStringLiteral("P0.0.12 A1"));
-    // Version texts are taken literally, even when they look like placeholders.
-    QCOMPARE(versionLabel(QStringLiteral("%2"), QStringLiteral("%1")), QStringLiteral("P%2 A%1"));
-}
-
-void TestPackage::fileToDownloadExpandsTheChunkList() {
-    const TChunkInPackageVector table{chunk(QStringLiteral("c0")), chunk(QStringLiteral("c1")),
-                                      chunk(QStringLiteral("c2"))};
-    TFileInPackage file;
-    file.LocalFile = QStringLiteral("data/file.bin");
-    file.Size = 6;
-    file.Hash = QByteArray(32, 'h');
-    file.Executable = true;
-    file.Chunks = {2, 0, 2};
-    file.Patches.push_back(TPatchInPackage{QUrl(QStringLiteral("http://h/p")), 1, 2, 3});
-
-    const TFileToDownload download(file, table);
-    QVERIFY(download.Patches.empty());
-    QVERIFY(download.ChunksToDownload.empty());
-    QCOMPARE(download.Chunks.size(), std::size_t(3));
-    QCOMPARE(download.Chunks[0].Url, table[2].Url);
-    QCOMPARE(download.Chunks[1].UnpackedHash, table[0].UnpackedHash);
-    QCOMPARE(download.Chunks[2].Url, table[2].Url);
-
-    TFileInPackage unchunked;
-    QVERIFY(TFileToDownload(unchunked, TChunkInPackageVector()).Chunks.empty());
-}
-
-void TestPackage::fileToDownloadRefusesIndicesOutsideTheTable() {
-    const TChunkInPackageVector table{chunk(QStringLiteral("c0")), chunk(QStringLiteral("c1"))};
-    for (const std::int32_t index : {2, -1, 2147483647}) {
-        TFileInPackage file;
-        file.LocalFile = QStringLiteral("f");
-        file.Chunks = {0, index};
-        QVERIFY_EXCEPTION_THROWN(TFileToDownload(file, table), std::runtime_error);
+        // A build element that is no object is an unknown build that never matches.
+        const TPackage oddElement(1, QJsonObject{{QStringLiteral("builds"), QJsonArray{42}}},
+                                  ConfigurationBase);
+        QCOMPARE(oddElement.builds().size(), std::size_t(1));
+        QCOMPARE(oddElement.builds()[0].OperatingSystem, EOperatingSystem::Unknown);
+        QVERIFY(oddElement.builds()[0].PackageConfigurationUrl.isEmpty());
+        QVERIFY(!oddElement.selectBuildForThisSystem());
     }
-}
+
+    void buildNamesAreCaseInsensitive_data() {
+        QTest::addColumn<QString>("os");
+        QTest::addColumn<QString>("architecture");
+        QTest::addColumn<EOperatingSystem>("expectedOs");
+        QTest::addColumn<EArchitecture>("expectedArchitecture");
+        QTest::newRow("Windows") << "Windows"
+                                 << "x86_64" << EOperatingSystem::Windows << EArchitecture::X86_64;
+        QTest::newRow("windows") << "windows"
+                                 << "i386" << EOperatingSystem::Windows << EArchitecture::I386;
+        QTest::newRow("MACOS") << "MACOS"
+                               << "X86_64" << EOperatingSystem::MacOs << EArchitecture::X86_64;
+        QTest::newRow("Linux") << "Linux"
+                               << "x86_64" << EOperatingSystem::Linux << EArchitecture::X86_64;
+        QTest::newRow("unknown") << "solaris"
+                                 << "arm64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
+        QTest::newRow("os with blanks") << " linux"
+                                        << "x86-64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
+    }
+
+    void buildNamesAreCaseInsensitive() {
+        QFETCH(QString, os);
+        QFETCH(QString, architecture);
+        const TPackage package(
+            0,
+            QJsonObject{{QStringLiteral("builds"), QJsonArray{build(os, architecture, QStringLiteral("p"))}}},
+            ConfigurationBase);
+        QTEST(package.builds()[0].OperatingSystem, "expectedOs");
+        QTEST(package.builds()[0].Architecture, "expectedArchitecture");
+    }
+
+    void firstMatchingBuildIsSelected() {
+        TPackage package(
+            0,
+            QJsonObject{
+                {QStringLiteral("builds"),
+                 QJsonArray{build(QStringLiteral("windows"), QStringLiteral("i386"), QStringLiteral("a")),
+                            build(QStringLiteral("WINDOWS"), QStringLiteral("x86_64"), QStringLiteral("b")),
+                            build(QStringLiteral("windows"), QStringLiteral("x86_64"), QStringLiteral("c")),
+                            build(QStringLiteral("beos"), QStringLiteral("ppc"), QStringLiteral("d")),
+                            build(QStringLiteral("linux"), QStringLiteral("i386"), QStringLiteral("e")),
+                            build(QStringLiteral("linux"), QStringLiteral("x86_64"), QStringLiteral("f"))}}},
+            ConfigurationBase);
+        const TPackageBuild* selected = package.selectBuild(EOperatingSystem::Windows, EArchitecture::X86_64);
+        QVERIFY(selected);
+        QCOMPARE(selected, &package.builds()[1]);
+        QCOMPARE(package.selectBuild(EOperatingSystem::Windows, EArchitecture::I386), &package.builds()[0]);
+        QVERIFY(!package.selectBuild(EOperatingSystem::MacOs, EArchitecture::X86_64));
+        // A system we cannot name does not pick the build nobody could name either.
+        QVERIFY(!package.selectBuild(EOperatingSystem::Unknown, EArchitecture::Unknown));
+        // This machine takes the Linux x86_64 build.
+        QCOMPARE(runningOperatingSystem(), EOperatingSystem::Linux);
+        QCOMPARE(launcherBuildArchitecture(), EArchitecture::X86_64);
+        QCOMPARE(package.selectBuildForThisSystem(), &package.builds()[5]);
+    }
+
+    void runningSystemIsRecognised_data() {
+        QTest::addColumn<QString>("productType");
+        QTest::addColumn<QString>("kernelType");
+        QTest::addColumn<QString>("buildCpu");
+        QTest::addColumn<EOperatingSystem>("expectedOs");
+        QTest::addColumn<EArchitecture>("expectedArchitecture");
+        QTest::newRow("windows 64") << "windows"
+                                    << "winnt"
+                                    << "x86_64" << EOperatingSystem::Windows << EArchitecture::X86_64;
+        QTest::newRow("windows 32") << "windows"
+                                    << "winnt"
+                                    << "i386" << EOperatingSystem::Windows << EArchitecture::I386;
+        QTest::newRow("osx") << "osx"
+                             << "darwin"
+                             << "x86_64" << EOperatingSystem::MacOs << EArchitecture::X86_64;
+        QTest::newRow("darwin") << "darwin"
+                                << "darwin"
+                                << "arm64" << EOperatingSystem::MacOs << EArchitecture::Unknown;
+        QTest::newRow("debian") << "debian"
+                                << "linux"
+                                << "x86_64" << EOperatingSystem::Linux << EArchitecture::X86_64;
+        QTest::newRow("any distribution") << "unknown"
+                                          << "linux"
+                                          << "i386" << EOperatingSystem::Linux << EArchitecture::I386;
+        QTest::newRow("freebsd") << "freebsd"
+                                 << "freebsd"
+                                 << "x86_64" << EOperatingSystem::Unknown << EArchitecture::X86_64;
+    }
+
+    void runningSystemIsRecognised() {
+        QFETCH(QString, productType);
+        QFETCH(QString, kernelType);
+        QFETCH(QString, buildCpu);
+        QTEST(operatingSystemFromSystemInfo(productType, kernelType), "expectedOs");
+        QTEST(architectureFromBuildCpu(buildCpu), "expectedArchitecture");
+    }
+
+    void resolveUrlJoinsPathsAndDropsTheQuery_data() {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("base with slash") << "http://h/dir/"
+                                         << "chunks/ab"
+                                         << "http://h/dir/chunks/ab";
+        QTest::newRow("base without slash") << "http://h/dir"
+                                            << "chunks/ab"
+                                            << "http://h/dir/chunks/ab";
+        QTest::newRow("slash is never removed") << "http://h/dir/"
+                                                << "/chunks/ab"
+                                                << "http://h/dir//chunks/ab";
+        QTest::newRow("leading slash, base without") << "http://h/dir"
+                                                     << "/chunks/ab"
+                                                     << "http://h/dir/chunks/ab";
+        QTest::newRow("query dropped") << "http://h:81/dir/?nocache=abc&x=1"
+                                       << "chunks/ab"
+                                       << "http://h:81/dir/chunks/ab";
+        QTest::newRow("empty base path") << "http://h"
+                                         << "chunks/ab"
+                                         << "http://h/chunks/ab";
+        QTest::newRow("absolute unchanged") << "http://h/dir/"
+                                            << "https://cdn/x/y?q=1"
+                                            << "https://cdn/x/y?q=1";
+        QTest::newRow("file url") << "file:///opt/launcher/"
+                                  << "packages/a.json"
+                                  << "file:///opt/launcher/packages/a.json";
+        QTest::newRow("encoded characters") << "http://h/my%20dir/"
+                                            << "a%20b/c"
+                                            << "http://h/my%20dir/a%20b/c";
+    }
+
+    void resolveUrlJoinsPathsAndDropsTheQuery() {
+        QFETCH(QString, base);
+        QFETCH(QString, url);
+        QFETCH(QString, expected);
+        QCOMPARE(resolveUrl(QUrl(base), QUrl(url)), QUrl(expected));
+    }
+
+    void versionLabels() {
+        QCOMPARE(versionLabel(QStringLiteral("12"), QString()), QStringLiteral("P12 A?"));
+        QCOMPARE(versionLabel(QString(), QStringLiteral("7")), QStringLiteral("P? A7"));
+        QCOMPARE(versionLabel(QString(), QString()), QStringLiteral("P? A?"));
+        QCOMPARE(versionLabel(QStringLiteral("0.0.12"), QStringLiteral("1")), QStringLiteral("P0.0.12 A1"));
+        // Version texts are taken literally, even when they look like placeholders.
+        QCOMPARE(versionLabel(QStringLiteral("%2"), QStringLiteral("%1")), QStringLiteral("P%2 A%1"));
+    }
+
+    void fileToDownloadExpandsTheChunkList() {
+        const TChunkInPackageVector table{chunk(QStringLiteral("c0")), chunk(QStringLiteral("c1")),
+                                          chunk(QStringLiteral("c2"))};
+        TFileInPackage file;
+        file.LocalFile = QStringLiteral("data/file.bin");
+        file.Size = 6;
+        file.Hash = QByteArray(32, 'h');
+        file.Executable = true;
+        file.Chunks = {2, 0, 2};
+        file.Patches.push_back(TPatchInPackage{QUrl(QStringLiteral("http://h/p")), 1, 2, 3});
+
+        const TFileToDownload download(file, table);
+        QVERIFY(download.Patches.empty());
+        QVERIFY(download.ChunksToDownload.empty());
+        QCOMPARE(download.Chunks.size(), std::size_t(3));
+        QCOMPARE(download.Chunks[0].Url, table[2].Url);
+        QCOMPARE(download.Chunks[1].UnpackedHash, table[0].UnpackedHash);
+        QCOMPARE(download.Chunks[2].Url, table[2].Url);
+
+        TFileInPackage unchunked;
+        QVERIFY(TFileToDownload(unchunked, TChunkInPackageVector()).Chunks.empty());
+    }
+
+    void fileToDownloadRefusesIndicesOutsideTheTable() {
+        const TChunkInPackageVector table{chunk(QStringLiteral("c0")), chunk(QStringLiteral("c1"))};
+        for (const std::int32_t index : {2, -1, 2147483647}) {
+            TFileInPackage file;
+            file.LocalFile = QStringLiteral("f");
+            file.Chunks = {0, index};
+            QVERIFY_EXCEPTION_THROWN(TFileToDownload(file, table), std::runtime_error);
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestPackage)
 #include "tst_package.moc"

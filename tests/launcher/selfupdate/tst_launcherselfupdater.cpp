@@ -41,16 +41,151 @@ class TestLauncherSelfUpdater : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() {
+        QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
+        m_OldProgram = seededBytes(1, 300000);
+        m_NewProgram = seededBytes(2, 310000);
+        // Version 0.0.13 of the launcher: its program and a data file. The same two with the data
+        // file's only chunk missing on the server, and with the program's only chunk missing.
+        const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
+        QVERIFY(writeBytes(tree + QLatin1Char('/') + ProgramName, m_NewProgram));
+        QVERIFY(QFile::setPermissions(tree + QLatin1Char('/') + ProgramName,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(writeBytes(tree + QStringLiteral("/launcher-data.bin"), seededBytes(3, 200000)));
+        QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
+                                     QStringLiteral("0.0.13"), ProgramName, {}),
+                 qPrintable(m_Stage.errorString()));
 
-    void nullPackageStartsNothing();
-    void successfulUpdateReplacesTheProgramAndAsksForRestart();
-    void failedUpdateRestoresTheOldProgram();
-    void failureBeforeTheProgramWasTouchedLeavesItAlone();
-    void restoreThatCannotDeleteIsADiskFailure();
-    void cleanupRemovesOnlyOldFilesOfTheLauncherDirectory();
-    void cleanupFailureThrows();
+        const QString brokenData = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-data");
+        QVERIFY(writeBytes(brokenData + QLatin1Char('/') + ProgramName, m_NewProgram));
+        QVERIFY(writeBytes(brokenData + QStringLiteral("/launcher-data.bin"), seededBytes(4, 200000)));
+        QVERIFY(m_Stage.publishTree(brokenData, QStringLiteral("broken-data/linux"),
+                                    QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName,
+                                    {}));
+        QVERIFY(QFile::remove(chunkFileOf(QStringLiteral("broken-data/linux/package.json"),
+                                          QStringLiteral("launcher-data.bin"))));
+
+        const QString brokenProgram = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-program");
+        QVERIFY(writeBytes(brokenProgram + QLatin1Char('/') + ProgramName, seededBytes(5, 320000)));
+        QVERIFY(m_Stage.publishTree(brokenProgram, QStringLiteral("broken-program/linux"),
+                                    QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName,
+                                    {}));
+        QVERIFY(QFile::remove(chunkFileOf(QStringLiteral("broken-program/linux/package.json"), ProgramName)));
+    }
+
+    void init() {
+        m_LauncherDirectory = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_LauncherDirectory->isValid());
+        QVERIFY(
+            writeBytes(m_LauncherDirectory->filePath(QStringLiteral("launchersettings.ini")), SettingsText));
+        QVERIFY(writeBytes(m_LauncherDirectory->filePath(ProgramName), m_OldProgram));
+    }
+
+    void nullPackageStartsNothing() {
+        TLauncherSelfUpdater updater(
+            std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory->path()));
+        updater.startSelfUpdate(nullptr);
+        QVERIFY(!updater.installationManager());
+    }
+
+    void successfulUpdateReplacesTheProgramAndAsksForRestart() {
+        const QString directory = m_LauncherDirectory->path();
+        TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
+        QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
+        QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("launcher/linux/package.json"))));
+
+        QCOMPARE(restart.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        QVERIFY(updater.installationManager()->selfUpdateMode());
+        // The old program waits beside the new one for the restarted launcher to remove it.
+        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
+        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix), m_OldProgram);
+        QVERIFY(QFileInfo(directory + QLatin1Char('/') + ProgramName).isExecutable());
+        QVERIFY(QFileInfo::exists(directory + QStringLiteral("/launcher-data.bin")));
+        QCOMPARE(readBytes(directory + QStringLiteral("/package.json")),
+                 readBytes(m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/package.json")));
+        QVERIFY(!QFileInfo::exists(directory + QStringLiteral("/partial-package.json")));
+
+        // The restarted launcher removes the backup.
+        updater.cleanupOldLauncherVersion();
+        QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
+    }
+
+    void failedUpdateRestoresTheOldProgram() {
+        const QString directory = m_LauncherDirectory->path();
+        // A backup an earlier update left behind must not be what comes back.
+        QVERIFY(writeBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix, "stale backup"));
+        TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
+        QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
+        QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+        testsupport::TMessageCapture capture;
+        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
+
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(restart.count(), 0);
+        // The new program had been written before the data file failed; the old one is back.
+        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
+        QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+        QVERIFY(capture.messages(QtCriticalMsg)
+                    .contains(QStringLiteral("Updating Vantor Online failed: Error 1")));
+    }
+
+    void failureBeforeTheProgramWasTouchedLeavesItAlone() {
+        const QString directory = m_LauncherDirectory->path();
+        TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
+        QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-program/linux/package.json"))));
+
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
+        QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+    }
+
+    void restoreThatCannotDeleteIsADiskFailure() {
+        const QString directory = m_LauncherDirectory->path();
+        // The launcher's program cannot be deleted at all here.
+        TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
+            directory, testsupport::EFailingOperation::Remove,
+            testsupport::TFailingFilesystem::endingIn(QLatin1Char('/') + ProgramName)));
+        QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
+        QSignalSpy diskFailed(&updater, &TLauncherSelfUpdater::diskAccessFailed);
+        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
+
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(diskFailed.count(), 1);
+        QVERIFY2(diskFailed.first().first().toString().startsWith(QStringLiteral("Failed to delete file ")),
+                 qPrintable(diskFailed.first().first().toString()));
+    }
+
+    void cleanupRemovesOnlyOldFilesOfTheLauncherDirectory() {
+        const QDir directory(m_LauncherDirectory->path());
+        for (const QString& name :
+             {QStringLiteral("VantorLauncher.old"), QStringLiteral("readme.old"), QStringLiteral("notes.OLD"),
+              QStringLiteral("old"), QStringLiteral("old.txt"), QStringLiteral("plugins/inner.old")}) {
+            QVERIFY(writeBytes(directory.filePath(name), "x"));
+        }
+        QVERIFY(directory.mkpath(QStringLiteral("cache.old")));
+        TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory.path()));
+        updater.cleanupOldLauncherVersion();
+
+        QVERIFY(!directory.exists(QStringLiteral("VantorLauncher.old")));
+        QVERIFY(!directory.exists(QStringLiteral("readme.old")));
+        for (const QString& kept :
+             {QStringLiteral("notes.OLD"), QStringLiteral("old"), QStringLiteral("old.txt"),
+              QStringLiteral("plugins/inner.old"), QStringLiteral("cache.old"), ProgramName}) {
+            QVERIFY2(directory.exists(kept), qPrintable(kept));
+        }
+    }
+
+    void cleanupFailureThrows() {
+        QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("stuck.old")), "x"));
+        TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
+            m_LauncherDirectory->path(), testsupport::EFailingOperation::Remove));
+        QVERIFY_EXCEPTION_THROWN(updater.cleanupOldLauncherVersion(), std::runtime_error);
+        QVERIFY(QFileInfo::exists(m_LauncherDirectory->filePath(QStringLiteral("stuck.old"))));
+    }
 
 private:
     std::shared_ptr<TPackage> launcherPackage(const QString& Document) const;
@@ -62,43 +197,6 @@ private:
     QByteArray m_OldProgram;
     QByteArray m_NewProgram;
 };
-
-void TestLauncherSelfUpdater::initTestCase() {
-    QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
-    m_OldProgram = seededBytes(1, 300000);
-    m_NewProgram = seededBytes(2, 310000);
-    // Version 0.0.13 of the launcher: its program and a data file. The same two with the data
-    // file's only chunk missing on the server, and with the program's only chunk missing.
-    const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
-    QVERIFY(writeBytes(tree + QLatin1Char('/') + ProgramName, m_NewProgram));
-    QVERIFY(QFile::setPermissions(tree + QLatin1Char('/') + ProgramName,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QVERIFY(writeBytes(tree + QStringLiteral("/launcher-data.bin"), seededBytes(3, 200000)));
-    QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
-                                 QStringLiteral("0.0.13"), ProgramName, {}),
-             qPrintable(m_Stage.errorString()));
-
-    const QString brokenData = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-data");
-    QVERIFY(writeBytes(brokenData + QLatin1Char('/') + ProgramName, m_NewProgram));
-    QVERIFY(writeBytes(brokenData + QStringLiteral("/launcher-data.bin"), seededBytes(4, 200000)));
-    QVERIFY(m_Stage.publishTree(brokenData, QStringLiteral("broken-data/linux"),
-                                QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName, {}));
-    QVERIFY(QFile::remove(
-        chunkFileOf(QStringLiteral("broken-data/linux/package.json"), QStringLiteral("launcher-data.bin"))));
-
-    const QString brokenProgram = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-program");
-    QVERIFY(writeBytes(brokenProgram + QLatin1Char('/') + ProgramName, seededBytes(5, 320000)));
-    QVERIFY(m_Stage.publishTree(brokenProgram, QStringLiteral("broken-program/linux"),
-                                QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName, {}));
-    QVERIFY(QFile::remove(chunkFileOf(QStringLiteral("broken-program/linux/package.json"), ProgramName)));
-}
-
-void TestLauncherSelfUpdater::init() {
-    m_LauncherDirectory = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_LauncherDirectory->isValid());
-    QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("launchersettings.ini")), SettingsText));
-    QVERIFY(writeBytes(m_LauncherDirectory->filePath(ProgramName), m_OldProgram));
-}
 
 std::shared_ptr<TPackage> TestLauncherSelfUpdater::launcherPackage(const QString& Document) const {
     const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
@@ -136,111 +234,6 @@ bool TestLauncherSelfUpdater::startAndWait(TLauncherSelfUpdater& Updater,
     QSignalSpy diskFailed(&Updater, &TLauncherSelfUpdater::diskAccessFailed);
     Updater.startSelfUpdate(Package);
     return QTest::qWaitFor([&] { return restart.count() + failed.count() + diskFailed.count() > 0; }, 120000);
-}
-
-void TestLauncherSelfUpdater::nullPackageStartsNothing() {
-    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory->path()));
-    updater.startSelfUpdate(nullptr);
-    QVERIFY(!updater.installationManager());
-}
-
-void TestLauncherSelfUpdater::successfulUpdateReplacesTheProgramAndAsksForRestart() {
-    const QString directory = m_LauncherDirectory->path();
-    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
-    QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
-    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
-    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("launcher/linux/package.json"))));
-
-    QCOMPARE(restart.count(), 1);
-    QCOMPARE(failed.count(), 0);
-    QVERIFY(updater.installationManager()->selfUpdateMode());
-    // The old program waits beside the new one for the restarted launcher to remove it.
-    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
-    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix), m_OldProgram);
-    QVERIFY(QFileInfo(directory + QLatin1Char('/') + ProgramName).isExecutable());
-    QVERIFY(QFileInfo::exists(directory + QStringLiteral("/launcher-data.bin")));
-    QCOMPARE(readBytes(directory + QStringLiteral("/package.json")),
-             readBytes(m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/package.json")));
-    QVERIFY(!QFileInfo::exists(directory + QStringLiteral("/partial-package.json")));
-
-    // The restarted launcher removes the backup.
-    updater.cleanupOldLauncherVersion();
-    QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
-    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
-}
-
-void TestLauncherSelfUpdater::failedUpdateRestoresTheOldProgram() {
-    const QString directory = m_LauncherDirectory->path();
-    // A backup an earlier update left behind must not be what comes back.
-    QVERIFY(writeBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix, "stale backup"));
-    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
-    QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
-    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
-    testsupport::TMessageCapture capture;
-    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
-
-    QCOMPARE(failed.count(), 1);
-    QCOMPARE(restart.count(), 0);
-    // The new program had been written before the data file failed; the old one is back.
-    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
-    QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
-    QVERIFY(
-        capture.messages(QtCriticalMsg).contains(QStringLiteral("Updating Vantor Online failed: Error 1")));
-}
-
-void TestLauncherSelfUpdater::failureBeforeTheProgramWasTouchedLeavesItAlone() {
-    const QString directory = m_LauncherDirectory->path();
-    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
-    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
-    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-program/linux/package.json"))));
-
-    QCOMPARE(failed.count(), 1);
-    QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
-    QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
-}
-
-void TestLauncherSelfUpdater::restoreThatCannotDeleteIsADiskFailure() {
-    const QString directory = m_LauncherDirectory->path();
-    // The launcher's program cannot be deleted at all here.
-    TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
-        directory, testsupport::EFailingOperation::Remove,
-        testsupport::TFailingFilesystem::endingIn(QLatin1Char('/') + ProgramName)));
-    QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
-    QSignalSpy diskFailed(&updater, &TLauncherSelfUpdater::diskAccessFailed);
-    QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
-
-    QCOMPARE(failed.count(), 0);
-    QCOMPARE(diskFailed.count(), 1);
-    QVERIFY2(diskFailed.first().first().toString().startsWith(QStringLiteral("Failed to delete file ")),
-             qPrintable(diskFailed.first().first().toString()));
-}
-
-void TestLauncherSelfUpdater::cleanupRemovesOnlyOldFilesOfTheLauncherDirectory() {
-    const QDir directory(m_LauncherDirectory->path());
-    for (const QString& name :
-         {QStringLiteral("VantorLauncher.old"), QStringLiteral("readme.old"), QStringLiteral("notes.OLD"),
-          QStringLiteral("old"), QStringLiteral("old.txt"), QStringLiteral("plugins/inner.old")}) {
-        QVERIFY(writeBytes(directory.filePath(name), "x"));
-    }
-    QVERIFY(directory.mkpath(QStringLiteral("cache.old")));
-    TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory.path()));
-    updater.cleanupOldLauncherVersion();
-
-    QVERIFY(!directory.exists(QStringLiteral("VantorLauncher.old")));
-    QVERIFY(!directory.exists(QStringLiteral("readme.old")));
-    for (const QString& kept :
-         {QStringLiteral("notes.OLD"), QStringLiteral("old"), QStringLiteral("old.txt"),
-          QStringLiteral("plugins/inner.old"), QStringLiteral("cache.old"), ProgramName}) {
-        QVERIFY2(directory.exists(kept), qPrintable(kept));
-    }
-}
-
-void TestLauncherSelfUpdater::cleanupFailureThrows() {
-    QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("stuck.old")), "x"));
-    TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
-        m_LauncherDirectory->path(), testsupport::EFailingOperation::Remove));
-    QVERIFY_EXCEPTION_THROWN(updater.cleanupOldLauncherVersion(), std::runtime_error);
-    QVERIFY(QFileInfo::exists(m_LauncherDirectory->filePath(QStringLiteral("stuck.old"))));
 }
 
 QTEST_GUILESS_MAIN(TestLauncherSelfUpdater)

@@ -36,202 +36,188 @@ class TestLauncherFilesystemHelper : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
+    void init() {
+        m_directory = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_directory->isValid());
+    }
 
-    void settingsComeFromTheEmbeddedTextWithoutLocalFile();
-    void localSettingsFileReplacesTheEmbeddedText();
-    void packagesDirectoryIsCreatedBelowTheLauncher();
-    void accountGroupPathsFollowTheSettings();
+    void settingsComeFromTheEmbeddedTextWithoutLocalFile() {
+        const TLauncherFilesystemHelper helper(m_directory->path());
 
-    void readAccountGroupFile_data();
-    void readAccountGroupFile();
-    void unreadableAccountGroupFileNamesItsPath();
+        QCOMPARE(helper.settings()->sourcePath(), QStringLiteral(":/settings/launchersettings.ini"));
+        QCOMPARE(helper.settings()->waitNotificationTimeout(), qint64(500));
+        QCOMPARE(helper.settings()->packagesDirectory(), QStringLiteral("packages"));
+    }
 
-    void accountGroupKeyWarnings_data();
-    void accountGroupKeyWarnings();
+    void localSettingsFileReplacesTheEmbeddedText() {
+        QVERIFY(writeFile(launcherFile(QStringLiteral("launchersettings.ini")),
+                          "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
+        const TLauncherFilesystemHelper helper(m_directory->path());
 
-    void copyCreatesTheSettingsDirectoryAndReplacesAnOlderCopy();
-    void copyFailureIsReported();
+        QCOMPARE(helper.settings()->sourcePath(), launcherFile(QStringLiteral("launchersettings.ini")));
+        QCOMPARE(helper.settings()->maxConcurrentDownloads(), 4);
+        QCOMPARE(helper.settings()->waitNotificationTimeout(), qint64(0));
+        QVERIFY(helper.settings()->launcherConfigurationUrl().isEmpty());
+        // No [FILES] section: no account group file name either.
+        QVERIFY(helper.accountGroupFileName().isEmpty());
+        QVERIFY(!helper.accountGroupFileExists());
+    }
+
+    void packagesDirectoryIsCreatedBelowTheLauncher() {
+        const TLauncherFilesystemHelper helper(m_directory->path());
+        const QString expected = launcherFile(QStringLiteral("packages"));
+
+        QCOMPARE(helper.packagesDirectoryPath(), expected);
+        QVERIFY(!QFileInfo::exists(expected));
+        QCOMPARE(helper.packagesDirectory().absolutePath(), expected);
+        QVERIFY(QFileInfo(expected).isDir());
+        QCOMPARE(helper.launcherFilePath(QStringLiteral("launchermetadata.json")),
+                 launcherFile(QStringLiteral("launchermetadata.json")));
+    }
+
+    void accountGroupPathsFollowTheSettings() {
+        QVERIFY(writeFile(
+            launcherFile(QStringLiteral("launchersettings.ini")),
+            "[DIRECTORIES]\nsettingsTarget=Client/Settings\n[FILES]\naccountGroupFile=group.json\n"));
+        const TLauncherFilesystemHelper helper(m_directory->path());
+
+        QCOMPARE(helper.accountGroupFileName(), QStringLiteral("group.json"));
+        QCOMPARE(helper.accountGroupTargetPath(), QStringLiteral("Client/Settings/group.json"));
+        QCOMPARE(helper.accountGroupSourcePath(), launcherFile(QStringLiteral("group.json")));
+        QVERIFY(!helper.accountGroupFileExists());
+        QVERIFY(writeFile(launcherFile(QStringLiteral("group.json")), "{}"));
+        QVERIFY(helper.accountGroupFileExists());
+    }
+
+    void readAccountGroupFile_data() {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QJsonObject>("expected");
+        QTest::addColumn<QStringList>("warnings");
+
+        QTest::newRow("valid") << true << QByteArray(R"({"Key": "eu-west", "Other": 3})")
+                               << QJsonObject{{"Key", "eu-west"}, {"Other", 3}} << QStringList();
+        QTest::newRow("not JSON") << true << QByteArray("Key=eu-west") << QJsonObject()
+                                  << QStringList{"JSON parse error: illegal value"};
+        QTest::newRow("array") << true << QByteArray(R"(["eu-west"])") << QJsonObject()
+                               << QStringList{"JSON file does not contain a valid JSON object."};
+        QTest::newRow("empty file") << true << QByteArray() << QJsonObject()
+                                    << QStringList{"JSON parse error: illegal value"};
+    }
+
+    void readAccountGroupFile() {
+        QFETCH(bool, present);
+        QFETCH(QByteArray, content);
+        QFETCH(QJsonObject, expected);
+        QFETCH(QStringList, warnings);
+        if (present) {
+            QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), content));
+        }
+        const TLauncherFilesystemHelper helper(m_directory->path());
+
+        const TMessageCapture capture;
+        QCOMPARE(helper.readAccountGroupFile(), expected);
+        QCOMPARE(capture.warnings(), warnings);
+    }
+
+    void unreadableAccountGroupFileNamesItsPath() {
+        const TLauncherFilesystemHelper missingHelper(m_directory->path());
+        const QJsonObject missing = missingHelper.readAccountGroupFile();
+        QVERIFY(!missing.isEmpty());
+        QVERIFY(!missing.contains(QStringLiteral("Key")));
+
+        // A directory in place of the file exists but cannot be read as one.
+        const QString path = launcherFile(QStringLiteral("accountgroup.json"));
+        QVERIFY(QDir().mkpath(path));
+        const TLauncherFilesystemHelper helper(m_directory->path());
+        const TMessageCapture capture;
+        const QJsonObject object = helper.readAccountGroupFile();
+
+        QCOMPARE(object, (QJsonObject{{QStringLiteral("error"), path}}));
+        QCOMPARE(capture.warnings().size(), 1);
+        QVERIFY2(capture.warnings().first().startsWith(QStringLiteral("Failed to open file: ")),
+                 qPrintable(capture.warnings().first()));
+    }
+
+    void accountGroupKeyWarnings_data() {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("warnings");
+
+        QTest::newRow("string key") << true << QByteArray(R"({"Key": "eu-west"})")
+                                    << QStringLiteral("eu-west") << QStringList();
+        QTest::newRow("empty string key")
+            << true << QByteArray(R"({"Key": ""})") << QString() << QStringList();
+        QTest::newRow("no file") << false << QByteArray() << QString()
+                                 << QStringList{"AccountGroupSetting Error: KeyNotExists"};
+        QTest::newRow("no key") << true << QByteArray(R"({"key": "lower case"})") << QString()
+                                << QStringList{"AccountGroupSetting Error: KeyNotExists"};
+        QTest::newRow("number key") << true << QByteArray(R"({"Key": 42})") << QString()
+                                    << QStringList{"AccountGroupSetting Error: KeyNoString"};
+        QTest::newRow("null key") << true << QByteArray(R"({"Key": null})") << QString()
+                                  << QStringList{"AccountGroupSetting Error: KeyNoString"};
+        QTest::newRow("empty object")
+            << true << QByteArray("{}") << QString() << QStringList{"AccountGroupSetting Error: Empty"};
+        QTest::newRow("not JSON") << true << QByteArray("{Key: eu-west}") << QString()
+                                  << QStringList{"JSON parse error: unterminated object",
+                                                 "AccountGroupSetting Error: Empty"};
+        QTest::newRow("array") << true << QByteArray(R"([{"Key": "eu-west"}])") << QString()
+                               << QStringList{"JSON file does not contain a valid JSON object.",
+                                              "AccountGroupSetting Error: Empty"};
+    }
+
+    void accountGroupKeyWarnings() {
+        QFETCH(bool, present);
+        QFETCH(QByteArray, content);
+        if (present) {
+            QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), content));
+        }
+        const TLauncherFilesystemHelper helper(m_directory->path());
+
+        const TMessageCapture capture;
+        const QString key = accountGroupKeyFrom(helper.readAccountGroupFile());
+
+        QTEST(key, "key");
+        QTEST(capture.warnings(), "warnings");
+    }
+
+    void copyCreatesTheSettingsDirectoryAndReplacesAnOlderCopy() {
+        QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "new"})"));
+        const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
+        QVERIFY(QDir().mkpath(packageDirectory));
+        const TLauncherFilesystemHelper helper(m_directory->path());
+        const QString target =
+            packageDirectory + QStringLiteral("/VantorOnlineClient_Data/Data/Settings/accountgroup.json");
+
+        helper.copyAccountGroupFileTo(QDir(packageDirectory));
+        QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
+
+        QVERIFY(writeFile(target, R"({"Key": "older and longer"})"));
+        helper.copyAccountGroupFileTo(QDir(packageDirectory));
+        QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
+    }
+
+    void copyFailureIsReported() {
+        QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "k"})"));
+        const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
+        const testsupport::TFailingFilesystem helper(m_directory->path(),
+                                                     testsupport::EFailingOperation::Write);
+
+        QVERIFY_EXCEPTION_THROWN(helper.copyAccountGroupFileTo(QDir(packageDirectory)), std::runtime_error);
+
+        // A source that vanished is an error too, not a silent no-op.
+        QFile::remove(launcherFile(QStringLiteral("accountgroup.json")));
+        const TLauncherFilesystemHelper plainHelper(m_directory->path());
+        QVERIFY_EXCEPTION_THROWN(plainHelper.copyAccountGroupFileTo(QDir(packageDirectory)),
+                                 std::runtime_error);
+    }
 
 private:
     QString launcherFile(const QString& name) const { return m_directory->filePath(name); }
 
     std::unique_ptr<QTemporaryDir> m_directory;
 };
-
-void TestLauncherFilesystemHelper::init() {
-    m_directory = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_directory->isValid());
-}
-
-void TestLauncherFilesystemHelper::settingsComeFromTheEmbeddedTextWithoutLocalFile() {
-    const TLauncherFilesystemHelper helper(m_directory->path());
-
-    QCOMPARE(helper.settings()->sourcePath(), QStringLiteral(":/settings/launchersettings.ini"));
-    QCOMPARE(helper.settings()->waitNotificationTimeout(), qint64(500));
-    QCOMPARE(helper.settings()->packagesDirectory(), QStringLiteral("packages"));
-}
-
-void TestLauncherFilesystemHelper::localSettingsFileReplacesTheEmbeddedText() {
-    QVERIFY(writeFile(launcherFile(QStringLiteral("launchersettings.ini")),
-                      "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
-    const TLauncherFilesystemHelper helper(m_directory->path());
-
-    QCOMPARE(helper.settings()->sourcePath(), launcherFile(QStringLiteral("launchersettings.ini")));
-    QCOMPARE(helper.settings()->maxConcurrentDownloads(), 4);
-    QCOMPARE(helper.settings()->waitNotificationTimeout(), qint64(0));
-    QVERIFY(helper.settings()->launcherConfigurationUrl().isEmpty());
-    // No [FILES] section: no account group file name either.
-    QVERIFY(helper.accountGroupFileName().isEmpty());
-    QVERIFY(!helper.accountGroupFileExists());
-}
-
-void TestLauncherFilesystemHelper::packagesDirectoryIsCreatedBelowTheLauncher() {
-    const TLauncherFilesystemHelper helper(m_directory->path());
-    const QString expected = launcherFile(QStringLiteral("packages"));
-
-    QCOMPARE(helper.packagesDirectoryPath(), expected);
-    QVERIFY(!QFileInfo::exists(expected));
-    QCOMPARE(helper.packagesDirectory().absolutePath(), expected);
-    QVERIFY(QFileInfo(expected).isDir());
-    QCOMPARE(helper.launcherFilePath(QStringLiteral("launchermetadata.json")),
-             launcherFile(QStringLiteral("launchermetadata.json")));
-}
-
-void TestLauncherFilesystemHelper::accountGroupPathsFollowTheSettings() {
-    QVERIFY(
-        writeFile(launcherFile(QStringLiteral("launchersettings.ini")),
-                  "[DIRECTORIES]\nsettingsTarget=Client/Settings\n[FILES]\naccountGroupFile=group.json\n"));
-    const TLauncherFilesystemHelper helper(m_directory->path());
-
-    QCOMPARE(helper.accountGroupFileName(), QStringLiteral("group.json"));
-    QCOMPARE(helper.accountGroupTargetPath(), QStringLiteral("Client/Settings/group.json"));
-    QCOMPARE(helper.accountGroupSourcePath(), launcherFile(QStringLiteral("group.json")));
-    QVERIFY(!helper.accountGroupFileExists());
-    QVERIFY(writeFile(launcherFile(QStringLiteral("group.json")), "{}"));
-    QVERIFY(helper.accountGroupFileExists());
-}
-
-void TestLauncherFilesystemHelper::readAccountGroupFile_data() {
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QJsonObject>("expected");
-    QTest::addColumn<QStringList>("warnings");
-
-    QTest::newRow("valid") << true << QByteArray(R"({"Key": "eu-west", "Other": 3})")
-                           << QJsonObject{{"Key", "eu-west"}, {"Other", 3}} << QStringList();
-    QTest::newRow("not JSON") << true << QByteArray("Key=eu-west") << QJsonObject()
-                              << QStringList{"JSON parse error: illegal value"};
-    QTest::newRow("array") << true << QByteArray(R"(["eu-west"])") << QJsonObject()
-                           << QStringList{"JSON file does not contain a valid JSON object."};
-    QTest::newRow("empty file") << true << QByteArray() << QJsonObject()
-                                << QStringList{"JSON parse error: illegal value"};
-}
-
-void TestLauncherFilesystemHelper::readAccountGroupFile() {
-    QFETCH(bool, present);
-    QFETCH(QByteArray, content);
-    QFETCH(QJsonObject, expected);
-    QFETCH(QStringList, warnings);
-    if (present) {
-        QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), content));
-    }
-    const TLauncherFilesystemHelper helper(m_directory->path());
-
-    const TMessageCapture capture;
-    QCOMPARE(helper.readAccountGroupFile(), expected);
-    QCOMPARE(capture.warnings(), warnings);
-}
-
-void TestLauncherFilesystemHelper::unreadableAccountGroupFileNamesItsPath() {
-    const TLauncherFilesystemHelper missingHelper(m_directory->path());
-    const QJsonObject missing = missingHelper.readAccountGroupFile();
-    QVERIFY(!missing.isEmpty());
-    QVERIFY(!missing.contains(QStringLiteral("Key")));
-
-    // A directory in place of the file exists but cannot be read as one.
-    const QString path = launcherFile(QStringLiteral("accountgroup.json"));
-    QVERIFY(QDir().mkpath(path));
-    const TLauncherFilesystemHelper helper(m_directory->path());
-    const TMessageCapture capture;
-    const QJsonObject object = helper.readAccountGroupFile();
-
-    QCOMPARE(object, (QJsonObject{{QStringLiteral("error"), path}}));
-    QCOMPARE(capture.warnings().size(), 1);
-    QVERIFY2(capture.warnings().first().startsWith(QStringLiteral("Failed to open file: ")),
-             qPrintable(capture.warnings().first()));
-}
-
-void TestLauncherFilesystemHelper::accountGroupKeyWarnings_data() {
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QStringList>("warnings");
-
-    QTest::newRow("string key") << true << QByteArray(R"({"Key": "eu-west"})") << QStringLiteral("eu-west")
-                                << QStringList();
-    QTest::newRow("empty string key") << true << QByteArray(R"({"Key": ""})") << QString() << QStringList();
-    QTest::newRow("no file") << false << QByteArray() << QString()
-                             << QStringList{"AccountGroupSetting Error: KeyNotExists"};
-    QTest::newRow("no key") << true << QByteArray(R"({"key": "lower case"})") << QString()
-                            << QStringList{"AccountGroupSetting Error: KeyNotExists"};
-    QTest::newRow("number key") << true << QByteArray(R"({"Key": 42})") << QString()
-                                << QStringList{"AccountGroupSetting Error: KeyNoString"};
-    QTest::newRow("null key") << true << QByteArray(R"({"Key": null})") << QString()
-                              << QStringList{"AccountGroupSetting Error: KeyNoString"};
-    QTest::newRow("empty object") << true << QByteArray("{}") << QString()
-                                  << QStringList{"AccountGroupSetting Error: Empty"};
-    QTest::newRow("not JSON") << true << QByteArray("{Key: eu-west}") << QString()
-                              << QStringList{"JSON parse error: unterminated object",
-                                             "AccountGroupSetting Error: Empty"};
-    QTest::newRow("array") << true << QByteArray(R"([{"Key": "eu-west"}])") << QString()
-                           << QStringList{"JSON file does not contain a valid JSON object.",
-                                          "AccountGroupSetting Error: Empty"};
-}
-
-void TestLauncherFilesystemHelper::accountGroupKeyWarnings() {
-    QFETCH(bool, present);
-    QFETCH(QByteArray, content);
-    if (present) {
-        QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), content));
-    }
-    const TLauncherFilesystemHelper helper(m_directory->path());
-
-    const TMessageCapture capture;
-    const QString key = accountGroupKeyFrom(helper.readAccountGroupFile());
-
-    QTEST(key, "key");
-    QTEST(capture.warnings(), "warnings");
-}
-
-void TestLauncherFilesystemHelper::copyCreatesTheSettingsDirectoryAndReplacesAnOlderCopy() {
-    QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "new"})"));
-    const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
-    QVERIFY(QDir().mkpath(packageDirectory));
-    const TLauncherFilesystemHelper helper(m_directory->path());
-    const QString target =
-        packageDirectory + QStringLiteral("/VantorOnlineClient_Data/Data/Settings/accountgroup.json");
-
-    helper.copyAccountGroupFileTo(QDir(packageDirectory));
-    QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
-
-    QVERIFY(writeFile(target, R"({"Key": "older and longer"})"));
-    helper.copyAccountGroupFileTo(QDir(packageDirectory));
-    QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
-}
-
-void TestLauncherFilesystemHelper::copyFailureIsReported() {
-    QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "k"})"));
-    const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
-    const testsupport::TFailingFilesystem helper(m_directory->path(), testsupport::EFailingOperation::Write);
-
-    QVERIFY_EXCEPTION_THROWN(helper.copyAccountGroupFileTo(QDir(packageDirectory)), std::runtime_error);
-
-    // A source that vanished is an error too, not a silent no-op.
-    QFile::remove(launcherFile(QStringLiteral("accountgroup.json")));
-    const TLauncherFilesystemHelper plainHelper(m_directory->path());
-    QVERIFY_EXCEPTION_THROWN(plainHelper.copyAccountGroupFileTo(QDir(packageDirectory)), std::runtime_error);
-}
 
 QTEST_GUILESS_MAIN(TestLauncherFilesystemHelper)
 #include "tst_launcherfilesystemhelper.moc"

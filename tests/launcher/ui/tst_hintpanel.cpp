@@ -78,290 +78,269 @@ public slots:
     void openUrl(const QUrl& Url) { m_OpenedUrls.append(Url); }
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void initTestCase() {
+        m_Nginx.writeFile(QStringLiteral("img/a.png"), testsupport::pngOfSize(64, 48));
+        m_Nginx.writeFile(QStringLiteral("img/b.png"), testsupport::pngOfSize(400, 100));
+        m_Nginx.writeFile(QStringLiteral("img/c.png"), testsupport::pngOfSize(30, 30));
+        QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    }
+
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+
     void init() { m_OpenedUrls.clear(); }
-    void threeCategoriesFillTheRow();
-    void rowStaysHiddenWithoutAllCategories();
-    void tileWithoutPictureKeepsCaptionAndLink();
-    void stalledPictureDoesNotHoldTheWindow();
-    void newerDocumentDuringPictureDownloadWins();
-    void laterDocumentsReplaceTiles();
-    void tileShapesSlant();
-    void onlyWebLinksAreOpened();
-    void featuredHintTakesTheLeftTile();
+
+    void threeCategoriesFillTheRow() {
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        QVERIFY(panel.sectionsContainer()->isHidden());
+        QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
+
+        panel.setHints({hint("cat3", "Right", "img/c.png"),
+                        makeHint(QLatin1String("other"), QLatin1String("Ignored"), QUrl()),
+                        hint("cat1", "Left", "img/a.png"), hint("cat2", "Middle", "img/b.png")});
+
+        QCOMPARE(rowShown.count(), 1);
+        QCOMPARE(rowShown.at(0).at(0).toBool(), true);
+        QVERIFY(panel.hintBox()->isVisible());
+        QVERIFY(panel.sectionsContainer()->isVisible());
+        QCOMPARE(panel.hintBoxLayout()->indexOf(panel.sectionsContainer()), 0);
+
+        const struct {
+            Position m_Position;
+            QString m_Text;
+            int m_Padding;
+        } expected[] = {{Position::Left, QStringLiteral("Left"), 10},
+                        {Position::Middle, QStringLiteral("Middle"), 18},
+                        {Position::Right, QStringLiteral("Right"), 18}};
+        for (const auto& tile : expected) {
+            QWidget* pSection = panel.section(tile.m_Position);
+            QWidget* pFrame = panel.tile(tile.m_Position);
+            QVERIFY(pFrame != pSection);
+            QCOMPARE(pSection->parentWidget(), pFrame);
+            QCOMPARE(pFrame->size(), QSize(286, 84));
+            QVERIFY(!pFrame->mask().isEmpty());
+            QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
+
+            ClickableLabel* pCaption = caption(pSection);
+            QVERIFY(pCaption != nullptr);
+            QCOMPARE(pCaption->text(), RichPrefix + tile.m_Text);
+            QCOMPARE(pCaption->geometry(), QRect(0, 50, 280, 30));
+            QVERIFY(
+                pCaption->styleSheet().contains(QStringLiteral("padding-left: %1px").arg(tile.m_Padding)));
+            QVERIFY(pCaption->isVisible());
+
+            // Every picture covers the whole tile, whatever its own proportions.
+            ClickableLabel* pPicture = picture(pSection);
+            QVERIFY(showsPicture(pPicture));
+            QVERIFY(pPicture->width() >= 290 && pPicture->height() >= 80);
+            QVERIFY(pPicture->width() == 290 || pPicture->height() == 80);
+            QCOMPARE(pPicture->geometry().center().x(), pSection->rect().center().x());
+        }
+
+        // A click anywhere on a tile opens the hint's link.
+        QTest::mouseClick(caption(panel.section(Position::Middle)), Qt::LeftButton);
+        QTest::mouseClick(picture(panel.section(Position::Right)), Qt::LeftButton);
+        QCOMPARE(m_OpenedUrls, (QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2")),
+                                            QUrl(QStringLiteral("https://www.quorvane.com/hints/cat3"))}));
+    }
+
+    void rowStaysHiddenWithoutAllCategories() {
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
+        panel.setHints({hint("cat1", "Left", "img/a.png"), hint("cat3", "Right", "img/c.png")});
+        QCOMPARE(rowShown.count(), 1);
+        QCOMPARE(rowShown.at(0).at(0).toBool(), false);
+        QVERIFY(panel.sectionsContainer()->isHidden());
+        QVERIFY(panel.hintBox()->isVisible());
+
+        panel.setHints({});
+        QCOMPARE(rowShown.count(), 2);
+        QCOMPARE(rowShown.at(1).at(0).toBool(), false);
+        QVERIFY(panel.sectionsContainer()->isHidden());
+        QVERIFY(panel.hintBox()->isVisible());
+    }
+
+    void tileWithoutPictureKeepsCaptionAndLink() {
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        panel.setHints({hint("cat1", "Lost", "img/404.png"), hint("cat2", "Broken", "img/../x"),
+                        makeHint(QLatin1String("cat3"), QLatin1String("None"), QUrl())});
+        for (Position position : {Position::Left, Position::Middle, Position::Right}) {
+            QWidget* pSection = panel.section(position);
+            ClickableLabel* pPicture = picture(pSection);
+            QVERIFY(pPicture != nullptr);
+            QVERIFY(!showsPicture(pPicture));
+            QVERIFY(caption(pSection)->isVisible());
+            QVERIFY(caption(pSection)->toolTip().startsWith(
+                QStringLiteral("https://www.quorvane.com/hints/cat")));
+        }
+        QTest::mouseClick(picture(panel.section(Position::Left)), Qt::LeftButton);
+        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat1"))});
+    }
+
+    void stalledPictureDoesNotHoldTheWindow() {
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setAnswer(QStringLiteral("/stall.png"),
+                         testsupport::TScriptedAnswer::faulty(testsupport::EScriptedFault::StallBeforeHeaders,
+                                                              QByteArray()));
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        panel.setImageDownloadTimeout(300);
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Hint picture not received in time")));
+        panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("Stalled"),
+                                 server.url(QStringLiteral("/stall.png"))),
+                        hint("cat2", "Fine", "img/a.png"), hint("cat3", "Fine", "img/a.png")});
+        QCOMPARE(server.requestCount(QStringLiteral("/stall.png")), 1);
+        QVERIFY(panel.sectionsContainer()->isVisible());
+        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("Stalled"));
+        QVERIFY(!showsPicture(picture(panel.section(Position::Left))));
+        QVERIFY(showsPicture(picture(panel.section(Position::Middle))));
+        server.closeAllConnections();
+    }
+
+    void newerDocumentDuringPictureDownloadWins() {
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        testsupport::TScriptedAnswer slow = testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50));
+        slow.delayBeforeHeadersMs = 400;
+        server.setAnswer(QStringLiteral("/slow.png"), slow);
+        server.setAnswer(QStringLiteral("/quick.png"),
+                         testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50)));
+
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
+        const QUrl quick = server.url(QStringLiteral("/quick.png"));
+        const std::vector<shared::THint> newer = {
+            makeHint(QLatin1String("cat1"), QLatin1String("New 1"), quick),
+            makeHint(QLatin1String("cat2"), QLatin1String("New 2"), quick)};
+        // The second document arrives while the first waits for its first picture.
+        connect(&server, &testsupport::TScriptedHttpServer::requestReceived, &panel,
+                [&](const QString& Path) {
+                    if (Path == QLatin1String("/slow.png")) {
+                        QTimer::singleShot(0, &panel, [&] { panel.setHints(newer); });
+                    }
+                });
+        panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("Old 1"),
+                                 server.url(QStringLiteral("/slow.png"))),
+                        makeHint(QLatin1String("cat2"), QLatin1String("Old 2"), quick),
+                        makeHint(QLatin1String("cat3"), QLatin1String("Old 3"), quick)});
+
+        QCOMPARE(rowShown.count(), 2);
+        QCOMPARE(rowShown.at(0).at(0).toBool(), true);
+        QCOMPARE(rowShown.at(1).at(0).toBool(), false);
+        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("New 1"));
+        QCOMPARE(caption(panel.section(Position::Middle))->text(), RichPrefix + QStringLiteral("New 2"));
+        QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("Old 3"));
+        QVERIFY(panel.sectionsContainer()->isHidden());
+    }
+
+    void laterDocumentsReplaceTiles() {
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
+        for (int round = 0; round < 3; ++round) {
+            const QString suffix = QString::number(round);
+            panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("L") + suffix, image),
+                            makeHint(QLatin1String("cat1"), QLatin1String("second of its kind"), image),
+                            makeHint(QStringLiteral("cat2"), QStringLiteral("M") + suffix, image),
+                            makeHint(QStringLiteral("cat3"), QStringLiteral("R") + suffix, image)});
+        }
+        QVERIFY(panel.sectionsContainer()->isVisible());
+        auto* pRow = panel.sectionsContainer()->layout();
+        QCOMPARE(pRow->count(), 3);
+        for (Position position : {Position::Left, Position::Middle, Position::Right}) {
+            QCOMPARE(pRow->indexOf(panel.tile(position)), static_cast<int>(position));
+            QCOMPARE(tileLabels(panel.section(position)).size(), 2);
+            QCOMPARE(panel.section(position)->parentWidget(), panel.tile(position));
+        }
+        // The first hint of a category is the one shown.
+        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("L2"));
+        QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("R2"));
+    }
+
+    void tileShapesSlant() {
+        const struct {
+            Position m_Position;
+            QPoint m_Point;
+            bool m_Inside;
+        } points[] = {
+            {Position::Left, {0, 0}, true},       {Position::Left, {284, 1}, true},
+            {Position::Left, {0, 83}, true},      {Position::Left, {285, 83}, false},
+            {Position::Left, {250, 82}, false},   {Position::Left, {240, 82}, true},
+            {Position::Middle, {1, 1}, false},    {Position::Middle, {46, 1}, true},
+            {Position::Middle, {1, 82}, true},    {Position::Middle, {284, 1}, true},
+            {Position::Middle, {284, 82}, false}, {Position::Middle, {143, 42}, true},
+            {Position::Right, {1, 1}, false},     {Position::Right, {1, 82}, true},
+            {Position::Right, {284, 82}, true},   {Position::Right, {284, 1}, true},
+            {Position::Right, {143, 42}, true},
+        };
+        for (const auto& point : points) {
+            QCOMPARE(THintPanel::tileShape(point.m_Position, QSize(286, 84)).contains(point.m_Point),
+                     point.m_Inside);
+        }
+    }
+
+    void onlyWebLinksAreOpened() {
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
+        shared::THint local = makeHint(QLatin1String("cat1"), QLatin1String("Local"), image);
+        local.m_Url = QStringLiteral("file:///etc/passwd");
+        shared::THint program = makeHint(QLatin1String("cat2"), QLatin1String("Program"), image);
+        program.m_Url = QStringLiteral("steam://run/1");
+        shared::THint web = makeHint(QLatin1String("cat3"), QLatin1String("Web"), image);
+        web.m_Url = QStringLiteral("HTTPS://www.quorvane.com/news");
+        panel.setHints({local, program, web});
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             "Hint link not opened, it is no web address: \"file:///etc/passwd\"");
+        QTest::mouseClick(caption(panel.section(Position::Left)), Qt::LeftButton);
+        QTest::ignoreMessage(QtWarningMsg, "Hint link not opened, it is no web address: \"steam://run/1\"");
+        QTest::mouseClick(picture(panel.section(Position::Middle)), Qt::LeftButton);
+        QTest::mouseClick(caption(panel.section(Position::Right)), Qt::LeftButton);
+        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/news"))});
+    }
+
+    void featuredHintTakesTheLeftTile() {
+        THost host(testsupport::makeDownloadPool());
+        THintPanel& panel = *host.m_pPanel;
+        shared::THint featured = hint("cat2", "Festival", "img/b.png");
+        featured.m_Title = QString();
+        panel.setHint(featured);
+
+        QWidget* pSection = panel.section(Position::Left);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(panel.hintBox()->title(), QStringLiteral("Hint"));
+        QVERIFY(panel.hintBox()->isVisible());
+        QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
+        ClickableLabel* pPicture = picture(pSection);
+        QVERIFY(showsPicture(pPicture));
+        QVERIFY(pPicture->width() >= 280 && pPicture->height() >= 104);
+        QCOMPARE(caption(pSection)->text(), QStringLiteral("Featured Event"));
+        QCOMPARE(caption(pSection)->geometry(), QRect(0, 74, 280, 30));
+        QVERIFY(caption(pSection)->styleSheet().contains(QStringLiteral("rgba(50, 50, 50, 0.5)")));
+        QTest::mouseClick(pPicture, Qt::LeftButton);
+        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2"))});
+
+        featured.m_Title = QStringLiteral("Summer festival");
+        panel.setHint(featured);
+        QCOMPARE(panel.hintBox()->title(), QStringLiteral("Summer festival"));
+        QCOMPARE(tileLabels(pSection).size(), 2);
+    }
 
 private:
+    shared::THint hint(const char* Category, const char* Text, const char* Image) const {
+        return makeHint(QLatin1String(Category), QLatin1String(Text), m_Nginx.url(QLatin1String(Image)));
+    }
+
     testsupport::TNginxFixture m_Nginx;
     QList<QUrl> m_OpenedUrls;
 };
-
-void TestHintPanel::initTestCase() {
-    m_Nginx.writeFile(QStringLiteral("img/a.png"), testsupport::pngOfSize(64, 48));
-    m_Nginx.writeFile(QStringLiteral("img/b.png"), testsupport::pngOfSize(400, 100));
-    m_Nginx.writeFile(QStringLiteral("img/c.png"), testsupport::pngOfSize(30, 30));
-    QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
-}
-
-void TestHintPanel::cleanupTestCase() {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-}
-
-void TestHintPanel::threeCategoriesFillTheRow() {
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    QVERIFY(panel.sectionsContainer()->isHidden());
-    QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
-
-    panel.setHints(
-        {makeHint(QStringLiteral("cat3"), QStringLiteral("Right"), m_Nginx.url(QStringLiteral("img/c.png"))),
-         makeHint(QStringLiteral("other"), QStringLiteral("Ignored"), QUrl()),
-         makeHint(QStringLiteral("cat1"), QStringLiteral("Left"), m_Nginx.url(QStringLiteral("img/a.png"))),
-         makeHint(QStringLiteral("cat2"), QStringLiteral("Middle"),
-                  m_Nginx.url(QStringLiteral("img/b.png")))});
-
-    QCOMPARE(rowShown.count(), 1);
-    QCOMPARE(rowShown.at(0).at(0).toBool(), true);
-    QVERIFY(panel.hintBox()->isVisible());
-    QVERIFY(panel.sectionsContainer()->isVisible());
-    QCOMPARE(panel.hintBoxLayout()->indexOf(panel.sectionsContainer()), 0);
-
-    const struct {
-        Position m_Position;
-        QString m_Text;
-        int m_Padding;
-    } expected[] = {{Position::Left, QStringLiteral("Left"), 10},
-                    {Position::Middle, QStringLiteral("Middle"), 18},
-                    {Position::Right, QStringLiteral("Right"), 18}};
-    for (const auto& tile : expected) {
-        QWidget* pSection = panel.section(tile.m_Position);
-        QWidget* pFrame = panel.tile(tile.m_Position);
-        QVERIFY(pFrame != pSection);
-        QCOMPARE(pSection->parentWidget(), pFrame);
-        QCOMPARE(pFrame->size(), QSize(286, 84));
-        QVERIFY(!pFrame->mask().isEmpty());
-        QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
-
-        ClickableLabel* pCaption = caption(pSection);
-        QVERIFY(pCaption != nullptr);
-        QCOMPARE(pCaption->text(), RichPrefix + tile.m_Text);
-        QCOMPARE(pCaption->geometry(), QRect(0, 50, 280, 30));
-        QVERIFY(pCaption->styleSheet().contains(QStringLiteral("padding-left: %1px").arg(tile.m_Padding)));
-        QVERIFY(pCaption->isVisible());
-
-        // Every picture covers the whole tile, whatever its own proportions.
-        ClickableLabel* pPicture = picture(pSection);
-        QVERIFY(showsPicture(pPicture));
-        QVERIFY(pPicture->width() >= 290 && pPicture->height() >= 80);
-        QVERIFY(pPicture->width() == 290 || pPicture->height() == 80);
-        QCOMPARE(pPicture->geometry().center().x(), pSection->rect().center().x());
-    }
-
-    // A click anywhere on a tile opens the hint's link.
-    QTest::mouseClick(caption(panel.section(Position::Middle)), Qt::LeftButton);
-    QTest::mouseClick(picture(panel.section(Position::Right)), Qt::LeftButton);
-    QCOMPARE(m_OpenedUrls, (QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2")),
-                                        QUrl(QStringLiteral("https://www.quorvane.com/hints/cat3"))}));
-}
-
-void TestHintPanel::rowStaysHiddenWithoutAllCategories() {
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
-    panel.setHints(
-        {makeHint(QStringLiteral("cat1"), QStringLiteral("Left"), m_Nginx.url(QStringLiteral("img/a.png"))),
-         makeHint(QStringLiteral("cat3"), QStringLiteral("Right"),
-                  m_Nginx.url(QStringLiteral("img/c.png")))});
-    QCOMPARE(rowShown.count(), 1);
-    QCOMPARE(rowShown.at(0).at(0).toBool(), false);
-    QVERIFY(panel.sectionsContainer()->isHidden());
-    QVERIFY(panel.hintBox()->isVisible());
-
-    panel.setHints({});
-    QCOMPARE(rowShown.count(), 2);
-    QCOMPARE(rowShown.at(1).at(0).toBool(), false);
-    QVERIFY(panel.sectionsContainer()->isHidden());
-    QVERIFY(panel.hintBox()->isVisible());
-}
-
-void TestHintPanel::tileWithoutPictureKeepsCaptionAndLink() {
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    panel.setHints(
-        {makeHint(QStringLiteral("cat1"), QStringLiteral("Lost"), m_Nginx.url(QStringLiteral("img/404.png"))),
-         makeHint(QStringLiteral("cat2"), QStringLiteral("Broken"), m_Nginx.url(QStringLiteral("img/../x"))),
-         makeHint(QStringLiteral("cat3"), QStringLiteral("None"), QUrl())});
-    for (Position position : {Position::Left, Position::Middle, Position::Right}) {
-        QWidget* pSection = panel.section(position);
-        ClickableLabel* pPicture = picture(pSection);
-        QVERIFY(pPicture != nullptr);
-        QVERIFY(!showsPicture(pPicture));
-        QVERIFY(caption(pSection)->isVisible());
-        QVERIFY(
-            caption(pSection)->toolTip().startsWith(QStringLiteral("https://www.quorvane.com/hints/cat")));
-    }
-    QTest::mouseClick(picture(panel.section(Position::Left)), Qt::LeftButton);
-    QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat1"))});
-}
-
-void TestHintPanel::stalledPictureDoesNotHoldTheWindow() {
-    testsupport::TScriptedHttpServer server;
-    QVERIFY(server.start());
-    server.setAnswer(
-        QStringLiteral("/stall.png"),
-        testsupport::TScriptedAnswer::faulty(testsupport::EScriptedFault::StallBeforeHeaders, QByteArray()));
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    panel.setImageDownloadTimeout(300);
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral("^Hint picture not received in time")));
-    panel.setHints(
-        {makeHint(QStringLiteral("cat1"), QStringLiteral("Stalled"),
-                  server.url(QStringLiteral("/stall.png"))),
-         makeHint(QStringLiteral("cat2"), QStringLiteral("Fine"), m_Nginx.url(QStringLiteral("img/a.png"))),
-         makeHint(QStringLiteral("cat3"), QStringLiteral("Fine"), m_Nginx.url(QStringLiteral("img/a.png")))});
-    QCOMPARE(server.requestCount(QStringLiteral("/stall.png")), 1);
-    QVERIFY(panel.sectionsContainer()->isVisible());
-    QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("Stalled"));
-    QVERIFY(!showsPicture(picture(panel.section(Position::Left))));
-    QVERIFY(showsPicture(picture(panel.section(Position::Middle))));
-    server.closeAllConnections();
-}
-
-void TestHintPanel::newerDocumentDuringPictureDownloadWins() {
-    testsupport::TScriptedHttpServer server;
-    QVERIFY(server.start());
-    testsupport::TScriptedAnswer slow = testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50));
-    slow.delayBeforeHeadersMs = 400;
-    server.setAnswer(QStringLiteral("/slow.png"), slow);
-    server.setAnswer(QStringLiteral("/quick.png"),
-                     testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50)));
-
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
-    const QUrl quick = server.url(QStringLiteral("/quick.png"));
-    const std::vector<shared::THint> newer = {
-        makeHint(QStringLiteral("cat1"), QStringLiteral("New 1"), quick),
-        makeHint(QStringLiteral("cat2"), QStringLiteral("New 2"), quick)};
-    // The second document arrives while the first waits for its first picture.
-    connect(&server, &testsupport::TScriptedHttpServer::requestReceived, &panel, [&](const QString& Path) {
-        if (Path == QLatin1String("/slow.png")) {
-            QTimer::singleShot(0, &panel, [&] { panel.setHints(newer); });
-        }
-    });
-    panel.setHints(
-        {makeHint(QStringLiteral("cat1"), QStringLiteral("Old 1"), server.url(QStringLiteral("/slow.png"))),
-         makeHint(QStringLiteral("cat2"), QStringLiteral("Old 2"), quick),
-         makeHint(QStringLiteral("cat3"), QStringLiteral("Old 3"), quick)});
-
-    QCOMPARE(rowShown.count(), 2);
-    QCOMPARE(rowShown.at(0).at(0).toBool(), true);
-    QCOMPARE(rowShown.at(1).at(0).toBool(), false);
-    QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("New 1"));
-    QCOMPARE(caption(panel.section(Position::Middle))->text(), RichPrefix + QStringLiteral("New 2"));
-    QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("Old 3"));
-    QVERIFY(panel.sectionsContainer()->isHidden());
-}
-
-void TestHintPanel::laterDocumentsReplaceTiles() {
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
-    for (int round = 0; round < 3; ++round) {
-        const QString suffix = QString::number(round);
-        panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("L") + suffix, image),
-                        makeHint(QStringLiteral("cat1"), QStringLiteral("second of its kind"), image),
-                        makeHint(QStringLiteral("cat2"), QStringLiteral("M") + suffix, image),
-                        makeHint(QStringLiteral("cat3"), QStringLiteral("R") + suffix, image)});
-    }
-    QVERIFY(panel.sectionsContainer()->isVisible());
-    auto* pRow = panel.sectionsContainer()->layout();
-    QCOMPARE(pRow->count(), 3);
-    for (Position position : {Position::Left, Position::Middle, Position::Right}) {
-        QCOMPARE(pRow->indexOf(panel.tile(position)), static_cast<int>(position));
-        QCOMPARE(tileLabels(panel.section(position)).size(), 2);
-        QCOMPARE(panel.section(position)->parentWidget(), panel.tile(position));
-    }
-    // The first hint of a category is the one shown.
-    QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("L2"));
-    QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("R2"));
-}
-
-void TestHintPanel::tileShapesSlant() {
-    const QSize size(286, 84);
-    const QRegion left = THintPanel::tileShape(Position::Left, size);
-    QVERIFY(left.contains(QPoint(0, 0)));
-    QVERIFY(left.contains(QPoint(284, 1)));
-    QVERIFY(left.contains(QPoint(0, 83)));
-    QVERIFY(!left.contains(QPoint(285, 83)));
-    QVERIFY(!left.contains(QPoint(250, 82)));
-    QVERIFY(left.contains(QPoint(240, 82)));
-
-    const QRegion middle = THintPanel::tileShape(Position::Middle, size);
-    QVERIFY(!middle.contains(QPoint(1, 1)));
-    QVERIFY(middle.contains(QPoint(46, 1)));
-    QVERIFY(middle.contains(QPoint(1, 82)));
-    QVERIFY(middle.contains(QPoint(284, 1)));
-    QVERIFY(!middle.contains(QPoint(284, 82)));
-    QVERIFY(middle.contains(QPoint(143, 42)));
-
-    const QRegion right = THintPanel::tileShape(Position::Right, size);
-    QVERIFY(!right.contains(QPoint(1, 1)));
-    QVERIFY(right.contains(QPoint(1, 82)));
-    QVERIFY(right.contains(QPoint(284, 82)));
-    QVERIFY(right.contains(QPoint(284, 1)));
-    QVERIFY(right.contains(QPoint(143, 42)));
-}
-
-void TestHintPanel::onlyWebLinksAreOpened() {
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
-    shared::THint local = makeHint(QStringLiteral("cat1"), QStringLiteral("Local"), image);
-    local.m_Url = QStringLiteral("file:///etc/passwd");
-    shared::THint program = makeHint(QStringLiteral("cat2"), QStringLiteral("Program"), image);
-    program.m_Url = QStringLiteral("steam://run/1");
-    shared::THint web = makeHint(QStringLiteral("cat3"), QStringLiteral("Web"), image);
-    web.m_Url = QStringLiteral("HTTPS://www.quorvane.com/news");
-    panel.setHints({local, program, web});
-
-    QTest::ignoreMessage(QtWarningMsg, "Hint link not opened, it is no web address: \"file:///etc/passwd\"");
-    QTest::mouseClick(caption(panel.section(Position::Left)), Qt::LeftButton);
-    QTest::ignoreMessage(QtWarningMsg, "Hint link not opened, it is no web address: \"steam://run/1\"");
-    QTest::mouseClick(picture(panel.section(Position::Middle)), Qt::LeftButton);
-    QTest::mouseClick(caption(panel.section(Position::Right)), Qt::LeftButton);
-    QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/news"))});
-}
-
-void TestHintPanel::featuredHintTakesTheLeftTile() {
-    THost host(testsupport::makeDownloadPool());
-    THintPanel& panel = *host.m_pPanel;
-    shared::THint featured = makeHint(QStringLiteral("cat2"), QStringLiteral("Festival"),
-                                      m_Nginx.url(QStringLiteral("img/b.png")));
-    featured.m_Title = QString();
-    panel.setHint(featured);
-
-    QWidget* pSection = panel.section(Position::Left);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(panel.hintBox()->title(), QStringLiteral("Hint"));
-    QVERIFY(panel.hintBox()->isVisible());
-    QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
-    ClickableLabel* pPicture = picture(pSection);
-    QVERIFY(showsPicture(pPicture));
-    QVERIFY(pPicture->width() >= 280 && pPicture->height() >= 104);
-    QCOMPARE(caption(pSection)->text(), QStringLiteral("Featured Event"));
-    QCOMPARE(caption(pSection)->geometry(), QRect(0, 74, 280, 30));
-    QVERIFY(caption(pSection)->styleSheet().contains(QStringLiteral("rgba(50, 50, 50, 0.5)")));
-    QTest::mouseClick(pPicture, Qt::LeftButton);
-    QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2"))});
-
-    featured.m_Title = QStringLiteral("Summer festival");
-    panel.setHint(featured);
-    QCOMPARE(panel.hintBox()->title(), QStringLiteral("Summer festival"));
-    QCOMPARE(tileLabels(pSection).size(), 2);
-}
 
 QTEST_MAIN(TestHintPanel)
 #include "tst_hintpanel.moc"

@@ -62,8 +62,10 @@ struct TWindowKit {
     std::unique_ptr<TInstallationManager> m_pManager;
     std::unique_ptr<TLauncherMainWindow> m_pWindow;
 
-    TWindowKit(const QStringList& Names, const QUrl& TraceUrl = QUrl())
-        : m_pConfiguration(testsupport::makeWindowConfiguration(Names))
+    // Names: the packages' names, separated by blanks.
+    explicit TWindowKit(const char* Names, const QUrl& TraceUrl = QUrl())
+        : m_pConfiguration(testsupport::makeWindowConfiguration(
+              QString::fromLatin1(Names).split(QLatin1Char(' '), Qt::SkipEmptyParts)))
         , m_pTrace(std::make_shared<TCloudflareCdnTrace>(TraceUrl, m_pPool)) {}
 
     TLauncherMainWindow& window() {
@@ -156,22 +158,417 @@ class TestLauncherMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void windowFrameAndFunnelStep();
-    void fivePackagesFillTwoGridRows();
-    void rowClicksBecomeWindowSignals();
-    void onlyOneDefaultClient();
-    void noPackagesMeansConnectionProblem();
-    void hintRowReplacesPlaceholderOnlyWhenComplete();
-    void hintTilesInterlock();
-    void downloadFailureShowsDiagnosticsInPlace();
-    void closedDownloadBoxStaysClosed();
-    void diagnosticsWithoutTraceAddress();
-    void diagnosticsWhenTraceFails();
-    void savingAndVerificationFailuresWait();
-    void runProgressReachesTheRightRow();
-    void installationManagerRunsReachTheRow();
-    void aboutBoxNamesTheLicence();
+    void initTestCase() {
+        m_Nginx.writeFile(QStringLiteral("cdn-cgi/trace"), TraceDocument);
+        m_Nginx.writeFile(QStringLiteral("img/tile.png"), testsupport::pngOfSize(300, 90));
+        m_Nginx.addFixedStatus(QStringLiteral("/broken/trace"), 502);
+        QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
+        m_pFileSystem = std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory.path());
+    }
+
+    void windowFrameAndFunnelStep() {
+        application()->m_FunnelEvents.clear();
+        TWindowKit kit("Vantor");
+        TLauncherMainWindow& window = kit.window();
+        QCOMPARE(window.windowTitle(), QStringLiteral("Vantor Online"));
+        // A title bar with minimise and close buttons, and no maximise button.
+        const int flags = static_cast<int>(window.windowFlags());
+        QCOMPARE(flags & 0x0A005100, 0x0A005100);
+        QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(window.minimumWidth(), 800);
+        QCOMPARE(window.maximumWidth(), 800);
+        QCOMPARE(window.minimumHeight(), 450);
+        QCOMPARE(window.maximumHeight(), 600);
+        QVERIFY(window.parent() == nullptr);
+        QCOMPARE(application()->m_FunnelEvents,
+                 QStringList{QStringLiteral("launcher_started/FunnelStartedFirst")});
+
+        const QList<QLabel*> labels = window.findChildren<QLabel*>();
+        const auto withText = [&](const QString& Part) {
+            return std::count_if(labels.begin(), labels.end(),
+                                 [&](QLabel* pLabel) { return pLabel->text().contains(Part); });
+        };
+        QCOMPARE(withText(QStringLiteral("v0.0.12")), 1);
+        QCOMPARE(withText(QStringLiteral("icircle.png")), 1);
+        QCOMPARE(withText(QStringLiteral("Twitter.png")), 1);
+        QCOMPARE(withText(QStringLiteral("Discord.png")), 1);
+        QCOMPARE(withText(QStringLiteral("QuorvaneLogo.png")), 1);
+        for (QLabel* pLabel : labels) {
+            if (pLabel->text().contains(QStringLiteral("icircle.png"))) {
+                QVERIFY(!pLabel->openExternalLinks());
+                QCOMPARE(pLabel->toolTip(), QStringLiteral("About"));
+            } else if (pLabel->text().contains(QStringLiteral("https://www.quorvane.com/"))) {
+                QVERIFY(pLabel->openExternalLinks());
+            }
+        }
+    }
+
+    void fivePackagesFillTwoGridRows() {
+        TWindowKit kit("A B C D E");
+        TLauncherMainWindow& window = kit.window();
+        QGridLayout* pGrid = packageGrid(window);
+        QVERIFY(pGrid != nullptr);
+        QCOMPARE(pGrid->count(), 5);
+        const QList<QPair<int, int>> expected = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}};
+        for (int index = 0; index < 5; ++index) {
+            TClientPackageLayoutItem* pRow = window.row(index);
+            QVERIFY(pRow != nullptr);
+            QCOMPARE(pRow->package(), kit.package(index));
+            int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
+            pGrid->getItemPosition(pGrid->indexOf(pRow), &row, &column, &rowSpan, &columnSpan);
+            QCOMPARE(qMakePair(row, column), expected[index]);
+            QCOMPARE(qMakePair(rowSpan, columnSpan), qMakePair(1, 1));
+        }
+        QVERIFY(window.row(5) == nullptr);
+    }
+
+    void rowClicksBecomeWindowSignals() {
+        TWindowKit kit("A B");
+        TLauncherMainWindow& window = kit.window();
+        std::vector<std::shared_ptr<TPackage>> clicked;
+        std::vector<std::shared_ptr<TPackage>> verify;
+        connect(&window, &TLauncherMainWindow::clientPackageButtonClicked, this,
+                [&](std::shared_ptr<TPackage> pPackage) { clicked.push_back(pPackage); });
+        connect(&window, &TLauncherMainWindow::clientPackageVerifyButtonClicked, this,
+                [&](std::shared_ptr<TPackage> pPackage) { verify.push_back(pPackage); });
+        window.show();
+
+        QTest::mouseClick(window.row(1)->button(), Qt::LeftButton);
+        setStatus(*kit.package(0), 4);
+        window.row(0)->button()->contextMenu()->actions().first()->trigger();
+        QCOMPARE(clicked, std::vector<std::shared_ptr<TPackage>>{kit.package(1)});
+        QCOMPARE(verify, std::vector<std::shared_ptr<TPackage>>{kit.package(0)});
+    }
+
+    void onlyOneDefaultClient() {
+        TWindowKit kit("A B C");
+        for (int index = 0; index < 3; ++index) {
+            setStatus(*kit.package(index), 4);
+        }
+        kit.package(0)->setDefaultPackage(true);
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QCOMPARE(window.defaultPackageIndex(), 0);
+        QCheckBox* pA = window.row(0)->defaultClientCheckBox();
+        QCheckBox* pB = window.row(1)->defaultClientCheckBox();
+        QCheckBox* pC = window.row(2)->defaultClientCheckBox();
+        QVERIFY(pA->isChecked() && !pB->isChecked() && !pC->isChecked());
+
+        std::vector<std::pair<std::shared_ptr<TPackage>, bool>> changes;
+        connect(&window, &TLauncherMainWindow::defaultChanged, this,
+                [&](std::shared_ptr<TPackage> pPackage, bool IsDefault) {
+                    changes.emplace_back(pPackage, IsDefault);
+                });
+
+        QTest::mouseClick(pB, Qt::LeftButton, Qt::NoModifier, QPoint(6, pB->height() / 2));
+        QVERIFY(pB->isChecked());
+        QVERIFY(!pA->isChecked());
+        QCOMPARE(window.defaultPackageIndex(), 1);
+        QCOMPARE(changes.size(), size_t(1));
+        QCOMPARE(changes[0], std::make_pair(kit.package(1), true));
+
+        QTest::mouseClick(pB, Qt::LeftButton, Qt::NoModifier, QPoint(6, pB->height() / 2));
+        QVERIFY(!pB->isChecked());
+        QCOMPARE(window.defaultPackageIndex(), -1);
+        QCOMPARE(changes.size(), size_t(2));
+        QCOMPARE(changes[1], std::make_pair(kit.package(1), false));
+
+        // Unchecking for a package that is not the default changes nothing.
+        window.onDefaultClientPackageCheckboxChanged(kit.package(2), false);
+        QCOMPARE(changes.size(), size_t(2));
+
+        // The controller's own decision moves the mark without a signal back.
+        window.setDefault(kit.package(2), true);
+        QVERIFY(pC->isChecked() && !pA->isChecked() && !pB->isChecked());
+        QCOMPARE(window.defaultPackageIndex(), 2);
+        QCOMPARE(changes.size(), size_t(2));
+    }
+
+    void noPackagesMeansConnectionProblem() {
+        TWindowKit kit("");
+        TLauncherMainWindow& window = kit.window();
+        QMessageBox* pBox = window.messageBox();
+        QVERIFY(pBox != nullptr);
+        QVERIFY(pBox->isVisible());
+        QVERIFY(!pBox->isModal());
+        QCOMPARE(pBox->windowTitle(), QStringLiteral("Connection problem"));
+        QCOMPARE(pBox->text(),
+                 QStringLiteral("Could not connect to the update service.\n\nPlease try again later.\n"));
+        QCOMPARE(pBox->icon(), QMessageBox::Critical);
+        QCOMPARE(packageGrid(window)->count(), 0);
+        pBox->close();
+    }
+
+    void hintRowReplacesPlaceholderOnlyWhenComplete() {
+        TWindowKit kit("A");
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QVERIFY(window.hasHintPlaceholder());
+        const auto hint = [&](const QString& Category) {
+            shared::THint hint;
+            hint.m_RichText = QStringLiteral("<b>%1</b>").arg(Category);
+            hint.m_Category = Category;
+            hint.m_ImageUrl = m_Nginx.url(QStringLiteral("img/tile.png")).toString();
+            hint.m_Url = QStringLiteral("https://www.quorvane.com/");
+            return hint;
+        };
+
+        window.setHints({hint(QStringLiteral("cat1")), hint(QStringLiteral("cat3"))});
+        QVERIFY(window.hasHintPlaceholder());
+        QVERIFY(!window.hintPanel()->sectionsContainer()->isVisible());
+        QVERIFY(window.hintPanel()->hintBox()->isVisible());
+
+        window.setHints(
+            {hint(QStringLiteral("cat1")), hint(QStringLiteral("cat2")), hint(QStringLiteral("cat3"))});
+        QVERIFY(!window.hasHintPlaceholder());
+        QVERIFY(window.hintPanel()->sectionsContainer()->isVisible());
+
+        // A later document without a full row gives the room back.
+        window.setHints({hint(QStringLiteral("cat2"))});
+        QVERIFY(window.hasHintPlaceholder());
+        QVERIFY(!window.hintPanel()->sectionsContainer()->isVisible());
+    }
+
+    void hintTilesInterlock() {
+        TWindowKit kit("A B C D E");
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        std::vector<shared::THint> hints;
+        for (const QString& category :
+             {QStringLiteral("cat1"), QStringLiteral("cat2"), QStringLiteral("cat3")}) {
+            shared::THint hint;
+            hint.m_RichText = category;
+            hint.m_Category = category;
+            hint.m_ImageUrl = m_Nginx.url(QStringLiteral("img/tile.png")).toString();
+            hints.push_back(hint);
+        }
+        window.setHints(hints);
+        QApplication::processEvents();
+
+        THintPanel* pPanel = window.hintPanel();
+        QWidget* pLeft = pPanel->tile(THintPanel::ETilePosition::Left);
+        QWidget* pMiddle = pPanel->tile(THintPanel::ETilePosition::Middle);
+        QWidget* pRight = pPanel->tile(THintPanel::ETilePosition::Right);
+        for (int row : {1, 20, 42, 63, 82}) {
+            for (const TSeam& seam : {seamBetween(pLeft, pMiddle, row), seamBetween(pMiddle, pRight, row)}) {
+                QVERIFY2(seam.m_Overlap <= 2 && seam.m_Gap <= 2,
+                         qPrintable(QStringLiteral("row %1: overlap %2, gap %3")
+                                        .arg(row)
+                                        .arg(seam.m_Overlap)
+                                        .arg(seam.m_Gap)));
+            }
+        }
+        // The row sits inside the hint box.
+        const QRect box = pPanel->hintBox()->rect();
+        for (QWidget* pTile : {pLeft, pRight}) {
+            const QRect tile(pTile->mapTo(pPanel->hintBox(), QPoint()), pTile->size());
+            QVERIFY2(box.contains(tile.adjusted(2, 0, -2, 0)),
+                     qPrintable(QStringLiteral("tile outside the box")));
+        }
+    }
+
+    void downloadFailureShowsDiagnosticsInPlace() {
+        TWindowKit kit("Vantor Preview", m_Nginx.url(QStringLiteral("cdn-cgi/trace")));
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
+
+        const auto pRun =
+            failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
+        QCOMPARE(pRun->errorReason(), EPackageDownloaderError::DownloadFailed);
+        window.onInstallationOrUpdateFinished(*pRun);
+        QMessageBox* pBox = window.messageBox();
+        QVERIFY(pBox != nullptr);
+        QVERIFY(pBox->isVisible());
+        QCOMPARE(pBox->windowTitle(), QStringLiteral("Download failed"));
+        QCOMPARE(pBox->text(),
+                 QStringLiteral("The installation of Vantor failed.\n\nNot all files necessary could be "
+                                "downloaded. Please try again later.\n\nDiagnostic information: "
+                                "Loading, please wait..."));
+
+        QVERIFY(traced.wait());
+        QCOMPARE(window.messageBox(), pBox);
+        QVERIFY(pBox->isVisible());
+        QCOMPARE(pBox->text(),
+                 QStringLiteral("The installation of Vantor failed.\n\nNot all files necessary could be "
+                                "downloaded. Please try again later.\n\nDiagnostic information: ") +
+                     TraceText);
+
+        // Later failures reuse the trace at once.
+        const auto pSecond =
+            failedDownload(kit.package(1), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
+        window.onInstallationOrUpdateFinished(*pSecond);
+        QVERIFY(pBox->text().startsWith(QStringLiteral("The installation of Preview failed.")));
+        QVERIFY(pBox->text().endsWith(TraceText));
+        QCOMPARE(m_Nginx.requestCount(QStringLiteral("/cdn-cgi/trace")), 1);
+        pBox->close();
+    }
+
+    void closedDownloadBoxStaysClosed() {
+        m_Nginx.clearAccessLog();
+        TWindowKit kit("Vantor", m_Nginx.url(QStringLiteral("cdn-cgi/trace")));
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
+        const auto pRun =
+            failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
+        window.onInstallationOrUpdateFinished(*pRun);
+        QVERIFY(window.messageBox()->isVisible());
+        window.messageBox()->close();
+
+        QVERIFY(traced.wait());
+        QApplication::processEvents();
+        QVERIFY(!window.messageBox()->isVisible());
+        QVERIFY(window.messageBox()->text().endsWith(QStringLiteral("Loading, please wait...")));
+    }
+
+    void diagnosticsWithoutTrace_data() {
+        QTest::addColumn<QString>("tracePath");
+        QTest::newRow("no trace address") << QString();
+        QTest::newRow("trace answered 502") << QStringLiteral("broken/trace");
+    }
+
+    void diagnosticsWithoutTrace() {
+        QFETCH(QString, tracePath);
+        TWindowKit kit("Vantor", tracePath.isEmpty() ? QUrl() : m_Nginx.url(tracePath));
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
+        const auto pRun =
+            failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
+        window.onInstallationOrUpdateFinished(*pRun);
+        if (!tracePath.isEmpty()) {
+            QVERIFY(window.messageBox()->text().endsWith(QStringLiteral("Loading, please wait...")));
+            QVERIFY(traced.wait());
+        }
+        QVERIFY(window.messageBox()->isVisible());
+        QVERIFY(window.messageBox()->text().endsWith(
+            QStringLiteral("Diagnostic information: Failed to obtain information.")));
+        window.messageBox()->close();
+    }
+
+    void savingAndVerificationFailuresWait() {
+        TWindowKit kit("Vantor");
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+
+        TModalBox saving;
+        closeNextModalBox(saving);
+        const auto pSaving =
+            failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::SavingFailed);
+        window.onInstallationOrUpdateFinished(*pSaving);
+        QVERIFY(saving.m_Seen);
+        QCOMPARE(saving.m_Title, QStringLiteral("Installation failed"));
+        QCOMPARE(saving.m_Text,
+                 QStringLiteral("The installation of Vantor failed.\n\nMake sure you have enough free disk "
+                                "space and the application isn't currently running, then try again."));
+
+        // A verification that finds a file missing ends with reason 3.
+        QTemporaryDir installation;
+        TPackageInstallation verification(kit.package(0), m_pFileSystem);
+        verification.setInstallationDirectory(QDir(installation.path()));
+        const QByteArray document = R"({"version": "1", "files": [{"localfile": "data/missing.bin",
+        "unpackedsize": 3, "unpackedhash": "39e9ad7dbf4c3a1e2f7e1e3ab0c6e4d2f6bd0c54e9d37c1a2f3e2b0c1d2e3f40"}]})";
+        const TPackageConfigurationReader configuration(document, QByteArray(), QUrl(), QUrl());
+        verification.startVerification(configuration, true);
+        QTRY_COMPARE(verification.errorReason(), EPackageDownloaderError::VerificationFailed);
+
+        TModalBox failed;
+        closeNextModalBox(failed);
+        window.onInstallationOrUpdateFinished(verification);
+        QVERIFY(failed.m_Seen);
+        QCOMPARE(failed.m_Title, QStringLiteral("Installation failed"));
+        QCOMPARE(failed.m_Text,
+                 QStringLiteral("The installation of Vantor failed.\n\nVerification of game data failed!"));
+        // Neither shares the non-modal box.
+        QVERIFY(window.messageBox() == nullptr);
+    }
+
+    void runProgressReachesTheRightRow() {
+        TWindowKit kit("A B");
+        setStatus(*kit.package(1), 3);
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        TPackageInstallation run(kit.package(1), m_pFileSystem);
+        window.onInstallationOrUpdateStarted(run);
+        QVERIFY(window.row(1)->progressBar()->isVisible());
+        QVERIFY(!window.row(1)->button()->isVisible());
+        QVERIFY(window.row(0)->button()->isVisible());
+        emit run.scanProgress(5, 10);
+        QTRY_COMPARE(window.row(1)->progressBar()->value(), 5000);
+        QCOMPARE(window.row(0)->progressBar()->value(), 0);
+
+        emit run.packageFileDownloader()->downloadCompleted();
+        QCOMPARE(run.errorReason(), EPackageDownloaderError::NoError);
+        setStatus(*kit.package(1), 4);
+        window.onInstallationOrUpdateFinished(run);
+        QVERIFY(!window.row(1)->progressBar()->isVisible());
+        QVERIFY(window.row(1)->button()->isVisible());
+        QCOMPARE(window.row(1)->progressBar()->value(), 0);
+        QCOMPARE(window.row(1)->versionLabel()->text(), QStringLiteral("1.1"));
+        QVERIFY(window.messageBox() == nullptr);
+    }
+
+    void installationManagerRunsReachTheRow() {
+        QTemporaryDir launcherDirectory;
+        auto pFileSystem = std::make_shared<TLauncherFilesystemHelper>(launcherDirectory.path());
+        TWindowKit kit("A B");
+        kit.m_pManager = std::make_unique<TInstallationManager>(kit.m_pConfiguration, pFileSystem);
+        kit.m_pManager->setFunnelEventSink([](const QString&, const QString&) {});
+        kit.m_pManager->setDefaultPackage(kit.package(1));
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+        QCOMPARE(window.defaultPackageIndex(), 1);
+        QCOMPARE(kit.package(1)->localStatus(), 1);
+        QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
+
+        // A package without files installs at once: the row is busy, then shows
+        // the installed state the manager stored.
+        bool finished = false;
+        connect(kit.m_pManager.get(), &TInstallationManager::installationOrUpdateFinished, this,
+                [&finished] { finished = true; });
+        kit.m_pManager->installOrUpdatePackage(kit.package(1));
+        QVERIFY(window.row(1)->progressBar()->isVisible());
+        QVERIFY(!window.row(1)->button()->isVisible());
+        QTRY_VERIFY(finished);
+        QVERIFY(!window.row(1)->progressBar()->isVisible());
+        QVERIFY(window.row(1)->button()->isVisible());
+        QCOMPARE(kit.package(1)->localStatus(), 4);
+        QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Green_idle.png")));
+        QVERIFY(window.row(1)->defaultClientCheckBox()->isVisible());
+        QVERIFY(window.row(0)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
+        QVERIFY(window.messageBox() == nullptr);
+    }
+
+    void aboutBoxNamesTheLicence() {
+        TWindowKit kit("A");
+        TLauncherMainWindow& window = kit.window();
+        window.show();
+
+        TModalBox untranslated;
+        closeNextModalBox(untranslated);
+        window.onAboutDialogRequested(QStringLiteral("about"));
+        QCOMPARE(untranslated.m_Title, QStringLiteral("launcher.about.title"));
+        QCOMPARE(untranslated.m_Text, QStringLiteral("launcher.about.text"));
+
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral("launcher.en"), testsupport::launcherBinDir()));
+        QApplication::installTranslator(&translator);
+        TModalBox about;
+        closeNextModalBox(about);
+        window.onAboutDialogRequested(QString());
+        QApplication::removeTranslator(&translator);
+
+        QCOMPARE(about.m_Title, QStringLiteral("About Vantor Online Launcher"));
+        QVERIFY(about.m_Text.contains(QStringLiteral("GNU Lesser General Public License version 3")));
+        QVERIFY(about.m_Text.contains(QStringLiteral("<a href=\"https://www.gnu.org/licenses/lgpl-3.0.html\">"
+                                                     "https://www.gnu.org/licenses/lgpl-3.0.html</a>")));
+        QVERIFY(about.m_Text.contains(QStringLiteral("<a href=\"https://code.qt.io/cgit/qt/qtbase.git/\">")));
+        QVERIFY(about.m_Text.contains(QString::number(QDate::currentDate().year())));
+        QVERIFY(!about.m_Text.contains(QLatin1Char('%')));
+        QVERIFY(window.findChildren<QMessageBox*>().isEmpty());
+    }
 
 private:
     TFunnelRecordingApplication* application() const {
@@ -182,423 +579,6 @@ private:
     QTemporaryDir m_LauncherDirectory;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
 };
-
-void TestLauncherMainWindow::initTestCase() {
-    m_Nginx.writeFile(QStringLiteral("cdn-cgi/trace"), TraceDocument);
-    m_Nginx.writeFile(QStringLiteral("img/tile.png"), testsupport::pngOfSize(300, 90));
-    m_Nginx.addFixedStatus(QStringLiteral("/broken/trace"), 502);
-    QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
-    m_pFileSystem = std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory.path());
-}
-
-void TestLauncherMainWindow::windowFrameAndFunnelStep() {
-    application()->m_FunnelEvents.clear();
-    TWindowKit kit({QStringLiteral("Vantor")});
-    TLauncherMainWindow& window = kit.window();
-    QCOMPARE(window.windowTitle(), QStringLiteral("Vantor Online"));
-    // A title bar with minimise and close buttons, and no maximise button.
-    const int flags = static_cast<int>(window.windowFlags());
-    QCOMPARE(flags & 0x0A005100, 0x0A005100);
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(window.minimumWidth(), 800);
-    QCOMPARE(window.maximumWidth(), 800);
-    QCOMPARE(window.minimumHeight(), 450);
-    QCOMPARE(window.maximumHeight(), 600);
-    QVERIFY(window.parent() == nullptr);
-    QCOMPARE(application()->m_FunnelEvents,
-             QStringList{QStringLiteral("launcher_started/FunnelStartedFirst")});
-
-    const QList<QLabel*> labels = window.findChildren<QLabel*>();
-    const auto withText = [&](const QString& Part) {
-        return std::count_if(labels.begin(), labels.end(),
-                             [&](QLabel* pLabel) { return pLabel->text().contains(Part); });
-    };
-    QCOMPARE(withText(QStringLiteral("v0.0.12")), 1);
-    QCOMPARE(withText(QStringLiteral("icircle.png")), 1);
-    QCOMPARE(withText(QStringLiteral("Twitter.png")), 1);
-    QCOMPARE(withText(QStringLiteral("Discord.png")), 1);
-    QCOMPARE(withText(QStringLiteral("QuorvaneLogo.png")), 1);
-    for (QLabel* pLabel : labels) {
-        if (pLabel->text().contains(QStringLiteral("icircle.png"))) {
-            QVERIFY(!pLabel->openExternalLinks());
-            QCOMPARE(pLabel->toolTip(), QStringLiteral("About"));
-        } else if (pLabel->text().contains(QStringLiteral("https://www.quorvane.com/"))) {
-            QVERIFY(pLabel->openExternalLinks());
-        }
-    }
-}
-
-void TestLauncherMainWindow::fivePackagesFillTwoGridRows() {
-    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"),
-                    QStringLiteral("E")});
-    TLauncherMainWindow& window = kit.window();
-    QGridLayout* pGrid = packageGrid(window);
-    QVERIFY(pGrid != nullptr);
-    QCOMPARE(pGrid->count(), 5);
-    const QList<QPair<int, int>> expected = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}};
-    for (int index = 0; index < 5; ++index) {
-        TClientPackageLayoutItem* pRow = window.row(index);
-        QVERIFY(pRow != nullptr);
-        QCOMPARE(pRow->package(), kit.package(index));
-        int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
-        pGrid->getItemPosition(pGrid->indexOf(pRow), &row, &column, &rowSpan, &columnSpan);
-        QCOMPARE(qMakePair(row, column), expected[index]);
-        QCOMPARE(qMakePair(rowSpan, columnSpan), qMakePair(1, 1));
-    }
-    QVERIFY(window.row(5) == nullptr);
-}
-
-void TestLauncherMainWindow::rowClicksBecomeWindowSignals() {
-    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B")});
-    TLauncherMainWindow& window = kit.window();
-    std::vector<std::shared_ptr<TPackage>> clicked;
-    std::vector<std::shared_ptr<TPackage>> verify;
-    connect(&window, &TLauncherMainWindow::clientPackageButtonClicked, this,
-            [&](std::shared_ptr<TPackage> pPackage) { clicked.push_back(pPackage); });
-    connect(&window, &TLauncherMainWindow::clientPackageVerifyButtonClicked, this,
-            [&](std::shared_ptr<TPackage> pPackage) { verify.push_back(pPackage); });
-    window.show();
-
-    QTest::mouseClick(window.row(1)->button(), Qt::LeftButton);
-    setStatus(*kit.package(0), 4);
-    window.row(0)->button()->contextMenu()->actions().first()->trigger();
-    QCOMPARE(clicked, std::vector<std::shared_ptr<TPackage>>{kit.package(1)});
-    QCOMPARE(verify, std::vector<std::shared_ptr<TPackage>>{kit.package(0)});
-}
-
-void TestLauncherMainWindow::onlyOneDefaultClient() {
-    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
-    for (int index = 0; index < 3; ++index) {
-        setStatus(*kit.package(index), 4);
-    }
-    kit.package(0)->setDefaultPackage(true);
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QCOMPARE(window.defaultPackageIndex(), 0);
-    QCheckBox* pA = window.row(0)->defaultClientCheckBox();
-    QCheckBox* pB = window.row(1)->defaultClientCheckBox();
-    QCheckBox* pC = window.row(2)->defaultClientCheckBox();
-    QVERIFY(pA->isChecked() && !pB->isChecked() && !pC->isChecked());
-
-    std::vector<std::pair<std::shared_ptr<TPackage>, bool>> changes;
-    connect(&window, &TLauncherMainWindow::defaultChanged, this,
-            [&](std::shared_ptr<TPackage> pPackage, bool IsDefault) {
-                changes.emplace_back(pPackage, IsDefault);
-            });
-
-    QTest::mouseClick(pB, Qt::LeftButton, Qt::NoModifier, QPoint(6, pB->height() / 2));
-    QVERIFY(pB->isChecked());
-    QVERIFY(!pA->isChecked());
-    QCOMPARE(window.defaultPackageIndex(), 1);
-    QCOMPARE(changes.size(), size_t(1));
-    QCOMPARE(changes[0], std::make_pair(kit.package(1), true));
-
-    QTest::mouseClick(pB, Qt::LeftButton, Qt::NoModifier, QPoint(6, pB->height() / 2));
-    QVERIFY(!pB->isChecked());
-    QCOMPARE(window.defaultPackageIndex(), -1);
-    QCOMPARE(changes.size(), size_t(2));
-    QCOMPARE(changes[1], std::make_pair(kit.package(1), false));
-
-    // Unchecking for a package that is not the default changes nothing.
-    window.onDefaultClientPackageCheckboxChanged(kit.package(2), false);
-    QCOMPARE(changes.size(), size_t(2));
-
-    // The controller's own decision moves the mark without a signal back.
-    window.setDefault(kit.package(2), true);
-    QVERIFY(pC->isChecked() && !pA->isChecked() && !pB->isChecked());
-    QCOMPARE(window.defaultPackageIndex(), 2);
-    QCOMPARE(changes.size(), size_t(2));
-}
-
-void TestLauncherMainWindow::noPackagesMeansConnectionProblem() {
-    TWindowKit kit({});
-    TLauncherMainWindow& window = kit.window();
-    QMessageBox* pBox = window.messageBox();
-    QVERIFY(pBox != nullptr);
-    QVERIFY(pBox->isVisible());
-    QVERIFY(!pBox->isModal());
-    QCOMPARE(pBox->windowTitle(), QStringLiteral("Connection problem"));
-    QCOMPARE(pBox->text(),
-             QStringLiteral("Could not connect to the update service.\n\nPlease try again later.\n"));
-    QCOMPARE(pBox->icon(), QMessageBox::Critical);
-    QCOMPARE(packageGrid(window)->count(), 0);
-    pBox->close();
-}
-
-void TestLauncherMainWindow::hintRowReplacesPlaceholderOnlyWhenComplete() {
-    TWindowKit kit({QStringLiteral("A")});
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QVERIFY(window.hasHintPlaceholder());
-    const auto hint = [&](const QString& Category) {
-        shared::THint hint;
-        hint.m_RichText = QStringLiteral("<b>%1</b>").arg(Category);
-        hint.m_Category = Category;
-        hint.m_ImageUrl = m_Nginx.url(QStringLiteral("img/tile.png")).toString();
-        hint.m_Url = QStringLiteral("https://www.quorvane.com/");
-        return hint;
-    };
-
-    window.setHints({hint(QStringLiteral("cat1")), hint(QStringLiteral("cat3"))});
-    QVERIFY(window.hasHintPlaceholder());
-    QVERIFY(!window.hintPanel()->sectionsContainer()->isVisible());
-    QVERIFY(window.hintPanel()->hintBox()->isVisible());
-
-    window.setHints(
-        {hint(QStringLiteral("cat1")), hint(QStringLiteral("cat2")), hint(QStringLiteral("cat3"))});
-    QVERIFY(!window.hasHintPlaceholder());
-    QVERIFY(window.hintPanel()->sectionsContainer()->isVisible());
-
-    // A later document without a full row gives the room back.
-    window.setHints({hint(QStringLiteral("cat2"))});
-    QVERIFY(window.hasHintPlaceholder());
-    QVERIFY(!window.hintPanel()->sectionsContainer()->isVisible());
-}
-
-void TestLauncherMainWindow::hintTilesInterlock() {
-    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"),
-                    QStringLiteral("E")});
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    std::vector<shared::THint> hints;
-    for (const QString& category : {QStringLiteral("cat1"), QStringLiteral("cat2"), QStringLiteral("cat3")}) {
-        shared::THint hint;
-        hint.m_RichText = category;
-        hint.m_Category = category;
-        hint.m_ImageUrl = m_Nginx.url(QStringLiteral("img/tile.png")).toString();
-        hints.push_back(hint);
-    }
-    window.setHints(hints);
-    QApplication::processEvents();
-
-    THintPanel* pPanel = window.hintPanel();
-    QWidget* pLeft = pPanel->tile(THintPanel::ETilePosition::Left);
-    QWidget* pMiddle = pPanel->tile(THintPanel::ETilePosition::Middle);
-    QWidget* pRight = pPanel->tile(THintPanel::ETilePosition::Right);
-    for (int row : {1, 20, 42, 63, 82}) {
-        const TSeam first = seamBetween(pLeft, pMiddle, row);
-        const TSeam second = seamBetween(pMiddle, pRight, row);
-        QVERIFY2(
-            first.m_Overlap <= 2 && first.m_Gap <= 2,
-            qPrintable(
-                QStringLiteral("row %1: overlap %2, gap %3").arg(row).arg(first.m_Overlap).arg(first.m_Gap)));
-        QVERIFY2(second.m_Overlap <= 2 && second.m_Gap <= 2,
-                 qPrintable(QStringLiteral("row %1: overlap %2, gap %3")
-                                .arg(row)
-                                .arg(second.m_Overlap)
-                                .arg(second.m_Gap)));
-    }
-    // The row sits inside the hint box.
-    const QRect box = pPanel->hintBox()->rect();
-    for (QWidget* pTile : {pLeft, pRight}) {
-        const QRect tile(pTile->mapTo(pPanel->hintBox(), QPoint()), pTile->size());
-        QVERIFY2(box.contains(tile.adjusted(2, 0, -2, 0)),
-                 qPrintable(QStringLiteral("tile outside the box")));
-    }
-}
-
-void TestLauncherMainWindow::downloadFailureShowsDiagnosticsInPlace() {
-    TWindowKit kit({QStringLiteral("Vantor"), QStringLiteral("Preview")},
-                   m_Nginx.url(QStringLiteral("cdn-cgi/trace")));
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
-
-    const auto pRun = failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
-    QCOMPARE(pRun->errorReason(), EPackageDownloaderError::DownloadFailed);
-    window.onInstallationOrUpdateFinished(*pRun);
-    QMessageBox* pBox = window.messageBox();
-    QVERIFY(pBox != nullptr);
-    QVERIFY(pBox->isVisible());
-    QCOMPARE(pBox->windowTitle(), QStringLiteral("Download failed"));
-    QCOMPARE(pBox->text(),
-             QStringLiteral("The installation of Vantor failed.\n\nNot all files necessary could be "
-                            "downloaded. Please try again later.\n\nDiagnostic information: "
-                            "Loading, please wait..."));
-
-    QVERIFY(traced.wait());
-    QCOMPARE(window.messageBox(), pBox);
-    QVERIFY(pBox->isVisible());
-    QCOMPARE(pBox->text(),
-             QStringLiteral("The installation of Vantor failed.\n\nNot all files necessary could be "
-                            "downloaded. Please try again later.\n\nDiagnostic information: ") +
-                 TraceText);
-
-    // Later failures reuse the trace at once.
-    const auto pSecond =
-        failedDownload(kit.package(1), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
-    window.onInstallationOrUpdateFinished(*pSecond);
-    QVERIFY(pBox->text().startsWith(QStringLiteral("The installation of Preview failed.")));
-    QVERIFY(pBox->text().endsWith(TraceText));
-    QCOMPARE(m_Nginx.requestCount(QStringLiteral("/cdn-cgi/trace")), 1);
-    pBox->close();
-}
-
-void TestLauncherMainWindow::closedDownloadBoxStaysClosed() {
-    m_Nginx.clearAccessLog();
-    TWindowKit kit({QStringLiteral("Vantor")}, m_Nginx.url(QStringLiteral("cdn-cgi/trace")));
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
-    const auto pRun = failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
-    window.onInstallationOrUpdateFinished(*pRun);
-    QVERIFY(window.messageBox()->isVisible());
-    window.messageBox()->close();
-
-    QVERIFY(traced.wait());
-    QApplication::processEvents();
-    QVERIFY(!window.messageBox()->isVisible());
-    QVERIFY(window.messageBox()->text().endsWith(QStringLiteral("Loading, please wait...")));
-}
-
-void TestLauncherMainWindow::diagnosticsWithoutTraceAddress() {
-    TWindowKit kit({QStringLiteral("Vantor")});
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    const auto pRun = failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
-    window.onInstallationOrUpdateFinished(*pRun);
-    QVERIFY(window.messageBox()->isVisible());
-    QVERIFY(window.messageBox()->text().endsWith(
-        QStringLiteral("Diagnostic information: Failed to obtain information.")));
-    window.messageBox()->close();
-}
-
-void TestLauncherMainWindow::diagnosticsWhenTraceFails() {
-    TWindowKit kit({QStringLiteral("Vantor")}, m_Nginx.url(QStringLiteral("broken/trace")));
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
-    const auto pRun = failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
-    window.onInstallationOrUpdateFinished(*pRun);
-    QVERIFY(window.messageBox()->text().endsWith(QStringLiteral("Loading, please wait...")));
-    QVERIFY(traced.wait());
-    QVERIFY(window.messageBox()->isVisible());
-    QVERIFY(window.messageBox()->text().endsWith(
-        QStringLiteral("Diagnostic information: Failed to obtain information.")));
-    window.messageBox()->close();
-}
-
-void TestLauncherMainWindow::savingAndVerificationFailuresWait() {
-    TWindowKit kit({QStringLiteral("Vantor")});
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-
-    TModalBox saving;
-    closeNextModalBox(saving);
-    const auto pSaving = failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::SavingFailed);
-    window.onInstallationOrUpdateFinished(*pSaving);
-    QVERIFY(saving.m_Seen);
-    QCOMPARE(saving.m_Title, QStringLiteral("Installation failed"));
-    QCOMPARE(saving.m_Text,
-             QStringLiteral("The installation of Vantor failed.\n\nMake sure you have enough free disk "
-                            "space and the application isn't currently running, then try again."));
-
-    // A verification that finds a file missing ends with reason 3.
-    QTemporaryDir installation;
-    TPackageInstallation verification(kit.package(0), m_pFileSystem);
-    verification.setInstallationDirectory(QDir(installation.path()));
-    const QByteArray document = R"({"version": "1", "files": [{"localfile": "data/missing.bin",
-        "unpackedsize": 3, "unpackedhash": "39e9ad7dbf4c3a1e2f7e1e3ab0c6e4d2f6bd0c54e9d37c1a2f3e2b0c1d2e3f40"}]})";
-    const TPackageConfigurationReader configuration(document, QByteArray(), QUrl(), QUrl());
-    verification.startVerification(configuration, true);
-    QTRY_COMPARE(verification.errorReason(), EPackageDownloaderError::VerificationFailed);
-
-    TModalBox failed;
-    closeNextModalBox(failed);
-    window.onInstallationOrUpdateFinished(verification);
-    QVERIFY(failed.m_Seen);
-    QCOMPARE(failed.m_Title, QStringLiteral("Installation failed"));
-    QCOMPARE(failed.m_Text,
-             QStringLiteral("The installation of Vantor failed.\n\nVerification of game data failed!"));
-    // Neither shares the non-modal box.
-    QVERIFY(window.messageBox() == nullptr);
-}
-
-void TestLauncherMainWindow::runProgressReachesTheRightRow() {
-    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B")});
-    setStatus(*kit.package(1), 3);
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    TPackageInstallation run(kit.package(1), m_pFileSystem);
-    window.onInstallationOrUpdateStarted(run);
-    QVERIFY(window.row(1)->progressBar()->isVisible());
-    QVERIFY(!window.row(1)->button()->isVisible());
-    QVERIFY(window.row(0)->button()->isVisible());
-    emit run.scanProgress(5, 10);
-    QTRY_COMPARE(window.row(1)->progressBar()->value(), 5000);
-    QCOMPARE(window.row(0)->progressBar()->value(), 0);
-
-    emit run.packageFileDownloader()->downloadCompleted();
-    QCOMPARE(run.errorReason(), EPackageDownloaderError::NoError);
-    setStatus(*kit.package(1), 4);
-    window.onInstallationOrUpdateFinished(run);
-    QVERIFY(!window.row(1)->progressBar()->isVisible());
-    QVERIFY(window.row(1)->button()->isVisible());
-    QCOMPARE(window.row(1)->progressBar()->value(), 0);
-    QCOMPARE(window.row(1)->versionLabel()->text(), QStringLiteral("1.1"));
-    QVERIFY(window.messageBox() == nullptr);
-}
-
-void TestLauncherMainWindow::installationManagerRunsReachTheRow() {
-    QTemporaryDir launcherDirectory;
-    auto pFileSystem = std::make_shared<TLauncherFilesystemHelper>(launcherDirectory.path());
-    TWindowKit kit({QStringLiteral("A"), QStringLiteral("B")});
-    kit.m_pManager = std::make_unique<TInstallationManager>(kit.m_pConfiguration, pFileSystem);
-    kit.m_pManager->setFunnelEventSink([](const QString&, const QString&) {});
-    kit.m_pManager->setDefaultPackage(kit.package(1));
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-    QCOMPARE(window.defaultPackageIndex(), 1);
-    QCOMPARE(kit.package(1)->localStatus(), 1);
-    QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
-
-    // A package without files installs at once: the row is busy, then shows
-    // the installed state the manager stored.
-    bool finished = false;
-    connect(kit.m_pManager.get(), &TInstallationManager::installationOrUpdateFinished, this,
-            [&finished] { finished = true; });
-    kit.m_pManager->installOrUpdatePackage(kit.package(1));
-    QVERIFY(window.row(1)->progressBar()->isVisible());
-    QVERIFY(!window.row(1)->button()->isVisible());
-    QTRY_VERIFY(finished);
-    QVERIFY(!window.row(1)->progressBar()->isVisible());
-    QVERIFY(window.row(1)->button()->isVisible());
-    QCOMPARE(kit.package(1)->localStatus(), 4);
-    QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Green_idle.png")));
-    QVERIFY(window.row(1)->defaultClientCheckBox()->isVisible());
-    QVERIFY(window.row(0)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
-    QVERIFY(window.messageBox() == nullptr);
-}
-
-void TestLauncherMainWindow::aboutBoxNamesTheLicence() {
-    TWindowKit kit({QStringLiteral("A")});
-    TLauncherMainWindow& window = kit.window();
-    window.show();
-
-    TModalBox untranslated;
-    closeNextModalBox(untranslated);
-    window.onAboutDialogRequested(QStringLiteral("about"));
-    QCOMPARE(untranslated.m_Title, QStringLiteral("launcher.about.title"));
-    QCOMPARE(untranslated.m_Text, QStringLiteral("launcher.about.text"));
-
-    QTranslator translator;
-    QVERIFY(translator.load(QStringLiteral("launcher.en"), testsupport::launcherBinDir()));
-    QApplication::installTranslator(&translator);
-    TModalBox about;
-    closeNextModalBox(about);
-    window.onAboutDialogRequested(QString());
-    QApplication::removeTranslator(&translator);
-
-    QCOMPARE(about.m_Title, QStringLiteral("About Vantor Online Launcher"));
-    QVERIFY(about.m_Text.contains(QStringLiteral("GNU Lesser General Public License version 3")));
-    QVERIFY(about.m_Text.contains(QStringLiteral("<a href=\"https://www.gnu.org/licenses/lgpl-3.0.html\">"
-                                                 "https://www.gnu.org/licenses/lgpl-3.0.html</a>")));
-    QVERIFY(about.m_Text.contains(QStringLiteral("<a href=\"https://code.qt.io/cgit/qt/qtbase.git/\">")));
-    QVERIFY(about.m_Text.contains(QString::number(QDate::currentDate().year())));
-    QVERIFY(!about.m_Text.contains(QLatin1Char('%')));
-    QVERIFY(window.findChildren<QMessageBox*>().isEmpty());
-}
 
 int main(int argc, char** argv) {
     TFunnelRecordingApplication application(argc, argv);

@@ -28,84 +28,80 @@ class TestSmallWidgets : public QObject {
     Q_OBJECT
 
 private slots:
-    void clickableLabelEmitsOnPressOnly();
-    void contextMenuOpensOnlyWithActions();
-    void contextMenuChoiceBecomesSignal();
-    void windowFollowsDrag();
+    void clickableLabelEmitsOnPressOnly() {
+        ClickableLabel label(QStringLiteral("<a href=\"https://www.example.test\">link</a>"));
+        label.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
+        label.resize(200, 40);
+        label.show();
+        QSignalSpy clicked(&label, &ClickableLabel::clicked);
+        QSignalSpy linkActivated(&label, &QLabel::linkActivated);
+        QTest::mousePress(&label, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QCOMPARE(clicked.count(), 1);
+        QTest::mouseRelease(&label, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QTest::mousePress(&label, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
+        QCOMPARE(clicked.count(), 2);
+        // The press never reaches QLabel, so no text interaction starts from it.
+        QCOMPARE(linkActivated.count(), 0);
+        QVERIFY(!label.hasSelectedText());
+    }
+
+    void contextMenuOpensOnlyWithActions() {
+        QContextPushButton button;
+        button.show();
+        QContextMenuEvent noMenu(QContextMenuEvent::Mouse, QPoint(2, 2), button.mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(&button, &noMenu);
+        QVERIFY(QApplication::activePopupWidget() == nullptr);
+
+        QMenu* pMenu = button.createContextMenu();
+        QCOMPARE(pMenu->parent(), &button);
+        QCOMPARE(button.createContextMenu(), pMenu);
+        QContextMenuEvent emptyMenu(QContextMenuEvent::Mouse, QPoint(2, 2), button.mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(&button, &emptyMenu);
+        QVERIFY(!pMenu->isVisible());
+
+        pMenu->addAction(new QAction(QStringLiteral("Verify"), &button));
+        QContextMenuEvent withAction(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                     button.mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(&button, &withAction);
+        QTRY_VERIFY(pMenu->isVisible());
+        pMenu->close();
+    }
+
+    void contextMenuChoiceBecomesSignal() {
+        QContextPushButton button;
+        QMenu* pMenu = button.createContextMenu();
+        QAction* pVerify = new QAction(QStringLiteral("Verify"), &button);
+        pMenu->addAction(pVerify);
+        QSignalSpy triggered(&button, &QContextPushButton::contextTriggered);
+        QSignalSpy clicked(&button, &QPushButton::clicked);
+        pVerify->trigger();
+        QCOMPARE(triggered.count(), 1);
+        QCOMPARE(triggered.at(0).at(0).toString(), QStringLiteral("Verify"));
+        QCOMPARE(clicked.count(), 0);
+    }
+
+    void windowFollowsDrag() {
+        TDraggableMainWindow window;
+        window.resize(300, 200);
+        window.move(100, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint start = window.pos();
+
+        sendMouse(&window, QEvent::MouseButtonPress, QPoint(150, 150));
+        sendMouse(&window, QEvent::MouseMove, QPoint(170, 150));
+        sendMouse(&window, QEvent::MouseMove, QPoint(180, 150));
+        QCOMPARE(window.pos(), start + QPoint(30, 0));
+
+        // A new press starts from where the mouse is now; the window must not jump.
+        sendMouse(&window, QEvent::MouseButtonRelease, QPoint(180, 150));
+        sendMouse(&window, QEvent::MouseButtonPress, QPoint(400, 300));
+        QCOMPARE(window.pos(), start + QPoint(30, 0));
+        sendMouse(&window, QEvent::MouseMove, QPoint(395, 310));
+        QCOMPARE(window.pos(), start + QPoint(25, 10));
+        sendMouse(&window, QEvent::MouseButtonRelease, QPoint(395, 310));
+    }
 };
-
-void TestSmallWidgets::clickableLabelEmitsOnPressOnly() {
-    ClickableLabel label(QStringLiteral("<a href=\"https://www.example.test\">link</a>"));
-    label.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
-    label.resize(200, 40);
-    label.show();
-    QSignalSpy clicked(&label, &ClickableLabel::clicked);
-    QSignalSpy linkActivated(&label, &QLabel::linkActivated);
-    QTest::mousePress(&label, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-    QCOMPARE(clicked.count(), 1);
-    QTest::mouseRelease(&label, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-    QTest::mousePress(&label, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
-    QCOMPARE(clicked.count(), 2);
-    // The press never reaches QLabel, so no text interaction starts from it.
-    QCOMPARE(linkActivated.count(), 0);
-    QVERIFY(!label.hasSelectedText());
-}
-
-void TestSmallWidgets::contextMenuOpensOnlyWithActions() {
-    QContextPushButton button;
-    button.show();
-    QContextMenuEvent noMenu(QContextMenuEvent::Mouse, QPoint(2, 2), button.mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(&button, &noMenu);
-    QVERIFY(QApplication::activePopupWidget() == nullptr);
-
-    QMenu* pMenu = button.createContextMenu();
-    QCOMPARE(pMenu->parent(), &button);
-    QCOMPARE(button.createContextMenu(), pMenu);
-    QContextMenuEvent emptyMenu(QContextMenuEvent::Mouse, QPoint(2, 2), button.mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(&button, &emptyMenu);
-    QVERIFY(!pMenu->isVisible());
-
-    pMenu->addAction(new QAction(QStringLiteral("Verify"), &button));
-    QContextMenuEvent withAction(QContextMenuEvent::Mouse, QPoint(2, 2), button.mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(&button, &withAction);
-    QTRY_VERIFY(pMenu->isVisible());
-    pMenu->close();
-}
-
-void TestSmallWidgets::contextMenuChoiceBecomesSignal() {
-    QContextPushButton button;
-    QMenu* pMenu = button.createContextMenu();
-    QAction* pVerify = new QAction(QStringLiteral("Verify"), &button);
-    pMenu->addAction(pVerify);
-    QSignalSpy triggered(&button, &QContextPushButton::contextTriggered);
-    QSignalSpy clicked(&button, &QPushButton::clicked);
-    pVerify->trigger();
-    QCOMPARE(triggered.count(), 1);
-    QCOMPARE(triggered.at(0).at(0).toString(), QStringLiteral("Verify"));
-    QCOMPARE(clicked.count(), 0);
-}
-
-void TestSmallWidgets::windowFollowsDrag() {
-    TDraggableMainWindow window;
-    window.resize(300, 200);
-    window.move(100, 100);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QPoint start = window.pos();
-
-    sendMouse(&window, QEvent::MouseButtonPress, QPoint(150, 150));
-    sendMouse(&window, QEvent::MouseMove, QPoint(170, 150));
-    sendMouse(&window, QEvent::MouseMove, QPoint(180, 150));
-    QCOMPARE(window.pos(), start + QPoint(30, 0));
-
-    // A new press starts from where the mouse is now; the window must not jump.
-    sendMouse(&window, QEvent::MouseButtonRelease, QPoint(180, 150));
-    sendMouse(&window, QEvent::MouseButtonPress, QPoint(400, 300));
-    QCOMPARE(window.pos(), start + QPoint(30, 0));
-    sendMouse(&window, QEvent::MouseMove, QPoint(395, 310));
-    QCOMPARE(window.pos(), start + QPoint(25, 10));
-    sendMouse(&window, QEvent::MouseButtonRelease, QPoint(395, 310));
-}
 
 QTEST_MAIN(TestSmallWidgets)
 #include "tst_smallwidgets.moc"

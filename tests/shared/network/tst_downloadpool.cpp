@@ -52,6 +52,7 @@ public:
                     emit reported();
                 });
     }
+
     // Runs a real event loop, as the launcher does, rather than polling with
     // sleeps in between: how a cut connection reaches the HTTP layer depends on
     // whether its data and its end are seen in one go or one after the other.
@@ -93,441 +94,425 @@ void settle() {
 class TestDownloadPool : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void startsInArrivalOrderUpToTheLimit();
-    void limitOfZeroOrLessHoldsEverythingUntilRaised();
-    void queuedUrlMovesToBackOrFront();
-    void activeUrlIsNeverQueuedTwice();
-    void relativeUrlFailsAtOnceAndIsStillAttempted();
-    void encodedCharactersAreNotTakenForInvalidUrls();
-    void autoReleaseReportsOneFailurePerTransferAndFreesTheSlot();
-    void manualReleaseKeepsTheSlotUntilReleased();
-    void lateNotificationsOfAReplacedReplyAreIgnored_data();
-    void lateNotificationsOfAReplacedReplyAreIgnored();
-    void cutConnectionsFailAndNeverDeliverAShortBody_data();
-    void cutConnectionsFailAndNeverDeliverAShortBody();
-    void stalledTransferKeepsItsSlot();
-    void redirectIsFollowedAndReportedUnderTheRequestedUrl();
-    void concurrentLargeBodiesArriveIntactWithProgress();
+    void initTestCase() {
+        for (int i = 0; i < 12; ++i) {
+            const QString path = QStringLiteral("files/f%1.bin").arg(i);
+            m_files.insert(u'/' + path, generatedBody(1000 + i * 997, 100 + i));
+            QVERIFY(m_nginx.writeFile(path, m_files.value(u'/' + path)));
+        }
+        m_nginx.addFixedStatus(QStringLiteral("/forbidden.json"), 403);
+        m_nginx.addFixedStatus(QStringLiteral("/unavailable.json"), 503);
+        m_nginx.addFixedStatus(QStringLiteral("/moved.bin"), 302, QStringLiteral("/files/f1.bin"));
+        QVERIFY2(m_nginx.start(), qPrintable(m_nginx.errorString()));
+
+        // Queued connections elsewhere carry the error code by this name.
+        makePool(1, true);
+        QCOMPARE(QMetaType::type("QNetworkReply::NetworkError"), qMetaTypeId<QNetworkReply::NetworkError>());
+    }
+
+    void startsInArrivalOrderUpToTheLimit() {
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setHoldAnswers(true);
+        const QStringList names{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                                QStringLiteral("d"), QStringLiteral("e"), QStringLiteral("f"),
+                                QStringLiteral("g")};
+        for (const QString& name : names)
+            server.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
+
+        // One at a time: the server sees exactly the order of the calls.
+        auto serial = makePool(1, true);
+        TResults serialResults(*serial);
+        for (const QString& name : names)
+            serial->download(server.url(name));
+        QCOMPARE(serial->activeDownloadCount(), 1);
+        QCOMPARE(serial->outstandingDownloadCount(), 7);
+        for (int done = 1; done <= names.size(); ++done) {
+            QTRY_COMPARE_WITH_TIMEOUT(server.heldAnswerCount(), 1, WaitMs);
+            server.releaseHeldAnswers(1);
+            QVERIFY(serialResults.waitFor(done));
+        }
+        QStringList expected;
+        for (const QString& name : names)
+            expected.append(u'/' + name);
+        QCOMPARE(receivedPaths(server), expected);
+        QCOMPARE(serialResults.events.first(), QStringLiteral("ok /a"));
+        QCOMPARE(serial->outstandingDownloadCount(), 0);
+
+        // Three at a time: never a fourth in flight, and the waiting ones follow in order.
+        TScriptedHttpServer wide;
+        QVERIFY(wide.start());
+        wide.setHoldAnswers(true);
+        for (const QString& name : names)
+            wide.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
+        auto pool = makePool(3, true);
+        TResults results(*pool);
+        int mostInFlight = 0;
+        connect(&wide, &TScriptedHttpServer::requestReceived, this,
+                [&] { mostInFlight = qMax(mostInFlight, wide.heldAnswerCount()); });
+        for (const QString& name : names)
+            pool->download(wide.url(name));
+        QCOMPARE(pool->activeDownloadCount(), 3);
+        QCOMPARE(pool->outstandingDownloadCount(), 7);
+        QTRY_COMPARE_WITH_TIMEOUT(wide.heldAnswerCount(), 3, WaitMs);
+        settle();
+        QCOMPARE(wide.totalRequestCount(), 3);
+        const QStringList firstBatch = receivedPaths(wide);
+        QCOMPARE(QSet<QString>(firstBatch.cbegin(), firstBatch.cend()),
+                 (QSet<QString>{QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")}));
+        for (int started = 4; started <= names.size(); ++started) {
+            wide.releaseHeldAnswers(1);
+            QTRY_COMPARE_WITH_TIMEOUT(wide.totalRequestCount(), started, WaitMs);
+            QCOMPARE(receivedPaths(wide).last(), u'/' + names.at(started - 1));
+            QVERIFY(pool->activeDownloadCount() <= 3);
+        }
+        wide.releaseHeldAnswers();
+        QVERIFY(results.waitFor(names.size()));
+        QCOMPARE(mostInFlight, 3);
+        QCOMPARE(results.count(QStringLiteral("ok")), names.size());
+        QCOMPARE(pool->activeDownloadCount(), 0);
+    }
+
+    void limitOfZeroOrLessHoldsEverythingUntilRaised() {
+        for (const int held : {0, -1}) {
+            auto pool = makePool(5, true);
+            pool->setMaxConcurrentDownloads(held);
+            QCOMPARE(pool->maxConcurrentDownloads(), held);
+            TResults results(*pool);
+            for (int i = 0; i < 4; ++i)
+                pool->download(m_nginx.url(QStringLiteral("files/f%1.bin").arg(i)));
+            settle();
+            QCOMPARE(pool->activeDownloadCount(), 0);
+            QCOMPARE(pool->outstandingDownloadCount(), 4);
+            QVERIFY(results.events.isEmpty());
+
+            // Raising the limit starts queued URLs at once, up to the new limit.
+            pool->setMaxConcurrentDownloads(2);
+            QCOMPARE(pool->activeDownloadCount(), 2);
+            QCOMPARE(pool->outstandingDownloadCount(), 4);
+            QVERIFY(results.waitFor(4));
+            QCOMPARE(results.count(QStringLiteral("ok")), 4);
+            for (int i = 0; i < 4; ++i) {
+                const QUrl url = m_nginx.url(QStringLiteral("files/f%1.bin").arg(i));
+                QCOMPARE(results.bodies.value(url), m_files.value(url.path()));
+            }
+        }
+    }
+
+    void queuedUrlMovesToBackOrFront() {
+        auto pool = makePool(0, true);
+        TResults results(*pool);
+        const QUrl a = m_nginx.url(QStringLiteral("files/f0.bin"));
+        const QUrl b = m_nginx.url(QStringLiteral("files/f1.bin"));
+        const QUrl c = m_nginx.url(QStringLiteral("files/f2.bin"));
+        const QUrl d = m_nginx.url(QStringLiteral("files/f3.bin"));
+        pool->download(a);
+        pool->download(b);
+        pool->download(c);
+        pool->download(d);
+        pool->download(a);      // b c d a
+        pool->downloadFirst(c); // c b d a
+        pool->downloadFirst(d); // d c b a
+        pool->download(c);      // d b a c
+        QCOMPARE(pool->outstandingDownloadCount(), 4);
+
+        pool->setMaxConcurrentDownloads(1);
+        QVERIFY(results.waitFor(4));
+        QCOMPARE(results.events,
+                 (QStringList{QStringLiteral("ok /files/f3.bin"), QStringLiteral("ok /files/f1.bin"),
+                              QStringLiteral("ok /files/f0.bin"), QStringLiteral("ok /files/f2.bin")}));
+    }
+
+    void activeUrlIsNeverQueuedTwice() {
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setHoldAnswers(true);
+        server.setAnswer(QStringLiteral("/once"), TScriptedAnswer::ok("body"));
+        for (const bool autoRelease : {true, false}) {
+            auto pool = makePool(2, autoRelease);
+            TResults results(*pool);
+            const QUrl url = server.url(QStringLiteral("once"));
+            pool->download(url);
+            pool->download(url);
+            pool->downloadFirst(url);
+            QCOMPARE(pool->activeDownloadCount(), 1);
+            QCOMPARE(pool->outstandingDownloadCount(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(server.heldAnswerCount(), 1, WaitMs);
+            server.releaseHeldAnswers();
+            QVERIFY(results.waitFor(1));
+            if (!autoRelease) {
+                // Reported but not released: still active, so asking again does nothing.
+                pool->download(url);
+                QCOMPARE(pool->outstandingDownloadCount(), 1);
+                pool->releaseDownload(url);
+                QCOMPARE(pool->outstandingDownloadCount(), 0);
+            }
+            settle();
+            QCOMPARE(results.events, QStringList{QStringLiteral("ok /once")});
+        }
+        QCOMPARE(server.requestCount(QStringLiteral("/once")), 2);
+    }
+
+    void relativeUrlFailsAtOnceAndIsStillAttempted() {
+        auto pool = makePool(6, true);
+        TResults results(*pool);
+        QSignalSpy failed(pool.get(), &TDownloadPool::failed);
+        const QUrl relative(QStringLiteral("launcher/config.json"));
+        pool->download(relative);
+
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toUrl(), relative);
+        QCOMPARE(failed.at(0).at(1).value<QNetworkReply::NetworkError>(),
+                 QNetworkReply::ProtocolInvalidOperationError);
+        QCOMPARE(int(failed.at(0).at(1).value<QNetworkReply::NetworkError>()), 302);
+        QCOMPARE(failed.at(0).at(2).toString(), QStringLiteral("Invalid URL"));
+        QCOMPARE(pool->outstandingDownloadCount(), 1);
+
+        // The network layer then turns it down in its own words, and the slot is free.
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, WaitMs);
+        QVERIFY(failed.at(1).at(1).value<QNetworkReply::NetworkError>() != QNetworkReply::NoError);
+        QCOMPARE(pool->outstandingDownloadCount(), 0);
+
+        // downloadFirst does not check.
+        pool->downloadFirst(relative);
+        QCOMPARE(failed.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 3, WaitMs);
+        QVERIFY(failed.at(2).at(2).toString() != QStringLiteral("Invalid URL"));
+    }
+
+    void encodedCharactersAreNotTakenForInvalidUrls() {
+        // Document folders may carry spaces and other characters that travel encoded.
+        const QByteArray body = "spaced";
+        QVERIFY(m_nginx.writeFile(QStringLiteral("Vantor Online/package [1].json"), body));
+        auto pool = makePool(6, true);
+        TResults results(*pool);
+        const QUrl url = m_nginx.url(QStringLiteral("Vantor Online/package [1].json"));
+        QVERIFY(url.isValid());
+        pool->download(url);
+        QVERIFY(results.waitFor(1));
+        settle();
+        QCOMPARE(results.events, QStringList{QStringLiteral("ok /Vantor Online/package [1].json")});
+        QCOMPARE(results.bodies.value(url), body);
+    }
+
+    void autoReleaseReportsOneFailurePerTransferAndFreesTheSlot() {
+        auto pool = makePool(1, true);
+        TResults results(*pool);
+        for (const QString& path : {QStringLiteral("missing.json"), QStringLiteral("forbidden.json"),
+                                    QStringLiteral("unavailable.json"), QStringLiteral("files/f4.bin")})
+            pool->download(m_nginx.url(path));
+        QVERIFY(results.waitFor(4));
+        settle();
+        QCOMPARE(results.events,
+                 (QStringList{
+                     QStringLiteral("failed /missing.json %1").arg(int(QNetworkReply::ContentNotFoundError)),
+                     QStringLiteral("failed /forbidden.json %1").arg(int(QNetworkReply::ContentAccessDenied)),
+                     QStringLiteral("failed /unavailable.json %1")
+                         .arg(int(QNetworkReply::ServiceUnavailableError)),
+                     QStringLiteral("ok /files/f4.bin")}));
+        QVERIFY(!results.errorTexts.first().isEmpty());
+        QCOMPARE(pool->activeDownloadCount(), 0);
+
+        // A refused connection (nothing listens on the port any more) is one failure too.
+        quint16 closedPort = 0;
+        {
+            TScriptedHttpServer gone;
+            QVERIFY(gone.start());
+            closedPort = gone.port();
+        }
+        pool->download(QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)));
+        QVERIFY(results.waitFor(5));
+        settle();
+        QCOMPARE(results.events.size(), 5);
+        QCOMPARE(results.events.last(),
+                 QStringLiteral("failed /x %1").arg(int(QNetworkReply::ConnectionRefusedError)));
+        QCOMPARE(pool->outstandingDownloadCount(), 0);
+    }
+
+    void manualReleaseKeepsTheSlotUntilReleased() {
+        auto pool = makePool(1, false);
+        TResults results(*pool);
+        const QUrl missing = m_nginx.url(QStringLiteral("missing.json"));
+        const QUrl first = m_nginx.url(QStringLiteral("files/f5.bin"));
+        const QUrl second = m_nginx.url(QStringLiteral("files/f6.bin"));
+        pool->download(missing);
+        pool->download(first);
+        pool->download(second);
+
+        // Not released: the error and the end of the transfer both report it, and
+        // the queue does not move.
+        QVERIFY(results.waitFor(2));
+        settle();
+        const QString missingFailed =
+            QStringLiteral("failed /missing.json %1").arg(int(QNetworkReply::ContentNotFoundError));
+        QCOMPARE(results.events, (QStringList{missingFailed, missingFailed}));
+        QCOMPARE(pool->activeDownloadCount(), 1);
+        QCOMPARE(pool->outstandingDownloadCount(), 3);
+        QCOMPARE(m_nginx.requestCount(QStringLiteral("/files/f5.bin")), 0);
+
+        // Releasing a URL that is not active changes nothing and starts nothing.
+        pool->releaseDownload(m_nginx.url(QStringLiteral("files/f7.bin")));
+        pool->releaseDownload(second);
+        QCOMPARE(pool->activeDownloadCount(), 1);
+        QCOMPARE(pool->outstandingDownloadCount(), 3);
+
+        pool->releaseDownload(missing);
+        QCOMPARE(pool->activeDownloadCount(), 1);
+        QCOMPARE(pool->outstandingDownloadCount(), 2);
+        QVERIFY(results.waitFor(3));
+        settle();
+        QCOMPARE(results.events.last(), QStringLiteral("ok /files/f5.bin"));
+        QCOMPARE(results.bodies.value(first), m_files.value(first.path()));
+        QCOMPARE(pool->activeDownloadCount(), 1);
+        QCOMPARE(pool->outstandingDownloadCount(), 2);
+
+        pool->releaseDownload(first);
+        QVERIFY(results.waitFor(4));
+        QCOMPARE(results.events.last(), QStringLiteral("ok /files/f6.bin"));
+        pool->releaseDownload(second);
+        QCOMPARE(pool->outstandingDownloadCount(), 0);
+    }
+
+    void lateNotificationsOfAReplacedReplyAreIgnored_data() {
+        QTest::addColumn<bool>("autoRelease");
+        QTest::newRow("auto release") << true;
+        QTest::newRow("manual release") << false;
+    }
+
+    void lateNotificationsOfAReplacedReplyAreIgnored() {
+        // An owner that retries as soon as it hears of a failure asks for the URL
+        // again before the failed reply has finished. That reply's end must neither
+        // count as a second failure nor end the retry's slot.
+        QFETCH(bool, autoRelease);
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setFailThenSucceed(QStringLiteral("/flaky"), 1, 503, "second time lucky");
+        auto pool = makePool(4, autoRelease);
+        TResults results(*pool);
+        connect(pool.get(), &TDownloadPool::failed, this, [&](const QUrl& url) {
+            if (!autoRelease)
+                pool->releaseDownload(url);
+            pool->download(url);
+        });
+        connect(pool.get(), &TDownloadPool::success, this, [&](const QUrl& url) {
+            if (!autoRelease)
+                pool->releaseDownload(url);
+        });
+        pool->download(server.url(QStringLiteral("flaky")));
+        QVERIFY(results.waitFor(2));
+        settle();
+        QCOMPARE(
+            results.events,
+            (QStringList{QStringLiteral("failed /flaky %1").arg(int(QNetworkReply::ServiceUnavailableError)),
+                         QStringLiteral("ok /flaky")}));
+        QCOMPARE(results.bodies.first(), QByteArray("second time lucky"));
+        QCOMPARE(server.requestCount(QStringLiteral("/flaky")), 2);
+        QCOMPARE(pool->outstandingDownloadCount(), 0);
+    }
+
+    void cutConnectionsFailAndNeverDeliverAShortBody_data() {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("reset mid-body") << int(EScriptedFault::ResetMidBody);
+        QTest::newRow("closed mid-body") << int(EScriptedFault::CloseMidBody);
+    }
+
+    void cutConnectionsFailAndNeverDeliverAShortBody() {
+        QFETCH(int, fault);
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        const QByteArray body = generatedBody(300000, 7);
+        server.setAnswer(QStringLiteral("/cut"), TScriptedAnswer::faulty(EScriptedFault(fault), body));
+        server.setAnswer(QStringLiteral("/whole"), TScriptedAnswer::ok(body));
+        // The network layer's view of a cut connection depends on timing, so try it
+        // several times; every single transfer must end as one failure.
+        const int rounds = 6;
+        auto pool = makePool(1, true);
+        TResults results(*pool);
+        for (int round = 0; round < rounds; ++round)
+            pool->download(server.url(QStringLiteral("cut?round=%1").arg(round)));
+        pool->download(server.url(QStringLiteral("whole")));
+        QVERIFY(results.waitFor(rounds + 1));
+        settle();
+        QCOMPARE(results.events.size(), rounds + 1);
+        QCOMPARE(results.count(QStringLiteral("failed /cut ")), rounds);
+        QCOMPARE(results.events.last(), QStringLiteral("ok /whole"));
+        QCOMPARE(results.bodies.size(), 1);
+        QCOMPARE(results.bodies.first(), body);
+        QCOMPARE(pool->outstandingDownloadCount(), 0);
+    }
+
+    void stalledTransferKeepsItsSlot() {
+        // The pool has no time-out of its own: a stalled transfer holds its slot
+        // until the connection ends, and the next URL waits behind it.
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setAnswer(QStringLiteral("/stall"),
+                         TScriptedAnswer::faulty(EScriptedFault::StallMidBody, QByteArray(100000, 's')));
+        auto pool = makePool(1, true);
+        TResults results(*pool);
+        QSignalSpy progress(pool.get(), &TDownloadPool::progress);
+        pool->download(server.url(QStringLiteral("stall")));
+        pool->download(m_nginx.url(QStringLiteral("files/f8.bin")));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(QStringLiteral("/stall")), 1, WaitMs);
+        QTest::qWait(500);
+        QVERIFY(results.events.isEmpty());
+        QCOMPARE(pool->activeDownloadCount(), 1);
+        QCOMPARE(pool->outstandingDownloadCount(), 2);
+
+        server.closeAllConnections();
+        QVERIFY(results.waitFor(2));
+        QVERIFY(results.events.first().startsWith(QStringLiteral("failed /stall ")));
+        QCOMPARE(results.events.last(), QStringLiteral("ok /files/f8.bin"));
+    }
+
+    void redirectIsFollowedAndReportedUnderTheRequestedUrl() {
+        auto pool = makePool(6, true);
+        TResults results(*pool);
+        const QUrl moved = m_nginx.url(QStringLiteral("moved.bin"));
+        pool->download(moved);
+        QVERIFY(results.waitFor(1));
+        QCOMPARE(results.events.first(), QStringLiteral("ok /moved.bin"));
+        QCOMPARE(results.bodies.value(moved), m_files.value(QStringLiteral("/files/f1.bin")));
+    }
+
+    void concurrentLargeBodiesArriveIntactWithProgress() {
+        const int count = 12;
+        QMap<QUrl, QByteArray> expected;
+        for (int i = 0; i < count; ++i) {
+            const QString path = QStringLiteral("large/l%1.bin").arg(i);
+            const QByteArray body = generatedBody(2 * 1024 * 1024 + i, 500 + i);
+            QVERIFY(m_nginx.writeFile(path, body));
+            expected.insert(m_nginx.url(path), body);
+        }
+        auto pool = makePool(10, false);
+        TResults results(*pool);
+        QMap<QUrl, qlonglong> lastProgress;
+        bool progressWentBack = false;
+        connect(pool.get(), &TDownloadPool::progress, this, [&](const QUrl& url, qlonglong received) {
+            progressWentBack = progressWentBack || received < lastProgress.value(url);
+            lastProgress[url] = received;
+        });
+        int mostActive = 0;
+        connect(pool.get(), &TDownloadPool::success, this, [&](const QUrl& url) {
+            mostActive = qMax(mostActive, pool->activeDownloadCount());
+            pool->releaseDownload(url);
+        });
+        for (const QUrl& url : expected.keys())
+            pool->download(url);
+        QVERIFY(results.waitFor(count, 60000));
+        QCOMPARE(results.count(QStringLiteral("ok")), count);
+        QVERIFY(mostActive <= 10);
+        QVERIFY(!progressWentBack);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            QVERIFY2(results.bodies.value(it.key()) == it.value(), qPrintable(it.key().toString()));
+            QCOMPARE(lastProgress.value(it.key()), qlonglong(it.value().size()));
+        }
+    }
 
 private:
     TNginxFixture m_nginx;
     QMap<QString, QByteArray> m_files;
 };
-
-void TestDownloadPool::initTestCase() {
-    for (int i = 0; i < 12; ++i) {
-        const QString path = QStringLiteral("files/f%1.bin").arg(i);
-        m_files.insert(u'/' + path, generatedBody(1000 + i * 997, 100 + i));
-        QVERIFY(m_nginx.writeFile(path, m_files.value(u'/' + path)));
-    }
-    m_nginx.addFixedStatus(QStringLiteral("/forbidden.json"), 403);
-    m_nginx.addFixedStatus(QStringLiteral("/unavailable.json"), 503);
-    m_nginx.addFixedStatus(QStringLiteral("/moved.bin"), 302, QStringLiteral("/files/f1.bin"));
-    QVERIFY2(m_nginx.start(), qPrintable(m_nginx.errorString()));
-
-    // Queued connections elsewhere carry the error code by this name.
-    makePool(1, true);
-    QCOMPARE(QMetaType::type("QNetworkReply::NetworkError"), qMetaTypeId<QNetworkReply::NetworkError>());
-}
-
-void TestDownloadPool::startsInArrivalOrderUpToTheLimit() {
-    TScriptedHttpServer server;
-    QVERIFY(server.start());
-    server.setHoldAnswers(true);
-    const QStringList names{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
-                            QStringLiteral("d"), QStringLiteral("e"), QStringLiteral("f"),
-                            QStringLiteral("g")};
-    for (const QString& name : names)
-        server.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
-
-    // One at a time: the server sees exactly the order of the calls.
-    auto serial = makePool(1, true);
-    TResults serialResults(*serial);
-    for (const QString& name : names)
-        serial->download(server.url(name));
-    QCOMPARE(serial->activeDownloadCount(), 1);
-    QCOMPARE(serial->outstandingDownloadCount(), 7);
-    for (int done = 1; done <= names.size(); ++done) {
-        QTRY_COMPARE_WITH_TIMEOUT(server.heldAnswerCount(), 1, WaitMs);
-        server.releaseHeldAnswers(1);
-        QVERIFY(serialResults.waitFor(done));
-    }
-    QStringList expected;
-    for (const QString& name : names)
-        expected.append(u'/' + name);
-    QCOMPARE(receivedPaths(server), expected);
-    QCOMPARE(serialResults.events.first(), QStringLiteral("ok /a"));
-    QCOMPARE(serial->outstandingDownloadCount(), 0);
-
-    // Three at a time: never a fourth in flight, and the waiting ones follow in order.
-    TScriptedHttpServer wide;
-    QVERIFY(wide.start());
-    wide.setHoldAnswers(true);
-    for (const QString& name : names)
-        wide.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
-    auto pool = makePool(3, true);
-    TResults results(*pool);
-    int mostInFlight = 0;
-    connect(&wide, &TScriptedHttpServer::requestReceived, this,
-            [&] { mostInFlight = qMax(mostInFlight, wide.heldAnswerCount()); });
-    for (const QString& name : names)
-        pool->download(wide.url(name));
-    QCOMPARE(pool->activeDownloadCount(), 3);
-    QCOMPARE(pool->outstandingDownloadCount(), 7);
-    QTRY_COMPARE_WITH_TIMEOUT(wide.heldAnswerCount(), 3, WaitMs);
-    settle();
-    QCOMPARE(wide.totalRequestCount(), 3);
-    const QStringList firstBatch = receivedPaths(wide);
-    QCOMPARE(QSet<QString>(firstBatch.cbegin(), firstBatch.cend()),
-             (QSet<QString>{QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")}));
-    for (int started = 4; started <= names.size(); ++started) {
-        wide.releaseHeldAnswers(1);
-        QTRY_COMPARE_WITH_TIMEOUT(wide.totalRequestCount(), started, WaitMs);
-        QCOMPARE(receivedPaths(wide).last(), u'/' + names.at(started - 1));
-        QVERIFY(pool->activeDownloadCount() <= 3);
-    }
-    wide.releaseHeldAnswers();
-    QVERIFY(results.waitFor(names.size()));
-    QCOMPARE(mostInFlight, 3);
-    QCOMPARE(results.count(QStringLiteral("ok")), names.size());
-    QCOMPARE(pool->activeDownloadCount(), 0);
-}
-
-void TestDownloadPool::limitOfZeroOrLessHoldsEverythingUntilRaised() {
-    for (const int held : {0, -1}) {
-        auto pool = makePool(5, true);
-        pool->setMaxConcurrentDownloads(held);
-        QCOMPARE(pool->maxConcurrentDownloads(), held);
-        TResults results(*pool);
-        for (int i = 0; i < 4; ++i)
-            pool->download(m_nginx.url(QStringLiteral("files/f%1.bin").arg(i)));
-        settle();
-        QCOMPARE(pool->activeDownloadCount(), 0);
-        QCOMPARE(pool->outstandingDownloadCount(), 4);
-        QVERIFY(results.events.isEmpty());
-
-        // Raising the limit starts queued URLs at once, up to the new limit.
-        pool->setMaxConcurrentDownloads(2);
-        QCOMPARE(pool->activeDownloadCount(), 2);
-        QCOMPARE(pool->outstandingDownloadCount(), 4);
-        QVERIFY(results.waitFor(4));
-        QCOMPARE(results.count(QStringLiteral("ok")), 4);
-        for (int i = 0; i < 4; ++i) {
-            const QUrl url = m_nginx.url(QStringLiteral("files/f%1.bin").arg(i));
-            QCOMPARE(results.bodies.value(url), m_files.value(url.path()));
-        }
-    }
-}
-
-void TestDownloadPool::queuedUrlMovesToBackOrFront() {
-    auto pool = makePool(0, true);
-    TResults results(*pool);
-    const QUrl a = m_nginx.url(QStringLiteral("files/f0.bin"));
-    const QUrl b = m_nginx.url(QStringLiteral("files/f1.bin"));
-    const QUrl c = m_nginx.url(QStringLiteral("files/f2.bin"));
-    const QUrl d = m_nginx.url(QStringLiteral("files/f3.bin"));
-    pool->download(a);
-    pool->download(b);
-    pool->download(c);
-    pool->download(d);
-    pool->download(a);      // b c d a
-    pool->downloadFirst(c); // c b d a
-    pool->downloadFirst(d); // d c b a
-    pool->download(c);      // d b a c
-    QCOMPARE(pool->outstandingDownloadCount(), 4);
-
-    pool->setMaxConcurrentDownloads(1);
-    QVERIFY(results.waitFor(4));
-    QCOMPARE(results.events,
-             (QStringList{QStringLiteral("ok /files/f3.bin"), QStringLiteral("ok /files/f1.bin"),
-                          QStringLiteral("ok /files/f0.bin"), QStringLiteral("ok /files/f2.bin")}));
-}
-
-void TestDownloadPool::activeUrlIsNeverQueuedTwice() {
-    TScriptedHttpServer server;
-    QVERIFY(server.start());
-    server.setHoldAnswers(true);
-    server.setAnswer(QStringLiteral("/once"), TScriptedAnswer::ok("body"));
-    for (const bool autoRelease : {true, false}) {
-        auto pool = makePool(2, autoRelease);
-        TResults results(*pool);
-        const QUrl url = server.url(QStringLiteral("once"));
-        pool->download(url);
-        pool->download(url);
-        pool->downloadFirst(url);
-        QCOMPARE(pool->activeDownloadCount(), 1);
-        QCOMPARE(pool->outstandingDownloadCount(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(server.heldAnswerCount(), 1, WaitMs);
-        server.releaseHeldAnswers();
-        QVERIFY(results.waitFor(1));
-        if (!autoRelease) {
-            // Reported but not released: still active, so asking again does nothing.
-            pool->download(url);
-            QCOMPARE(pool->outstandingDownloadCount(), 1);
-            pool->releaseDownload(url);
-            QCOMPARE(pool->outstandingDownloadCount(), 0);
-        }
-        settle();
-        QCOMPARE(results.events, QStringList{QStringLiteral("ok /once")});
-    }
-    QCOMPARE(server.requestCount(QStringLiteral("/once")), 2);
-}
-
-void TestDownloadPool::relativeUrlFailsAtOnceAndIsStillAttempted() {
-    auto pool = makePool(6, true);
-    TResults results(*pool);
-    QSignalSpy failed(pool.get(), &TDownloadPool::failed);
-    const QUrl relative(QStringLiteral("launcher/config.json"));
-    pool->download(relative);
-
-    QCOMPARE(failed.count(), 1);
-    QCOMPARE(failed.at(0).at(0).toUrl(), relative);
-    QCOMPARE(failed.at(0).at(1).value<QNetworkReply::NetworkError>(),
-             QNetworkReply::ProtocolInvalidOperationError);
-    QCOMPARE(int(failed.at(0).at(1).value<QNetworkReply::NetworkError>()), 302);
-    QCOMPARE(failed.at(0).at(2).toString(), QStringLiteral("Invalid URL"));
-    QCOMPARE(pool->outstandingDownloadCount(), 1);
-
-    // The network layer then turns it down in its own words, and the slot is free.
-    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, WaitMs);
-    QVERIFY(failed.at(1).at(1).value<QNetworkReply::NetworkError>() != QNetworkReply::NoError);
-    QCOMPARE(pool->outstandingDownloadCount(), 0);
-
-    // downloadFirst does not check.
-    pool->downloadFirst(relative);
-    QCOMPARE(failed.count(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 3, WaitMs);
-    QVERIFY(failed.at(2).at(2).toString() != QStringLiteral("Invalid URL"));
-}
-
-void TestDownloadPool::encodedCharactersAreNotTakenForInvalidUrls() {
-    // Document folders may carry spaces and other characters that travel encoded.
-    const QByteArray body = "spaced";
-    QVERIFY(m_nginx.writeFile(QStringLiteral("Vantor Online/package [1].json"), body));
-    auto pool = makePool(6, true);
-    TResults results(*pool);
-    const QUrl url = m_nginx.url(QStringLiteral("Vantor Online/package [1].json"));
-    QVERIFY(url.isValid());
-    pool->download(url);
-    QVERIFY(results.waitFor(1));
-    settle();
-    QCOMPARE(results.events, QStringList{QStringLiteral("ok /Vantor Online/package [1].json")});
-    QCOMPARE(results.bodies.value(url), body);
-}
-
-void TestDownloadPool::autoReleaseReportsOneFailurePerTransferAndFreesTheSlot() {
-    auto pool = makePool(1, true);
-    TResults results(*pool);
-    for (const QString& path : {QStringLiteral("missing.json"), QStringLiteral("forbidden.json"),
-                                QStringLiteral("unavailable.json"), QStringLiteral("files/f4.bin")})
-        pool->download(m_nginx.url(path));
-    QVERIFY(results.waitFor(4));
-    settle();
-    QCOMPARE(
-        results.events,
-        (QStringList{
-            QStringLiteral("failed /missing.json %1").arg(int(QNetworkReply::ContentNotFoundError)),
-            QStringLiteral("failed /forbidden.json %1").arg(int(QNetworkReply::ContentAccessDenied)),
-            QStringLiteral("failed /unavailable.json %1").arg(int(QNetworkReply::ServiceUnavailableError)),
-            QStringLiteral("ok /files/f4.bin")}));
-    QVERIFY(!results.errorTexts.first().isEmpty());
-    QCOMPARE(pool->activeDownloadCount(), 0);
-
-    // A refused connection (nothing listens on the port any more) is one failure too.
-    quint16 closedPort = 0;
-    {
-        TScriptedHttpServer gone;
-        QVERIFY(gone.start());
-        closedPort = gone.port();
-    }
-    pool->download(QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)));
-    QVERIFY(results.waitFor(5));
-    settle();
-    QCOMPARE(results.events.size(), 5);
-    QCOMPARE(results.events.last(),
-             QStringLiteral("failed /x %1").arg(int(QNetworkReply::ConnectionRefusedError)));
-    QCOMPARE(pool->outstandingDownloadCount(), 0);
-}
-
-void TestDownloadPool::manualReleaseKeepsTheSlotUntilReleased() {
-    auto pool = makePool(1, false);
-    TResults results(*pool);
-    const QUrl missing = m_nginx.url(QStringLiteral("missing.json"));
-    const QUrl first = m_nginx.url(QStringLiteral("files/f5.bin"));
-    const QUrl second = m_nginx.url(QStringLiteral("files/f6.bin"));
-    pool->download(missing);
-    pool->download(first);
-    pool->download(second);
-
-    // Not released: the error and the end of the transfer both report it, and
-    // the queue does not move.
-    QVERIFY(results.waitFor(2));
-    settle();
-    const QString missingFailed =
-        QStringLiteral("failed /missing.json %1").arg(int(QNetworkReply::ContentNotFoundError));
-    QCOMPARE(results.events, (QStringList{missingFailed, missingFailed}));
-    QCOMPARE(pool->activeDownloadCount(), 1);
-    QCOMPARE(pool->outstandingDownloadCount(), 3);
-    QCOMPARE(m_nginx.requestCount(QStringLiteral("/files/f5.bin")), 0);
-
-    // Releasing a URL that is not active changes nothing and starts nothing.
-    pool->releaseDownload(m_nginx.url(QStringLiteral("files/f7.bin")));
-    pool->releaseDownload(second);
-    QCOMPARE(pool->activeDownloadCount(), 1);
-    QCOMPARE(pool->outstandingDownloadCount(), 3);
-
-    pool->releaseDownload(missing);
-    QCOMPARE(pool->activeDownloadCount(), 1);
-    QCOMPARE(pool->outstandingDownloadCount(), 2);
-    QVERIFY(results.waitFor(3));
-    settle();
-    QCOMPARE(results.events.last(), QStringLiteral("ok /files/f5.bin"));
-    QCOMPARE(results.bodies.value(first), m_files.value(first.path()));
-    QCOMPARE(pool->activeDownloadCount(), 1);
-    QCOMPARE(pool->outstandingDownloadCount(), 2);
-
-    pool->releaseDownload(first);
-    QVERIFY(results.waitFor(4));
-    QCOMPARE(results.events.last(), QStringLiteral("ok /files/f6.bin"));
-    pool->releaseDownload(second);
-    QCOMPARE(pool->outstandingDownloadCount(), 0);
-}
-
-void TestDownloadPool::lateNotificationsOfAReplacedReplyAreIgnored_data() {
-    QTest::addColumn<bool>("autoRelease");
-    QTest::newRow("auto release") << true;
-    QTest::newRow("manual release") << false;
-}
-
-void TestDownloadPool::lateNotificationsOfAReplacedReplyAreIgnored() {
-    // An owner that retries as soon as it hears of a failure asks for the URL
-    // again before the failed reply has finished. That reply's end must neither
-    // count as a second failure nor end the retry's slot.
-    QFETCH(bool, autoRelease);
-    TScriptedHttpServer server;
-    QVERIFY(server.start());
-    server.setFailThenSucceed(QStringLiteral("/flaky"), 1, 503, "second time lucky");
-    auto pool = makePool(4, autoRelease);
-    TResults results(*pool);
-    connect(pool.get(), &TDownloadPool::failed, this, [&](const QUrl& url) {
-        if (!autoRelease)
-            pool->releaseDownload(url);
-        pool->download(url);
-    });
-    connect(pool.get(), &TDownloadPool::success, this, [&](const QUrl& url) {
-        if (!autoRelease)
-            pool->releaseDownload(url);
-    });
-    pool->download(server.url(QStringLiteral("flaky")));
-    QVERIFY(results.waitFor(2));
-    settle();
-    QCOMPARE(results.events,
-             (QStringList{QStringLiteral("failed /flaky %1").arg(int(QNetworkReply::ServiceUnavailableError)),
-                          QStringLiteral("ok /flaky")}));
-    QCOMPARE(results.bodies.first(), QByteArray("second time lucky"));
-    QCOMPARE(server.requestCount(QStringLiteral("/flaky")), 2);
-    QCOMPARE(pool->outstandingDownloadCount(), 0);
-}
-
-void TestDownloadPool::cutConnectionsFailAndNeverDeliverAShortBody_data() {
-    QTest::addColumn<int>("fault");
-    QTest::newRow("reset mid-body") << int(EScriptedFault::ResetMidBody);
-    QTest::newRow("closed mid-body") << int(EScriptedFault::CloseMidBody);
-}
-
-void TestDownloadPool::cutConnectionsFailAndNeverDeliverAShortBody() {
-    QFETCH(int, fault);
-    TScriptedHttpServer server;
-    QVERIFY(server.start());
-    const QByteArray body = generatedBody(300000, 7);
-    server.setAnswer(QStringLiteral("/cut"), TScriptedAnswer::faulty(EScriptedFault(fault), body));
-    server.setAnswer(QStringLiteral("/whole"), TScriptedAnswer::ok(body));
-    // The network layer's view of a cut connection depends on timing, so try it
-    // several times; every single transfer must end as one failure.
-    const int rounds = 6;
-    auto pool = makePool(1, true);
-    TResults results(*pool);
-    for (int round = 0; round < rounds; ++round)
-        pool->download(server.url(QStringLiteral("cut?round=%1").arg(round)));
-    pool->download(server.url(QStringLiteral("whole")));
-    QVERIFY(results.waitFor(rounds + 1));
-    settle();
-    QCOMPARE(results.events.size(), rounds + 1);
-    QCOMPARE(results.count(QStringLiteral("failed /cut ")), rounds);
-    QCOMPARE(results.events.last(), QStringLiteral("ok /whole"));
-    QCOMPARE(results.bodies.size(), 1);
-    QCOMPARE(results.bodies.first(), body);
-    QCOMPARE(pool->outstandingDownloadCount(), 0);
-}
-
-void TestDownloadPool::stalledTransferKeepsItsSlot() {
-    // The pool has no time-out of its own: a stalled transfer holds its slot
-    // until the connection ends, and the next URL waits behind it.
-    TScriptedHttpServer server;
-    QVERIFY(server.start());
-    server.setAnswer(QStringLiteral("/stall"),
-                     TScriptedAnswer::faulty(EScriptedFault::StallMidBody, QByteArray(100000, 's')));
-    auto pool = makePool(1, true);
-    TResults results(*pool);
-    QSignalSpy progress(pool.get(), &TDownloadPool::progress);
-    pool->download(server.url(QStringLiteral("stall")));
-    pool->download(m_nginx.url(QStringLiteral("files/f8.bin")));
-    QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(QStringLiteral("/stall")), 1, WaitMs);
-    QTest::qWait(500);
-    QVERIFY(results.events.isEmpty());
-    QCOMPARE(pool->activeDownloadCount(), 1);
-    QCOMPARE(pool->outstandingDownloadCount(), 2);
-
-    server.closeAllConnections();
-    QVERIFY(results.waitFor(2));
-    QVERIFY(results.events.first().startsWith(QStringLiteral("failed /stall ")));
-    QCOMPARE(results.events.last(), QStringLiteral("ok /files/f8.bin"));
-}
-
-void TestDownloadPool::redirectIsFollowedAndReportedUnderTheRequestedUrl() {
-    auto pool = makePool(6, true);
-    TResults results(*pool);
-    const QUrl moved = m_nginx.url(QStringLiteral("moved.bin"));
-    pool->download(moved);
-    QVERIFY(results.waitFor(1));
-    QCOMPARE(results.events.first(), QStringLiteral("ok /moved.bin"));
-    QCOMPARE(results.bodies.value(moved), m_files.value(QStringLiteral("/files/f1.bin")));
-}
-
-void TestDownloadPool::concurrentLargeBodiesArriveIntactWithProgress() {
-    const int count = 12;
-    QMap<QUrl, QByteArray> expected;
-    for (int i = 0; i < count; ++i) {
-        const QString path = QStringLiteral("large/l%1.bin").arg(i);
-        const QByteArray body = generatedBody(2 * 1024 * 1024 + i, 500 + i);
-        QVERIFY(m_nginx.writeFile(path, body));
-        expected.insert(m_nginx.url(path), body);
-    }
-    auto pool = makePool(10, false);
-    TResults results(*pool);
-    QMap<QUrl, qlonglong> lastProgress;
-    bool progressWentBack = false;
-    connect(pool.get(), &TDownloadPool::progress, this, [&](const QUrl& url, qlonglong received) {
-        progressWentBack = progressWentBack || received < lastProgress.value(url);
-        lastProgress[url] = received;
-    });
-    int mostActive = 0;
-    connect(pool.get(), &TDownloadPool::success, this, [&](const QUrl& url) {
-        mostActive = qMax(mostActive, pool->activeDownloadCount());
-        pool->releaseDownload(url);
-    });
-    for (const QUrl& url : expected.keys())
-        pool->download(url);
-    QVERIFY(results.waitFor(count, 60000));
-    QCOMPARE(results.count(QStringLiteral("ok")), count);
-    QVERIFY(mostActive <= 10);
-    QVERIFY(!progressWentBack);
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        QVERIFY2(results.bodies.value(it.key()) == it.value(), qPrintable(it.key().toString()));
-        QCOMPARE(lastProgress.value(it.key()), qlonglong(it.value().size()));
-    }
-}
 
 QTEST_MAIN(TestDownloadPool)
 #include "tst_downloadpool.moc"

@@ -37,57 +37,53 @@ class TestFirstInstanceTester : public QObject {
     Q_OBJECT
 
 private slots:
-    void firstAndSecondInstance();
-    void guardGoesWithACrashedOwner();
-    void unusableKeyRaises();
+    void firstAndSecondInstance() {
+        const QString key = uniqueKey();
+        auto first = std::make_unique<FirstInstanceTester>(key);
+        QVERIFY(first->isFirstInstance());
+        {
+            const FirstInstanceTester second(key);
+            QVERIFY(!second.isFirstInstance());
+            // Another key is another guard.
+            const FirstInstanceTester other(uniqueKey());
+            QVERIFY(other.isFirstInstance());
+        }
+        // A second instance that ended does not release the first one's guard.
+        const FirstInstanceTester third(key);
+        QVERIFY(!third.isFirstInstance());
+
+        first.reset();
+        const FirstInstanceTester afterFirstEnded(key);
+        QVERIFY(afterFirstEnded.isFirstInstance());
+    }
+
+    void guardGoesWithACrashedOwner() {
+        const QString key = uniqueKey();
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(childKeyVariable), key);
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForReadyRead(60000));
+        QCOMPARE(child.readLine().trimmed(), QByteArray("first"));
+
+        {
+            const FirstInstanceTester whileChildRuns(key);
+            QVERIFY(!whileChildRuns.isFirstInstance());
+        }
+
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        const FirstInstanceTester afterCrash(key);
+        QVERIFY(afterCrash.isFirstInstance());
+    }
+
+    void unusableKeyRaises() {
+        QVERIFY_EXCEPTION_THROWN(FirstInstanceTester(QString(300, QLatin1Char('k'))), std::runtime_error);
+    }
 };
-
-void TestFirstInstanceTester::firstAndSecondInstance() {
-    const QString key = uniqueKey();
-    auto first = std::make_unique<FirstInstanceTester>(key);
-    QVERIFY(first->isFirstInstance());
-    {
-        const FirstInstanceTester second(key);
-        QVERIFY(!second.isFirstInstance());
-        // Another key is another guard.
-        const FirstInstanceTester other(uniqueKey());
-        QVERIFY(other.isFirstInstance());
-    }
-    // A second instance that ended does not release the first one's guard.
-    const FirstInstanceTester third(key);
-    QVERIFY(!third.isFirstInstance());
-
-    first.reset();
-    const FirstInstanceTester afterFirstEnded(key);
-    QVERIFY(afterFirstEnded.isFirstInstance());
-}
-
-void TestFirstInstanceTester::guardGoesWithACrashedOwner() {
-    const QString key = uniqueKey();
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childKeyVariable), key);
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForReadyRead(60000));
-    QCOMPARE(child.readLine().trimmed(), QByteArray("first"));
-
-    {
-        const FirstInstanceTester whileChildRuns(key);
-        QVERIFY(!whileChildRuns.isFirstInstance());
-    }
-
-    ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
-    QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-
-    const FirstInstanceTester afterCrash(key);
-    QVERIFY(afterCrash.isFirstInstance());
-}
-
-void TestFirstInstanceTester::unusableKeyRaises() {
-    QVERIFY_EXCEPTION_THROWN(FirstInstanceTester(QString(300, QLatin1Char('k'))), std::runtime_error);
-}
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet(childKeyVariable)) {

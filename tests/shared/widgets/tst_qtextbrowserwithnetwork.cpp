@@ -16,108 +16,105 @@ class TestQTextBrowserWithNetwork : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void showsPictureOnceItArrives();
-    void logsFailedDownloads();
-    void ignoresDownloadsItDidNotAskFor();
-    void loadsLocalResourcesDirectly();
+    void initTestCase() {
+        m_Nginx.writeFile(QStringLiteral("hints/picture.png"),
+                          testsupport::pngOfSize(64, 48, QColor(0x8e, 0xd8, 0x38)));
+        m_Nginx.writeFile(QStringLiteral("other.png"),
+                          testsupport::pngOfSize(8, 8, QColor(0x8e, 0xd8, 0x38)));
+        QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
+    }
+
+    void showsPictureOnceItArrives() {
+        const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
+        QSignalSpy success(pPool.get(), &shared::TDownloadPool::success);
+        shared::QTextBrowserWithNetwork browser(nullptr, pPool);
+        browser.resize(300, 200);
+        browser.show();
+        const QUrl pictureUrl = m_Nginx.url(QStringLiteral("hints/picture.png"));
+        browser.setHtml(
+            QStringLiteral("<p>Before</p><img src=\"%1\"><p>After</p>").arg(pictureUrl.toString()));
+
+        // Until the picture is there, the document lays out a transparent stand-in.
+        const QVariant placeholder = browser.loadResource(QTextDocument::ImageResource, pictureUrl);
+        QCOMPARE(placeholder.type(), QVariant::Image);
+        const QImage stand = placeholder.value<QImage>();
+        QCOMPARE(stand.size(), QSize(32, 32));
+        QCOMPARE(stand.pixelColor(5, 5).alpha(), 0);
+        const qreal heightWithPlaceholder = browser.document()->size().height();
+
+        QVERIFY(success.wait());
+        QCOMPARE(success.count(), 1);
+        const QVariant loaded = browser.loadResource(QTextDocument::ImageResource, pictureUrl);
+        QCOMPARE(loaded.type(), QVariant::ByteArray);
+        QCOMPARE(QImage::fromData(loaded.toByteArray()).size(), QSize(64, 48));
+        QVERIFY(browser.document()->size().height() > heightWithPlaceholder);
+        QVERIFY(browser.toHtml().contains(QStringLiteral("After")));
+        QCOMPARE(browser.sizeHint(), browser.document()->size().toSize());
+        QCOMPARE(browser.heightForWidth(123), static_cast<int>(browser.document()->size().height()));
+
+        // The picture is fetched once; later layouts take it from the cache.
+        browser.setHtml(browser.toHtml());
+        QVERIFY(m_Nginx.waitForRequestCount(QStringLiteral("/hints/picture.png"), 1));
+        QTest::qWait(100);
+        QCOMPARE(pPool->outstandingDownloadCount(), 0);
+        QCOMPARE(m_Nginx.requestCount(QStringLiteral("/hints/picture.png")), 1);
+    }
+
+    void logsFailedDownloads() {
+        const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
+        QSignalSpy failed(pPool.get(), &shared::TDownloadPool::failed);
+        shared::QTextBrowserWithNetwork browser(nullptr, pPool);
+        browser.resize(300, 200);
+        browser.show();
+        const QUrl missing = m_Nginx.url(QStringLiteral("hints/missing.png"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Download failed: .*missing\\.png.*"
+                                                               "ContentNotFoundError")));
+        browser.setHtml(QStringLiteral("<img src=\"%1\">").arg(missing.toString()));
+        QVERIFY(failed.wait());
+        // The stand-in stays; nothing is fetched again for this document.
+        QCOMPARE(browser.loadResource(QTextDocument::ImageResource, missing).type(), QVariant::Image);
+        QCOMPARE(pPool->outstandingDownloadCount(), 0);
+    }
+
+    void ignoresDownloadsItDidNotAskFor() {
+        const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
+        QSignalSpy success(pPool.get(), &shared::TDownloadPool::success);
+        shared::QTextBrowserWithNetwork browser(nullptr, pPool);
+        browser.setHtml(QStringLiteral("<p>plain</p>"));
+        const QUrl other = m_Nginx.url(QStringLiteral("other.png"));
+        pPool->download(other);
+        QVERIFY(success.wait());
+        QCOMPARE(browser.toHtml().contains(QStringLiteral("plain")), true);
+
+        // Not cached: asking for it now starts a download of its own.
+        QCOMPARE(browser.loadResource(QTextDocument::ImageResource, other).type(), QVariant::Image);
+        QCOMPARE(pPool->outstandingDownloadCount(), 1);
+        QVERIFY(success.wait());
+        QCOMPARE(browser.loadResource(QTextDocument::ImageResource, other).type(), QVariant::ByteArray);
+    }
+
+    void loadsLocalResourcesDirectly() {
+        const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
+        shared::QTextBrowserWithNetwork browser(nullptr, pPool);
+        QTemporaryDir directory;
+        QFile file(directory.filePath(QStringLiteral("local.png")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(testsupport::pngOfSize(10, 20, QColor(0x8e, 0xd8, 0x38)));
+        file.close();
+
+        const QVariant local =
+            browser.loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(file.fileName()));
+        QVERIFY(local.isValid());
+        QCOMPARE(pPool->outstandingDownloadCount(), 0);
+        // Scheme names are compared exactly: "HTTP" is not fetched from the network.
+        browser.loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("HTTPX://127.0.0.1/x.png")));
+        QCOMPARE(pPool->outstandingDownloadCount(), 0);
+    }
 
 private:
     testsupport::TNginxFixture m_Nginx;
 };
-
-void TestQTextBrowserWithNetwork::initTestCase() {
-    m_Nginx.writeFile(QStringLiteral("hints/picture.png"),
-                      testsupport::pngOfSize(64, 48, QColor(0x8e, 0xd8, 0x38)));
-    m_Nginx.writeFile(QStringLiteral("other.png"), testsupport::pngOfSize(8, 8, QColor(0x8e, 0xd8, 0x38)));
-    QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
-}
-
-void TestQTextBrowserWithNetwork::showsPictureOnceItArrives() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
-    QSignalSpy success(pPool.get(), &shared::TDownloadPool::success);
-    shared::QTextBrowserWithNetwork browser(nullptr, pPool);
-    browser.resize(300, 200);
-    browser.show();
-    const QUrl pictureUrl = m_Nginx.url(QStringLiteral("hints/picture.png"));
-    browser.setHtml(QStringLiteral("<p>Before</p><img src=\"%1\"><p>After</p>").arg(pictureUrl.toString()));
-
-    // Until the picture is there, the document lays out a transparent stand-in.
-    const QVariant placeholder = browser.loadResource(QTextDocument::ImageResource, pictureUrl);
-    QCOMPARE(placeholder.type(), QVariant::Image);
-    const QImage stand = placeholder.value<QImage>();
-    QCOMPARE(stand.size(), QSize(32, 32));
-    QCOMPARE(stand.pixelColor(5, 5).alpha(), 0);
-    const qreal heightWithPlaceholder = browser.document()->size().height();
-
-    QVERIFY(success.wait());
-    QCOMPARE(success.count(), 1);
-    const QVariant loaded = browser.loadResource(QTextDocument::ImageResource, pictureUrl);
-    QCOMPARE(loaded.type(), QVariant::ByteArray);
-    QCOMPARE(QImage::fromData(loaded.toByteArray()).size(), QSize(64, 48));
-    QVERIFY(browser.document()->size().height() > heightWithPlaceholder);
-    QVERIFY(browser.toHtml().contains(QStringLiteral("After")));
-    QCOMPARE(browser.sizeHint(), browser.document()->size().toSize());
-    QCOMPARE(browser.heightForWidth(123), static_cast<int>(browser.document()->size().height()));
-
-    // The picture is fetched once; later layouts take it from the cache.
-    browser.setHtml(browser.toHtml());
-    QVERIFY(m_Nginx.waitForRequestCount(QStringLiteral("/hints/picture.png"), 1));
-    QTest::qWait(100);
-    QCOMPARE(pPool->outstandingDownloadCount(), 0);
-    QCOMPARE(m_Nginx.requestCount(QStringLiteral("/hints/picture.png")), 1);
-}
-
-void TestQTextBrowserWithNetwork::logsFailedDownloads() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
-    QSignalSpy failed(pPool.get(), &shared::TDownloadPool::failed);
-    shared::QTextBrowserWithNetwork browser(nullptr, pPool);
-    browser.resize(300, 200);
-    browser.show();
-    const QUrl missing = m_Nginx.url(QStringLiteral("hints/missing.png"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Download failed: .*missing\\.png.*"
-                                                                         "ContentNotFoundError")));
-    browser.setHtml(QStringLiteral("<img src=\"%1\">").arg(missing.toString()));
-    QVERIFY(failed.wait());
-    // The stand-in stays; nothing is fetched again for this document.
-    QCOMPARE(browser.loadResource(QTextDocument::ImageResource, missing).type(), QVariant::Image);
-    QCOMPARE(pPool->outstandingDownloadCount(), 0);
-}
-
-void TestQTextBrowserWithNetwork::ignoresDownloadsItDidNotAskFor() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
-    QSignalSpy success(pPool.get(), &shared::TDownloadPool::success);
-    shared::QTextBrowserWithNetwork browser(nullptr, pPool);
-    browser.setHtml(QStringLiteral("<p>plain</p>"));
-    const QUrl other = m_Nginx.url(QStringLiteral("other.png"));
-    pPool->download(other);
-    QVERIFY(success.wait());
-    QCOMPARE(browser.toHtml().contains(QStringLiteral("plain")), true);
-
-    // Not cached: asking for it now starts a download of its own.
-    QCOMPARE(browser.loadResource(QTextDocument::ImageResource, other).type(), QVariant::Image);
-    QCOMPARE(pPool->outstandingDownloadCount(), 1);
-    QVERIFY(success.wait());
-    QCOMPARE(browser.loadResource(QTextDocument::ImageResource, other).type(), QVariant::ByteArray);
-}
-
-void TestQTextBrowserWithNetwork::loadsLocalResourcesDirectly() {
-    const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
-    shared::QTextBrowserWithNetwork browser(nullptr, pPool);
-    QTemporaryDir directory;
-    QFile file(directory.filePath(QStringLiteral("local.png")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(testsupport::pngOfSize(10, 20, QColor(0x8e, 0xd8, 0x38)));
-    file.close();
-
-    const QVariant local =
-        browser.loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(file.fileName()));
-    QVERIFY(local.isValid());
-    QCOMPARE(pPool->outstandingDownloadCount(), 0);
-    // Scheme names are compared exactly: "HTTP" is not fetched from the network.
-    browser.loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("HTTPX://127.0.0.1/x.png")));
-    QCOMPARE(pPool->outstandingDownloadCount(), 0);
-}
 
 QTEST_MAIN(TestQTextBrowserWithNetwork)
 #include "tst_qtextbrowserwithnetwork.moc"

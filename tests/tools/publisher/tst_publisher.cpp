@@ -239,317 +239,309 @@ class TPublisherTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void packingChoice();
-    void publishedTreeReadsBackAsTheBuild();
-    void secondVersionReusesAllButTouchedChunks();
-    void assetDocumentFollowsThePackageChunks();
-    void damagedStoredChunksAreReplaced();
-    void failuresLeaveThePreviousDocument();
-    void badInputsAreRejected();
-};
+    void packingChoice() {
+        QVERIFY(packingPays(100, 97, 0.03));
+        QVERIFY(!packingPays(100, 98, 0.03));
+        QVERIFY(packingPays(1000000, 970000, 0.03));
+        QVERIFY(!packingPays(1000000, 970001, 0.03));
+        QVERIFY(packingPays(1000, 1000, 0.0));
 
-void TPublisherTest::packingChoice() {
-    QVERIFY(packingPays(100, 97, 0.03));
-    QVERIFY(!packingPays(100, 98, 0.03));
-    QVERIFY(packingPays(1000000, 970000, 0.03));
-    QVERIFY(!packingPays(1000000, 970001, 0.03));
-    QVERIFY(packingPays(1000, 1000, 0.0));
-
-    // Noise is stored, whatever the method; the slow methods are not even
-    // tried on it.
-    const QByteArray Noise = randomBytes(300000, 1);
-    QVERIFY(!hasRepeatedStretches(Noise));
-    for (int Method : {0, 3, 4, 5}) {
-        const TPackedChunk Packed = packChunk(Noise, Method, DefaultMinimumSaving);
-        QCOMPARE(Packed.Method, 0);
-        QCOMPARE(Packed.Container.at(1), char(0));
-        QCOMPARE(shared::decompress(Packed.Container), Noise);
-    }
-    const QByteArray Text = textBytes(300000, 2);
-    const int DeflateSize = shared::compress(3, Text).size();
-    for (int Method : {3, 4, 5}) {
-        const TPackedChunk Packed = packChunk(Text, Method, DefaultMinimumSaving);
-        QVERIFY(Packed.Method == Method || Packed.Method == 3);
-        QCOMPARE(Packed.Container.at(1), char(Packed.Method));
-        QVERIFY(Packed.Container.size() <= std::min(DeflateSize, shared::compress(Method, Text).size()));
-        QCOMPARE(shared::decompress(Packed.Container), Text);
-    }
-    // Noise that repeats further apart than DEFLATE looks is no noise to LZMA.
-    const QByteArray Block = randomBytes(256 * 1024, 3);
-    const QByteArray Repeated = Block + randomBytes(100000, 4) + Block + Block;
-    QVERIFY(hasRepeatedStretches(Repeated));
-    QVERIFY(!hasRepeatedStretches(Block + randomBytes(256 * 1024, 5)));
-    const TPackedChunk Packed = packChunk(Repeated, 5, DefaultMinimumSaving);
-    QCOMPARE(Packed.Method, 5);
-    QVERIFY(Packed.Container.size() < Repeated.size() / 2);
-    QCOMPARE(shared::decompress(Packed.Container), Repeated);
-    // With a demand no packing can meet, even text is stored.
-    QCOMPARE(packChunk(Text, 5, 0.99).Method, 0);
-}
-
-void TPublisherTest::publishedTreeReadsBackAsTheBuild() {
-    QTemporaryDir Dir;
-    QVERIFY(Dir.isValid());
-    TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-    const QByteArray Big = randomBytes(10 * MiB, 3) + textBytes(10 * MiB, 4) + randomBytes(9 * MiB, 5);
-    Tree.write(QStringLiteral("data/big.bin"), Big);
-    Tree.write(QStringLiteral("data/copy of big.bin"), Big);
-    Tree.write(QStringLiteral("bin/client"), randomBytes(5000, 6), true);
-    Tree.write(QStringLiteral("readme.txt"), textBytes(20000, 7));
-    Tree.write(QStringLiteral("sub/dir/notes.txt"), textBytes(20000, 7));
-    Tree.write(QStringLiteral("empty.cfg"), QByteArray());
-    Tree.write(QStringLiteral(".hidden/settings.ini"), QByteArray("[a]\nb=1\n"));
-    Tree.write(QStringLiteral("levels/level one.pak"), randomBytes(4 * MiB + 1, 8));
-    const QString Output = Dir.filePath(QStringLiteral("cdn"));
-
-    TPublishOptions Options = options(Tree.Root, Output, QStringLiteral("1.0.7"));
-    Options.Document.Executable = QStringLiteral("bin/client");
-    Options.Document.Parameters = QStringList{QStringLiteral("-windowed"), QStringLiteral("--lang=en")};
-    Options.Document.Generation = QStringLiteral("second");
-    Options.Document.Variant = QStringLiteral("beta");
-    TPublishSummary Summary;
-    const QString Line = publish(Options, &Summary);
-    QVERIFY2(Line.startsWith(QStringLiteral("Published package.json version 1.0.7: 8 files, ")),
-             qPrintable(Line));
-
-    const TPackageConfigurationReader Reader = readBack(Output);
-    verifyReadsBackAsTrees(Reader, {&Tree});
-    QCOMPARE(Reader.packageVersion(), QStringLiteral("1.0.7"));
-    QCOMPARE(Reader.executable(), QStringLiteral("bin/client"));
-    QCOMPARE(Reader.parameters(), Options.Document.Parameters);
-    QCOMPARE(Reader.generation(), mirrel::launcher::EPackageGeneration::Second);
-    QCOMPARE(Reader.variant(), mirrel::launcher::EPackageVariant::Beta);
-
-    // Identical files and identical chunks are listed and stored once.
-    const auto& Files = Reader.files();
-    const auto FileNamed = [&Files](const QString& Name) {
-        return *std::find_if(Files.begin(), Files.end(),
-                             [&Name](const TFileInPackage& F) { return F.LocalFile == Name; });
-    };
-    QVERIFY(FileNamed(QStringLiteral("data/big.bin")).Chunks.size() >= 3);
-    QVERIFY(FileNamed(QStringLiteral("data/big.bin")).Chunks ==
-            FileNamed(QStringLiteral("data/copy of big.bin")).Chunks);
-    QVERIFY(FileNamed(QStringLiteral("readme.txt")).Chunks ==
-            FileNamed(QStringLiteral("sub/dir/notes.txt")).Chunks);
-    QCOMPARE(unpackedHashes(Reader).size(), Reader.chunks().size());
-    QCOMPARE(storedObjectCount(Output), int(Reader.chunks().size()) + 1); // and the empty piece
-
-    // Text is kept packed, noise is stored; the summary counts both.
-    QCOMPARE(Summary.Chunks, int(Reader.chunks().size()));
-    QCOMPARE(Summary.NewChunks, Summary.Chunks);
-    QVERIFY(Summary.NewPacked >= 1);
-    QVERIFY(Summary.NewStored >= 2);
-    QCOMPARE(Summary.NewPacked + Summary.NewStored, Summary.NewChunks);
-    quint64 Unpacked = 0;
-    quint64 Packed = 0;
-    for (const TChunkInPackage& Chunk : Reader.chunks()) {
-        Unpacked += Chunk.UnpackedSize;
-        Packed += Chunk.PackedSize;
-        const char Method = readAll(Chunk.Url.toLocalFile()).at(1);
-        QVERIFY(Method == 0 || Method == 3);
-        QCOMPARE(Method == 3,
-                 packingPays(qint64(Chunk.UnpackedSize), qint64(Chunk.PackedSize), DefaultMinimumSaving));
-    }
-    QCOMPARE(Summary.UnpackedBytes, Unpacked);
-    QCOMPARE(Summary.PackedBytes, Packed);
-    QVERIFY(Packed < Unpacked);
-
-    // Publishing the same build again writes nothing new.
-    TPublishSummary Again;
-    publish(Options, &Again);
-    QCOMPARE(Again.NewChunks, 0);
-    QCOMPARE(Again.Chunks, Summary.Chunks);
-}
-
-void TPublisherTest::secondVersionReusesAllButTouchedChunks() {
-    QTemporaryDir Dir;
-    QVERIFY(Dir.isValid());
-    TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-    const QByteArray Big = randomBytes(48 * MiB, 9);
-    Tree.write(QStringLiteral("client.pak"), Big);
-    Tree.write(QStringLiteral("small.txt"), textBytes(3000, 10));
-    const QString Output = Dir.filePath(QStringLiteral("cdn"));
-    publish(options(Tree.Root, Output, QStringLiteral("1")));
-    const TPackageConfigurationReader Version1 = readBack(Output);
-    QVERIFY(Version1.chunks().size() >= 5);
-
-    QByteArray Changed = Big;
-    Changed.insert(1000, randomBytes(777, 11));
-    Tree.write(QStringLiteral("client.pak"), Changed);
-    TPublishSummary Summary;
-    publish(options(Tree.Root, Output, QStringLiteral("2")), &Summary);
-    const TPackageConfigurationReader Version2 = readBack(Output);
-    verifyReadsBackAsTrees(Version2, {&Tree});
-    QCOMPARE(Version2.packageVersion(), QStringLiteral("2"));
-
-    std::set<QByteArray> Added;
-    const std::set<QByteArray> Old = unpackedHashes(Version1);
-    for (const QByteArray& Hash : unpackedHashes(Version2)) {
-        if (Old.count(Hash) == 0) {
-            Added.insert(Hash);
+        // Noise is stored, whatever the method; the slow methods are not even
+        // tried on it.
+        const QByteArray Noise = randomBytes(300000, 1);
+        QVERIFY(!hasRepeatedStretches(Noise));
+        for (int Method : {0, 3, 4, 5}) {
+            const TPackedChunk Packed = packChunk(Noise, Method, DefaultMinimumSaving);
+            QCOMPARE(Packed.Method, 0);
+            QCOMPARE(Packed.Container.at(1), char(0));
+            QCOMPARE(shared::decompress(Packed.Container), Noise);
         }
+        const QByteArray Text = textBytes(300000, 2);
+        const int DeflateSize = shared::compress(3, Text).size();
+        for (int Method : {3, 4, 5}) {
+            const TPackedChunk Packed = packChunk(Text, Method, DefaultMinimumSaving);
+            QVERIFY(Packed.Method == Method || Packed.Method == 3);
+            QCOMPARE(Packed.Container.at(1), char(Packed.Method));
+            QVERIFY(Packed.Container.size() <= std::min(DeflateSize, shared::compress(Method, Text).size()));
+            QCOMPARE(shared::decompress(Packed.Container), Text);
+        }
+        // Noise that repeats further apart than DEFLATE looks is no noise to LZMA.
+        const QByteArray Block = randomBytes(256 * 1024, 3);
+        const QByteArray Repeated = Block + randomBytes(100000, 4) + Block + Block;
+        QVERIFY(hasRepeatedStretches(Repeated));
+        QVERIFY(!hasRepeatedStretches(Block + randomBytes(256 * 1024, 5)));
+        const TPackedChunk Packed = packChunk(Repeated, 5, DefaultMinimumSaving);
+        QCOMPARE(Packed.Method, 5);
+        QVERIFY(Packed.Container.size() < Repeated.size() / 2);
+        QCOMPARE(shared::decompress(Packed.Container), Repeated);
+        // With a demand no packing can meet, even text is stored.
+        QCOMPARE(packChunk(Text, 5, 0.99).Method, 0);
     }
-    QCOMPARE(int(Added.size()), 1);
-    QCOMPARE(Summary.NewChunks, 1);
-    QCOMPARE(Summary.Chunks, int(Version1.chunks().size()));
-    // The first version's pieces stay, for players still updating to it.
-    for (const TChunkInPackage& Chunk : Version1.chunks()) {
-        QVERIFY(QFileInfo::exists(Chunk.Url.toLocalFile()));
+
+    void publishedTreeReadsBackAsTheBuild() {
+        QTemporaryDir Dir;
+        QVERIFY(Dir.isValid());
+        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        const QByteArray Big = randomBytes(10 * MiB, 3) + textBytes(10 * MiB, 4) + randomBytes(9 * MiB, 5);
+        Tree.write(QStringLiteral("data/big.bin"), Big);
+        Tree.write(QStringLiteral("data/copy of big.bin"), Big);
+        Tree.write(QStringLiteral("bin/client"), randomBytes(5000, 6), true);
+        Tree.write(QStringLiteral("readme.txt"), textBytes(20000, 7));
+        Tree.write(QStringLiteral("sub/dir/notes.txt"), textBytes(20000, 7));
+        Tree.write(QStringLiteral("empty.cfg"), QByteArray());
+        Tree.write(QStringLiteral(".hidden/settings.ini"), QByteArray("[a]\nb=1\n"));
+        Tree.write(QStringLiteral("levels/level one.pak"), randomBytes(4 * MiB + 1, 8));
+        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+
+        TPublishOptions Options = options(Tree.Root, Output, QStringLiteral("1.0.7"));
+        Options.Document.Executable = QStringLiteral("bin/client");
+        Options.Document.Parameters = QStringList{QStringLiteral("-windowed"), QStringLiteral("--lang=en")};
+        Options.Document.Generation = QStringLiteral("second");
+        Options.Document.Variant = QStringLiteral("beta");
+        TPublishSummary Summary;
+        const QString Line = publish(Options, &Summary);
+        QVERIFY2(Line.startsWith(QStringLiteral("Published package.json version 1.0.7: 8 files, ")),
+                 qPrintable(Line));
+
+        const TPackageConfigurationReader Reader = readBack(Output);
+        verifyReadsBackAsTrees(Reader, {&Tree});
+        QCOMPARE(Reader.packageVersion(), QStringLiteral("1.0.7"));
+        QCOMPARE(Reader.executable(), QStringLiteral("bin/client"));
+        QCOMPARE(Reader.parameters(), Options.Document.Parameters);
+        QCOMPARE(Reader.generation(), mirrel::launcher::EPackageGeneration::Second);
+        QCOMPARE(Reader.variant(), mirrel::launcher::EPackageVariant::Beta);
+
+        // Identical files and identical chunks are listed and stored once.
+        const auto& Files = Reader.files();
+        const auto FileNamed = [&Files](const QString& Name) {
+            return *std::find_if(Files.begin(), Files.end(),
+                                 [&Name](const TFileInPackage& F) { return F.LocalFile == Name; });
+        };
+        QVERIFY(FileNamed(QStringLiteral("data/big.bin")).Chunks.size() >= 3);
+        QVERIFY(FileNamed(QStringLiteral("data/big.bin")).Chunks ==
+                FileNamed(QStringLiteral("data/copy of big.bin")).Chunks);
+        QVERIFY(FileNamed(QStringLiteral("readme.txt")).Chunks ==
+                FileNamed(QStringLiteral("sub/dir/notes.txt")).Chunks);
+        QCOMPARE(unpackedHashes(Reader).size(), Reader.chunks().size());
+        QCOMPARE(storedObjectCount(Output), int(Reader.chunks().size()) + 1); // and the empty piece
+
+        // Text is kept packed, noise is stored; the summary counts both.
+        QCOMPARE(Summary.Chunks, int(Reader.chunks().size()));
+        QCOMPARE(Summary.NewChunks, Summary.Chunks);
+        QVERIFY(Summary.NewPacked >= 1);
+        QVERIFY(Summary.NewStored >= 2);
+        QCOMPARE(Summary.NewPacked + Summary.NewStored, Summary.NewChunks);
+        quint64 Unpacked = 0;
+        quint64 Packed = 0;
+        for (const TChunkInPackage& Chunk : Reader.chunks()) {
+            Unpacked += Chunk.UnpackedSize;
+            Packed += Chunk.PackedSize;
+            const char Method = readAll(Chunk.Url.toLocalFile()).at(1);
+            QVERIFY(Method == 0 || Method == 3);
+            QCOMPARE(Method == 3,
+                     packingPays(qint64(Chunk.UnpackedSize), qint64(Chunk.PackedSize), DefaultMinimumSaving));
+        }
+        QCOMPARE(Summary.UnpackedBytes, Unpacked);
+        QCOMPARE(Summary.PackedBytes, Packed);
+        QVERIFY(Packed < Unpacked);
+
+        // Publishing the same build again writes nothing new.
+        TPublishSummary Again;
+        publish(Options, &Again);
+        QCOMPARE(Again.NewChunks, 0);
+        QCOMPARE(Again.Chunks, Summary.Chunks);
     }
-}
 
-void TPublisherTest::assetDocumentFollowsThePackageChunks() {
-    QTemporaryDir Dir;
-    QVERIFY(Dir.isValid());
-    TBuildTree Client(Dir.filePath(QStringLiteral("client")));
-    Client.write(QStringLiteral("client.bin"), randomBytes(10 * MiB, 12), true);
-    Client.write(QStringLiteral("shared.txt"), textBytes(5000, 13));
-    TBuildTree Assets(Dir.filePath(QStringLiteral("assets")));
-    Assets.write(QStringLiteral("assets/world.pak"), randomBytes(9 * MiB, 14));
-    Assets.write(QStringLiteral("assets/shared copy.txt"), textBytes(5000, 13));
-    Assets.write(QStringLiteral("assets/intro.txt"), textBytes(70000, 15));
-    const QString Output = Dir.filePath(QStringLiteral("cdn"));
+    void secondVersionReusesAllButTouchedChunks() {
+        QTemporaryDir Dir;
+        QVERIFY(Dir.isValid());
+        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        const QByteArray Big = randomBytes(48 * MiB, 9);
+        Tree.write(QStringLiteral("client.pak"), Big);
+        Tree.write(QStringLiteral("small.txt"), textBytes(3000, 10));
+        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        publish(options(Tree.Root, Output, QStringLiteral("1")));
+        const TPackageConfigurationReader Version1 = readBack(Output);
+        QVERIFY(Version1.chunks().size() >= 5);
 
-    publish(options(Client.Root, Output, QStringLiteral("12")));
-    TPublishOptions AssetOptions = options(Assets.Root, Output, QStringLiteral("7"));
-    AssetOptions.Document.Kind = EDocumentKind::Assets;
-    publish(AssetOptions);
-    TPackageConfigurationReader Reader = readBack(Output, QStringLiteral("assets.json"));
-    verifyReadsBackAsTrees(Reader, {&Client, &Assets});
-    QCOMPARE(Reader.assetVersion(), QStringLiteral("7"));
+        QByteArray Changed = Big;
+        Changed.insert(1000, randomBytes(777, 11));
+        Tree.write(QStringLiteral("client.pak"), Changed);
+        TPublishSummary Summary;
+        publish(options(Tree.Root, Output, QStringLiteral("2")), &Summary);
+        const TPackageConfigurationReader Version2 = readBack(Output);
+        verifyReadsBackAsTrees(Version2, {&Tree});
+        QCOMPARE(Version2.packageVersion(), QStringLiteral("2"));
 
-    // A new package version with more chunks moves the asset chunks further
-    // back in the combined table; the asset document is kept in step.
-    const std::size_t ChunksBefore = Reader.chunks().size();
-    Client.write(QStringLiteral("patch.bin"), randomBytes(6 * MiB, 16));
-    const QString Line = publish(options(Client.Root, Output, QStringLiteral("13")));
-    QVERIFY2(Line.contains(QStringLiteral("assets.json now follows")), qPrintable(Line));
-    Reader = readBack(Output, QStringLiteral("assets.json"));
-    QVERIFY(Reader.chunks().size() > ChunksBefore);
-    verifyReadsBackAsTrees(Reader, {&Client, &Assets});
-}
-
-void TPublisherTest::damagedStoredChunksAreReplaced() {
-    QTemporaryDir Dir;
-    QVERIFY(Dir.isValid());
-    TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-    Tree.write(QStringLiteral("a.bin"), randomBytes(3 * MiB, 17));
-    Tree.write(QStringLiteral("b.txt"), textBytes(100000, 18));
-    Tree.write(QStringLiteral("c.bin"), randomBytes(2 * MiB, 19));
-    const QString Output = Dir.filePath(QStringLiteral("cdn"));
-    publish(options(Tree.Root, Output, QStringLiteral("1")));
-    const TPackageConfigurationReader Before = readBack(Output);
-    QCOMPARE(Before.chunks().size(), std::size_t(3));
-
-    // One object cut short, one replaced by its raw content (no container).
-    const auto pathOf = [&](const QString& Name) {
-        for (const TFileInPackage& File : Before.files()) {
-            if (File.LocalFile == Name) {
-                return Before.chunks()[File.Chunks.front()].Url.toLocalFile();
+        std::set<QByteArray> Added;
+        const std::set<QByteArray> Old = unpackedHashes(Version1);
+        for (const QByteArray& Hash : unpackedHashes(Version2)) {
+            if (Old.count(Hash) == 0) {
+                Added.insert(Hash);
             }
         }
-        return QString();
-    };
-    QFile Truncated(pathOf(QStringLiteral("a.bin")));
-    QVERIFY(Truncated.resize(1000));
-    QFile Raw(pathOf(QStringLiteral("b.txt")));
-    QVERIFY(Raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    Raw.write(readAll(Tree.Root + QStringLiteral("/b.txt")));
-    Raw.close();
-
-    TPublishSummary Summary;
-    publish(options(Tree.Root, Output, QStringLiteral("1")), &Summary);
-    QCOMPARE(Summary.NewChunks, 2);
-    verifyReadsBackAsTrees(readBack(Output), {&Tree});
-}
-
-void TPublisherTest::failuresLeaveThePreviousDocument() {
-    QTemporaryDir Dir;
-    QVERIFY(Dir.isValid());
-    TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-    Tree.write(QStringLiteral("a.bin"), randomBytes(9 * MiB, 20));
-    const QString Output = Dir.filePath(QStringLiteral("cdn"));
-    publish(options(Tree.Root, Output, QStringLiteral("1")));
-    const QByteArray Version1 = readAll(Output + QStringLiteral("/package.json"));
-    QVERIFY(!Version1.isEmpty());
-
-    Tree.write(QStringLiteral("b.bin"), randomBytes(12 * MiB, 21));
-    Tree.write(QStringLiteral("c.txt"), textBytes(9000, 22));
-    const auto expectFailure = [&](std::shared_ptr<const shared::TFileSystemHelper> FileSystem) {
-        try {
-            publish(options(Tree.Root, Output, QStringLiteral("2")), nullptr, std::move(FileSystem));
-            QFAIL("publishing should have failed");
-        } catch (const TUsageError&) {
-            QFAIL("not a usage error");
-        } catch (const std::runtime_error& Error) {
-            QVERIFY2(QString::fromUtf8(Error.what()).contains(QStringLiteral("No space left on device")),
-                     Error.what());
+        QCOMPARE(int(Added.size()), 1);
+        QCOMPARE(Summary.NewChunks, 1);
+        QCOMPARE(Summary.Chunks, int(Version1.chunks().size()));
+        // The first version's pieces stay, for players still updating to it.
+        for (const TChunkInPackage& Chunk : Version1.chunks()) {
+            QVERIFY(QFileInfo::exists(Chunk.Url.toLocalFile()));
         }
-        QCOMPARE(readAll(Output + QStringLiteral("/package.json")), Version1);
-    };
-    expectFailure(std::make_shared<TFailingFileSystem>(1, QString())); // a chunk fails
-    expectFailure(std::make_shared<TFailingFileSystem>(1000, QStringLiteral("package.json")));
-    const QStringList Leftovers = QDir(Output).entryList(QDir::Files | QDir::Hidden);
-    QCOMPARE(Leftovers, QStringList{QStringLiteral("package.json")});
+    }
 
-    // Afterwards a sound run completes the store and the document.
-    publish(options(Tree.Root, Output, QStringLiteral("2")));
-    verifyReadsBackAsTrees(readBack(Output), {&Tree});
-}
+    void assetDocumentFollowsThePackageChunks() {
+        QTemporaryDir Dir;
+        QVERIFY(Dir.isValid());
+        TBuildTree Client(Dir.filePath(QStringLiteral("client")));
+        Client.write(QStringLiteral("client.bin"), randomBytes(10 * MiB, 12), true);
+        Client.write(QStringLiteral("shared.txt"), textBytes(5000, 13));
+        TBuildTree Assets(Dir.filePath(QStringLiteral("assets")));
+        Assets.write(QStringLiteral("assets/world.pak"), randomBytes(9 * MiB, 14));
+        Assets.write(QStringLiteral("assets/shared copy.txt"), textBytes(5000, 13));
+        Assets.write(QStringLiteral("assets/intro.txt"), textBytes(70000, 15));
+        const QString Output = Dir.filePath(QStringLiteral("cdn"));
 
-void TPublisherTest::badInputsAreRejected() {
-    QTemporaryDir Dir;
-    QVERIFY(Dir.isValid());
-    TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-    Tree.write(QStringLiteral("a.txt"), QByteArray("alpha"));
-    const QString Output = Dir.filePath(QStringLiteral("cdn"));
-    const auto failureText = [](const TPublishOptions& Options, bool ExpectUsageError) {
-        try {
-            publish(Options);
-        } catch (const TUsageError& Error) {
-            return ExpectUsageError ? QString::fromUtf8(Error.what())
-                                    : QStringLiteral("unexpected usage error");
-        } catch (const std::runtime_error& Error) {
-            return ExpectUsageError ? QStringLiteral("expected usage error")
-                                    : QString::fromUtf8(Error.what());
-        }
-        return QStringLiteral("no error");
-    };
-    const auto expect = [&](const TPublishOptions& Options, bool UsageError, const QString& Text) {
-        const QString Actual = failureText(Options, UsageError);
-        QVERIFY2(Actual.contains(Text), qPrintable(Actual));
-    };
+        publish(options(Client.Root, Output, QStringLiteral("12")));
+        TPublishOptions AssetOptions = options(Assets.Root, Output, QStringLiteral("7"));
+        AssetOptions.Document.Kind = EDocumentKind::Assets;
+        publish(AssetOptions);
+        TPackageConfigurationReader Reader = readBack(Output, QStringLiteral("assets.json"));
+        verifyReadsBackAsTrees(Reader, {&Client, &Assets});
+        QCOMPARE(Reader.assetVersion(), QStringLiteral("7"));
 
-    TPublishOptions Options = options(Tree.Root, Output, QString());
-    expect(Options, true, QStringLiteral("--version is required"));
-    Options = options(Tree.Root, Output, QStringLiteral("1"), 7);
-    expect(Options, true, QStringLiteral("Unknown compression method 7"));
-    Options = options(Tree.Root, Output, QStringLiteral("1"));
-    Options.DocumentName = QStringLiteral("sub/package.json");
-    expect(Options, true, QStringLiteral("without folders"));
-    Options = options(Tree.Root, Output, QStringLiteral("1"));
-    Options.Document.Kind = EDocumentKind::Assets;
-    Options.Document.Executable = QStringLiteral("a.txt");
-    expect(Options, true, QStringLiteral("package documents only"));
+        // A new package version with more chunks moves the asset chunks further
+        // back in the combined table; the asset document is kept in step.
+        const std::size_t ChunksBefore = Reader.chunks().size();
+        Client.write(QStringLiteral("patch.bin"), randomBytes(6 * MiB, 16));
+        const QString Line = publish(options(Client.Root, Output, QStringLiteral("13")));
+        QVERIFY2(Line.contains(QStringLiteral("assets.json now follows")), qPrintable(Line));
+        Reader = readBack(Output, QStringLiteral("assets.json"));
+        QVERIFY(Reader.chunks().size() > ChunksBefore);
+        verifyReadsBackAsTrees(Reader, {&Client, &Assets});
+    }
 
-    expect(options(Dir.filePath(QStringLiteral("missing")), Output, QStringLiteral("1")), false,
-           QStringLiteral("does not exist"));
-    Options = options(Tree.Root, Output, QStringLiteral("1"));
-    Options.Document.Executable = QStringLiteral("bin/client");
-    expect(Options, false, QStringLiteral("The executable 'bin/client' is not a file"));
-    expect(options(Tree.Root, Tree.Root + QStringLiteral("/cdn"), QStringLiteral("1")), false,
-           QStringLiteral("lies inside the build directory"));
-    Options = options(Tree.Root, Output, QStringLiteral("1"));
-    Options.Document.Kind = EDocumentKind::Assets;
-    expect(Options, false, QStringLiteral("publish the package document first"));
-    // A folder below a plain file cannot be created, whoever runs this.
-    QFile Blocker(Dir.filePath(QStringLiteral("blocker")));
-    QVERIFY(Blocker.open(QIODevice::WriteOnly));
-    Blocker.close();
-    expect(options(Tree.Root, Dir.filePath(QStringLiteral("blocker/cdn")), QStringLiteral("1")), false,
-           QStringLiteral("I/O error on file"));
-    QVERIFY(!QFileInfo::exists(Output));
-}
+    void damagedStoredChunksAreReplaced() {
+        QTemporaryDir Dir;
+        QVERIFY(Dir.isValid());
+        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        Tree.write(QStringLiteral("a.bin"), randomBytes(3 * MiB, 17));
+        Tree.write(QStringLiteral("b.txt"), textBytes(100000, 18));
+        Tree.write(QStringLiteral("c.bin"), randomBytes(2 * MiB, 19));
+        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        publish(options(Tree.Root, Output, QStringLiteral("1")));
+        const TPackageConfigurationReader Before = readBack(Output);
+        QCOMPARE(Before.chunks().size(), std::size_t(3));
+
+        // One object cut short, one replaced by its raw content (no container).
+        const auto pathOf = [&](const QString& Name) {
+            for (const TFileInPackage& File : Before.files()) {
+                if (File.LocalFile == Name) {
+                    return Before.chunks()[File.Chunks.front()].Url.toLocalFile();
+                }
+            }
+            return QString();
+        };
+        QFile Truncated(pathOf(QStringLiteral("a.bin")));
+        QVERIFY(Truncated.resize(1000));
+        QFile Raw(pathOf(QStringLiteral("b.txt")));
+        QVERIFY(Raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        Raw.write(readAll(Tree.Root + QStringLiteral("/b.txt")));
+        Raw.close();
+
+        TPublishSummary Summary;
+        publish(options(Tree.Root, Output, QStringLiteral("1")), &Summary);
+        QCOMPARE(Summary.NewChunks, 2);
+        verifyReadsBackAsTrees(readBack(Output), {&Tree});
+    }
+
+    void failuresLeaveThePreviousDocument() {
+        QTemporaryDir Dir;
+        QVERIFY(Dir.isValid());
+        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        Tree.write(QStringLiteral("a.bin"), randomBytes(9 * MiB, 20));
+        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        publish(options(Tree.Root, Output, QStringLiteral("1")));
+        const QByteArray Version1 = readAll(Output + QStringLiteral("/package.json"));
+        QVERIFY(!Version1.isEmpty());
+
+        Tree.write(QStringLiteral("b.bin"), randomBytes(12 * MiB, 21));
+        Tree.write(QStringLiteral("c.txt"), textBytes(9000, 22));
+        const auto expectFailure = [&](std::shared_ptr<const shared::TFileSystemHelper> FileSystem) {
+            try {
+                publish(options(Tree.Root, Output, QStringLiteral("2")), nullptr, std::move(FileSystem));
+                QFAIL("publishing should have failed");
+            } catch (const TUsageError&) {
+                QFAIL("not a usage error");
+            } catch (const std::runtime_error& Error) {
+                QVERIFY2(QString::fromUtf8(Error.what()).contains(QStringLiteral("No space left on device")),
+                         Error.what());
+            }
+            QCOMPARE(readAll(Output + QStringLiteral("/package.json")), Version1);
+        };
+        expectFailure(std::make_shared<TFailingFileSystem>(1, QString())); // a chunk fails
+        expectFailure(std::make_shared<TFailingFileSystem>(1000, QStringLiteral("package.json")));
+        const QStringList Leftovers = QDir(Output).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(Leftovers, QStringList{QStringLiteral("package.json")});
+
+        // Afterwards a sound run completes the store and the document.
+        publish(options(Tree.Root, Output, QStringLiteral("2")));
+        verifyReadsBackAsTrees(readBack(Output), {&Tree});
+    }
+
+    void badInputsAreRejected() {
+        QTemporaryDir Dir;
+        QVERIFY(Dir.isValid());
+        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        Tree.write(QStringLiteral("a.txt"), QByteArray("alpha"));
+        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        const auto failureText = [](const TPublishOptions& Options, bool ExpectUsageError) {
+            try {
+                publish(Options);
+            } catch (const TUsageError& Error) {
+                return ExpectUsageError ? QString::fromUtf8(Error.what())
+                                        : QStringLiteral("unexpected usage error");
+            } catch (const std::runtime_error& Error) {
+                return ExpectUsageError ? QStringLiteral("expected usage error")
+                                        : QString::fromUtf8(Error.what());
+            }
+            return QStringLiteral("no error");
+        };
+        const auto expect = [&](const TPublishOptions& Options, bool UsageError, const QString& Text) {
+            const QString Actual = failureText(Options, UsageError);
+            QVERIFY2(Actual.contains(Text), qPrintable(Actual));
+        };
+
+        TPublishOptions Options = options(Tree.Root, Output, QString());
+        expect(Options, true, QStringLiteral("--version is required"));
+        Options = options(Tree.Root, Output, QStringLiteral("1"), 7);
+        expect(Options, true, QStringLiteral("Unknown compression method 7"));
+        Options = options(Tree.Root, Output, QStringLiteral("1"));
+        Options.DocumentName = QStringLiteral("sub/package.json");
+        expect(Options, true, QStringLiteral("without folders"));
+        Options = options(Tree.Root, Output, QStringLiteral("1"));
+        Options.Document.Kind = EDocumentKind::Assets;
+        Options.Document.Executable = QStringLiteral("a.txt");
+        expect(Options, true, QStringLiteral("package documents only"));
+
+        expect(options(Dir.filePath(QStringLiteral("missing")), Output, QStringLiteral("1")), false,
+               QStringLiteral("does not exist"));
+        Options = options(Tree.Root, Output, QStringLiteral("1"));
+        Options.Document.Executable = QStringLiteral("bin/client");
+        expect(Options, false, QStringLiteral("The executable 'bin/client' is not a file"));
+        expect(options(Tree.Root, Tree.Root + QStringLiteral("/cdn"), QStringLiteral("1")), false,
+               QStringLiteral("lies inside the build directory"));
+        Options = options(Tree.Root, Output, QStringLiteral("1"));
+        Options.Document.Kind = EDocumentKind::Assets;
+        expect(Options, false, QStringLiteral("publish the package document first"));
+        // A folder below a plain file cannot be created, whoever runs this.
+        QFile Blocker(Dir.filePath(QStringLiteral("blocker")));
+        QVERIFY(Blocker.open(QIODevice::WriteOnly));
+        Blocker.close();
+        expect(options(Tree.Root, Dir.filePath(QStringLiteral("blocker/cdn")), QStringLiteral("1")), false,
+               QStringLiteral("I/O error on file"));
+        QVERIFY(!QFileInfo::exists(Output));
+    }
+};
 
 QTEST_GUILESS_MAIN(TPublisherTest)
 #include "tst_publisher.moc"
