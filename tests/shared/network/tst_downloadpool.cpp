@@ -1,12 +1,11 @@
 // The download pool against a real nginx (files, fixed statuses, redirects) and
 // the scripted server (held answers, resets, stalls, flaky paths).
 #include "shared/network/downloadpool.h"
-#include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
+#include "support/testnetwork.h"
 
 #include <QDeadlineTimer>
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -20,11 +19,6 @@ using namespace testsupport;
 namespace {
 
 const int WaitMs = 15000;
-
-std::unique_ptr<TDownloadPool> makePool(int maxConcurrentDownloads, bool autoRelease) {
-    auto wrapper = std::make_shared<QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
-    return std::make_unique<TDownloadPool>(maxConcurrentDownloads, wrapper, nullptr, autoRelease);
-}
 
 QByteArray generatedBody(int size, unsigned seed) {
     std::mt19937 engine(seed);
@@ -106,7 +100,7 @@ private slots:
         QVERIFY2(m_nginx.start(), qPrintable(m_nginx.errorString()));
 
         // Queued connections elsewhere carry the error code by this name.
-        makePool(1, true);
+        makeDownloadPool(1, true);
         QCOMPARE(QMetaType::type("QNetworkReply::NetworkError"), qMetaTypeId<QNetworkReply::NetworkError>());
     }
 
@@ -121,7 +115,7 @@ private slots:
             server.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
 
         // One at a time: the server sees exactly the order of the calls.
-        auto serial = makePool(1, true);
+        auto serial = makeDownloadPool(1, true);
         TResults serialResults(*serial);
         for (const QString& name : names)
             serial->download(server.url(name));
@@ -145,7 +139,7 @@ private slots:
         wide.setHoldAnswers(true);
         for (const QString& name : names)
             wide.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
-        auto pool = makePool(3, true);
+        auto pool = makeDownloadPool(3, true);
         TResults results(*pool);
         int mostInFlight = 0;
         connect(&wide, &TScriptedHttpServer::requestReceived, this,
@@ -175,12 +169,12 @@ private slots:
 
     void limitOfZeroOrLessHoldsEverythingUntilRaised() {
         for (const int held : {0, -1}) {
-            auto pool = makePool(5, true);
+            auto pool = makeDownloadPool(5, true);
             pool->setMaxConcurrentDownloads(held);
             QCOMPARE(pool->maxConcurrentDownloads(), held);
             TResults results(*pool);
             for (int i = 0; i < 4; ++i)
-                pool->download(m_nginx.url(QStringLiteral("files/f%1.bin").arg(i)));
+                pool->download(fileUrl(i));
             settle();
             QCOMPARE(pool->activeDownloadCount(), 0);
             QCOMPARE(pool->outstandingDownloadCount(), 4);
@@ -193,19 +187,19 @@ private slots:
             QVERIFY(results.waitFor(4));
             QCOMPARE(results.count(QStringLiteral("ok")), 4);
             for (int i = 0; i < 4; ++i) {
-                const QUrl url = m_nginx.url(QStringLiteral("files/f%1.bin").arg(i));
+                const QUrl url = fileUrl(i);
                 QCOMPARE(results.bodies.value(url), m_files.value(url.path()));
             }
         }
     }
 
     void queuedUrlMovesToBackOrFront() {
-        auto pool = makePool(0, true);
+        auto pool = makeDownloadPool(0, true);
         TResults results(*pool);
-        const QUrl a = m_nginx.url(QStringLiteral("files/f0.bin"));
-        const QUrl b = m_nginx.url(QStringLiteral("files/f1.bin"));
-        const QUrl c = m_nginx.url(QStringLiteral("files/f2.bin"));
-        const QUrl d = m_nginx.url(QStringLiteral("files/f3.bin"));
+        const QUrl a = fileUrl(0);
+        const QUrl b = fileUrl(1);
+        const QUrl c = fileUrl(2);
+        const QUrl d = fileUrl(3);
         pool->download(a);
         pool->download(b);
         pool->download(c);
@@ -229,7 +223,7 @@ private slots:
         server.setHoldAnswers(true);
         server.setAnswer(QStringLiteral("/once"), TScriptedAnswer::ok("body"));
         for (const bool autoRelease : {true, false}) {
-            auto pool = makePool(2, autoRelease);
+            auto pool = makeDownloadPool(2, autoRelease);
             TResults results(*pool);
             const QUrl url = server.url(QStringLiteral("once"));
             pool->download(url);
@@ -254,7 +248,7 @@ private slots:
     }
 
     void relativeUrlFailsAtOnceAndIsStillAttempted() {
-        auto pool = makePool(6, true);
+        auto pool = makeDownloadPool(6, true);
         TResults results(*pool);
         QSignalSpy failed(pool.get(), &TDownloadPool::failed);
         const QUrl relative(QStringLiteral("launcher/config.json"));
@@ -284,7 +278,7 @@ private slots:
         // Document folders may carry spaces and other characters that travel encoded.
         const QByteArray body = "spaced";
         QVERIFY(m_nginx.writeFile(QStringLiteral("Vantor Online/package [1].json"), body));
-        auto pool = makePool(6, true);
+        auto pool = makeDownloadPool(6, true);
         TResults results(*pool);
         const QUrl url = m_nginx.url(QStringLiteral("Vantor Online/package [1].json"));
         QVERIFY(url.isValid());
@@ -296,7 +290,7 @@ private slots:
     }
 
     void autoReleaseReportsOneFailurePerTransferAndFreesTheSlot() {
-        auto pool = makePool(1, true);
+        auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
         for (const QString& path : {QStringLiteral("missing.json"), QStringLiteral("forbidden.json"),
                                     QStringLiteral("unavailable.json"), QStringLiteral("files/f4.bin")})
@@ -330,11 +324,11 @@ private slots:
     }
 
     void manualReleaseKeepsTheSlotUntilReleased() {
-        auto pool = makePool(1, false);
+        auto pool = makeDownloadPool(1, false);
         TResults results(*pool);
         const QUrl missing = m_nginx.url(QStringLiteral("missing.json"));
-        const QUrl first = m_nginx.url(QStringLiteral("files/f5.bin"));
-        const QUrl second = m_nginx.url(QStringLiteral("files/f6.bin"));
+        const QUrl first = fileUrl(5);
+        const QUrl second = fileUrl(6);
         pool->download(missing);
         pool->download(first);
         pool->download(second);
@@ -351,7 +345,7 @@ private slots:
         QCOMPARE(m_nginx.requestCount(QStringLiteral("/files/f5.bin")), 0);
 
         // Releasing a URL that is not active changes nothing and starts nothing.
-        pool->releaseDownload(m_nginx.url(QStringLiteral("files/f7.bin")));
+        pool->releaseDownload(fileUrl(7));
         pool->releaseDownload(second);
         QCOMPARE(pool->activeDownloadCount(), 1);
         QCOMPARE(pool->outstandingDownloadCount(), 3);
@@ -387,7 +381,7 @@ private slots:
         TScriptedHttpServer server;
         QVERIFY(server.start());
         server.setFailThenSucceed(QStringLiteral("/flaky"), 1, 503, "second time lucky");
-        auto pool = makePool(4, autoRelease);
+        auto pool = makeDownloadPool(4, autoRelease);
         TResults results(*pool);
         connect(pool.get(), &TDownloadPool::failed, this, [&](const QUrl& url) {
             if (!autoRelease)
@@ -426,7 +420,7 @@ private slots:
         // The network layer's view of a cut connection depends on timing, so try it
         // several times; every single transfer must end as one failure.
         const int rounds = 6;
-        auto pool = makePool(1, true);
+        auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
         for (int round = 0; round < rounds; ++round)
             pool->download(server.url(QStringLiteral("cut?round=%1").arg(round)));
@@ -448,11 +442,11 @@ private slots:
         QVERIFY(server.start());
         server.setAnswer(QStringLiteral("/stall"),
                          TScriptedAnswer::faulty(EScriptedFault::StallMidBody, QByteArray(100000, 's')));
-        auto pool = makePool(1, true);
+        auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
         QSignalSpy progress(pool.get(), &TDownloadPool::progress);
         pool->download(server.url(QStringLiteral("stall")));
-        pool->download(m_nginx.url(QStringLiteral("files/f8.bin")));
+        pool->download(fileUrl(8));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(QStringLiteral("/stall")), 1, WaitMs);
         QTest::qWait(500);
         QVERIFY(results.events.isEmpty());
@@ -466,7 +460,7 @@ private slots:
     }
 
     void redirectIsFollowedAndReportedUnderTheRequestedUrl() {
-        auto pool = makePool(6, true);
+        auto pool = makeDownloadPool(6, true);
         TResults results(*pool);
         const QUrl moved = m_nginx.url(QStringLiteral("moved.bin"));
         pool->download(moved);
@@ -484,7 +478,7 @@ private slots:
             QVERIFY(m_nginx.writeFile(path, body));
             expected.insert(m_nginx.url(path), body);
         }
-        auto pool = makePool(10, false);
+        auto pool = makeDownloadPool(10, false);
         TResults results(*pool);
         QMap<QUrl, qlonglong> lastProgress;
         bool progressWentBack = false;
@@ -510,6 +504,8 @@ private slots:
     }
 
 private:
+    QUrl fileUrl(int index) const { return m_nginx.url(QStringLiteral("files/f%1.bin").arg(index)); }
+
     TNginxFixture m_nginx;
     QMap<QString, QByteArray> m_files;
 };

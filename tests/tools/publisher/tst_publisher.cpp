@@ -7,6 +7,7 @@
 #include "shared/container/container.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
+#include "support/installationkit.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <random>
 #include <set>
 
+using testsupport::readBytes;
 using namespace publisher;
 using mirrel::launcher::TChunkInPackage;
 using mirrel::launcher::TFileInPackage;
@@ -54,11 +56,6 @@ QByteArray textBytes(int Size, std::uint64_t Seed) {
     }
     Data.truncate(Size);
     return Data;
-}
-
-QByteArray readAll(const QString& Path) {
-    QFile File(Path);
-    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
 }
 
 // A build directory generated inside the test.
@@ -100,14 +97,15 @@ public:
 TPackageConfigurationReader readBack(const QString& Output, const QString& AssetDocument = QString()) {
     const QUrl Base = QUrl::fromLocalFile(Output + QLatin1Char('/'));
     const QByteArray Assets =
-        AssetDocument.isEmpty() ? QByteArray() : readAll(Output + QLatin1Char('/') + AssetDocument);
-    return TPackageConfigurationReader(readAll(Output + QStringLiteral("/package.json")), Assets, Base, Base);
+        AssetDocument.isEmpty() ? QByteArray() : readBytes(Output + QLatin1Char('/') + AssetDocument);
+    return TPackageConfigurationReader(readBytes(Output + QStringLiteral("/package.json")), Assets, Base,
+                                       Base);
 }
 
 // Fetches one piece from the output folder the way the launcher would and
 // checks both of its hashes and sizes; returns its unpacked content.
 QByteArray fetchPiece(const TChunkInPackage& Piece) {
-    const QByteArray Stored = readAll(Piece.Url.toLocalFile());
+    const QByteArray Stored = readBytes(Piece.Url.toLocalFile());
     if (quint64(Stored.size()) != Piece.PackedSize || sha256(Stored) != Piece.PackedHash) {
         qWarning() << "packed size or hash differs for" << Piece.Url;
         return QByteArray("<packed mismatch>");
@@ -143,7 +141,7 @@ void verifyReadsBackAsTrees(const TPackageConfigurationReader& Reader,
     for (const TFileInPackage& File : Reader.files()) {
         QVERIFY2(Expected.count(File.LocalFile) == 1, qPrintable(File.LocalFile));
         const QString Source = Expected.at(File.LocalFile);
-        const QByteArray Content = readAll(Source);
+        const QByteArray Content = readBytes(Source);
         QCOMPARE(File.Size, quint64(Content.size()));
         QCOMPARE(File.Hash, sha256(Content));
         QCOMPARE(File.Executable, QFileInfo(Source).isExecutable());
@@ -336,7 +334,7 @@ private slots:
         for (const TChunkInPackage& Chunk : Reader.chunks()) {
             Unpacked += Chunk.UnpackedSize;
             Packed += Chunk.PackedSize;
-            const char Method = readAll(Chunk.Url.toLocalFile()).at(1);
+            const char Method = readBytes(Chunk.Url.toLocalFile()).at(1);
             QVERIFY(Method == 0 || Method == 3);
             QCOMPARE(Method == 3,
                      packingPays(qint64(Chunk.UnpackedSize), qint64(Chunk.PackedSize), DefaultMinimumSaving));
@@ -445,7 +443,7 @@ private slots:
         QVERIFY(Truncated.resize(1000));
         QFile Raw(pathOf(QStringLiteral("b.txt")));
         QVERIFY(Raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        Raw.write(readAll(Tree.Root + QStringLiteral("/b.txt")));
+        Raw.write(readBytes(Tree.Root + QStringLiteral("/b.txt")));
         Raw.close();
 
         TPublishSummary Summary;
@@ -461,7 +459,7 @@ private slots:
         Tree.write(QStringLiteral("a.bin"), randomBytes(9 * MiB, 20));
         const QString Output = Dir.filePath(QStringLiteral("cdn"));
         publish(options(Tree.Root, Output, QStringLiteral("1")));
-        const QByteArray Version1 = readAll(Output + QStringLiteral("/package.json"));
+        const QByteArray Version1 = readBytes(Output + QStringLiteral("/package.json"));
         QVERIFY(!Version1.isEmpty());
 
         Tree.write(QStringLiteral("b.bin"), randomBytes(12 * MiB, 21));
@@ -476,7 +474,7 @@ private slots:
                 QVERIFY2(QString::fromUtf8(Error.what()).contains(QStringLiteral("No space left on device")),
                          Error.what());
             }
-            QCOMPARE(readAll(Output + QStringLiteral("/package.json")), Version1);
+            QCOMPARE(readBytes(Output + QStringLiteral("/package.json")), Version1);
         };
         expectFailure(std::make_shared<TFailingFileSystem>(1, QString())); // a chunk fails
         expectFailure(std::make_shared<TFailingFileSystem>(1000, QStringLiteral("package.json")));

@@ -5,6 +5,7 @@
 #include "shared/container/container.h"
 #include "support/nginxfixture.h"
 #include "support/testpaths.h"
+#include "support/installationkit.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -18,6 +19,8 @@
 
 #include <random>
 
+using testsupport::readBytes;
+using testsupport::writeBytes;
 using namespace mirrel::launcher;
 
 namespace {
@@ -39,17 +42,6 @@ QByteArray randomBytes(int Size, std::uint64_t Seed) {
         Data[i] = static_cast<char>(Random() >> 56);
     }
     return Data;
-}
-
-bool writeFile(const QString& Path, const QByteArray& Content) {
-    QDir().mkpath(QFileInfo(Path).absolutePath());
-    QFile File(Path);
-    return File.open(QIODevice::WriteOnly | QIODevice::Truncate) && File.write(Content) == Content.size();
-}
-
-QByteArray readAll(const QString& Path) {
-    QFile File(Path);
-    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
 }
 
 // Fetches over HTTP and waits for the answer; empty on failure.
@@ -153,8 +145,8 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        QVERIFY(writeFile(Home->filePath(QStringLiteral("IN/a.txt")), QByteArray("alpha")));
-        QVERIFY(writeFile(Home->filePath(QStringLiteral("blocker")), QByteArray()));
+        QVERIFY(writeBytes(Home->filePath(QStringLiteral("IN/a.txt")), QByteArray("alpha")));
+        QVERIFY(writeBytes(Home->filePath(QStringLiteral("blocker")), QByteArray()));
         arguments.replaceInStrings(QStringLiteral("BLOCKED"), Home->filePath(QStringLiteral("blocker/cdn")));
         arguments.replaceInStrings(QStringLiteral("MISSING"), Home->filePath(QStringLiteral("missing")));
 
@@ -173,11 +165,11 @@ private slots:
         const QString Client = Home->filePath(QStringLiteral("client"));
         const QString Assets = Home->filePath(QStringLiteral("assets"));
         const QByteArray ClientBinary = randomBytes(9 * 1024 * 1024, 41);
-        QVERIFY(writeFile(Client + QStringLiteral("/vantor"), ClientBinary));
+        QVERIFY(writeBytes(Client + QStringLiteral("/vantor"), ClientBinary));
         QVERIFY(QFile::setPermissions(Client + QStringLiteral("/vantor"),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(writeFile(Client + QStringLiteral("/lib/core.so"), randomBytes(300000, 42)));
-        QVERIFY(writeFile(Assets + QStringLiteral("/data/world.pak"), randomBytes(200000, 43)));
+        QVERIFY(writeBytes(Client + QStringLiteral("/lib/core.so"), randomBytes(300000, 42)));
+        QVERIFY(writeBytes(Assets + QStringLiteral("/data/world.pak"), randomBytes(200000, 43)));
 
         TRun Result =
             run({QStringLiteral("publish"), QStringLiteral("--version"), QStringLiteral("3"),
@@ -261,7 +253,7 @@ private slots:
                 QCOMPARE(sha256(Content), Chunk.UnpackedHash);
                 Assembled += Content;
             }
-            QVERIFY2(Assembled == readAll(Sources.at(File.LocalFile)), qPrintable(File.LocalFile));
+            QVERIFY2(Assembled == readBytes(Sources.at(File.LocalFile)), qPrintable(File.LocalFile));
             QCOMPARE(File.Executable, File.LocalFile == QLatin1String("vantor"));
         }
     }
