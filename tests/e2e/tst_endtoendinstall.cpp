@@ -39,17 +39,200 @@ class TestEndToEndInstall : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() {
+        QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
+        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
+        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 2), qPrintable(m_Stage.errorString()));
+        // A launcher package of another version, for the stored copy to name.
+        const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
+        QVERIFY(testsupport::writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
+        QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
+                                     QStringLiteral("0.0.13"), QString(), {}),
+                 qPrintable(m_Stage.errorString()));
+    }
 
-    void firstLaunchInstallsAutomaticPackagesAndStartsTheFirst();
-    void preventDefaultAutostartStartsNothing();
-    void nextPlainStartStartsTheDefaultAtOnce();
-    void silentClientEndsTheLauncherWithOne();
-    void newVersionIsPatchedWithTheFastScanAndStarted();
-    void forcePatchMarkerIsDeletedAndItsPackageUpdated();
-    void secondInstanceEndsAtOnceWhileTheFirstInstalls();
-    void offlineStartUsesTheStoredCopyWithoutSelfUpdate();
+    void init() {
+        QVERIFY2(m_Stage.renewSandbox(), qPrintable(m_Stage.errorString()));
+        QVERIFY(m_Stage.writeSettings());
+        QVERIFY(releaseVersion(1));
+        QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
+                 "another launcher is running");
+        QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName),
+                 "a game client is running");
+    }
+
+    void firstLaunchInstallsAutomaticPackagesAndStartsTheFirst() {
+        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
+
+        QString difference;
+        for (const QString& directory : {Vantor, Classic}) {
+            QVERIFY2(isInstalled(directory, 1, difference),
+                     qPrintable(directory + QStringLiteral(": ") + difference));
+            QCOMPARE(installedDocument(directory), publishedDocument(1));
+            QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(directory) +
+                                       QStringLiteral("/partial-package.json")));
+        }
+        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Preview)));
+        // Only the first automatic package becomes the default.
+        QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + QStringLiteral("/default")));
+        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Classic) + QStringLiteral("/default")));
+
+        // The launcher ended once the client held its object: the client runs, started with the
+        // package's parameters and, after this run's verification stage, the up-to-date flag last.
+        const auto starts = m_Stage.clientStarts();
+        QCOMPARE(starts.size(), 1);
+        QCOMPARE(starts.first().Arguments, TLauncherStage::gameParameters() + QStringList{UpToDate});
+        QCOMPARE(starts.first().WorkingDirectory, m_Stage.packageDirectory(Vantor));
+        QVERIFY(starts.first().LauncherRunning);
+        QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName));
+        QCOMPARE(m_Stage.sandbox().countLogLines(WindowShown), 1);
+    }
+
+    void preventDefaultAutostartStartsNothing() {
+        QVERIFY(releaseVersion(1, true));
+        auto launcher = m_Stage.startLauncher({QStringLiteral("--first-launch")});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return installedDocument(Vantor) == publishedDocument(1) &&
+                       installedDocument(Classic) == publishedDocument(1);
+            },
+            120000));
+        // Both runs are over; give a start that should not happen the time it would take.
+        QVERIFY(m_Stage.sandbox().waitForLogLine(
+            literal(QStringLiteral("onVerificationFinished found package: ")), 2));
+        QTest::qWait(1500);
+        QVERIFY(m_Stage.clientStarts().isEmpty());
+        QCOMPARE(launcher->state(), QProcess::Running);
+        QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + QStringLiteral("/default")));
+        QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+        QCOMPARE(launcher->exitCode(), 0);
+    }
+
+    void nextPlainStartStartsTheDefaultAtOnce() {
+        firstLaunch();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QCOMPARE(m_Stage.runLauncher({}), 0);
+
+        const auto starts = m_Stage.clientStarts();
+        QCOMPARE(starts.size(), 2);
+        // Nothing was verified in the second run.
+        QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters());
+        QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
+        // Without a window: only the first launch showed one.
+        QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 2);
+        QCOMPARE(m_Stage.sandbox().countLogLines(WindowShown), 1);
+    }
+
+    void silentClientEndsTheLauncherWithOne() {
+        firstLaunch();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QVERIFY(m_Stage.writeSettings(1500));
+        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
+                                                 QStringLiteral("never"));
+        QCOMPARE(m_Stage.runLauncher({}), 1);
+        QCOMPARE(m_Stage.clientStarts().size(), 2);
+        QVERIFY(m_Stage.sandbox().countLogLines(literal(QStringLiteral("did not announce itself"))) == 1);
+    }
+
+    void newVersionIsPatchedWithTheFastScanAndStarted() {
+        firstLaunch();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QVERIFY(releaseVersion(2));
+
+        // The default package is no longer up to date: the list is shown instead of a start.
+        auto plain = m_Stage.startLauncher({});
+        QVERIFY(m_Stage.sandbox().waitForLogLine(WindowShown, 2));
+        QTest::qWait(500);
+        QCOMPARE(plain->state(), QProcess::Running);
+        QCOMPARE(m_Stage.clientStarts().size(), 1);
+        QVERIFY(TLauncherSandbox::stop(*plain, SIGTERM));
+
+        // The client asks for its own update.
+        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--patch"), m_Stage.installedExecutable(Vantor)}), 0);
+        QVERIFY(m_Stage.sandbox().countLogLines(
+                    literal(QStringLiteral("installOrUpdatePackage: Vantor Online fast scan: true"))) == 1);
+        QString difference;
+        QVERIFY2(isInstalled(Vantor, 2, difference), qPrintable(difference));
+        QCOMPARE(installedDocument(Vantor), publishedDocument(2));
+        // The other package was not asked for.
+        QCOMPARE(installedDocument(Classic), publishedDocument(1));
+
+        const auto starts = m_Stage.clientStarts();
+        QCOMPARE(starts.size(), 2);
+        QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters() + QStringList{UpToDate});
+        QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
+    }
+
+    void forcePatchMarkerIsDeletedAndItsPackageUpdated() {
+        firstLaunch();
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QVERIFY(releaseVersion(2));
+        const QString marker = m_Stage.packageDirectory(Classic) + QStringLiteral("/FORCE_PATCH");
+        QVERIFY(testsupport::writeBytes(marker, QByteArray()));
+
+        auto launcher = m_Stage.startLauncher({});
+        QVERIFY(QTest::qWaitFor([&] { return installedDocument(Classic) == publishedDocument(2); }, 120000));
+        QVERIFY(!QFileInfo::exists(marker));
+        QString difference;
+        QVERIFY2(isInstalled(Classic, 2, difference), qPrintable(difference));
+        // Only the marked package was updated, and nothing was started.
+        QCOMPARE(installedDocument(Vantor), publishedDocument(1));
+        QTest::qWait(1000);
+        QCOMPARE(m_Stage.clientStarts().size(), 1);
+        QCOMPARE(launcher->state(), QProcess::Running);
+        QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+        QCOMPARE(launcher->exitCode(), 0);
+    }
+
+    void secondInstanceEndsAtOnceWhileTheFirstInstalls() {
+        QVERIFY(releaseVersion(1, true));
+        auto first = m_Stage.startLauncher({QStringLiteral("--first-launch")});
+        QVERIFY(m_Stage.sandbox().waitForLogLine(literal(QStringLiteral("onLauncherReadyForAction"))));
+
+        for (const QStringList& arguments : {QStringList(), QStringList{QStringLiteral("--first-launch")},
+                                             QStringList{QStringLiteral("-s")}}) {
+            const int index = m_Stage.launchersStarted() + 1;
+            QCOMPARE(m_Stage.runLauncher(arguments, 30000), 0);
+            QVERIFY2(
+                m_Stage.launcherOutput(index).contains(QStringLiteral("Version: 0.0.12 already running")),
+                qPrintable(m_Stage.launcherOutput(index)));
+        }
+        QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 1);
+        QVERIFY(QTest::qWaitFor([&] { return installedDocument(Classic) == publishedDocument(1); }, 120000));
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
+        QCOMPARE(first->exitCode(), 0);
+    }
+
+    void offlineStartUsesTheStoredCopyWithoutSelfUpdate() {
+        const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
+                                     QStringLiteral("launcher/linux/package.json")};
+        QVERIFY(m_Stage.writeConfiguration(packages(1), launcher));
+        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}),
+                 0);
+        QVERIFY(m_Stage.endClients());
+
+        m_Stage.server().stop();
+        const int exitCode = m_Stage.runLauncher({});
+        QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
+        QCOMPARE(exitCode, 0);
+        // The installed default was offered from its installed documents and started at once.
+        const auto starts = m_Stage.clientStarts();
+        QCOMPARE(starts.size(), 2);
+        QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("startSelfUpdate"))), 0);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("cleanupOldLauncherVersion"))), 2);
+        QVERIFY(!QFileInfo::exists(m_Stage.sandbox().launcherDirectory() +
+                                   QStringLiteral("/launcher-notes.txt")));
+    }
 
 private:
     std::vector<TStagePackage> packages(int Version) const;
@@ -61,28 +244,6 @@ private:
 
     TLauncherStage m_Stage;
 };
-
-void TestEndToEndInstall::initTestCase() {
-    QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
-    QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
-    QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 2), qPrintable(m_Stage.errorString()));
-    // A launcher package of another version, for the stored copy to name.
-    const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
-    QVERIFY(testsupport::writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
-    QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
-                                 QStringLiteral("0.0.13"), QString(), {}),
-             qPrintable(m_Stage.errorString()));
-}
-
-void TestEndToEndInstall::init() {
-    QVERIFY2(m_Stage.renewSandbox(), qPrintable(m_Stage.errorString()));
-    QVERIFY(m_Stage.writeSettings());
-    QVERIFY(releaseVersion(1));
-    QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
-             "another launcher is running");
-    QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName),
-             "a game client is running");
-}
 
 std::vector<TStagePackage> TestEndToEndInstall::packages(int Version) const {
     const QString document = QStringLiteral("vantor/linux/package-%1.json").arg(Version);
@@ -104,6 +265,7 @@ bool TestEndToEndInstall::isInstalled(const QString& Directory, int Version, QSt
     if (!testsupport::sameTree(m_Stage.gameTree(Version), m_Stage.packageDirectory(Directory), Difference)) {
         return false;
     }
+
     // Version 2 no longer has the settings file of version 1.
     if (Version == 2 &&
         QFileInfo::exists(m_Stage.packageDirectory(Directory) +
@@ -121,177 +283,6 @@ QByteArray TestEndToEndInstall::installedDocument(const QString& Directory) cons
 QByteArray TestEndToEndInstall::publishedDocument(int Version) const {
     return readBytes(m_Stage.server().documentRoot() +
                      QStringLiteral("/vantor/linux/package-%1.json").arg(Version));
-}
-
-void TestEndToEndInstall::firstLaunchInstallsAutomaticPackagesAndStartsTheFirst() {
-    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
-
-    QString difference;
-    for (const QString& directory : {Vantor, Classic}) {
-        QVERIFY2(isInstalled(directory, 1, difference),
-                 qPrintable(directory + QStringLiteral(": ") + difference));
-        QCOMPARE(installedDocument(directory), publishedDocument(1));
-        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(directory) +
-                                   QStringLiteral("/partial-package.json")));
-    }
-    QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Preview)));
-    // Only the first automatic package becomes the default.
-    QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + QStringLiteral("/default")));
-    QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Classic) + QStringLiteral("/default")));
-
-    // The launcher ended once the client held its object: the client runs, started with the
-    // package's parameters and, after this run's verification stage, the up-to-date flag last.
-    const auto starts = m_Stage.clientStarts();
-    QCOMPARE(starts.size(), 1);
-    QCOMPARE(starts.first().Arguments, TLauncherStage::gameParameters() + QStringList{UpToDate});
-    QCOMPARE(starts.first().WorkingDirectory, m_Stage.packageDirectory(Vantor));
-    QVERIFY(starts.first().LauncherRunning);
-    QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName));
-    QCOMPARE(m_Stage.sandbox().countLogLines(WindowShown), 1);
-}
-
-void TestEndToEndInstall::preventDefaultAutostartStartsNothing() {
-    QVERIFY(releaseVersion(1, true));
-    auto launcher = m_Stage.startLauncher({QStringLiteral("--first-launch")});
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return installedDocument(Vantor) == publishedDocument(1) &&
-                   installedDocument(Classic) == publishedDocument(1);
-        },
-        120000));
-    // Both runs are over; give a start that should not happen the time it would take.
-    QVERIFY(m_Stage.sandbox().waitForLogLine(
-        literal(QStringLiteral("onVerificationFinished found package: ")), 2));
-    QTest::qWait(1500);
-    QVERIFY(m_Stage.clientStarts().isEmpty());
-    QCOMPARE(launcher->state(), QProcess::Running);
-    QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + QStringLiteral("/default")));
-    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
-    QCOMPARE(launcher->exitCode(), 0);
-}
-
-void TestEndToEndInstall::nextPlainStartStartsTheDefaultAtOnce() {
-    firstLaunch();
-    if (QTest::currentTestFailed()) {
-        return;
-    }
-    QCOMPARE(m_Stage.runLauncher({}), 0);
-
-    const auto starts = m_Stage.clientStarts();
-    QCOMPARE(starts.size(), 2);
-    // Nothing was verified in the second run.
-    QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters());
-    QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
-    // Without a window: only the first launch showed one.
-    QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 2);
-    QCOMPARE(m_Stage.sandbox().countLogLines(WindowShown), 1);
-}
-
-void TestEndToEndInstall::silentClientEndsTheLauncherWithOne() {
-    firstLaunch();
-    if (QTest::currentTestFailed()) {
-        return;
-    }
-    QVERIFY(m_Stage.writeSettings(1500));
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                             QStringLiteral("never"));
-    QCOMPARE(m_Stage.runLauncher({}), 1);
-    QCOMPARE(m_Stage.clientStarts().size(), 2);
-    QVERIFY(m_Stage.sandbox().countLogLines(literal(QStringLiteral("did not announce itself"))) == 1);
-}
-
-void TestEndToEndInstall::newVersionIsPatchedWithTheFastScanAndStarted() {
-    firstLaunch();
-    if (QTest::currentTestFailed()) {
-        return;
-    }
-    QVERIFY(releaseVersion(2));
-
-    // The default package is no longer up to date: the list is shown instead of a start.
-    auto plain = m_Stage.startLauncher({});
-    QVERIFY(m_Stage.sandbox().waitForLogLine(WindowShown, 2));
-    QTest::qWait(500);
-    QCOMPARE(plain->state(), QProcess::Running);
-    QCOMPARE(m_Stage.clientStarts().size(), 1);
-    QVERIFY(TLauncherSandbox::stop(*plain, SIGTERM));
-
-    // The client asks for its own update.
-    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--patch"), m_Stage.installedExecutable(Vantor)}), 0);
-    QVERIFY(m_Stage.sandbox().countLogLines(
-                literal(QStringLiteral("installOrUpdatePackage: Vantor Online fast scan: true"))) == 1);
-    QString difference;
-    QVERIFY2(isInstalled(Vantor, 2, difference), qPrintable(difference));
-    QCOMPARE(installedDocument(Vantor), publishedDocument(2));
-    // The other package was not asked for.
-    QCOMPARE(installedDocument(Classic), publishedDocument(1));
-
-    const auto starts = m_Stage.clientStarts();
-    QCOMPARE(starts.size(), 2);
-    QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters() + QStringList{UpToDate});
-    QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
-}
-
-void TestEndToEndInstall::forcePatchMarkerIsDeletedAndItsPackageUpdated() {
-    firstLaunch();
-    if (QTest::currentTestFailed()) {
-        return;
-    }
-    QVERIFY(releaseVersion(2));
-    const QString marker = m_Stage.packageDirectory(Classic) + QStringLiteral("/FORCE_PATCH");
-    QVERIFY(testsupport::writeBytes(marker, QByteArray()));
-
-    auto launcher = m_Stage.startLauncher({});
-    QVERIFY(QTest::qWaitFor([&] { return installedDocument(Classic) == publishedDocument(2); }, 120000));
-    QVERIFY(!QFileInfo::exists(marker));
-    QString difference;
-    QVERIFY2(isInstalled(Classic, 2, difference), qPrintable(difference));
-    // Only the marked package was updated, and nothing was started.
-    QCOMPARE(installedDocument(Vantor), publishedDocument(1));
-    QTest::qWait(1000);
-    QCOMPARE(m_Stage.clientStarts().size(), 1);
-    QCOMPARE(launcher->state(), QProcess::Running);
-    QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
-    QCOMPARE(launcher->exitCode(), 0);
-}
-
-void TestEndToEndInstall::secondInstanceEndsAtOnceWhileTheFirstInstalls() {
-    QVERIFY(releaseVersion(1, true));
-    auto first = m_Stage.startLauncher({QStringLiteral("--first-launch")});
-    QVERIFY(m_Stage.sandbox().waitForLogLine(literal(QStringLiteral("onLauncherReadyForAction"))));
-
-    for (const QStringList& arguments :
-         {QStringList(), QStringList{QStringLiteral("--first-launch")}, QStringList{QStringLiteral("-s")}}) {
-        const int index = m_Stage.launchersStarted() + 1;
-        QCOMPARE(m_Stage.runLauncher(arguments, 30000), 0);
-        QVERIFY2(m_Stage.launcherOutput(index).contains(QStringLiteral("Version: 0.0.12 already running")),
-                 qPrintable(m_Stage.launcherOutput(index)));
-    }
-    QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 1);
-    QVERIFY(QTest::qWaitFor([&] { return installedDocument(Classic) == publishedDocument(1); }, 120000));
-    QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
-    QCOMPARE(first->exitCode(), 0);
-}
-
-void TestEndToEndInstall::offlineStartUsesTheStoredCopyWithoutSelfUpdate() {
-    const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                 QStringLiteral("launcher/linux/package.json")};
-    QVERIFY(m_Stage.writeConfiguration(packages(1), launcher));
-    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}), 0);
-    QVERIFY(m_Stage.endClients());
-
-    m_Stage.server().stop();
-    const int exitCode = m_Stage.runLauncher({});
-    QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
-    QCOMPARE(exitCode, 0);
-    // The installed default was offered from its installed documents and started at once.
-    const auto starts = m_Stage.clientStarts();
-    QCOMPARE(starts.size(), 2);
-    QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
-    QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("startSelfUpdate"))), 0);
-    QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("cleanupOldLauncherVersion"))), 2);
-    QVERIFY(
-        !QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launcher-notes.txt")));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEndInstall)
