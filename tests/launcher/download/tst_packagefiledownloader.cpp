@@ -19,7 +19,9 @@
 #include <stdexcept>
 
 using namespace mirrel::launcher;
+using testsupport::readBytes;
 using testsupport::seededBytes;
+using testsupport::writeBytes;
 
 namespace {
 
@@ -53,6 +55,19 @@ TFileToDownload fileOf(const QString& LocalFile, const TChunkInPackageVector& Ch
         file.Size += Chunks[index].UnpackedSize;
     }
     return file;
+}
+
+// Stores every piece packed on the server; gives their chunk descriptions.
+std::vector<TChunkInPackage> serve(const testsupport::TNginxFixture& Nginx, const std::vector<TPiece>& Pieces,
+                                   int Method) {
+    std::vector<TChunkInPackage> chunks;
+    for (const TPiece& piece : Pieces) {
+        const QByteArray packed = shared::compress(Method, piece.Content);
+        QTest::qVerify(Nginx.writeFile(QStringLiteral("c/") + piece.Name, packed), "writeFile", "", __FILE__,
+                       __LINE__);
+        chunks.push_back(chunkOf(piece, Nginx.url(QStringLiteral("c/") + piece.Name), packed));
+    }
+    return chunks;
 }
 
 QByteArray contentOf(const std::vector<TPiece>& Pieces, const std::vector<int>& Order) {
@@ -130,12 +145,7 @@ private slots:
         const std::vector<TPiece> pieces{{QStringLiteral("x"), seededBytes(1, 70000)},
                                          {QStringLiteral("y"), seededBytes(2, 50000)},
                                          {QStringLiteral("z"), seededBytes(3, 1234)}};
-        std::vector<TChunkInPackage> chunks;
-        for (const TPiece& piece : pieces) {
-            const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-            QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
-            chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
-        }
+        const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionLzma);
         // "first" uses x twice; "second" shares y with it.
         TFileToDownloadVector files{fileOf(QStringLiteral("first.bin"), {chunks[0], chunks[1], chunks[0]}),
                                     fileOf(QStringLiteral("dir/second.bin"), {chunks[1], chunks[2]})};
@@ -144,10 +154,10 @@ private slots:
         TDownloadRun run(fileSystem(), m_pTarget->path());
         QVERIFY(run.run(files));
         QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("first.bin"))), contentOf(pieces, {0, 1, 0}));
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("dir/second.bin"))), contentOf(pieces, {1, 2}));
-        QVERIFY(QFileInfo(target(QStringLiteral("dir/second.bin"))).isExecutable());
-        QVERIFY(!QFileInfo(target(QStringLiteral("first.bin"))).isExecutable());
+        QCOMPARE(readBytes(target("first.bin")), contentOf(pieces, {0, 1, 0}));
+        QCOMPARE(readBytes(target("dir/second.bin")), contentOf(pieces, {1, 2}));
+        QVERIFY(QFileInfo(target("dir/second.bin")).isExecutable());
+        QVERIFY(!QFileInfo(target("first.bin")).isExecutable());
         for (const TPiece& piece : pieces) {
             QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/") + piece.Name, 1));
         }
@@ -166,22 +176,17 @@ private slots:
         const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(10, 3000)},
                                          {QStringLiteral("b"), seededBytes(11, 4000)},
                                          {QStringLiteral("c"), seededBytes(12, 5000)}};
-        std::vector<TChunkInPackage> chunks;
-        for (const TPiece& piece : pieces) {
-            const QByteArray packed = shared::compress(shared::CompressionDeflate, piece.Content);
-            QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
-            chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
-        }
+        const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionDeflate);
         // The local file holds a and c already; b's place holds something else.
         const QByteArray local = pieces[0].Content + QByteArray(4000, 'o') + pieces[2].Content;
-        QVERIFY(testsupport::writeBytes(target(QStringLiteral("patched.bin")), local));
+        QVERIFY(writeBytes(target("patched.bin"), local));
         TFileToDownload file = fileOf(QStringLiteral("patched.bin"), chunks);
         file.ChunksToDownload = {1};
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
         QVERIFY(run.run({file}));
         QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("patched.bin"))), contentOf(pieces, {0, 1, 2}));
+        QCOMPARE(readBytes(target("patched.bin")), contentOf(pieces, {0, 1, 2}));
         QCOMPARE(nginx.requestCount(QStringLiteral("/c/a")), 0);
         QCOMPARE(nginx.requestCount(QStringLiteral("/c/c")), 0);
     }
@@ -218,7 +223,7 @@ private slots:
         TDownloadRun run(fileSystem(ini), m_pTarget->path());
         QVERIFY(run.run({fileOf(QStringLiteral("reversed.bin"), chunks)}));
         QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("reversed.bin"))), contentOf(pieces, order));
+        QCOMPARE(readBytes(target("reversed.bin")), contentOf(pieces, order));
         const int limit = maxCachedChunks < 0 ? 100 : maxCachedChunks;
         QVERIFY(run.Downloader.peakCachedChunksInMemory() <= limit + 1);
         QCOMPARE(run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
@@ -270,10 +275,10 @@ private slots:
         QCOMPARE(server.requestCount(QStringLiteral("/c/flaky")), answers.size());
         if (completes) {
             QCOMPARE(run.Completed.count(), 1);
-            QCOMPARE(testsupport::readBytes(target(QStringLiteral("flaky.bin"))), piece.Content);
+            QCOMPARE(readBytes(target("flaky.bin")), piece.Content);
         } else {
             QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-            QVERIFY(!QFileInfo::exists(target(QStringLiteral("flaky.bin"))));
+            QVERIFY(!QFileInfo::exists(target("flaky.bin")));
         }
     }
 
@@ -301,7 +306,7 @@ private slots:
         const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
         QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
         auto failing = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
 
@@ -309,7 +314,7 @@ private slots:
         QVERIFY(run.run({fileOf(QStringLiteral("sub/s.bin"),
                                 {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)})}));
         QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-        QVERIFY(!QFileInfo::exists(target(QStringLiteral("sub/s.bin"))));
+        QVERIFY(!QFileInfo::exists(target("sub/s.bin")));
     }
 
     void downloadFailureOutranksSavingFailure() {
@@ -319,7 +324,7 @@ private slots:
         QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
         nginx.addFixedStatus(QStringLiteral("/c/gone"), 404);
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
         auto failing = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
         const TPiece gone{QStringLiteral("gone"), seededBytes(33, 100)};
@@ -340,27 +345,25 @@ private slots:
         QVERIFY(nginx.writeFile(QStringLiteral("c/launcher"), packed));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
         const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/launcher")), packed);
-        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
         auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::Remove);
 
         // Without self-update mode the file that cannot be deleted fails the save.
-        QVERIFY(testsupport::writeBytes(target(QStringLiteral("Launcher")), "running launcher"));
+        QVERIFY(writeBytes(target("Launcher"), "running launcher"));
         {
             TDownloadRun run(undeletable, m_pTarget->path(), false);
             QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
             QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-            QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))),
-                     QByteArray("running launcher"));
+            QCOMPARE(readBytes(target("Launcher")), QByteArray("running launcher"));
         }
         // In self-update mode it is renamed to ".old", replacing an older backup (a directory, here).
-        QVERIFY(QDir().mkpath(target(QStringLiteral("Launcher.old/inside"))));
+        QVERIFY(QDir().mkpath(target("Launcher.old/inside")));
         TDownloadRun run(undeletable, m_pTarget->path(), true);
         QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
         QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher"))), piece.Content);
-        QCOMPARE(testsupport::readBytes(target(QStringLiteral("Launcher.old"))),
-                 QByteArray("running launcher"));
+        QCOMPARE(readBytes(target("Launcher")), piece.Content);
+        QCOMPARE(readBytes(target("Launcher.old")), QByteArray("running launcher"));
     }
 
     void addressWithTwoContentsNeverReportsSuccess() {
@@ -404,19 +407,14 @@ private slots:
         const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(71, 3000)},
                                          {QStringLiteral("b"), seededBytes(72, 4000)},
                                          {QStringLiteral("c"), seededBytes(73, 5000)}};
-        std::vector<TChunkInPackage> chunks;
-        for (const TPiece& piece : pieces) {
-            const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-            QVERIFY(nginx.writeFile(QStringLiteral("c/") + piece.Name, packed));
-            chunks.push_back(chunkOf(piece, nginx.url(QStringLiteral("c/") + piece.Name), packed));
-        }
+        const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionLzma);
         const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
-        const QString path = target(QStringLiteral("checked.bin"));
+        const QString path = target("checked.bin");
         const QString logPath = path + QStringLiteral(".log");
-        QVERIFY(testsupport::writeBytes(logPath, "an old log\n"));
+        QVERIFY(writeBytes(logPath, "an old log\n"));
 
         // a is in place already; b and c are fetched.
-        QVERIFY(testsupport::writeBytes(path, pieces[0].Content));
+        QVERIFY(writeBytes(path, pieces[0].Content));
         TFileToDownload file = fileOf(QStringLiteral("checked.bin"), chunks);
         file.ChunksToDownload = {1, 2};
         {
@@ -425,7 +423,7 @@ private slots:
             QCOMPARE(run.Completed.count(), 1);
         }
         // c may arrive before b; it is then written from the cache and logged as such.
-        QString checkLog = QString::fromUtf8(testsupport::readBytes(logPath));
+        QString checkLog = QString::fromUtf8(readBytes(logPath));
         checkLog.replace(QStringLiteral("7000: write cache correct"),
                          QStringLiteral("7000: write succeeded"));
         QCOMPARE(checkLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
@@ -435,12 +433,11 @@ private slots:
         // A chunk in place that is not what the document says fails the save.
         QByteArray damaged = pieces[0].Content;
         damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
-        QVERIFY(testsupport::writeBytes(path, damaged));
+        QVERIFY(writeBytes(path, damaged));
         TDownloadRun run(fileSystem(ini), m_pTarget->path());
         QVERIFY(run.run({file}));
         QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-        QVERIFY(
-            QString::fromUtf8(testsupport::readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
+        QVERIFY(QString::fromUtf8(readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
     }
 
     void assemblesRandomLayoutsWhateverTheArrivalOrder() {
@@ -494,7 +491,7 @@ private slots:
                     }
                     offset += size;
                 }
-                QVERIFY(testsupport::writeBytes(target(file.LocalFile), local));
+                QVERIFY(writeBytes(target(file.LocalFile), local));
             }
             for (const std::int32_t position : file.ChunksToDownload) {
                 used.insert(layout[static_cast<std::size_t>(position)]);
@@ -507,8 +504,7 @@ private slots:
         QVERIFY(run.run(files, 120000));
         QCOMPARE(run.Completed.count(), 1);
         for (std::size_t index = 0; index < files.size(); ++index) {
-            QVERIFY2(testsupport::readBytes(target(files[index].LocalFile)) ==
-                         contentOf(pieces, layouts[index]),
+            QVERIFY2(readBytes(target(files[index].LocalFile)) == contentOf(pieces, layouts[index]),
                      qPrintable(files[index].LocalFile));
         }
         for (int index = 0; index < pieceCount; ++index) {
@@ -520,6 +516,7 @@ private slots:
 private:
     std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray());
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
+    QString target(const char* Name) const { return target(QLatin1String(Name)); }
 
     std::unique_ptr<QTemporaryDir> m_pLauncher;
     std::unique_ptr<QTemporaryDir> m_pTarget;
