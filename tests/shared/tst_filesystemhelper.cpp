@@ -72,36 +72,22 @@ private slots:
         QTest::addColumn<QString>("relative");
         QTest::addColumn<QString>("expected");
         const QString r = QStringLiteral("/g/pkg");
-        QTest::newRow("plain") << r << "bin/client.exe"
-                               << "/g/pkg/bin/client.exe";
-        QTest::newRow("climbing out keeps the last component") << r << "../x/y.dat"
-                                                               << "/g/pkg/y.dat";
-        QTest::newRow("climbing back in") << r << "a/../b.dat"
-                                          << "/g/pkg/b.dat";
-        QTest::newRow("sibling with the root as prefix") << r << "../pkg2/x"
-                                                         << "/g/pkg/x";
-        QTest::newRow("sibling directory itself") << r << "../pkg2"
-                                                  << "/g/pkg/pkg2";
-        QTest::newRow("deep climb") << r << "a/../../../../etc/passwd"
-                                    << "/g/pkg/passwd";
-        QTest::newRow("absolute path stays below") << r << "/etc/passwd"
-                                                   << "/g/pkg/etc/passwd";
-        QTest::newRow("dot segments") << r << "./a/./b"
-                                      << "/g/pkg/a/b";
-        QTest::newRow("trailing slash") << r << "../other/dir/"
-                                        << "/g/pkg/dir";
-        QTest::newRow("root itself") << r << "a/.."
-                                     << "/g/pkg";
-        QTest::newRow("parent only") << r << ".."
-                                     << "/g/pkg";
-        QTest::newRow("parents only") << r << "../.."
-                                      << "/g/pkg";
-        QTest::newRow("unclean root") << "/g/./pkg/"
-                                      << "../pkg2/x"
-                                      << "/g/pkg/x";
-        QTest::newRow("filesystem root") << "/"
-                                         << "a/../../b"
-                                         << "/b";
+        // clang-format off
+        QTest::newRow("plain") << r << "bin/client.exe" << "/g/pkg/bin/client.exe";
+        QTest::newRow("climbing out keeps the last component") << r << "../x/y.dat" << "/g/pkg/y.dat";
+        QTest::newRow("climbing back in") << r << "a/../b.dat" << "/g/pkg/b.dat";
+        QTest::newRow("sibling with the root as prefix") << r << "../pkg2/x" << "/g/pkg/x";
+        QTest::newRow("sibling directory itself") << r << "../pkg2" << "/g/pkg/pkg2";
+        QTest::newRow("deep climb") << r << "a/../../../../etc/passwd" << "/g/pkg/passwd";
+        QTest::newRow("absolute path stays below") << r << "/etc/passwd" << "/g/pkg/etc/passwd";
+        QTest::newRow("dot segments") << r << "./a/./b" << "/g/pkg/a/b";
+        QTest::newRow("trailing slash") << r << "../other/dir/" << "/g/pkg/dir";
+        QTest::newRow("root itself") << r << "a/.." << "/g/pkg";
+        QTest::newRow("parent only") << r << ".." << "/g/pkg";
+        QTest::newRow("parents only") << r << "../.." << "/g/pkg";
+        QTest::newRow("unclean root") << "/g/./pkg/" << "../pkg2/x" << "/g/pkg/x";
+        QTest::newRow("filesystem root") << "/" << "a/../../b" << "/b";
+        // clang-format on
     }
 
     void pathInsideConfinesToTheBase() {

@@ -67,18 +67,17 @@ private slots:
         QTest::addColumn<QString>("architecture");
         QTest::addColumn<EOperatingSystem>("expectedOs");
         QTest::addColumn<EArchitecture>("expectedArchitecture");
-        QTest::newRow("Windows") << "Windows"
-                                 << "x86_64" << EOperatingSystem::Windows << EArchitecture::X86_64;
-        QTest::newRow("windows") << "windows"
-                                 << "i386" << EOperatingSystem::Windows << EArchitecture::I386;
-        QTest::newRow("MACOS") << "MACOS"
-                               << "X86_64" << EOperatingSystem::MacOs << EArchitecture::X86_64;
-        QTest::newRow("Linux") << "Linux"
-                               << "x86_64" << EOperatingSystem::Linux << EArchitecture::X86_64;
-        QTest::newRow("unknown") << "solaris"
-                                 << "arm64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
-        QTest::newRow("os with blanks") << " linux"
-                                        << "x86-64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
+        // clang-format off
+        QTest::newRow("Windows")
+            << "Windows" << "x86_64" << EOperatingSystem::Windows << EArchitecture::X86_64;
+        QTest::newRow("windows") << "windows" << "i386" << EOperatingSystem::Windows << EArchitecture::I386;
+        QTest::newRow("MACOS") << "MACOS" << "X86_64" << EOperatingSystem::MacOs << EArchitecture::X86_64;
+        QTest::newRow("Linux") << "Linux" << "x86_64" << EOperatingSystem::Linux << EArchitecture::X86_64;
+        QTest::newRow("unknown")
+            << "solaris" << "arm64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
+        QTest::newRow("os with blanks")
+            << " linux" << "x86-64" << EOperatingSystem::Unknown << EArchitecture::Unknown;
+        // clang-format on
     }
 
     void buildNamesAreCaseInsensitive() {
@@ -158,33 +157,23 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("base with slash") << "http://h/dir/"
-                                         << "chunks/ab"
-                                         << "http://h/dir/chunks/ab";
-        QTest::newRow("base without slash") << "http://h/dir"
-                                            << "chunks/ab"
-                                            << "http://h/dir/chunks/ab";
-        QTest::newRow("slash is never removed") << "http://h/dir/"
-                                                << "/chunks/ab"
-                                                << "http://h/dir//chunks/ab";
-        QTest::newRow("leading slash, base without") << "http://h/dir"
-                                                     << "/chunks/ab"
-                                                     << "http://h/dir/chunks/ab";
-        QTest::newRow("query dropped") << "http://h:81/dir/?nocache=abc&x=1"
-                                       << "chunks/ab"
-                                       << "http://h:81/dir/chunks/ab";
-        QTest::newRow("empty base path") << "http://h"
-                                         << "chunks/ab"
-                                         << "http://h/chunks/ab";
-        QTest::newRow("absolute unchanged") << "http://h/dir/"
-                                            << "https://cdn/x/y?q=1"
-                                            << "https://cdn/x/y?q=1";
-        QTest::newRow("file url") << "file:///opt/launcher/"
-                                  << "packages/a.json"
-                                  << "file:///opt/launcher/packages/a.json";
-        QTest::newRow("encoded characters") << "http://h/my%20dir/"
-                                            << "a%20b/c"
-                                            << "http://h/my%20dir/a%20b/c";
+        // clang-format off
+        QTest::newRow("base with slash") << "http://h/dir/" << "chunks/ab" << "http://h/dir/chunks/ab";
+        QTest::newRow("base without slash") << "http://h/dir" << "chunks/ab" << "http://h/dir/chunks/ab";
+        QTest::newRow("slash is never removed")
+            << "http://h/dir/" << "/chunks/ab" << "http://h/dir//chunks/ab";
+        QTest::newRow("leading slash, base without")
+            << "http://h/dir" << "/chunks/ab" << "http://h/dir/chunks/ab";
+        QTest::newRow("query dropped")
+            << "http://h:81/dir/?nocache=abc&x=1" << "chunks/ab" << "http://h:81/dir/chunks/ab";
+        QTest::newRow("empty base path") << "http://h" << "chunks/ab" << "http://h/chunks/ab";
+        QTest::newRow("absolute unchanged")
+            << "http://h/dir/" << "https://cdn/x/y?q=1" << "https://cdn/x/y?q=1";
+        QTest::newRow("file url")
+            << "file:///opt/launcher/" << "packages/a.json" << "file:///opt/launcher/packages/a.json";
+        QTest::newRow("encoded characters")
+            << "http://h/my%20dir/" << "a%20b/c" << "http://h/my%20dir/a%20b/c";
+        // clang-format on
     }
 
     void resolveUrlJoinsPathsAndDropsTheQuery() {

@@ -186,19 +186,15 @@ private slots:
         QTest::addColumn<QString>("variant");
         QTest::addColumn<int>("expectedGeneration");
         QTest::addColumn<int>("expectedVariant");
-        QTest::newRow("first regular") << "first"
-                                       << "regular" << 1 << 1;
-        QTest::newRow("second preview") << "second"
-                                        << "preview" << 2 << 2;
-        QTest::newRow("beta is 3") << "first"
-                                   << "beta" << 1 << 3;
-        QTest::newRow("test is 4") << "first"
-                                   << "test" << 1 << 4;
-        QTest::newRow("capitalised") << "First"
-                                     << "Beta" << 0 << 0;
-        QTest::newRow("unknown words") << "third"
-                                       << "nightly" << 0 << 0;
+        // clang-format off
+        QTest::newRow("first regular") << "first" << "regular" << 1 << 1;
+        QTest::newRow("second preview") << "second" << "preview" << 2 << 2;
+        QTest::newRow("beta is 3") << "first" << "beta" << 1 << 3;
+        QTest::newRow("test is 4") << "first" << "test" << 1 << 4;
+        QTest::newRow("capitalised") << "First" << "Beta" << 0 << 0;
+        QTest::newRow("unknown words") << "third" << "nightly" << 0 << 0;
         QTest::newRow("absent") << QString() << QString() << 0 << 0;
+        // clang-format on
     }
 
     void generationAndVariantAreCaseSensitive() {

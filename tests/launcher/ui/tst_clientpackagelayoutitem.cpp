@@ -82,17 +82,14 @@ private slots:
         QTest::addColumn<bool>("disabledLogo");
         QTest::addColumn<bool>("checkBox");
         const QStringList verify{QStringLiteral("Verify")};
+        // clang-format off
         QTest::newRow("not determined") << 0 << "Red" << QString() << QStringList() << true << false;
-        QTest::newRow("not installed") << 1 << "Blue"
-                                       << "Download" << QStringList() << true << false;
-        QTest::newRow("partial") << 2 << "Orange"
-                                 << "Update" << QStringList() << true << false;
-        QTest::newRow("update") << 3 << "Orange"
-                                << "Update" << QStringList() << true << false;
-        QTest::newRow("up to date") << 4 << "Green"
-                                    << "Play" << verify << false << true;
-        QTest::newRow("beyond") << 5 << "Green"
-                                << "Play" << verify << false << false;
+        QTest::newRow("not installed") << 1 << "Blue" << "Download" << QStringList() << true << false;
+        QTest::newRow("partial") << 2 << "Orange" << "Update" << QStringList() << true << false;
+        QTest::newRow("update") << 3 << "Orange" << "Update" << QStringList() << true << false;
+        QTest::newRow("up to date") << 4 << "Green" << "Play" << verify << false << true;
+        QTest::newRow("beyond") << 5 << "Green" << "Play" << verify << false << false;
+        // clang-format on
     }
 
     void statusDecidesLook() {
