@@ -248,13 +248,14 @@ QString unescaped(QString Text) {
     return result;
 }
 
-QString box(const QString& Icon, const QString& Parent, const QString& Title, const QString& Text) {
-    return QStringList{Icon, Parent, Title, Text}.join(QLatin1Char('|'));
+QString box(const char* Icon, const char* Parent, const char* Title, const QString& Text) {
+    return QStringList{QLatin1String(Icon), QLatin1String(Parent), QLatin1String(Title), Text}.join(
+        QLatin1Char('|'));
 }
 
-const QString MaintenanceBox = box(
-    QStringLiteral("information"), QStringLiteral("none"), QStringLiteral("Vantor Online cannot be started"),
-    QStringLiteral("Vantor Online is currently down for maintenance. Please try again later."));
+const QString MaintenanceBox =
+    box("information", "none", "Vantor Online cannot be started",
+        QStringLiteral("Vantor Online is currently down for maintenance. Please try again later."));
 
 } // namespace
 
@@ -304,7 +305,7 @@ private slots:
     void maintenance() {
         QFETCH(QString, document);
         QVERIFY(m_Stage.writeSettings(30000, {}, document));
-        const TFlow flow = runFlow(QStringLiteral("run"), {});
+        const TFlow flow = runFlow("run", {});
         QCOMPARE(flow.Boxes, QStringList{MaintenanceBox});
         QCOMPARE(flow.ExitCode, 1);
         QVERIFY(!flow.has(QStringLiteral("ALIVE")));
@@ -313,13 +314,12 @@ private slots:
     }
 
     void storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow() {
-        const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("write:/launchermetadata.json"));
+        const TFlow flow = runFlow("run", {}, QStringLiteral("write:/launchermetadata.json"));
         const QString path = m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json");
         QCOMPARE(
             flow.Boxes,
             QStringList{box(
-                QStringLiteral("critical"), QStringLiteral("none"),
-                QStringLiteral("Vantor Online cannot start"),
+                "critical", "none", "Vantor Online cannot start",
                 QStringLiteral("A critical error occurred while accessing a file:\nI/O error on file '%1': "
                                "No space left on device\nPlease reinstall Launcher.")
                     .arg(path))});
@@ -331,7 +331,7 @@ private slots:
 
     void oldLauncherFileThatCannotBeDeletedIsFatal() {
         QVERIFY(m_Stage.sandbox().writeLauncherFile(QStringLiteral("VantorLauncher.old"), "old launcher"));
-        const TFlow flow = runFlow(QStringLiteral("run"), {}, QStringLiteral("remove:.old"));
+        const TFlow flow = runFlow("run", {}, QStringLiteral("remove:.old"));
         QCOMPARE(flow.Boxes.size(), 1);
         QVERIFY2(flow.Boxes.first().startsWith(QStringLiteral(
                      "critical|none|Vantor Online cannot start|A critical error occurred while accessing "
@@ -343,12 +343,11 @@ private slots:
     }
 
     void patchForAnUnknownProgramShowsItsBoxAndStays() {
-        const TFlow flow = runFlow(QStringLiteral("run"), {QStringLiteral("--patch"),
-                                                           QStringLiteral("/nowhere/VantorOnlineClient")});
+        const TFlow flow =
+            runFlow("run", {QStringLiteral("--patch"), QStringLiteral("/nowhere/VantorOnlineClient")});
         QCOMPARE(flow.Boxes,
                  QStringList{
-                     box(QStringLiteral("information"), QStringLiteral("window"),
-                         QStringLiteral("Client patching failed"),
+                     box("information", "window", "Client patching failed",
                          QStringLiteral("Could not determine patch information. Your client might no longer "
                                         "be supported."))});
         QVERIFY(flow.has(QStringLiteral("ALIVE")));
@@ -359,11 +358,10 @@ private slots:
 
     void runningClientBlocksAnUpdateFromTheList() {
         const platform::TNamedFileMapping runningClient(ClientPresenceName, true);
-        const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
+        const TFlow flow = runFlow("click", {QStringLiteral("--show-ui")});
         QCOMPARE(flow.Boxes,
                  QStringList{
-                     box(QStringLiteral("warning"), QStringLiteral("none"),
-                         QStringLiteral("Vantor Online update failed"),
+                     box("warning", "none", "Vantor Online update failed",
                          QStringLiteral("Cannot update. The client is still running. Please close the client "
                                         "and try again."))});
         QCOMPARE(flow.ExitCode, StillRunningExitCode);
@@ -391,7 +389,7 @@ private slots:
         const int startsBefore = m_Stage.clientStarts().size();
 
         // Starting from the list closes the window; the launcher must still wait for the client.
-        const TFlow flow = runFlow(QStringLiteral("click"), {QStringLiteral("--show-ui")});
+        const TFlow flow = runFlow("click", {QStringLiteral("--show-ui")});
         m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
                                                  QStringLiteral("0"));
         QCOMPARE(flow.ExitCode, exitCode);
@@ -412,7 +410,7 @@ private slots:
         }
         m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
                                                  QStringLiteral("never"));
-        const TFlow flow = runFlow(QStringLiteral("close-splash"), {});
+        const TFlow flow = runFlow("close-splash", {});
         m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
                                                  QStringLiteral("0"));
         QVERIFY(flow.has(QStringLiteral("SPLASH-CLOSED")));
@@ -447,7 +445,7 @@ private slots:
         const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
                                      QStringLiteral("launcher/linux/") + document};
         QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
-        const TFlow flow = runFlow(QStringLiteral("decision"), arguments);
+        const TFlow flow = runFlow("decision", arguments);
         QCOMPARE(flow.field(QStringLiteral("DECISION")),
                  decision + (decision == QLatin1String("update") ? QStringLiteral("\twaiting")
                                                                  : QStringLiteral("\tready")));
@@ -474,7 +472,7 @@ private slots:
                                   QStringLiteral("/launchermetadata.json")));
 
         m_Stage.server().stop();
-        const TFlow flow = runFlow(QStringLiteral("report"), {QStringLiteral("--show-ui")});
+        const TFlow flow = runFlow("report", {QStringLiteral("--show-ui")});
         QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
         QCOMPARE(flow.field(QStringLiteral("OFFERED")), QStringLiteral("Vantor Online=4"));
         // With show-ui the up-to-date default is offered in the list, not started.
@@ -509,7 +507,7 @@ private slots:
     }
 
 private:
-    TFlow runFlow(const QString& Scenario, const QStringList& Arguments, const QString& Failure = QString());
+    TFlow runFlow(const char* Scenario, const QStringList& Arguments, const QString& Failure = QString());
     void installGame();
     std::vector<TStagePackage> gamePackages(bool ClassicAutomatic = false) const;
 
@@ -523,10 +521,9 @@ std::vector<TStagePackage> TestLauncherFlow::gamePackages(bool ClassicAutomatic)
              QStringLiteral("vantor/linux/package-1.json"), ClassicAutomatic}};
 }
 
-TFlow TestLauncherFlow::runFlow(const QString& Scenario, const QStringList& Arguments,
-                                const QString& Failure) {
+TFlow TestLauncherFlow::runFlow(const char* Scenario, const QStringList& Arguments, const QString& Failure) {
     QProcessEnvironment environment = m_Stage.sandbox().environment();
-    environment.insert(QString::fromLatin1(ScenarioVariable), Scenario);
+    environment.insert(QString::fromLatin1(ScenarioVariable), QString::fromLatin1(Scenario));
     environment.insert(QString::fromLatin1(DirectoryVariable), m_Stage.sandbox().launcherDirectory());
     environment.insert(QString::fromLatin1(ArgumentsVariable), Arguments.join(QLatin1Char('\n')));
     environment.insert(QString::fromLatin1(FailureVariable), Failure);
