@@ -216,14 +216,10 @@ private slots:
             << QByteArray("p\x00\x85", 3) << bad << quint64(0) << quint64(0);
         QTest::newRow("packed length missing")
             << QByteArray("p\x00\x05", 3) << bad << quint64(0) << quint64(0);
-        QTest::newRow("packed beyond input") << QByteArray("p\x00\x03\x04"
-                                                           "abc",
-                                                           7)
-                                             << bad << quint64(0) << quint64(0);
-        QTest::newRow("trailing bytes allowed") << QByteArray("\0\0p\x00\x03\x03"
-                                                              "abcdef",
-                                                              12)
-                                                << valid << quint64(3) << quint64(3);
+        QTest::newRow("packed beyond input")
+            << QByteArray("p\x00\x03\004abc", 7) << bad << quint64(0) << quint64(0);
+        QTest::newRow("trailing bytes allowed")
+            << QByteArray("\0\0p\x00\x03\003abcdef", 12) << valid << quint64(3) << quint64(3);
     }
 
     void headerRecognition() {
@@ -243,10 +239,8 @@ private slots:
 
     void notAContainerComesBackUnchanged() {
         const QList<QByteArray> inputs = {QByteArray(), QByteArray(1, '\0'),
-                                          QByteArray("p\x18\x03\x03"
-                                                     "abc",
-                                                     7),
-                                          QByteArray("plain text file"), QByteArray("\0\0\0", 3)};
+                                          QByteArray("p\x18\x03\003abc", 7), QByteArray("plain text file"),
+                                          QByteArray("\0\0\0", 3)};
         for (const QByteArray& input : inputs) {
             QCOMPARE(shared::decompress(input), input);
             QByteArray output("stale");
@@ -306,9 +300,7 @@ private slots:
     }
 
     void compressWritesAPlainHeader() {
-        QCOMPARE(shared::compress(shared::CompressionStored, "abc"), QByteArray("p\x00\x03\x03"
-                                                                                "abc",
-                                                                                7));
+        QCOMPARE(shared::compress(shared::CompressionStored, "abc"), QByteArray("p\x00\x03\003abc", 7));
         const QByteArray big(300, 'x');
         QCOMPARE(shared::compress(shared::CompressionStored, big),
                  QByteArray("p\x00\xAC\x02\xAC\x02", 6) + big);
@@ -326,10 +318,8 @@ private slots:
         for (int method : EncodableMethods) {
             const QByteArray name = QByteArray::number(method);
             QTest::newRow((name + " one byte").constData()) << method << QByteArray("\x00", 1);
-            QTest::newRow((name + " looks like a container").constData()) << method
-                                                                          << QByteArray("p\x00\x03\x03"
-                                                                                        "abc",
-                                                                                        7);
+            QTest::newRow((name + " looks like a container").constData())
+                << method << QByteArray("p\x00\x03\003abc", 7);
             QTest::newRow((name + " random 1000").constData()) << method << randomBytes(1000, 1u);
             QTest::newRow((name + " random 65537").constData()) << method << randomBytes(65537, 2u);
             QTest::newRow((name + " text 700k").constData()) << method << repetitiveBytes(700 * 1024, 3u);
