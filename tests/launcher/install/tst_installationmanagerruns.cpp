@@ -163,15 +163,29 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void installFromScratch() {
+    void installAndUpdateMoveTheMarkers_data() {
+        QTest::addColumn<bool>("update");
+        QTest::newRow("fresh install") << false;
+        QTest::newRow("update of a full installation") << true;
+    }
+
+    void installAndUpdateMoveTheMarkers() {
+        QFETCH(bool, update);
         useSettings({QStringLiteral("skipVerification=false")});
         QVERIFY(writeBytes(inLauncher("accountgroup.json"), R"({"Key": "group-a"})"));
+        QByteArray installed;
+        if (update) {
+            installReleased();
+            installed = readBytes(inGame("package.json"));
+            QVERIFY(m_pGame->release(cdn(), 2));
+        }
         const auto configuration = load();
         QVERIFY(configuration);
         const std::shared_ptr<TPackage> game = configuration->packages().front();
         const TPackageConfigurationReader target = *game->configurationForThisSystem();
         TInstallationManager manager(configuration, m_pFileSystem);
-        QCOMPARE(game->localStatus(), TPackage::StatusNotInstalled);
+        QCOMPARE(game->localStatus(),
+                 update ? TPackage::StatusUpdateAvailable : TPackage::StatusNotInstalled);
         TRunRecorder recorder(manager, game);
 
         manager.installOrUpdatePackage(game);
@@ -181,11 +195,12 @@ private slots:
                               QStringLiteral("launcher_downloaded/FunnelFinishedDownloadingFirst"),
                               QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst"),
                               QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
-        // Started: the target's document is the partial marker.
+        // Started: an update renames the installed document to the partial marker first; a fresh
+        // install writes the target's.
         const TSnapshot& started = recorder.at(QStringLiteral("started"));
         QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
         QVERIFY(!started.HasFull);
-        QCOMPARE(started.Partial, target.rawPackageDocument());
+        QCOMPARE(started.Partial, update ? installed : target.rawPackageDocument());
         // Downloaded: still partly installed until the verification has passed.
         const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
         QCOMPARE(downloaded.Status, TPackage::StatusPartiallyInstalled);
@@ -200,12 +215,12 @@ private slots:
         QVERIFY(recorder.Success);
         QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::NoError);
         QVERIFY(!recorder.SelfUpdateMode);
-        QCOMPARE(recorder.InstalledLabel, QStringLiteral("P? A?"));
-        QCOMPARE(recorder.TargetLabel, QStringLiteral("P1 A7"));
+        QCOMPARE(recorder.InstalledLabel, update ? QStringLiteral("P1 A7") : QStringLiteral("P? A?"));
+        QCOMPARE(recorder.TargetLabel, update ? QStringLiteral("P2 A8") : QStringLiteral("P1 A7"));
         QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
         QVERIFY(game->checkedSinceStart());
         QVERIFY(manager.installationsInProgress().empty());
-        verifyInstalled(1);
+        verifyInstalled(update ? 2 : 1);
         QCOMPARE(readBytes(inGame("package.json")), target.rawPackageDocument());
         QCOMPARE(readBytes(inGame("assets.json")), target.rawAssetDocument());
         QVERIFY(!QFileInfo::exists(inGame("partial-package.json")));
@@ -215,37 +230,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(installation(QStringLiteral("classic"))));
         QCOMPARE(TInstallationManager(configuration, m_pFileSystem).determinePackageStatus(game),
                  TPackage::StatusUpToDate);
-    }
-
-    void updateRenamesTheFullMarkerFirst() {
-        installReleased();
-        const QByteArray versionOne = readBytes(inGame("package.json"));
-        QVERIFY(m_pGame->release(cdn(), 2));
-        const auto configuration = load();
-        QVERIFY(configuration);
-        const std::shared_ptr<TPackage> game = configuration->packages().front();
-        const TPackageConfigurationReader target = *game->configurationForThisSystem();
-        TInstallationManager manager(configuration, m_pFileSystem);
-        QCOMPARE(game->localStatus(), TPackage::StatusUpdateAvailable);
-        TRunRecorder recorder(manager, game);
-
-        manager.installOrUpdatePackage(game);
-        QVERIFY(recorder.waitForAll());
-        const TSnapshot& started = recorder.at(QStringLiteral("started"));
-        QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
-        QVERIFY(!started.HasFull);
-        QCOMPARE(started.Partial, versionOne);
-        const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
-        QVERIFY(!downloaded.HasFull);
-        QCOMPARE(downloaded.Partial, target.rawPackageDocument());
-        const TSnapshot& verified = recorder.at(QStringLiteral("launcher_verified"));
-        QVERIFY(!verified.HasPartial);
-        QCOMPARE(verified.Full, target.rawPackageDocument());
-        QCOMPARE(recorder.InstalledLabel, QStringLiteral("P1 A7"));
-        QCOMPARE(recorder.TargetLabel, QStringLiteral("P2 A8"));
-        QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
-        verifyInstalled(2);
-        QCOMPARE(readBytes(inGame("assets.json")), target.rawAssetDocument());
     }
 
     void failedDownloadLeavesThePackagePartlyInstalled() {
