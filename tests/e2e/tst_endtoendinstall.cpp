@@ -8,6 +8,7 @@
 #include "platform/namedfilemapping.h"
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
+#include "support/stringliteral.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,14 +20,15 @@ using testsupport::readBytes;
 using testsupport::TLauncherSandbox;
 using testsupport::TLauncherStage;
 using testsupport::TStagePackage;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QString Vantor = QStringLiteral("vantor");
-const QString Classic = QStringLiteral("classic");
-const QString Preview = QStringLiteral("preview");
-const QString UpToDate = QStringLiteral("--package-is-up-to-date");
-const QRegularExpression WindowShown(QStringLiteral("sendFunnelEvent: launcher_started$"));
+const QString Vantor = u"vantor"_qs;
+const QString Classic = u"classic"_qs;
+const QString Preview = u"preview"_qs;
+const QString UpToDate = u"--package-is-up-to-date"_qs;
+const QRegularExpression WindowShown(u"sendFunnelEvent: launcher_started$"_qs);
 const QRegularExpression StartLine(QStringLiteral(R"(Info: Version: 0\.0\.12 Thread: )"));
 
 QRegularExpression literal(const QString& Text) {
@@ -41,14 +43,14 @@ class TestEndToEndInstall : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
-        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
-        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 2), qPrintable(m_Stage.errorString()));
+        QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 1), qPrintable(m_Stage.errorString()));
+        QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 2), qPrintable(m_Stage.errorString()));
         // A launcher package of another version, for the stored copy to name.
-        const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
-        QVERIFY(testsupport::writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
-        QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
-                                     QStringLiteral("0.0.13"), QString(), {}),
-                 qPrintable(m_Stage.errorString()));
+        const QString tree = m_Stage.workDirectory() + u"/launcher-tree"_qs;
+        QVERIFY(testsupport::writeBytes(tree + u"/launcher-notes.txt"_qs, "notes\n"));
+        QVERIFY2(
+            m_Stage.publishTree(tree, u"launcher/linux"_qs, u"package.json"_qs, u"0.0.13"_qs, QString(), {}),
+            qPrintable(m_Stage.errorString()));
     }
 
     void init() {
@@ -62,20 +64,18 @@ private slots:
     }
 
     void firstLaunchInstallsAutomaticPackagesAndStartsTheFirst() {
-        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
+        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
 
         QString difference;
         for (const QString& directory : {Vantor, Classic}) {
-            QVERIFY2(isInstalled(directory, 1, difference),
-                     qPrintable(directory + QStringLiteral(": ") + difference));
+            QVERIFY2(isInstalled(directory, 1, difference), qPrintable(directory + u": "_qs + difference));
             QCOMPARE(installedDocument(directory), publishedDocument(1));
-            QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(directory) +
-                                       QStringLiteral("/partial-package.json")));
+            QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(directory) + u"/partial-package.json"_qs));
         }
         QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Preview)));
         // Only the first automatic package becomes the default.
-        QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + QStringLiteral("/default")));
-        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Classic) + QStringLiteral("/default")));
+        QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + u"/default"_qs));
+        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Classic) + u"/default"_qs));
 
         // The launcher ended once the client held its object: the client runs, started with the
         // package's parameters and, after this run's verification stage, the up-to-date flag last.
@@ -90,7 +90,7 @@ private slots:
 
     void preventDefaultAutostartStartsNothing() {
         QVERIFY(releaseVersion(1, true));
-        auto launcher = m_Stage.startLauncher({QStringLiteral("--first-launch")});
+        auto launcher = m_Stage.startLauncher({u"--first-launch"_qs});
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return installedDocument(Vantor) == publishedDocument(1) &&
@@ -98,12 +98,11 @@ private slots:
             },
             120000));
         // Both runs are over; give a start that should not happen the time it would take.
-        QVERIFY(m_Stage.sandbox().waitForLogLine(
-            literal(QStringLiteral("onVerificationFinished found package: ")), 2));
+        QVERIFY(m_Stage.sandbox().waitForLogLine(literal(u"onVerificationFinished found package: "_qs), 2));
         QTest::qWait(1500);
         QVERIFY(m_Stage.clientStarts().isEmpty());
         QCOMPARE(launcher->state(), QProcess::Running);
-        QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + QStringLiteral("/default")));
+        QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(Vantor) + u"/default"_qs));
         QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
         QCOMPARE(launcher->exitCode(), 0);
     }
@@ -131,11 +130,10 @@ private slots:
             return;
         }
         QVERIFY(m_Stage.writeSettings(1500));
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                                 QStringLiteral("never"));
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_ANNOUNCE"_qs, u"never"_qs);
         QCOMPARE(m_Stage.runLauncher({}), 1);
         QCOMPARE(m_Stage.clientStarts().size(), 2);
-        QVERIFY(m_Stage.sandbox().countLogLines(literal(QStringLiteral("did not announce itself"))) == 1);
+        QVERIFY(m_Stage.sandbox().countLogLines(literal(u"did not announce itself"_qs)) == 1);
     }
 
     void newVersionIsPatchedWithTheFastScanAndStarted() {
@@ -154,9 +152,9 @@ private slots:
         QVERIFY(TLauncherSandbox::stop(*plain, SIGTERM));
 
         // The client asks for its own update.
-        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--patch"), m_Stage.installedExecutable(Vantor)}), 0);
+        QCOMPARE(m_Stage.runLauncher({u"--patch"_qs, m_Stage.installedExecutable(Vantor)}), 0);
         QVERIFY(m_Stage.sandbox().countLogLines(
-                    literal(QStringLiteral("installOrUpdatePackage: Vantor Online fast scan: true"))) == 1);
+                    literal(u"installOrUpdatePackage: Vantor Online fast scan: true"_qs)) == 1);
         QString difference;
         QVERIFY2(isInstalled(Vantor, 2, difference), qPrintable(difference));
         QCOMPARE(installedDocument(Vantor), publishedDocument(2));
@@ -175,7 +173,7 @@ private slots:
             return;
         }
         QVERIFY(releaseVersion(2));
-        const QString marker = m_Stage.packageDirectory(Classic) + QStringLiteral("/FORCE_PATCH");
+        const QString marker = m_Stage.packageDirectory(Classic) + u"/FORCE_PATCH"_qs;
         QVERIFY(testsupport::writeBytes(marker, QByteArray()));
 
         auto launcher = m_Stage.startLauncher({});
@@ -194,16 +192,15 @@ private slots:
 
     void secondInstanceEndsAtOnceWhileTheFirstInstalls() {
         QVERIFY(releaseVersion(1, true));
-        auto first = m_Stage.startLauncher({QStringLiteral("--first-launch")});
-        QVERIFY(m_Stage.sandbox().waitForLogLine(literal(QStringLiteral("onLauncherReadyForAction"))));
+        auto first = m_Stage.startLauncher({u"--first-launch"_qs});
+        QVERIFY(m_Stage.sandbox().waitForLogLine(literal(u"onLauncherReadyForAction"_qs)));
 
-        for (const QStringList& arguments : {QStringList(), QStringList{QStringLiteral("--first-launch")},
-                                             QStringList{QStringLiteral("-s")}}) {
+        for (const QStringList& arguments :
+             {QStringList(), QStringList{u"--first-launch"_qs}, QStringList{u"-s"_qs}}) {
             const int index = m_Stage.launchersStarted() + 1;
             QCOMPARE(m_Stage.runLauncher(arguments, 30000), 0);
-            QVERIFY2(
-                m_Stage.launcherOutput(index).contains(QStringLiteral("Version: 0.0.12 already running")),
-                qPrintable(m_Stage.launcherOutput(index)));
+            QVERIFY2(m_Stage.launcherOutput(index).contains(u"Version: 0.0.12 already running"_qs),
+                     qPrintable(m_Stage.launcherOutput(index)));
         }
         QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 1);
         QVERIFY(QTest::qWaitFor([&] { return installedDocument(Classic) == publishedDocument(1); }, 120000));
@@ -213,11 +210,9 @@ private slots:
     }
 
     void offlineStartUsesTheStoredCopyWithoutSelfUpdate() {
-        const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                     QStringLiteral("launcher/linux/package.json")};
+        const TStagePackage launcher{u"Launcher"_qs, u"launcher"_qs, u"launcher/linux/package.json"_qs};
         QVERIFY(m_Stage.writeConfiguration(packages(1), launcher));
-        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}),
-                 0);
+        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs, u"--skip-selfupdate"_qs}), 0);
         QVERIFY(m_Stage.endClients());
 
         m_Stage.server().stop();
@@ -228,10 +223,9 @@ private slots:
         const auto starts = m_Stage.clientStarts();
         QCOMPARE(starts.size(), 2);
         QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("startSelfUpdate"))), 0);
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("cleanupOldLauncherVersion"))), 2);
-        QVERIFY(!QFileInfo::exists(m_Stage.sandbox().launcherDirectory() +
-                                   QStringLiteral("/launcher-notes.txt")));
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"startSelfUpdate"_qs)), 0);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"cleanupOldLauncherVersion"_qs)), 2);
+        QVERIFY(!QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + u"/launcher-notes.txt"_qs));
     }
 
 private:
@@ -246,10 +240,10 @@ private:
 };
 
 std::vector<TStagePackage> TestEndToEndInstall::packages(int Version) const {
-    const QString document = QStringLiteral("vantor/linux/package-%1.json").arg(Version);
-    return {{QStringLiteral("Vantor Online"), Vantor, document, true},
-            {QStringLiteral("Vantor Classic"), Classic, document, true},
-            {QStringLiteral("Vantor Preview"), Preview, document, false}};
+    const QString document = u"vantor/linux/package-%1.json"_qs.arg(Version);
+    return {{u"Vantor Online"_qs, Vantor, document, true},
+            {u"Vantor Classic"_qs, Classic, document, true},
+            {u"Vantor Preview"_qs, Preview, document, false}};
 }
 
 bool TestEndToEndInstall::releaseVersion(int Version, bool PreventDefaultAutostart) {
@@ -257,7 +251,7 @@ bool TestEndToEndInstall::releaseVersion(int Version, bool PreventDefaultAutosta
 }
 
 void TestEndToEndInstall::firstLaunch() {
-    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
+    QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
     QVERIFY(m_Stage.endClients());
 }
 
@@ -267,22 +261,20 @@ bool TestEndToEndInstall::isInstalled(const QString& Directory, int Version, QSt
     }
 
     // Version 2 no longer has the settings file of version 1.
-    if (Version == 2 &&
-        QFileInfo::exists(m_Stage.packageDirectory(Directory) +
-                          QStringLiteral("/VantorOnlineClient_Data/Data/Settings/graphics.ini"))) {
-        Difference = QStringLiteral("graphics.ini was not removed");
+    if (Version == 2 && QFileInfo::exists(m_Stage.packageDirectory(Directory) +
+                                          u"/VantorOnlineClient_Data/Data/Settings/graphics.ini"_qs)) {
+        Difference = u"graphics.ini was not removed"_qs;
         return false;
     }
     return true;
 }
 
 QByteArray TestEndToEndInstall::installedDocument(const QString& Directory) const {
-    return readBytes(m_Stage.packageDirectory(Directory) + QStringLiteral("/package.json"));
+    return readBytes(m_Stage.packageDirectory(Directory) + u"/package.json"_qs);
 }
 
 QByteArray TestEndToEndInstall::publishedDocument(int Version) const {
-    return readBytes(m_Stage.server().documentRoot() +
-                     QStringLiteral("/vantor/linux/package-%1.json").arg(Version));
+    return readBytes(m_Stage.server().documentRoot() + u"/vantor/linux/package-%1.json"_qs.arg(Version));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEndInstall)

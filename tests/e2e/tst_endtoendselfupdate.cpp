@@ -10,6 +10,7 @@
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/testpaths.h"
+#include "support/stringliteral.h"
 
 #include <QFile>
 #include <QProcess>
@@ -19,10 +20,11 @@
 using testsupport::readBytes;
 using testsupport::TLauncherStage;
 using testsupport::TStagePackage;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QString ProgramName = QStringLiteral("VantorLauncher");
+const QString ProgramName = u"VantorLauncher"_qs;
 const QRegularExpression StartLine(QStringLiteral(R"(Info: Version: 0\.0\.12 Thread: )"));
 
 QRegularExpression literal(const QString& Text) {
@@ -43,7 +45,7 @@ class TestEndToEndSelfUpdate : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
-        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
+        QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 1), qPrintable(m_Stage.errorString()));
 
         m_OfferedProgram = readBytes(testsupport::launcherBinDir() + QLatin1Char('/') + ProgramName);
         QVERIFY(!m_OfferedProgram.isEmpty());
@@ -51,28 +53,24 @@ private slots:
         // when it runs but make it another file.
         m_OldProgram = m_OfferedProgram + QByteArray("\nan older launcher build\n");
 
-        const QString good = m_Stage.workDirectory() + QStringLiteral("/launcher-good");
+        const QString good = m_Stage.workDirectory() + u"/launcher-good"_qs;
         QVERIFY(writeProgram(good + QLatin1Char('/') + ProgramName, m_OfferedProgram));
-        QVERIFY(
-            testsupport::writeBytes(good + QStringLiteral("/launcher-notes.txt"), "What is new in 0.0.13\n"));
-        QVERIFY2(m_Stage.publishTree(good, QStringLiteral("launcher/linux"),
-                                     QStringLiteral("package-good.json"), QStringLiteral("0.0.13"),
+        QVERIFY(testsupport::writeBytes(good + u"/launcher-notes.txt"_qs, "What is new in 0.0.13\n"));
+        QVERIFY2(m_Stage.publishTree(good, u"launcher/linux"_qs, u"package-good.json"_qs, u"0.0.13"_qs,
                                      ProgramName, {}),
                  qPrintable(m_Stage.errorString()));
 
         // The same build with a data file whose only chunk never downloads.
-        const QString broken = m_Stage.workDirectory() + QStringLiteral("/launcher-broken");
+        const QString broken = m_Stage.workDirectory() + u"/launcher-broken"_qs;
         QVERIFY(writeProgram(broken + QLatin1Char('/') + ProgramName, m_OfferedProgram));
-        QVERIFY(testsupport::writeBytes(broken + QStringLiteral("/launcher-data.bin"),
-                                        testsupport::seededBytes(77, 300000)));
-        QVERIFY2(m_Stage.publishTree(broken, QStringLiteral("launcher/linux"),
-                                     QStringLiteral("package-broken.json"), QStringLiteral("0.0.13"),
+        QVERIFY(
+            testsupport::writeBytes(broken + u"/launcher-data.bin"_qs, testsupport::seededBytes(77, 300000)));
+        QVERIFY2(m_Stage.publishTree(broken, u"launcher/linux"_qs, u"package-broken.json"_qs, u"0.0.13"_qs,
                                      ProgramName, {}),
                  qPrintable(m_Stage.errorString()));
-        const QUrl folder = m_Stage.server().url(QStringLiteral("launcher/linux/"));
+        const QUrl folder = m_Stage.server().url(u"launcher/linux/"_qs);
         const mirrel::launcher::TPackageConfigurationReader configuration(
-            readBytes(m_Stage.server().documentRoot() +
-                      QStringLiteral("/launcher/linux/package-broken.json")),
+            readBytes(m_Stage.server().documentRoot() + u"/launcher/linux/package-broken.json"_qs),
             QByteArray(), folder, folder);
         bool removed = false;
         for (const auto& file : configuration.files()) {
@@ -90,33 +88,30 @@ private slots:
         QVERIFY2(m_Stage.renewSandbox(), qPrintable(m_Stage.errorString()));
         QVERIFY(writeProgram(programPath(), m_OldProgram));
         QVERIFY(m_Stage.writeSettings());
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                                 QStringLiteral("5"));
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"5"_qs);
         QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
                  "another launcher is running");
     }
 
     void selfUpdateReplacesTheRunningLauncherAndRestartsIt() {
-        QVERIFY(configure(QStringLiteral("package-good.json")));
-        auto launcher = m_Stage.startLauncher({QStringLiteral("--first-launch")});
+        QVERIFY(configure(u"package-good.json"_qs));
+        auto launcher = m_Stage.startLauncher({u"--first-launch"_qs});
         QVERIFY(launcher->waitForFinished(120000));
         // The old launcher ends after starting its successor.
         QCOMPARE(launcher->exitCode(), 0);
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("startSelfUpdate Launcher"))), 1);
-        QVERIFY(m_Stage.sandbox().countLogLines(
-                    literal(QStringLiteral("restartLauncher: ") + programPath())) == 1);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"startSelfUpdate Launcher"_qs)), 1);
+        QVERIFY(m_Stage.sandbox().countLogLines(literal(u"restartLauncher: "_qs + programPath())) == 1);
         QCOMPARE(readBytes(programPath()), m_OfferedProgram);
         QVERIFY(QFileInfo(programPath()).isExecutable());
-        QVERIFY(
-            QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launcher-notes.txt")));
+        QVERIFY(QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + u"/launcher-notes.txt"_qs));
 
         // The successor got every argument plus the skip option, and it removes the old program.
         QVERIFY(m_Stage.sandbox().waitForLogLine(
-            literal(QStringLiteral("Command line options: first-launch, skip-selfupdate Thread: "))));
+            literal(u"Command line options: first-launch, skip-selfupdate Thread: "_qs)));
         // A player starting the launcher meanwhile is turned away.
         const int index = m_Stage.launchersStarted() + 1;
         QCOMPARE(m_Stage.runLauncher({}, 30000), 0);
-        QVERIFY2(m_Stage.launcherOutput(index).contains(QStringLiteral("already running")),
+        QVERIFY2(m_Stage.launcherOutput(index).contains(u"already running"_qs),
                  qPrintable(m_Stage.launcherOutput(index)));
 
         // The successor goes on with the first launch: it installs the game and starts it.
@@ -125,32 +120,29 @@ private slots:
             [] { return !platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName); },
             60000));
         QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 2);
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("startSelfUpdate"))), 1);
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("cleanupOldLauncherVersion"))), 1);
-        QVERIFY(!QFileInfo::exists(programPath() + QStringLiteral(".old")));
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"startSelfUpdate"_qs)), 1);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"cleanupOldLauncherVersion"_qs)), 1);
+        QVERIFY(!QFileInfo::exists(programPath() + u".old"_qs));
         QCOMPARE(readBytes(programPath()), m_OfferedProgram);
         QCOMPARE(m_Stage.clientStarts().size(), 1);
-        QVERIFY(m_Stage.clientStarts().first().Arguments.endsWith(QStringLiteral("--package-is-up-to-date")));
+        QVERIFY(m_Stage.clientStarts().first().Arguments.endsWith(u"--package-is-up-to-date"_qs));
     }
 
     void failedSelfUpdateRestoresTheLauncherAndGoesOn() {
-        QVERIFY(configure(QStringLiteral("package-broken.json")));
-        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
+        QVERIFY(configure(u"package-broken.json"_qs));
+        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
 
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("startSelfUpdate Launcher"))), 1);
-        QCOMPARE(m_Stage.sandbox().countLogLines(
-                     literal(QStringLiteral("Updating Vantor Online failed: Error 1"))),
-                 1);
-        QCOMPARE(m_Stage.sandbox().countLogLines(literal(QStringLiteral("restartLauncher"))), 0);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"startSelfUpdate Launcher"_qs)), 1);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"Updating Vantor Online failed: Error 1"_qs)), 1);
+        QCOMPARE(m_Stage.sandbox().countLogLines(literal(u"restartLauncher"_qs)), 0);
         QCOMPARE(m_Stage.sandbox().countLogLines(StartLine), 1);
         // Whatever the failed update did to the program on its way, the old one is back.
         QCOMPARE(readBytes(programPath()), m_OldProgram);
         QVERIFY(QFileInfo(programPath()).isExecutable());
-        QVERIFY(!QFileInfo::exists(programPath() + QStringLiteral(".old")));
+        QVERIFY(!QFileInfo::exists(programPath() + u".old"_qs));
         // And the launcher went on with its first launch.
         QCOMPARE(m_Stage.clientStarts().size(), 1);
-        QCOMPARE(m_Stage.clientStarts().first().WorkingDirectory,
-                 m_Stage.packageDirectory(QStringLiteral("vantor")));
+        QCOMPARE(m_Stage.clientStarts().first().WorkingDirectory, m_Stage.packageDirectory(u"vantor"_qs));
     }
 
 private:
@@ -164,10 +156,10 @@ private:
 };
 
 bool TestEndToEndSelfUpdate::configure(const QString& LauncherDocument) {
-    const std::vector<TStagePackage> packages{{QStringLiteral("Vantor Online"), QStringLiteral("vantor"),
-                                               QStringLiteral("vantor/linux/package-1.json"), true}};
-    return m_Stage.writeConfiguration(packages, {QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                                 QStringLiteral("launcher/linux/") + LauncherDocument});
+    const std::vector<TStagePackage> packages{
+        {u"Vantor Online"_qs, u"vantor"_qs, u"vantor/linux/package-1.json"_qs, true}};
+    return m_Stage.writeConfiguration(
+        packages, {u"Launcher"_qs, u"launcher"_qs, u"launcher/linux/"_qs + LauncherDocument});
 }
 
 QString TestEndToEndSelfUpdate::programPath() const {

@@ -1,4 +1,5 @@
 #include "platform/namedfilemapping.h"
+#include "support/stringliteral.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 using platform::TNamedFileMapping;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -104,7 +106,7 @@ private slots:
         const std::string name = uniqueName("inherit");
         auto mapping = std::make_unique<TNamedFileMapping>(name.c_str(), true);
         QProcess sleeper;
-        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        sleeper.start(u"sleep"_qs, {u"60"_qs});
         QVERIFY(sleeper.waitForStarted(60000));
 
         mapping.reset();
@@ -120,7 +122,7 @@ private slots:
             const TNamedFileMapping mapping(tooLong.c_str(), true);
             QFAIL("an over-long name was accepted");
         } catch (const std::runtime_error& error) {
-            QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Error from CreateFileMapping: 36"));
+            QCOMPARE(QString::fromUtf8(error.what()), u"Error from CreateFileMapping: 36"_qs);
         }
         QVERIFY(!TNamedFileMapping::exists(tooLong.c_str()));
         QVERIFY(!TNamedFileMapping::exists(""));

@@ -1,4 +1,5 @@
 #include "support/testpaths.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QImage>
@@ -6,15 +7,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using testsupport::operator""_qs;
+
 namespace {
 
-const QString ImagePrefix = QStringLiteral(":/images/launcher/");
+const QString ImagePrefix = u":/images/launcher/"_qs;
 
 QStringList buttonSkins() {
     QStringList names;
     for (const char* colour : {"Red", "Blue", "Orange", "Green"}) {
         for (const char* state : {"idle", "hover", "pressed"})
-            names << QStringLiteral("Button_%1_%2.png").arg(QLatin1String(colour), QLatin1String(state));
+            names << u"Button_%1_%2.png"_qs.arg(QLatin1String(colour), QLatin1String(state));
     }
     return names;
 }
@@ -22,23 +25,22 @@ QStringList buttonSkins() {
 QStringList packageLogos() {
     QStringList names;
     for (const char* variant : {"QT", "Classic", "Preview", "Beta", "Test"}) {
-        names << QStringLiteral("VantorLogo_%1.png").arg(QLatin1String(variant))
-              << QStringLiteral("VantorLogo_%1_disabled.png").arg(QLatin1String(variant));
+        names << u"VantorLogo_%1.png"_qs.arg(QLatin1String(variant))
+              << u"VantorLogo_%1_disabled.png"_qs.arg(QLatin1String(variant));
     }
     return names;
 }
 
 // Every picture the launcher's code and style sheets load.
 QStringList launcherPictures() {
-    return QStringLiteral("BackgroundImage.jpg icircle.png Twitter.png Discord.png QuorvaneLogo.png "
-                          "LauncherLogo_QT.png LauncherLogo_UpdatingLauncher.png "
-                          "VantorLogo_LaunchingClient.png Icon_Download.png Icon_Update.png Icon_Play.png "
-                          "ProgressBar_BG.png ProgressBar.png checkbox-unchecked.png checkbox-checked.png "
-                          "clientpackage-background.png hint-background.png scrollbar-texture-vertical.png "
-                          "scrollbar-handle-vertical.png scrollbar-buttonup-up.png "
-                          "scrollbar-buttonup-down.png scrollbar-buttondown-up.png "
-                          "scrollbar-buttondown-down.png")
-               .split(QLatin1Char(' ')) +
+    return u"BackgroundImage.jpg icircle.png Twitter.png Discord.png QuorvaneLogo.png "
+           "LauncherLogo_QT.png LauncherLogo_UpdatingLauncher.png "
+           "VantorLogo_LaunchingClient.png Icon_Download.png Icon_Update.png Icon_Play.png "
+           "ProgressBar_BG.png ProgressBar.png checkbox-unchecked.png checkbox-checked.png "
+           "clientpackage-background.png hint-background.png scrollbar-texture-vertical.png "
+           "scrollbar-handle-vertical.png scrollbar-buttonup-up.png "
+           "scrollbar-buttonup-down.png scrollbar-buttondown-up.png "
+           "scrollbar-buttondown-down.png"_qs.split(QLatin1Char(' ')) +
            buttonSkins() + packageLogos();
 }
 
@@ -98,15 +100,15 @@ private slots:
             QVERIFY2(uniformAlong(skin, QRect(4, 0, 90, 40), Qt::Horizontal), qPrintable(name));
         }
         // The bar's fill is stretched to any width.
-        const QImage fill = load(QStringLiteral("ProgressBar.png"));
+        const QImage fill = load(u"ProgressBar.png"_qs);
         QVERIFY(uniformAlong(fill, fill.rect(), Qt::Horizontal));
-        const QImage bar = load(QStringLiteral("ProgressBar_BG.png"));
+        const QImage bar = load(u"ProgressBar_BG.png"_qs);
         QVERIFY(uniformAlong(bar, QRect(2, 0, bar.width() - 4, bar.height()), Qt::Horizontal));
 
         // Package frame, "16 16 16 16 repeat repeat": top and bottom edges and
         // the middle tile sideways, left and right edges and the middle tile
         // downwards.
-        const QImage frame = load(QStringLiteral("clientpackage-background.png"));
+        const QImage frame = load(u"clientpackage-background.png"_qs);
         const int w = frame.width();
         const int h = frame.height();
         QVERIFY(uniformAlong(frame, QRect(16, 0, w - 32, h), Qt::Horizontal));
@@ -114,15 +116,15 @@ private slots:
 
         // Hint panel, "5 5 0 5 repeat": no bottom edge, so its sides and
         // middle run down to the last row.
-        const QImage hint = load(QStringLiteral("hint-background.png"));
+        const QImage hint = load(u"hint-background.png"_qs);
         QVERIFY(uniformAlong(hint, QRect(5, 0, hint.width() - 10, hint.height()), Qt::Horizontal));
         QVERIFY(uniformAlong(hint, QRect(0, 5, hint.width(), hint.height() - 5), Qt::Vertical));
 
         // Scroll bar: the groove tiles downwards, the handle's middle rows
         // between its 6-pixel caps stretch.
-        const QImage groove = load(QStringLiteral("scrollbar-texture-vertical.png"));
+        const QImage groove = load(u"scrollbar-texture-vertical.png"_qs);
         QVERIFY(uniformAlong(groove, groove.rect(), Qt::Vertical));
-        const QImage handle = load(QStringLiteral("scrollbar-handle-vertical.png"));
+        const QImage handle = load(u"scrollbar-handle-vertical.png"_qs);
         QVERIFY(uniformAlong(handle, QRect(0, 6, 12, handle.height() - 12), Qt::Vertical));
     }
 
@@ -142,9 +144,8 @@ private slots:
 
     void disabledLogosAreGreyed() {
         for (const char* variant : {"QT", "Classic", "Preview", "Beta", "Test"}) {
-            const QImage logo = load(QStringLiteral("VantorLogo_%1.png").arg(QLatin1String(variant)));
-            const QImage disabled =
-                load(QStringLiteral("VantorLogo_%1_disabled.png").arg(QLatin1String(variant)));
+            const QImage logo = load(u"VantorLogo_%1.png"_qs.arg(QLatin1String(variant)));
+            const QImage disabled = load(u"VantorLogo_%1_disabled.png"_qs.arg(QLatin1String(variant)));
             QVERIFY2(meanSaturation(disabled) < meanSaturation(logo) / 3, variant);
         }
     }
@@ -153,14 +154,13 @@ private slots:
         // The pictures are drawn by tools/artwork; the committed files must be
         // exactly what it draws, so that nobody edits them by hand and the
         // drawing stays deterministic.
-        const QString generator = QDir(testsupport::launcherBinDir()).filePath(QStringLiteral("artwork"));
+        const QString generator = QDir(testsupport::launcherBinDir()).filePath(u"artwork"_qs);
         if (!QFileInfo::exists(generator))
             QFAIL("The artwork generator is not built (build the target 'artwork').");
-        const QString committed =
-            QDir(testsupport::sourceDir()).filePath(QStringLiteral("resources/images/launcher"));
+        const QString committed = QDir(testsupport::sourceDir()).filePath(u"resources/images/launcher"_qs);
 
         QProcess check;
-        check.start(generator, {QStringLiteral("--check"), committed});
+        check.start(generator, {u"--check"_qs, committed});
         QVERIFY(check.waitForFinished(120000));
         QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
 
@@ -171,7 +171,7 @@ private slots:
         draw.start(generator, {drawn.path()});
         QVERIFY(draw.waitForFinished(120000));
         QCOMPARE(draw.exitCode(), 0);
-        const QStringList filters{QStringLiteral("*.png"), QStringLiteral("*.jpg")};
+        const QStringList filters{u"*.png"_qs, u"*.jpg"_qs};
         QCOMPARE(QDir(committed).entryList(filters, QDir::Files, QDir::Name),
                  QDir(drawn.path()).entryList(filters, QDir::Files, QDir::Name));
     }

@@ -1,6 +1,7 @@
 #include "shared/container/container.h"
 #include "shared/container/containerheader.h"
 #include "shared/container/decompressionerror.h"
+#include "support/stringliteral.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -18,10 +19,11 @@
 
 using shared::EContainerHeaderStatus;
 using shared::TContainerHeader;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QString InvalidInputText = QStringLiteral("Invalid input data could not be decompressed");
+const QString InvalidInputText = u"Invalid input data could not be decompressed"_qs;
 const QList<int> EncodableMethods = {shared::CompressionStored, shared::CompressionDeflate,
                                      shared::CompressionLzip, shared::CompressionLzma,
                                      shared::CompressionLzmaAlternative};
@@ -75,7 +77,7 @@ QByteArray rewrap(const QByteArray& original, quint64 unpackedLength, int payloa
 QString decompressFailure(const QByteArray& input) {
     try {
         const QByteArray output = shared::decompress(input);
-        return QStringLiteral("decoded %1 bytes").arg(output.size());
+        return u"decoded %1 bytes"_qs.arg(output.size());
     } catch (const shared::TDecompressionError& error) {
         return QString::fromUtf8(error.what());
     }
@@ -280,8 +282,7 @@ private slots:
                 QCOMPARE(output, input);
             }
         }
-        QCOMPARE(decompressFailure(container(0, varint(3), varint(3), "abc")),
-                 QStringLiteral("decoded 3 bytes"));
+        QCOMPARE(decompressFailure(container(0, varint(3), varint(3), "abc")), u"decoded 3 bytes"_qs);
     }
 
     void zeroLengthsFailForEveryMethod() {
@@ -364,11 +365,11 @@ private slots:
     }
 
     void decodesLzipMadeByTheLzipProgram() {
-        const QString lzip = requireTool(QStringLiteral("lzip"));
+        const QString lzip = requireTool(u"lzip"_qs);
         const QByteArray first = repetitiveBytes(400000, 21u);
         const QByteArray second = randomBytes(70000, 22u);
-        for (const QString& level : {QStringLiteral("-0"), QStringLiteral("-6"), QStringLiteral("-9")}) {
-            const QByteArray file = runTool(lzip, {level, QStringLiteral("-c")}, first);
+        for (const QString& level : {u"-0"_qs, u"-6"_qs, u"-9"_qs}) {
+            const QByteArray file = runTool(lzip, {level, u"-c"_qs}, first);
             QVERIFY(file.startsWith("LZIP"));
             QByteArray decoded;
             QVERIFY(decodesFenced(container(shared::CompressionLzip, varint(quint64(first.size())),
@@ -377,8 +378,7 @@ private slots:
             QCOMPARE(decoded, first);
         }
         // Two members one after the other are one file to lzip.
-        const QByteArray twoMembers =
-            runTool(lzip, {QStringLiteral("-c")}, first) + runTool(lzip, {QStringLiteral("-c")}, second);
+        const QByteArray twoMembers = runTool(lzip, {u"-c"_qs}, first) + runTool(lzip, {u"-c"_qs}, second);
         QByteArray decoded;
         QVERIFY(
             decodesFenced(container(shared::CompressionLzip, varint(quint64(first.size() + second.size())),
@@ -388,14 +388,12 @@ private slots:
     }
 
     void decodesLzmaMadeByXz() {
-        const QString xz = requireTool(QStringLiteral("xz"));
+        const QString xz = requireTool(u"xz"_qs);
         const QByteArray data = repetitiveBytes(500000, 31u) + randomBytes(3000, 32u);
-        const QStringList variants = {QStringLiteral("--lzma1=preset=6"),
-                                      QStringLiteral("--lzma1=preset=1,lc=0,lp=2,pb=0"),
-                                      QStringLiteral("--lzma1=preset=9e,dict=64MiB")};
+        const QStringList variants = {u"--lzma1=preset=6"_qs, u"--lzma1=preset=1,lc=0,lp=2,pb=0"_qs,
+                                      u"--lzma1=preset=9e,dict=64MiB"_qs};
         for (const QString& filter : variants) {
-            const QByteArray file =
-                runTool(xz, {QStringLiteral("--format=lzma"), filter, QStringLiteral("-c")}, data);
+            const QByteArray file = runTool(xz, {u"--format=lzma"_qs, filter, u"-c"_qs}, data);
             QVERIFY2(file.size() > 13, qPrintable(filter));
             for (int method : {shared::CompressionLzma, shared::CompressionLzmaAlternative}) {
                 QByteArray decoded;
@@ -471,11 +469,11 @@ private slots:
             QCOMPARE(shared::decompress(packed.left(1)), packed.left(1));
             for (int cut = 2; cut < packed.size(); ++cut)
                 QVERIFY2(!decodesFenced(packed.left(cut)),
-                         qPrintable(QStringLiteral("method %1 cut %2").arg(method).arg(cut)));
+                         qPrintable(u"method %1 cut %2"_qs.arg(method).arg(cut)));
             int decodedCuts = 0;
             for (int kept = 0; kept < payloadSize; ++kept) {
                 QByteArray decoded;
-                const QString row = QStringLiteral("method %1 kept %2").arg(method).arg(kept);
+                const QString row = u"method %1 kept %2"_qs.arg(method).arg(kept);
                 if (!decodesFenced(rewrap(packed, quint64(data.size()), kept), &decoded))
                     continue;
                 ++decodedCuts;

@@ -2,6 +2,7 @@
 #include "shared/container/lzmacompressedreadonlymemoryblob.h"
 #include "shared/container/readonlymemoryblob.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 
 using shared::TFileSystemHelper;
 using shared::TLocalFileInfo;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -26,7 +28,7 @@ QString thrownText(const std::function<void()>& operation) {
     } catch (const std::runtime_error& error) {
         return QString::fromUtf8(error.what());
     }
-    return QStringLiteral("<nothing thrown>");
+    return u"<nothing thrown>"_qs;
 }
 
 void putFile(const QString& path, const QByteArray& contents) {
@@ -48,8 +50,7 @@ QByteArray fileContents(const QString& path) {
 class TFixedListingHelper : public TFileSystemHelper {
 public:
     std::vector<TLocalFileInfo> listFiles(const QString&) const override {
-        return {TLocalFileInfo(QStringLiteral("/nowhere/b"), 2),
-                TLocalFileInfo(QStringLiteral("/nowhere/a"), 1)};
+        return {TLocalFileInfo(u"/nowhere/b"_qs, 2), TLocalFileInfo(u"/nowhere/a"_qs, 1)};
     }
 };
 
@@ -71,7 +72,7 @@ private slots:
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("relative");
         QTest::addColumn<QString>("expected");
-        const QString r = QStringLiteral("/g/pkg");
+        const QString r = u"/g/pkg"_qs;
         // clang-format off
         QTest::newRow("plain") << r << "bin/client.exe" << "/g/pkg/bin/client.exe";
         QTest::newRow("climbing out keeps the last component") << r << "../x/y.dat" << "/g/pkg/y.dat";
@@ -98,7 +99,7 @@ private slots:
     }
 
     void writeFileCreatesReplacesAndTruncates() {
-        const QString target = path(QStringLiteral("write/deep/er/file.bin"));
+        const QString target = path(u"write/deep/er/file.bin"_qs);
         m_helper.writeFile(target, QByteArrayLiteral("first version"));
         QCOMPARE(fileContents(target), QByteArrayLiteral("first version"));
 
@@ -110,16 +111,16 @@ private slots:
         QCOMPARE(QFileInfo(target).size(), qint64(0));
 
         // Nothing but the target is left behind in its directory.
-        QCOMPARE(QDir(path(QStringLiteral("write/deep/er")))
-                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList{QStringLiteral("file.bin")});
+        QCOMPARE(
+            QDir(path(u"write/deep/er"_qs)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{u"file.bin"_qs});
     }
 
     void writeFileReplacesTheFileAsAWhole() {
         // A reader that opened the old file keeps reading the old contents:
         // the new data went to another file that took the old one's place,
         // instead of truncating and rewriting it where it stood.
-        const QString target = path(QStringLiteral("whole/markers.json"));
+        const QString target = path(u"whole/markers.json"_qs);
         m_helper.writeFile(target, QByteArrayLiteral("old contents"));
         QFile reader(target);
         QVERIFY(reader.open(QIODevice::ReadOnly));
@@ -129,45 +130,45 @@ private slots:
     }
 
     void writeFileFailures() {
-        const QString directory = path(QStringLiteral("a-directory"));
+        const QString directory = path(u"a-directory"_qs);
         QVERIFY(QDir().mkpath(directory));
         QCOMPARE(thrownText([&] { m_helper.writeFile(directory, "x"); }),
-                 QStringLiteral("I/O error on file '%1': Could not open file.").arg(directory));
+                 u"I/O error on file '%1': Could not open file."_qs.arg(directory));
 
-        const QString blocker = path(QStringLiteral("blocker"));
+        const QString blocker = path(u"blocker"_qs);
         putFile(blocker, "a file where a directory should be");
-        const QString below = blocker + QStringLiteral("/sub/file");
+        const QString below = blocker + u"/sub/file"_qs;
         QCOMPARE(thrownText([&] { m_helper.writeFile(below, "x"); }),
-                 QStringLiteral("I/O error on file '%1': Could not open file.").arg(below));
+                 u"I/O error on file '%1': Could not open file."_qs.arg(below));
         QCOMPARE(fileContents(blocker), QByteArrayLiteral("a file where a directory should be"));
     }
 
     void readFileAndReadFileIfPresent() {
-        const QString present = path(QStringLiteral("read/present.txt"));
+        const QString present = path(u"read/present.txt"_qs);
         putFile(present, QByteArray("some\0bytes", 10));
         QCOMPARE(m_helper.readFile(present), QByteArray("some\0bytes", 10));
         QCOMPARE(m_helper.readFileIfPresent(present), QByteArray("some\0bytes", 10));
 
-        const QString missing = path(QStringLiteral("read/missing.txt"));
+        const QString missing = path(u"read/missing.txt"_qs);
         QCOMPARE(m_helper.readFileIfPresent(missing), QByteArray());
         const QString text = thrownText([&] { m_helper.readFile(missing); });
-        QVERIFY2(text.startsWith(QStringLiteral("I/O error on file '%1': ").arg(missing)), qPrintable(text));
-        QVERIFY(text.size() > QStringLiteral("I/O error on file '%1': ").arg(missing).size());
+        QVERIFY2(text.startsWith(u"I/O error on file '%1': "_qs.arg(missing)), qPrintable(text));
+        QVERIFY(text.size() > u"I/O error on file '%1': "_qs.arg(missing).size());
     }
 
     void textFiles() {
-        const QString target = path(QStringLiteral("text/notes.txt"));
-        QVERIFY(QDir().mkpath(path(QStringLiteral("text"))));
-        m_helper.writeTextFile(target, QStringLiteral("Grüße\n"));
-        m_helper.appendTextFile(target, QStringLiteral("line two\n"));
-        QCOMPARE(QString::fromUtf8(fileContents(target)), QStringLiteral("Grüße\nline two\n"));
-        m_helper.writeTextFile(target, QStringLiteral("reset"));
+        const QString target = path(u"text/notes.txt"_qs);
+        QVERIFY(QDir().mkpath(path(u"text"_qs)));
+        m_helper.writeTextFile(target, u"Grüße\n"_qs);
+        m_helper.appendTextFile(target, u"line two\n"_qs);
+        QCOMPARE(QString::fromUtf8(fileContents(target)), u"Grüße\nline two\n"_qs);
+        m_helper.writeTextFile(target, u"reset"_qs);
         QCOMPARE(fileContents(target), QByteArrayLiteral("reset"));
     }
 
     void removeAndCopy() {
-        const QString source = path(QStringLiteral("copy/source"));
-        const QString target = path(QStringLiteral("copy/target"));
+        const QString source = path(u"copy/source"_qs);
+        const QString target = path(u"copy/target"_qs);
         putFile(source, "payload");
         m_helper.copyFile(source, target);
         QCOMPARE(fileContents(target), QByteArrayLiteral("payload"));
@@ -178,51 +179,50 @@ private slots:
 
         QVERIFY(m_helper.removeFile(target));
         QVERIFY(!QFileInfo::exists(target));
-        QCOMPARE(thrownText([&] { m_helper.removeFile(target); }),
-                 QStringLiteral("Failed to delete file ") + target);
+        QCOMPARE(thrownText([&] { m_helper.removeFile(target); }), u"Failed to delete file "_qs + target);
     }
 
     void createDirectory() {
-        const QString nested = path(QStringLiteral("create/one/two/three"));
+        const QString nested = path(u"create/one/two/three"_qs);
         const QDir created = m_helper.createDirectory(nested);
         QVERIFY(created.exists());
         QCOMPARE(created.absolutePath(), QDir(nested).absolutePath());
 
-        putFile(nested + QStringLiteral("/keep"), "k");
+        putFile(nested + u"/keep"_qs, "k");
         const QDir again = m_helper.createDirectory(nested);
         QVERIFY(again.exists());
-        QCOMPARE(again.entryList(QDir::Files), QStringList{QStringLiteral("keep")});
+        QCOMPARE(again.entryList(QDir::Files), QStringList{u"keep"_qs});
 
-        const QString blocked = nested + QStringLiteral("/keep/child");
+        const QString blocked = nested + u"/keep/child"_qs;
         QCOMPARE(thrownText([&] { m_helper.createDirectory(blocked); }),
-                 QStringLiteral("Failed to create folder: '%1'.").arg(QDir::toNativeSeparators(blocked)));
+                 u"Failed to create folder: '%1'."_qs.arg(QDir::toNativeSeparators(blocked)));
     }
 
     void subdirectory() {
-        const QDir missingParent(path(QStringLiteral("sub/missing")));
-        QCOMPARE(thrownText([&] { m_helper.subdirectory(missingParent, QStringLiteral("x")); }),
-                 QStringLiteral("Directory doesn't exist"));
+        const QDir missingParent(path(u"sub/missing"_qs));
+        QCOMPARE(thrownText([&] { m_helper.subdirectory(missingParent, u"x"_qs); }),
+                 u"Directory doesn't exist"_qs);
 
-        const QDir parent = m_helper.createDirectory(path(QStringLiteral("sub/parent")));
-        const QDir made = m_helper.subdirectory(parent, QStringLiteral("settings"));
+        const QDir parent = m_helper.createDirectory(path(u"sub/parent"_qs));
+        const QDir made = m_helper.subdirectory(parent, u"settings"_qs);
         QVERIFY(made.exists());
-        QCOMPARE(made.absolutePath(), parent.absoluteFilePath(QStringLiteral("settings")));
-        putFile(made.filePath(QStringLiteral("kept")), "k");
-        QCOMPARE(m_helper.subdirectory(parent, QStringLiteral("settings")).entryList(QDir::Files),
-                 QStringList{QStringLiteral("kept")});
+        QCOMPARE(made.absolutePath(), parent.absoluteFilePath(u"settings"_qs));
+        putFile(made.filePath(u"kept"_qs), "k");
+        QCOMPARE(m_helper.subdirectory(parent, u"settings"_qs).entryList(QDir::Files),
+                 QStringList{u"kept"_qs});
 
-        putFile(parent.filePath(QStringLiteral("plainfile")), "f");
-        QCOMPARE(thrownText([&] { m_helper.subdirectory(parent, QStringLiteral("plainfile")); }),
-                 QStringLiteral("Failed to create subdirectory."));
+        putFile(parent.filePath(u"plainfile"_qs), "f");
+        QCOMPARE(thrownText([&] { m_helper.subdirectory(parent, u"plainfile"_qs); }),
+                 u"Failed to create subdirectory."_qs);
     }
 
     void listFilesAndForEachFile() {
-        const QString directory = path(QStringLiteral("list"));
-        putFile(directory + QStringLiteral("/a.bin"), QByteArray(10, 'a'));
-        putFile(directory + QStringLiteral("/b.bin"), QByteArray(2000, 'b'));
-        putFile(directory + QStringLiteral("/empty"), QByteArray());
-        putFile(directory + QStringLiteral("/.hidden"), "h");
-        putFile(directory + QStringLiteral("/nested/c.bin"), "c");
+        const QString directory = path(u"list"_qs);
+        putFile(directory + u"/a.bin"_qs, QByteArray(10, 'a'));
+        putFile(directory + u"/b.bin"_qs, QByteArray(2000, 'b'));
+        putFile(directory + u"/empty"_qs, QByteArray());
+        putFile(directory + u"/.hidden"_qs, "h");
+        putFile(directory + u"/nested/c.bin"_qs, "c");
 
         const std::vector<TLocalFileInfo> files = m_helper.listFiles(directory);
         QMap<QString, qint64> sizes;
@@ -230,9 +230,9 @@ private slots:
             sizes.insert(info.absoluteFilePath, info.size);
         const QString absolute = QDir(directory).absolutePath();
         QMap<QString, qint64> expected;
-        expected.insert(absolute + QStringLiteral("/a.bin"), 10);
-        expected.insert(absolute + QStringLiteral("/b.bin"), 2000);
-        expected.insert(absolute + QStringLiteral("/empty"), 0);
+        expected.insert(absolute + u"/a.bin"_qs, 10);
+        expected.insert(absolute + u"/b.bin"_qs, 2000);
+        expected.insert(absolute + u"/empty"_qs, 0);
         QCOMPARE(sizes, expected);
 
         QStringList visited;
@@ -243,39 +243,38 @@ private slots:
             listed << info.absoluteFilePath;
         QCOMPARE(visited, listed);
 
-        QVERIFY(m_helper.listFiles(path(QStringLiteral("no-such-dir"))).empty());
+        QVERIFY(m_helper.listFiles(path(u"no-such-dir"_qs)).empty());
 
         const TFixedListingHelper fixed;
         QStringList fixedVisits;
         fixed.forEachFile(directory,
                           [&](const TLocalFileInfo& info) { fixedVisits << info.absoluteFilePath; });
-        QCOMPARE(fixedVisits, (QStringList{QStringLiteral("/nowhere/b"), QStringLiteral("/nowhere/a")}));
+        QCOMPARE(fixedVisits, (QStringList{u"/nowhere/b"_qs, u"/nowhere/a"_qs}));
     }
 
     void readJsonFile() {
         bool error = true;
-        const QJsonDocument missing =
-            m_helper.readJsonFileAsQJsonDocument(path(QStringLiteral("json/none.json")), error);
+        const QJsonDocument missing = m_helper.readJsonFileAsQJsonDocument(path(u"json/none.json"_qs), error);
         QVERIFY(missing.isNull());
         QVERIFY(!error);
 
-        const QString empty = path(QStringLiteral("json/empty.json"));
+        const QString empty = path(u"json/empty.json"_qs);
         putFile(empty, QByteArray());
         error = true;
         QVERIFY(m_helper.readJsonFileAsQJsonDocument(empty, error).isNull());
         QVERIFY(!error);
 
-        const QString valid = path(QStringLiteral("json/valid.json"));
+        const QString valid = path(u"json/valid.json"_qs);
         putFile(valid, R"({"version": "0.0.12"})");
         error = true;
         const QJsonDocument document = m_helper.readJsonFileAsQJsonDocument(valid, error);
         QVERIFY(!error);
-        QCOMPARE(document.object().value(QStringLiteral("version")).toString(), QStringLiteral("0.0.12"));
+        QCOMPARE(document.object().value(u"version"_qs).toString(), u"0.0.12"_qs);
 
-        const QString broken = path(QStringLiteral("json/broken.json"));
+        const QString broken = path(u"json/broken.json"_qs);
         putFile(broken, R"({"version": )");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                               "^Json parse error in file .*broken\\.json.*at offset")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"^Json parse error in file .*broken\\.json.*at offset"_qs));
         error = false;
         const QJsonDocument parsed = m_helper.readJsonFileAsQJsonDocument(broken, error);
         QVERIFY(error);
@@ -286,24 +285,24 @@ private slots:
         QImage image(7, 5, QImage::Format_ARGB32);
         image.fill(QColor(10, 200, 30, 255));
         image.setPixelColor(3, 2, QColor(255, 0, 0, 128));
-        const QString target = path(QStringLiteral("images/picture.png"));
+        const QString target = path(u"images/picture.png"_qs);
         m_helper.writeImage(image, target, "PNG");
         const std::shared_ptr<QImage> read = m_helper.readImage(target, "PNG");
         QVERIFY(read);
         QCOMPARE(read->convertToFormat(QImage::Format_ARGB32), image);
 
-        QVERIFY(!m_helper.readImage(path(QStringLiteral("images/missing.png"))));
-        const QString garbage = path(QStringLiteral("images/garbage.png"));
+        QVERIFY(!m_helper.readImage(path(u"images/missing.png"_qs)));
+        const QString garbage = path(u"images/garbage.png"_qs);
         putFile(garbage, "not a picture");
         QVERIFY(!m_helper.readImage(garbage));
-        const QString empty = path(QStringLiteral("images/empty.png"));
+        const QString empty = path(u"images/empty.png"_qs);
         putFile(empty, QByteArray());
         QVERIFY(!m_helper.readImage(empty));
 
         // An image that cannot be encoded is an error, not an empty file.
-        const QString unknown = path(QStringLiteral("images/unknown.nosuchformat"));
+        const QString unknown = path(u"images/unknown.nosuchformat"_qs);
         const QString text = thrownText([&] { m_helper.writeImage(image, unknown, "nosuchformat"); });
-        QVERIFY2(text.startsWith(QStringLiteral("I/O error on file '%1': ").arg(unknown)), qPrintable(text));
+        QVERIFY2(text.startsWith(u"I/O error on file '%1': "_qs.arg(unknown)), qPrintable(text));
         QVERIFY(!QFileInfo::exists(unknown));
     }
 
@@ -312,8 +311,8 @@ private slots:
         const QByteArray packed = shared::compress(shared::CompressionLzma, plain);
 
         // Only "<path>.lzma" exists: the compressed file is opened and decoded.
-        const QString onlyCompressed = path(QStringLiteral("blob/config.json"));
-        putFile(onlyCompressed + QStringLiteral(".lzma"), packed);
+        const QString onlyCompressed = path(u"blob/config.json"_qs);
+        putFile(onlyCompressed + u".lzma"_qs, packed);
         auto blob = m_helper.openMemoryBlob(onlyCompressed);
         QVERIFY(dynamic_cast<shared::TLZMACompressedReadOnlyMemoryBlob*>(blob.get()));
         QCOMPARE(blob->data(), plain);
@@ -325,22 +324,22 @@ private slots:
         QCOMPARE(blob->data(), QByteArrayLiteral("uncompressed twin"));
 
         // A path that names the ".lzma" file directly.
-        blob = m_helper.openMemoryBlob(onlyCompressed + QStringLiteral(".lzma"));
+        blob = m_helper.openMemoryBlob(onlyCompressed + u".lzma"_qs);
         QCOMPARE(blob->data(), plain);
 
         // A ".lzma" file that holds no container gives its raw bytes.
-        const QString notPacked = path(QStringLiteral("blob/raw.lzma"));
+        const QString notPacked = path(u"blob/raw.lzma"_qs);
         putFile(notPacked, "just text");
         QCOMPARE(m_helper.openMemoryBlob(notPacked)->data(), QByteArrayLiteral("just text"));
         // ... and so does a damaged container.
         QByteArray damaged = packed;
         damaged[damaged.size() - 3] = static_cast<char>(damaged[damaged.size() - 3] ^ 0x5A);
-        const QString damagedPath = path(QStringLiteral("blob/damaged.lzma"));
+        const QString damagedPath = path(u"blob/damaged.lzma"_qs);
         putFile(damagedPath, damaged);
         QCOMPARE(m_helper.openMemoryBlob(damagedPath)->data(), damaged);
 
         // The file is read anew on every call.
-        const QString changing = path(QStringLiteral("blob/changing"));
+        const QString changing = path(u"blob/changing"_qs);
         putFile(changing, "one");
         blob = m_helper.openMemoryBlob(changing);
         QCOMPARE(blob->data(), QByteArrayLiteral("one"));
@@ -349,14 +348,14 @@ private slots:
         // A file that vanished after opening the blob cannot be opened.
         QVERIFY(QFile::remove(changing));
         QCOMPARE(thrownText([&] { blob->data(); }),
-                 QStringLiteral("I/O error on file '%1': Could not open file.").arg(changing));
+                 u"I/O error on file '%1': Could not open file."_qs.arg(changing));
 
         // Neither exists: the error comes at once, not from data().
-        const QString missing = path(QStringLiteral("blob/missing"));
+        const QString missing = path(u"blob/missing"_qs);
         QCOMPARE(thrownText([&] { m_helper.openMemoryBlob(missing); }),
-                 QStringLiteral("I/O error on file '%1': File does not exist").arg(missing));
+                 u"I/O error on file '%1': File does not exist"_qs.arg(missing));
         QCOMPARE(thrownText([&] { shared::TLZMACompressedReadOnlyMemoryBlob blob(missing); }),
-                 QStringLiteral("I/O error on file '%1': File does not exist").arg(missing));
+                 u"I/O error on file '%1': File does not exist"_qs.arg(missing));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "shared/crypto/sha256.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QTemporaryDir>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 
 using shared::TSha256;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -103,20 +105,19 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QByteArray data = generatedData(3 * 1024 * 1024 + 5, 12u);
-        const QString path = dir.filePath(QStringLiteral("data.bin"));
+        const QString path = dir.filePath(u"data.bin"_qs);
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(data), qint64(data.size()));
         file.close();
         QCOMPARE(TSha256::hashFile(path), oracle(data));
 
-        const QString missing = dir.filePath(QStringLiteral("missing.bin"));
+        const QString missing = dir.filePath(u"missing.bin"_qs);
         try {
             TSha256::hashFile(missing);
             QFAIL("a missing file must throw");
         } catch (const std::runtime_error& error) {
-            QVERIFY(QString::fromUtf8(error.what())
-                        .startsWith(QStringLiteral("I/O error on file '%1': ").arg(missing)));
+            QVERIFY(QString::fromUtf8(error.what()).startsWith(u"I/O error on file '%1': "_qs.arg(missing)));
         }
     }
 };

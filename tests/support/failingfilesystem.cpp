@@ -1,4 +1,5 @@
 #include "support/failingfilesystem.h"
+#include "support/stringliteral.h"
 
 #include <stdexcept>
 
@@ -16,14 +17,14 @@ bool TFailingFilesystem::fails(EFailingOperation Operation, const QString& Path)
 
 void TFailingFilesystem::writeFile(const QString& path, const QByteArray& data) const {
     if (fails(EFailingOperation::Write, path)) {
-        throw std::runtime_error(ioError(path, QStringLiteral("No space left on device")).toStdString());
+        throw std::runtime_error(ioError(path, u"No space left on device"_qs).toStdString());
     }
     TLauncherFilesystemHelper::writeFile(path, data);
 }
 
 QByteArray TFailingFilesystem::readFileIfPresent(const QString& path) const {
     if (fails(EFailingOperation::Read, path)) {
-        throw std::runtime_error(ioError(path, QStringLiteral("Input/output error")).toStdString());
+        throw std::runtime_error(ioError(path, u"Input/output error"_qs).toStdString());
     }
     return TLauncherFilesystemHelper::readFileIfPresent(path);
 }
@@ -37,7 +38,7 @@ bool TFailingFilesystem::removeFile(const QString& path) const {
 
 QDir TFailingFilesystem::createDirectory(const QString& path) const {
     if (fails(EFailingOperation::CreateDirectory, path)) {
-        throw std::runtime_error(QStringLiteral("Failed to create folder: '%1'.").arg(path).toStdString());
+        throw std::runtime_error(u"Failed to create folder: '%1'."_qs.arg(path).toStdString());
     }
     return TLauncherFilesystemHelper::createDirectory(path);
 }
@@ -50,7 +51,7 @@ QString TFailingFilesystem::pathInside(const QDir& base, const QString& relative
 }
 
 QString TFailingFilesystem::ioError(const QString& Path, const QString& Detail) {
-    return QStringLiteral("I/O error on file '%1': %2").arg(Path, Detail);
+    return u"I/O error on file '%1': %2"_qs.arg(Path, Detail);
 }
 
 std::function<bool(const QString&)> TFailingFilesystem::endingIn(const QString& Suffix) {

@@ -3,6 +3,7 @@
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "support/testpaths.h"
+#include "support/stringliteral.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -50,7 +51,7 @@ QByteArray readBytes(const QString& Path) {
 
 std::shared_ptr<TLauncherFilesystemHelper> makeLauncherFilesystem(const QString& LauncherDirectory,
                                                                   const QByteArray& IniText) {
-    writeBytes(QDir(LauncherDirectory).filePath(QStringLiteral("launchersettings.ini")), IniText);
+    writeBytes(QDir(LauncherDirectory).filePath(u"launchersettings.ini"_qs), IniText);
     return std::make_shared<TLauncherFilesystemHelper>(LauncherDirectory);
 }
 
@@ -58,12 +59,11 @@ bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, co
                   QString& ErrorText, int Method) {
     QProcess publisher;
     publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + QStringLiteral("/vantor-publisher"),
-                    {QStringLiteral("publish"), QStringLiteral("--version"), Version,
-                     QStringLiteral("--method"), QString::number(Method), QStringLiteral("--no-progress"),
-                     BuildDirectory, OutputFolder});
+    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs,
+                    {u"publish"_qs, u"--version"_qs, Version, u"--method"_qs, QString::number(Method),
+                     u"--no-progress"_qs, BuildDirectory, OutputFolder});
     if (!publisher.waitForFinished(600000)) {
-        ErrorText = QStringLiteral("the publisher did not finish: ") + publisher.errorString();
+        ErrorText = u"the publisher did not finish: "_qs + publisher.errorString();
         return false;
     }
     ErrorText = QString::fromUtf8(publisher.readAll());
@@ -71,7 +71,7 @@ bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, co
 }
 
 TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder, const QUrl& BaseUrl) {
-    return TPackageConfigurationReader(readBytes(QDir(OutputFolder).filePath(QStringLiteral("package.json"))),
+    return TPackageConfigurationReader(readBytes(QDir(OutputFolder).filePath(u"package.json"_qs)),
                                        QByteArray(), BaseUrl, BaseUrl);
 }
 
@@ -82,15 +82,15 @@ bool sameTree(const QString& BuildDirectory, const QString& InstallationDirector
         const QString relative = QDir(BuildDirectory).relativeFilePath(source);
         const QString installed = QDir(InstallationDirectory).filePath(relative);
         if (!QFileInfo(installed).isFile()) {
-            Difference = relative + QStringLiteral(" is missing");
+            Difference = relative + u" is missing"_qs;
             return false;
         }
         if (readBytes(source) != readBytes(installed)) {
-            Difference = relative + QStringLiteral(" differs");
+            Difference = relative + u" differs"_qs;
             return false;
         }
         if (QFileInfo(source).isExecutable() != QFileInfo(installed).isExecutable()) {
-            Difference = relative + QStringLiteral(" has another execute bit");
+            Difference = relative + u" has another execute bit"_qs;
             return false;
         }
     }
@@ -100,11 +100,8 @@ bool sameTree(const QString& BuildDirectory, const QString& InstallationDirector
 TInstallationDriver::TInstallationDriver(std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
                                          const QString& InstallationDirectory, bool SelfUpdateMode)
     : m_pFileSystem(std::move(FileSystem))
-    , m_pPackage(
-          std::make_shared<TPackage>(0,
-                                     QJsonObject{{QStringLiteral("name"), QStringLiteral("Test package")},
-                                                 {QStringLiteral("directoryname"), QStringLiteral("test")}},
-                                     QUrl()))
+    , m_pPackage(std::make_shared<TPackage>(
+          0, QJsonObject{{u"name"_qs, u"Test package"_qs}, {u"directoryname"_qs, u"test"_qs}}, QUrl()))
     , m_pInstallation(std::make_unique<TPackageInstallation>(m_pPackage, m_pFileSystem))
     , m_InstallationDirectory(InstallationDirectory) {
     m_pInstallation->setInstallationDirectory(m_InstallationDirectory);

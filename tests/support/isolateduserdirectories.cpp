@@ -1,4 +1,5 @@
 #include "support/isolateduserdirectories.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,22 +19,22 @@ TIsolatedUserDirectories::TIsolatedUserDirectories() {
     pointAt("HOME", home());
     pointAt("XDG_CONFIG_HOME", configHome());
     pointAt("XDG_DATA_HOME", dataHome());
-    pointAt("XDG_CACHE_HOME", m_Root.filePath(QStringLiteral("cache")));
-    pointAt("XDG_RUNTIME_DIR", m_Root.filePath(QStringLiteral("runtime")));
-    QFile::setPermissions(m_Root.filePath(QStringLiteral("runtime")),
+    pointAt("XDG_CACHE_HOME", m_Root.filePath(u"cache"_qs));
+    pointAt("XDG_RUNTIME_DIR", m_Root.filePath(u"runtime"_qs));
+    QFile::setPermissions(m_Root.filePath(u"runtime"_qs),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QString TIsolatedUserDirectories::home() const {
-    return m_Root.filePath(QStringLiteral("home"));
+    return m_Root.filePath(u"home"_qs);
 }
 
 QString TIsolatedUserDirectories::configHome() const {
-    return m_Root.filePath(QStringLiteral("config"));
+    return m_Root.filePath(u"config"_qs);
 }
 
 QString TIsolatedUserDirectories::dataHome() const {
-    return m_Root.filePath(QStringLiteral("data"));
+    return m_Root.filePath(u"data"_qs);
 }
 
 } // namespace testsupport

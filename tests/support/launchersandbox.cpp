@@ -1,6 +1,7 @@
 #include "support/launchersandbox.h"
 
 #include "support/testpaths.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,33 +16,32 @@ namespace testsupport {
 
 namespace {
 
-const QString executableName = QStringLiteral("VantorLauncher");
+const QString executableName = u"VantorLauncher"_qs;
 
 } // namespace
 
 TLauncherSandbox::TLauncherSandbox() {
     if (!m_root.isValid()) {
-        m_errorString = QStringLiteral("no temporary directory");
+        m_errorString = u"no temporary directory"_qs;
         return;
     }
     const QDir root(m_root.path());
-    for (const QString& folder : {QStringLiteral("launcher"), QStringLiteral("home"),
-                                  QStringLiteral("config"), QStringLiteral("data"), QStringLiteral("cache"),
-                                  QStringLiteral("runtime"), QStringLiteral("tmp")}) {
+    for (const QString& folder :
+         {u"launcher"_qs, u"home"_qs, u"config"_qs, u"data"_qs, u"cache"_qs, u"runtime"_qs, u"tmp"_qs}) {
         root.mkpath(folder);
     }
-    QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
+    QFile::setPermissions(root.filePath(u"runtime"_qs),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString source = launcherBinDir() + QLatin1Char('/') + executableName;
     if (!QFile::copy(source, executablePath())) {
-        m_errorString = QStringLiteral("cannot copy %1").arg(source);
+        m_errorString = u"cannot copy %1"_qs.arg(source);
     }
 }
 
 TLauncherSandbox::~TLauncherSandbox() = default;
 
 QString TLauncherSandbox::launcherDirectory() const {
-    return m_root.filePath(QStringLiteral("launcher"));
+    return m_root.filePath(u"launcher"_qs);
 }
 
 QString TLauncherSandbox::executablePath() const {
@@ -49,11 +49,11 @@ QString TLauncherSandbox::executablePath() const {
 }
 
 QString TLauncherSandbox::logFilePath() const {
-    return executablePath() + QStringLiteral(".log");
+    return executablePath() + u".log"_qs;
 }
 
 bool TLauncherSandbox::writeSettings(const QByteArray& iniText) const {
-    return writeLauncherFile(QStringLiteral("launchersettings.ini"), iniText);
+    return writeLauncherFile(u"launchersettings.ini"_qs, iniText);
 }
 
 bool TLauncherSandbox::writeLauncherFile(const QString& relativePath, const QByteArray& content) const {
@@ -69,13 +69,13 @@ void TLauncherSandbox::setEnvironmentVariable(const QString& name, const QString
 
 QProcessEnvironment TLauncherSandbox::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_root.filePath(QStringLiteral("cache")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_root.filePath(QStringLiteral("runtime")));
-    environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("tmp")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(u"HOME"_qs, m_root.filePath(u"home"_qs));
+    environment.insert(u"XDG_CONFIG_HOME"_qs, m_root.filePath(u"config"_qs));
+    environment.insert(u"XDG_DATA_HOME"_qs, m_root.filePath(u"data"_qs));
+    environment.insert(u"XDG_CACHE_HOME"_qs, m_root.filePath(u"cache"_qs));
+    environment.insert(u"XDG_RUNTIME_DIR"_qs, m_root.filePath(u"runtime"_qs));
+    environment.insert(u"TMPDIR"_qs, m_root.filePath(u"tmp"_qs));
+    environment.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
     environment.insert(m_extraEnvironment);
     return environment;
 }

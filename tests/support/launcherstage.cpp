@@ -4,6 +4,7 @@
 #include "platform/namedfilemapping.h"
 #include "support/installationkit.h"
 #include "support/testpaths.h"
+#include "support/stringliteral.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -25,23 +26,21 @@ constexpr qint64 WorldPatchOffset = 5 * 1024 * 1024;
 constexpr qint64 WorldPatchSize = 1024 * 1024;
 
 QString architectureName() {
-    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? QStringLiteral("i386")
-                                                                     : QStringLiteral("x86_64");
+    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? u"i386"_qs : u"x86_64"_qs;
 }
 
 QJsonObject packageEntry(const TStagePackage& Package) {
-    const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
-                            {QStringLiteral("architecture"), architectureName()},
-                            {QStringLiteral("url"), Package.Document}};
-    return QJsonObject{{QStringLiteral("name"), Package.Name},
-                       {QStringLiteral("directoryname"), Package.DirectoryName},
-                       {QStringLiteral("installautomatically"), Package.InstallAutomatically},
-                       {QStringLiteral("builds"), QJsonArray{build}}};
+    const QJsonObject build{
+        {u"os"_qs, u"linux"_qs}, {u"architecture"_qs, architectureName()}, {u"url"_qs, Package.Document}};
+    return QJsonObject{{u"name"_qs, Package.Name},
+                       {u"directoryname"_qs, Package.DirectoryName},
+                       {u"installautomatically"_qs, Package.InstallAutomatically},
+                       {u"builds"_qs, QJsonArray{build}}};
 }
 
 // The file a process was started from, as the kernel names it ("... (deleted)" when it is gone).
 QString processExecutable(qint64 ProcessId) {
-    return QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(ProcessId));
+    return QFile::symLinkTarget(u"/proc/%1/exe"_qs.arg(ProcessId));
 }
 
 bool waitUntil(const std::function<bool()>& Condition, int TimeoutMs) {
@@ -53,14 +52,14 @@ bool waitUntil(const std::function<bool()>& Condition, int TimeoutMs) {
 bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
     QDir root(Directory);
     if (!root.removeRecursively() || !QDir().mkpath(Directory)) {
-        Error = QStringLiteral("cannot prepare ") + Directory;
+        Error = u"cannot prepare "_qs + Directory;
         return false;
     }
     const QString program = root.filePath(TLauncherStage::gameExecutable());
-    if (!QFile::copy(launcherBinDir() + QStringLiteral("/vantor-sampleclient"), program) ||
+    if (!QFile::copy(launcherBinDir() + u"/vantor-sampleclient"_qs, program) ||
         !QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeGroup |
                                             QFile::ExeOther)) {
-        Error = QStringLiteral("cannot copy the sample client into ") + Directory;
+        Error = u"cannot copy the sample client into "_qs + Directory;
         return false;
     }
     QByteArray world = seededBytes(11, WorldSize);
@@ -68,26 +67,26 @@ bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
         world.replace(static_cast<int>(WorldPatchOffset), static_cast<int>(WorldPatchSize),
                       seededBytes(12, WorldPatchSize));
     }
-    bool written = writeBytes(root.filePath(QStringLiteral("data/world.pak")), world) &&
-                   writeBytes(root.filePath(QStringLiteral("data/version.txt")),
+    bool written = writeBytes(root.filePath(u"data/world.pak"_qs), world) &&
+                   writeBytes(root.filePath(u"data/version.txt"_qs),
                               QByteArray("version ") + QByteArray::number(Version) + '\n');
     if (Version >= 2) {
-        written = written && writeBytes(root.filePath(QStringLiteral("data/patch-notes.txt")),
+        written = written && writeBytes(root.filePath(u"data/patch-notes.txt"_qs),
                                         "The middle of the world was redrawn.\n");
     } else {
-        written = written && writeBytes(root.filePath(QStringLiteral("VantorOnlineClient_Data/Data/Settings/"
-                                                                     "graphics.ini")),
+        written = written && writeBytes(root.filePath(u"VantorOnlineClient_Data/Data/Settings/"
+                                                      "graphics.ini"_qs),
                                         "[graphics]\nquality=high\n");
     }
     if (!written) {
-        Error = QStringLiteral("cannot write the game files into ") + Directory;
+        Error = u"cannot write the game files into "_qs + Directory;
     }
     return written;
 }
 
 TLauncherStage::TLauncherStage() {
     if (!m_WorkDirectory.isValid()) {
-        m_ErrorString = QStringLiteral("no temporary directory");
+        m_ErrorString = u"no temporary directory"_qs;
     } else {
         renewSandbox();
     }
@@ -104,9 +103,8 @@ bool TLauncherStage::renewSandbox() {
         m_ErrorString = m_pSandbox->errorString();
         return false;
     }
-    m_pSandbox->setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_RECORD"), recordFile());
-    m_pSandbox->setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                       QStringLiteral("60"));
+    m_pSandbox->setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_RECORD"_qs, recordFile());
+    m_pSandbox->setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"60"_qs);
     return true;
 }
 
@@ -129,42 +127,36 @@ bool TLauncherStage::start() {
 bool TLauncherStage::publishTree(const QString& Tree, const QString& Folder, const QString& DocumentName,
                                  const QString& Version, const QString& Executable,
                                  const QStringList& Parameters) {
-    QStringList arguments{QStringLiteral("publish"),
-                          QStringLiteral("--version"),
-                          Version,
-                          QStringLiteral("--name"),
-                          DocumentName,
-                          QStringLiteral("--method"),
-                          QStringLiteral("3"),
-                          QStringLiteral("--no-progress")};
+    QStringList arguments{u"publish"_qs, u"--version"_qs, Version, u"--name"_qs,
+                          DocumentName,  u"--method"_qs,  u"3"_qs, u"--no-progress"_qs};
     if (!Executable.isEmpty()) {
-        arguments << QStringLiteral("--executable") << Executable;
+        arguments << u"--executable"_qs << Executable;
     }
     for (const QString& parameter : Parameters) {
-        arguments << QStringLiteral("--parameter=") + parameter;
+        arguments << u"--parameter="_qs + parameter;
     }
     arguments << Tree << QDir(m_Server.documentRoot()).filePath(Folder);
     QProcess publisher;
     publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + QStringLiteral("/vantor-publisher"), arguments);
+    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs, arguments);
     if (!publisher.waitForFinished(600000) || publisher.exitStatus() != QProcess::NormalExit ||
         publisher.exitCode() != 0) {
-        m_ErrorString = QStringLiteral("publishing %1 failed: %2")
-                            .arg(Tree, QString::fromUtf8(publisher.readAll()) + publisher.errorString());
+        m_ErrorString = u"publishing %1 failed: %2"_qs.arg(Tree, QString::fromUtf8(publisher.readAll()) +
+                                                                     publisher.errorString());
         return false;
     }
     return true;
 }
 
 QString TLauncherStage::gameTree(int Version) const {
-    return m_WorkDirectory.filePath(QStringLiteral("game-%1").arg(Version));
+    return m_WorkDirectory.filePath(u"game-%1"_qs.arg(Version));
 }
 
 bool TLauncherStage::publishGame(const QString& Folder, int Version) {
     if (!writeSampleGame(gameTree(Version), Version, m_ErrorString)) {
         return false;
     }
-    return publishTree(gameTree(Version), Folder, QStringLiteral("package-%1.json").arg(Version),
+    return publishTree(gameTree(Version), Folder, u"package-%1.json"_qs.arg(Version),
                        QString::number(Version), gameExecutable(), gameParameters());
 }
 
@@ -174,13 +166,13 @@ bool TLauncherStage::writeConfiguration(const std::vector<TStagePackage>& Packag
     for (const TStagePackage& package : Packages) {
         packages.append(packageEntry(package));
     }
-    QJsonObject configuration{{QStringLiteral("packages"), packages},
-                              {QStringLiteral("preventdefaultautostart"), PreventDefaultAutostart},
-                              {QStringLiteral("showpackagenames"), true}};
+    QJsonObject configuration{{u"packages"_qs, packages},
+                              {u"preventdefaultautostart"_qs, PreventDefaultAutostart},
+                              {u"showpackagenames"_qs, true}};
     if (!LauncherPackage.Document.isEmpty()) {
-        configuration.insert(QStringLiteral("launcher"), packageEntry(LauncherPackage));
+        configuration.insert(u"launcher"_qs, packageEntry(LauncherPackage));
     }
-    return m_Server.writeFile(QStringLiteral("launcher.json"), QJsonDocument(configuration).toJson());
+    return m_Server.writeFile(u"launcher.json"_qs, QJsonDocument(configuration).toJson());
 }
 
 bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList& ExtraOptions,
@@ -200,7 +192,7 @@ bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList&
 }
 
 QString TLauncherStage::packageDirectory(const QString& DirectoryName) const {
-    return m_pSandbox->launcherDirectory() + QStringLiteral("/packages/") + DirectoryName;
+    return m_pSandbox->launcherDirectory() + u"/packages/"_qs + DirectoryName;
 }
 
 QString TLauncherStage::installedExecutable(const QString& DirectoryName) const {
@@ -208,7 +200,7 @@ QString TLauncherStage::installedExecutable(const QString& DirectoryName) const 
 }
 
 QString TLauncherStage::outputFile(int Index) const {
-    return m_WorkDirectory.filePath(QStringLiteral("output-%1.txt").arg(Index));
+    return m_WorkDirectory.filePath(u"output-%1.txt"_qs.arg(Index));
 }
 
 std::unique_ptr<QProcess> TLauncherStage::startLauncher(const QStringList& Arguments) {
@@ -239,7 +231,7 @@ QString TLauncherStage::launcherOutput(int Index) const {
 }
 
 QString TLauncherStage::recordFile() const {
-    return m_WorkDirectory.filePath(QStringLiteral("client-starts.jsonl"));
+    return m_WorkDirectory.filePath(u"client-starts.jsonl"_qs);
 }
 
 QList<TClientStart> TLauncherStage::clientStarts() const {
@@ -250,19 +242,19 @@ QList<TClientStart> TLauncherStage::clientStarts() const {
             continue;
         }
         TClientStart start;
-        for (const QJsonValue& argument : record.value(QStringLiteral("arguments")).toArray()) {
+        for (const QJsonValue& argument : record.value(u"arguments"_qs).toArray()) {
             start.Arguments << argument.toString();
         }
-        start.WorkingDirectory = record.value(QStringLiteral("workingDirectory")).toString();
-        start.LauncherRunning = record.value(QStringLiteral("launcherRunning")).toBool();
-        start.ProcessId = record.value(QStringLiteral("pid")).toVariant().toLongLong();
+        start.WorkingDirectory = record.value(u"workingDirectory"_qs).toString();
+        start.LauncherRunning = record.value(u"launcherRunning"_qs).toBool();
+        start.ProcessId = record.value(u"pid"_qs).toVariant().toLongLong();
         starts << start;
     }
     return starts;
 }
 
 bool TLauncherStage::endClients(int TimeoutMs) {
-    const QString packages = m_pSandbox->launcherDirectory() + QStringLiteral("/packages/");
+    const QString packages = m_pSandbox->launcherDirectory() + u"/packages/"_qs;
     for (const TClientStart& start : clientStarts()) {
         // Only a process that still runs a program installed by this stage's launcher.
         if (start.ProcessId > 0 && processExecutable(start.ProcessId).startsWith(packages)) {
@@ -276,7 +268,7 @@ bool TLauncherStage::endClients(int TimeoutMs) {
 void TLauncherStage::endLaunchersLeftBehind() {
     const QString launcherDirectory = m_pSandbox->launcherDirectory() + QLatin1Char('/');
     QList<qint64> left;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& entry : QDir(u"/proc"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool isProcess = false;
         const qint64 processId = entry.toLongLong(&isProcess);
         if (isProcess && processExecutable(processId).startsWith(launcherDirectory)) {
@@ -287,7 +279,7 @@ void TLauncherStage::endLaunchersLeftBehind() {
     waitUntil(
         [&left] {
             for (const qint64 processId : left) {
-                if (QFileInfo::exists(QStringLiteral("/proc/%1/exe").arg(processId)) &&
+                if (QFileInfo::exists(u"/proc/%1/exe"_qs.arg(processId)) &&
                     !processExecutable(processId).isEmpty()) {
                     return false;
                 }

@@ -1,4 +1,5 @@
 #include "support/nginxfixture.h"
+#include "support/stringliteral.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,7 +15,7 @@ namespace {
 
 QString nginxExecutable() {
     const QString overridden = qEnvironmentVariable("LAUNCHER_TEST_NGINX");
-    return overridden.isEmpty() ? QStringLiteral("/usr/sbin/nginx") : overridden;
+    return overridden.isEmpty() ? u"/usr/sbin/nginx"_qs : overridden;
 }
 
 // A port nobody listens on right now. Another process may take it before nginx
@@ -36,9 +37,9 @@ QString quoted(const QString& text) {
 } // namespace
 
 TNginxFixture::TNginxFixture() {
-    QDir(m_workDir.path()).mkpath(QStringLiteral("htdocs"));
-    QDir(m_workDir.path()).mkpath(QStringLiteral("temp"));
-    QDir(m_workDir.path()).mkpath(QStringLiteral("logs"));
+    QDir(m_workDir.path()).mkpath(u"htdocs"_qs);
+    QDir(m_workDir.path()).mkpath(u"temp"_qs);
+    QDir(m_workDir.path()).mkpath(u"logs"_qs);
 }
 
 TNginxFixture::~TNginxFixture() {
@@ -55,12 +56,12 @@ void TNginxFixture::addServerDirectives(const QString& directives) {
 
 bool TNginxFixture::start() {
     if (!m_workDir.isValid()) {
-        m_errorString = QStringLiteral("cannot create a temporary folder for nginx");
+        m_errorString = u"cannot create a temporary folder for nginx"_qs;
         return false;
     }
     if (!QFileInfo(nginxExecutable()).isExecutable()) {
-        m_errorString = QStringLiteral("nginx is missing: %1 is not an executable (install nginx-light)")
-                            .arg(nginxExecutable());
+        m_errorString =
+            u"nginx is missing: %1 is not an executable (install nginx-light)"_qs.arg(nginxExecutable());
         return false;
     }
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -70,21 +71,21 @@ bool TNginxFixture::start() {
         if (!portTaken)
             return false;
     }
-    m_errorString = QStringLiteral("nginx found no free port after 20 attempts");
+    m_errorString = u"nginx found no free port after 20 attempts"_qs;
     return false;
 }
 
 bool TNginxFixture::startOnce(bool& portTaken) {
     m_port = pickFreePort();
     if (m_port == 0) {
-        m_errorString = QStringLiteral("cannot find a free port on 127.0.0.1");
+        m_errorString = u"cannot find a free port on 127.0.0.1"_qs;
         return false;
     }
-    QFile::remove(path(QStringLiteral("nginx.pid")));
-    QFile::remove(path(QStringLiteral("logs/error.log")));
-    QFile config(path(QStringLiteral("nginx.conf")));
+    QFile::remove(path(u"nginx.pid"_qs));
+    QFile::remove(path(u"logs/error.log"_qs));
+    QFile config(path(u"nginx.conf"_qs));
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_errorString = QStringLiteral("cannot write %1").arg(config.fileName());
+        m_errorString = u"cannot write %1"_qs.arg(config.fileName());
         return false;
     }
     config.write(configuration().toUtf8());
@@ -92,11 +93,10 @@ bool TNginxFixture::startOnce(bool& portTaken) {
 
     m_pProcess = std::make_unique<QProcess>();
     m_pProcess->setProcessChannelMode(QProcess::MergedChannels);
-    m_pProcess->start(nginxExecutable(),
-                      {QStringLiteral("-p"), m_workDir.path() + QLatin1Char('/'), QStringLiteral("-e"),
-                       path(QStringLiteral("logs/error.log")), QStringLiteral("-c"), config.fileName()});
+    m_pProcess->start(nginxExecutable(), {u"-p"_qs, m_workDir.path() + QLatin1Char('/'), u"-e"_qs,
+                                          path(u"logs/error.log"_qs), u"-c"_qs, config.fileName()});
     if (!m_pProcess->waitForStarted(10000)) {
-        m_errorString = QStringLiteral("nginx did not start: %1").arg(m_pProcess->errorString());
+        m_errorString = u"nginx did not start: %1"_qs.arg(m_pProcess->errorString());
         m_pProcess.reset();
         return false;
     }
@@ -106,15 +106,15 @@ bool TNginxFixture::startOnce(bool& portTaken) {
         if (m_pProcess->state() != QProcess::Running) {
             const QString output = QString::fromLocal8Bit(m_pProcess->readAll()) + errorLog();
             portTaken = output.contains(QLatin1String("Address already in use"));
-            m_errorString = QStringLiteral("nginx ended at start: %1").arg(output);
+            m_errorString = u"nginx ended at start: %1"_qs.arg(output);
             m_pProcess.reset();
             return false;
         }
-        if (QFileInfo(path(QStringLiteral("nginx.pid"))).size() > 0)
+        if (QFileInfo(path(u"nginx.pid"_qs)).size() > 0)
             return true;
         m_pProcess->waitForFinished(20);
     }
-    m_errorString = QStringLiteral("nginx did not come up within 15 s: %1").arg(errorLog());
+    m_errorString = u"nginx did not come up within 15 s: %1"_qs.arg(errorLog());
     stop();
     return false;
 }
@@ -137,14 +137,14 @@ bool TNginxFixture::isRunning() const {
 }
 
 QString TNginxFixture::documentRoot() const {
-    return path(QStringLiteral("htdocs"));
+    return path(u"htdocs"_qs);
 }
 
 QUrl TNginxFixture::url(const QString& relativePath) const {
     QString relative = relativePath;
     while (relative.startsWith(QLatin1Char('/')))
         relative.remove(0, 1);
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(m_port).arg(relative));
+    return QUrl(u"http://127.0.0.1:%1/%2"_qs.arg(m_port).arg(relative));
 }
 
 bool TNginxFixture::writeFile(const QString& relativePath, const QByteArray& content) const {
@@ -159,7 +159,7 @@ bool TNginxFixture::removeFile(const QString& relativePath) const {
 }
 
 QStringList TNginxFixture::accessLogLines() const {
-    QFile log(path(QStringLiteral("logs/access.log")));
+    QFile log(path(u"logs/access.log"_qs));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -187,13 +187,13 @@ bool TNginxFixture::waitForRequestCount(const QString& path, int count, int time
 
 void TNginxFixture::clearAccessLog() const {
     // nginx appends (O_APPEND), so truncating in place is safe while it runs.
-    QFile log(path(QStringLiteral("logs/access.log")));
+    QFile log(path(u"logs/access.log"_qs));
     if (log.exists())
         log.resize(0);
 }
 
 QString TNginxFixture::errorLog() const {
-    QFile log(path(QStringLiteral("logs/error.log")));
+    QFile log(path(u"logs/error.log"_qs));
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
@@ -207,10 +207,10 @@ QString TNginxFixture::configuration() const {
         const int status = it.value().first;
         const QString& text = it.value().second;
         const QString answer =
-            text.isEmpty() ? QString::number(status) : QStringLiteral("%1 %2").arg(status).arg(quoted(text));
-        fixed += QStringLiteral("        location = %1 { return %2; }\n").arg(quoted(it.key()), answer);
+            text.isEmpty() ? QString::number(status) : u"%1 %2"_qs.arg(status).arg(quoted(text));
+        fixed += u"        location = %1 { return %2; }\n"_qs.arg(quoted(it.key()), answer);
     }
-    const QString temp = path(QStringLiteral("temp"));
+    const QString temp = path(u"temp"_qs);
     return QStringLiteral(R"(daemon off;
 master_process off;
 worker_processes 1;
@@ -242,8 +242,8 @@ http {
     }
 }
 )")
-        .arg(path(QStringLiteral("nginx.pid")), path(QStringLiteral("nginx.lock")),
-             path(QStringLiteral("logs/error.log")), path(QStringLiteral("logs/access.log")), temp)
+        .arg(path(u"nginx.pid"_qs), path(u"nginx.lock"_qs), path(u"logs/error.log"_qs),
+             path(u"logs/access.log"_qs), temp)
         .arg(m_port)
         .arg(documentRoot(), fixed, m_serverDirectives);
 }

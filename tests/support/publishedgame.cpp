@@ -7,6 +7,7 @@
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "support/installationkit.h"
 #include "support/testpaths.h"
+#include "support/stringliteral.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -22,19 +23,19 @@ namespace testsupport {
 
 namespace {
 
-const QString PackageFolder = QStringLiteral("vantor/linux");
+const QString PackageFolder = u"vantor/linux"_qs;
 
 // Files an installation holds besides the package's own: markers and the account group copy.
-const QSet<QString> LauncherOwnFiles = {
-    QStringLiteral("package.json"), QStringLiteral("partial-package.json"), QStringLiteral("assets.json"),
-    QStringLiteral("default"), QStringLiteral("VantorOnlineClient_Data/Data/Settings/accountgroup.json")};
+const QSet<QString> LauncherOwnFiles = {u"package.json"_qs, u"partial-package.json"_qs, u"assets.json"_qs,
+                                        u"default"_qs,
+                                        u"VantorOnlineClient_Data/Data/Settings/accountgroup.json"_qs};
 
 bool runPublisher(const QStringList& Arguments, QString& Error) {
     QProcess publisher;
     publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + QStringLiteral("/vantor-publisher"), Arguments);
+    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs, Arguments);
     if (!publisher.waitForFinished(600000)) {
-        Error = QStringLiteral("the publisher did not finish: ") + publisher.errorString();
+        Error = u"the publisher did not finish: "_qs + publisher.errorString();
         return false;
     }
     if (publisher.exitStatus() != QProcess::NormalExit || publisher.exitCode() != 0) {
@@ -69,11 +70,11 @@ TPublishedGame::TPublishedGame(const QString& WorkDirectory)
     : m_WorkDirectory(WorkDirectory) {}
 
 QString TPublishedGame::clientTree(int Version) const {
-    return QDir(m_WorkDirectory).filePath(QStringLiteral("client-v%1").arg(Version));
+    return QDir(m_WorkDirectory).filePath(u"client-v%1"_qs.arg(Version));
 }
 
 QString TPublishedGame::assetTree(int Version) const {
-    return QDir(m_WorkDirectory).filePath(QStringLiteral("assets-v%1").arg(Version));
+    return QDir(m_WorkDirectory).filePath(u"assets-v%1"_qs.arg(Version));
 }
 
 bool TPublishedGame::writeTrees() const {
@@ -82,68 +83,57 @@ bool TPublishedGame::writeTrees() const {
     const QByteArray stable = seededBytes(101, 18 * 1024 * 1024);
     QByteArray big = seededBytes(102, 18 * 1024 * 1024);
     const QByteArray client = seededBytes(103, 200 * 1024);
-    bool written =
-        writeBytes(one + QStringLiteral("/stable.bin"), stable) &&
-        writeBytes(one + QStringLiteral("/big.bin"), big) &&
-        writeBytes(one + QStringLiteral("/bin/client"), client) &&
-        makeExecutable(one + QStringLiteral("/bin/client")) &&
-        writeBytes(one + QStringLiteral("/data/readme.txt"), "Vantor Online, version one\n") &&
-        writeBytes(one + QStringLiteral("/old/obsolete.dat"), seededBytes(104, 50 * 1024)) &&
-        writeBytes(assetTree(1) + QStringLiteral("/assets/world.pak"), seededBytes(105, 1024 * 1024));
+    bool written = writeBytes(one + u"/stable.bin"_qs, stable) && writeBytes(one + u"/big.bin"_qs, big) &&
+                   writeBytes(one + u"/bin/client"_qs, client) && makeExecutable(one + u"/bin/client"_qs) &&
+                   writeBytes(one + u"/data/readme.txt"_qs, "Vantor Online, version one\n") &&
+                   writeBytes(one + u"/old/obsolete.dat"_qs, seededBytes(104, 50 * 1024)) &&
+                   writeBytes(assetTree(1) + u"/assets/world.pak"_qs, seededBytes(105, 1024 * 1024));
     big.replace(9 * 1024 * 1024, 100 * 1024, seededBytes(106, 100 * 1024));
-    written = written && writeBytes(two + QStringLiteral("/stable.bin"), stable) &&
-              writeBytes(two + QStringLiteral("/big.bin"), big) &&
-              writeBytes(two + QStringLiteral("/bin/client"), client) &&
-              makeExecutable(two + QStringLiteral("/bin/client")) &&
-              writeBytes(two + QStringLiteral("/data/readme.txt"), "Vantor Online, version two\n") &&
-              writeBytes(two + QStringLiteral("/new/added.dat"), seededBytes(107, 300 * 1024)) &&
-              writeBytes(assetTree(2) + QStringLiteral("/assets/world.pak"), seededBytes(108, 1024 * 1024));
+    written = written && writeBytes(two + u"/stable.bin"_qs, stable) &&
+              writeBytes(two + u"/big.bin"_qs, big) && writeBytes(two + u"/bin/client"_qs, client) &&
+              makeExecutable(two + u"/bin/client"_qs) &&
+              writeBytes(two + u"/data/readme.txt"_qs, "Vantor Online, version two\n") &&
+              writeBytes(two + u"/new/added.dat"_qs, seededBytes(107, 300 * 1024)) &&
+              writeBytes(assetTree(2) + u"/assets/world.pak"_qs, seededBytes(108, 1024 * 1024));
     return written;
 }
 
 bool TPublishedGame::publishVersion(const QString& CdnRoot, int Version, QString& Error) const {
     const QString output = QDir(CdnRoot).filePath(PackageFolder);
-    const QString packageDocument = QStringLiteral("package-v%1.json").arg(Version);
-    const QString assetDocument = QStringLiteral("assets-v%1.json").arg(Version);
-    return runPublisher({QStringLiteral("publish"), QStringLiteral("--version"), packageVersion(Version),
-                         QStringLiteral("--name"), packageDocument, QStringLiteral("--assets-document"),
-                         assetDocument, QStringLiteral("--executable"), executable(),
-                         QStringLiteral("--parameter"), QStringLiteral("-windowed"),
-                         QStringLiteral("--method"), QStringLiteral("0"), QStringLiteral("--no-progress"),
-                         clientTree(Version), output},
+    const QString packageDocument = u"package-v%1.json"_qs.arg(Version);
+    const QString assetDocument = u"assets-v%1.json"_qs.arg(Version);
+    return runPublisher({u"publish"_qs, u"--version"_qs, packageVersion(Version), u"--name"_qs,
+                         packageDocument, u"--assets-document"_qs, assetDocument, u"--executable"_qs,
+                         executable(), u"--parameter"_qs, u"-windowed"_qs, u"--method"_qs, u"0"_qs,
+                         u"--no-progress"_qs, clientTree(Version), output},
                         Error) &&
-           runPublisher({QStringLiteral("publish"), QStringLiteral("--document"), QStringLiteral("assets"),
-                         QStringLiteral("--version"), assetVersion(Version), QStringLiteral("--name"),
-                         assetDocument, QStringLiteral("--package-document"), packageDocument,
-                         QStringLiteral("--method"), QStringLiteral("0"), QStringLiteral("--no-progress"),
-                         assetTree(Version), output},
+           runPublisher({u"publish"_qs, u"--document"_qs, u"assets"_qs, u"--version"_qs,
+                         assetVersion(Version), u"--name"_qs, assetDocument, u"--package-document"_qs,
+                         packageDocument, u"--method"_qs, u"0"_qs, u"--no-progress"_qs, assetTree(Version),
+                         output},
                         Error);
 }
 
 bool TPublishedGame::publish(const QString& CdnRoot, QString& Error) const {
     if (!writeTrees()) {
-        Error = QStringLiteral("the build trees could not be written");
+        Error = u"the build trees could not be written"_qs;
         return false;
     }
-    const QString build =
-        QStringLiteral("build=linux,x86_64,%1/package.json,%1/assets.json").arg(PackageFolder);
+    const QString build = u"build=linux,x86_64,%1/package.json,%1/assets.json"_qs.arg(PackageFolder);
     return publishVersion(CdnRoot, 1, Error) && publishVersion(CdnRoot, 2, Error) &&
-           runPublisher({QStringLiteral("configure"), QStringLiteral("--package"),
-                         QStringLiteral("name=Vantor Online;directoryname=vantor;") + build,
-                         QStringLiteral("--package"),
-                         QStringLiteral("name=Vantor Classic;directoryname=classic;") + build,
-                         QStringLiteral("--launcher"),
-                         QStringLiteral("name=Launcher;directoryname=launcher;") + build,
-                         QDir(CdnRoot).filePath(QStringLiteral("launcher.json"))},
+           runPublisher({u"configure"_qs, u"--package"_qs,
+                         u"name=Vantor Online;directoryname=vantor;"_qs + build, u"--package"_qs,
+                         u"name=Vantor Classic;directoryname=classic;"_qs + build, u"--launcher"_qs,
+                         u"name=Launcher;directoryname=launcher;"_qs + build,
+                         QDir(CdnRoot).filePath(u"launcher.json"_qs)},
                         Error);
 }
 
 bool TPublishedGame::release(const QString& CdnRoot, int Version) const {
     const QDir output(QDir(CdnRoot).filePath(PackageFolder));
-    return copyFile(output.filePath(QStringLiteral("package-v%1.json").arg(Version)),
-                    output.filePath(QStringLiteral("package.json"))) &&
-           copyFile(output.filePath(QStringLiteral("assets-v%1.json").arg(Version)),
-                    output.filePath(QStringLiteral("assets.json")));
+    return copyFile(output.filePath(u"package-v%1.json"_qs.arg(Version)),
+                    output.filePath(u"package.json"_qs)) &&
+           copyFile(output.filePath(u"assets-v%1.json"_qs.arg(Version)), output.filePath(u"assets.json"_qs));
 }
 
 bool TPublishedGame::isInstalled(int Version, const QString& InstallationDirectory,
@@ -155,7 +145,7 @@ bool TPublishedGame::isInstalled(int Version, const QString& InstallationDirecto
     const QSet<QString> expected = treeFiles(clientTree(Version)) + treeFiles(assetTree(Version));
     for (const QString& file : treeFiles(InstallationDirectory)) {
         if (!expected.contains(file) && !LauncherOwnFiles.contains(file)) {
-            Difference = file + QStringLiteral(" should not be there");
+            Difference = file + u" should not be there"_qs;
             return false;
         }
     }
@@ -190,7 +180,7 @@ loadLauncherConfiguration(const std::shared_ptr<mirrel::launcher::TLauncherFiles
                      [&handler] { handler.requestPackageConfigurations(); });
     QObject::connect(&handler, &TLauncherConfigurationHandler::mainConfigurationDownloadFailed, &handler,
                      [&] {
-                         Error = QStringLiteral("the launcher configuration could not be fetched");
+                         Error = u"the launcher configuration could not be fetched"_qs;
                          finished = true;
                      });
     QObject::connect(&handler, &TLauncherConfigurationHandler::diskAccessFailed, &handler,
@@ -206,7 +196,7 @@ loadLauncherConfiguration(const std::shared_ptr<mirrel::launcher::TLauncherFiles
         QTest::qWait(5);
     }
     if (!finished) {
-        Error = QStringLiteral("the launcher configuration did not arrive in time");
+        Error = u"the launcher configuration did not arrive in time"_qs;
     }
     return Error.isEmpty() ? handler.configuration() : nullptr;
 }

@@ -1,4 +1,5 @@
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -78,7 +79,7 @@ quint16 TScriptedHttpServer::port() const {
 
 QUrl TScriptedHttpServer::url(const QString& pathAndQuery) const {
     const QString relative = pathAndQuery.startsWith(QLatin1Char('/')) ? pathAndQuery.mid(1) : pathAndQuery;
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(port()).arg(relative));
+    return QUrl(u"http://127.0.0.1:%1/%2"_qs.arg(port()).arg(relative));
 }
 
 void TScriptedHttpServer::setAnswer(const QString& path, const TScriptedAnswer& answer) {

@@ -8,6 +8,7 @@
 #include "systemsurvey/systemsurveyupload.h"
 #include "systemsurvey/systemsurveyuploader.h"
 #include "systemsurvey/systemsurveyvalueretriever.h"
+#include "support/stringliteral.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,6 +24,7 @@
 using namespace systemsurvey;
 using testsupport::TScriptedAnswer;
 using testsupport::TScriptedHttpServer;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -30,14 +32,14 @@ namespace {
 class TFixedRetriever : public TSystemSurveyValueRetriever {
 public:
     std::vector<TMonitorInfo> getMonitors() const override {
-        m_Calls.append(QStringLiteral("monitors"));
+        m_Calls.append(u"monitors"_qs);
         return {{2560, 1440, false, 143}, {1920, 1080, true, 60}};
     }
     TCpuInfo getCpu() const override {
-        m_Calls.append(QStringLiteral("cpu"));
+        m_Calls.append(u"cpu"_qs);
         TCpuInfo cpu;
-        cpu.Manufacturer = QStringLiteral("AMD");
-        cpu.BrandName = QStringLiteral("AMD Ryzen 9 7950X 16-Core Processor");
+        cpu.Manufacturer = u"AMD"_qs;
+        cpu.BrandName = u"AMD Ryzen 9 7950X 16-Core Processor"_qs;
         cpu.Is64Bit = true;
         cpu.Sse = true;
         cpu.Sse2 = true;
@@ -50,20 +52,20 @@ public:
     }
 
     void getOperatingSystem(QString& BaseSystem, QString& Name, QString& Release) const override {
-        m_Calls.append(QStringLiteral("operatingSystem"));
-        BaseSystem = QStringLiteral("Linux");
-        Name = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
-        Release = QStringLiteral("6.1.0-18-amd64");
+        m_Calls.append(u"operatingSystem"_qs);
+        BaseSystem = u"Linux"_qs;
+        Name = u"Debian GNU/Linux 12 (bookworm)"_qs;
+        Release = u"6.1.0-18-amd64"_qs;
     }
     quint64 getMainMemorySize() const override {
-        m_Calls.append(QStringLiteral("memory"));
+        m_Calls.append(u"memory"_qs);
         return quint64(68719476736);
     }
     std::vector<TGpuInfo> getGpus() const override {
-        m_Calls.append(QStringLiteral("gpus"));
-        return {{QStringLiteral("NVIDIA Corporation AD102 [GeForce RTX 4090]"), quint64(25757220864), 0x10de,
-                 0x2684, QStringLiteral("550.54.14")},
-                {QStringLiteral("simple-framebuffer"), 0, 0, 0, QString()}};
+        m_Calls.append(u"gpus"_qs);
+        return {{u"NVIDIA Corporation AD102 [GeForce RTX 4090]"_qs, quint64(25757220864), 0x10de, 0x2684,
+                 u"550.54.14"_qs},
+                {u"simple-framebuffer"_qs, 0, 0, 0, QString()}};
     }
     QStringList calls() const { return m_Calls; }
 
@@ -105,10 +107,9 @@ private slots:
         auto pRetriever = std::make_shared<TFixedRetriever>();
         const TSystemSurvey survey = TSystemSurveyCreator(pRetriever).create();
         QCOMPARE(pRetriever->calls(),
-                 QStringList({QStringLiteral("monitors"), QStringLiteral("operatingSystem"),
-                              QStringLiteral("memory"), QStringLiteral("cpu"), QStringLiteral("gpus")}));
+                 QStringList({u"monitors"_qs, u"operatingSystem"_qs, u"memory"_qs, u"cpu"_qs, u"gpus"_qs}));
         QCOMPARE(survey.Monitors.size(), size_t(2));
-        QCOMPARE(survey.OperatingSystemRelease, QStringLiteral("6.1.0-18-amd64"));
+        QCOMPARE(survey.OperatingSystemRelease, u"6.1.0-18-amd64"_qs);
         QCOMPARE(survey.Cpu.LogicalProcessorCount, quint64(32));
         QCOMPARE(survey.Gpus.size(), size_t(2));
     }
@@ -136,16 +137,12 @@ private slots:
 
     void releaseOnlyWhenPresent() {
         TSystemSurvey survey = sampleSurvey();
-        QCOMPARE(convert(survey)
-                     .value(QStringLiteral("operatingSystem"))
-                     .toObject()
-                     .value(QStringLiteral("release")),
-                 QJsonValue(QStringLiteral("6.1.0-18-amd64")));
+        QCOMPARE(convert(survey).value(u"operatingSystem"_qs).toObject().value(u"release"_qs),
+                 QJsonValue(u"6.1.0-18-amd64"_qs));
         survey.OperatingSystemRelease.clear();
-        const QJsonObject operatingSystem =
-            convert(survey).value(QStringLiteral("operatingSystem")).toObject();
-        QVERIFY(!operatingSystem.contains(QStringLiteral("release")));
-        QCOMPARE(operatingSystem.keys(), QStringList({QStringLiteral("baseSystem"), QStringLiteral("name")}));
+        const QJsonObject operatingSystem = convert(survey).value(u"operatingSystem"_qs).toObject();
+        QVERIFY(!operatingSystem.contains(u"release"_qs));
+        QCOMPARE(operatingSystem.keys(), QStringList({u"baseSystem"_qs, u"name"_qs}));
     }
 
     void gpuMemberRules_data() {
@@ -153,21 +150,19 @@ private slots:
         QTest::addColumn<quint32>("deviceId");
         QTest::addColumn<QString>("driverVersion");
         QTest::addColumn<QStringList>("members");
-        const QString base = QStringLiteral("deviceString,videoMemorySize");
+        const QString base = u"deviceString,videoMemorySize"_qs;
         QTest::newRow("nothing known") << 0u << 0u << QString() << base.split(QLatin1Char(','));
-        const QStringList withVendor =
-            QStringLiteral("deviceString,vendorId,videoMemorySize").split(QLatin1Char(','));
+        const QStringList withVendor = u"deviceString,vendorId,videoMemorySize"_qs.split(QLatin1Char(','));
         QTest::newRow("vendor only") << 0x8086u << 0u << QString() << withVendor;
         // A device id without a driver version is not sent.
         QTest::newRow("device id without driver version") << 0x8086u << 0x56a0u << QString() << withVendor;
         // With a driver version the device id is sent even when it is 0.
         QTest::newRow("driver version, device id 0")
-            << 0u << 0u << QStringLiteral("1.2.3.4")
-            << QStringLiteral("deviceId,deviceString,driverVersion,videoMemorySize").split(QLatin1Char(','));
-        QTest::newRow("everything") << 0x1002u << 0x744cu << QStringLiteral("31.0.24027.1012")
-                                    << QStringLiteral(
-                                           "deviceId,deviceString,driverVersion,vendorId,videoMemorySize")
-                                           .split(QLatin1Char(','));
+            << 0u << 0u << u"1.2.3.4"_qs
+            << u"deviceId,deviceString,driverVersion,videoMemorySize"_qs.split(QLatin1Char(','));
+        QTest::newRow("everything")
+            << 0x1002u << 0x744cu << u"31.0.24027.1012"_qs
+            << u"deviceId,deviceString,driverVersion,vendorId,videoMemorySize"_qs.split(QLatin1Char(','));
     }
 
     void gpuMemberRules() {
@@ -176,32 +171,30 @@ private slots:
         QFETCH(QString, driverVersion);
         QFETCH(QStringList, members);
         TSystemSurvey survey;
-        survey.Gpus.push_back({QStringLiteral("Adapter"), 1024, vendorId, deviceId, driverVersion});
-        const QJsonObject gpu = convert(survey).value(QStringLiteral("gpu")).toArray().at(0).toObject();
+        survey.Gpus.push_back({u"Adapter"_qs, 1024, vendorId, deviceId, driverVersion});
+        const QJsonObject gpu = convert(survey).value(u"gpu"_qs).toArray().at(0).toObject();
         QCOMPARE(gpu.keys(), members);
-        if (gpu.contains(QStringLiteral("vendorId"))) {
-            QCOMPARE(gpu.value(QStringLiteral("vendorId")).toInt(), int(vendorId));
+        if (gpu.contains(u"vendorId"_qs)) {
+            QCOMPARE(gpu.value(u"vendorId"_qs).toInt(), int(vendorId));
         }
-        if (gpu.contains(QStringLiteral("deviceId"))) {
-            QCOMPARE(gpu.value(QStringLiteral("deviceId")).toInt(), int(deviceId));
-            QCOMPARE(gpu.value(QStringLiteral("driverVersion")).toString(), driverVersion);
+        if (gpu.contains(u"deviceId"_qs)) {
+            QCOMPARE(gpu.value(u"deviceId"_qs).toInt(), int(deviceId));
+            QCOMPARE(gpu.value(u"driverVersion"_qs).toString(), driverVersion);
         }
     }
 
     void largeValuesKeepTheirSize() {
         // An empty survey is still a complete document.
         const QJsonObject empty = convert(TSystemSurvey());
-        QCOMPARE(empty.keys(),
-                 QStringList({QStringLiteral("clientID"), QStringLiteral("cpu"), QStringLiteral("dataType"),
-                              QStringLiteral("gpu"), QStringLiteral("mainMemorySize"),
-                              QStringLiteral("monitors"), QStringLiteral("operatingSystem")}));
-        QCOMPARE(empty.value(QStringLiteral("cpu")).toObject().size(), 10);
-        QVERIFY(empty.value(QStringLiteral("gpu")).toArray().isEmpty());
+        QCOMPARE(empty.keys(), QStringList({u"clientID"_qs, u"cpu"_qs, u"dataType"_qs, u"gpu"_qs,
+                                            u"mainMemorySize"_qs, u"monitors"_qs, u"operatingSystem"_qs}));
+        QCOMPARE(empty.value(u"cpu"_qs).toObject().size(), 10);
+        QVERIFY(empty.value(u"gpu"_qs).toArray().isEmpty());
 
         // Memory sizes past 32 bits arrive whole.
         TSystemSurvey survey;
         survey.MainMemorySize = (quint64(1) << 40) + 12345;
-        survey.Gpus.push_back({QStringLiteral("Big"), (quint64(1) << 35) + 1, 0, 0, QString()});
+        survey.Gpus.push_back({u"Big"_qs, (quint64(1) << 35) + 1, 0, 0, QString()});
         const QByteArray text = TSystemSurveyToJsonConverter().convert(survey).toJson(QJsonDocument::Compact);
         QVERIFY(text.contains("\"mainMemorySize\":1099511640121"));
         QVERIFY(text.contains("\"videoMemorySize\":34359738369"));
@@ -209,37 +202,33 @@ private slots:
 
     void clientIdentifier() {
         // Worked out independently: SHA-1 over the salt and the addresses as written.
-        QCOMPARE(clientIdentifierFor({}), QStringLiteral("23d3b2ac37391d5d8f08648ffd4c4ea32c31f7a6"));
-        QCOMPARE(clientIdentifierFor({QStringLiteral("00:00:00:00:00:00"), QString(),
-                                      QStringLiteral("52:54:00:12:34:56"), QString(),
-                                      QStringLiteral("AA:BB:CC:DD:EE:FF")}),
-                 QStringLiteral("71157383ea18dc5f9b958261afcb40be9dddb616"));
+        QCOMPARE(clientIdentifierFor({}), u"23d3b2ac37391d5d8f08648ffd4c4ea32c31f7a6"_qs);
+        QCOMPARE(clientIdentifierFor({u"00:00:00:00:00:00"_qs, QString(), u"52:54:00:12:34:56"_qs, QString(),
+                                      u"AA:BB:CC:DD:EE:FF"_qs}),
+                 u"71157383ea18dc5f9b958261afcb40be9dddb616"_qs);
         // The order of the interfaces matters.
-        QVERIFY(
-            clientIdentifierFor({QStringLiteral("AA:BB:CC:DD:EE:FF"), QStringLiteral("52:54:00:12:34:56")}) !=
-            clientIdentifierFor({QStringLiteral("52:54:00:12:34:56"), QStringLiteral("AA:BB:CC:DD:EE:FF")}));
+        QVERIFY(clientIdentifierFor({u"AA:BB:CC:DD:EE:FF"_qs, u"52:54:00:12:34:56"_qs}) !=
+                clientIdentifierFor({u"52:54:00:12:34:56"_qs, u"AA:BB:CC:DD:EE:FF"_qs}));
 
         const QString identifier = systemsurvey::clientIdentifier();
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{40}$")).match(identifier).hasMatch());
+        QVERIFY(QRegularExpression(u"^[0-9a-f]{40}$"_qs).match(identifier).hasMatch());
         QCOMPARE(identifier, thisMachinesIdentifier());
         QCOMPARE(systemsurvey::clientIdentifier(), identifier);
-        QCOMPARE(convert(TSystemSurvey()).value(QStringLiteral("clientID")).toString(), identifier);
+        QCOMPARE(convert(TSystemSurvey()).value(u"clientID"_qs).toString(), identifier);
     }
 
     void uploaderPostsTheSurvey() {
         TScriptedHttpServer server;
         QVERIFY(server.start());
-        server.setAnswer(QStringLiteral("/hardware/survey"),
-                         TScriptedAnswer::ok(R"({"errorCode":0,"id":17})"));
+        server.setAnswer(u"/hardware/survey"_qs, TScriptedAnswer::ok(R"({"errorCode":0,"id":17})"));
         const std::unique_ptr<TSystemSurveyUploader> pUploader =
-            fixedUploader(server.url(QStringLiteral("/hardware/survey?game=vantor")));
+            fixedUploader(server.url(u"/hardware/survey?game=vantor"_qs));
         QSignalSpy finished(pUploader.get(), &TSystemSurveyUploader::finished);
         pUploader->upload();
         QVERIFY(finished.wait(10000));
 
         QCOMPARE(finished.first().at(0).toBool(), true);
-        QCOMPARE(finished.first().at(1).value<QJsonDocument>().object().value(QStringLiteral("id")).toInt(),
-                 17);
+        QCOMPARE(finished.first().at(1).value<QJsonDocument>().object().value(u"id"_qs).toInt(), 17);
         QCOMPARE(server.totalRequestCount(), 1);
         const testsupport::TRecordedRequest request = server.requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
@@ -253,38 +242,35 @@ private slots:
     void surveyOfThisMachineReachesTheService() {
         TScriptedHttpServer server;
         QVERIFY(server.start());
-        server.setAnswer(QStringLiteral("/survey"),
-                         TScriptedAnswer::ok(R"({"errorCode":5,"errorMessage":"Known"})"));
+        server.setAnswer(u"/survey"_qs, TScriptedAnswer::ok(R"({"errorCode":5,"errorMessage":"Known"})"));
         const std::unique_ptr<TSystemSurveyUploader> pUploader =
-            startSystemSurveyUpload(server.url(QStringLiteral("/survey")));
+            startSystemSurveyUpload(server.url(u"/survey"_qs));
         QVERIFY(pUploader);
         QSignalSpy finished(pUploader.get(), &TSystemSurveyUploader::finished);
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.first().at(0).toBool(), false);
         QCOMPARE(pUploader->lastErrorCode(), 5);
-        QCOMPARE(pUploader->lastErrorMessage(), QStringLiteral("Known"));
+        QCOMPARE(pUploader->lastErrorMessage(), u"Known"_qs);
 
         QCOMPARE(server.totalRequestCount(), 1);
         QJsonParseError parseError;
         const QJsonObject sent =
             QJsonDocument::fromJson(server.requests().first().body, &parseError).object();
         QCOMPARE(parseError.error, QJsonParseError::NoError);
-        QCOMPARE(sent.value(QStringLiteral("dataType")), QJsonValue(0));
-        QCOMPARE(sent.value(QStringLiteral("clientID")).toString(), systemsurvey::clientIdentifier());
-        const QJsonObject operatingSystem = sent.value(QStringLiteral("operatingSystem")).toObject();
-        QCOMPARE(operatingSystem.value(QStringLiteral("baseSystem")).toString(), QStringLiteral("Linux"));
-        QVERIFY(!operatingSystem.value(QStringLiteral("release")).toString().isEmpty());
-        QVERIFY(sent.value(QStringLiteral("mainMemorySize")).toDouble() > 0);
-        QVERIFY(
-            sent.value(QStringLiteral("cpu")).toObject().value(QStringLiteral("logicalCoreNumber")).toInt() >=
-            1);
-        QVERIFY(!sent.value(QStringLiteral("monitors")).toArray().isEmpty());
-        QVERIFY(sent.value(QStringLiteral("gpu")).isArray());
+        QCOMPARE(sent.value(u"dataType"_qs), QJsonValue(0));
+        QCOMPARE(sent.value(u"clientID"_qs).toString(), systemsurvey::clientIdentifier());
+        const QJsonObject operatingSystem = sent.value(u"operatingSystem"_qs).toObject();
+        QCOMPARE(operatingSystem.value(u"baseSystem"_qs).toString(), u"Linux"_qs);
+        QVERIFY(!operatingSystem.value(u"release"_qs).toString().isEmpty());
+        QVERIFY(sent.value(u"mainMemorySize"_qs).toDouble() > 0);
+        QVERIFY(sent.value(u"cpu"_qs).toObject().value(u"logicalCoreNumber"_qs).toInt() >= 1);
+        QVERIFY(!sent.value(u"monitors"_qs).toArray().isEmpty());
+        QVERIFY(sent.value(u"gpu"_qs).isArray());
     }
 
     void noUploadWithoutAValidAddress() {
         QVERIFY(!startSystemSurveyUpload(QUrl()));
-        QVERIFY(!startSystemSurveyUpload(QUrl(QStringLiteral("http://[::1"))));
+        QVERIFY(!startSystemSurveyUpload(QUrl(u"http://[::1"_qs)));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "platform/cpuidinstruction.h"
 #include "platform/linuxsystemsources.h"
 #include "systemsurvey/systemsurveyvalueretriever.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,7 @@
 
 using namespace systemsurvey;
 using platform::TCpuIdRegisters;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -110,10 +112,9 @@ void makeTree(const QString& Root, const QStringList& Entries) {
 
 // A logical processor with its place in the topology.
 QStringList cpuTopology(int Cpu, int Package, int Die, int Core) {
-    const QString topology = QStringLiteral("sys/devices/system/cpu/cpu%1/topology/").arg(Cpu);
-    return {topology + QStringLiteral("physical_package_id=%1\n").arg(Package),
-            topology + QStringLiteral("die_id=%1\n").arg(Die),
-            topology + QStringLiteral("core_id=%1\n").arg(Core)};
+    const QString topology = u"sys/devices/system/cpu/cpu%1/topology/"_qs.arg(Cpu);
+    return {topology + u"physical_package_id=%1\n"_qs.arg(Package), topology + u"die_id=%1\n"_qs.arg(Die),
+            topology + u"core_id=%1\n"_qs.arg(Core)};
 }
 
 TSystemSurveyValueRetriever retrieverFor(const QString& Root) {
@@ -122,7 +123,7 @@ TSystemSurveyValueRetriever retrieverFor(const QString& Root) {
 }
 
 QByteArray procCpuInfoValue(const QByteArray& Key) {
-    QFile file(QStringLiteral("/proc/cpuinfo"));
+    QFile file(u"/proc/cpuinfo"_qs);
     if (!file.open(QIODevice::ReadOnly)) {
         return QByteArray();
     }
@@ -186,7 +187,7 @@ private slots:
         for (const auto& row : table) {
             QTest::newRow(row.first) << QByteArray(row.first) << QString::fromLatin1(row.second);
         }
-        QTest::newRow("all zero registers") << QByteArray(12, '\0') << QStringLiteral("Unknown Manufacturer");
+        QTest::newRow("all zero registers") << QByteArray(12, '\0') << u"Unknown Manufacturer"_qs;
     }
 
     void manufacturerFromVendorText() {
@@ -195,8 +196,7 @@ private slots:
         QCOMPARE(TSystemSurveyValueRetriever::manufacturerFromVendorText(vendorText), manufacturer);
         // The same through the instruction's registers, which hold the text as EBX, EDX, ECX.
         TSystemSurveyValueRetriever retriever(
-            recordedCpu(vendorText, "x"),
-            std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
+            recordedCpu(vendorText, "x"), std::make_shared<platform::TLinuxSystemSources>(u"/nowhere"_qs));
         QCOMPARE(retriever.getCpu().Manufacturer, manufacturer);
     }
 
@@ -204,18 +204,16 @@ private slots:
         QTest::addColumn<QByteArray>("brandBytes");
         QTest::addColumn<QString>("brandName");
         QTest::newRow("leading blanks") << QByteArray("       Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz")
-                                        << QStringLiteral("Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz");
+                                        << u"Intel(R) Xeon(R) CPU E5-2670 0 @ 2.60GHz"_qs;
         QTest::newRow("trailing and inner blanks")
             << QByteArray("AMD Ryzen 7 5800X 8-Core Processor             ")
-            << QStringLiteral("AMD Ryzen 7 5800X 8-Core Processor");
+            << u"AMD Ryzen 7 5800X 8-Core Processor"_qs;
         QTest::newRow("runs of blanks and tabs")
-            << QByteArray("AMD  EPYC \t 7B13   64-Core") << QStringLiteral("AMD EPYC 7B13 64-Core");
-        QTest::newRow("all 48 bytes used")
-            << QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef")
-            << QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef");
+            << QByteArray("AMD  EPYC \t 7B13   64-Core") << u"AMD EPYC 7B13 64-Core"_qs;
+        QTest::newRow("all 48 bytes used") << QByteArray("0123456789abcdef0123456789abcdef0123456789abcdef")
+                                           << u"0123456789abcdef0123456789abcdef0123456789abcdef"_qs;
         QTest::newRow("text after the terminator is ignored")
-            << (QByteArray("Brand") + QByteArray(1, '\0') + QByteArray("left-over bytes"))
-            << QStringLiteral("Brand");
+            << (QByteArray("Brand") + QByteArray(1, '\0') + QByteArray("left-over bytes")) << u"Brand"_qs;
         QTest::newRow("empty") << QByteArray() << QString();
     }
 
@@ -224,28 +222,27 @@ private slots:
         QFETCH(QString, brandName);
         TSystemSurveyValueRetriever retriever(
             recordedCpu("GenuineIntel", brandBytes),
-            std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
+            std::make_shared<platform::TLinuxSystemSources>(u"/nowhere"_qs));
         QCOMPARE(retriever.getCpu().BrandName, brandName);
     }
 
     void brandNameNeedsAllThreeExtendedLeaves() {
-        const auto sources = std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere"));
+        const auto sources = std::make_shared<platform::TLinuxSystemSources>(u"/nowhere"_qs);
         for (const quint32 highest : {0u, 0x80000001u, 0x80000003u}) {
             auto pCpu = recordedCpu("GenuineIntel", "Intel(R) Core(TM) i5", highest, 0, 1u << 29);
             const TCpuInfo cpu = TSystemSurveyValueRetriever(pCpu, sources).getCpu();
-            QCOMPARE(cpu.BrandName, QStringLiteral("Acquiring Brand Name not supported"));
+            QCOMPARE(cpu.BrandName, u"Acquiring Brand Name not supported"_qs);
             // Leaves beyond the highest one hold other data on real processors; they are not read.
             QVERIFY(!pCpu->queriedLeaves().contains(0x80000002));
             QVERIFY(!pCpu->queriedLeaves().contains(0x80000004));
             QCOMPARE(cpu.Is64Bit, highest >= 0x80000001u);
         }
         auto pCpu = recordedCpu("GenuineIntel", "Intel(R) Core(TM) i5", 0x80000004);
-        QCOMPARE(TSystemSurveyValueRetriever(pCpu, sources).getCpu().BrandName,
-                 QStringLiteral("Intel(R) Core(TM) i5"));
+        QCOMPARE(TSystemSurveyValueRetriever(pCpu, sources).getCpu().BrandName, u"Intel(R) Core(TM) i5"_qs);
     }
 
     void featureBits() {
-        const auto sources = std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere"));
+        const auto sources = std::make_shared<platform::TLinuxSystemSources>(u"/nowhere"_qs);
         struct TCase {
             quint32 FeatureEdx;
             quint32 ExtendedEdx;
@@ -276,9 +273,8 @@ private slots:
     }
 
     void processorTakesCountsAndClockFromTheirOperations() {
-        TFixedCountsRetriever retriever(
-            recordedCpu("GenuineIntel", "Intel"),
-            std::make_shared<platform::TLinuxSystemSources>(QStringLiteral("/nowhere")));
+        TFixedCountsRetriever retriever(recordedCpu("GenuineIntel", "Intel"),
+                                        std::make_shared<platform::TLinuxSystemSources>(u"/nowhere"_qs));
         const TCpuInfo cpu = retriever.getCpu();
         QCOMPARE(cpu.NumaNodeCount, quint64(2));
         QCOMPARE(cpu.PhysicalProcessorCount, quint64(3));
@@ -290,17 +286,15 @@ private slots:
     void processorCounts_data() {
         QTest::addColumn<QStringList>("tree");
         QTest::addColumn<QList<quint64>>("counts"); // NUMA nodes, packages, cores, logical processors
-        QStringList twoPackages{QStringLiteral("sys/devices/system/cpu/online=0-7\n"),
-                                QStringLiteral("sys/devices/system/node/has_cpu=0-1\n"),
-                                QStringLiteral("sys/devices/system/node/online=0-2\n"),
-                                QStringLiteral("sys/devices/system/node/node0/")};
+        QStringList twoPackages{
+            u"sys/devices/system/cpu/online=0-7\n"_qs, u"sys/devices/system/node/has_cpu=0-1\n"_qs,
+            u"sys/devices/system/node/online=0-2\n"_qs, u"sys/devices/system/node/node0/"_qs};
         for (int cpu = 0; cpu < 8; ++cpu) {
             twoPackages << cpuTopology(cpu, cpu / 4, 0, (cpu / 2) % 2);
         }
         QTest::newRow("two packages, two cores of two threads each, a memory-only node")
             << twoPackages << QList<quint64>{2, 2, 4, 8};
-        QStringList dies{QStringLiteral("sys/devices/system/cpu/online=0-3\n"),
-                         QStringLiteral("sys/devices/system/node/online=0\n")};
+        QStringList dies{u"sys/devices/system/cpu/online=0-3\n"_qs, u"sys/devices/system/node/online=0\n"_qs};
         for (int cpu = 0; cpu < 5; ++cpu) {
             dies << cpuTopology(cpu, 0, cpu / 2, cpu % 2);
         }
@@ -308,13 +302,10 @@ private slots:
             << dies << QList<quint64>{1, 1, 4, 4};
         // Older or trimmed kernels: the numbered folders count, not their neighbours such as cpufreq;
         // a processor may lack its topology; a list the kernel would never write is no list.
-        QStringList trimmed{QStringLiteral("sys/devices/system/cpu/cpu2/"),
-                            QStringLiteral("sys/devices/system/cpu/cpufreq/"),
-                            QStringLiteral("sys/devices/system/cpu/cpuidle/"),
-                            QStringLiteral("sys/devices/system/node/node0/"),
-                            QStringLiteral("sys/devices/system/node/node1/"),
-                            QStringLiteral("sys/devices/system/node/power/"),
-                            QStringLiteral("sys/devices/system/cpu/online=0-x\n")};
+        QStringList trimmed{u"sys/devices/system/cpu/cpu2/"_qs,       u"sys/devices/system/cpu/cpufreq/"_qs,
+                            u"sys/devices/system/cpu/cpuidle/"_qs,    u"sys/devices/system/node/node0/"_qs,
+                            u"sys/devices/system/node/node1/"_qs,     u"sys/devices/system/node/power/"_qs,
+                            u"sys/devices/system/cpu/online=0-x\n"_qs};
         trimmed << cpuTopology(0, 0, 0, 0) << cpuTopology(1, 0, 0, 1) << cpuTopology(10, 0, 0, 2);
         QTest::newRow("no online lists, a processor without topology")
             << trimmed << QList<quint64>{2, 1, 3, 4};
@@ -334,8 +325,8 @@ private slots:
     void clockSpeedFromFrequencyScalingOrCpuInfo() {
         QTemporaryDir root;
         QVERIFY(root.isValid());
-        writeFile(root.path(), QStringLiteral("sys/devices/system/cpu/online"), "0-2\n");
-        writeFile(root.path(), QStringLiteral("proc/cpuinfo"),
+        writeFile(root.path(), u"sys/devices/system/cpu/online"_qs, "0-2\n");
+        writeFile(root.path(), u"proc/cpuinfo"_qs,
                   "processor\t: 0\ncpu MHz\t\t: 2596.118\n\nprocessor\t: 1\ncpu MHz\t\t: 3100.5\n"
                   "model name\t: cpu MHz : 9999\n");
         // Without frequency scaling the processors' current speeds are all there is.
@@ -343,82 +334,81 @@ private slots:
 
         // With it, the highest maximum of the online processors (kHz to MHz); a
         // processor that is offline does not count.
-        const QString cpu = QStringLiteral("sys/devices/system/cpu/cpu%1/cpufreq/cpuinfo_max_freq=%2\n");
+        const QString cpu = u"sys/devices/system/cpu/cpu%1/cpufreq/cpuinfo_max_freq=%2\n"_qs;
         makeTree(root.path(), {cpu.arg(0).arg(3400000), cpu.arg(1).arg(4950500),
-                               cpu.arg(2).arg(QStringLiteral("garbage")), cpu.arg(7).arg(9000000)});
+                               cpu.arg(2).arg(u"garbage"_qs), cpu.arg(7).arg(9000000)});
         QCOMPARE(retrieverFor(root.path()).getClockSpeed(), 4950.5);
     }
 
     void mainMemoryFromMemInfo() {
         QTemporaryDir root;
         QVERIFY(root.isValid());
-        writeFile(root.path(), QStringLiteral("proc/meminfo"),
+        writeFile(root.path(), u"proc/meminfo"_qs,
                   "MemFree:         2084448 kB\nMemTotal:       24683772 kB\nSwapTotal: 0 kB\n");
         QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(24683772) * 1024);
         // Memory beyond 4 GiB must not wrap.
-        writeFile(root.path(), QStringLiteral("proc/meminfo"), "MemTotal:       1073741824 kB\n");
+        writeFile(root.path(), u"proc/meminfo"_qs, "MemTotal:       1073741824 kB\n");
         QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(1) << 40);
-        writeFile(root.path(), QStringLiteral("proc/meminfo"), "MemTotal: many kB\n");
+        writeFile(root.path(), u"proc/meminfo"_qs, "MemTotal: many kB\n");
         QCOMPARE(retrieverFor(root.path()).getMainMemorySize(), quint64(0));
     }
 
     void graphicsAdaptersFromTheDisplaySubsystem() {
         QTemporaryDir root;
         QVERIFY(root.isValid());
-        const QString drm = QStringLiteral("sys/class/drm/");
+        const QString drm = u"sys/class/drm/"_qs;
         // A PCI card whose driver reports its memory but has no module version.
-        writeFile(root.path(), drm + QStringLiteral("card0/device/vendor"), "0x1002\n");
-        writeFile(root.path(), drm + QStringLiteral("card0/device/device"), "0x73bf\n");
-        writeFile(root.path(), drm + QStringLiteral("card0/device/uevent"),
-                  "PCI_ID=1002:73BF\nDRIVER=amdgpu\n");
-        writeFile(root.path(), drm + QStringLiteral("card0/device/mem_info_vram_total"), "17163091968\n");
+        writeFile(root.path(), drm + u"card0/device/vendor"_qs, "0x1002\n");
+        writeFile(root.path(), drm + u"card0/device/device"_qs, "0x73bf\n");
+        writeFile(root.path(), drm + u"card0/device/uevent"_qs, "PCI_ID=1002:73BF\nDRIVER=amdgpu\n");
+        writeFile(root.path(), drm + u"card0/device/mem_info_vram_total"_qs, "17163091968\n");
         // Its connector and render node are not further adapters.
-        writeFile(root.path(), drm + QStringLiteral("card0-DP-1/status"), "connected\n");
-        writeFile(root.path(), drm + QStringLiteral("renderD128/dev"), "226:128\n");
+        writeFile(root.path(), drm + u"card0-DP-1/status"_qs, "connected\n");
+        writeFile(root.path(), drm + u"renderD128/dev"_qs, "226:128\n");
         // A card known only through its driver link, with a versioned module; the
         // class folder links to the device, as the kernel lays it out.
-        const QString card1 = QStringLiteral("sys/devices/pci0000:00/0000:01:00.0/drm/card1/");
-        writeFile(root.path(), card1 + QStringLiteral("device/vendor"), "0x10de\n");
-        writeFile(root.path(), card1 + QStringLiteral("device/device"), "0x2206\n");
-        writeFile(root.path(), QStringLiteral("sys/bus/pci/drivers/nvidia/bind"), "");
-        QVERIFY(QFile::link(QDir(root.path()).filePath(QStringLiteral("sys/bus/pci/drivers/nvidia")),
-                            QDir(root.path()).filePath(card1 + QStringLiteral("device/driver"))));
-        QVERIFY(QFile::link(QDir(root.path()).filePath(card1),
-                            QDir(root.path()).filePath(drm + QStringLiteral("card1"))));
-        writeFile(root.path(), QStringLiteral("sys/module/nvidia/version"), "535.129.03\n");
+        const QString card1 = u"sys/devices/pci0000:00/0000:01:00.0/drm/card1/"_qs;
+        writeFile(root.path(), card1 + u"device/vendor"_qs, "0x10de\n");
+        writeFile(root.path(), card1 + u"device/device"_qs, "0x2206\n");
+        writeFile(root.path(), u"sys/bus/pci/drivers/nvidia/bind"_qs, "");
+        QVERIFY(QFile::link(QDir(root.path()).filePath(u"sys/bus/pci/drivers/nvidia"_qs),
+                            QDir(root.path()).filePath(card1 + u"device/driver"_qs)));
+        QVERIFY(
+            QFile::link(QDir(root.path()).filePath(card1), QDir(root.path()).filePath(drm + u"card1"_qs)));
+        writeFile(root.path(), u"sys/module/nvidia/version"_qs, "535.129.03\n");
         // A firmware frame buffer: no PCI ids at all.
-        writeFile(root.path(), drm + QStringLiteral("card2/device/uevent"), "DRIVER=simple-framebuffer\n");
+        writeFile(root.path(), drm + u"card2/device/uevent"_qs, "DRIVER=simple-framebuffer\n");
         // Numbered in numeric, not alphabetic order.
-        writeFile(root.path(), drm + QStringLiteral("card10/device/uevent"), "DRIVER=virtio-pci\n");
-        writeFile(root.path(), drm + QStringLiteral("card10/device/vendor"), "0x1af4\n");
+        writeFile(root.path(), drm + u"card10/device/uevent"_qs, "DRIVER=virtio-pci\n");
+        writeFile(root.path(), drm + u"card10/device/vendor"_qs, "0x1af4\n");
 
         std::vector<TGpuInfo> gpus = retrieverFor(root.path()).getGpus();
         QCOMPARE(gpus.size(), size_t(4));
-        QCOMPARE(gpus[0].DeviceString, QStringLiteral("amdgpu"));
+        QCOMPARE(gpus[0].DeviceString, u"amdgpu"_qs);
         QCOMPARE(gpus[0].VendorId, quint32(0x1002));
         QCOMPARE(gpus[0].DeviceId, quint32(0x73bf));
         QCOMPARE(gpus[0].VideoMemorySize, quint64(17163091968));
         QCOMPARE(gpus[0].DriverVersion, QString());
-        QCOMPARE(gpus[1].DeviceString, QStringLiteral("nvidia"));
+        QCOMPARE(gpus[1].DeviceString, u"nvidia"_qs);
         QCOMPARE(gpus[1].VendorId, quint32(0x10de));
         QCOMPARE(gpus[1].DeviceId, quint32(0x2206));
         QCOMPARE(gpus[1].VideoMemorySize, quint64(0));
-        QCOMPARE(gpus[1].DriverVersion, QStringLiteral("535.129.03"));
-        QCOMPARE(gpus[2].DeviceString, QStringLiteral("simple-framebuffer"));
+        QCOMPARE(gpus[1].DriverVersion, u"535.129.03"_qs);
+        QCOMPARE(gpus[2].DeviceString, u"simple-framebuffer"_qs);
         QCOMPARE(gpus[2].VendorId, quint32(0));
-        QCOMPARE(gpus[3].DeviceString, QStringLiteral("virtio-pci"));
+        QCOMPARE(gpus[3].DeviceString, u"virtio-pci"_qs);
 
         // Where the PCI id database is installed, vendor and model replace the driver's name.
         writeFile(
-            root.path(), QStringLiteral("usr/share/hwdata/pci.ids"),
+            root.path(), u"usr/share/hwdata/pci.ids"_qs,
             "# comment\n1002  Advanced Micro Devices, Inc. [AMD/ATI]\n\t73a5  Navi 21 [Radeon RX 6950 XT]\n"
             "10de  NVIDIA Corporation\n\t1e07  TU102 [GeForce RTX 2080 Ti Rev. A]\n"
             "\t\t1043 866a  ROG Strix\n\t2206  GA102 [GeForce RTX 3080]\n1af4  Red Hat, Inc.\n");
         gpus = retrieverFor(root.path()).getGpus();
-        QCOMPARE(gpus[0].DeviceString, QStringLiteral("Advanced Micro Devices, Inc. [AMD/ATI]"));
-        QCOMPARE(gpus[1].DeviceString, QStringLiteral("NVIDIA Corporation GA102 [GeForce RTX 3080]"));
-        QCOMPARE(gpus[2].DeviceString, QStringLiteral("simple-framebuffer"));
-        QCOMPARE(gpus[3].DeviceString, QStringLiteral("Red Hat, Inc."));
+        QCOMPARE(gpus[0].DeviceString, u"Advanced Micro Devices, Inc. [AMD/ATI]"_qs);
+        QCOMPARE(gpus[1].DeviceString, u"NVIDIA Corporation GA102 [GeForce RTX 3080]"_qs);
+        QCOMPARE(gpus[2].DeviceString, u"simple-framebuffer"_qs);
+        QCOMPARE(gpus[3].DeviceString, u"Red Hat, Inc."_qs);
     }
 
     void missingSourcesGiveEmptyAnswers() {
@@ -430,8 +420,8 @@ private slots:
         QVERIFY(retriever.getGpus().empty());
         // A processor that answers nothing at all.
         const TCpuInfo cpu = retriever.getCpu();
-        QCOMPARE(cpu.Manufacturer, QStringLiteral("Unknown Manufacturer"));
-        QCOMPARE(cpu.BrandName, QStringLiteral("Acquiring Brand Name not supported"));
+        QCOMPARE(cpu.Manufacturer, u"Unknown Manufacturer"_qs);
+        QCOMPARE(cpu.BrandName, u"Acquiring Brand Name not supported"_qs);
         QVERIFY(!cpu.Is64Bit && !cpu.Sse && !cpu.Sse2);
     }
 
@@ -470,7 +460,7 @@ private slots:
 
         QString baseSystem, name, release;
         retriever.getOperatingSystem(baseSystem, name, release);
-        QCOMPARE(baseSystem, QStringLiteral("Linux"));
+        QCOMPARE(baseSystem, u"Linux"_qs);
         QCOMPARE(name, QSysInfo::prettyProductName());
         QCOMPARE(release, QSysInfo::kernelVersion());
         QVERIFY(!release.isEmpty());

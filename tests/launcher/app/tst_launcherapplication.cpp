@@ -5,12 +5,14 @@
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "platform/namedfilemapping.h"
+#include "support/stringliteral.h"
 
 #include <QSplashScreen>
 #include <QTimer>
 #include <QtTest>
 
 using mirrel::launcher::TLauncherApplication;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -45,18 +47,18 @@ private slots:
         QCOMPARE(application, qApp);
         QVERIFY(application->filesystemHelper());
         QVERIFY(application->filesystemHelper()->settings());
-        QCOMPARE(application->funnelSettingsKey(), QStringLiteral("FunnelUuid"));
+        QCOMPARE(application->funnelSettingsKey(), u"FunnelUuid"_qs);
 
-        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Vantor Online"));
-        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Vantor Online"));
-        QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Quorvane GmbH"));
+        QCOMPARE(QCoreApplication::applicationName(), u"Vantor Online"_qs);
+        QCOMPARE(QGuiApplication::applicationDisplayName(), u"Vantor Online"_qs);
+        QCOMPARE(QCoreApplication::organizationName(), u"Quorvane GmbH"_qs);
         QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
 
         // Started with "-s -u --patch /games/client": see main() below.
         QVERIFY(application->isSelfUpdateSkipped());
         QVERIFY(application->isShowUiRequested());
         QVERIFY(!application->isFirstLaunchRequested());
-        QCOMPARE(application->patchExecutable(), QStringLiteral("/games/client"));
+        QCOMPARE(application->patchExecutable(), u"/games/client"_qs);
 
         QVERIFY(platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName));
     }

@@ -26,6 +26,7 @@
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/windowpackages.h"
+#include "support/stringliteral.h"
 
 #include <QAbstractButton>
 #include <QJsonArray>
@@ -45,6 +46,7 @@ using testsupport::readBytes;
 using testsupport::TLauncherStage;
 using testsupport::TStagePackage;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -72,13 +74,13 @@ void report(const QString& Kind, QStringList Fields = QStringList()) {
 QString iconName(QMessageBox::Icon Icon) {
     switch (Icon) {
     case QMessageBox::Information:
-        return QStringLiteral("information");
+        return u"information"_qs;
     case QMessageBox::Warning:
-        return QStringLiteral("warning");
+        return u"warning"_qs;
     case QMessageBox::Critical:
-        return QStringLiteral("critical");
+        return u"critical"_qs;
     default:
-        return QStringLiteral("other");
+        return u"other"_qs;
     }
 }
 
@@ -92,7 +94,7 @@ public:
         connect(&m_Ticker, &QTimer::timeout, this, [this] { onTick(); });
         m_Ticker.start(20);
         QTimer::singleShot(90000, this, [] {
-            report(QStringLiteral("TIMEOUT"));
+            report(u"TIMEOUT"_qs);
             QCoreApplication::exit(99);
         });
         if (m_Scenario == QLatin1String("decision")) {
@@ -100,10 +102,9 @@ public:
             connect(m_Application.configurationHandler(),
                     &TLauncherConfigurationHandler::packageConfigurationDownloadsFinished, this, [this] {
                         const bool updating = m_Application.selfUpdater()->installationManager() != nullptr;
-                        report(QStringLiteral("DECISION"),
-                               {updating ? QStringLiteral("update") : QStringLiteral("none"),
-                                m_Application.installationManager() ? QStringLiteral("ready")
-                                                                    : QStringLiteral("waiting")});
+                        report(u"DECISION"_qs,
+                               {updating ? u"update"_qs : u"none"_qs,
+                                m_Application.installationManager() ? u"ready"_qs : u"waiting"_qs});
                         QCoreApplication::exit(0);
                     });
         }
@@ -120,7 +121,7 @@ private:
         QSplashScreen* splash = m_Application.splashScreen();
         if (m_Scenario == QLatin1String("close-splash") && m_Application.isEnding() && splash &&
             splash->isVisible()) {
-            report(QStringLiteral("SPLASH-CLOSED"));
+            report(u"SPLASH-CLOSED"_qs);
             splash->close();
         }
     }
@@ -138,7 +139,7 @@ private:
             for (const auto& package : packages) {
                 offered << package->name() + QLatin1Char('=') + QString::number(package->localStatus());
             }
-            report(QStringLiteral("OFFERED"), offered);
+            report(u"OFFERED"_qs, offered);
             QCoreApplication::exit(0);
         }
     }
@@ -150,12 +151,11 @@ private:
                 continue;
             }
             m_Closed << box;
-            report(QStringLiteral("BOX"),
-                   {iconName(box->icon()),
-                    box->parentWidget() == m_Application.mainWindow() && box->parentWidget()
-                        ? QStringLiteral("window")
-                        : (box->parentWidget() ? QStringLiteral("other") : QStringLiteral("none")),
-                    box->windowTitle(), box->text()});
+            report(u"BOX"_qs, {iconName(box->icon()),
+                               box->parentWidget() == m_Application.mainWindow() && box->parentWidget()
+                                   ? u"window"_qs
+                                   : (box->parentWidget() ? u"other"_qs : u"none"_qs),
+                               box->windowTitle(), box->text()});
             const QList<QAbstractButton*> buttons = box->buttons();
             QTimer::singleShot(0, box, [box, buttons] {
                 if (buttons.isEmpty()) {
@@ -166,7 +166,7 @@ private:
             });
             // A launcher that stays after its box reports so a while later and ends.
             QTimer::singleShot(1500, this, [] {
-                report(QStringLiteral("ALIVE"));
+                report(u"ALIVE"_qs);
                 QCoreApplication::exit(StillRunningExitCode);
             });
         }
@@ -210,7 +210,7 @@ int runScenario(int argc, char** argv) {
     TScenarioDriver driver(application, scenario);
     application.start();
     const int exitCode = application.exec();
-    report(QStringLiteral("EXIT"), {QString::number(exitCode)});
+    report(u"EXIT"_qs, {QString::number(exitCode)});
     return exitCode;
 }
 
@@ -255,7 +255,7 @@ QString box(const char* Icon, const char* Parent, const char* Title, const QStri
 
 const QString MaintenanceBox =
     box("information", "none", "Vantor Online cannot be started",
-        QStringLiteral("Vantor Online is currently down for maintenance. Please try again later."));
+        u"Vantor Online is currently down for maintenance. Please try again later."_qs);
 
 } // namespace
 
@@ -264,27 +264,24 @@ class TestLauncherFlow : public QObject {
 
 private slots:
     void initTestCase() {
-        m_Stage.server().addFixedStatus(QStringLiteral("/refused.json"), 403);
+        m_Stage.server().addFixedStatus(u"/refused.json"_qs, 403);
         QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
-        QVERIFY(m_Stage.server().writeFile(QStringLiteral("empty.json"), QByteArray()));
-        QVERIFY2(m_Stage.publishGame(QStringLiteral("vantor/linux"), 1), qPrintable(m_Stage.errorString()));
+        QVERIFY(m_Stage.server().writeFile(u"empty.json"_qs, QByteArray()));
+        QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 1), qPrintable(m_Stage.errorString()));
         // The launcher's own package in several versions; its one file is a note, so an update that
         // runs changes nothing that matters.
-        const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
-        QVERIFY(writeBytes(tree + QStringLiteral("/launcher-notes.txt"), "notes\n"));
-        for (const QString& version : {QStringLiteral("0.0.12"), QStringLiteral("0.0.13"),
-                                       QStringLiteral("0.0.11"), QStringLiteral("0.0.012")}) {
-            QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"),
-                                         QStringLiteral("package-%1.json").arg(version), version, QString(),
-                                         {}),
+        const QString tree = m_Stage.workDirectory() + u"/launcher-tree"_qs;
+        QVERIFY(writeBytes(tree + u"/launcher-notes.txt"_qs, "notes\n"));
+        for (const QString& version : {u"0.0.12"_qs, u"0.0.13"_qs, u"0.0.11"_qs, u"0.0.012"_qs}) {
+            QVERIFY2(m_Stage.publishTree(tree, u"launcher/linux"_qs, u"package-%1.json"_qs.arg(version),
+                                         version, QString(), {}),
                      qPrintable(m_Stage.errorString()));
         }
         // A document without a version, which the launcher reads as "?".
-        const QString root = m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/");
-        QJsonObject document =
-            QJsonDocument::fromJson(readBytes(root + QStringLiteral("package-0.0.12.json"))).object();
-        document.insert(QStringLiteral("version"), QString());
-        QVERIFY(writeBytes(root + QStringLiteral("package-empty.json"), QJsonDocument(document).toJson()));
+        const QString root = m_Stage.server().documentRoot() + u"/launcher/linux/"_qs;
+        QJsonObject document = QJsonDocument::fromJson(readBytes(root + u"package-0.0.12.json"_qs)).object();
+        document.insert(u"version"_qs, QString());
+        QVERIFY(writeBytes(root + u"package-empty.json"_qs, QJsonDocument(document).toJson()));
     }
 
     void init() {
@@ -297,9 +294,9 @@ private slots:
 
     void maintenance_data() {
         QTest::addColumn<QString>("document");
-        QTest::newRow("refused") << QStringLiteral("refused.json");
-        QTest::newRow("not found") << QStringLiteral("missing.json");
-        QTest::newRow("empty document") << QStringLiteral("empty.json");
+        QTest::newRow("refused") << u"refused.json"_qs;
+        QTest::newRow("not found") << u"missing.json"_qs;
+        QTest::newRow("empty document") << u"empty.json"_qs;
     }
 
     void maintenance() {
@@ -308,73 +305,64 @@ private slots:
         const TFlow flow = runFlow("run", {});
         QCOMPARE(flow.Boxes, QStringList{MaintenanceBox});
         QCOMPARE(flow.ExitCode, 1);
-        QVERIFY(!flow.has(QStringLiteral("ALIVE")));
-        QVERIFY(!QFileInfo::exists(m_Stage.sandbox().launcherDirectory() +
-                                   QStringLiteral("/launchermetadata.json")));
+        QVERIFY(!flow.has(u"ALIVE"_qs));
+        QVERIFY(!QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + u"/launchermetadata.json"_qs));
     }
 
     void storedCopyThatCannotBeWrittenIsFatalAndStopsTheFlow() {
-        const TFlow flow = runFlow("run", {}, QStringLiteral("write:/launchermetadata.json"));
-        const QString path = m_Stage.sandbox().launcherDirectory() + QStringLiteral("/launchermetadata.json");
+        const TFlow flow = runFlow("run", {}, u"write:/launchermetadata.json"_qs);
+        const QString path = m_Stage.sandbox().launcherDirectory() + u"/launchermetadata.json"_qs;
         QCOMPARE(
             flow.Boxes,
-            QStringList{box(
-                "critical", "none", "Vantor Online cannot start",
-                QStringLiteral("A critical error occurred while accessing a file:\nI/O error on file '%1': "
-                               "No space left on device\nPlease reinstall Launcher.")
-                    .arg(path))});
+            QStringList{box("critical", "none", "Vantor Online cannot start",
+                            u"A critical error occurred while accessing a file:\nI/O error on file '%1': "
+                            "No space left on device\nPlease reinstall Launcher."_qs.arg(path))});
         QCOMPARE(flow.ExitCode, 1);
         // Once the launcher has said it cannot go on, it does not go on behind its box.
-        QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 0);
-        QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor"))).exists());
+        QCOMPARE(m_Stage.server().requestCount(u"/vantor/linux/package-1.json"_qs), 0);
+        QVERIFY(!QDir(m_Stage.packageDirectory(u"vantor"_qs)).exists());
     }
 
     void oldLauncherFileThatCannotBeDeletedIsFatal() {
-        QVERIFY(m_Stage.sandbox().writeLauncherFile(QStringLiteral("VantorLauncher.old"), "old launcher"));
-        const TFlow flow = runFlow("run", {}, QStringLiteral("remove:.old"));
+        QVERIFY(m_Stage.sandbox().writeLauncherFile(u"VantorLauncher.old"_qs, "old launcher"));
+        const TFlow flow = runFlow("run", {}, u"remove:.old"_qs);
         QCOMPARE(flow.Boxes.size(), 1);
-        QVERIFY2(flow.Boxes.first().startsWith(QStringLiteral(
-                     "critical|none|Vantor Online cannot start|A critical error occurred while accessing "
-                     "a file:\nFailed to delete file ")),
+        QVERIFY2(flow.Boxes.first().startsWith(
+                     u"critical|none|Vantor Online cannot start|A critical error occurred while accessing "
+                     "a file:\nFailed to delete file "_qs),
                  qPrintable(flow.Boxes.first()));
-        QVERIFY(
-            flow.Boxes.first().endsWith(QStringLiteral("VantorLauncher.old\nPlease reinstall Launcher.")));
+        QVERIFY(flow.Boxes.first().endsWith(u"VantorLauncher.old\nPlease reinstall Launcher."_qs));
         QCOMPARE(flow.ExitCode, 1);
     }
 
     void patchForAnUnknownProgramShowsItsBoxAndStays() {
-        const TFlow flow =
-            runFlow("run", {QStringLiteral("--patch"), QStringLiteral("/nowhere/VantorOnlineClient")});
+        const TFlow flow = runFlow("run", {u"--patch"_qs, u"/nowhere/VantorOnlineClient"_qs});
         QCOMPARE(flow.Boxes,
-                 QStringList{
-                     box("information", "window", "Client patching failed",
-                         QStringLiteral("Could not determine patch information. Your client might no longer "
-                                        "be supported."))});
-        QVERIFY(flow.has(QStringLiteral("ALIVE")));
+                 QStringList{box("information", "window", "Client patching failed",
+                                 u"Could not determine patch information. Your client might no longer "
+                                 "be supported."_qs)});
+        QVERIFY(flow.has(u"ALIVE"_qs));
         QCOMPARE(flow.ExitCode, StillRunningExitCode);
-        QVERIFY(!QDir(m_Stage.packageDirectory(QStringLiteral("vantor")))
-                     .exists(QStringLiteral("partial-package.json")));
+        QVERIFY(!QDir(m_Stage.packageDirectory(u"vantor"_qs)).exists(u"partial-package.json"_qs));
     }
 
     void runningClientBlocksAnUpdateFromTheList() {
         const platform::TNamedFileMapping runningClient(ClientPresenceName, true);
-        const TFlow flow = runFlow("click", {QStringLiteral("--show-ui")});
+        const TFlow flow = runFlow("click", {u"--show-ui"_qs});
         QCOMPARE(flow.Boxes,
-                 QStringList{
-                     box("warning", "none", "Vantor Online update failed",
-                         QStringLiteral("Cannot update. The client is still running. Please close the client "
-                                        "and try again."))});
+                 QStringList{box("warning", "none", "Vantor Online update failed",
+                                 u"Cannot update. The client is still running. Please close the client "
+                                 "and try again."_qs)});
         QCOMPARE(flow.ExitCode, StillRunningExitCode);
-        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
-                                   QStringLiteral("/partial-package.json")));
-        QCOMPARE(m_Stage.server().requestCount(QStringLiteral("/vantor/linux/package-1.json")), 1);
+        QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(u"vantor"_qs) + u"/partial-package.json"_qs));
+        QCOMPARE(m_Stage.server().requestCount(u"/vantor/linux/package-1.json"_qs), 1);
     }
 
     void startFromTheListWaitsForTheClient_data() {
         QTest::addColumn<QString>("announce");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("client announces itself") << QStringLiteral("400") << 0;
-        QTest::newRow("client never announces itself") << QStringLiteral("never") << 1;
+        QTest::newRow("client announces itself") << u"400"_qs << 0;
+        QTest::newRow("client never announces itself") << u"never"_qs << 1;
     }
 
     void startFromTheListWaitsForTheClient() {
@@ -385,20 +373,19 @@ private slots:
             return;
         }
         QVERIFY(m_Stage.writeSettings(2000));
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"), announce);
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_ANNOUNCE"_qs, announce);
         const int startsBefore = m_Stage.clientStarts().size();
 
         // Starting from the list closes the window; the launcher must still wait for the client.
-        const TFlow flow = runFlow("click", {QStringLiteral("--show-ui")});
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                                 QStringLiteral("0"));
+        const TFlow flow = runFlow("click", {u"--show-ui"_qs});
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_ANNOUNCE"_qs, u"0"_qs);
         QCOMPARE(flow.ExitCode, exitCode);
         QVERIFY(flow.Boxes.isEmpty());
         const auto starts = m_Stage.clientStarts();
         QCOMPARE(starts.size(), startsBefore + 1);
         // Nothing was verified during this run: no up-to-date flag.
         QCOMPARE(starts.last().Arguments, TLauncherStage::gameParameters());
-        QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(QStringLiteral("vantor")));
+        QCOMPARE(starts.last().WorkingDirectory, m_Stage.packageDirectory(u"vantor"_qs));
         QVERIFY(starts.last().LauncherRunning);
         QVERIFY(m_Stage.endClients());
     }
@@ -408,12 +395,10 @@ private slots:
         if (QTest::currentTestFailed()) {
             return;
         }
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                                 QStringLiteral("never"));
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_ANNOUNCE"_qs, u"never"_qs);
         const TFlow flow = runFlow("close-splash", {});
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_ANNOUNCE"),
-                                                 QStringLiteral("0"));
-        QVERIFY(flow.has(QStringLiteral("SPLASH-CLOSED")));
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_ANNOUNCE"_qs, u"0"_qs);
+        QVERIFY(flow.has(u"SPLASH-CLOSED"_qs));
         QCOMPARE(flow.ExitCode, 1);
         QVERIFY(m_Stage.endClients());
     }
@@ -422,88 +407,70 @@ private slots:
         QTest::addColumn<QString>("document");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("decision");
-        QTest::newRow("same version")
-            << QStringLiteral("package-0.0.12.json") << QStringList() << QStringLiteral("none");
-        QTest::newRow("newer version")
-            << QStringLiteral("package-0.0.13.json") << QStringList() << QStringLiteral("update");
-        QTest::newRow("older version")
-            << QStringLiteral("package-0.0.11.json") << QStringList() << QStringLiteral("update");
+        QTest::newRow("same version") << u"package-0.0.12.json"_qs << QStringList() << u"none"_qs;
+        QTest::newRow("newer version") << u"package-0.0.13.json"_qs << QStringList() << u"update"_qs;
+        QTest::newRow("older version") << u"package-0.0.11.json"_qs << QStringList() << u"update"_qs;
         QTest::newRow("same value, other text")
-            << QStringLiteral("package-0.0.012.json") << QStringList() << QStringLiteral("update");
-        QTest::newRow("no version") << QStringLiteral("package-empty.json") << QStringList()
-                                    << QStringLiteral("update");
-        QTest::newRow("skipped") << QStringLiteral("package-0.0.13.json") << QStringList{QStringLiteral("-s")}
-                                 << QStringLiteral("none");
-        QTest::newRow("document missing")
-            << QStringLiteral("package-none.json") << QStringList() << QStringLiteral("none");
+            << u"package-0.0.012.json"_qs << QStringList() << u"update"_qs;
+        QTest::newRow("no version") << u"package-empty.json"_qs << QStringList() << u"update"_qs;
+        QTest::newRow("skipped") << u"package-0.0.13.json"_qs << QStringList{u"-s"_qs} << u"none"_qs;
+        QTest::newRow("document missing") << u"package-none.json"_qs << QStringList() << u"none"_qs;
     }
 
     void selfUpdateDecision() {
         QFETCH(QString, document);
         QFETCH(QStringList, arguments);
         QFETCH(QString, decision);
-        const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                     QStringLiteral("launcher/linux/") + document};
+        const TStagePackage launcher{u"Launcher"_qs, u"launcher"_qs, u"launcher/linux/"_qs + document};
         QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
         const TFlow flow = runFlow("decision", arguments);
-        QCOMPARE(flow.field(QStringLiteral("DECISION")),
-                 decision + (decision == QLatin1String("update") ? QStringLiteral("\twaiting")
-                                                                 : QStringLiteral("\tready")));
-        QCOMPARE(flow.Log.contains(QStringLiteral("startSelfUpdate Launcher")),
-                 decision == QLatin1String("update"));
-        QCOMPARE(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")),
-                 decision == QLatin1String("none"));
+        QCOMPARE(flow.field(u"DECISION"_qs),
+                 decision + (decision == QLatin1String("update") ? u"\twaiting"_qs : u"\tready"_qs));
+        QCOMPARE(flow.Log.contains(u"startSelfUpdate Launcher"_qs), decision == QLatin1String("update"));
+        QCOMPARE(flow.Log.contains(u"cleanupOldLauncherVersion"_qs), decision == QLatin1String("none"));
         QCOMPARE(flow.ExitCode, 0);
     }
 
     void storedCopyOffersOnlyInstalledPackages() {
         // The stored copy names a launcher of another version; offline there is no document for it.
-        const TStagePackage launcher{QStringLiteral("Launcher"), QStringLiteral("launcher"),
-                                     QStringLiteral("launcher/linux/package-0.0.13.json")};
+        const TStagePackage launcher{u"Launcher"_qs, u"launcher"_qs,
+                                     u"launcher/linux/package-0.0.13.json"_qs};
         QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                                 QStringLiteral("0.3"));
-        QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch"), QStringLiteral("--skip-selfupdate")}),
-                 0);
-        m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                                 QStringLiteral("60"));
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"0.3"_qs);
+        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs, u"--skip-selfupdate"_qs}), 0);
+        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"60"_qs);
         QVERIFY(m_Stage.endClients());
-        QVERIFY(QFileInfo::exists(m_Stage.sandbox().launcherDirectory() +
-                                  QStringLiteral("/launchermetadata.json")));
+        QVERIFY(QFileInfo::exists(m_Stage.sandbox().launcherDirectory() + u"/launchermetadata.json"_qs));
 
         m_Stage.server().stop();
-        const TFlow flow = runFlow("report", {QStringLiteral("--show-ui")});
+        const TFlow flow = runFlow("report", {u"--show-ui"_qs});
         QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
-        QCOMPARE(flow.field(QStringLiteral("OFFERED")), QStringLiteral("Vantor Online=4"));
+        QCOMPARE(flow.field(u"OFFERED"_qs), u"Vantor Online=4"_qs);
         // With show-ui the up-to-date default is offered in the list, not started.
         QCOMPARE(m_Stage.clientStarts().size(), 1);
-        QVERIFY(!flow.Log.contains(QStringLiteral("startSelfUpdate")));
-        QVERIFY(flow.Log.contains(QStringLiteral("cleanupOldLauncherVersion")));
+        QVERIFY(!flow.Log.contains(u"startSelfUpdate"_qs));
+        QVERIFY(flow.Log.contains(u"cleanupOldLauncherVersion"_qs));
         QCOMPARE(flow.ExitCode, 0);
     }
 
     void clientArgumentsEndWithTheUpToDateFlagAfterAVerification() {
-        auto package = testsupport::makeWindowPackage(0, QStringLiteral("Vantor Online"), QByteArray());
+        auto package = testsupport::makeWindowPackage(0, u"Vantor Online"_qs, QByteArray());
         QCOMPARE(TLauncherApplication::clientArguments(*package), QStringList());
         package->markCheckedSinceStart();
-        QCOMPARE(TLauncherApplication::clientArguments(*package),
-                 QStringList{QStringLiteral("--package-is-up-to-date")});
+        QCOMPARE(TLauncherApplication::clientArguments(*package), QStringList{u"--package-is-up-to-date"_qs});
 
-        const QUrl base(QStringLiteral("http://127.0.0.1/"));
-        const QJsonObject document{
-            {QStringLiteral("version"), QStringLiteral("1")},
-            {QStringLiteral("executable"), QStringLiteral("VantorOnlineClient")},
-            {QStringLiteral("parameters"), QJsonArray{QStringLiteral("-a"), QStringLiteral("b c")}},
-            {QStringLiteral("files"), QJsonArray()},
-            {QStringLiteral("chunks"), QJsonArray()}};
-        auto configured = testsupport::makeWindowPackage(1, QStringLiteral("Vantor Classic"),
-                                                         QJsonDocument(document).toJson());
-        QCOMPARE(TLauncherApplication::clientArguments(*configured),
-                 (QStringList{QStringLiteral("-a"), QStringLiteral("b c")}));
+        const QUrl base(u"http://127.0.0.1/"_qs);
+        const QJsonObject document{{u"version"_qs, u"1"_qs},
+                                   {u"executable"_qs, u"VantorOnlineClient"_qs},
+                                   {u"parameters"_qs, QJsonArray{u"-a"_qs, u"b c"_qs}},
+                                   {u"files"_qs, QJsonArray()},
+                                   {u"chunks"_qs, QJsonArray()}};
+        auto configured =
+            testsupport::makeWindowPackage(1, u"Vantor Classic"_qs, QJsonDocument(document).toJson());
+        QCOMPARE(TLauncherApplication::clientArguments(*configured), (QStringList{u"-a"_qs, u"b c"_qs}));
         configured->markCheckedSinceStart();
         QCOMPARE(TLauncherApplication::clientArguments(*configured),
-                 (QStringList{QStringLiteral("-a"), QStringLiteral("b c"),
-                              QStringLiteral("--package-is-up-to-date")}));
+                 (QStringList{u"-a"_qs, u"b c"_qs, u"--package-is-up-to-date"_qs}));
     }
 
 private:
@@ -515,10 +482,8 @@ private:
 };
 
 std::vector<TStagePackage> TestLauncherFlow::gamePackages(bool ClassicAutomatic) const {
-    return {{QStringLiteral("Vantor Online"), QStringLiteral("vantor"),
-             QStringLiteral("vantor/linux/package-1.json"), true},
-            {QStringLiteral("Vantor Classic"), QStringLiteral("classic"),
-             QStringLiteral("vantor/linux/package-1.json"), ClassicAutomatic}};
+    return {{u"Vantor Online"_qs, u"vantor"_qs, u"vantor/linux/package-1.json"_qs, true},
+            {u"Vantor Classic"_qs, u"classic"_qs, u"vantor/linux/package-1.json"_qs, ClassicAutomatic}};
 }
 
 TFlow TestLauncherFlow::runFlow(const char* Scenario, const QStringList& Arguments, const QString& Failure) {
@@ -557,14 +522,11 @@ TFlow TestLauncherFlow::runFlow(const char* Scenario, const QStringList& Argumen
 
 void TestLauncherFlow::installGame() {
     // A first launch installs the automatic package and starts it; the client ends at once.
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                             QStringLiteral("0.3"));
-    QCOMPARE(m_Stage.runLauncher({QStringLiteral("--first-launch")}), 0);
+    m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"0.3"_qs);
+    QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
     QVERIFY(m_Stage.endClients());
-    m_Stage.sandbox().setEnvironmentVariable(QStringLiteral("VANTOR_SAMPLE_CLIENT_EXIT_AFTER"),
-                                             QStringLiteral("60"));
-    QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(QStringLiteral("vantor")) +
-                              QStringLiteral("/package.json")));
+    m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"60"_qs);
+    QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(u"vantor"_qs) + u"/package.json"_qs));
 }
 
 int main(int argc, char** argv) {

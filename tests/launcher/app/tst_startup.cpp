@@ -4,6 +4,7 @@
 #include "platform/namedfilemapping.h"
 #include "support/launchersandbox.h"
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +15,7 @@
 #include <signal.h>
 
 using testsupport::TLauncherSandbox;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -32,9 +34,9 @@ QString firstLineContaining(const QStringList& lines, const QString& text) {
 
 // The value of "key=value" in the start-up settings line.
 QString settingValue(const QString& settingsLine, const QString& key) {
-    const QRegularExpression pattern(QStringLiteral("[:,] %1=([^,]*)(,| Thread:)").arg(key));
+    const QRegularExpression pattern(u"[:,] %1=([^,]*)(,| Thread:)"_qs.arg(key));
     const QRegularExpressionMatch match = pattern.match(settingsLine);
-    return match.hasMatch() ? match.captured(1) : QStringLiteral("<missing>");
+    return match.hasMatch() ? match.captured(1) : u"<missing>"_qs;
 }
 
 } // namespace
@@ -51,9 +53,9 @@ private slots:
     void init() {
         m_sandbox = std::make_unique<TLauncherSandbox>();
         QVERIFY2(m_sandbox->isValid(), qPrintable(m_sandbox->errorString()));
-        const QString proxy = QStringLiteral("http://127.0.0.1:%1").arg(m_proxy.port());
-        m_sandbox->setEnvironmentVariable(QStringLiteral("https_proxy"), proxy);
-        m_sandbox->setEnvironmentVariable(QStringLiteral("http_proxy"), proxy);
+        const QString proxy = u"http://127.0.0.1:%1"_qs.arg(m_proxy.port());
+        m_sandbox->setEnvironmentVariable(u"https_proxy"_qs, proxy);
+        m_sandbox->setEnvironmentVariable(u"http_proxy"_qs, proxy);
         // A launcher from elsewhere on this machine would make every start here a second instance.
         QVERIFY2(!platform::TNamedFileMapping::exists(mirrel::launcher::LauncherPresenceName),
                  "another launcher is running");
@@ -75,23 +77,22 @@ private slots:
             QVERIFY2(linePattern.match(line).hasMatch(), qPrintable(line));
         }
         QVERIFY2(startLine.match(lines.first()).hasMatch(), qPrintable(lines.first()));
-        QVERIFY2(lines.last().contains(
-                     QStringLiteral("Info: onSignalReceived: signal 15 ends the launcher Thread: 0x")),
+        QVERIFY2(lines.last().contains(u"Info: onSignalReceived: signal 15 ends the launcher Thread: 0x"_qs),
                  qPrintable(lines.last()));
     }
 
     void secondInstanceEndsAtOnceAndLeavesTheLogAlone() {
         auto first = m_sandbox->start();
         QVERIFY(m_sandbox->waitForLogLine(startLine));
-        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(u"Settings from "_qs)));
         const QByteArray logBefore = m_sandbox->logContent();
 
-        auto second = m_sandbox->start({QStringLiteral("--show-ui")});
+        auto second = m_sandbox->start({u"--show-ui"_qs});
         QVERIFY(second->waitForFinished(60000));
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->exitCode(), 0);
         const QString secondOutput = QString::fromUtf8(second->readAllStandardError());
-        QVERIFY2(secondOutput.contains(QStringLiteral("Version: 0.0.12 already running Thread: 0x")),
+        QVERIFY2(secondOutput.contains(u"Version: 0.0.12 already running Thread: 0x"_qs),
                  qPrintable(secondOutput));
 
         QCOMPARE(m_sandbox->logContent(), logBefore);
@@ -120,7 +121,7 @@ private slots:
         QVERIFY(m_sandbox->waitForLogLine(startLine));
 
         // A restart carries the skip option; it must not give up while the predecessor is ending.
-        auto restarted = m_sandbox->start({QStringLiteral("--skip-selfupdate")});
+        auto restarted = m_sandbox->start({u"--skip-selfupdate"_qs});
         QTest::qWait(1000);
         QCOMPARE(restarted->state(), QProcess::Running);
         QVERIFY(TLauncherSandbox::stop(*predecessor, SIGTERM));
@@ -139,11 +140,10 @@ private slots:
         auto first = m_sandbox->start();
         QVERIFY(m_sandbox->waitForLogLine(startLine));
 
-        auto restarted = m_sandbox->start({QStringLiteral("-s")});
+        auto restarted = m_sandbox->start({u"-s"_qs});
         QVERIFY(restarted->waitForFinished(60000));
         QCOMPARE(restarted->exitCode(), 0);
-        QVERIFY(
-            QString::fromUtf8(restarted->readAllStandardError()).contains(QStringLiteral("already running")));
+        QVERIFY(QString::fromUtf8(restarted->readAllStandardError()).contains(u"already running"_qs));
         QCOMPARE(m_sandbox->countLogLines(startLine), 1);
 
         QCOMPARE(first->state(), QProcess::Running);
@@ -152,66 +152,62 @@ private slots:
 
     void builtInSettingsWithoutLocalFile() {
         auto launcher = m_sandbox->start();
-        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(u"Settings from "_qs)));
         QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
 
-        const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
-        QVERIFY2(line.contains(QStringLiteral("Settings from :/settings/launchersettings.ini: ")),
-                 qPrintable(line));
-        QVERIFY(settingValue(line, QStringLiteral("launcherConfiguration"))
-                    .startsWith(QStringLiteral("https://")));
-        QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("500"));
-        QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("10000"));
-        QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("30000"));
-        QCOMPARE(settingValue(line, QStringLiteral("maxCachedChunks")), QStringLiteral("100"));
-        QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("10"));
-        QCOMPARE(settingValue(line, QStringLiteral("fastScan")), QStringLiteral("true"));
-        QCOMPARE(settingValue(line, QStringLiteral("skipVerification")), QStringLiteral("true"));
-        QCOMPARE(settingValue(line, QStringLiteral("chunkVerification")), QStringLiteral("false"));
+        const QString line = firstLineContaining(m_sandbox->logLines(), u"Settings from "_qs);
+        QVERIFY2(line.contains(u"Settings from :/settings/launchersettings.ini: "_qs), qPrintable(line));
+        QVERIFY(settingValue(line, u"launcherConfiguration"_qs).startsWith(u"https://"_qs));
+        QCOMPARE(settingValue(line, u"waitNotificationTimeout"_qs), u"500"_qs);
+        QCOMPARE(settingValue(line, u"downloadErrorTimeout"_qs), u"10000"_qs);
+        QCOMPARE(settingValue(line, u"clientStartTimeout"_qs), u"30000"_qs);
+        QCOMPARE(settingValue(line, u"maxCachedChunks"_qs), u"100"_qs);
+        QCOMPARE(settingValue(line, u"maxConcurrentDownloads"_qs), u"10"_qs);
+        QCOMPARE(settingValue(line, u"fastScan"_qs), u"true"_qs);
+        QCOMPARE(settingValue(line, u"skipVerification"_qs), u"true"_qs);
+        QCOMPARE(settingValue(line, u"chunkVerification"_qs), u"false"_qs);
     }
 
     void localSettingsFileReplacesBuiltInText() {
         QVERIFY(m_sandbox->writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n"));
         auto launcher = m_sandbox->start();
-        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Settings from "))));
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(u"Settings from "_qs)));
         QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
 
-        const QString line = firstLineContaining(m_sandbox->logLines(), QStringLiteral("Settings from "));
-        QVERIFY2(line.contains(QStringLiteral("Settings from %1/launchersettings.ini: ")
-                                   .arg(m_sandbox->launcherDirectory())),
-                 qPrintable(line));
-        QCOMPARE(settingValue(line, QStringLiteral("maxConcurrentDownloads")), QStringLiteral("4"));
-        QCOMPARE(settingValue(line, QStringLiteral("launcherConfiguration")), QString());
-        QCOMPARE(settingValue(line, QStringLiteral("waitNotificationTimeout")), QStringLiteral("0"));
-        QCOMPARE(settingValue(line, QStringLiteral("downloadErrorTimeout")), QStringLiteral("0"));
-        QCOMPARE(settingValue(line, QStringLiteral("clientStartTimeout")), QStringLiteral("0"));
+        const QString line = firstLineContaining(m_sandbox->logLines(), u"Settings from "_qs);
+        QVERIFY2(
+            line.contains(u"Settings from %1/launchersettings.ini: "_qs.arg(m_sandbox->launcherDirectory())),
+            qPrintable(line));
+        QCOMPARE(settingValue(line, u"maxConcurrentDownloads"_qs), u"4"_qs);
+        QCOMPARE(settingValue(line, u"launcherConfiguration"_qs), QString());
+        QCOMPARE(settingValue(line, u"waitNotificationTimeout"_qs), u"0"_qs);
+        QCOMPARE(settingValue(line, u"downloadErrorTimeout"_qs), u"0"_qs);
+        QCOMPARE(settingValue(line, u"clientStartTimeout"_qs), u"0"_qs);
     }
 
     void commandLineOptions_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("options");
 
-        QTest::newRow("none") << QStringList() << QStringLiteral("none");
-        QTest::newRow("short skip") << QStringList{"-s"} << QStringLiteral("skip-selfupdate");
-        QTest::newRow("long skip") << QStringList{"--skip-selfupdate"} << QStringLiteral("skip-selfupdate");
+        QTest::newRow("none") << QStringList() << u"none"_qs;
+        QTest::newRow("short skip") << QStringList{"-s"} << u"skip-selfupdate"_qs;
+        QTest::newRow("long skip") << QStringList{"--skip-selfupdate"} << u"skip-selfupdate"_qs;
         QTest::newRow("all four")
             << QStringList{"-l", "--show-ui", "-s", "-p", "/games/vantor/client.exe"}
-            << QStringLiteral("first-launch, skip-selfupdate, show-ui, patch=/games/vantor/client.exe");
-        QTest::newRow("long patch with value") << QStringList{"--patch=/x/y"} << QStringLiteral("patch=/x/y");
-        QTest::newRow("unknown option ignored")
-            << QStringList{"--no-such-option", "-u"} << QStringLiteral("show-ui");
+            << u"first-launch, skip-selfupdate, show-ui, patch=/games/vantor/client.exe"_qs;
+        QTest::newRow("long patch with value") << QStringList{"--patch=/x/y"} << u"patch=/x/y"_qs;
+        QTest::newRow("unknown option ignored") << QStringList{"--no-such-option", "-u"} << u"show-ui"_qs;
     }
 
     void commandLineOptions() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, options);
         auto launcher = m_sandbox->start(arguments);
-        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(QStringLiteral("Command line options: "))));
+        QVERIFY(m_sandbox->waitForLogLine(QRegularExpression(u"Command line options: "_qs)));
         QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
 
-        const QString line =
-            firstLineContaining(m_sandbox->logLines(), QStringLiteral("Command line options: "));
-        QVERIFY2(line.contains(QStringLiteral("Info: Command line options: %1 Thread: 0x").arg(options)),
+        const QString line = firstLineContaining(m_sandbox->logLines(), u"Command line options: "_qs);
+        QVERIFY2(line.contains(u"Info: Command line options: %1 Thread: 0x"_qs.arg(options)),
                  qPrintable(line));
     }
 

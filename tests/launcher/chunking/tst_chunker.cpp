@@ -1,4 +1,5 @@
 #include "launcher/chunking/chunker.h"
+#include "support/stringliteral.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <vector>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -117,13 +119,13 @@ private slots:
             chunkMaskBits(181);
             QFAIL("expected std::invalid_argument");
         } catch (const std::invalid_argument& Error) {
-            QCOMPARE(QString::fromUtf8(Error.what()), QStringLiteral("average must be at least 8 bits"));
+            QCOMPARE(QString::fromUtf8(Error.what()), u"average must be at least 8 bits"_qs);
         }
         try {
             chunkMaskBits(std::uint64_t{380000000});
             QFAIL("expected std::invalid_argument");
         } catch (const std::invalid_argument& Error) {
-            QCOMPARE(QString::fromUtf8(Error.what()), QStringLiteral("average must be at most 28 bits"));
+            QCOMPARE(QString::fromUtf8(Error.what()), u"average must be at most 28 bits"_qs);
         }
 
         QCOMPARE(chunking::MinimumSize, std::uint64_t{0x400000});
@@ -220,7 +222,7 @@ private slots:
     void fileEdgeCases() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        const QString Path = Dir.filePath(QStringLiteral("file.bin"));
+        const QString Path = Dir.filePath(u"file.bin"_qs);
         struct TCase {
             std::uint64_t Size;
             std::vector<std::uint64_t> Lengths;
@@ -252,7 +254,7 @@ private slots:
         const TChunkCallback Count = [&Calls](unsigned char*, std::uint64_t) {
             ++Calls;
         };
-        chunkFile(Dir.filePath(QStringLiteral("missing.bin")).toStdString(), Count);
+        chunkFile(Dir.filePath(u"missing.bin"_qs).toStdString(), Count);
         chunkFile(std::string(), Count);
         // A directory opens but every read fails: that ends the stream like the
         // end of a file.
@@ -263,7 +265,7 @@ private slots:
     void emptyCallbackIsAnError() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        const QString Path = Dir.filePath(QStringLiteral("one.bin"));
+        const QString Path = Dir.filePath(u"one.bin"_qs);
         const unsigned char Byte = 1;
         writeFile(Path, &Byte, 1);
         QVERIFY_EXCEPTION_THROWN(chunkFile(Path.toStdString(), TChunkCallback()), std::bad_function_call);
@@ -272,7 +274,7 @@ private slots:
     void streamingEqualsCuttingInMemory() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        const QString Path = Dir.filePath(QStringLiteral("big.bin"));
+        const QString Path = Dir.filePath(u"big.bin"_qs);
         using namespace chunking;
         // Sizes around the read block, the buffer end and the second refill,
         // largest first so one file can be shrunk from size to size.
@@ -301,8 +303,7 @@ private slots:
                 QVERIFY(File.resize(static_cast<qint64>(Size)));
                 const auto Streamed = cutFile(Path, Data.data());
                 const auto InMemory = cutInMemory(Data.data(), Size);
-                QVERIFY2(Streamed == InMemory,
-                         qPrintable(QStringLiteral("size %1 seed %2").arg(Size).arg(Seed)));
+                QVERIFY2(Streamed == InMemory, qPrintable(u"size %1 seed %2"_qs.arg(Size).arg(Seed)));
             }
         }
     }

@@ -12,6 +12,7 @@
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
 #include "support/testnetwork.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -31,6 +32,7 @@
 
 using namespace mirrel::launcher;
 using namespace testsupport;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -41,18 +43,18 @@ class THandlerEvents : public QObject {
 public:
     explicit THandlerEvents(TLauncherConfigurationHandler& handler) {
         connect(&handler, &TLauncherConfigurationHandler::mainConfigurationLoaded, this,
-                [this] { Events.append(QStringLiteral("loaded")); });
+                [this] { Events.append(u"loaded"_qs); });
         connect(&handler, &TLauncherConfigurationHandler::mainConfigurationDownloadFailed, this,
-                [this] { Events.append(QStringLiteral("maintenance")); });
+                [this] { Events.append(u"maintenance"_qs); });
         connect(&handler, &TLauncherConfigurationHandler::diskAccessFailed, this,
-                [this](const QString& message) { Events.append(QStringLiteral("disk ") + message); });
+                [this](const QString& message) { Events.append(u"disk "_qs + message); });
         connect(&handler, &TLauncherConfigurationHandler::packageConfigurationDownloadsFinished, this,
-                [this] { Events.append(QStringLiteral("finished")); });
+                [this] { Events.append(u"finished"_qs); });
         connect(&handler, &TLauncherConfigurationHandler::hintAreaDataReceived, this,
-                [this](const shared::THint& hint) { Events.append(QStringLiteral("hint ") + hint.m_Title); });
+                [this](const shared::THint& hint) { Events.append(u"hint "_qs + hint.m_Title); });
         connect(&handler, &TLauncherConfigurationHandler::hintsAreaDataReceived, this,
                 [this](const std::vector<shared::THint>& hints) {
-                    Events.append(QStringLiteral("hints %1").arg(hints.size()));
+                    Events.append(u"hints %1"_qs.arg(hints.size()));
                 });
     }
 
@@ -73,7 +75,7 @@ public:
         if (nocache) {
             ini.replace("appendNocacheToPackageUrls=false", "appendNocacheToPackageUrls=true");
         }
-        return writeLauncherFile(QStringLiteral("launchersettings.ini"), ini);
+        return writeLauncherFile(u"launchersettings.ini"_qs, ini);
     }
 
     void createHandler(EFailingOperation failing = EFailingOperation::None) {
@@ -89,9 +91,7 @@ public:
         return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
     }
 
-    QString storedCopyPath() const {
-        return LauncherDirectory.filePath(QStringLiteral("launchermetadata.json"));
-    }
+    QString storedCopyPath() const { return LauncherDirectory.filePath(u"launchermetadata.json"_qs); }
 
     QByteArray storedCopy() const {
         QFile file(storedCopyPath());
@@ -128,92 +128,78 @@ QUrl unreachableUrl(const QString& path) {
     server.listen(QHostAddress::LocalHost, 0);
     const quint16 port = server.serverPort();
     server.close();
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(port).arg(path));
+    return QUrl(u"http://127.0.0.1:%1/%2"_qs.arg(port).arg(path));
 }
 
 QJsonObject build(const QString& os, const QString& url, const QString& assetsUrl = QString()) {
-    QJsonObject object{{QStringLiteral("os"), os},
-                       {QStringLiteral("architecture"), QStringLiteral("x86_64")},
-                       {QStringLiteral("url"), url}};
+    QJsonObject object{{u"os"_qs, os}, {u"architecture"_qs, u"x86_64"_qs}, {u"url"_qs, url}};
     if (!assetsUrl.isEmpty()) {
-        object.insert(QStringLiteral("assetsurl"), assetsUrl);
+        object.insert(u"assetsurl"_qs, assetsUrl);
     }
     return object;
 }
 
 QJsonObject entry(const QString& name, const QString& directory, const QJsonArray& builds) {
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("directoryname"), directory},
-                       {QStringLiteral("builds"), builds}};
+    return QJsonObject{{u"name"_qs, name}, {u"directoryname"_qs, directory}, {u"builds"_qs, builds}};
 }
 
 // Launcher package and four client packages; Vantor and Preview share one asset document, Plain
 // has none, WindowsOnly has no build for this system. Relative addresses, as a server lists them.
 QByteArray configurationDocument(const QUrl& hintsUrl = QUrl()) {
     const QJsonObject document{
-        {QStringLiteral("launcher"),
-         entry(QStringLiteral("Launcher"), QString(),
-               QJsonArray{build(QStringLiteral("linux"), QStringLiteral("self/package.json"))})},
-        {QStringLiteral("packages"),
+        {u"launcher"_qs,
+         entry(u"Launcher"_qs, QString(), QJsonArray{build(u"linux"_qs, u"self/package.json"_qs)})},
+        {u"packages"_qs,
          QJsonArray{
-             entry(QStringLiteral("Vantor"), QStringLiteral("vantor"),
-                   QJsonArray{build(QStringLiteral("windows"), QStringLiteral("win/package.json")),
-                              build(QStringLiteral("Linux"), QStringLiteral("vantor/package.json"),
-                                    QStringLiteral("shared/assets.json"))}),
-             entry(QStringLiteral("Preview"), QStringLiteral("preview"),
-                   QJsonArray{build(QStringLiteral("linux"), QStringLiteral("preview/package.json"),
-                                    QStringLiteral("shared/assets.json"))}),
-             entry(QStringLiteral("WindowsOnly"), QStringLiteral("winonly"),
-                   QJsonArray{build(QStringLiteral("windows"), QStringLiteral("winonly/package.json"))}),
-             entry(QStringLiteral("Plain"), QStringLiteral("plain"),
-                   QJsonArray{build(QStringLiteral("linux"), QStringLiteral("plain/package.json"))})}},
-        {QStringLiteral("hints"), hintsUrl.toString()},
-        {QStringLiteral("showpackagenames"), true}};
+             entry(u"Vantor"_qs, u"vantor"_qs,
+                   QJsonArray{build(u"windows"_qs, u"win/package.json"_qs),
+                              build(u"Linux"_qs, u"vantor/package.json"_qs, u"shared/assets.json"_qs)}),
+             entry(u"Preview"_qs, u"preview"_qs,
+                   QJsonArray{build(u"linux"_qs, u"preview/package.json"_qs, u"shared/assets.json"_qs)}),
+             entry(u"WindowsOnly"_qs, u"winonly"_qs,
+                   QJsonArray{build(u"windows"_qs, u"winonly/package.json"_qs)}),
+             entry(u"Plain"_qs, u"plain"_qs, QJsonArray{build(u"linux"_qs, u"plain/package.json"_qs)})}},
+        {u"hints"_qs, hintsUrl.toString()},
+        {u"showpackagenames"_qs, true}};
     // Indented on purpose: the stored copy must keep the bytes, not a re-serialised form.
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }
 
 QJsonObject chunk(const QString& url, const QByteArray& content) {
     return QJsonObject{
-        {QStringLiteral("url"), url},
-        {QStringLiteral("unpackedhash"),
+        {u"url"_qs, url},
+        {u"unpackedhash"_qs,
          QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex())},
-        {QStringLiteral("unpackedsize"), content.size()}};
+        {u"unpackedsize"_qs, content.size()}};
 }
 
 QByteArray packageDocument(const QString& version, const QString& localFile) {
     const QJsonObject document{
-        {QStringLiteral("version"), version},
-        {QStringLiteral("executable"), localFile},
-        {QStringLiteral("chunks"),
-         QJsonArray{chunk(QStringLiteral("chunks/") + localFile, localFile.toUtf8())}},
-        {QStringLiteral("files"), QJsonArray{QJsonObject{{QStringLiteral("localfile"), localFile},
-                                                         {QStringLiteral("chunks"), QJsonArray{0}}}}}};
+        {u"version"_qs, version},
+        {u"executable"_qs, localFile},
+        {u"chunks"_qs, QJsonArray{chunk(u"chunks/"_qs + localFile, localFile.toUtf8())}},
+        {u"files"_qs, QJsonArray{QJsonObject{{u"localfile"_qs, localFile}, {u"chunks"_qs, QJsonArray{0}}}}}};
     return QJsonDocument(document).toJson();
 }
 
 // Its chunk follows the package document's single chunk in the combined table.
 QByteArray assetDocument() {
-    const QJsonObject document{
-        {QStringLiteral("version"), 7},
-        {QStringLiteral("chunks"), QJsonArray{chunk(QStringLiteral("a/c0"), "asset")}},
-        {QStringLiteral("files"),
-         QJsonArray{QJsonObject{{QStringLiteral("localfile"), QStringLiteral("data/shared.pak")},
-                                {QStringLiteral("chunks"), QJsonArray{1}}}}}};
+    const QJsonObject document{{u"version"_qs, 7},
+                               {u"chunks"_qs, QJsonArray{chunk(u"a/c0"_qs, "asset")}},
+                               {u"files"_qs, QJsonArray{QJsonObject{{u"localfile"_qs, u"data/shared.pak"_qs},
+                                                                    {u"chunks"_qs, QJsonArray{1}}}}}};
     return QJsonDocument(document).toJson();
 }
 
 void serveDocuments(TNginxFixture& nginx, const QByteArray& configuration) {
-    QVERIFY(nginx.writeFile(QStringLiteral("launcher/config.json"), configuration));
-    QVERIFY(nginx.writeFile(QStringLiteral("launcher/self/package.json"),
-                            packageDocument(QStringLiteral("0.0.13"), QStringLiteral("VantorLauncher"))));
-    QVERIFY(nginx.writeFile(QStringLiteral("launcher/vantor/package.json"),
-                            packageDocument(QStringLiteral("1"), QStringLiteral("vantor.bin"))));
-    QVERIFY(nginx.writeFile(QStringLiteral("launcher/preview/package.json"),
-                            packageDocument(QStringLiteral("2"), QStringLiteral("preview.bin"))));
-    QVERIFY(nginx.writeFile(QStringLiteral("launcher/plain/package.json"),
-                            packageDocument(QStringLiteral("3"), QStringLiteral("plain.bin"))));
-    QVERIFY(nginx.writeFile(QStringLiteral("launcher/shared/assets.json"), assetDocument()));
+    QVERIFY(nginx.writeFile(u"launcher/config.json"_qs, configuration));
+    QVERIFY(nginx.writeFile(u"launcher/self/package.json"_qs,
+                            packageDocument(u"0.0.13"_qs, u"VantorLauncher"_qs)));
+    QVERIFY(nginx.writeFile(u"launcher/vantor/package.json"_qs, packageDocument(u"1"_qs, u"vantor.bin"_qs)));
+    QVERIFY(
+        nginx.writeFile(u"launcher/preview/package.json"_qs, packageDocument(u"2"_qs, u"preview.bin"_qs)));
+    QVERIFY(nginx.writeFile(u"launcher/plain/package.json"_qs, packageDocument(u"3"_qs, u"plain.bin"_qs)));
+    QVERIFY(nginx.writeFile(u"launcher/shared/assets.json"_qs, assetDocument()));
 }
 
 } // namespace
@@ -226,27 +212,27 @@ private slots:
     void configurationLoadedOnlineIsStoredByteForByte() {
         TNginxFixture nginx;
         const QByteArray document = configurationDocument();
-        QVERIFY(nginx.writeFile(QStringLiteral("launcher/config.json"), document));
+        QVERIFY(nginx.writeFile(u"launcher/config.json"_qs, document));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("launchermetadata.json"), "{\"old\": true}"));
-        QVERIFY(bed.writeSettings(nginx.url(QStringLiteral("launcher/config.json"))));
+        QVERIFY(bed.writeLauncherFile(u"launchermetadata.json"_qs, "{\"old\": true}"));
+        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs)));
         bed.createHandler();
-        QCOMPARE(bed.Handler->configurationUrl(), nginx.url(QStringLiteral("launcher/config.json")));
+        QCOMPARE(bed.Handler->configurationUrl(), nginx.url(u"launcher/config.json"_qs));
         QVERIFY(!bed.Handler->configuration());
 
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(1));
-        QCOMPARE(bed.Recorded->Events, QStringList{QStringLiteral("loaded")});
+        QCOMPARE(bed.Recorded->Events, QStringList{u"loaded"_qs});
         QVERIFY(!bed.Handler->usingStoredCopy());
         QVERIFY(bed.Handler->configuration());
         QCOMPARE(bed.Handler->configuration()->rawDocument(), document);
-        QCOMPARE(bed.Handler->configuration()->baseUrl(), nginx.url(QStringLiteral("launcher/")));
+        QCOMPARE(bed.Handler->configuration()->baseUrl(), nginx.url(u"launcher/"_qs));
         QCOMPARE(bed.Handler->configuration()->packages().size(), std::size_t(4));
         QVERIFY(bed.Handler->configuration()->showPackageNames());
         QCOMPARE(bed.storedCopy(), document);
-        QCOMPARE(nginx.requestCount(QStringLiteral("/launcher/config.json")), 1);
+        QCOMPARE(nginx.requestCount(u"/launcher/config.json"_qs), 1);
     }
 
     void startDecidesOnce_data() {
@@ -262,9 +248,9 @@ private slots:
         QJsonParseError parseError;
         QJsonDocument::fromJson(corruptStored, &parseError);
         const int none = int(EFailingOperation::None);
-        const QString refused = QStringLiteral("^Download of configuration failed: ");
-        const QStringList maintenance{QStringLiteral("maintenance")};
-        const QStringList loaded{QStringLiteral("loaded")};
+        const QString refused = u"^Download of configuration failed: "_qs;
+        const QStringList maintenance{u"maintenance"_qs};
+        const QStringList loaded{u"loaded"_qs};
         // A server that refuses the document means maintenance even when a stored copy exists.
         QTest::newRow("403") << "nginx" << 403 << QByteArray() << good << none << refused << maintenance;
         QTest::newRow("404") << "nginx" << 404 << QByteArray() << good << none << refused << maintenance;
@@ -288,18 +274,15 @@ private slots:
         // downloaded configuration still loads then).
         QTest::newRow("corrupt stored copy")
             << "refused" << 0 << QByteArray() << corruptStored << none << QString()
-            << QStringList{QStringLiteral("disk ") + parseError.errorString()};
+            << QStringList{u"disk "_qs + parseError.errorString()};
         QTest::newRow("unreadable stored copy")
             << "refused" << 0 << QByteArray() << good << int(EFailingOperation::Read) << QString()
-            << QStringList{QStringLiteral("disk ") +
-                           TFailingFilesystem::ioError(QStringLiteral("%path"),
-                                                       QStringLiteral("Input/output error"))};
+            << QStringList{u"disk "_qs + TFailingFilesystem::ioError(u"%path"_qs, u"Input/output error"_qs)};
         QTest::newRow("unwritable stored copy")
             << "nginx" << 200 << good << QByteArray() << int(EFailingOperation::Write) << QString()
-            << QStringList{QStringLiteral("disk ") +
-                               TFailingFilesystem::ioError(QStringLiteral("%path"),
-                                                           QStringLiteral("No space left on device")),
-                           QStringLiteral("loaded")};
+            << QStringList{u"disk "_qs +
+                               TFailingFilesystem::ioError(u"%path"_qs, u"No space left on device"_qs),
+                           u"loaded"_qs};
     }
 
     void startDecidesOnce() {
@@ -312,25 +295,25 @@ private slots:
         QFETCH(QStringList, events);
         TNginxFixture nginx;
         TScriptedHttpServer stalling;
-        QUrl configurationUrl = unreachableUrl(QStringLiteral("launcher/config.json"));
+        QUrl configurationUrl = unreachableUrl(u"launcher/config.json"_qs);
         if (source == QLatin1String("nginx")) {
             if (status == 200) {
-                QVERIFY(nginx.writeFile(QStringLiteral("launcher/config.json"), body));
+                QVERIFY(nginx.writeFile(u"launcher/config.json"_qs, body));
             } else {
-                nginx.addFixedStatus(QStringLiteral("/launcher/config.json"), status);
+                nginx.addFixedStatus(u"/launcher/config.json"_qs, status);
             }
             QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-            configurationUrl = nginx.url(QStringLiteral("launcher/config.json"));
+            configurationUrl = nginx.url(u"launcher/config.json"_qs);
         } else if (source == QLatin1String("stalled")) {
             QVERIFY(stalling.start());
-            stalling.setAnswer(QStringLiteral("/config.json"),
+            stalling.setAnswer(u"/config.json"_qs,
                                TScriptedAnswer::faulty(EScriptedFault::StallBeforeHeaders, QByteArray()));
-            configurationUrl = stalling.url(QStringLiteral("config.json"));
+            configurationUrl = stalling.url(u"config.json"_qs);
         }
 
         TTestBed bed;
         if (!stored.isEmpty()) {
-            QVERIFY(bed.writeLauncherFile(QStringLiteral("launchermetadata.json"), stored));
+            QVERIFY(bed.writeLauncherFile(u"launchermetadata.json"_qs, stored));
         }
         QVERIFY(bed.writeSettings(configurationUrl, source == QLatin1String("stalled") ? 100 : 10000));
         bed.createHandler(EFailingOperation(failing));
@@ -339,7 +322,7 @@ private slots:
         }
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(events.size()));
-        events.replaceInStrings(QStringLiteral("%path"), bed.storedCopyPath());
+        events.replaceInStrings(u"%path"_qs, bed.storedCopyPath());
         QCOMPARE(bed.Recorded->Events, events);
         QCOMPARE(bool(bed.Handler->configuration()), events.last() == QLatin1String("loaded"));
         if (bed.Handler->configuration() && failing == int(EFailingOperation::None)) {
@@ -367,30 +350,29 @@ private slots:
         TScriptedHttpServer server;
         QVERIFY(server.start());
         TScriptedAnswer late =
-            succeeds
-                ? TScriptedAnswer::ok(configurationDocument(server.url(QStringLiteral("late-hints.json"))))
-                : TScriptedAnswer::withStatus(500, "down");
+            succeeds ? TScriptedAnswer::ok(configurationDocument(server.url(u"late-hints.json"_qs)))
+                     : TScriptedAnswer::withStatus(500, "down");
         late.delayBeforeHeadersMs = 1500;
-        server.setAnswer(QStringLiteral("/config.json"), late);
+        server.setAnswer(u"/config.json"_qs, late);
 
         TTestBed bed;
         const QByteArray stored = configurationDocument();
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("launchermetadata.json"), stored));
-        QVERIFY(bed.writeSettings(server.url(QStringLiteral("config.json")), 200));
+        QVERIFY(bed.writeLauncherFile(u"launchermetadata.json"_qs, stored));
+        QVERIFY(bed.writeSettings(server.url(u"config.json"_qs), 200));
         bed.createHandler();
         QSignalSpy poolEnded(bed.Pool.get(),
                              succeeds ? SIGNAL(success(QUrl, QByteArray))
                                       : SIGNAL(failed(QUrl, QNetworkReply::NetworkError, QString)));
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(1));
-        QCOMPARE(bed.Recorded->Events, QStringList{QStringLiteral("loaded")});
+        QCOMPARE(bed.Recorded->Events, QStringList{u"loaded"_qs});
         QVERIFY(bed.Handler->usingStoredCopy());
         const std::shared_ptr<TLauncherConfigurationReader> inUse = bed.Handler->configuration();
         QCOMPARE(poolEnded.count(), 0);
 
         QVERIFY(poolEnded.wait(WaitMs));
-        QCOMPARE(poolEnded.at(0).at(0).toUrl(), server.url(QStringLiteral("config.json")));
-        QCOMPARE(bed.Recorded->Events, QStringList{QStringLiteral("loaded")});
+        QCOMPARE(poolEnded.at(0).at(0).toUrl(), server.url(u"config.json"_qs));
+        QCOMPARE(bed.Recorded->Events, QStringList{u"loaded"_qs});
         QCOMPARE(bed.Handler->configuration(), inUse);
         QCOMPARE(bed.storedCopy(), stored);
     }
@@ -398,16 +380,16 @@ private slots:
     void invalidConfigurationAddressDecidesOnce() {
         // Settings without an address: the pool refuses it at once and then fails it once more.
         TTestBed bed;
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("launchermetadata.json"), configurationDocument()));
+        QVERIFY(bed.writeLauncherFile(u"launchermetadata.json"_qs, configurationDocument()));
         QVERIFY(bed.writeLauncherFile(
-            QStringLiteral("launchersettings.ini"),
+            u"launchersettings.ini"_qs,
             "[DIRECTORIES]\npackages=packages\n[TIMING]\ndownloadErrorTimeout=10000\n"));
         bed.createHandler();
         QVERIFY(bed.Handler->configurationUrl().isEmpty());
         QSignalSpy poolFailed(bed.Pool.get(), &shared::TDownloadPool::failed);
         bed.Handler->startConfigurationDownload();
         QTRY_COMPARE_WITH_TIMEOUT(poolFailed.count(), 2, WaitMs);
-        QCOMPARE(bed.Recorded->Events, QStringList{QStringLiteral("loaded")});
+        QCOMPARE(bed.Recorded->Events, QStringList{u"loaded"_qs});
         QVERIFY(bed.Handler->usingStoredCopy());
     }
 
@@ -418,47 +400,43 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeSettings(nginx.url(QStringLiteral("launcher/config.json"))));
+        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs)));
         bed.createHandler();
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(1));
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
-        QCOMPARE(bed.Recorded->Events, (QStringList{QStringLiteral("loaded"), QStringLiteral("finished")}));
+        QCOMPARE(bed.Recorded->Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
 
-        QCOMPARE(bed.availableNames(),
-                 (QStringList{QStringLiteral("Vantor"), QStringLiteral("Preview"), QStringLiteral("Plain")}));
-        const TPackageConfigurationReader* vantor =
-            bed.package(QStringLiteral("Vantor"))->configurationForThisSystem();
-        QCOMPARE(versionLabel(*vantor), QStringLiteral("P1 A7"));
-        QCOMPARE(vantor->executable(), QStringLiteral("vantor.bin"));
+        QCOMPARE(bed.availableNames(), (QStringList{u"Vantor"_qs, u"Preview"_qs, u"Plain"_qs}));
+        const TPackageConfigurationReader* vantor = bed.package(u"Vantor"_qs)->configurationForThisSystem();
+        QCOMPARE(versionLabel(*vantor), u"P1 A7"_qs);
+        QCOMPARE(vantor->executable(), u"vantor.bin"_qs);
         // Each document's relative addresses resolve against that document's own directory.
         QCOMPARE(vantor->chunks().size(), std::size_t(2));
-        QCOMPARE(vantor->chunks()[0].Url, nginx.url(QStringLiteral("launcher/vantor/chunks/vantor.bin")));
-        QCOMPARE(vantor->chunks()[1].Url, nginx.url(QStringLiteral("launcher/shared/a/c0")));
+        QCOMPARE(vantor->chunks()[0].Url, nginx.url(u"launcher/vantor/chunks/vantor.bin"_qs));
+        QCOMPARE(vantor->chunks()[1].Url, nginx.url(u"launcher/shared/a/c0"_qs));
         QCOMPARE(vantor->files().size(), std::size_t(2));
-        QCOMPARE(vantor->files()[0].LocalFile, QStringLiteral("data/shared.pak"));
+        QCOMPARE(vantor->files()[0].LocalFile, u"data/shared.pak"_qs);
         QCOMPARE(vantor->rawAssetDocument(), assetDocument());
 
         // The shared asset document serves both packages from one request.
-        const TPackageConfigurationReader* preview =
-            bed.package(QStringLiteral("Preview"))->configurationForThisSystem();
-        QCOMPARE(versionLabel(*preview), QStringLiteral("P2 A7"));
+        const TPackageConfigurationReader* preview = bed.package(u"Preview"_qs)->configurationForThisSystem();
+        QCOMPARE(versionLabel(*preview), u"P2 A7"_qs);
         QCOMPARE(preview->chunks()[1].Url, vantor->chunks()[1].Url);
-        QCOMPARE(nginx.requestCount(QStringLiteral("/launcher/shared/assets.json")), 1);
+        QCOMPARE(nginx.requestCount(u"/launcher/shared/assets.json"_qs), 1);
 
         // A build without asset document is complete with its package document alone.
-        QCOMPARE(versionLabel(*bed.package(QStringLiteral("Plain"))->configurationForThisSystem()),
-                 QStringLiteral("P3 A?"));
+        QCOMPARE(versionLabel(*bed.package(u"Plain"_qs)->configurationForThisSystem()), u"P3 A?"_qs);
 
         const TPackageConfigurationReader* launcher =
             bed.Handler->configuration()->launcherPackage()->configurationForThisSystem();
         QVERIFY(launcher);
-        QCOMPARE(launcher->packageVersion(), QStringLiteral("0.0.13"));
+        QCOMPARE(launcher->packageVersion(), u"0.0.13"_qs);
 
-        QVERIFY(!bed.package(QStringLiteral("WindowsOnly"))->configurationForThisSystem());
-        QCOMPARE(nginx.requestCount(QStringLiteral("/launcher/winonly/package.json")), 0);
-        QCOMPARE(nginx.requestCount(QStringLiteral("/launcher/win/package.json")), 0);
+        QVERIFY(!bed.package(u"WindowsOnly"_qs)->configurationForThisSystem());
+        QCOMPARE(nginx.requestCount(u"/launcher/winonly/package.json"_qs), 0);
+        QCOMPARE(nginx.requestCount(u"/launcher/win/package.json"_qs), 0);
     }
 
     void configurationWithoutPackagesFinishesAtOnce() {
@@ -467,17 +445,16 @@ private slots:
               QByteArray("{\"launcher\": {\"builds\": [{\"os\": \"macos\", \"architecture\": \"x86_64\", "
                          "\"url\": \"l.json\"}]}}")}) {
             TNginxFixture nginx;
-            QVERIFY(nginx.writeFile(QStringLiteral("config.json"), document));
+            QVERIFY(nginx.writeFile(u"config.json"_qs, document));
             QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
             TTestBed bed;
-            QVERIFY(bed.writeSettings(nginx.url(QStringLiteral("config.json"))));
+            QVERIFY(bed.writeSettings(nginx.url(u"config.json"_qs)));
             bed.createHandler();
             bed.Handler->startConfigurationDownload();
             QVERIFY(bed.Recorded->waitForCount(1));
             bed.Handler->requestPackageConfigurations();
             // Nothing to wait for: finished comes at once, inside the call.
-            QCOMPARE(bed.Recorded->Events,
-                     (QStringList{QStringLiteral("loaded"), QStringLiteral("finished")}));
+            QCOMPARE(bed.Recorded->Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
             QVERIFY(bed.Handler->configuration()->availablePackages().empty());
             QCOMPARE(nginx.accessLogLines().size(), 1);
         }
@@ -489,31 +466,30 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QStringList>("available");
         QTest::addColumn<QString>("logged");
-        const QStringList withoutVantor{QStringLiteral("Preview"), QStringLiteral("Plain")};
+        const QStringList withoutVantor{u"Preview"_qs, u"Plain"_qs};
         const QString downloadFailed =
-            QStringLiteral("^Download of package configuration/asset from configuration .*%1 failed: ");
+            u"^Download of package configuration/asset from configuration .*%1 failed: "_qs;
         const QString notValid =
-            QStringLiteral("^Package configuration from .*%1 is not valid; the package is not offered\\.$");
+            u"^Package configuration from .*%1 is not valid; the package is not offered\\.$"_qs;
         QTest::newRow("404") << "launcher/vantor/package.json" << 404 << QByteArray() << withoutVantor
-                             << downloadFailed.arg(QStringLiteral("vantor/package\\.json"));
-        QTest::newRow("empty document")
-            << "launcher/vantor/package.json" << 200 << QByteArray() << withoutVantor
-            << downloadFailed.arg(QStringLiteral("vantor/package\\.json"));
+                             << downloadFailed.arg(u"vantor/package\\.json"_qs);
+        QTest::newRow("empty document") << "launcher/vantor/package.json" << 200 << QByteArray()
+                                        << withoutVantor << downloadFailed.arg(u"vantor/package\\.json"_qs);
         QTest::newRow("not JSON") << "launcher/vantor/package.json" << 200
                                   << QByteArray("{\"version\": \"1\", \"files\": [") << withoutVantor
-                                  << notValid.arg(QStringLiteral("vantor/package\\.json"));
+                                  << notValid.arg(u"vantor/package\\.json"_qs);
         QTest::newRow("chunk index outside the table")
             << "launcher/vantor/package.json" << 200
             << QByteArray("{\"version\": \"1\", \"chunks\": [], \"files\": [{\"localfile\": \"x\", "
                           "\"chunks\": [2]}]}")
-            << withoutVantor << notValid.arg(QStringLiteral("vantor/package\\.json"));
+            << withoutVantor << notValid.arg(u"vantor/package\\.json"_qs);
         // A shared asset document that fails takes every package that waits for it along.
         QTest::newRow("shared asset document missing")
-            << "launcher/shared/assets.json" << 404 << QByteArray() << QStringList{QStringLiteral("Plain")}
-            << downloadFailed.arg(QStringLiteral("shared/assets\\.json"));
+            << "launcher/shared/assets.json" << 404 << QByteArray() << QStringList{u"Plain"_qs}
+            << downloadFailed.arg(u"shared/assets\\.json"_qs);
         QTest::newRow("shared asset document not JSON")
-            << "launcher/shared/assets.json" << 200 << QByteArray("{{")
-            << QStringList{QStringLiteral("Plain")} << notValid.arg(QStringLiteral("preview/package\\.json"));
+            << "launcher/shared/assets.json" << 200 << QByteArray("{{") << QStringList{u"Plain"_qs}
+            << notValid.arg(u"preview/package\\.json"_qs);
     }
 
     void failingPackageDocumentLeavesTheOthersAvailable() {
@@ -532,14 +508,14 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeSettings(nginx.url(QStringLiteral("launcher/config.json"))));
+        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs)));
         bed.createHandler();
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(1));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(logged));
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
-        QCOMPARE(bed.Recorded->Events, (QStringList{QStringLiteral("loaded"), QStringLiteral("finished")}));
+        QCOMPARE(bed.Recorded->Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
         QCOMPARE(bed.availableNames(), available);
         for (const std::shared_ptr<TPackage>& package : bed.Handler->configuration()->packages()) {
             if (!available.contains(package->name()) && package->selectBuildForThisSystem()) {
@@ -558,23 +534,22 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeSettings(nginx.url(QStringLiteral("launcher/config.json")), 10000, true));
+        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs), 10000, true));
         bed.createHandler();
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(1));
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
-        QCOMPARE(bed.availableNames(),
-                 (QStringList{QStringLiteral("Vantor"), QStringLiteral("Preview"), QStringLiteral("Plain")}));
+        QCOMPARE(bed.availableNames(), (QStringList{u"Vantor"_qs, u"Preview"_qs, u"Plain"_qs}));
         QVERIFY(bed.Handler->configuration()->launcherPackage()->configurationForThisSystem());
 
         // "GET <uri> <status> <bytes>": every document request carries its own nocache item, the
         // configuration request none. So the shared asset document is asked for once per package.
-        QVERIFY(nginx.waitForRequestCount(QStringLiteral("/launcher/shared/assets.json"), 2));
-        const QRegularExpression documentRequest(QStringLiteral(
-            "^GET "
+        QVERIFY(nginx.waitForRequestCount(u"/launcher/shared/assets.json"_qs, 2));
+        const QRegularExpression documentRequest(
+            u"^GET "
             "/launcher/(self|vantor|preview|plain|shared)/(package|assets)\\.json\\?nocache=[A-Za-z0-9]{32} "
-            "200 "));
+            "200 "_qs);
         int documentRequests = 0;
         for (const QString& line : nginx.accessLogLines()) {
             if (line.startsWith(QLatin1String("GET /launcher/config.json "))) {
@@ -586,23 +561,22 @@ private slots:
         }
         QCOMPARE(documentRequests, 6);
         // The resolved chunk addresses do not inherit the document's nocache item.
-        const TPackageConfigurationReader* vantor =
-            bed.package(QStringLiteral("Vantor"))->configurationForThisSystem();
-        QCOMPARE(vantor->chunks()[0].Url, nginx.url(QStringLiteral("launcher/vantor/chunks/vantor.bin")));
+        const TPackageConfigurationReader* vantor = bed.package(u"Vantor"_qs)->configurationForThisSystem();
+        QCOMPARE(vantor->chunks()[0].Url, nginx.url(u"launcher/vantor/chunks/vantor.bin"_qs));
         QVERIFY(!vantor->packageBaseUrl().hasQuery());
     }
 
     void storedCopyReadsTheInstalledDocuments() {
         TTestBed bed;
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("launchermetadata.json"), configurationDocument()));
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("packages/vantor/package.json"),
-                                      packageDocument(QStringLiteral("9"), QStringLiteral("vantor.bin"))));
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("packages/vantor/assets.json"), assetDocument()));
+        QVERIFY(bed.writeLauncherFile(u"launchermetadata.json"_qs, configurationDocument()));
+        QVERIFY(bed.writeLauncherFile(u"packages/vantor/package.json"_qs,
+                                      packageDocument(u"9"_qs, u"vantor.bin"_qs)));
+        QVERIFY(bed.writeLauncherFile(u"packages/vantor/assets.json"_qs, assetDocument()));
         // Installed without assets, as its build has none: no "assets.json" is ever written for it.
-        QVERIFY(bed.writeLauncherFile(QStringLiteral("packages/plain/package.json"),
-                                      packageDocument(QStringLiteral("4"), QStringLiteral("plain.bin"))));
+        QVERIFY(bed.writeLauncherFile(u"packages/plain/package.json"_qs,
+                                      packageDocument(u"4"_qs, u"plain.bin"_qs)));
         // "Preview" is not installed; the launcher's own documents are never looked for offline.
-        QVERIFY(bed.writeSettings(unreachableUrl(QStringLiteral("launcher/config.json"))));
+        QVERIFY(bed.writeSettings(unreachableUrl(u"launcher/config.json"_qs)));
         bed.createHandler();
         bed.Handler->startConfigurationDownload();
         QVERIFY(bed.Recorded->waitForCount(1));
@@ -610,24 +584,21 @@ private slots:
 
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
-        QCOMPARE(bed.Recorded->Events, (QStringList{QStringLiteral("loaded"), QStringLiteral("finished")}));
-        QCOMPARE(bed.availableNames(), (QStringList{QStringLiteral("Vantor"), QStringLiteral("Plain")}));
+        QCOMPARE(bed.Recorded->Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
+        QCOMPARE(bed.availableNames(), (QStringList{u"Vantor"_qs, u"Plain"_qs}));
         QVERIFY(!bed.Handler->configuration()->launcherPackage()->configurationForThisSystem());
 
-        const TPackageConfigurationReader* vantor =
-            bed.package(QStringLiteral("Vantor"))->configurationForThisSystem();
-        QCOMPARE(versionLabel(*vantor), QStringLiteral("P9 A7"));
-        const QUrl installed =
-            QUrl::fromLocalFile(bed.LauncherDirectory.filePath(QStringLiteral("packages/vantor/")));
+        const TPackageConfigurationReader* vantor = bed.package(u"Vantor"_qs)->configurationForThisSystem();
+        QCOMPARE(versionLabel(*vantor), u"P9 A7"_qs);
+        const QUrl installed = QUrl::fromLocalFile(bed.LauncherDirectory.filePath(u"packages/vantor/"_qs));
         QCOMPARE(vantor->packageBaseUrl(), installed);
-        QCOMPARE(vantor->chunks()[0].Url, installed.resolved(QUrl(QStringLiteral("chunks/vantor.bin"))));
-        QCOMPARE(versionLabel(*bed.package(QStringLiteral("Plain"))->configurationForThisSystem()),
-                 QStringLiteral("P4 A?"));
+        QCOMPARE(vantor->chunks()[0].Url, installed.resolved(QUrl(u"chunks/vantor.bin"_qs)));
+        QCOMPARE(versionLabel(*bed.package(u"Plain"_qs)->configurationForThisSystem()), u"P4 A?"_qs);
     }
 
     void requestWithoutConfigurationDoesNothing() {
         TTestBed bed;
-        QVERIFY(bed.writeSettings(unreachableUrl(QStringLiteral("config.json"))));
+        QVERIFY(bed.writeSettings(unreachableUrl(u"config.json"_qs)));
         bed.createHandler();
         bed.Handler->requestPackageConfigurations();
         QTest::qWait(50);
@@ -636,27 +607,25 @@ private slots:
 
     // Hints.
     void hintsDocumentGivesTheCurrentHint() {
-        const QJsonArray hints{QJsonObject{{QStringLiteral("title"), QStringLiteral("Patch notes")},
-                                           {QStringLiteral("richText"), QStringLiteral("Read <b>them</b>")},
-                                           {QStringLiteral("category"), QStringLiteral("cat1")}},
-                               QJsonObject{{QStringLiteral("title"), QStringLiteral("Server restart")},
-                                           {QStringLiteral("richText"), QStringLiteral("Back soon")},
-                                           {QStringLiteral("category"), QStringLiteral("cat2")},
-                                           {QStringLiteral("emergency"), true}}};
-        const QJsonArray noCurrentHint{QJsonObject{{QStringLiteral("title"), QStringLiteral("Hidden")},
-                                                   {QStringLiteral("richText"), QStringLiteral("x")},
-                                                   {QStringLiteral("emergency"), false}}};
+        const QJsonArray hints{QJsonObject{{u"title"_qs, u"Patch notes"_qs},
+                                           {u"richText"_qs, u"Read <b>them</b>"_qs},
+                                           {u"category"_qs, u"cat1"_qs}},
+                               QJsonObject{{u"title"_qs, u"Server restart"_qs},
+                                           {u"richText"_qs, u"Back soon"_qs},
+                                           {u"category"_qs, u"cat2"_qs},
+                                           {u"emergency"_qs, true}}};
+        const QJsonArray noCurrentHint{
+            QJsonObject{{u"title"_qs, u"Hidden"_qs}, {u"richText"_qs, u"x"_qs}, {u"emergency"_qs, false}}};
         TNginxFixture nginx;
-        QVERIFY(nginx.writeFile(QStringLiteral("hints.json"), QJsonDocument(hints).toJson()));
-        QVERIFY(nginx.writeFile(QStringLiteral("quiet.json"), QJsonDocument(noCurrentHint).toJson()));
-        QVERIFY(nginx.writeFile(QStringLiteral("broken.json"), "[{\"title\": "));
+        QVERIFY(nginx.writeFile(u"hints.json"_qs, QJsonDocument(hints).toJson()));
+        QVERIFY(nginx.writeFile(u"quiet.json"_qs, QJsonDocument(noCurrentHint).toJson()));
+        QVERIFY(nginx.writeFile(u"broken.json"_qs, "[{\"title\": "));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
-        for (const QString& name :
-             {QStringLiteral("broken.json"), QStringLiteral("quiet.json"), QStringLiteral("hints.json")}) {
-            QVERIFY(nginx.writeFile(QStringLiteral("config.json"), configurationDocument(nginx.url(name))));
+        for (const QString& name : {u"broken.json"_qs, u"quiet.json"_qs, u"hints.json"_qs}) {
+            QVERIFY(nginx.writeFile(u"config.json"_qs, configurationDocument(nginx.url(name))));
             TTestBed bed;
-            QVERIFY(bed.writeSettings(nginx.url(QStringLiteral("config.json"))));
+            QVERIFY(bed.writeSettings(nginx.url(u"config.json"_qs)));
             bed.createHandler();
             bed.Handler->startConfigurationDownload();
             QVERIFY(bed.Recorded->waitForCount(1));
@@ -665,14 +634,13 @@ private slots:
             QVERIFY(poolSuccess.wait(WaitMs));
             if (name != QLatin1String("hints.json")) {
                 // Nothing to feature: nothing stored, nothing announced.
-                QCOMPARE(bed.Recorded->Events, QStringList{QStringLiteral("loaded")});
+                QCOMPARE(bed.Recorded->Events, QStringList{u"loaded"_qs});
                 QVERIFY(bed.Handler->hints().empty());
                 continue;
             }
             QCOMPARE(bed.Recorded->Events,
-                     (QStringList{QStringLiteral("loaded"), QStringLiteral("hint Server restart"),
-                                  QStringLiteral("hints 2")}));
-            QCOMPARE(bed.Handler->currentHint().m_Title, QStringLiteral("Server restart"));
+                     (QStringList{u"loaded"_qs, u"hint Server restart"_qs, u"hints 2"_qs}));
+            QCOMPARE(bed.Handler->currentHint().m_Title, u"Server restart"_qs);
             QCOMPARE(bed.Handler->hints().size(), std::size_t(2));
         }
     }

@@ -2,6 +2,7 @@
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "support/stringliteral.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,21 +11,18 @@
 #include <QtTest>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QUrl Base(QStringLiteral("https://127.0.0.1:8443/launcher/"));
+const QUrl Base(u"https://127.0.0.1:8443/launcher/"_qs);
 
 QJsonObject linuxBuild(const QString& url) {
-    return QJsonObject{{QStringLiteral("os"), QStringLiteral("linux")},
-                       {QStringLiteral("architecture"), QStringLiteral("x86_64")},
-                       {QStringLiteral("url"), url}};
+    return QJsonObject{{u"os"_qs, u"linux"_qs}, {u"architecture"_qs, u"x86_64"_qs}, {u"url"_qs, url}};
 }
 
 QJsonObject packageEntry(const QString& name, const QJsonArray& builds) {
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("directoryname"), name.toLower()},
-                       {QStringLiteral("builds"), builds}};
+    return QJsonObject{{u"name"_qs, name}, {u"directoryname"_qs, name.toLower()}, {u"builds"_qs, builds}};
 }
 
 QStringList names(const std::vector<std::shared_ptr<TPackage>>& packages) {
@@ -48,19 +46,15 @@ class TestLauncherConfigurationReader : public QObject {
 private slots:
     void readsEveryKey() {
         const QJsonObject document{
-            {QStringLiteral("launcher"),
-             packageEntry(QStringLiteral("Launcher"),
-                          QJsonArray{linuxBuild(QStringLiteral("self/package.json"))})},
-            {QStringLiteral("packages"),
-             QJsonArray{packageEntry(QStringLiteral("Main"),
-                                     QJsonArray{linuxBuild(QStringLiteral("main/package.json"))}),
-                        QStringLiteral("not an object"),
-                        packageEntry(QStringLiteral("Third"), QJsonArray())}},
-            {QStringLiteral("hardwaresurvey"), QStringLiteral("https://survey.example.invalid/post?k=1")},
-            {QStringLiteral("hints"), QStringLiteral("hints.json")},
-            {QStringLiteral("funnel"), QStringLiteral("https://funnel.example.invalid/events")},
-            {QStringLiteral("preventdefaultautostart"), true},
-            {QStringLiteral("showpackagenames"), true}};
+            {u"launcher"_qs, packageEntry(u"Launcher"_qs, QJsonArray{linuxBuild(u"self/package.json"_qs)})},
+            {u"packages"_qs,
+             QJsonArray{packageEntry(u"Main"_qs, QJsonArray{linuxBuild(u"main/package.json"_qs)}),
+                        u"not an object"_qs, packageEntry(u"Third"_qs, QJsonArray())}},
+            {u"hardwaresurvey"_qs, u"https://survey.example.invalid/post?k=1"_qs},
+            {u"hints"_qs, u"hints.json"_qs},
+            {u"funnel"_qs, u"https://funnel.example.invalid/events"_qs},
+            {u"preventdefaultautostart"_qs, true},
+            {u"showpackagenames"_qs, true}};
         const QByteArray raw = QJsonDocument(document).toJson(QJsonDocument::Indented);
 
         const TLauncherConfigurationReader reader(raw, Base);
@@ -71,35 +65,35 @@ private slots:
         QCOMPARE(reader.launcherPackage()->index(), 2147483647);
         QVERIFY(reader.launcherPackage()->isLauncherPackage());
         QCOMPARE(reader.launcherPackage()->builds()[0].PackageConfigurationUrl,
-                 QUrl(QStringLiteral("https://127.0.0.1:8443/launcher/self/package.json")));
+                 QUrl(u"https://127.0.0.1:8443/launcher/self/package.json"_qs));
 
         QCOMPARE(reader.packages().size(), std::size_t(3));
         for (int position = 0; position < 3; ++position) {
             QCOMPARE(reader.packages()[static_cast<std::size_t>(position)]->index(), position);
         }
-        QCOMPARE(reader.packages()[0]->name(), QStringLiteral("Main"));
+        QCOMPARE(reader.packages()[0]->name(), u"Main"_qs);
         QCOMPARE(reader.packages()[0]->builds()[0].PackageConfigurationUrl,
-                 QUrl(QStringLiteral("https://127.0.0.1:8443/launcher/main/package.json")));
+                 QUrl(u"https://127.0.0.1:8443/launcher/main/package.json"_qs));
         // A non-object element is a package built from an empty object.
         QVERIFY(reader.packages()[1]->name().isEmpty());
         QVERIFY(reader.packages()[1]->builds().empty());
-        QCOMPARE(reader.packages()[2]->name(), QStringLiteral("Third"));
+        QCOMPARE(reader.packages()[2]->name(), u"Third"_qs);
 
         // Service addresses are taken as they stand, not resolved against the document.
-        QCOMPARE(reader.hardwareSurveyUrl(), QUrl(QStringLiteral("https://survey.example.invalid/post?k=1")));
-        QCOMPARE(reader.hintsUrl(), QUrl(QStringLiteral("hints.json")));
+        QCOMPARE(reader.hardwareSurveyUrl(), QUrl(u"https://survey.example.invalid/post?k=1"_qs));
+        QCOMPARE(reader.hintsUrl(), QUrl(u"hints.json"_qs));
         QVERIFY(reader.hintsUrl().isRelative());
-        QCOMPARE(reader.funnelUrl(), QUrl(QStringLiteral("https://funnel.example.invalid/events")));
+        QCOMPARE(reader.funnelUrl(), QUrl(u"https://funnel.example.invalid/events"_qs));
         QVERIFY(reader.preventDefaultAutostart());
         QVERIFY(reader.showPackageNames());
     }
 
     void absentOrMistypedKeysGiveDefaults() {
-        const QJsonObject document{{QStringLiteral("launcher"), QJsonArray()},
-                                   {QStringLiteral("packages"), QJsonObject()},
-                                   {QStringLiteral("hints"), 5},
-                                   {QStringLiteral("preventdefaultautostart"), QStringLiteral("true")},
-                                   {QStringLiteral("showpackagenames"), 1}};
+        const QJsonObject document{{u"launcher"_qs, QJsonArray()},
+                                   {u"packages"_qs, QJsonObject()},
+                                   {u"hints"_qs, 5},
+                                   {u"preventdefaultautostart"_qs, u"true"_qs},
+                                   {u"showpackagenames"_qs, 1}};
         const TLauncherConfigurationReader reader(QJsonDocument(document).toJson(), Base);
         QVERIFY(!reader.launcherPackage());
         QVERIFY(reader.packages().empty());
@@ -140,19 +134,15 @@ private slots:
     }
 
     void availablePackagesNeedABuildWithConfiguration() {
-        const QJsonObject windowsBuild{{QStringLiteral("os"), QStringLiteral("windows")},
-                                       {QStringLiteral("architecture"), QStringLiteral("x86_64")},
-                                       {QStringLiteral("url"), QStringLiteral("w.json")}};
+        const QJsonObject windowsBuild{
+            {u"os"_qs, u"windows"_qs}, {u"architecture"_qs, u"x86_64"_qs}, {u"url"_qs, u"w.json"_qs}};
         const QJsonObject document{
-            {QStringLiteral("launcher"),
-             packageEntry(QStringLiteral("Launcher"), QJsonArray{linuxBuild(QStringLiteral("l"))})},
-            {QStringLiteral("packages"),
-             QJsonArray{packageEntry(QStringLiteral("A"), QJsonArray{linuxBuild(QStringLiteral("a.json"))}),
-                        packageEntry(QStringLiteral("WindowsOnly"), QJsonArray{windowsBuild}),
-                        packageEntry(QStringLiteral("NotYetConfigured"),
-                                     QJsonArray{linuxBuild(QStringLiteral("n.json"))}),
-                        packageEntry(QStringLiteral("B"),
-                                     QJsonArray{windowsBuild, linuxBuild(QStringLiteral("b.json"))})}}};
+            {u"launcher"_qs, packageEntry(u"Launcher"_qs, QJsonArray{linuxBuild(u"l"_qs)})},
+            {u"packages"_qs,
+             QJsonArray{packageEntry(u"A"_qs, QJsonArray{linuxBuild(u"a.json"_qs)}),
+                        packageEntry(u"WindowsOnly"_qs, QJsonArray{windowsBuild}),
+                        packageEntry(u"NotYetConfigured"_qs, QJsonArray{linuxBuild(u"n.json"_qs)}),
+                        packageEntry(u"B"_qs, QJsonArray{windowsBuild, linuxBuild(u"b.json"_qs)})}}};
         const TLauncherConfigurationReader reader(QJsonDocument(document).toJson(), Base);
         QVERIFY(reader.availablePackages().empty());
 
@@ -162,7 +152,7 @@ private slots:
         QVERIFY(!reader.packages()[1]->selectBuildForThisSystem());
 
         // In configuration order, without the launcher's own package.
-        QCOMPARE(names(reader.availablePackages()), (QStringList{QStringLiteral("A"), QStringLiteral("B")}));
+        QCOMPARE(names(reader.availablePackages()), (QStringList{u"A"_qs, u"B"_qs}));
         QCOMPARE(reader.availablePackages()[0], reader.packages()[0]);
     }
 };

@@ -7,6 +7,7 @@
 #include "support/installationkit.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -22,6 +23,7 @@ using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -63,9 +65,8 @@ std::vector<TChunkInPackage> serve(const testsupport::TNginxFixture& Nginx, cons
     std::vector<TChunkInPackage> chunks;
     for (const TPiece& piece : Pieces) {
         const QByteArray packed = shared::compress(Method, piece.Content);
-        QTest::qVerify(Nginx.writeFile(QStringLiteral("c/") + piece.Name, packed), "writeFile", "", __FILE__,
-                       __LINE__);
-        chunks.push_back(chunkOf(piece, Nginx.url(QStringLiteral("c/") + piece.Name), packed));
+        QTest::qVerify(Nginx.writeFile(u"c/"_qs + piece.Name, packed), "writeFile", "", __FILE__, __LINE__);
+        chunks.push_back(chunkOf(piece, Nginx.url(u"c/"_qs + piece.Name), packed));
     }
     return chunks;
 }
@@ -130,9 +131,7 @@ class TestPackageFileDownloader : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs); }
 
     void init() {
         m_pLauncher = std::make_unique<QTemporaryDir>();
@@ -142,13 +141,13 @@ private slots:
     void writesSharedAndRepeatedChunksFromOneRequestEach() {
         testsupport::TNginxFixture nginx;
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const std::vector<TPiece> pieces{{QStringLiteral("x"), seededBytes(1, 70000)},
-                                         {QStringLiteral("y"), seededBytes(2, 50000)},
-                                         {QStringLiteral("z"), seededBytes(3, 1234)}};
+        const std::vector<TPiece> pieces{{u"x"_qs, seededBytes(1, 70000)},
+                                         {u"y"_qs, seededBytes(2, 50000)},
+                                         {u"z"_qs, seededBytes(3, 1234)}};
         const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionLzma);
         // "first" uses x twice; "second" shares y with it.
-        TFileToDownloadVector files{fileOf(QStringLiteral("first.bin"), {chunks[0], chunks[1], chunks[0]}),
-                                    fileOf(QStringLiteral("dir/second.bin"), {chunks[1], chunks[2]})};
+        TFileToDownloadVector files{fileOf(u"first.bin"_qs, {chunks[0], chunks[1], chunks[0]}),
+                                    fileOf(u"dir/second.bin"_qs, {chunks[1], chunks[2]})};
         files[1].Executable = true;
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
@@ -159,7 +158,7 @@ private slots:
         QVERIFY(QFileInfo(target("dir/second.bin")).isExecutable());
         QVERIFY(!QFileInfo(target("first.bin")).isExecutable());
         for (const TPiece& piece : pieces) {
-            QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/") + piece.Name, 1));
+            QVERIFY(nginx.waitForRequestCount(u"/c/"_qs + piece.Name, 1));
         }
         // Every position is written once; the written total counts each address once.
         QCOMPARE(run.Written.count(), 5);
@@ -173,22 +172,22 @@ private slots:
     void keepsTheBytesOfPositionsThatAreNotPending() {
         testsupport::TNginxFixture nginx;
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(10, 3000)},
-                                         {QStringLiteral("b"), seededBytes(11, 4000)},
-                                         {QStringLiteral("c"), seededBytes(12, 5000)}};
+        const std::vector<TPiece> pieces{{u"a"_qs, seededBytes(10, 3000)},
+                                         {u"b"_qs, seededBytes(11, 4000)},
+                                         {u"c"_qs, seededBytes(12, 5000)}};
         const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionDeflate);
         // The local file holds a and c already; b's place holds something else.
         const QByteArray local = pieces[0].Content + QByteArray(4000, 'o') + pieces[2].Content;
         QVERIFY(writeBytes(target("patched.bin"), local));
-        TFileToDownload file = fileOf(QStringLiteral("patched.bin"), chunks);
+        TFileToDownload file = fileOf(u"patched.bin"_qs, chunks);
         file.ChunksToDownload = {1};
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
         QVERIFY(run.run({file}));
         QCOMPARE(run.Completed.count(), 1);
         QCOMPARE(readBytes(target("patched.bin")), contentOf(pieces, {0, 1, 2}));
-        QCOMPARE(nginx.requestCount(QStringLiteral("/c/a")), 0);
-        QCOMPARE(nginx.requestCount(QStringLiteral("/c/c")), 0);
+        QCOMPARE(nginx.requestCount(u"/c/a"_qs), 0);
+        QCOMPARE(nginx.requestCount(u"/c/c"_qs), 0);
     }
 
     void parksEarlyChunksInMemoryAndInTemporaryFiles_data() {
@@ -208,12 +207,12 @@ private slots:
         TChunkInPackageVector chunks;
         std::vector<int> order;
         for (int index = 0; index < count; ++index) {
-            pieces.push_back({QStringLiteral("p%1").arg(index), seededBytes(100 + index, 20000 + index)});
+            pieces.push_back({u"p%1"_qs.arg(index), seededBytes(100 + index, 20000 + index)});
             const QByteArray packed = shared::compress(shared::CompressionStored, pieces.back().Content);
             testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
             answer.delayBeforeHeadersMs = 100 * (count - index);
-            server.setAnswer(QStringLiteral("/c/p%1").arg(index), answer);
-            chunks.push_back(chunkOf(pieces.back(), server.url(QStringLiteral("/c/p%1").arg(index)), packed));
+            server.setAnswer(u"/c/p%1"_qs.arg(index), answer);
+            chunks.push_back(chunkOf(pieces.back(), server.url(u"/c/p%1"_qs.arg(index)), packed));
             order.push_back(index);
         }
         const QByteArray ini = maxCachedChunks < 0
@@ -221,7 +220,7 @@ private slots:
                                    : QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\nmaxCachedChunks=") +
                                          QByteArray::number(maxCachedChunks) + '\n';
         TDownloadRun run(fileSystem(ini), m_pTarget->path());
-        QVERIFY(run.run({fileOf(QStringLiteral("reversed.bin"), chunks)}));
+        QVERIFY(run.run({fileOf(u"reversed.bin"_qs, chunks)}));
         QCOMPARE(run.Completed.count(), 1);
         QCOMPARE(readBytes(target("reversed.bin")), contentOf(pieces, order));
         const int limit = maxCachedChunks < 0 ? 100 : maxCachedChunks;
@@ -239,7 +238,7 @@ private slots:
             QVERIFY(run.Downloader.peakCachedChunksInMemory() > 1);
         }
         for (int index = 0; index < count; ++index) {
-            QCOMPARE(server.requestCount(QStringLiteral("/c/p%1").arg(index)), 1);
+            QCOMPARE(server.requestCount(u"/c/p%1"_qs.arg(index)), 1);
         }
     }
 
@@ -258,7 +257,7 @@ private slots:
         QFETCH(bool, completes);
         testsupport::TScriptedHttpServer server;
         QVERIFY(server.start());
-        const TPiece piece{QStringLiteral("flaky"), seededBytes(7, 30000)};
+        const TPiece piece{u"flaky"_qs, seededBytes(7, 30000)};
         const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
         const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
         QList<testsupport::TScriptedAnswer> script;
@@ -266,13 +265,13 @@ private slots:
             script.append(answer == 503 ? testsupport::TScriptedAnswer::withStatus(503)
                                         : testsupport::TScriptedAnswer::ok(answer == 0 ? wrong : packed));
         }
-        server.setAnswerSequence(QStringLiteral("/c/flaky"), script);
-        const TChunkInPackage chunk = chunkOf(piece, server.url(QStringLiteral("/c/flaky")), packed);
+        server.setAnswerSequence(u"/c/flaky"_qs, script);
+        const TChunkInPackage chunk = chunkOf(piece, server.url(u"/c/flaky"_qs), packed);
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({fileOf(QStringLiteral("flaky.bin"), {chunk})}));
+        QVERIFY(run.run({fileOf(u"flaky.bin"_qs, {chunk})}));
         // One request per scripted answer: three more after the first at most.
-        QCOMPARE(server.requestCount(QStringLiteral("/c/flaky")), answers.size());
+        QCOMPARE(server.requestCount(u"/c/flaky"_qs), answers.size());
         if (completes) {
             QCOMPARE(run.Completed.count(), 1);
             QCOMPARE(readBytes(target("flaky.bin")), piece.Content);
@@ -284,68 +283,65 @@ private slots:
 
     void bodyThatDoesNotDecodeFailsAtOnce() {
         testsupport::TNginxFixture nginx;
-        const TPiece piece{QStringLiteral("broken"), seededBytes(21, 5000)};
+        const TPiece piece{u"broken"_qs, seededBytes(21, 5000)};
         // A DEFLATE container whose payload is not a DEFLATE stream.
         QByteArray broken("p\x03", 2);
         broken += char(0x88) + QByteArray(1, char(0x27)) + char(0x10) + QByteArray(16, char(0xff));
-        QVERIFY(nginx.writeFile(QStringLiteral("c/broken"), broken));
+        QVERIFY(nginx.writeFile(u"c/broken"_qs, broken));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/broken")), broken);
+        const TChunkInPackage chunk = chunkOf(piece, nginx.url(u"c/broken"_qs), broken);
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({fileOf(QStringLiteral("broken.bin"), {chunk})}));
+        QVERIFY(run.run({fileOf(u"broken.bin"_qs, {chunk})}));
         QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-        QVERIFY(nginx.waitForRequestCount(QStringLiteral("/c/broken"), 1));
+        QVERIFY(nginx.waitForRequestCount(u"/c/broken"_qs, 1));
         QTest::qWait(200);
-        QCOMPARE(nginx.requestCount(QStringLiteral("/c/broken")), 1);
+        QCOMPARE(nginx.requestCount(u"/c/broken"_qs), 1);
     }
 
     void failedSaveIsReportedAsSavingFailed() {
         testsupport::TNginxFixture nginx;
-        const TPiece piece{QStringLiteral("s"), seededBytes(31, 9000)};
+        const TPiece piece{u"s"_qs, seededBytes(31, 9000)};
         const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
+        QVERIFY(nginx.writeFile(u"c/s"_qs, packed));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
         auto failing = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
 
         TDownloadRun run(failing, m_pTarget->path());
-        QVERIFY(run.run({fileOf(QStringLiteral("sub/s.bin"),
-                                {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)})}));
+        QVERIFY(run.run({fileOf(u"sub/s.bin"_qs, {chunkOf(piece, nginx.url(u"c/s"_qs), packed)})}));
         QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
         QVERIFY(!QFileInfo::exists(target("sub/s.bin")));
     }
 
     void downloadFailureOutranksSavingFailure() {
         testsupport::TNginxFixture nginx;
-        const TPiece piece{QStringLiteral("s"), seededBytes(32, 9000)};
+        const TPiece piece{u"s"_qs, seededBytes(32, 9000)};
         const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/s"), packed));
-        nginx.addFixedStatus(QStringLiteral("/c/gone"), 404);
+        QVERIFY(nginx.writeFile(u"c/s"_qs, packed));
+        nginx.addFixedStatus(u"/c/gone"_qs, 404);
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
         auto failing = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
-        const TPiece gone{QStringLiteral("gone"), seededBytes(33, 100)};
+        const TPiece gone{u"gone"_qs, seededBytes(33, 100)};
 
         TDownloadRun run(failing, m_pTarget->path());
-        QVERIFY(run.run(
-            {fileOf(QStringLiteral("a/s.bin"), {chunkOf(piece, nginx.url(QStringLiteral("c/s")), packed)}),
-             fileOf(QStringLiteral("b/gone.bin"),
-                    {chunkOf(gone, nginx.url(QStringLiteral("c/gone")), {})})}));
+        QVERIFY(run.run({fileOf(u"a/s.bin"_qs, {chunkOf(piece, nginx.url(u"c/s"_qs), packed)}),
+                         fileOf(u"b/gone.bin"_qs, {chunkOf(gone, nginx.url(u"c/gone"_qs), {})})}));
         QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-        QCOMPARE(nginx.requestCount(QStringLiteral("/c/gone")), 4);
+        QCOMPARE(nginx.requestCount(u"/c/gone"_qs), 4);
     }
 
     void selfUpdateModeMovesAnUndeletableFileAside() {
         testsupport::TNginxFixture nginx;
-        const TPiece piece{QStringLiteral("launcher"), seededBytes(41, 12000)};
+        const TPiece piece{u"launcher"_qs, seededBytes(41, 12000)};
         const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/launcher"), packed));
+        QVERIFY(nginx.writeFile(u"c/launcher"_qs, packed));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/launcher")), packed);
-        writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        const TChunkInPackage chunk = chunkOf(piece, nginx.url(u"c/launcher"_qs), packed);
+        writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
         auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::Remove);
 
@@ -353,14 +349,14 @@ private slots:
         QVERIFY(writeBytes(target("Launcher"), "running launcher"));
         {
             TDownloadRun run(undeletable, m_pTarget->path(), false);
-            QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
+            QVERIFY(run.run({fileOf(u"Launcher"_qs, {chunk})}));
             QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
             QCOMPARE(readBytes(target("Launcher")), QByteArray("running launcher"));
         }
         // In self-update mode it is renamed to ".old", replacing an older backup (a directory, here).
         QVERIFY(QDir().mkpath(target("Launcher.old/inside")));
         TDownloadRun run(undeletable, m_pTarget->path(), true);
-        QVERIFY(run.run({fileOf(QStringLiteral("Launcher"), {chunk})}));
+        QVERIFY(run.run({fileOf(u"Launcher"_qs, {chunk})}));
         QCOMPARE(run.Completed.count(), 1);
         QCOMPARE(readBytes(target("Launcher")), piece.Content);
         QCOMPARE(readBytes(target("Launcher.old")), QByteArray("running launcher"));
@@ -370,52 +366,52 @@ private slots:
         // A document that gives one address to two different contents: the second content is never
         // fetched, so the file cannot be finished, and the run must not call that a success.
         testsupport::TNginxFixture nginx;
-        const TPiece first{QStringLiteral("same"), seededBytes(51, 6000)};
-        const TPiece second{QStringLiteral("same"), seededBytes(52, 6000)};
+        const TPiece first{u"same"_qs, seededBytes(51, 6000)};
+        const TPiece second{u"same"_qs, seededBytes(52, 6000)};
         const QByteArray packed = shared::compress(shared::CompressionStored, first.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/same"), packed));
+        QVERIFY(nginx.writeFile(u"c/same"_qs, packed));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const QUrl url = nginx.url(QStringLiteral("c/same"));
+        const QUrl url = nginx.url(u"c/same"_qs);
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({fileOf(QStringLiteral("two.bin"),
-                                {chunkOf(first, url, packed), chunkOf(second, url, packed)})}));
+        QVERIFY(
+            run.run({fileOf(u"two.bin"_qs, {chunkOf(first, url, packed), chunkOf(second, url, packed)})}));
         QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
     }
 
     void fileNamedOutsideTheDirectoryIsNotWritten() {
         testsupport::TNginxFixture nginx;
-        const TPiece piece{QStringLiteral("p"), seededBytes(61, 600)};
+        const TPiece piece{u"p"_qs, seededBytes(61, 600)};
         const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-        QVERIFY(nginx.writeFile(QStringLiteral("c/p"), packed));
+        QVERIFY(nginx.writeFile(u"c/p"_qs, packed));
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const TChunkInPackage chunk = chunkOf(piece, nginx.url(QStringLiteral("c/p")), packed);
-        const QString inner = m_pTarget->filePath(QStringLiteral("package"));
+        const TChunkInPackage chunk = chunkOf(piece, nginx.url(u"c/p"_qs), packed);
+        const QString inner = m_pTarget->filePath(u"package"_qs);
         QVERIFY(QDir().mkpath(inner));
 
         TDownloadRun run(fileSystem(), inner);
-        QVERIFY(run.run({fileOf(QStringLiteral(".."), {chunk})}));
+        QVERIFY(run.run({fileOf(u".."_qs, {chunk})}));
         QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
         QVERIFY(QFileInfo(inner).isDir());
         QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList{QStringLiteral("package")});
+                 QStringList{u"package"_qs});
     }
 
     void chunkVerificationKeepsACheckLog() {
         testsupport::TNginxFixture nginx;
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const std::vector<TPiece> pieces{{QStringLiteral("a"), seededBytes(71, 3000)},
-                                         {QStringLiteral("b"), seededBytes(72, 4000)},
-                                         {QStringLiteral("c"), seededBytes(73, 5000)}};
+        const std::vector<TPiece> pieces{{u"a"_qs, seededBytes(71, 3000)},
+                                         {u"b"_qs, seededBytes(72, 4000)},
+                                         {u"c"_qs, seededBytes(73, 5000)}};
         const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionLzma);
         const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
         const QString path = target("checked.bin");
-        const QString logPath = path + QStringLiteral(".log");
+        const QString logPath = path + u".log"_qs;
         QVERIFY(writeBytes(logPath, "an old log\n"));
 
         // a is in place already; b and c are fetched.
         QVERIFY(writeBytes(path, pieces[0].Content));
-        TFileToDownload file = fileOf(QStringLiteral("checked.bin"), chunks);
+        TFileToDownload file = fileOf(u"checked.bin"_qs, chunks);
         file.ChunksToDownload = {1, 2};
         {
             TDownloadRun run(fileSystem(ini), m_pTarget->path());
@@ -424,11 +420,10 @@ private slots:
         }
         // c may arrive before b; it is then written from the cache and logged as such.
         QString checkLog = QString::fromUtf8(readBytes(logPath));
-        checkLog.replace(QStringLiteral("7000: write cache correct"),
-                         QStringLiteral("7000: write succeeded"));
+        checkLog.replace(u"7000: write cache correct"_qs, u"7000: write succeeded"_qs);
         QCOMPARE(checkLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-                 (QStringList{QStringLiteral("0: check succeeded"), QStringLiteral("3000: write succeeded"),
-                              QStringLiteral("7000: write succeeded")}));
+                 (QStringList{u"0: check succeeded"_qs, u"3000: write succeeded"_qs,
+                              u"7000: write succeeded"_qs}));
 
         // A chunk in place that is not what the document says fails the save.
         QByteArray damaged = pieces[0].Content;
@@ -437,7 +432,7 @@ private slots:
         TDownloadRun run(fileSystem(ini), m_pTarget->path());
         QVERIFY(run.run({file}));
         QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-        QVERIFY(QString::fromUtf8(readBytes(logPath)).startsWith(QStringLiteral("0: check failed")));
+        QVERIFY(QString::fromUtf8(readBytes(logPath)).startsWith(u"0: check failed"_qs));
     }
 
     void assemblesRandomLayoutsWhateverTheArrivalOrder() {
@@ -450,17 +445,15 @@ private slots:
         std::vector<TPiece> pieces;
         TChunkInPackageVector chunks;
         for (int index = 0; index < pieceCount; ++index) {
-            pieces.push_back(
-                {QStringLiteral("r%1").arg(index),
-                 seededBytes(static_cast<quint32>(500 + index), 1000 + static_cast<int>(random() % 20000))});
+            pieces.push_back({u"r%1"_qs.arg(index), seededBytes(static_cast<quint32>(500 + index),
+                                                                1000 + static_cast<int>(random() % 20000))});
             const int method =
                 static_cast<int>(random() % 2) == 0 ? shared::CompressionStored : shared::CompressionDeflate;
             const QByteArray packed = shared::compress(method, pieces.back().Content);
             testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
             answer.delayBeforeHeadersMs = static_cast<int>(random() % 120);
-            server.setAnswer(QStringLiteral("/c/") + pieces.back().Name, answer);
-            chunks.push_back(
-                chunkOf(pieces.back(), server.url(QStringLiteral("/c/") + pieces.back().Name), packed));
+            server.setAnswer(u"/c/"_qs + pieces.back().Name, answer);
+            chunks.push_back(chunkOf(pieces.back(), server.url(u"/c/"_qs + pieces.back().Name), packed));
         }
         TFileToDownloadVector files;
         std::vector<std::vector<int>> layouts;
@@ -475,7 +468,7 @@ private slots:
             for (const int piece : layout) {
                 fileChunks.push_back(chunks[static_cast<std::size_t>(piece)]);
             }
-            TFileToDownload file = fileOf(QStringLiteral("f%1/data.bin").arg(fileIndex), fileChunks);
+            TFileToDownload file = fileOf(u"f%1/data.bin"_qs.arg(fileIndex), fileChunks);
             if (fileIndex % 3 == 0 && length > 1) {
                 // Present already except for some positions, which hold other bytes.
                 QByteArray local = contentOf(pieces, layout);
@@ -508,7 +501,7 @@ private slots:
                      qPrintable(files[index].LocalFile));
         }
         for (int index = 0; index < pieceCount; ++index) {
-            QCOMPARE(server.requestCount(QStringLiteral("/c/r%1").arg(index)), used.contains(index) ? 1 : 0);
+            QCOMPARE(server.requestCount(u"/c/r%1"_qs.arg(index)), used.contains(index) ? 1 : 0);
         }
         QVERIFY(run.Downloader.peakCachedChunksInMemory() <= 2);
     }

@@ -1,6 +1,7 @@
 #include "launcher/install/chunkmatcher.h"
 #include "launcher/install/inplacerebuilder.h"
 #include "support/installationkit.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -10,6 +11,7 @@
 #include <random>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -40,7 +42,7 @@ public:
         for (const int name : Layout.Blocks) {
             TChunkInPackage chunk;
             const QByteArray bytes = block(name);
-            chunk.Url = QUrl(QStringLiteral("http://127.0.0.1/chunks/%1").arg(name));
+            chunk.Url = QUrl(u"http://127.0.0.1/chunks/%1"_qs.arg(name));
             chunk.UnpackedHash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
             chunk.UnpackedSize = static_cast<TFileSize>(bytes.size());
             chunks.push_back(chunk);
@@ -98,7 +100,7 @@ void checkAgainstOracle(const TBlockPool& Pool, const TLayout& Old, const TLayou
         const QByteArray block = Pool.block(New.Blocks[index]);
         if (std::find(expectedMissing.begin(), expectedMissing.end(), index) == expectedMissing.end()) {
             QVERIFY2(Outcome.Content.mid(offset, block.size()) == block,
-                     qPrintable(QStringLiteral("chunk %1 is not in place").arg(index)));
+                     qPrintable(u"chunk %1 is not in place"_qs.arg(index)));
         }
         offset += block.size();
         if (std::find(expectedMissing.begin(), expectedMissing.end(), index) == expectedMissing.end()) {
@@ -148,7 +150,7 @@ private slots:
         const TLayout oldLayout{oldBlocks};
         const TLayout newLayout{newBlocks};
         const TRebuildOutcome outcome =
-            rebuild(pool, oldLayout, newLayout, m_Directory.filePath(QStringLiteral("known.bin")));
+            rebuild(pool, oldLayout, newLayout, m_Directory.filePath(u"known.bin"_qs));
         checkAgainstOracle(pool, oldLayout, newLayout, outcome);
         // Moves that can be ordered never go through the staging file.
         QCOMPARE(outcome.StagedBytes > 0, needsStaging);
@@ -156,7 +158,7 @@ private slots:
 
     void rebuildsRandomLayoutsLikeAnOracle() {
         // Thousands of reuse lines would drown the report.
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
+        QLoggingCategory::setFilterRules(u"default.info=false"_qs);
         std::mt19937 random(20240601);
         for (int round = 0; round < 300; ++round) {
             const TBlockPool pool(static_cast<quint32>(round + 1));
@@ -174,7 +176,7 @@ private slots:
                                             : oldLayout.Blocks[static_cast<int>(random() % oldCount)]);
             }
             const TRebuildOutcome outcome =
-                rebuild(pool, oldLayout, newLayout, m_Directory.filePath(QStringLiteral("random.bin")));
+                rebuild(pool, oldLayout, newLayout, m_Directory.filePath(u"random.bin"_qs));
             checkAgainstOracle(pool, oldLayout, newLayout, outcome);
             if (QTest::currentTestFailed()) {
                 qWarning() << "round" << round << "old" << oldLayout.Blocks << "new" << newLayout.Blocks;
@@ -188,8 +190,7 @@ private slots:
         const TBlockPool pool(5);
         const TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2, 1}});
         TFileSize scanned = 0;
-        TChunkMatcher matcher(chunks, QStringLiteral("local"),
-                              [&scanned](TFileSize Length) { scanned += Length; });
+        TChunkMatcher matcher(chunks, u"local"_qs, [&scanned](TFileSize Length) { scanned += Length; });
         const QByteArray block2 = pool.block(2);
         const QByteArray block1 = pool.block(1);
         // Local file: [2][1]. Block 2 sits at offset 0 but belongs at size(1); block 1 sits at size(2).
@@ -209,7 +210,7 @@ private slots:
 
         // A chunk found elsewhere first and later at its own offset ends up in place.
         const TChunkInPackageVector twice = pool.chunks(TLayout{{3, 3}});
-        TChunkMatcher upgrade(twice, QStringLiteral("local"), {});
+        TChunkMatcher upgrade(twice, u"local"_qs, {});
         const QByteArray block3 = pool.block(3);
         const QByteArray hash3 = QCryptographicHash::hash(block3, QCryptographicHash::Sha256);
         upgrade.feed(hash3, block3.size());
@@ -225,7 +226,7 @@ private slots:
         const TBlockPool pool(3);
         TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2}});
         chunks[0].UnpackedSize += 100;
-        TChunkMatcher matcher(chunks, QStringLiteral("local"), {});
+        TChunkMatcher matcher(chunks, u"local"_qs, {});
         const QByteArray block1 = pool.block(1);
         matcher.feed(QCryptographicHash::hash(block1, QCryptographicHash::Sha256), block1.size());
         QVERIFY(!matcher.found());
@@ -234,7 +235,7 @@ private slots:
 
     void unreadableFileThrows() {
         // A directory where the file should be: the rebuild reports it instead of pretending.
-        const QString path = m_Directory.filePath(QStringLiteral("a-directory"));
+        const QString path = m_Directory.filePath(u"a-directory"_qs);
         QVERIFY(QDir().mkpath(path));
         const TBlockPool pool(2);
         const TChunkInPackageVector chunks = pool.chunks(TLayout{{1, 2}});

@@ -11,6 +11,7 @@
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/publishedgame.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,36 +29,33 @@
 using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
-QByteArray packageDocument(const char* Version, const QString& Executable = QStringLiteral("bin/client")) {
-    const QJsonObject file{{QStringLiteral("localfile"), QStringLiteral("data/readme.txt")},
-                           {QStringLiteral("unpackedsize"), 5},
-                           {QStringLiteral("unpackedhash"), QStringLiteral("00")}};
-    return QJsonDocument(QJsonObject{{QStringLiteral("version"), QLatin1String(Version)},
-                                     {QStringLiteral("executable"), Executable},
-                                     {QStringLiteral("files"), QJsonArray{file}}})
+QByteArray packageDocument(const char* Version, const QString& Executable = u"bin/client"_qs) {
+    const QJsonObject file{
+        {u"localfile"_qs, u"data/readme.txt"_qs}, {u"unpackedsize"_qs, 5}, {u"unpackedhash"_qs, u"00"_qs}};
+    return QJsonDocument(QJsonObject{{u"version"_qs, QLatin1String(Version)},
+                                     {u"executable"_qs, Executable},
+                                     {u"files"_qs, QJsonArray{file}}})
         .toJson();
 }
 
 QByteArray assetDocument(const QJsonValue& Version) {
-    return QJsonDocument(QJsonObject{{QStringLiteral("version"), Version}}).toJson();
+    return QJsonDocument(QJsonObject{{u"version"_qs, Version}}).toJson();
 }
 
-QJsonObject packageEntry(const QString& Name, const QString& Directory,
-                         const QString& System = QStringLiteral("linux")) {
-    const QJsonObject build{{QStringLiteral("os"), System},
-                            {QStringLiteral("architecture"), QStringLiteral("x86_64")},
-                            {QStringLiteral("url"), Directory + QStringLiteral("/package.json")}};
-    return QJsonObject{{QStringLiteral("name"), Name},
-                       {QStringLiteral("directoryname"), Directory},
-                       {QStringLiteral("builds"), QJsonArray{build}}};
+QJsonObject packageEntry(const QString& Name, const QString& Directory, const QString& System = u"linux"_qs) {
+    const QJsonObject build{
+        {u"os"_qs, System}, {u"architecture"_qs, u"x86_64"_qs}, {u"url"_qs, Directory + u"/package.json"_qs}};
+    return QJsonObject{
+        {u"name"_qs, Name}, {u"directoryname"_qs, Directory}, {u"builds"_qs, QJsonArray{build}}};
 }
 
 void attach(const std::shared_ptr<TPackage>& Package, const QByteArray& PackageDoc,
             const QByteArray& AssetDoc) {
-    const QUrl base(QStringLiteral("http://127.0.0.1/cdn/"));
+    const QUrl base(u"http://127.0.0.1/cdn/"_qs);
     Package->selectBuildForThisSystem()->Configuration =
         std::make_unique<TPackageConfigurationReader>(PackageDoc, AssetDoc, base, base);
 }
@@ -68,13 +66,12 @@ class TestInstallationManager : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.info=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(u"default.info=false"_qs); }
 
     void init() {
         m_pWork = std::make_unique<QTemporaryDir>();
         m_pFileSystem = testsupport::makeLauncherFilesystem(
-            launcherDirectory(),
-            testsupport::launcherSettingsText(QUrl(QStringLiteral("http://127.0.0.1:9/l.json"))));
+            launcherDirectory(), testsupport::launcherSettingsText(QUrl(u"http://127.0.0.1:9/l.json"_qs)));
     }
 
     void cleanup() {
@@ -84,7 +81,7 @@ private slots:
     }
 
     void statusFollowsMarkersAndVersionLabels() {
-        m_pConfiguration = configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game"))});
+        m_pConfiguration = configuration({packageEntry(u"Game"_qs, u"game"_qs)});
         const std::shared_ptr<TPackage> game = package(0);
         const auto manager = makeManager();
         const QString full = file("game", "package.json");
@@ -140,10 +137,8 @@ private slots:
     }
 
     void statusWithoutConfigurationForThisSystem() {
-        m_pConfiguration =
-            configuration({packageEntry(QStringLiteral("Elsewhere"), QStringLiteral("elsewhere"),
-                                        QStringLiteral("windows")),
-                           packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
+        m_pConfiguration = configuration({packageEntry(u"Elsewhere"_qs, u"elsewhere"_qs, u"windows"_qs),
+                                          packageEntry(u"Unconfigured"_qs, u"unconfigured"_qs)});
         QVERIFY(writeBytes(file("elsewhere", "package.json"), packageDocument("2")));
         QVERIFY(writeBytes(file("unconfigured", "package.json"), packageDocument("2")));
         const auto manager = makeManager();
@@ -249,7 +244,7 @@ private slots:
         QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
         manager->markPackageAsFullyInstalled(package(0), packageDocument("2"), assetDocument(8));
         QCOMPARE(QDir(packageDirectory("one")).entryList(QDir::Files, QDir::Name),
-                 (QStringList{QStringLiteral("assets.json"), QStringLiteral("package.json")}));
+                 (QStringList{u"assets.json"_qs, u"package.json"_qs}));
         QCOMPARE(readBytes(file("one", "package.json")), packageDocument("2"));
         QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
         QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
@@ -286,7 +281,7 @@ private slots:
         makeThreePackages();
         m_pFileSystem = std::make_shared<testsupport::TFailingFilesystem>(
             launcherDirectory(), testsupport::EFailingOperation::Write,
-            testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
+            testsupport::TFailingFilesystem::endingIn(u"/partial-package.json"_qs));
         const QByteArray installed = packageDocument("2");
         QVERIFY(writeBytes(file("one", "package.json"), installed));
         QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(8)));
@@ -296,8 +291,7 @@ private slots:
             manager->installOrUpdatePackage(package(0));
             QFAIL("the failing write went unnoticed");
         } catch (const std::runtime_error& error) {
-            QVERIFY2(QString::fromUtf8(error.what()).startsWith(QStringLiteral("I/O error on file '")),
-                     error.what());
+            QVERIFY2(QString::fromUtf8(error.what()).startsWith(u"I/O error on file '"_qs), error.what());
         }
         // The installed document is still in place, so the package still counts as installed.
         QCOMPARE(readBytes(file("one", "package.json")), installed);
@@ -316,15 +310,15 @@ private slots:
         TPackageConfigurationReader installed =
             manager->readPackageConfigurationFromInstallationDirectory(directory);
         QVERIFY(installed.isValid());
-        QCOMPARE(installed.packageVersion(), QStringLiteral("1"));
-        QCOMPARE(installed.assetVersion(), QStringLiteral("7"));
+        QCOMPARE(installed.packageVersion(), u"1"_qs);
+        QCOMPARE(installed.assetVersion(), u"7"_qs);
         QCOMPARE(installed.rawPackageDocument(), packageDocument("1"));
         QCOMPARE(installed.packageBaseUrl(), QUrl::fromLocalFile(directory.absolutePath()));
 
         // The full marker wins over the partial one.
         QVERIFY(writeBytes(file("one", "package.json"), packageDocument("2")));
         installed = manager->readPackageConfigurationFromInstallationDirectory(directory);
-        QCOMPARE(installed.packageVersion(), QStringLiteral("2"));
+        QCOMPARE(installed.packageVersion(), u"2"_qs);
         QCOMPARE(installed.files().size(), std::size_t(1));
     }
 
@@ -378,49 +372,46 @@ private slots:
     }
 
     void packageDirectories() {
-        QJsonObject launcher = packageEntry(QStringLiteral("Launcher"), QStringLiteral("launcher"));
+        QJsonObject launcher = packageEntry(u"Launcher"_qs, u"launcher"_qs);
         const auto configurationWithLauncher = std::make_shared<TLauncherConfigurationReader>(
             QJsonDocument(
-                QJsonObject{
-                    {QStringLiteral("launcher"), launcher},
-                    {QStringLiteral("packages"),
-                     QJsonArray{packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
-                                packageEntry(QStringLiteral("Escape"), QStringLiteral("../../escape"))}}})
+                QJsonObject{{u"launcher"_qs, launcher},
+                            {u"packages"_qs, QJsonArray{packageEntry(u"Game"_qs, u"game"_qs),
+                                                        packageEntry(u"Escape"_qs, u"../../escape"_qs)}}})
                 .toJson(),
-            QUrl(QStringLiteral("http://127.0.0.1/cdn/")));
+            QUrl(u"http://127.0.0.1/cdn/"_qs));
         m_pConfiguration = configurationWithLauncher;
         const auto manager = makeManager();
         QCOMPARE(manager->packageDirectory(m_pConfiguration->launcherPackage()).absolutePath(),
                  launcherDirectory());
         QCOMPARE(manager->packageDirectory(package(0)).absolutePath(), packageDirectory("game"));
         // The packages directory is created on the way.
-        QVERIFY(QFileInfo(launcherDirectory() + QStringLiteral("/packages")).isDir());
+        QVERIFY(QFileInfo(launcherDirectory() + u"/packages"_qs).isDir());
         // A directory name from the server never leads out of the packages directory.
         QVERIFY(manager->packageDirectory(package(1))
                     .absolutePath()
-                    .startsWith(launcherDirectory() + QStringLiteral("/packages")));
+                    .startsWith(launcherDirectory() + u"/packages"_qs));
 
         // The launcher's own package keeps its markers in the launcher's directory.
         attach(m_pConfiguration->launcherPackage(), packageDocument("2"), assetDocument(8));
         manager->markPackageAsFullyInstalled(m_pConfiguration->launcherPackage(), packageDocument("2"),
                                              assetDocument(8));
-        QCOMPARE(readBytes(launcherDirectory() + QStringLiteral("/package.json")), packageDocument("2"));
+        QCOMPARE(readBytes(launcherDirectory() + u"/package.json"_qs), packageDocument("2"));
         QCOMPARE(manager->determinePackageStatus(m_pConfiguration->launcherPackage()),
                  TPackage::StatusUpToDate);
     }
 
     void executablePathsAndLookup() {
         m_pConfiguration =
-            configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
-                           packageEntry(QStringLiteral("Other"), QStringLiteral("other")),
-                           packageEntry(QStringLiteral("No client"), QStringLiteral("noclient")),
-                           packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
+            configuration({packageEntry(u"Game"_qs, u"game"_qs), packageEntry(u"Other"_qs, u"other"_qs),
+                           packageEntry(u"No client"_qs, u"noclient"_qs),
+                           packageEntry(u"Unconfigured"_qs, u"unconfigured"_qs)});
         attach(package(0), packageDocument("2"), QByteArray());
         attach(package(1), packageDocument("2"), QByteArray());
         attach(package(2), packageDocument("2", QString()), QByteArray());
         const auto manager = makeManager();
-        const QString game = packageDirectory("game") + QStringLiteral("/bin/client");
-        const QString other = packageDirectory("other") + QStringLiteral("/bin/client");
+        const QString game = packageDirectory("game") + u"/bin/client"_qs;
+        const QString other = packageDirectory("other") + u"/bin/client"_qs;
         QCOMPARE(manager->executablePath(package(0)), game);
         QCOMPARE(manager->executablePath(package(2)), QString());
         QCOMPARE(manager->executablePath(package(3)), QString());
@@ -428,25 +419,23 @@ private slots:
         QCOMPARE(manager->findPackageByExecutable(game), package(0));
         QCOMPARE(manager->findPackageByExecutable(other), package(1));
         QString redundant = game;
-        redundant.replace(QStringLiteral("/bin/"), QStringLiteral("//./bin/.//"));
+        redundant.replace(u"/bin/"_qs, u"//./bin/.//"_qs);
         QCOMPARE(manager->findPackageByExecutable(redundant), package(0));
-        QCOMPARE(manager->findPackageByExecutable(packageDirectory("game") +
-                                                  QStringLiteral("/./bin/../bin/client")),
+        QCOMPARE(manager->findPackageByExecutable(packageDirectory("game") + u"/./bin/../bin/client"_qs),
                  package(0));
-        QCOMPARE(manager->findPackageByExecutable(game + QStringLiteral("2")), std::shared_ptr<TPackage>());
+        QCOMPARE(manager->findPackageByExecutable(game + u"2"_qs), std::shared_ptr<TPackage>());
         // Packages without a start file match nothing, not even an empty path or their own directory.
         QCOMPARE(manager->findPackageByExecutable(QString()), std::shared_ptr<TPackage>());
         QCOMPARE(manager->findPackageByExecutable(packageDirectory("noclient")), std::shared_ptr<TPackage>());
 
         // A start file named by the server stays inside the package directory.
-        attach(package(2), packageDocument("2", QStringLiteral("../../../../outside")), QByteArray());
+        attach(package(2), packageDocument("2", u"../../../../outside"_qs), QByteArray());
         QVERIFY(manager->executablePath(package(2)).startsWith(packageDirectory("noclient")));
     }
 
     void requestsWithoutConfigurationOrInstallationAreIgnored() {
-        m_pConfiguration =
-            configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game")),
-                           packageEntry(QStringLiteral("Unconfigured"), QStringLiteral("unconfigured"))});
+        m_pConfiguration = configuration(
+            {packageEntry(u"Game"_qs, u"game"_qs), packageEntry(u"Unconfigured"_qs, u"unconfigured"_qs)});
         attach(package(0), packageDocument("2"), assetDocument(8));
         const auto manager = makeManager();
         int started = 0;
@@ -465,7 +454,7 @@ private slots:
     }
 
     void managerWithoutConfiguration() {
-        m_pConfiguration = configuration({packageEntry(QStringLiteral("Game"), QStringLiteral("game"))});
+        m_pConfiguration = configuration({packageEntry(u"Game"_qs, u"game"_qs)});
         attach(package(0), packageDocument("2"), assetDocument(8));
         QVERIFY(writeBytes(file("game", "package.json"), packageDocument("2")));
         QVERIFY(writeBytes(file("game", "assets.json"), assetDocument(8)));
@@ -474,8 +463,7 @@ private slots:
         selfUpdateManager.refreshPackageStatuses();
         selfUpdateManager.clearDefaultPackage();
         QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
-        QCOMPARE(selfUpdateManager.findPackageByExecutable(packageDirectory("game") +
-                                                           QStringLiteral("/bin/client")),
+        QCOMPARE(selfUpdateManager.findPackageByExecutable(packageDirectory("game") + u"/bin/client"_qs),
                  std::shared_ptr<TPackage>());
         QVERIFY(!selfUpdateManager.selfUpdateMode());
         selfUpdateManager.setSelfUpdateMode(true);
@@ -485,9 +473,9 @@ private slots:
     }
 
 private:
-    QString launcherDirectory() const { return m_pWork->filePath(QStringLiteral("launcher")); }
+    QString launcherDirectory() const { return m_pWork->filePath(u"launcher"_qs); }
     QString packageDirectory(const char* Name) const {
-        return launcherDirectory() + QStringLiteral("/packages/") + QLatin1String(Name);
+        return launcherDirectory() + u"/packages/"_qs + QLatin1String(Name);
     }
     QString file(const char* Package, const char* Name) const {
         return packageDirectory(Package) + QLatin1Char('/') + QLatin1String(Name);
@@ -508,14 +496,12 @@ private:
 std::shared_ptr<TLauncherConfigurationReader>
 TestInstallationManager::configuration(const QJsonArray& Packages) const {
     return std::make_shared<TLauncherConfigurationReader>(
-        QJsonDocument(QJsonObject{{QStringLiteral("packages"), Packages}}).toJson(),
-        QUrl(QStringLiteral("http://127.0.0.1/cdn/")));
+        QJsonDocument(QJsonObject{{u"packages"_qs, Packages}}).toJson(), QUrl(u"http://127.0.0.1/cdn/"_qs));
 }
 
 void TestInstallationManager::makeThreePackages() {
-    m_pConfiguration = configuration({packageEntry(QStringLiteral("One"), QStringLiteral("one")),
-                                      packageEntry(QStringLiteral("Two"), QStringLiteral("two")),
-                                      packageEntry(QStringLiteral("Three"), QStringLiteral("three"))});
+    m_pConfiguration = configuration({packageEntry(u"One"_qs, u"one"_qs), packageEntry(u"Two"_qs, u"two"_qs),
+                                      packageEntry(u"Three"_qs, u"three"_qs)});
     for (const auto& entry : m_pConfiguration->packages()) {
         attach(entry, packageDocument("2"), assetDocument(8));
     }

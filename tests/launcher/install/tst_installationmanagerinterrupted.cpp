@@ -15,6 +15,7 @@
 #include "support/messagecapture.h"
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
+#include "support/stringliteral.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -32,11 +33,12 @@
 
 using namespace mirrel::launcher;
 using testsupport::readBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
 const char DriverOption[] = "--drive-installation";
-const QString QuietLogging = QStringLiteral("default.info=false\ndefault.debug=false");
+const QString QuietLogging = u"default.info=false\ndefault.debug=false"_qs;
 
 void report(const QByteArray& Line) {
     std::fputs((Line + '\n').constData(), stdout);
@@ -82,7 +84,7 @@ QSet<QString> requestedChunks(const testsupport::TNginxFixture& Nginx) {
     QSet<QString> chunks;
     for (const QString& line : Nginx.accessLogLines()) {
         const QString path = line.section(QLatin1Char(' '), 1, 1);
-        if (path.contains(QStringLiteral("/chunks/"))) {
+        if (path.contains(u"/chunks/"_qs)) {
             chunks.insert(path.section(QLatin1Char('?'), 0, 0));
         }
     }
@@ -98,13 +100,13 @@ private slots:
     void initTestCase() {
         QLoggingCategory::setFilterRules(QuietLogging);
         m_pWork = std::make_unique<QTemporaryDir>();
-        m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pWork->filePath(QStringLiteral("game")));
-        const QString published = m_pWork->filePath(QStringLiteral("cdn"));
+        m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pWork->filePath(u"game"_qs));
+        const QString published = m_pWork->filePath(u"cdn"_qs);
         QString error;
         QVERIFY2(m_pGame->publish(published, error), qPrintable(error));
         m_pFast = std::make_unique<testsupport::TNginxFixture>();
         m_pSlow = std::make_unique<testsupport::TNginxFixture>();
-        m_pSlow->addServerDirectives(QStringLiteral("limit_rate 2m;"));
+        m_pSlow->addServerDirectives(u"limit_rate 2m;"_qs);
         QVERIFY(copyTree(published, cdn(*m_pFast)));
         QVERIFY(copyTree(published, cdn(*m_pSlow)));
         QVERIFY2(m_pFast->start(), qPrintable(m_pFast->errorString()));
@@ -125,7 +127,7 @@ private slots:
             QVERIFY(all.wait(120000));
             QCOMPARE(configuration->packages().front()->localStatus(), TPackage::StatusUpToDate);
         }
-        const QByteArray versionOne = readBytes(installation() + QStringLiteral("/package.json"));
+        const QByteArray versionOne = readBytes(installation() + u"/package.json"_qs);
         QVERIFY(!versionOne.isEmpty());
 
         // Version 2 is out; the launcher updating to it is killed once one of the small changed files is
@@ -151,8 +153,8 @@ private slots:
         QVERIFY2(!complete.isEmpty(), output.constData());
 
         // On disk: the installed version's document as the partial marker, no full marker.
-        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/package.json")));
-        QCOMPARE(readBytes(installation() + QStringLiteral("/partial-package.json")), versionOne);
+        QVERIFY(!QFileInfo::exists(installation() + u"/package.json"_qs));
+        QCOMPARE(readBytes(installation() + u"/partial-package.json"_qs), versionOne);
 
         // The next start.
         const auto fileSystem = useServer(*m_pFast);
@@ -168,20 +170,20 @@ private slots:
         connect(&manager, &TInstallationManager::installationOrUpdateFinished, this,
                 [&success](const TPackageInstallation& Installation) { success = Installation.success(); });
         {
-            QLoggingCategory::setFilterRules(QStringLiteral("default.info=true\ndefault.debug=false"));
+            QLoggingCategory::setFilterRules(u"default.info=true\ndefault.debug=false"_qs);
             testsupport::TMessageCapture capture;
             manager.installOrUpdatePackage(game);
             QLoggingCategory::setFilterRules(QuietLogging);
-            QVERIFY(!capture.messages(QtInfoMsg).filter(QStringLiteral("fast scan: false")).isEmpty());
+            QVERIFY(!capture.messages(QtInfoMsg).filter(u"fast scan: false"_qs).isEmpty());
         }
         QVERIFY(all.wait(120000));
         QVERIFY(success);
         QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
         QString difference;
         QVERIFY2(m_pGame->isInstalled(2, installation(), difference), qPrintable(difference));
-        QCOMPARE(readBytes(installation() + QStringLiteral("/package.json")),
+        QCOMPARE(readBytes(installation() + u"/package.json"_qs),
                  game->configurationForThisSystem()->rawPackageDocument());
-        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/partial-package.json")));
+        QVERIFY(!QFileInfo::exists(installation() + u"/partial-package.json"_qs));
 
         // What the killed run had written was found on disk, not fetched again; the rest was.
         QSet<QString> written;
@@ -198,16 +200,14 @@ private slots:
         const QSet<QString> fetchedAgain = requestedChunks(*m_pFast);
         QVERIFY2(!fetchedAgain.isEmpty(), "the killed run cannot have written everything");
         QVERIFY2(!fetchedAgain.intersects(written),
-                 qPrintable(QStringList(fetchedAgain.values()).join(QLatin1Char(' ')) +
-                            QStringLiteral(" | ") + complete.join(QLatin1Char(' '))));
+                 qPrintable(QStringList(fetchedAgain.values()).join(QLatin1Char(' ')) + u" | "_qs +
+                            complete.join(QLatin1Char(' '))));
     }
 
 private:
-    QString launcherDirectory() const { return m_pWork->filePath(QStringLiteral("launcher")); }
-    QString installation() const { return launcherDirectory() + QStringLiteral("/packages/vantor"); }
-    QString cdn(const testsupport::TNginxFixture& Nginx) const {
-        return Nginx.documentRoot() + QStringLiteral("/cdn");
-    }
+    QString launcherDirectory() const { return m_pWork->filePath(u"launcher"_qs); }
+    QString installation() const { return launcherDirectory() + u"/packages/vantor"_qs; }
+    QString cdn(const testsupport::TNginxFixture& Nginx) const { return Nginx.documentRoot() + u"/cdn"_qs; }
 
     // The small files that version 2 changes and that already hold version 2's bytes.
     QStringList completeChangedFiles() const;
@@ -224,21 +224,20 @@ private:
 std::shared_ptr<TLauncherFilesystemHelper>
 TestInstallationManagerInterrupted::useServer(const testsupport::TNginxFixture& Nginx) const {
     return testsupport::makeLauncherFilesystem(
-        launcherDirectory(),
-        testsupport::launcherSettingsText(Nginx.url(QStringLiteral("cdn/launcher.json"))));
+        launcherDirectory(), testsupport::launcherSettingsText(Nginx.url(u"cdn/launcher.json"_qs)));
 }
 
 QStringList TestInstallationManagerInterrupted::completeChangedFiles() const {
     QStringList complete;
-    for (const QString& file : {QStringLiteral("data/readme.txt"), QStringLiteral("new/added.dat")}) {
+    for (const QString& file : {u"data/readme.txt"_qs, u"new/added.dat"_qs}) {
         if (readBytes(installation() + QLatin1Char('/') + file) ==
             readBytes(m_pGame->clientTree(2) + QLatin1Char('/') + file)) {
             complete << file;
         }
     }
-    if (readBytes(installation() + QStringLiteral("/assets/world.pak")) ==
-        readBytes(m_pGame->assetTree(2) + QStringLiteral("/assets/world.pak"))) {
-        complete << QStringLiteral("assets/world.pak");
+    if (readBytes(installation() + u"/assets/world.pak"_qs) ==
+        readBytes(m_pGame->assetTree(2) + u"/assets/world.pak"_qs)) {
+        complete << u"assets/world.pak"_qs;
     }
     return complete;
 }

@@ -16,6 +16,7 @@
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -33,6 +34,7 @@
 using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -60,18 +62,18 @@ public:
                     SelfUpdateMode = Installation.selfUpdateMode();
                     InstalledLabel = Installation.installedVersionLabel();
                     TargetLabel = Installation.targetVersionLabel();
-                    record(QStringLiteral("started ") + Installation.package()->name());
+                    record(u"started "_qs + Installation.package()->name());
                 });
         connect(&Manager, &TInstallationManager::installationOrUpdateFinished, this,
                 [this](const TPackageInstallation& Installation) {
                     Success = Installation.success();
                     ErrorReason = Installation.errorReason();
-                    record(QStringLiteral("finished ") + Installation.package()->name());
+                    record(u"finished "_qs + Installation.package()->name());
                 });
         connect(&Manager, &TInstallationManager::allStartedUpdatesFinished, this,
-                [this] { record(QStringLiteral("all")); });
+                [this] { record(u"all"_qs); });
         connect(&Manager, &TInstallationManager::diskAccessFailed, this,
-                [this](const QString& Message) { record(QStringLiteral("disk ") + Message); });
+                [this](const QString& Message) { record(u"disk "_qs + Message); });
         Manager.setFunnelEventSink([this](const QString& Step, const QString& FirstTimeKey) {
             record(Step + QLatin1Char('/') + FirstTimeKey);
         });
@@ -96,7 +98,7 @@ public:
         return none;
     }
     bool waitForAll(int TimeoutMs = RunTimeoutMs) const {
-        return QTest::qWaitFor([this] { return events().contains(QStringLiteral("all")); }, TimeoutMs);
+        return QTest::qWaitFor([this] { return events().contains(u"all"_qs); }, TimeoutMs);
     }
 
     std::vector<TSnapshot> Snapshots;
@@ -112,10 +114,10 @@ private:
         snapshot.Event = Event;
         snapshot.Status = m_pPackage->localStatus();
         const QString directory = m_Manager.packageDirectory(m_pPackage).absolutePath();
-        snapshot.HasFull = QFileInfo::exists(directory + QStringLiteral("/package.json"));
-        snapshot.HasPartial = QFileInfo::exists(directory + QStringLiteral("/partial-package.json"));
-        snapshot.Full = readBytes(directory + QStringLiteral("/package.json"));
-        snapshot.Partial = readBytes(directory + QStringLiteral("/partial-package.json"));
+        snapshot.HasFull = QFileInfo::exists(directory + u"/package.json"_qs);
+        snapshot.HasPartial = QFileInfo::exists(directory + u"/partial-package.json"_qs);
+        snapshot.Full = readBytes(directory + u"/package.json"_qs);
+        snapshot.Partial = readBytes(directory + u"/partial-package.json"_qs);
         Snapshots.push_back(snapshot);
     }
 
@@ -140,7 +142,7 @@ class TestInstallationManagerRuns : public QObject {
 
 private slots:
     void initTestCase() {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+        QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
         m_pNginx = std::make_unique<testsupport::TNginxFixture>();
         m_pGameWork = std::make_unique<QTemporaryDir>();
         m_pGame = std::make_unique<testsupport::TPublishedGame>(m_pGameWork->path());
@@ -171,7 +173,7 @@ private slots:
 
     void installAndUpdateMoveTheMarkers() {
         QFETCH(bool, update);
-        useSettings({QStringLiteral("skipVerification=false")});
+        useSettings({u"skipVerification=false"_qs});
         QVERIFY(writeBytes(inLauncher("accountgroup.json"), R"({"Key": "group-a"})"));
         QByteArray installed;
         if (update) {
@@ -190,24 +192,23 @@ private slots:
 
         manager.installOrUpdatePackage(game);
         QVERIFY(recorder.waitForAll());
-        QCOMPARE(recorder.events(),
-                 (QStringList{QStringLiteral("started Vantor Online"),
-                              QStringLiteral("launcher_downloaded/FunnelFinishedDownloadingFirst"),
-                              QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst"),
-                              QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+        QCOMPARE(recorder.events(), (QStringList{u"started Vantor Online"_qs,
+                                                 u"launcher_downloaded/FunnelFinishedDownloadingFirst"_qs,
+                                                 u"launcher_verified/FunnelFinished_VerifyingFirst"_qs,
+                                                 u"finished Vantor Online"_qs, u"all"_qs}));
         // Started: an update renames the installed document to the partial marker first; a fresh
         // install writes the target's.
-        const TSnapshot& started = recorder.at(QStringLiteral("started"));
+        const TSnapshot& started = recorder.at(u"started"_qs);
         QCOMPARE(started.Status, TPackage::StatusPartiallyInstalled);
         QVERIFY(!started.HasFull);
         QCOMPARE(started.Partial, update ? installed : target.rawPackageDocument());
         // Downloaded: still partly installed until the verification has passed.
-        const TSnapshot& downloaded = recorder.at(QStringLiteral("launcher_downloaded"));
+        const TSnapshot& downloaded = recorder.at(u"launcher_downloaded"_qs);
         QCOMPARE(downloaded.Status, TPackage::StatusPartiallyInstalled);
         QVERIFY(!downloaded.HasFull);
         QCOMPARE(downloaded.Partial, target.rawPackageDocument());
         // Verified: only the full marker.
-        const TSnapshot& verified = recorder.at(QStringLiteral("launcher_verified"));
+        const TSnapshot& verified = recorder.at(u"launcher_verified"_qs);
         QCOMPARE(verified.Status, TPackage::StatusUpToDate);
         QVERIFY(!verified.HasPartial);
         QCOMPARE(verified.Full, target.rawPackageDocument());
@@ -215,8 +216,8 @@ private slots:
         QVERIFY(recorder.Success);
         QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::NoError);
         QVERIFY(!recorder.SelfUpdateMode);
-        QCOMPARE(recorder.InstalledLabel, update ? QStringLiteral("P1 A7") : QStringLiteral("P? A?"));
-        QCOMPARE(recorder.TargetLabel, update ? QStringLiteral("P2 A8") : QStringLiteral("P1 A7"));
+        QCOMPARE(recorder.InstalledLabel, update ? u"P1 A7"_qs : u"P? A?"_qs);
+        QCOMPARE(recorder.TargetLabel, update ? u"P2 A8"_qs : u"P1 A7"_qs);
         QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
         QVERIFY(game->checkedSinceStart());
         QVERIFY(manager.installationsInProgress().empty());
@@ -227,7 +228,7 @@ private slots:
         QCOMPARE(readBytes(inGame("VantorOnlineClient_Data/Data/Settings/accountgroup.json")),
                  QByteArray(R"({"Key": "group-a"})"));
         // The other package was not touched.
-        QVERIFY(!QFileInfo::exists(installation(QStringLiteral("classic"))));
+        QVERIFY(!QFileInfo::exists(installation(u"classic"_qs)));
         QCOMPARE(TInstallationManager(configuration, m_pFileSystem).determinePackageStatus(game),
                  TPackage::StatusUpToDate);
     }
@@ -251,7 +252,7 @@ private slots:
             }
             for (const QUrl& url : urls) {
                 const QString path = m_pNginx->documentRoot() + url.path();
-                if (!url.isEmpty() && QFile::rename(path, path + QStringLiteral(".away"))) {
+                if (!url.isEmpty() && QFile::rename(path, path + u".away"_qs)) {
                     moved << path;
                 }
             }
@@ -263,8 +264,7 @@ private slots:
             manager.installOrUpdatePackage(game);
             QVERIFY(recorder.waitForAll());
             QCOMPARE(recorder.events(),
-                     (QStringList{QStringLiteral("started Vantor Online"),
-                                  QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+                     (QStringList{u"started Vantor Online"_qs, u"finished Vantor Online"_qs, u"all"_qs}));
             QVERIFY(!recorder.Success);
             QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::DownloadFailed);
             QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
@@ -273,7 +273,7 @@ private slots:
             QCOMPARE(readBytes(inGame("partial-package.json")), versionOne);
         }
         for (const QString& path : moved) {
-            QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+            QVERIFY(QFile::rename(path + u".away"_qs, path));
         }
 
         // The next start sees the interrupted update and completes it.
@@ -308,9 +308,8 @@ private slots:
             manager.verifyPackage(game);
             QVERIFY(recorder.waitForAll());
             QCOMPARE(recorder.events(),
-                     (QStringList{QStringLiteral("started Vantor Online"),
-                                  QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
-            QCOMPARE(recorder.at(QStringLiteral("started")).Partial, installed);
+                     (QStringList{u"started Vantor Online"_qs, u"finished Vantor Online"_qs, u"all"_qs}));
+            QCOMPARE(recorder.at(u"started"_qs).Partial, installed);
             QVERIFY(!recorder.Success);
             QCOMPARE(recorder.ErrorReason, EPackageDownloaderError::VerificationFailed);
         }
@@ -332,7 +331,7 @@ private slots:
         verifyInstalled(1);
         QVERIFY(QFileInfo::exists(accountGroupCopy));
         const auto chunkRequests = [this] {
-            return m_pNginx->accessLogLines().filter(QStringLiteral("/chunks/")).size();
+            return m_pNginx->accessLogLines().filter(u"/chunks/"_qs).size();
         };
         QTRY_COMPARE(chunkRequests(), 1);
 
@@ -341,8 +340,7 @@ private slots:
         manager.verifyPackage(game);
         QVERIFY(recorder.waitForAll());
         QVERIFY(recorder.Success);
-        QVERIFY(
-            recorder.events().contains(QStringLiteral("launcher_verified/FunnelFinished_VerifyingFirst")));
+        QVERIFY(recorder.events().contains(u"launcher_verified/FunnelFinished_VerifyingFirst"_qs));
         QCOMPARE(game->localStatus(), TPackage::StatusUpToDate);
         QCOMPARE(readBytes(inGame("package.json")), installed);
         QVERIFY(!QFileInfo::exists(inGame("partial-package.json")));
@@ -384,8 +382,7 @@ private slots:
         QFETCH(bool, interrupted);
         QFETCH(bool, fastScanSetting);
         QFETCH(bool, fastScan);
-        useSettings({QStringLiteral("fastScan=") +
-                     (fastScanSetting ? QStringLiteral("true") : QStringLiteral("false"))});
+        useSettings({u"fastScan="_qs + (fastScanSetting ? u"true"_qs : u"false"_qs)});
         installReleased();
         // stable.bin is the same in both versions. Damaged in place, only reading it shows the damage.
         flipByte(inGame("stable.bin"), 10 * 1024 * 1024);
@@ -401,25 +398,24 @@ private slots:
                                                     installed.rawAssetDocument());
         }
 
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=true\ndefault.debug=false"));
+        QLoggingCategory::setFilterRules(u"default.info=true\ndefault.debug=false"_qs);
         testsupport::TMessageCapture capture;
         TRunRecorder recorder(manager, game);
         manager.installOrUpdatePackage(game);
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+        QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
         QVERIFY(recorder.waitForAll());
         QVERIFY(recorder.Success);
-        const QString expected = QStringLiteral("installOrUpdatePackage: Vantor Online fast scan: ") +
-                                 (fastScan ? QStringLiteral("true") : QStringLiteral("false"));
-        QVERIFY2(
-            capture.messages(QtInfoMsg).filter(QStringLiteral("fast scan:")).first().startsWith(expected),
-            qPrintable(capture.messages(QtInfoMsg).join(QLatin1Char('\n'))));
+        const QString expected =
+            u"installOrUpdatePackage: Vantor Online fast scan: "_qs + (fastScan ? u"true"_qs : u"false"_qs);
+        QVERIFY2(capture.messages(QtInfoMsg).filter(u"fast scan:"_qs).first().startsWith(expected),
+                 qPrintable(capture.messages(QtInfoMsg).join(QLatin1Char('\n'))));
 
         QString difference;
         const bool repaired = m_pGame->isInstalled(2, installation(), difference);
         // The fast scan trusts the complete installation's description instead of reading the file.
         QCOMPARE(repaired, !fastScan);
         if (fastScan) {
-            QCOMPARE(difference, QStringLiteral("stable.bin differs"));
+            QCOMPARE(difference, u"stable.bin differs"_qs);
         }
     }
 
@@ -433,11 +429,11 @@ private slots:
         manager.installOrUpdatePackage(game);
         manager.verifyPackage(game);
         QCOMPARE(manager.installationsInProgress().size(), std::size_t(1));
-        QVERIFY(manager.isInstallationInProgress(QStringLiteral("Vantor Online")));
+        QVERIFY(manager.isInstallationInProgress(u"Vantor Online"_qs));
         QVERIFY(recorder.waitForAll());
-        QCOMPARE(recorder.events().filter(QStringLiteral("started")).size(), 1);
-        QCOMPARE(recorder.events().filter(QStringLiteral("finished")).size(), 1);
-        QCOMPARE(recorder.events().filter(QStringLiteral("all")).size(), 1);
+        QCOMPARE(recorder.events().filter(u"started"_qs).size(), 1);
+        QCOMPARE(recorder.events().filter(u"finished"_qs).size(), 1);
+        QCOMPARE(recorder.events().filter(u"all"_qs).size(), 1);
         verifyInstalled(1);
     }
 
@@ -454,19 +450,19 @@ private slots:
         QVERIFY(recorder.waitForAll());
         QTest::qWait(50);
         const QStringList events = recorder.events();
-        QCOMPARE(events.filter(QStringLiteral("finished")).size(), 2);
-        QCOMPARE(events.filter(QStringLiteral("all")).size(), 1);
-        QCOMPARE(events.last(), QStringLiteral("all"));
+        QCOMPARE(events.filter(u"finished"_qs).size(), 2);
+        QCOMPARE(events.filter(u"all"_qs).size(), 1);
+        QCOMPARE(events.last(), u"all"_qs);
         QCOMPARE(online->localStatus(), TPackage::StatusUpToDate);
         QCOMPARE(classic->localStatus(), TPackage::StatusUpToDate);
         verifyInstalled(1);
-        verifyInstalled(1, QStringLiteral("classic"));
+        verifyInstalled(1, u"classic"_qs);
     }
 
     void diskFailureAfterTheDownloadEndsTheRun() {
         const auto failing = std::make_shared<testsupport::TFailingFilesystem>(
             launcherDirectory(), testsupport::EFailingOperation::Write,
-            testsupport::TFailingFilesystem::endingIn(QStringLiteral("/partial-package.json")));
+            testsupport::TFailingFilesystem::endingIn(u"/partial-package.json"_qs));
         failing->Armed = false;
         m_pFileSystem = failing;
         const auto configuration = load();
@@ -480,14 +476,13 @@ private slots:
         QVERIFY(recorder.waitForAll());
         QCOMPARE(diskFailures.count(), 1);
         const QString message = diskFailures.first().first().toString();
-        QVERIFY2(message.startsWith(QStringLiteral("I/O error on file '")) &&
-                     message.contains(QStringLiteral("partial-package.json")),
+        QVERIFY2(message.startsWith(u"I/O error on file '"_qs) &&
+                     message.contains(u"partial-package.json"_qs),
                  qPrintable(message));
         const QStringList events = recorder.events();
         QCOMPARE(events.size(), 4);
-        QVERIFY(events.at(1).startsWith(QStringLiteral("disk ")));
-        QCOMPARE(events.mid(2),
-                 (QStringList{QStringLiteral("finished Vantor Online"), QStringLiteral("all")}));
+        QVERIFY(events.at(1).startsWith(u"disk "_qs));
+        QCOMPARE(events.mid(2), (QStringList{u"finished Vantor Online"_qs, u"all"_qs}));
         QCOMPARE(game->localStatus(), TPackage::StatusPartiallyInstalled);
         QVERIFY(!QFileInfo::exists(inGame("package.json")));
         QVERIFY(manager.installationsInProgress().empty());
@@ -555,10 +550,9 @@ private slots:
     void funnelMilestonesReachTheFunnelService() {
         testsupport::TScriptedHttpServer funnel;
         QVERIFY(funnel.start());
-        funnel.setAnswer(QStringLiteral("/funnel"), testsupport::TScriptedAnswer::ok(R"({"result": "ok"})"));
+        funnel.setAnswer(u"/funnel"_qs, testsupport::TScriptedAnswer::ok(R"({"result": "ok"})"));
         TFunnelEventSender sender(
-            QStringLiteral("FunnelUuid"), [] { return QString(); },
-            [&funnel] { return funnel.url(QStringLiteral("/funnel")); });
+            u"FunnelUuid"_qs, [] { return QString(); }, [&funnel] { return funnel.url(u"/funnel"_qs); });
         const auto configuration = load();
         QVERIFY(configuration);
         TInstallationManager manager(configuration, m_pFileSystem);
@@ -570,40 +564,35 @@ private slots:
         QVERIFY(all.wait(RunTimeoutMs));
         manager.installOrUpdatePackage(configuration->packages().at(1));
         QVERIFY(all.wait(RunTimeoutMs));
-        QVERIFY(QTest::qWaitFor([&funnel] { return funnel.requestCount(QStringLiteral("/funnel")) == 4; },
-                                10000));
+        QVERIFY(QTest::qWaitFor([&funnel] { return funnel.requestCount(u"/funnel"_qs) == 4; }, 10000));
 
         // Every report travels on its own connection, so they may arrive in any order.
-        const QList<testsupport::TRecordedRequest> requests = funnel.requestsFor(QStringLiteral("/funnel"));
+        const QList<testsupport::TRecordedRequest> requests = funnel.requestsFor(u"/funnel"_qs);
         QStringList reports;
         QString identifier;
         for (const testsupport::TRecordedRequest& request : requests) {
             QCOMPARE(request.method, QByteArray("POST"));
             QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
             const QJsonObject event = QJsonDocument::fromJson(request.body).object();
-            reports << event.value(QStringLiteral("step")).toString() + QLatin1Char(' ') +
-                           (event.value(QStringLiteral("first")).toBool() ? QStringLiteral("first")
-                                                                          : QStringLiteral("again"));
-            QCOMPARE(event.value(QStringLiteral("accountgroupkey")).toString(QStringLiteral("missing")),
-                     QString());
+            reports << event.value(u"step"_qs).toString() + QLatin1Char(' ') +
+                           (event.value(u"first"_qs).toBool() ? u"first"_qs : u"again"_qs);
+            QCOMPARE(event.value(u"accountgroupkey"_qs).toString(u"missing"_qs), QString());
             if (identifier.isEmpty()) {
-                identifier = event.value(QStringLiteral("id")).toString();
+                identifier = event.value(u"id"_qs).toString();
             }
-            QCOMPARE(event.value(QStringLiteral("id")).toString(), identifier);
+            QCOMPARE(event.value(u"id"_qs).toString(), identifier);
         }
         reports.sort();
-        QCOMPARE(reports, (QStringList{QStringLiteral("launcher_downloaded again"),
-                                       QStringLiteral("launcher_downloaded first"),
-                                       QStringLiteral("launcher_verified again"),
-                                       QStringLiteral("launcher_verified first")}));
+        QCOMPARE(reports, (QStringList{u"launcher_downloaded again"_qs, u"launcher_downloaded first"_qs,
+                                       u"launcher_verified again"_qs, u"launcher_verified first"_qs}));
         QCOMPARE(identifier.size(), 36);
     }
 
 private:
-    QString launcherDirectory() const { return m_pWork->filePath(QStringLiteral("launcher")); }
-    QString cdn() const { return m_pNginx->documentRoot() + QStringLiteral("/cdn"); }
-    QString installation(const QString& Directory = QStringLiteral("vantor")) const {
-        return launcherDirectory() + QStringLiteral("/packages/") + Directory;
+    QString launcherDirectory() const { return m_pWork->filePath(u"launcher"_qs); }
+    QString cdn() const { return m_pNginx->documentRoot() + u"/cdn"_qs; }
+    QString installation(const QString& Directory = u"vantor"_qs) const {
+        return launcherDirectory() + u"/packages/"_qs + Directory;
     }
     QString inGame(const char* Name) const { return installation() + QLatin1Char('/') + QLatin1String(Name); }
     QString inLauncher(const char* Name) const {
@@ -615,7 +604,7 @@ private:
     // Installs the released version of "Vantor Online" with a manager of its own, as an earlier
     // start of the launcher would have.
     void installReleased();
-    void verifyInstalled(int Version, const QString& Directory = QStringLiteral("vantor")) const;
+    void verifyInstalled(int Version, const QString& Directory = u"vantor"_qs) const;
 
     std::unique_ptr<testsupport::TNginxFixture> m_pNginx;
     std::unique_ptr<QTemporaryDir> m_pGameWork;
@@ -627,7 +616,7 @@ private:
 void TestInstallationManagerRuns::useSettings(const QStringList& Options) {
     m_pFileSystem = testsupport::makeLauncherFilesystem(
         launcherDirectory(),
-        testsupport::launcherSettingsText(m_pNginx->url(QStringLiteral("cdn/launcher.json")), Options));
+        testsupport::launcherSettingsText(m_pNginx->url(u"cdn/launcher.json"_qs), Options));
 }
 
 std::shared_ptr<TLauncherConfigurationReader> TestInstallationManagerRuns::load() {

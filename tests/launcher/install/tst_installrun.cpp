@@ -4,6 +4,7 @@
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/nginxfixture.h"
+#include "support/stringliteral.h"
 
 #include <QLoggingCategory>
 #include <QSet>
@@ -18,6 +19,7 @@ using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -67,16 +69,13 @@ class TestInstallRun : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs); }
 
     void init() {
         m_pWork = std::make_unique<QTemporaryDir>();
         m_pNginx = std::make_unique<testsupport::TNginxFixture>();
         QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
-        m_pFileSystem =
-            testsupport::makeLauncherFilesystem(m_pWork->filePath(QStringLiteral("launcher")), QByteArray());
+        m_pFileSystem = testsupport::makeLauncherFilesystem(m_pWork->filePath(u"launcher"_qs), QByteArray());
         QVERIFY(QDir().mkpath(installation()));
     }
 
@@ -87,7 +86,7 @@ private slots:
 
     void freshInstallGivesTheBuildTree() {
         makeVersionOne();
-        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        const TPackageConfigurationReader versionOne = publish(u"v1"_qs, u"1"_qs);
         QVERIFY(versionOne.isValid());
 
         testsupport::TInstallationDriver driver(m_pFileSystem, installation());
@@ -96,7 +95,7 @@ private slots:
         QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
         QVERIFY(driver.installation().success());
         QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::NoError);
-        verifySameTree(QStringLiteral("v1"));
+        verifySameTree(u"v1"_qs);
         // Nothing was there: the scan had nothing to read.
         for (const QList<QVariant>& progress : scan) {
             QCOMPARE(progress.at(1).value<TFileSize>(), TFileSize(0));
@@ -118,10 +117,10 @@ private slots:
 
     void updateFetchesOnlyNewChunksAndMovesTheRest() {
         makeVersionOne();
-        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        const TPackageConfigurationReader versionOne = publish(u"v1"_qs, u"1"_qs);
         QVERIFY(versionOne.isValid());
         makeVersionTwo(versionOne);
-        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        const TPackageConfigurationReader versionTwo = publish(u"v2"_qs, u"2"_qs);
         QVERIFY(versionTwo.isValid());
         {
             testsupport::TInstallationDriver driver(m_pFileSystem, installation());
@@ -129,17 +128,17 @@ private slots:
             QVERIFY(driver.installation().success());
         }
         // An obsolete file that became a directory goes as a whole.
-        QVERIFY(QFile::remove(installation() + QStringLiteral("/old/folder-now.dat")));
-        QVERIFY(writeBytes(installation() + QStringLiteral("/old/folder-now.dat/inner/file"), "x"));
+        QVERIFY(QFile::remove(installation() + u"/old/folder-now.dat"_qs));
+        QVERIFY(writeBytes(installation() + u"/old/folder-now.dat/inner/file"_qs, "x"));
         m_pNginx->clearAccessLog();
 
         testsupport::TInstallationDriver driver(m_pFileSystem, installation());
         QVERIFY(driver.install(versionTwo, versionOne, false));
         QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
         QVERIFY(driver.installation().success());
-        verifySameTree(QStringLiteral("v2"));
-        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/remove-me.dat")));
-        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/old/folder-now.dat")));
+        verifySameTree(u"v2"_qs);
+        QVERIFY(!QFileInfo::exists(installation() + u"/old/remove-me.dat"_qs));
+        QVERIFY(!QFileInfo::exists(installation() + u"/old/folder-now.dat"_qs));
         QCOMPARE(driver.installation().filesToDelete().size(), std::size_t(2));
 
         // Only the pieces that no file held before were requested, each once.
@@ -149,14 +148,13 @@ private slots:
             QVERIFY2(m_pNginx->requestCount(path) == 1, qPrintable(path));
         }
         QCOMPARE(m_pNginx->accessLogLines().size(), fresh.size());
-        QVERIFY(QFileInfo(installation() + QStringLiteral("/bin/client")).isExecutable());
+        QVERIFY(QFileInfo(installation() + u"/bin/client"_qs).isExecutable());
     }
 
     void failedRunLeavesFilesThatTheNextRunReuses() {
-        QVERIFY(writeBytes(build(QStringLiteral("v1")) + QStringLiteral("/big.bin"),
-                           seededBytes(40, 30 * 1024 * 1024)));
-        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
-        const TFileInPackage* big = fileEntry(versionOne, QStringLiteral("big.bin"));
+        QVERIFY(writeBytes(build(u"v1"_qs) + u"/big.bin"_qs, seededBytes(40, 30 * 1024 * 1024)));
+        const TPackageConfigurationReader versionOne = publish(u"v1"_qs, u"1"_qs);
+        const TFileInPackage* big = fileEntry(versionOne, u"big.bin"_qs);
         QVERIFY(big != nullptr);
         QVERIFY(big->Chunks.size() >= 3);
         // The second chunk is missing on the server for the first run.
@@ -172,36 +170,36 @@ private slots:
         }
         // What was written stays: the file holds its first chunk.
         const TChunkInPackage& first = versionOne.chunks()[static_cast<std::size_t>(big->Chunks[0])];
-        QCOMPARE(QFileInfo(installation() + QStringLiteral("/big.bin")).size(), qint64(first.UnpackedSize));
+        QCOMPARE(QFileInfo(installation() + u"/big.bin"_qs).size(), qint64(first.UnpackedSize));
 
         QVERIFY(writeBytes(secondFile, secondBytes));
         m_pNginx->clearAccessLog();
         testsupport::TInstallationDriver driver(m_pFileSystem, installation());
         QVERIFY(driver.install(versionOne, versionOne, false));
         QVERIFY(driver.installation().success());
-        verifySameTree(QStringLiteral("v1"));
+        verifySameTree(u"v1"_qs);
         QCOMPARE(m_pNginx->requestCount(first.Url.path()), 0);
         QCOMPARE(m_pNginx->accessLogLines().size(), static_cast<int>(big->Chunks.size()) - 1);
     }
 
     void fastScanTrustsTheInstalledDescriptionWithoutReading() {
         makeVersionOne();
-        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        const TPackageConfigurationReader versionOne = publish(u"v1"_qs, u"1"_qs);
         makeVersionTwo(versionOne);
-        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        const TPackageConfigurationReader versionTwo = publish(u"v2"_qs, u"2"_qs);
         testsupport::TInstallationDriver driver(m_pFileSystem, installation());
         QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
 
         // gamma.bin keeps its chunks from one version to the next. Its bytes are changed behind the
         // launcher's back without changing its size: only a scan that reads the file can notice.
-        const QString gamma = installation() + QStringLiteral("/gamma.bin");
+        const QString gamma = installation() + u"/gamma.bin"_qs;
         QByteArray changed = readBytes(gamma);
         changed[5 * 1024 * 1024] = static_cast<char>(changed[5 * 1024 * 1024] ^ 0x01);
         QVERIFY(writeBytes(gamma, changed));
 
         const TPackageDifference fast = driver.difference(versionTwo, versionOne, true);
         for (const TFileToDownload& file : fast.FilesToDownload) {
-            QVERIFY2(file.LocalFile != QStringLiteral("gamma.bin"), "a fast scan read gamma.bin");
+            QVERIFY2(file.LocalFile != u"gamma.bin"_qs, "a fast scan read gamma.bin");
         }
         QCOMPARE(readBytes(gamma), changed);
 
@@ -215,27 +213,25 @@ private slots:
 
     void fastScanReadsFilesThatAreMissingOrResized() {
         makeVersionOne();
-        const TPackageConfigurationReader versionOne = publish(QStringLiteral("v1"), QStringLiteral("1"));
+        const TPackageConfigurationReader versionOne = publish(u"v1"_qs, u"1"_qs);
         testsupport::TInstallationDriver driver(m_pFileSystem, installation());
         QVERIFY(driver.install(versionOne, TPackageConfigurationReader(), false));
 
         // The installed description of a file that is gone, or has another size, is no longer true.
-        QVERIFY(QFile::remove(installation() + QStringLiteral("/swap.bin")));
-        QFile beta(installation() + QStringLiteral("/big/beta.bin"));
+        QVERIFY(QFile::remove(installation() + u"/swap.bin"_qs));
+        QFile beta(installation() + u"/big/beta.bin"_qs);
         QVERIFY(beta.resize(beta.size() - 10));
         QVERIFY(driver.install(versionOne, versionOne, true));
         QVERIFY(driver.installation().success());
-        verifySameTree(QStringLiteral("v1"));
+        verifySameTree(u"v1"_qs);
     }
 
     void obsoleteEntriesNamingPackagePlacesAreKept() {
         // The installed document names "data" as a file and a few names that point at the
         // installation directory itself; the new version keeps its files inside "data/".
-        QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/data/inside.bin"),
-                           seededBytes(20, 5000)));
-        QVERIFY(
-            writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/empty/placeholder.cfg"), QByteArray()));
-        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        QVERIFY(writeBytes(build(u"v2"_qs) + u"/data/inside.bin"_qs, seededBytes(20, 5000)));
+        QVERIFY(writeBytes(build(u"v2"_qs) + u"/empty/placeholder.cfg"_qs, QByteArray()));
+        const TPackageConfigurationReader versionTwo = publish(u"v2"_qs, u"2"_qs);
         const QByteArray installedDocument = R"({"version": "1", "files": [
         {"localfile": "data", "unpackedsize": 4, "unpackedhash": "00"},
         {"localfile": "", "unpackedsize": 4, "unpackedhash": "00"},
@@ -243,69 +239,65 @@ private slots:
         {"localfile": "data/..", "unpackedsize": 4, "unpackedhash": "00"}]})";
         const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
         QVERIFY(installed.isValid());
-        QVERIFY(writeBytes(installation() + QStringLiteral("/data/inside.bin"), seededBytes(20, 5000)));
+        QVERIFY(writeBytes(installation() + u"/data/inside.bin"_qs, seededBytes(20, 5000)));
 
         testsupport::TInstallationDriver driver(m_pFileSystem, installation());
         QVERIFY(driver.install(versionTwo, installed, false));
         QVERIFY(driver.installation().success());
         QVERIFY(driver.installation().filesToDelete().empty());
-        verifySameTree(QStringLiteral("v2"));
+        verifySameTree(u"v2"_qs);
         // The empty file was created without a download.
         QCOMPARE(m_pNginx->accessLogLines().size(), 0);
     }
 
     void selfUpdateModeMovesUndeletableObsoleteFilesAside() {
-        QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/Launcher"), seededBytes(30, 7000)));
-        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        QVERIFY(writeBytes(build(u"v2"_qs) + u"/Launcher"_qs, seededBytes(30, 7000)));
+        const TPackageConfigurationReader versionTwo = publish(u"v2"_qs, u"2"_qs);
         const QByteArray installedDocument = R"({"version": "1", "files": [
         {"localfile": "Launcher", "unpackedsize": 4, "unpackedhash": "00"},
         {"localfile": "launcher-helper", "unpackedsize": 4, "unpackedhash": "00"}]})";
         const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
-        QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper"), "running helper"));
-        QVERIFY(writeBytes(installation() + QStringLiteral("/launcher-helper.old"), "older backup"));
-        testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
-                                QByteArray());
+        QVERIFY(writeBytes(installation() + u"/launcher-helper"_qs, "running helper"));
+        QVERIFY(writeBytes(installation() + u"/launcher-helper.old"_qs, "older backup"));
+        testsupport::writeBytes(m_pWork->filePath(u"undeletable/launchersettings.ini"_qs), QByteArray());
         auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-            m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
+            m_pWork->filePath(u"undeletable"_qs), testsupport::EFailingOperation::Remove,
             [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
 
         testsupport::TInstallationDriver driver(undeletable, installation(), true);
         QVERIFY(driver.install(versionTwo, installed, false));
         QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
         QVERIFY(driver.installation().success());
-        QVERIFY(!QFileInfo::exists(installation() + QStringLiteral("/launcher-helper")));
-        QCOMPARE(readBytes(installation() + QStringLiteral("/launcher-helper.old")),
-                 QByteArray("running helper"));
-        verifySameTree(QStringLiteral("v2"));
+        QVERIFY(!QFileInfo::exists(installation() + u"/launcher-helper"_qs));
+        QCOMPARE(readBytes(installation() + u"/launcher-helper.old"_qs), QByteArray("running helper"));
+        verifySameTree(u"v2"_qs);
     }
 
     void undeletableObsoleteFileFailsOutsideSelfUpdateMode() {
-        QVERIFY(writeBytes(build(QStringLiteral("v2")) + QStringLiteral("/kept.bin"), seededBytes(31, 700)));
-        const TPackageConfigurationReader versionTwo = publish(QStringLiteral("v2"), QStringLiteral("2"));
+        QVERIFY(writeBytes(build(u"v2"_qs) + u"/kept.bin"_qs, seededBytes(31, 700)));
+        const TPackageConfigurationReader versionTwo = publish(u"v2"_qs, u"2"_qs);
         const QByteArray installedDocument = R"({"version": "1", "files": [
         {"localfile": "stuck.bin", "unpackedsize": 4, "unpackedhash": "00"}]})";
         const TPackageConfigurationReader installed(installedDocument, QByteArray(), QUrl(), QUrl());
-        QVERIFY(writeBytes(installation() + QStringLiteral("/stuck.bin"), "stuck"));
-        testsupport::writeBytes(m_pWork->filePath(QStringLiteral("undeletable/launchersettings.ini")),
-                                QByteArray());
+        QVERIFY(writeBytes(installation() + u"/stuck.bin"_qs, "stuck"));
+        testsupport::writeBytes(m_pWork->filePath(u"undeletable/launchersettings.ini"_qs), QByteArray());
         auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-            m_pWork->filePath(QStringLiteral("undeletable")), testsupport::EFailingOperation::Remove,
+            m_pWork->filePath(u"undeletable"_qs), testsupport::EFailingOperation::Remove,
             [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
 
         testsupport::TInstallationDriver driver(undeletable, installation(), false);
         QVERIFY(driver.install(versionTwo, installed, false));
-        QCOMPARE(driver.diskAccessError(),
-                 QStringLiteral("Failed to delete file ") + installation() + QStringLiteral("/stuck.bin"));
+        QCOMPARE(driver.diskAccessError(), u"Failed to delete file "_qs + installation() + u"/stuck.bin"_qs);
         QCOMPARE(driver.downloadFinishedCount(), 0);
         QTest::qWait(100);
         QCOMPARE(m_pNginx->accessLogLines().size(), 0);
-        QVERIFY(QFileInfo::exists(installation() + QStringLiteral("/stuck.bin")));
+        QVERIFY(QFileInfo::exists(installation() + u"/stuck.bin"_qs));
     }
 
 private:
-    QString build(const QString& Name) const { return m_pWork->filePath(QStringLiteral("build-") + Name); }
-    QString cdn() const { return m_pNginx->documentRoot() + QStringLiteral("/cdn"); }
-    QString installation() const { return m_pWork->filePath(QStringLiteral("installation")); }
+    QString build(const QString& Name) const { return m_pWork->filePath(u"build-"_qs + Name); }
+    QString cdn() const { return m_pNginx->documentRoot() + u"/cdn"_qs; }
+    QString installation() const { return m_pWork->filePath(u"installation"_qs); }
     TPackageConfigurationReader publish(const QString& Name, const QString& Version);
     void makeVersionOne();
     void makeVersionTwo(const TPackageConfigurationReader& VersionOne);
@@ -323,59 +315,56 @@ TPackageConfigurationReader TestInstallRun::publish(const QString& Name, const Q
         qWarning().noquote() << output;
         return {};
     }
-    const QString document = cdn() + QStringLiteral("/package-") + Name + QStringLiteral(".json");
+    const QString document = cdn() + u"/package-"_qs + Name + u".json"_qs;
     QFile::remove(document);
-    QFile::rename(cdn() + QStringLiteral("/package.json"), document);
-    return TPackageConfigurationReader(readBytes(document), QByteArray(),
-                                       m_pNginx->url(QStringLiteral("cdn/")),
-                                       m_pNginx->url(QStringLiteral("cdn/")));
+    QFile::rename(cdn() + u"/package.json"_qs, document);
+    return TPackageConfigurationReader(readBytes(document), QByteArray(), m_pNginx->url(u"cdn/"_qs),
+                                       m_pNginx->url(u"cdn/"_qs));
 }
 
 void TestInstallRun::makeVersionOne() {
-    const QString root = build(QStringLiteral("v1"));
-    QVERIFY(writeBytes(root + QStringLiteral("/big/alpha.bin"), seededText(1, 20 * 1024 * 1024)));
-    QVERIFY(writeBytes(root + QStringLiteral("/big/beta.bin"), seededBytes(2, 18 * 1024 * 1024)));
-    QVERIFY(writeBytes(root + QStringLiteral("/gamma.bin"), seededBytes(3, 9 * 1024 * 1024)));
-    QVERIFY(writeBytes(root + QStringLiteral("/swap.bin"), seededBytes(4, 26 * 1024 * 1024)));
-    QVERIFY(writeBytes(root + QStringLiteral("/small/readme.txt"), "Vantor Online, version one\n"));
-    QVERIFY(writeBytes(root + QStringLiteral("/bin/client"), seededText(5, 100000)));
-    QVERIFY(QFile::setPermissions(root + QStringLiteral("/bin/client"),
-                                  QFile::permissions(root + QStringLiteral("/bin/client")) | QFile::ExeOwner |
-                                      QFile::ExeGroup | QFile::ExeOther));
-    QVERIFY(writeBytes(root + QStringLiteral("/empty.txt"), QByteArray()));
-    QVERIFY(writeBytes(root + QStringLiteral("/old/remove-me.dat"), seededBytes(6, 1000)));
-    QVERIFY(writeBytes(root + QStringLiteral("/old/folder-now.dat"), seededBytes(7, 1000)));
+    const QString root = build(u"v1"_qs);
+    QVERIFY(writeBytes(root + u"/big/alpha.bin"_qs, seededText(1, 20 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + u"/big/beta.bin"_qs, seededBytes(2, 18 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + u"/gamma.bin"_qs, seededBytes(3, 9 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + u"/swap.bin"_qs, seededBytes(4, 26 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + u"/small/readme.txt"_qs, "Vantor Online, version one\n"));
+    QVERIFY(writeBytes(root + u"/bin/client"_qs, seededText(5, 100000)));
+    QVERIFY(QFile::setPermissions(root + u"/bin/client"_qs, QFile::permissions(root + u"/bin/client"_qs) |
+                                                                QFile::ExeOwner | QFile::ExeGroup |
+                                                                QFile::ExeOther));
+    QVERIFY(writeBytes(root + u"/empty.txt"_qs, QByteArray()));
+    QVERIFY(writeBytes(root + u"/old/remove-me.dat"_qs, seededBytes(6, 1000)));
+    QVERIFY(writeBytes(root + u"/old/folder-now.dat"_qs, seededBytes(7, 1000)));
 }
 
 void TestInstallRun::makeVersionTwo(const TPackageConfigurationReader& VersionOne) {
-    const QString from = build(QStringLiteral("v1"));
-    const QString root = build(QStringLiteral("v2"));
+    const QString from = build(u"v1"_qs);
+    const QString root = build(u"v2"_qs);
     QVERIFY(QDir().mkpath(root));
-    QByteArray alpha = readBytes(from + QStringLiteral("/big/alpha.bin"));
+    QByteArray alpha = readBytes(from + u"/big/alpha.bin"_qs);
     alpha.insert(1000, seededText(11, 5000)); // later chunks move forward
-    QVERIFY(writeBytes(root + QStringLiteral("/big/alpha.bin"), alpha));
-    QByteArray beta = readBytes(from + QStringLiteral("/big/beta.bin"));
+    QVERIFY(writeBytes(root + u"/big/alpha.bin"_qs, alpha));
+    QByteArray beta = readBytes(from + u"/big/beta.bin"_qs);
     beta.remove(2000, 7000); // later chunks move backward, the file gets shorter
-    QVERIFY(writeBytes(root + QStringLiteral("/big/beta.bin"), beta));
-    QVERIFY(QFile::copy(from + QStringLiteral("/gamma.bin"), root + QStringLiteral("/gamma.bin")));
+    QVERIFY(writeBytes(root + u"/big/beta.bin"_qs, beta));
+    QVERIFY(QFile::copy(from + u"/gamma.bin"_qs, root + u"/gamma.bin"_qs));
     // The first two chunks of swap.bin change places: each overwrites the other's source.
-    const TFileInPackage* swap = fileEntry(VersionOne, QStringLiteral("swap.bin"));
+    const TFileInPackage* swap = fileEntry(VersionOne, u"swap.bin"_qs);
     QVERIFY(swap != nullptr);
     QVERIFY(swap->Chunks.size() >= 3);
     const int first =
         static_cast<int>(VersionOne.chunks()[static_cast<std::size_t>(swap->Chunks[0])].UnpackedSize);
     const int second =
         static_cast<int>(VersionOne.chunks()[static_cast<std::size_t>(swap->Chunks[1])].UnpackedSize);
-    const QByteArray swapped = readBytes(from + QStringLiteral("/swap.bin"));
-    QVERIFY(writeBytes(root + QStringLiteral("/swap.bin"),
+    const QByteArray swapped = readBytes(from + u"/swap.bin"_qs);
+    QVERIFY(writeBytes(root + u"/swap.bin"_qs,
                        swapped.mid(first, second) + swapped.left(first) + swapped.mid(first + second)));
-    QVERIFY(writeBytes(root + QStringLiteral("/small/readme.txt"), "Vantor Online, version two\n"));
-    QVERIFY(
-        writeBytes(root + QStringLiteral("/bin/client"), readBytes(from + QStringLiteral("/bin/client"))));
-    QVERIFY(QFile::setPermissions(root + QStringLiteral("/bin/client"),
-                                  QFile::permissions(from + "/bin/client")));
-    QVERIFY(writeBytes(root + QStringLiteral("/empty.txt"), QByteArray()));
-    QVERIFY(writeBytes(root + QStringLiteral("/new/added.bin"), seededBytes(12, 3 * 1024 * 1024)));
+    QVERIFY(writeBytes(root + u"/small/readme.txt"_qs, "Vantor Online, version two\n"));
+    QVERIFY(writeBytes(root + u"/bin/client"_qs, readBytes(from + u"/bin/client"_qs)));
+    QVERIFY(QFile::setPermissions(root + u"/bin/client"_qs, QFile::permissions(from + "/bin/client")));
+    QVERIFY(writeBytes(root + u"/empty.txt"_qs, QByteArray()));
+    QVERIFY(writeBytes(root + u"/new/added.bin"_qs, seededBytes(12, 3 * 1024 * 1024)));
 }
 
 void TestInstallRun::verifySameTree(const QString& Name) const {

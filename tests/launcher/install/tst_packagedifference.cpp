@@ -1,6 +1,7 @@
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "support/installationkit.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -14,6 +15,7 @@ using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 // The difference between an installation directory and a package configuration, on local files
 // only (nothing is downloaded here).
@@ -21,7 +23,7 @@ class TestPackageDifference : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.info=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(u"default.info=false"_qs); }
 
     void init() {
         m_pWork = std::make_unique<QTemporaryDir>();
@@ -45,7 +47,7 @@ private slots:
             std::vector<std::int32_t> all(file.Chunks.size());
             std::iota(all.begin(), all.end(), 0);
             QCOMPARE(file.ChunksToDownload, all);
-            if (file.LocalFile == QStringLiteral("single.bin")) {
+            if (file.LocalFile == u"single.bin"_qs) {
                 // A file fetched whole comes as its whole-file piece.
                 QCOMPARE(file.Chunks.size(), std::size_t(1));
                 QCOMPARE(file.Chunks[0].UnpackedSize, TFileSize(100000));
@@ -79,7 +81,7 @@ private slots:
             listed.append(file.LocalFile);
         }
         listed.sort();
-        QCOMPARE(listed, (QStringList{QStringLiteral("a.txt"), QStringLiteral("missing.txt")}));
+        QCOMPARE(listed, (QStringList{u"a.txt"_qs, u"missing.txt"_qs}));
     }
 
     void fileListedTwiceIsHandledOnce() {
@@ -94,9 +96,8 @@ private slots:
          "packedsize": 5000, "packedhash": "%1", "unpack": false}]})")
                                         .arg(hash)
                                         .toUtf8();
-        const TPackageConfigurationReader configuration(document, QByteArray(),
-                                                        QUrl(QStringLiteral("http://127.0.0.1:9/")),
-                                                        QUrl(QStringLiteral("http://127.0.0.1:9/")));
+        const TPackageConfigurationReader configuration(
+            document, QByteArray(), QUrl(u"http://127.0.0.1:9/"_qs), QUrl(u"http://127.0.0.1:9/"_qs));
         QVERIFY(configuration.isValid());
         const TPackageDifference difference = driver()->difference(configuration, {}, false);
         QCOMPARE(difference.FilesToDownload.size(), std::size_t(1));
@@ -117,11 +118,9 @@ private slots:
 
 private:
     TPackageConfigurationReader publish();
-    QString build(const QString& Relative) const {
-        return m_pWork->filePath(QStringLiteral("build/") + Relative);
-    }
+    QString build(const QString& Relative) const { return m_pWork->filePath(u"build/"_qs + Relative); }
     QString installed(const QString& Relative) const {
-        return m_pWork->filePath(QStringLiteral("installation/") + Relative);
+        return m_pWork->filePath(u"installation/"_qs + Relative);
     }
     std::unique_ptr<testsupport::TInstallationDriver> driver();
 
@@ -130,20 +129,18 @@ private:
 
 TPackageConfigurationReader TestPackageDifference::publish() {
     QString output;
-    const QString cdn = m_pWork->filePath(QStringLiteral("cdn"));
-    if (!testsupport::publishBuild(m_pWork->filePath(QStringLiteral("build")), cdn, QStringLiteral("1"),
-                                   output, 0)) {
+    const QString cdn = m_pWork->filePath(u"cdn"_qs);
+    if (!testsupport::publishBuild(m_pWork->filePath(u"build"_qs), cdn, u"1"_qs, output, 0)) {
         qWarning().noquote() << output;
         return {};
     }
-    const QUrl base(QStringLiteral("http://127.0.0.1:9/cdn/"));
+    const QUrl base(u"http://127.0.0.1:9/cdn/"_qs);
     return testsupport::readPublishedConfiguration(cdn, base);
 }
 
 std::unique_ptr<testsupport::TInstallationDriver> TestPackageDifference::driver() {
     return std::make_unique<testsupport::TInstallationDriver>(
-        testsupport::makeLauncherFilesystem(m_pWork->filePath(QStringLiteral("launcher")), {}),
-        installed(QString()));
+        testsupport::makeLauncherFilesystem(m_pWork->filePath(u"launcher"_qs), {}), installed(QString()));
 }
 
 QTEST_GUILESS_MAIN(TestPackageDifference)

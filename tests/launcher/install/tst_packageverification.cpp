@@ -3,6 +3,7 @@
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/messagecapture.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -19,12 +20,13 @@ using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 class TestPackageVerification : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.info=false")); }
+    void initTestCase() { QLoggingCategory::setFilterRules(u"default.info=false"_qs); }
 
     void init() {
         m_pInstallation = std::make_unique<QTemporaryDir>();
@@ -60,7 +62,7 @@ private slots:
         QVERIFY(driver.verify(configuration, true));
         QVERIFY(!driver.installation().success());
         QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::VerificationFailed);
-        QVERIFY(messages.warnings().contains(QStringLiteral("verification of file data/file0.bin failed")));
+        QVERIFY(messages.warnings().contains(u"verification of file data/file0.bin failed"_qs));
         // The workers stop taking files after the mismatch: far from everything was read.
         QVERIFY(!progress.isEmpty());
         QVERIFY(progress.last().at(0).value<TFileSize>() < progress.last().at(1).value<TFileSize>() / 2);
@@ -112,7 +114,7 @@ private slots:
 
     void crashingWorkerIsReportedAsFailure() {
         const TPackageConfigurationReader configuration = makeInstallation(4, 1000);
-        testsupport::writeBytes(m_pLauncher->filePath(QStringLiteral("launchersettings.ini")), QByteArray());
+        testsupport::writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
         auto broken = std::make_shared<testsupport::TFailingFilesystem>(
             m_pLauncher->path(), testsupport::EFailingOperation::PathInside);
         testsupport::TInstallationDriver driver(broken, m_pInstallation->path());
@@ -122,7 +124,7 @@ private slots:
         QCOMPARE(driver.installation().errorReason(), EPackageDownloaderError::VerificationFailed);
         bool logged = false;
         for (const QString& warning : messages.warnings()) {
-            logged = logged || warning.startsWith(QStringLiteral("verification of files crashed"));
+            logged = logged || warning.startsWith(u"verification of files crashed"_qs);
         }
         QVERIFY(logged);
         // The process goes on: the next verification with a sound helper passes.
@@ -135,9 +137,7 @@ private slots:
 private:
     // Writes Count files of Size bytes and a package document describing them.
     TPackageConfigurationReader makeInstallation(int Count, int Size);
-    QString file(int Index) const {
-        return m_pInstallation->filePath(QStringLiteral("data/file%1.bin").arg(Index));
-    }
+    QString file(int Index) const { return m_pInstallation->filePath(u"data/file%1.bin"_qs.arg(Index)); }
 
     std::unique_ptr<QTemporaryDir> m_pInstallation;
     std::unique_ptr<QTemporaryDir> m_pLauncher;
@@ -149,13 +149,12 @@ TPackageConfigurationReader TestPackageVerification::makeInstallation(int Count,
         const QByteArray content = seededBytes(static_cast<quint32>(index + 1), Size);
         writeBytes(file(index), content);
         files.append(QJsonObject{
-            {QStringLiteral("localfile"), QStringLiteral("data/file%1.bin").arg(index)},
-            {QStringLiteral("unpackedsize"), Size},
-            {QStringLiteral("unpackedhash"),
+            {u"localfile"_qs, u"data/file%1.bin"_qs.arg(index)},
+            {u"unpackedsize"_qs, Size},
+            {u"unpackedhash"_qs,
              QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex())}});
     }
-    const QJsonObject document{{QStringLiteral("version"), QStringLiteral("1")},
-                               {QStringLiteral("files"), files}};
+    const QJsonObject document{{u"version"_qs, u"1"_qs}, {u"files"_qs, files}};
     return TPackageConfigurationReader(QJsonDocument(document).toJson(), QByteArray(), QUrl(), QUrl());
 }
 

@@ -1,4 +1,5 @@
 #include "launcher/logging/logging.h"
+#include "support/stringliteral.h"
 
 #include <QFile>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <vector>
 
 using mirrel::launcher::setupLogging;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -30,7 +32,7 @@ QStringList fileLines(const QString& path) {
     }
     const QString text = QString::fromUtf8(file.readAll());
     if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n'))) {
-        return {QStringLiteral("<last line not ended>")};
+        return {u"<last line not ended>"_qs};
     }
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
@@ -54,7 +56,7 @@ protected:
         // Long messages make torn writes likely if the lock did not hold.
         const QString padding(300, QLatin1Char('A' + m_index));
         for (int i = 0; i < m_count; ++i) {
-            qInfo().noquote() << QStringLiteral("thread %1 line %2 %3").arg(m_index).arg(i).arg(padding);
+            qInfo().noquote() << u"thread %1 line %2 %3"_qs.arg(m_index).arg(i).arg(padding);
         }
     }
 
@@ -72,7 +74,7 @@ private slots:
     void init() {
         m_directory = std::make_unique<QTemporaryDir>();
         QVERIFY(m_directory->isValid());
-        m_logPath = m_directory->filePath(QStringLiteral("launcher.log"));
+        m_logPath = m_directory->filePath(u"launcher.log"_qs);
     }
 
     void cleanup() { qInstallMessageHandler(nullptr); }
@@ -84,8 +86,7 @@ private slots:
 
         const QStringList lines = fileLines(m_logPath);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().endsWith(QStringLiteral("Info: logged after set-up")),
-                 qPrintable(lines.first()));
+        QVERIFY2(lines.first().endsWith(u"Info: logged after set-up"_qs), qPrintable(lines.first()));
     }
 
     void eachLineHasExactlyTheForm() {
@@ -110,8 +111,7 @@ private slots:
             QCOMPARE(match.captured(4), texts[i]);
         }
         // The time stamp is the local time of writing.
-        const QDateTime stamp =
-            QDateTime::fromString(lines.first().left(19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        const QDateTime stamp = QDateTime::fromString(lines.first().left(19), u"yyyy-MM-dd hh:mm:ss"_qs);
         QVERIFY(stamp.isValid());
         QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 3600);
     }
@@ -151,7 +151,7 @@ private slots:
     void fatalMessageAbortsWithoutLogLine() {
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QLatin1String(childModeVariable), QStringLiteral("fatal"));
+        environment.insert(QLatin1String(childModeVariable), u"fatal"_qs);
         environment.insert(QLatin1String(childLogVariable), m_logPath);
         child.setProcessEnvironment(environment);
         child.start(QCoreApplication::applicationFilePath(), QStringList());
@@ -160,12 +160,11 @@ private slots:
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
         const QStringList lines = fileLines(m_logPath);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().endsWith(QStringLiteral("Info: before the fatal message")),
-                 qPrintable(lines.first()));
+        QVERIFY2(lines.first().endsWith(u"Info: before the fatal message"_qs), qPrintable(lines.first()));
     }
 
     void unopenableFileLosesMessagesQuietly() {
-        const QString path = m_directory->filePath(QStringLiteral("missing-folder/launcher.log"));
+        const QString path = m_directory->filePath(u"missing-folder/launcher.log"_qs);
         setupLogging(path);
         qInfo("goes nowhere");
         qWarning("goes nowhere either");
@@ -179,7 +178,7 @@ private:
 };
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariable(childModeVariable) == QStringLiteral("fatal")) {
+    if (qEnvironmentVariable(childModeVariable) == u"fatal"_qs) {
         return runFatalChild();
     }
     QCoreApplication application(argc, argv);

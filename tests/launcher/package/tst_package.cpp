@@ -5,6 +5,7 @@
 #include "launcher/package/resolveurl.h"
 #include "launcher/package/systemidentity.h"
 #include "launcher/package/versionlabel.h"
+#include "support/stringliteral.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -13,28 +14,27 @@
 #include <stdexcept>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 Q_DECLARE_METATYPE(EOperatingSystem)
 Q_DECLARE_METATYPE(EArchitecture)
 
 namespace {
 
-const QUrl ConfigurationBase(QStringLiteral("http://127.0.0.1:8080/launcher/"));
+const QUrl ConfigurationBase(u"http://127.0.0.1:8080/launcher/"_qs);
 
 QJsonObject build(const QString& os, const QString& architecture, const QString& url,
                   const QString& assetsUrl = QString()) {
-    QJsonObject object{{QStringLiteral("os"), os},
-                       {QStringLiteral("architecture"), architecture},
-                       {QStringLiteral("url"), url}};
+    QJsonObject object{{u"os"_qs, os}, {u"architecture"_qs, architecture}, {u"url"_qs, url}};
     if (!assetsUrl.isNull()) {
-        object.insert(QStringLiteral("assetsurl"), assetsUrl);
+        object.insert(u"assetsurl"_qs, assetsUrl);
     }
     return object;
 }
 
 TChunkInPackage chunk(const QString& name) {
     TChunkInPackage chunk;
-    chunk.Url = QUrl(QStringLiteral("http://127.0.0.1/") + name);
+    chunk.Url = QUrl(u"http://127.0.0.1/"_qs + name);
     chunk.UnpackedHash = name.toUtf8();
     chunk.UnpackedSize = static_cast<TFileSize>(name.size());
     return chunk;
@@ -47,15 +47,13 @@ class TestPackage : public QObject {
 
 private slots:
     void entryWithoutBuildsHasNone() {
-        const TPackage notAnArray(0, QJsonObject{{QStringLiteral("builds"), QStringLiteral("linux")}},
-                                  ConfigurationBase);
+        const TPackage notAnArray(0, QJsonObject{{u"builds"_qs, u"linux"_qs}}, ConfigurationBase);
         QVERIFY(notAnArray.builds().empty());
         QVERIFY(!notAnArray.selectBuildForThisSystem());
         QVERIFY(!notAnArray.configurationForThisSystem());
 
         // A build element that is no object is an unknown build that never matches.
-        const TPackage oddElement(1, QJsonObject{{QStringLiteral("builds"), QJsonArray{42}}},
-                                  ConfigurationBase);
+        const TPackage oddElement(1, QJsonObject{{u"builds"_qs, QJsonArray{42}}}, ConfigurationBase);
         QCOMPARE(oddElement.builds().size(), std::size_t(1));
         QCOMPARE(oddElement.builds()[0].OperatingSystem, EOperatingSystem::Unknown);
         QVERIFY(oddElement.builds()[0].PackageConfigurationUrl.isEmpty());
@@ -83,26 +81,21 @@ private slots:
     void buildNamesAreCaseInsensitive() {
         QFETCH(QString, os);
         QFETCH(QString, architecture);
-        const TPackage package(
-            0,
-            QJsonObject{{QStringLiteral("builds"), QJsonArray{build(os, architecture, QStringLiteral("p"))}}},
-            ConfigurationBase);
+        const TPackage package(0, QJsonObject{{u"builds"_qs, QJsonArray{build(os, architecture, u"p"_qs)}}},
+                               ConfigurationBase);
         QTEST(package.builds()[0].OperatingSystem, "expectedOs");
         QTEST(package.builds()[0].Architecture, "expectedArchitecture");
     }
 
     void firstMatchingBuildIsSelected() {
-        TPackage package(
-            0,
-            QJsonObject{
-                {QStringLiteral("builds"),
-                 QJsonArray{build(QStringLiteral("windows"), QStringLiteral("i386"), QStringLiteral("a")),
-                            build(QStringLiteral("WINDOWS"), QStringLiteral("x86_64"), QStringLiteral("b")),
-                            build(QStringLiteral("windows"), QStringLiteral("x86_64"), QStringLiteral("c")),
-                            build(QStringLiteral("beos"), QStringLiteral("ppc"), QStringLiteral("d")),
-                            build(QStringLiteral("linux"), QStringLiteral("i386"), QStringLiteral("e")),
-                            build(QStringLiteral("linux"), QStringLiteral("x86_64"), QStringLiteral("f"))}}},
-            ConfigurationBase);
+        TPackage package(0,
+                         QJsonObject{{u"builds"_qs, QJsonArray{build(u"windows"_qs, u"i386"_qs, u"a"_qs),
+                                                               build(u"WINDOWS"_qs, u"x86_64"_qs, u"b"_qs),
+                                                               build(u"windows"_qs, u"x86_64"_qs, u"c"_qs),
+                                                               build(u"beos"_qs, u"ppc"_qs, u"d"_qs),
+                                                               build(u"linux"_qs, u"i386"_qs, u"e"_qs),
+                                                               build(u"linux"_qs, u"x86_64"_qs, u"f"_qs)}}},
+                         ConfigurationBase);
         const TPackageBuild* selected = package.selectBuild(EOperatingSystem::Windows, EArchitecture::X86_64);
         QVERIFY(selected);
         QCOMPARE(selected, &package.builds()[1]);
@@ -184,24 +177,23 @@ private slots:
     }
 
     void versionLabels() {
-        QCOMPARE(versionLabel(QStringLiteral("12"), QString()), QStringLiteral("P12 A?"));
-        QCOMPARE(versionLabel(QString(), QStringLiteral("7")), QStringLiteral("P? A7"));
-        QCOMPARE(versionLabel(QString(), QString()), QStringLiteral("P? A?"));
-        QCOMPARE(versionLabel(QStringLiteral("0.0.12"), QStringLiteral("1")), QStringLiteral("P0.0.12 A1"));
+        QCOMPARE(versionLabel(u"12"_qs, QString()), u"P12 A?"_qs);
+        QCOMPARE(versionLabel(QString(), u"7"_qs), u"P? A7"_qs);
+        QCOMPARE(versionLabel(QString(), QString()), u"P? A?"_qs);
+        QCOMPARE(versionLabel(u"0.0.12"_qs, u"1"_qs), u"P0.0.12 A1"_qs);
         // Version texts are taken literally, even when they look like placeholders.
-        QCOMPARE(versionLabel(QStringLiteral("%2"), QStringLiteral("%1")), QStringLiteral("P%2 A%1"));
+        QCOMPARE(versionLabel(u"%2"_qs, u"%1"_qs), u"P%2 A%1"_qs);
     }
 
     void fileToDownloadExpandsTheChunkList() {
-        const TChunkInPackageVector table{chunk(QStringLiteral("c0")), chunk(QStringLiteral("c1")),
-                                          chunk(QStringLiteral("c2"))};
+        const TChunkInPackageVector table{chunk(u"c0"_qs), chunk(u"c1"_qs), chunk(u"c2"_qs)};
         TFileInPackage file;
-        file.LocalFile = QStringLiteral("data/file.bin");
+        file.LocalFile = u"data/file.bin"_qs;
         file.Size = 6;
         file.Hash = QByteArray(32, 'h');
         file.Executable = true;
         file.Chunks = {2, 0, 2};
-        file.Patches.push_back(TPatchInPackage{QUrl(QStringLiteral("http://h/p")), 1, 2, 3});
+        file.Patches.push_back(TPatchInPackage{QUrl(u"http://h/p"_qs), 1, 2, 3});
 
         const TFileToDownload download(file, table);
         QVERIFY(download.Patches.empty());
@@ -216,10 +208,10 @@ private slots:
     }
 
     void fileToDownloadRefusesIndicesOutsideTheTable() {
-        const TChunkInPackageVector table{chunk(QStringLiteral("c0")), chunk(QStringLiteral("c1"))};
+        const TChunkInPackageVector table{chunk(u"c0"_qs), chunk(u"c1"_qs)};
         for (const std::int32_t index : {2, -1, 2147483647}) {
             TFileInPackage file;
-            file.LocalFile = QStringLiteral("f");
+            file.LocalFile = u"f"_qs;
             file.Chunks = {0, index};
             QVERIFY_EXCEPTION_THROWN(TFileToDownload(file, table), std::runtime_error);
         }

@@ -1,5 +1,6 @@
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/package/versionlabel.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -8,11 +9,12 @@
 #include <QtTest>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QUrl PackageBase(QStringLiteral("http://127.0.0.1:8080/packages/client/"));
-const QUrl AssetBase(QStringLiteral("http://127.0.0.1:8080/assets/"));
+const QUrl PackageBase(u"http://127.0.0.1:8080/packages/client/"_qs);
+const QUrl AssetBase(u"http://127.0.0.1:8080/assets/"_qs);
 
 QByteArray digest(const QByteArray& content) {
     return QCryptographicHash::hash(content, QCryptographicHash::Sha256);
@@ -23,30 +25,26 @@ QByteArray json(const QJsonObject& object) {
 }
 
 QJsonObject chunkObject(const QString& url, const QByteArray& content) {
-    return QJsonObject{
-        {QStringLiteral("url"), url},
-        {QStringLiteral("packedhash"), QString::fromLatin1(digest("packed " + content).toHex())},
-        {QStringLiteral("packedsize"), content.size() + 10},
-        {QStringLiteral("unpackedhash"), QString::fromLatin1(digest(content).toHex())},
-        {QStringLiteral("unpackedsize"), content.size()}};
+    return QJsonObject{{u"url"_qs, url},
+                       {u"packedhash"_qs, QString::fromLatin1(digest("packed " + content).toHex())},
+                       {u"packedsize"_qs, content.size() + 10},
+                       {u"unpackedhash"_qs, QString::fromLatin1(digest(content).toHex())},
+                       {u"unpackedsize"_qs, content.size()}};
 }
 
 QJsonObject fileObject(const QString& localFile, const QJsonArray& chunks) {
-    return QJsonObject{
-        {QStringLiteral("localfile"), localFile},
-        {QStringLiteral("unpackedhash"), QString::fromLatin1(digest(localFile.toUtf8()).toHex())},
-        {QStringLiteral("unpackedsize"), 100},
-        {QStringLiteral("chunks"), chunks}};
+    return QJsonObject{{u"localfile"_qs, localFile},
+                       {u"unpackedhash"_qs, QString::fromLatin1(digest(localFile.toUtf8()).toHex())},
+                       {u"unpackedsize"_qs, 100},
+                       {u"chunks"_qs, chunks}};
 }
 
 QJsonObject packageWithChunks(int chunkCount, const QJsonArray& files) {
     QJsonArray chunks;
     for (int i = 0; i < chunkCount; ++i) {
-        chunks.append(chunkObject(QStringLiteral("chunks/%1").arg(i), QByteArray::number(i)));
+        chunks.append(chunkObject(u"chunks/%1"_qs.arg(i), QByteArray::number(i)));
     }
-    return QJsonObject{{QStringLiteral("version"), QStringLiteral("3")},
-                       {QStringLiteral("chunks"), chunks},
-                       {QStringLiteral("files"), files}};
+    return QJsonObject{{u"version"_qs, u"3"_qs}, {u"chunks"_qs, chunks}, {u"files"_qs, files}};
 }
 
 QStringList localFiles(const TPackageConfigurationReader& reader) {
@@ -65,7 +63,7 @@ void verifyEmpty(const TPackageConfigurationReader& reader) {
     QVERIFY(reader.packageVersion().isEmpty());
     QVERIFY(reader.assetVersion().isEmpty());
     QVERIFY(reader.executable().isEmpty());
-    QCOMPARE(versionLabel(reader), QStringLiteral("P? A?"));
+    QCOMPARE(versionLabel(reader), u"P? A?"_qs);
 }
 
 } // namespace
@@ -75,46 +73,40 @@ class TestPackageConfigurationReader : public QObject {
 
 private slots:
     void readsEveryFieldOfBothDocuments() {
-        QJsonObject wholeFile = fileObject(QStringLiteral("bin/client"), QJsonArray{0, 1, 0});
-        wholeFile.insert(QStringLiteral("executable"), true);
-        wholeFile.insert(QStringLiteral("url"), QStringLiteral("files/client.pack"));
-        wholeFile.insert(QStringLiteral("packedhash"), QString::fromLatin1(digest("whole").toHex()));
-        wholeFile.insert(QStringLiteral("packedsize"), 6000000000.0); // above 32 bits
-        wholeFile.insert(QStringLiteral("unpackedsize"), 8000000000.0);
-        wholeFile.insert(QStringLiteral("unpack"), false);
-        wholeFile.insert(QStringLiteral("patches"),
-                         QJsonArray{QJsonObject{{QStringLiteral("url"), QStringLiteral("patches/1-2")},
-                                                {QStringLiteral("fromversion"), 1},
-                                                {QStringLiteral("toversion"), 2},
-                                                {QStringLiteral("size"), 512}}});
+        QJsonObject wholeFile = fileObject(u"bin/client"_qs, QJsonArray{0, 1, 0});
+        wholeFile.insert(u"executable"_qs, true);
+        wholeFile.insert(u"url"_qs, u"files/client.pack"_qs);
+        wholeFile.insert(u"packedhash"_qs, QString::fromLatin1(digest("whole").toHex()));
+        wholeFile.insert(u"packedsize"_qs, 6000000000.0); // above 32 bits
+        wholeFile.insert(u"unpackedsize"_qs, 8000000000.0);
+        wholeFile.insert(u"unpack"_qs, false);
+        wholeFile.insert(u"patches"_qs, QJsonArray{QJsonObject{{u"url"_qs, u"patches/1-2"_qs},
+                                                               {u"fromversion"_qs, 1},
+                                                               {u"toversion"_qs, 2},
+                                                               {u"size"_qs, 512}}});
 
-        QJsonObject rawChunk = chunkObject(QStringLiteral("https://cdn.example.invalid/abs/c1?sig=1"), "one");
-        rawChunk.insert(QStringLiteral("unpack"), false);
-        const QJsonObject package{{QStringLiteral("version"), QStringLiteral("12")},
-                                  {QStringLiteral("executable"), QStringLiteral("bin/client")},
-                                  {QStringLiteral("generation"), QStringLiteral("second")},
-                                  {QStringLiteral("variant"), QStringLiteral("beta")},
-                                  {QStringLiteral("parameters"),
-                                   QJsonArray{QStringLiteral("-windowed"), QStringLiteral("--lang=en")}},
-                                  {QStringLiteral("chunks"),
-                                   QJsonArray{chunkObject(QStringLiteral("chunks/c0"), "zero"), rawChunk}},
-                                  {QStringLiteral("files"), QJsonArray{wholeFile}}};
-        const QJsonObject assets{
-            {QStringLiteral("version"), 7},
-            {QStringLiteral("chunks"), QJsonArray{chunkObject(QStringLiteral("a/c2"), "two")}},
-            {QStringLiteral("files"),
-             QJsonArray{fileObject(QStringLiteral("data/a.pak"), QJsonArray{2, 0})}}};
+        QJsonObject rawChunk = chunkObject(u"https://cdn.example.invalid/abs/c1?sig=1"_qs, "one");
+        rawChunk.insert(u"unpack"_qs, false);
+        const QJsonObject package{{u"version"_qs, u"12"_qs},
+                                  {u"executable"_qs, u"bin/client"_qs},
+                                  {u"generation"_qs, u"second"_qs},
+                                  {u"variant"_qs, u"beta"_qs},
+                                  {u"parameters"_qs, QJsonArray{u"-windowed"_qs, u"--lang=en"_qs}},
+                                  {u"chunks"_qs, QJsonArray{chunkObject(u"chunks/c0"_qs, "zero"), rawChunk}},
+                                  {u"files"_qs, QJsonArray{wholeFile}}};
+        const QJsonObject assets{{u"version"_qs, 7},
+                                 {u"chunks"_qs, QJsonArray{chunkObject(u"a/c2"_qs, "two")}},
+                                 {u"files"_qs, QJsonArray{fileObject(u"data/a.pak"_qs, QJsonArray{2, 0})}}};
 
         const TPackageConfigurationReader reader(json(package), json(assets), PackageBase, AssetBase);
         QVERIFY(reader.isValid());
-        QCOMPARE(reader.packageVersion(), QStringLiteral("12"));
-        QCOMPARE(reader.assetVersion(), QStringLiteral("7"));
-        QCOMPARE(versionLabel(reader), QStringLiteral("P12 A7"));
-        QCOMPARE(reader.executable(), QStringLiteral("bin/client"));
+        QCOMPARE(reader.packageVersion(), u"12"_qs);
+        QCOMPARE(reader.assetVersion(), u"7"_qs);
+        QCOMPARE(versionLabel(reader), u"P12 A7"_qs);
+        QCOMPARE(reader.executable(), u"bin/client"_qs);
         QCOMPARE(reader.generation(), EPackageGeneration::Second);
         QCOMPARE(reader.variant(), EPackageVariant::Beta);
-        QCOMPARE(reader.parameters(),
-                 (QStringList{QStringLiteral("-windowed"), QStringLiteral("--lang=en")}));
+        QCOMPARE(reader.parameters(), (QStringList{u"-windowed"_qs, u"--lang=en"_qs}));
         QCOMPARE(reader.packageBaseUrl(), PackageBase);
         QCOMPARE(reader.assetBaseUrl(), AssetBase);
         QCOMPARE(reader.rawPackageDocument(), json(package));
@@ -123,33 +115,30 @@ private slots:
         // The combined chunk table: package chunks first, each resolved against its own document.
         QCOMPARE(reader.chunks().size(), std::size_t(3));
         const TChunkInPackage& c0 = reader.chunks()[0];
-        QCOMPARE(c0.Url, QUrl(QStringLiteral("http://127.0.0.1:8080/packages/client/chunks/c0")));
+        QCOMPARE(c0.Url, QUrl(u"http://127.0.0.1:8080/packages/client/chunks/c0"_qs));
         QCOMPARE(c0.UnpackedHash, digest("zero"));
         QCOMPARE(c0.PackedHash, digest("packed zero"));
         QCOMPARE(c0.UnpackedSize, TFileSize(4));
         QCOMPARE(c0.PackedSize, TFileSize(14));
         QVERIFY(c0.Unpack);
-        QCOMPARE(reader.chunks()[1].Url, QUrl(QStringLiteral("https://cdn.example.invalid/abs/c1?sig=1")));
+        QCOMPARE(reader.chunks()[1].Url, QUrl(u"https://cdn.example.invalid/abs/c1?sig=1"_qs));
         QVERIFY(!reader.chunks()[1].Unpack);
-        QCOMPARE(reader.chunks()[2].Url, QUrl(QStringLiteral("http://127.0.0.1:8080/assets/a/c2")));
+        QCOMPARE(reader.chunks()[2].Url, QUrl(u"http://127.0.0.1:8080/assets/a/c2"_qs));
 
-        QCOMPARE(localFiles(reader),
-                 (QStringList{QStringLiteral("bin/client"), QStringLiteral("data/a.pak")}));
+        QCOMPARE(localFiles(reader), (QStringList{u"bin/client"_qs, u"data/a.pak"_qs}));
         const TFileInPackage& client = reader.files()[0];
         QVERIFY(client.Executable);
         QCOMPARE(client.Hash, digest("bin/client"));
         QCOMPARE(client.Size, TFileSize(8000000000ULL));
         QCOMPARE(client.Chunks, (std::vector<std::int32_t>{0, 1, 0}));
-        QCOMPARE(client.WholeFile.Url,
-                 QUrl(QStringLiteral("http://127.0.0.1:8080/packages/client/files/client.pack")));
+        QCOMPARE(client.WholeFile.Url, QUrl(u"http://127.0.0.1:8080/packages/client/files/client.pack"_qs));
         QCOMPARE(client.WholeFile.PackedSize, TFileSize(6000000000ULL));
         QCOMPARE(client.WholeFile.PackedHash, digest("whole"));
         QCOMPARE(client.WholeFile.UnpackedSize, TFileSize(8000000000ULL));
         QCOMPARE(client.WholeFile.UnpackedHash, digest("bin/client"));
         QVERIFY(!client.WholeFile.Unpack);
         QCOMPARE(client.Patches.size(), std::size_t(1));
-        QCOMPARE(client.Patches[0].Url,
-                 QUrl(QStringLiteral("http://127.0.0.1:8080/packages/client/patches/1-2")));
+        QCOMPARE(client.Patches[0].Url, QUrl(u"http://127.0.0.1:8080/packages/client/patches/1-2"_qs));
         QCOMPARE(client.Patches[0].FromVersion, 1);
         QCOMPARE(client.Patches[0].ToVersion, 2);
         QCOMPARE(client.Patches[0].Size, 512);
@@ -164,14 +153,12 @@ private slots:
     void hashesDecodeFromEitherCase() {
         const QByteArray expected = digest("content");
         const QString lower = QString::fromLatin1(expected.toHex());
-        QJsonObject upperChunk = chunkObject(QStringLiteral("c"), "content");
-        upperChunk.insert(QStringLiteral("unpackedhash"), lower.toUpper());
-        QJsonObject spacedChunk = chunkObject(QStringLiteral("c"), "content");
-        spacedChunk.insert(QStringLiteral("unpackedhash"),
-                           lower.left(10) + QStringLiteral(" :") + lower.mid(10));
+        QJsonObject upperChunk = chunkObject(u"c"_qs, "content");
+        upperChunk.insert(u"unpackedhash"_qs, lower.toUpper());
+        QJsonObject spacedChunk = chunkObject(u"c"_qs, "content");
+        spacedChunk.insert(u"unpackedhash"_qs, lower.left(10) + u" :"_qs + lower.mid(10));
         const QJsonObject package{
-            {QStringLiteral("chunks"),
-             QJsonArray{chunkObject(QStringLiteral("c"), "content"), upperChunk, spacedChunk}}};
+            {u"chunks"_qs, QJsonArray{chunkObject(u"c"_qs, "content"), upperChunk, spacedChunk}}};
 
         const TPackageConfigurationReader reader(json(package), QByteArray(), PackageBase, AssetBase);
         QVERIFY(reader.isValid());
@@ -202,8 +189,8 @@ private slots:
         QFETCH(QString, variant);
         QJsonObject package;
         if (!generation.isNull()) {
-            package.insert(QStringLiteral("generation"), generation);
-            package.insert(QStringLiteral("variant"), variant);
+            package.insert(u"generation"_qs, generation);
+            package.insert(u"variant"_qs, variant);
         }
         const TPackageConfigurationReader reader(json(package), QByteArray(), PackageBase, AssetBase);
         QVERIFY(reader.isValid());
@@ -215,30 +202,28 @@ private slots:
         QTest::addColumn<QJsonValue>("version");
         QTest::addColumn<QString>("expected");
         QTest::newRow("number") << QJsonValue(7) << "7";
-        QTest::newRow("string") << QJsonValue(QStringLiteral("7")) << "7";
+        QTest::newRow("string") << QJsonValue(u"7"_qs) << "7";
         QTest::newRow("large number") << QJsonValue(2147483647) << "2147483647";
-        QTest::newRow("text") << QJsonValue(QStringLiteral("2024.1")) << "2024.1";
+        QTest::newRow("text") << QJsonValue(u"2024.1"_qs) << "2024.1";
         QTest::newRow("bool is no version") << QJsonValue(true) << "";
     }
 
     void assetVersionFromNumberOrString() {
         QFETCH(QJsonValue, version);
-        const QJsonObject package{{QStringLiteral("version"), QStringLiteral("12")}};
-        const QJsonObject assets{{QStringLiteral("version"), version}};
+        const QJsonObject package{{u"version"_qs, u"12"_qs}};
+        const QJsonObject assets{{u"version"_qs, version}};
         const TPackageConfigurationReader reader(json(package), json(assets), PackageBase, AssetBase);
         QVERIFY(reader.isValid());
         QTEST(reader.assetVersion(), "expected");
     }
 
     void emptyAssetDocumentIsValid() {
-        const QJsonObject package =
-            packageWithChunks(2, QJsonArray{fileObject(QStringLiteral("f"), QJsonArray{0, 1})});
-        const TPackageConfigurationReader reader(
-            json(QJsonObject{{QStringLiteral("version"), QStringLiteral("12")}}), QByteArray(), PackageBase,
-            QUrl());
+        const QJsonObject package = packageWithChunks(2, QJsonArray{fileObject(u"f"_qs, QJsonArray{0, 1})});
+        const TPackageConfigurationReader reader(json(QJsonObject{{u"version"_qs, u"12"_qs}}), QByteArray(),
+                                                 PackageBase, QUrl());
         QVERIFY(reader.isValid());
         QVERIFY(reader.assetVersion().isEmpty());
-        QCOMPARE(versionLabel(reader), QStringLiteral("P12 A?"));
+        QCOMPARE(versionLabel(reader), u"P12 A?"_qs);
 
         const TPackageConfigurationReader withFiles(json(package), QByteArray(), PackageBase, QUrl());
         QVERIFY(withFiles.isValid());
@@ -248,33 +233,29 @@ private slots:
 
     void filesOfBothDocumentsAreSortedTogether() {
         // UTF-16 code-unit order: upper case before lower case, "/" (0x2F) before letters and digits.
-        const QJsonObject package =
-            packageWithChunks(1, QJsonArray{fileObject(QStringLiteral("zeta"), QJsonArray{0}),
-                                            fileObject(QStringLiteral("Data/b"), QJsonArray{0}),
-                                            fileObject(QStringLiteral("a0"), QJsonArray{})});
-        const QJsonObject assets{
-            {QStringLiteral("chunks"), QJsonArray{chunkObject(QStringLiteral("x"), "x")}},
-            {QStringLiteral("files"), QJsonArray{fileObject(QStringLiteral("a/b"), QJsonArray{1}),
-                                                 fileObject(QStringLiteral("Data"), QJsonArray{}),
-                                                 fileObject(QStringLiteral("\u00e9t\u00e9"), QJsonArray{})}}};
+        const QJsonObject package = packageWithChunks(1, QJsonArray{fileObject(u"zeta"_qs, QJsonArray{0}),
+                                                                    fileObject(u"Data/b"_qs, QJsonArray{0}),
+                                                                    fileObject(u"a0"_qs, QJsonArray{})});
+        const QJsonObject assets{{u"chunks"_qs, QJsonArray{chunkObject(u"x"_qs, "x")}},
+                                 {u"files"_qs, QJsonArray{fileObject(u"a/b"_qs, QJsonArray{1}),
+                                                          fileObject(u"Data"_qs, QJsonArray{}),
+                                                          fileObject(u"\u00e9t\u00e9"_qs, QJsonArray{})}}};
         const TPackageConfigurationReader reader(json(package), json(assets), PackageBase, AssetBase);
         QVERIFY(reader.isValid());
-        QCOMPARE(localFiles(reader), (QStringList{QStringLiteral("Data"), QStringLiteral("Data/b"),
-                                                  QStringLiteral("a/b"), QStringLiteral("a0"),
-                                                  QStringLiteral("zeta"), QStringLiteral("\u00e9t\u00e9")}));
+        QCOMPARE(localFiles(reader), (QStringList{u"Data"_qs, u"Data/b"_qs, u"a/b"_qs, u"a0"_qs, u"zeta"_qs,
+                                                  u"\u00e9t\u00e9"_qs}));
         // The asset file keeps its index into the combined table (1 is the asset document's first chunk).
         QCOMPARE(reader.files()[2].Chunks, std::vector<std::int32_t>{1});
-        QCOMPARE(reader.chunks()[1].Url, QUrl(QStringLiteral("http://127.0.0.1:8080/assets/x")));
+        QCOMPARE(reader.chunks()[1].Url, QUrl(u"http://127.0.0.1:8080/assets/x"_qs));
     }
 
     void missingKeysGiveDefaults() {
         const QJsonObject package{
-            {QStringLiteral("chunks"), QJsonArray{QJsonObject()}},
-            {QStringLiteral("files"),
-             QJsonArray{QJsonObject{{QStringLiteral("chunks"), 5}}, QStringLiteral("not an object")}},
-            {QStringLiteral("parameters"), QStringLiteral("not an array")}};
-        const TPackageConfigurationReader reader(
-            json(package), json(QJsonObject{{QStringLiteral("files"), 3}}), PackageBase, AssetBase);
+            {u"chunks"_qs, QJsonArray{QJsonObject()}},
+            {u"files"_qs, QJsonArray{QJsonObject{{u"chunks"_qs, 5}}, u"not an object"_qs}},
+            {u"parameters"_qs, u"not an array"_qs}};
+        const TPackageConfigurationReader reader(json(package), json(QJsonObject{{u"files"_qs, 3}}),
+                                                 PackageBase, AssetBase);
         QVERIFY(reader.isValid());
         QVERIFY(reader.packageVersion().isEmpty());
         QVERIFY(reader.parameters().isEmpty());
@@ -289,12 +270,11 @@ private slots:
         QVERIFY(reader.isValid());
         QVERIFY(reader.files().empty());
         QVERIFY(reader.chunks().empty());
-        QCOMPARE(versionLabel(reader), QStringLiteral("P? A?"));
+        QCOMPARE(versionLabel(reader), u"P? A?"_qs);
     }
 
     void invalidJsonGivesUsableInvalidReader_data() {
-        const QByteArray good =
-            json(packageWithChunks(1, QJsonArray{fileObject(QStringLiteral("f"), QJsonArray{0})}));
+        const QByteArray good = json(packageWithChunks(1, QJsonArray{fileObject(u"f"_qs, QJsonArray{0})}));
         QTest::addColumn<QByteArray>("package");
         QTest::addColumn<QByteArray>("assets");
         QTest::addColumn<QString>("message");
@@ -329,7 +309,7 @@ private slots:
         QTest::newRow("negative") << QJsonValue(-1) << false << "-1";
         QTest::newRow("far beyond 32 bits") << QJsonValue(4294967296.0) << true << "4294967296";
         QTest::newRow("fraction") << QJsonValue(1.5) << false << "1.5";
-        QTest::newRow("text") << QJsonValue(QStringLiteral("1")) << false << "\"1\"";
+        QTest::newRow("text") << QJsonValue(u"1"_qs) << false << "\"1\"";
         QTest::newRow("null") << QJsonValue() << true << "null";
     }
 
@@ -338,36 +318,29 @@ private slots:
         QFETCH(bool, inAssetDocument);
         QFETCH(QString, named);
         const QJsonArray badChunks{0, index, 1};
-        const QJsonObject package =
-            packageWithChunks(3, QJsonArray{fileObject(QStringLiteral("good.bin"), QJsonArray{0, 2}),
-                                            fileObject(QStringLiteral("bad/file.bin"),
-                                                       inAssetDocument ? QJsonArray{1} : badChunks)});
+        const QJsonObject package = packageWithChunks(
+            3, QJsonArray{fileObject(u"good.bin"_qs, QJsonArray{0, 2}),
+                          fileObject(u"bad/file.bin"_qs, inAssetDocument ? QJsonArray{1} : badChunks)});
         QJsonObject assets{
-            {QStringLiteral("version"), 4},
-            {QStringLiteral("chunks"),
-             QJsonArray{chunkObject(QStringLiteral("a0"), "a0"), chunkObject(QStringLiteral("a1"), "a1")}},
-            {QStringLiteral("files"), QJsonArray{fileObject(QStringLiteral("assets/x"), QJsonArray{3, 4})}}};
+            {u"version"_qs, 4},
+            {u"chunks"_qs, QJsonArray{chunkObject(u"a0"_qs, "a0"), chunkObject(u"a1"_qs, "a1")}},
+            {u"files"_qs, QJsonArray{fileObject(u"assets/x"_qs, QJsonArray{3, 4})}}};
         if (inAssetDocument) {
-            assets.insert(QStringLiteral("files"),
-                          QJsonArray{fileObject(QStringLiteral("bad/file.bin"), badChunks)});
+            assets.insert(u"files"_qs, QJsonArray{fileObject(u"bad/file.bin"_qs, badChunks)});
         }
 
         // The log line names the file and the offending index.
-        QTest::ignoreMessage(
-            QtCriticalMsg,
-            QRegularExpression(
-                QStringLiteral("bad/file\\.bin.* %1 ").arg(QRegularExpression::escape(named))));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"bad/file\\.bin.* %1 "_qs.arg(
+                                                QRegularExpression::escape(named))));
         const TPackageConfigurationReader reader(json(package), json(assets), PackageBase, AssetBase);
         verifyEmpty(reader);
     }
 
     void lastIndexOfTheCombinedTableIsAccepted() {
-        const QJsonObject package =
-            packageWithChunks(3, QJsonArray{fileObject(QStringLiteral("p"), QJsonArray{2, 0})});
+        const QJsonObject package = packageWithChunks(3, QJsonArray{fileObject(u"p"_qs, QJsonArray{2, 0})});
         const QJsonObject assets{
-            {QStringLiteral("chunks"),
-             QJsonArray{chunkObject(QStringLiteral("a0"), "a0"), chunkObject(QStringLiteral("a1"), "a1")}},
-            {QStringLiteral("files"), QJsonArray{fileObject(QStringLiteral("q"), QJsonArray{4, 3})}}};
+            {u"chunks"_qs, QJsonArray{chunkObject(u"a0"_qs, "a0"), chunkObject(u"a1"_qs, "a1")}},
+            {u"files"_qs, QJsonArray{fileObject(u"q"_qs, QJsonArray{4, 3})}}};
         const TPackageConfigurationReader reader(json(package), json(assets), PackageBase, AssetBase);
         QVERIFY(reader.isValid());
         QCOMPARE(reader.chunks().size(), std::size_t(5));

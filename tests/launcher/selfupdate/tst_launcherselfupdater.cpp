@@ -7,6 +7,7 @@
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/messagecapture.h"
+#include "support/stringliteral.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -22,17 +23,17 @@ using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
+using testsupport::operator""_qs;
 
 namespace {
 
 const QByteArray SettingsText = "[DIRECTORIES]\npackages=packages\n"
                                 "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
                                 "assetFile=assets.json\naccountGroupFile=accountgroup.json\n";
-const QString ProgramName = QStringLiteral("VantorLauncher");
+const QString ProgramName = u"VantorLauncher"_qs;
 
 QString architectureName() {
-    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? QStringLiteral("i386")
-                                                                     : QStringLiteral("x86_64");
+    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? u"i386"_qs : u"x86_64"_qs;
 }
 
 } // namespace
@@ -47,37 +48,33 @@ private slots:
         m_NewProgram = seededBytes(2, 310000);
         // Version 0.0.13 of the launcher: its program and a data file. The same two with the data
         // file's only chunk missing on the server, and with the program's only chunk missing.
-        const QString tree = m_Stage.workDirectory() + QStringLiteral("/launcher-tree");
+        const QString tree = m_Stage.workDirectory() + u"/launcher-tree"_qs;
         QVERIFY(writeBytes(tree + QLatin1Char('/') + ProgramName, m_NewProgram));
         QVERIFY(QFile::setPermissions(tree + QLatin1Char('/') + ProgramName,
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(writeBytes(tree + QStringLiteral("/launcher-data.bin"), seededBytes(3, 200000)));
-        QVERIFY2(m_Stage.publishTree(tree, QStringLiteral("launcher/linux"), QStringLiteral("package.json"),
-                                     QStringLiteral("0.0.13"), ProgramName, {}),
+        QVERIFY(writeBytes(tree + u"/launcher-data.bin"_qs, seededBytes(3, 200000)));
+        QVERIFY2(m_Stage.publishTree(tree, u"launcher/linux"_qs, u"package.json"_qs, u"0.0.13"_qs,
+                                     ProgramName, {}),
                  qPrintable(m_Stage.errorString()));
 
-        const QString brokenData = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-data");
+        const QString brokenData = m_Stage.workDirectory() + u"/launcher-broken-data"_qs;
         QVERIFY(writeBytes(brokenData + QLatin1Char('/') + ProgramName, m_NewProgram));
-        QVERIFY(writeBytes(brokenData + QStringLiteral("/launcher-data.bin"), seededBytes(4, 200000)));
-        QVERIFY(m_Stage.publishTree(brokenData, QStringLiteral("broken-data/linux"),
-                                    QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName,
-                                    {}));
-        QVERIFY(QFile::remove(chunkFileOf(QStringLiteral("broken-data/linux/package.json"),
-                                          QStringLiteral("launcher-data.bin"))));
+        QVERIFY(writeBytes(brokenData + u"/launcher-data.bin"_qs, seededBytes(4, 200000)));
+        QVERIFY(m_Stage.publishTree(brokenData, u"broken-data/linux"_qs, u"package.json"_qs, u"0.0.13"_qs,
+                                    ProgramName, {}));
+        QVERIFY(QFile::remove(chunkFileOf(u"broken-data/linux/package.json"_qs, u"launcher-data.bin"_qs)));
 
-        const QString brokenProgram = m_Stage.workDirectory() + QStringLiteral("/launcher-broken-program");
+        const QString brokenProgram = m_Stage.workDirectory() + u"/launcher-broken-program"_qs;
         QVERIFY(writeBytes(brokenProgram + QLatin1Char('/') + ProgramName, seededBytes(5, 320000)));
-        QVERIFY(m_Stage.publishTree(brokenProgram, QStringLiteral("broken-program/linux"),
-                                    QStringLiteral("package.json"), QStringLiteral("0.0.13"), ProgramName,
-                                    {}));
-        QVERIFY(QFile::remove(chunkFileOf(QStringLiteral("broken-program/linux/package.json"), ProgramName)));
+        QVERIFY(m_Stage.publishTree(brokenProgram, u"broken-program/linux"_qs, u"package.json"_qs,
+                                    u"0.0.13"_qs, ProgramName, {}));
+        QVERIFY(QFile::remove(chunkFileOf(u"broken-program/linux/package.json"_qs, ProgramName)));
     }
 
     void init() {
         m_LauncherDirectory = std::make_unique<QTemporaryDir>();
         QVERIFY(m_LauncherDirectory->isValid());
-        QVERIFY(
-            writeBytes(m_LauncherDirectory->filePath(QStringLiteral("launchersettings.ini")), SettingsText));
+        QVERIFY(writeBytes(m_LauncherDirectory->filePath(u"launchersettings.ini"_qs), SettingsText));
         QVERIFY(writeBytes(m_LauncherDirectory->filePath(ProgramName), m_OldProgram));
     }
 
@@ -93,7 +90,7 @@ private slots:
         TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
         QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
         QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
-        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("launcher/linux/package.json"))));
+        QVERIFY(startAndWait(updater, launcherPackage(u"launcher/linux/package.json"_qs)));
 
         QCOMPARE(restart.count(), 1);
         QCOMPARE(failed.count(), 0);
@@ -102,10 +99,10 @@ private slots:
         QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
         QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix), m_OldProgram);
         QVERIFY(QFileInfo(directory + QLatin1Char('/') + ProgramName).isExecutable());
-        QVERIFY(QFileInfo::exists(directory + QStringLiteral("/launcher-data.bin")));
-        QCOMPARE(readBytes(directory + QStringLiteral("/package.json")),
-                 readBytes(m_Stage.server().documentRoot() + QStringLiteral("/launcher/linux/package.json")));
-        QVERIFY(!QFileInfo::exists(directory + QStringLiteral("/partial-package.json")));
+        QVERIFY(QFileInfo::exists(directory + u"/launcher-data.bin"_qs));
+        QCOMPARE(readBytes(directory + u"/package.json"_qs),
+                 readBytes(m_Stage.server().documentRoot() + u"/launcher/linux/package.json"_qs));
+        QVERIFY(!QFileInfo::exists(directory + u"/partial-package.json"_qs));
 
         // The restarted launcher removes the backup.
         updater.cleanupOldLauncherVersion();
@@ -121,22 +118,21 @@ private slots:
         QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
         QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
         testsupport::TMessageCapture capture;
-        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
+        QVERIFY(startAndWait(updater, launcherPackage(u"broken-data/linux/package.json"_qs)));
 
         QCOMPARE(failed.count(), 1);
         QCOMPARE(restart.count(), 0);
         // The new program had been written before the data file failed; the old one is back.
         QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
         QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
-        QVERIFY(capture.messages(QtCriticalMsg)
-                    .contains(QStringLiteral("Updating Vantor Online failed: Error 1")));
+        QVERIFY(capture.messages(QtCriticalMsg).contains(u"Updating Vantor Online failed: Error 1"_qs));
     }
 
     void failureBeforeTheProgramWasTouchedLeavesItAlone() {
         const QString directory = m_LauncherDirectory->path();
         TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
         QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
-        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-program/linux/package.json"))));
+        QVERIFY(startAndWait(updater, launcherPackage(u"broken-program/linux/package.json"_qs)));
 
         QCOMPARE(failed.count(), 1);
         QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
@@ -151,40 +147,38 @@ private slots:
             testsupport::TFailingFilesystem::endingIn(QLatin1Char('/') + ProgramName)));
         QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
         QSignalSpy diskFailed(&updater, &TLauncherSelfUpdater::diskAccessFailed);
-        QVERIFY(startAndWait(updater, launcherPackage(QStringLiteral("broken-data/linux/package.json"))));
+        QVERIFY(startAndWait(updater, launcherPackage(u"broken-data/linux/package.json"_qs)));
 
         QCOMPARE(failed.count(), 0);
         QCOMPARE(diskFailed.count(), 1);
-        QVERIFY2(diskFailed.first().first().toString().startsWith(QStringLiteral("Failed to delete file ")),
+        QVERIFY2(diskFailed.first().first().toString().startsWith(u"Failed to delete file "_qs),
                  qPrintable(diskFailed.first().first().toString()));
     }
 
     void cleanupRemovesOnlyOldFilesOfTheLauncherDirectory() {
         const QDir directory(m_LauncherDirectory->path());
-        for (const QString& name :
-             {QStringLiteral("VantorLauncher.old"), QStringLiteral("readme.old"), QStringLiteral("notes.OLD"),
-              QStringLiteral("old"), QStringLiteral("old.txt"), QStringLiteral("plugins/inner.old")}) {
+        for (const QString& name : {u"VantorLauncher.old"_qs, u"readme.old"_qs, u"notes.OLD"_qs, u"old"_qs,
+                                    u"old.txt"_qs, u"plugins/inner.old"_qs}) {
             QVERIFY(writeBytes(directory.filePath(name), "x"));
         }
-        QVERIFY(directory.mkpath(QStringLiteral("cache.old")));
+        QVERIFY(directory.mkpath(u"cache.old"_qs));
         TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory.path()));
         updater.cleanupOldLauncherVersion();
 
-        QVERIFY(!directory.exists(QStringLiteral("VantorLauncher.old")));
-        QVERIFY(!directory.exists(QStringLiteral("readme.old")));
-        for (const QString& kept :
-             {QStringLiteral("notes.OLD"), QStringLiteral("old"), QStringLiteral("old.txt"),
-              QStringLiteral("plugins/inner.old"), QStringLiteral("cache.old"), ProgramName}) {
+        QVERIFY(!directory.exists(u"VantorLauncher.old"_qs));
+        QVERIFY(!directory.exists(u"readme.old"_qs));
+        for (const QString& kept : {u"notes.OLD"_qs, u"old"_qs, u"old.txt"_qs, u"plugins/inner.old"_qs,
+                                    u"cache.old"_qs, ProgramName}) {
             QVERIFY2(directory.exists(kept), qPrintable(kept));
         }
     }
 
     void cleanupFailureThrows() {
-        QVERIFY(writeBytes(m_LauncherDirectory->filePath(QStringLiteral("stuck.old")), "x"));
+        QVERIFY(writeBytes(m_LauncherDirectory->filePath(u"stuck.old"_qs), "x"));
         TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
             m_LauncherDirectory->path(), testsupport::EFailingOperation::Remove));
         QVERIFY_EXCEPTION_THROWN(updater.cleanupOldLauncherVersion(), std::runtime_error);
-        QVERIFY(QFileInfo::exists(m_LauncherDirectory->filePath(QStringLiteral("stuck.old"))));
+        QVERIFY(QFileInfo::exists(m_LauncherDirectory->filePath(u"stuck.old"_qs)));
     }
 
 private:
@@ -199,12 +193,11 @@ private:
 };
 
 std::shared_ptr<TPackage> TestLauncherSelfUpdater::launcherPackage(const QString& Document) const {
-    const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
-                            {QStringLiteral("architecture"), architectureName()},
-                            {QStringLiteral("url"), Document}};
-    const QJsonObject entry{{QStringLiteral("name"), QStringLiteral("Launcher")},
-                            {QStringLiteral("directoryname"), QStringLiteral("launcher")},
-                            {QStringLiteral("builds"), QJsonArray{build}}};
+    const QJsonObject build{
+        {u"os"_qs, u"linux"_qs}, {u"architecture"_qs, architectureName()}, {u"url"_qs, Document}};
+    const QJsonObject entry{{u"name"_qs, u"Launcher"_qs},
+                            {u"directoryname"_qs, u"launcher"_qs},
+                            {u"builds"_qs, QJsonArray{build}}};
     auto package = std::make_shared<TPackage>(LauncherPackageIndex, entry, m_Stage.server().url(QString()));
     const QUrl folder = m_Stage.server().url(Document).adjusted(QUrl::RemoveFilename);
     package->selectBuildForThisSystem()->Configuration = std::make_unique<TPackageConfigurationReader>(

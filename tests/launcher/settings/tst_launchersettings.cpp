@@ -1,29 +1,31 @@
 #include "launcher/settings/launchersettings.h"
+#include "support/stringliteral.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using mirrel::launcher::TLauncherSettings;
+using testsupport::operator""_qs;
 
 class TestLauncherSettings : public QObject {
     Q_OBJECT
 
 private slots:
     void embeddedDefaults() {
-        const TLauncherSettings settings(QStringLiteral(":/settings/launchersettings.ini"));
+        const TLauncherSettings settings(u":/settings/launchersettings.ini"_qs);
 
         const QUrl configuration = settings.launcherConfigurationUrl();
-        QCOMPARE(configuration.scheme(), QStringLiteral("https"));
-        QVERIFY(configuration.path().endsWith(QStringLiteral(".json")));
+        QCOMPARE(configuration.scheme(), u"https"_qs);
+        QVERIFY(configuration.path().endsWith(u".json"_qs));
         QVERIFY(settings.cdnDiagnosticsTraceUrl().isEmpty());
         QCOMPARE(settings.appendNocacheToPackageUrls(), false);
-        QCOMPARE(settings.packagesDirectory(), QStringLiteral("packages"));
-        QCOMPARE(settings.settingsTarget(), QStringLiteral("VantorOnlineClient_Data/Data/Settings"));
-        QCOMPARE(settings.packageFile(), QStringLiteral("package.json"));
-        QCOMPARE(settings.partialPackageFile(), QStringLiteral("partial-package.json"));
-        QCOMPARE(settings.assetFile(), QStringLiteral("assets.json"));
-        QCOMPARE(settings.accountGroupFile(), QStringLiteral("accountgroup.json"));
+        QCOMPARE(settings.packagesDirectory(), u"packages"_qs);
+        QCOMPARE(settings.settingsTarget(), u"VantorOnlineClient_Data/Data/Settings"_qs);
+        QCOMPARE(settings.packageFile(), u"package.json"_qs);
+        QCOMPARE(settings.partialPackageFile(), u"partial-package.json"_qs);
+        QCOMPARE(settings.assetFile(), u"assets.json"_qs);
+        QCOMPARE(settings.accountGroupFile(), u"accountgroup.json"_qs);
         QCOMPARE(settings.waitNotificationTimeout(), qint64(500));
         QCOMPARE(settings.downloadErrorTimeout(), qint64(10000));
         QCOMPARE(settings.clientStartTimeout(), qint64(30000));
@@ -36,7 +38,7 @@ private slots:
     }
 
     void missingFileGivesTableDefaults() {
-        const TLauncherSettings settings(m_directory.filePath(QStringLiteral("does-not-exist.ini")));
+        const TLauncherSettings settings(m_directory.filePath(u"does-not-exist.ini"_qs));
 
         QVERIFY(settings.launcherConfigurationUrl().isEmpty());
         QVERIFY(settings.packagesDirectory().isEmpty());
@@ -106,7 +108,7 @@ private:
 };
 
 QString TestLauncherSettings::writeIni(const QByteArray& text) {
-    const QString path = m_directory.filePath(QStringLiteral("settings%1.ini").arg(++m_fileCount));
+    const QString path = m_directory.filePath(u"settings%1.ini"_qs.arg(++m_fileCount));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
         qFatal("cannot write %s", qPrintable(path));

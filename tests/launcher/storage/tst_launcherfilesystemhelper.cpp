@@ -3,6 +3,7 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "support/failingfilesystem.h"
 #include "support/messagecapture.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 using mirrel::launcher::accountGroupKeyFrom;
 using mirrel::launcher::TLauncherFilesystemHelper;
 using testsupport::TMessageCapture;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -44,17 +46,16 @@ private slots:
     void settingsComeFromTheEmbeddedTextWithoutLocalFile() {
         const TLauncherFilesystemHelper helper(m_directory->path());
 
-        QCOMPARE(helper.settings()->sourcePath(), QStringLiteral(":/settings/launchersettings.ini"));
+        QCOMPARE(helper.settings()->sourcePath(), u":/settings/launchersettings.ini"_qs);
         QCOMPARE(helper.settings()->waitNotificationTimeout(), qint64(500));
-        QCOMPARE(helper.settings()->packagesDirectory(), QStringLiteral("packages"));
+        QCOMPARE(helper.settings()->packagesDirectory(), u"packages"_qs);
     }
 
     void localSettingsFileReplacesTheEmbeddedText() {
-        QVERIFY(writeFile(launcherFile(QStringLiteral("launchersettings.ini")),
-                          "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
+        QVERIFY(writeFile(launcherFile(u"launchersettings.ini"_qs), "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
         const TLauncherFilesystemHelper helper(m_directory->path());
 
-        QCOMPARE(helper.settings()->sourcePath(), launcherFile(QStringLiteral("launchersettings.ini")));
+        QCOMPARE(helper.settings()->sourcePath(), launcherFile(u"launchersettings.ini"_qs));
         QCOMPARE(helper.settings()->maxConcurrentDownloads(), 4);
         QCOMPARE(helper.settings()->waitNotificationTimeout(), qint64(0));
         QVERIFY(helper.settings()->launcherConfigurationUrl().isEmpty());
@@ -65,27 +66,27 @@ private slots:
 
     void packagesDirectoryIsCreatedBelowTheLauncher() {
         const TLauncherFilesystemHelper helper(m_directory->path());
-        const QString expected = launcherFile(QStringLiteral("packages"));
+        const QString expected = launcherFile(u"packages"_qs);
 
         QCOMPARE(helper.packagesDirectoryPath(), expected);
         QVERIFY(!QFileInfo::exists(expected));
         QCOMPARE(helper.packagesDirectory().absolutePath(), expected);
         QVERIFY(QFileInfo(expected).isDir());
-        QCOMPARE(helper.launcherFilePath(QStringLiteral("launchermetadata.json")),
-                 launcherFile(QStringLiteral("launchermetadata.json")));
+        QCOMPARE(helper.launcherFilePath(u"launchermetadata.json"_qs),
+                 launcherFile(u"launchermetadata.json"_qs));
     }
 
     void accountGroupPathsFollowTheSettings() {
         QVERIFY(writeFile(
-            launcherFile(QStringLiteral("launchersettings.ini")),
+            launcherFile(u"launchersettings.ini"_qs),
             "[DIRECTORIES]\nsettingsTarget=Client/Settings\n[FILES]\naccountGroupFile=group.json\n"));
         const TLauncherFilesystemHelper helper(m_directory->path());
 
-        QCOMPARE(helper.accountGroupFileName(), QStringLiteral("group.json"));
-        QCOMPARE(helper.accountGroupTargetPath(), QStringLiteral("Client/Settings/group.json"));
-        QCOMPARE(helper.accountGroupSourcePath(), launcherFile(QStringLiteral("group.json")));
+        QCOMPARE(helper.accountGroupFileName(), u"group.json"_qs);
+        QCOMPARE(helper.accountGroupTargetPath(), u"Client/Settings/group.json"_qs);
+        QCOMPARE(helper.accountGroupSourcePath(), launcherFile(u"group.json"_qs));
         QVERIFY(!helper.accountGroupFileExists());
-        QVERIFY(writeFile(launcherFile(QStringLiteral("group.json")), "{}"));
+        QVERIFY(writeFile(launcherFile(u"group.json"_qs), "{}"));
         QVERIFY(helper.accountGroupFileExists());
     }
 
@@ -111,7 +112,7 @@ private slots:
         QFETCH(QJsonObject, expected);
         QFETCH(QStringList, warnings);
         if (present) {
-            QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), content));
+            QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), content));
         }
         const TLauncherFilesystemHelper helper(m_directory->path());
 
@@ -124,18 +125,18 @@ private slots:
         const TLauncherFilesystemHelper missingHelper(m_directory->path());
         const QJsonObject missing = missingHelper.readAccountGroupFile();
         QVERIFY(!missing.isEmpty());
-        QVERIFY(!missing.contains(QStringLiteral("Key")));
+        QVERIFY(!missing.contains(u"Key"_qs));
 
         // A directory in place of the file exists but cannot be read as one.
-        const QString path = launcherFile(QStringLiteral("accountgroup.json"));
+        const QString path = launcherFile(u"accountgroup.json"_qs);
         QVERIFY(QDir().mkpath(path));
         const TLauncherFilesystemHelper helper(m_directory->path());
         const TMessageCapture capture;
         const QJsonObject object = helper.readAccountGroupFile();
 
-        QCOMPARE(object, (QJsonObject{{QStringLiteral("error"), path}}));
+        QCOMPARE(object, (QJsonObject{{u"error"_qs, path}}));
         QCOMPARE(capture.warnings().size(), 1);
-        QVERIFY2(capture.warnings().first().startsWith(QStringLiteral("Failed to open file: ")),
+        QVERIFY2(capture.warnings().first().startsWith(u"Failed to open file: "_qs),
                  qPrintable(capture.warnings().first()));
     }
 
@@ -145,8 +146,8 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QStringList>("warnings");
 
-        QTest::newRow("string key") << true << QByteArray(R"({"Key": "eu-west"})")
-                                    << QStringLiteral("eu-west") << QStringList();
+        QTest::newRow("string key") << true << QByteArray(R"({"Key": "eu-west"})") << u"eu-west"_qs
+                                    << QStringList();
         QTest::newRow("empty string key")
             << true << QByteArray(R"({"Key": ""})") << QString() << QStringList();
         QTest::newRow("no file") << false << QByteArray() << QString()
@@ -171,7 +172,7 @@ private slots:
         QFETCH(bool, present);
         QFETCH(QByteArray, content);
         if (present) {
-            QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), content));
+            QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), content));
         }
         const TLauncherFilesystemHelper helper(m_directory->path());
 
@@ -183,12 +184,12 @@ private slots:
     }
 
     void copyCreatesTheSettingsDirectoryAndReplacesAnOlderCopy() {
-        QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "new"})"));
-        const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
+        QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), R"({"Key": "new"})"));
+        const QString packageDirectory = launcherFile(u"packages/client"_qs);
         QVERIFY(QDir().mkpath(packageDirectory));
         const TLauncherFilesystemHelper helper(m_directory->path());
         const QString target =
-            packageDirectory + QStringLiteral("/VantorOnlineClient_Data/Data/Settings/accountgroup.json");
+            packageDirectory + u"/VantorOnlineClient_Data/Data/Settings/accountgroup.json"_qs;
 
         helper.copyAccountGroupFileTo(QDir(packageDirectory));
         QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
@@ -199,15 +200,15 @@ private slots:
     }
 
     void copyFailureIsReported() {
-        QVERIFY(writeFile(launcherFile(QStringLiteral("accountgroup.json")), R"({"Key": "k"})"));
-        const QString packageDirectory = launcherFile(QStringLiteral("packages/client"));
+        QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), R"({"Key": "k"})"));
+        const QString packageDirectory = launcherFile(u"packages/client"_qs);
         const testsupport::TFailingFilesystem helper(m_directory->path(),
                                                      testsupport::EFailingOperation::Write);
 
         QVERIFY_EXCEPTION_THROWN(helper.copyAccountGroupFileTo(QDir(packageDirectory)), std::runtime_error);
 
         // A source that vanished is an error too, not a silent no-op.
-        QFile::remove(launcherFile(QStringLiteral("accountgroup.json")));
+        QFile::remove(launcherFile(u"accountgroup.json"_qs));
         const TLauncherFilesystemHelper plainHelper(m_directory->path());
         QVERIFY_EXCEPTION_THROWN(plainHelper.copyAccountGroupFileTo(QDir(packageDirectory)),
                                  std::runtime_error);

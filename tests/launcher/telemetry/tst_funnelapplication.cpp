@@ -16,6 +16,7 @@
 #include "support/isolateduserdirectories.h"
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -31,6 +32,7 @@
 #include <memory>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -50,72 +52,67 @@ class TestFunnelApplication : public QObject {
 
 private slots:
     void initTestCase() {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+        QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
         QVERIFY(m_Funnel.start());
-        m_Funnel.setAnswer(QStringLiteral("/funnel"), testsupport::TScriptedAnswer::ok("{}"));
+        m_Funnel.setAnswer(u"/funnel"_qs, testsupport::TScriptedAnswer::ok("{}"));
         QVERIFY(QDir().mkpath(QFileInfo(TFunnelEventSender::sharedIdentifierFilePath()).absolutePath()));
         // The configuration offers nothing to install and names the funnel service.
-        const QJsonObject configuration{
-            {QStringLiteral("packages"), QJsonArray()},
-            {QStringLiteral("funnel"), m_Funnel.url(QStringLiteral("/funnel")).toString()}};
-        QVERIFY(testsupport::writeBytes(launcherDirectory() + QStringLiteral("/config/launcher.json"),
+        const QJsonObject configuration{{u"packages"_qs, QJsonArray()},
+                                        {u"funnel"_qs, m_Funnel.url(u"/funnel"_qs).toString()}};
+        QVERIFY(testsupport::writeBytes(launcherDirectory() + u"/config/launcher.json"_qs,
                                         QJsonDocument(configuration).toJson()));
     }
 
     void mainWindowReportsTheStart() {
         TLauncherApplication* application = TLauncherApplication::instance();
         QVERIFY(application);
-        QCOMPARE(application->accountGroupKey(), QStringLiteral("group-z"));
+        QCOMPARE(application->accountGroupKey(), u"group-z"_qs);
         application->configurationHandler()->startConfigurationDownload();
         QVERIFY(waitForReports(1));
         const QJsonObject started = report(0);
-        QCOMPARE(started.value(QStringLiteral("step")).toString(), QStringLiteral("launcher_started"));
-        QCOMPARE(started.value(QStringLiteral("first")), QJsonValue(true));
-        QCOMPARE(started.value(QStringLiteral("accountgroupkey")).toString(), QStringLiteral("group-z"));
+        QCOMPARE(started.value(u"step"_qs).toString(), u"launcher_started"_qs);
+        QCOMPARE(started.value(u"first"_qs), QJsonValue(true));
+        QCOMPARE(started.value(u"accountgroupkey"_qs).toString(), u"group-z"_qs);
         const auto store = TFunnelEventSender::userSettingsStore();
-        QCOMPARE(started.value(QStringLiteral("id")).toString(),
-                 store->value(QStringLiteral("FunnelUuid")).toString());
-        QCOMPARE(store->value(QStringLiteral("FunnelStartedFirst")).toBool(), false);
+        QCOMPARE(started.value(u"id"_qs).toString(), store->value(u"FunnelUuid"_qs).toString());
+        QCOMPARE(store->value(u"FunnelStartedFirst"_qs).toBool(), false);
         QCOMPARE(
             QJsonDocument::fromJson(testsupport::readBytes(TFunnelEventSender::sharedIdentifierFilePath()))
                 .object()
-                .value(QStringLiteral("DeviceIdentifier"))
+                .value(u"DeviceIdentifier"_qs)
                 .toString(),
-            started.value(QStringLiteral("id")).toString());
+            started.value(u"id"_qs).toString());
     }
 
     void reportsReachTheApplicationThroughItsMetaObject() {
-        const int before = m_Funnel.requestCount(QStringLiteral("/funnel"));
-        TFunnelEventSender::sendThroughApplication(QStringLiteral("launcher_started"),
-                                                   QStringLiteral("FunnelStartedFirst"));
+        const int before = m_Funnel.requestCount(u"/funnel"_qs);
+        TFunnelEventSender::sendThroughApplication(u"launcher_started"_qs, u"FunnelStartedFirst"_qs);
         QVERIFY(waitForReports(before + 1));
         const QJsonObject again = report(before);
-        QCOMPARE(again.value(QStringLiteral("step")).toString(), QStringLiteral("launcher_started"));
-        QCOMPARE(again.value(QStringLiteral("first")), QJsonValue(false));
-        QCOMPARE(again.value(QStringLiteral("id")), report(0).value(QStringLiteral("id")));
+        QCOMPARE(again.value(u"step"_qs).toString(), u"launcher_started"_qs);
+        QCOMPARE(again.value(u"first"_qs), QJsonValue(false));
+        QCOMPARE(again.value(u"id"_qs), report(0).value(u"id"_qs));
     }
 
     void installationMilestonesReachTheApplication() {
         // A package without files installs without any download.
-        const QByteArray document =
-            QJsonDocument(QJsonObject{{QStringLiteral("version"), QStringLiteral("1")}}).toJson();
-        const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
-                                {QStringLiteral("architecture"), QStringLiteral("x86_64")},
-                                {QStringLiteral("url"), QStringLiteral("empty/package.json")}};
+        const QByteArray document = QJsonDocument(QJsonObject{{u"version"_qs, u"1"_qs}}).toJson();
+        const QJsonObject build{{u"os"_qs, u"linux"_qs},
+                                {u"architecture"_qs, u"x86_64"_qs},
+                                {u"url"_qs, u"empty/package.json"_qs}};
         const auto configuration = std::make_shared<TLauncherConfigurationReader>(
-            QJsonDocument(QJsonObject{{QStringLiteral("packages"),
-                                       QJsonArray{QJsonObject{
-                                           {QStringLiteral("name"), QStringLiteral("Empty")},
-                                           {QStringLiteral("directoryname"), QStringLiteral("empty")},
-                                           {QStringLiteral("builds"), QJsonArray{build}}}}}})
+            QJsonDocument(
+                QJsonObject{{u"packages"_qs, QJsonArray{QJsonObject{{u"name"_qs, u"Empty"_qs},
+                                                                    {u"directoryname"_qs, u"empty"_qs},
+                                                                    {u"builds"_qs, QJsonArray{build}}}}}})
                 .toJson(),
-            QUrl(QStringLiteral("http://127.0.0.1/cdn/")));
+            QUrl(u"http://127.0.0.1/cdn/"_qs));
         const std::shared_ptr<TPackage> package = configuration->packages().front();
         QVERIFY(package->selectBuildForThisSystem());
         package->selectBuildForThisSystem()->Configuration = std::make_unique<TPackageConfigurationReader>(
-            document, QByteArray(), QUrl(QStringLiteral("http://127.0.0.1/cdn/empty/")), QUrl());
+            document, QByteArray(), QUrl(u"http://127.0.0.1/cdn/empty/"_qs), QUrl());
 
-        const int before = m_Funnel.requestCount(QStringLiteral("/funnel"));
+        const int before = m_Funnel.requestCount(u"/funnel"_qs);
         TInstallationManager manager(configuration, TLauncherApplication::instance()->filesystemHelper());
         QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);
         manager.installOrUpdatePackage(package);
@@ -126,24 +123,20 @@ private slots:
         QStringList steps;
         for (const int index : {before, before + 1}) {
             const QJsonObject milestone = report(index);
-            steps << milestone.value(QStringLiteral("step")).toString();
-            QCOMPARE(milestone.value(QStringLiteral("first")), QJsonValue(true));
-            QCOMPARE(milestone.value(QStringLiteral("accountgroupkey")).toString(),
-                     QStringLiteral("group-z"));
+            steps << milestone.value(u"step"_qs).toString();
+            QCOMPARE(milestone.value(u"first"_qs), QJsonValue(true));
+            QCOMPARE(milestone.value(u"accountgroupkey"_qs).toString(), u"group-z"_qs);
         }
         steps.sort();
-        QCOMPARE(steps,
-                 (QStringList{QStringLiteral("launcher_downloaded"), QStringLiteral("launcher_verified")}));
+        QCOMPARE(steps, (QStringList{u"launcher_downloaded"_qs, u"launcher_verified"_qs}));
     }
 
 private:
     bool waitForReports(int Count) const {
-        return QTest::qWaitFor(
-            [this, Count] { return m_Funnel.requestCount(QStringLiteral("/funnel")) >= Count; }, 30000);
+        return QTest::qWaitFor([this, Count] { return m_Funnel.requestCount(u"/funnel"_qs) >= Count; },
+                               30000);
     }
-    QJsonObject report(int Index) const {
-        return funnelEvent(m_Funnel.requestsFor(QStringLiteral("/funnel")).at(Index));
-    }
+    QJsonObject report(int Index) const { return funnelEvent(m_Funnel.requestsFor(u"/funnel"_qs).at(Index)); }
 
     testsupport::TScriptedHttpServer m_Funnel;
 };
@@ -151,15 +144,12 @@ private:
 int main(int argc, char** argv) {
     const testsupport::TIsolatedUserDirectories userDirectories;
     // The configuration is read from a file, so its address is known before any server runs.
-    const QUrl configurationUrl =
-        QUrl::fromLocalFile(launcherDirectory() + QStringLiteral("/config/launcher.json"));
-    if (!testsupport::writeBytes(launcherDirectory() + QStringLiteral("/accountgroup.json"),
-                                 R"({"Key": "group-z"})")) {
+    const QUrl configurationUrl = QUrl::fromLocalFile(launcherDirectory() + u"/config/launcher.json"_qs);
+    if (!testsupport::writeBytes(launcherDirectory() + u"/accountgroup.json"_qs, R"({"Key": "group-z"})")) {
         return 1;
     }
     auto fileSystem = testsupport::makeLauncherFilesystem(
-        launcherDirectory(),
-        testsupport::launcherSettingsText(configurationUrl, {QStringLiteral("fastScan=true")}));
+        launcherDirectory(), testsupport::launcherSettingsText(configurationUrl, {u"fastScan=true"_qs}));
     QList<QByteArray> launcherArguments{argv[0], "--skip-selfupdate"};
     std::vector<char*> launcherArgv;
     for (QByteArray& argument : launcherArguments) {

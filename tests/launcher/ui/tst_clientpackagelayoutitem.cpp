@@ -6,6 +6,7 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/ui/qcontextpushbutton.h"
 #include "support/windowpackages.h"
+#include "support/stringliteral.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QTest>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -81,7 +83,7 @@ private slots:
         QTest::addColumn<QStringList>("menu");
         QTest::addColumn<bool>("disabledLogo");
         QTest::addColumn<bool>("checkBox");
-        const QStringList verify{QStringLiteral("Verify")};
+        const QStringList verify{u"Verify"_qs};
         // clang-format off
         QTest::newRow("not determined") << 0 << "Red" << QString() << QStringList() << true << false;
         QTest::newRow("not installed") << 1 << "Blue" << "Download" << QStringList() << true << false;
@@ -100,8 +102,8 @@ private slots:
         QFETCH(bool, disabledLogo);
         QFETCH(bool, checkBox);
 
-        const auto pPackage = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor"), testsupport::packageDocument(QStringLiteral("7")));
+        const auto pPackage =
+            testsupport::makeWindowPackage(0, u"Vantor"_qs, testsupport::packageDocument(u"7"_qs));
         TShownRow shown(pPackage, false);
         TClientPackageLayoutItem& row = *shown.m_pRow;
         // Walk through another status first, so that the refresh is what is tested.
@@ -109,21 +111,20 @@ private slots:
         setStatus(*pPackage, status);
 
         const QString style = row.button()->styleSheet();
-        for (const QString& state :
-             {QStringLiteral("idle"), QStringLiteral("hover"), QStringLiteral("pressed")}) {
-            QVERIFY2(style.contains(QStringLiteral(":/images/launcher/Button_%1_%2.png").arg(colour, state)),
+        for (const QString& state : {u"idle"_qs, u"hover"_qs, u"pressed"_qs}) {
+            QVERIFY2(style.contains(u":/images/launcher/Button_%1_%2.png"_qs.arg(colour, state)),
                      qPrintable(style));
         }
         if (icon.isEmpty()) {
-            QVERIFY(!style.contains(QStringLiteral("Icon_")));
+            QVERIFY(!style.contains(u"Icon_"_qs));
         } else {
-            QVERIFY(style.contains(QStringLiteral("image: url(:/images/launcher/Icon_%1.png)").arg(icon)));
+            QVERIFY(style.contains(u"image: url(:/images/launcher/Icon_%1.png)"_qs.arg(icon)));
         }
         QCOMPARE(row.button()->toolTip(), icon);
         QCOMPARE(row.button()->size(), QSize(98, 40));
         QCOMPARE(menuTexts(row), menu);
         QCOMPARE(opensMenuOnRightClick(row), !menu.isEmpty());
-        QCOMPARE(row.logoLabel()->styleSheet().contains(QStringLiteral("_disabled.png")), disabledLogo);
+        QCOMPARE(row.logoLabel()->styleSheet().contains(u"_disabled.png"_qs), disabledLogo);
         QCOMPARE(row.defaultClientCheckBox()->isVisible(), checkBox);
         QVERIFY(row.button()->isVisible());
         QVERIFY(!row.progressBar()->isVisible());
@@ -151,45 +152,42 @@ private slots:
         QFETCH(QString, variant);
         QFETCH(QString, logo);
         const auto pPackage = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor"),
-            testsupport::packageDocument(QStringLiteral("1"), generation, variant));
+            0, u"Vantor"_qs, testsupport::packageDocument(u"1"_qs, generation, variant));
         TShownRow shown(pPackage, false);
-        QCOMPARE(
-            shown.m_pRow->logoLabel()->styleSheet(),
-            QStringLiteral("QLabel { image: url(:/images/launcher/VantorLogo_%1_disabled.png); }").arg(logo));
+        QCOMPARE(shown.m_pRow->logoLabel()->styleSheet(),
+                 u"QLabel { image: url(:/images/launcher/VantorLogo_%1_disabled.png); }"_qs.arg(logo));
         setStatus(*pPackage, 4);
         QCOMPARE(shown.m_pRow->logoLabel()->styleSheet(),
-                 QStringLiteral("QLabel { image: url(:/images/launcher/VantorLogo_%1.png); }").arg(logo));
+                 u"QLabel { image: url(:/images/launcher/VantorLogo_%1.png); }"_qs.arg(logo));
     }
 
     void logoWithLinkIsClickable() {
-        const auto plain = testsupport::makeWindowPackage(0, QStringLiteral("Plain"),
-                                                          testsupport::packageDocument(QStringLiteral("1")));
+        const auto plain =
+            testsupport::makeWindowPackage(0, u"Plain"_qs, testsupport::packageDocument(u"1"_qs));
         TShownRow plainRow(plain, false);
         QVERIFY(plainRow.m_pRow->logoLabel()->text().isEmpty());
         QVERIFY(!plainRow.m_pRow->logoLabel()->openExternalLinks());
-        QCOMPARE(plainRow.m_pRow->logoLabel()->toolTip(), QStringLiteral("Plain"));
+        QCOMPARE(plainRow.m_pRow->logoLabel()->toolTip(), u"Plain"_qs);
 
-        const auto linked = testsupport::makeWindowPackage(
-            1, QStringLiteral("Linked"), testsupport::packageDocument(QStringLiteral("1")),
-            QStringLiteral("https://www.quorvane.com/vantor?a=1&b=2"));
+        const auto linked =
+            testsupport::makeWindowPackage(1, u"Linked"_qs, testsupport::packageDocument(u"1"_qs),
+                                           u"https://www.quorvane.com/vantor?a=1&b=2"_qs);
         TShownRow linkedRow(linked, false);
         QLabel* pLogo = linkedRow.m_pRow->logoLabel();
-        QCOMPARE(pLogo->text(),
-                 QStringLiteral("<a href=\"https://www.quorvane.com/vantor?a=1&amp;b=2\">"
-                                "<img src=\":/images/launcher/VantorLogo_QT_disabled.png\"></a>"));
+        QCOMPARE(pLogo->text(), u"<a href=\"https://www.quorvane.com/vantor?a=1&amp;b=2\">"
+                                "<img src=\":/images/launcher/VantorLogo_QT_disabled.png\"></a>"_qs);
         QCOMPARE(pLogo->textFormat(), Qt::RichText);
         QVERIFY(pLogo->openExternalLinks());
         QVERIFY(pLogo->styleSheet().isEmpty());
         setStatus(*linked, 4);
-        QVERIFY(pLogo->text().contains(QStringLiteral("VantorLogo_QT.png")));
+        QVERIFY(pLogo->text().contains(u"VantorLogo_QT.png"_qs));
     }
 
     void sizesComeFromThePictures() {
-        const auto pPackage = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor"), testsupport::packageDocument(QStringLiteral("1")));
+        const auto pPackage =
+            testsupport::makeWindowPackage(0, u"Vantor"_qs, testsupport::packageDocument(u"1"_qs));
         TShownRow shown(pPackage, false);
-        const QSize logoSize = QPixmap(QStringLiteral(":/images/launcher/LauncherLogo_QT.png")).size();
+        const QSize logoSize = QPixmap(u":/images/launcher/LauncherLogo_QT.png"_qs).size();
         QVERIFY(!logoSize.isEmpty());
         QCOMPARE(shown.m_pRow->logoLabel()->size(), logoSize);
         QCOMPARE(shown.m_pRow->progressBar()->size(), QSize(98, 40));
@@ -198,28 +196,28 @@ private slots:
     }
 
     void versionAndName() {
-        const auto versioned = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor Online"), testsupport::packageDocument(QStringLiteral("1.4.2")));
+        const auto versioned =
+            testsupport::makeWindowPackage(0, u"Vantor Online"_qs, testsupport::packageDocument(u"1.4.2"_qs));
         TShownRow named(versioned, true);
-        QCOMPARE(named.m_pRow->nameLabel()->text(), QStringLiteral("Vantor Online"));
-        QCOMPARE(named.m_pRow->versionLabel()->text(), QStringLiteral("1.4.2"));
+        QCOMPARE(named.m_pRow->nameLabel()->text(), u"Vantor Online"_qs);
+        QCOMPARE(named.m_pRow->versionLabel()->text(), u"1.4.2"_qs);
 
-        const auto unversioned = testsupport::makeWindowPackage(1, QStringLiteral("Preview"),
-                                                                testsupport::packageDocument(QString()));
+        const auto unversioned =
+            testsupport::makeWindowPackage(1, u"Preview"_qs, testsupport::packageDocument(QString()));
         TShownRow unnamed(unversioned, false);
         QVERIFY(unnamed.m_pRow->nameLabel() == nullptr);
-        QCOMPARE(unnamed.m_pRow->versionLabel()->text(), QStringLiteral("?"));
+        QCOMPARE(unnamed.m_pRow->versionLabel()->text(), u"?"_qs);
 
-        const auto unconfigured = testsupport::makeWindowPackage(2, QStringLiteral("Bare"), QByteArray());
+        const auto unconfigured = testsupport::makeWindowPackage(2, u"Bare"_qs, QByteArray());
         TShownRow bare(unconfigured, true);
         QCOMPARE(bare.m_pRow->versionLabel()->text(), QString());
         QCOMPARE(bare.m_pRow->logoLabel()->styleSheet(),
-                 QStringLiteral("QLabel { image: url(:/images/launcher/VantorLogo_QT_disabled.png); }"));
+                 u"QLabel { image: url(:/images/launcher/VantorLogo_QT_disabled.png); }"_qs);
     }
 
     void clicksBecomeSignals() {
-        const auto pPackage = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor"), testsupport::packageDocument(QStringLiteral("1")));
+        const auto pPackage =
+            testsupport::makeWindowPackage(0, u"Vantor"_qs, testsupport::packageDocument(u"1"_qs));
         TShownRow shown(pPackage, false);
         TClientPackageLayoutItem& row = *shown.m_pRow;
         TPackageSignals clicked;
@@ -241,17 +239,17 @@ private slots:
 
         // Refreshing the same status again leaves one action, not two.
         setStatus(*pPackage, 4);
-        QCOMPARE(menuTexts(row), QStringList{QStringLiteral("Verify")});
+        QCOMPARE(menuTexts(row), QStringList{u"Verify"_qs});
         QCOMPARE(row.button()->findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
     }
 
     void checkBoxReportsDefault() {
-        const auto pPackage = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor"), testsupport::packageDocument(QStringLiteral("1")));
+        const auto pPackage =
+            testsupport::makeWindowPackage(0, u"Vantor"_qs, testsupport::packageDocument(u"1"_qs));
         setStatus(*pPackage, 4);
         TShownRow shown(pPackage, false);
         QCheckBox* pBox = shown.m_pRow->defaultClientCheckBox();
-        QCOMPARE(pBox->text(), QStringLiteral("Default Client"));
+        QCOMPARE(pBox->text(), u"Default Client"_qs);
         QVERIFY(pBox->isVisible());
         TPackageSignals changed;
         connect(
@@ -276,8 +274,8 @@ private slots:
     void progressOfARun() {
         QTemporaryDir launcherDirectory;
         auto pFileSystem = std::make_shared<TLauncherFilesystemHelper>(launcherDirectory.path());
-        const auto pPackage = testsupport::makeWindowPackage(
-            0, QStringLiteral("Vantor"), testsupport::packageDocument(QStringLiteral("2.0")));
+        const auto pPackage =
+            testsupport::makeWindowPackage(0, u"Vantor"_qs, testsupport::packageDocument(u"2.0"_qs));
         setStatus(*pPackage, 3);
         TShownRow shown(pPackage, false);
         TClientPackageLayoutItem& row = *shown.m_pRow;
@@ -294,34 +292,34 @@ private slots:
         // Phase progress comes from worker threads and reaches the row queued.
         emit pInstallation->scanProgress(1234567, 9876543);
         QCOMPARE(pBar->format(), QString());
-        QTRY_COMPARE(pBar->format(), QStringLiteral("Scanning..."));
+        QTRY_COMPARE(pBar->format(), u"Scanning..."_qs);
         QCOMPARE(pBar->value(), 1250);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("1.2/9.9 MB"));
+        QCOMPARE(row.versionLabel()->text(), u"1.2/9.9 MB"_qs);
 
         emit pInstallation->verificationProgress(0, 0);
-        QTRY_COMPARE(pBar->format(), QStringLiteral("Verifying..."));
+        QTRY_COMPARE(pBar->format(), u"Verifying..."_qs);
         QCOMPARE(pBar->value(), 0);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("0.0/0.0 MB"));
+        QCOMPARE(row.versionLabel()->text(), u"0.0/0.0 MB"_qs);
 
         emit pInstallation->writeProgress(1500000, 3000000);
-        QTRY_COMPARE(pBar->format(), QStringLiteral("Writing..."));
+        QTRY_COMPARE(pBar->format(), u"Writing..."_qs);
         QCOMPARE(pBar->value(), 5000);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("1.5/3.0 MB"));
+        QCOMPARE(row.versionLabel()->text(), u"1.5/3.0 MB"_qs);
 
         // While downloading, the bar shows the rate (none measured yet); once
         // everything has arrived, the writing that is left.
         TPackageFileDownloader* pDownloader = pInstallation->packageFileDownloader();
         emit pDownloader->progress(250000, 1000000, 0, 4000000);
-        QCOMPARE(pBar->format(), QStringLiteral("0 B/s"));
+        QCOMPARE(pBar->format(), u"0 B/s"_qs);
         QCOMPARE(pBar->value(), 2500);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("0.3/1.0 MB"));
+        QCOMPARE(row.versionLabel()->text(), u"0.3/1.0 MB"_qs);
         emit pDownloader->progress(1000000, 1000000, 1000000, 4000000);
-        QCOMPARE(pBar->format(), QStringLiteral("Writing..."));
+        QCOMPARE(pBar->format(), u"Writing..."_qs);
         QCOMPARE(pBar->value(), 2500);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("1.0/4.0 MB"));
+        QCOMPARE(row.versionLabel()->text(), u"1.0/4.0 MB"_qs);
         emit pDownloader->progress(0, 0, 0, 0);
         QCOMPARE(pBar->value(), 0);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("0.0/0.0 MB"));
+        QCOMPARE(row.versionLabel()->text(), u"0.0/0.0 MB"_qs);
 
         setStatus(*pPackage, 4);
         QVERIFY(!row.button()->isVisible());
@@ -329,12 +327,12 @@ private slots:
         QVERIFY(row.button()->isVisible());
         QVERIFY(!pBar->isVisible());
         QCOMPARE(pBar->value(), 0);
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("2.0"));
-        QVERIFY(row.button()->styleSheet().contains(QStringLiteral("Button_Green_idle.png")));
+        QCOMPARE(row.versionLabel()->text(), u"2.0"_qs);
+        QVERIFY(row.button()->styleSheet().contains(u"Button_Green_idle.png"_qs));
 
         // Once the run is gone, its late signals reach nobody.
         pInstallation.reset();
-        QCOMPARE(row.versionLabel()->text(), QStringLiteral("2.0"));
+        QCOMPARE(row.versionLabel()->text(), u"2.0"_qs);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
 #include "support/testnetwork.h"
+#include "support/stringliteral.h"
 
 #include <QDesktopServices>
 #include <QGroupBox>
@@ -20,10 +21,11 @@
 using mirrel::launcher::ClickableLabel;
 using mirrel::launcher::THintPanel;
 using Position = mirrel::launcher::THintPanel::ETilePosition;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QString RichPrefix = QStringLiteral("<style>a { color: #c0c0c0; }</style>");
+const QString RichPrefix = u"<style>a { color: #c0c0c0; }</style>"_qs;
 
 shared::THint makeHint(const QString& Category, const QString& Text, const QUrl& ImageUrl) {
     shared::THint hint;
@@ -31,7 +33,7 @@ shared::THint makeHint(const QString& Category, const QString& Text, const QUrl&
     hint.m_RichText = RichPrefix + Text;
     hint.m_Category = Category;
     hint.m_ImageUrl = ImageUrl.toString();
-    hint.m_Url = QStringLiteral("https://www.quorvane.com/hints/") + Category;
+    hint.m_Url = u"https://www.quorvane.com/hints/"_qs + Category;
     return hint;
 }
 
@@ -79,14 +81,14 @@ public slots:
 
 private slots:
     void initTestCase() {
-        m_Nginx.writeFile(QStringLiteral("img/a.png"), testsupport::pngOfSize(64, 48));
-        m_Nginx.writeFile(QStringLiteral("img/b.png"), testsupport::pngOfSize(400, 100));
-        m_Nginx.writeFile(QStringLiteral("img/c.png"), testsupport::pngOfSize(30, 30));
+        m_Nginx.writeFile(u"img/a.png"_qs, testsupport::pngOfSize(64, 48));
+        m_Nginx.writeFile(u"img/b.png"_qs, testsupport::pngOfSize(400, 100));
+        m_Nginx.writeFile(u"img/c.png"_qs, testsupport::pngOfSize(30, 30));
         QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+        QDesktopServices::setUrlHandler(u"https"_qs, this, "openUrl");
     }
 
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"https"_qs); }
 
     void init() { m_OpenedUrls.clear(); }
 
@@ -110,9 +112,9 @@ private slots:
             Position m_Position;
             QString m_Text;
             int m_Padding;
-        } expected[] = {{Position::Left, QStringLiteral("Left"), 10},
-                        {Position::Middle, QStringLiteral("Middle"), 18},
-                        {Position::Right, QStringLiteral("Right"), 18}};
+        } expected[] = {{Position::Left, u"Left"_qs, 10},
+                        {Position::Middle, u"Middle"_qs, 18},
+                        {Position::Right, u"Right"_qs, 18}};
         for (const auto& tile : expected) {
             QWidget* pSection = panel.section(tile.m_Position);
             QWidget* pFrame = panel.tile(tile.m_Position);
@@ -126,8 +128,7 @@ private slots:
             QVERIFY(pCaption != nullptr);
             QCOMPARE(pCaption->text(), RichPrefix + tile.m_Text);
             QCOMPARE(pCaption->geometry(), QRect(0, 50, 280, 30));
-            QVERIFY(
-                pCaption->styleSheet().contains(QStringLiteral("padding-left: %1px").arg(tile.m_Padding)));
+            QVERIFY(pCaption->styleSheet().contains(u"padding-left: %1px"_qs.arg(tile.m_Padding)));
             QVERIFY(pCaption->isVisible());
 
             // Every picture covers the whole tile, whatever its own proportions.
@@ -141,8 +142,8 @@ private slots:
         // A click anywhere on a tile opens the hint's link.
         QTest::mouseClick(caption(panel.section(Position::Middle)), Qt::LeftButton);
         QTest::mouseClick(picture(panel.section(Position::Right)), Qt::LeftButton);
-        QCOMPARE(m_OpenedUrls, (QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2")),
-                                            QUrl(QStringLiteral("https://www.quorvane.com/hints/cat3"))}));
+        QCOMPARE(m_OpenedUrls, (QList<QUrl>{QUrl(u"https://www.quorvane.com/hints/cat2"_qs),
+                                            QUrl(u"https://www.quorvane.com/hints/cat3"_qs)}));
     }
 
     void rowStaysHiddenWithoutAllCategories() {
@@ -173,30 +174,27 @@ private slots:
             QVERIFY(pPicture != nullptr);
             QVERIFY(!showsPicture(pPicture));
             QVERIFY(caption(pSection)->isVisible());
-            QVERIFY(caption(pSection)->toolTip().startsWith(
-                QStringLiteral("https://www.quorvane.com/hints/cat")));
+            QVERIFY(caption(pSection)->toolTip().startsWith(u"https://www.quorvane.com/hints/cat"_qs));
         }
         QTest::mouseClick(picture(panel.section(Position::Left)), Qt::LeftButton);
-        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat1"))});
+        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(u"https://www.quorvane.com/hints/cat1"_qs)});
     }
 
     void stalledPictureDoesNotHoldTheWindow() {
         testsupport::TScriptedHttpServer server;
         QVERIFY(server.start());
-        server.setAnswer(QStringLiteral("/stall.png"),
+        server.setAnswer(u"/stall.png"_qs,
                          testsupport::TScriptedAnswer::faulty(testsupport::EScriptedFault::StallBeforeHeaders,
                                                               QByteArray()));
         THost host(testsupport::makeDownloadPool());
         THintPanel& panel = *host.m_pPanel;
         panel.setImageDownloadTimeout(300);
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("^Hint picture not received in time")));
-        panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("Stalled"),
-                                 server.url(QStringLiteral("/stall.png"))),
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Hint picture not received in time"_qs));
+        panel.setHints({makeHint(u"cat1"_qs, u"Stalled"_qs, server.url(u"/stall.png"_qs)),
                         hint("cat2", "Fine", "img/a.png"), hint("cat3", "Fine", "img/a.png")});
-        QCOMPARE(server.requestCount(QStringLiteral("/stall.png")), 1);
+        QCOMPARE(server.requestCount(u"/stall.png"_qs), 1);
         QVERIFY(panel.sectionsContainer()->isVisible());
-        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("Stalled"));
+        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + u"Stalled"_qs);
         QVERIFY(!showsPicture(picture(panel.section(Position::Left))));
         QVERIFY(showsPicture(picture(panel.section(Position::Middle))));
         server.closeAllConnections();
@@ -207,14 +205,13 @@ private slots:
         QVERIFY(server.start());
         testsupport::TScriptedAnswer slow = testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50));
         slow.delayBeforeHeadersMs = 400;
-        server.setAnswer(QStringLiteral("/slow.png"), slow);
-        server.setAnswer(QStringLiteral("/quick.png"),
-                         testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50)));
+        server.setAnswer(u"/slow.png"_qs, slow);
+        server.setAnswer(u"/quick.png"_qs, testsupport::TScriptedAnswer::ok(testsupport::pngOfSize(50, 50)));
 
         THost host(testsupport::makeDownloadPool());
         THintPanel& panel = *host.m_pPanel;
         QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
-        const QUrl quick = server.url(QStringLiteral("/quick.png"));
+        const QUrl quick = server.url(u"/quick.png"_qs);
         const std::vector<shared::THint> newer = {
             makeHint(QLatin1String("cat1"), QLatin1String("New 1"), quick),
             makeHint(QLatin1String("cat2"), QLatin1String("New 2"), quick)};
@@ -225,30 +222,29 @@ private slots:
                         QTimer::singleShot(0, &panel, [&] { panel.setHints(newer); });
                     }
                 });
-        panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("Old 1"),
-                                 server.url(QStringLiteral("/slow.png"))),
+        panel.setHints({makeHint(u"cat1"_qs, u"Old 1"_qs, server.url(u"/slow.png"_qs)),
                         makeHint(QLatin1String("cat2"), QLatin1String("Old 2"), quick),
                         makeHint(QLatin1String("cat3"), QLatin1String("Old 3"), quick)});
 
         QCOMPARE(rowShown.count(), 2);
         QCOMPARE(rowShown.at(0).at(0).toBool(), true);
         QCOMPARE(rowShown.at(1).at(0).toBool(), false);
-        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("New 1"));
-        QCOMPARE(caption(panel.section(Position::Middle))->text(), RichPrefix + QStringLiteral("New 2"));
-        QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("Old 3"));
+        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + u"New 1"_qs);
+        QCOMPARE(caption(panel.section(Position::Middle))->text(), RichPrefix + u"New 2"_qs);
+        QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + u"Old 3"_qs);
         QVERIFY(panel.sectionsContainer()->isHidden());
     }
 
     void laterDocumentsReplaceTiles() {
         THost host(testsupport::makeDownloadPool());
         THintPanel& panel = *host.m_pPanel;
-        const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
+        const QUrl image = m_Nginx.url(u"img/a.png"_qs);
         for (int round = 0; round < 3; ++round) {
             const QString suffix = QString::number(round);
-            panel.setHints({makeHint(QStringLiteral("cat1"), QStringLiteral("L") + suffix, image),
+            panel.setHints({makeHint(u"cat1"_qs, u"L"_qs + suffix, image),
                             makeHint(QLatin1String("cat1"), QLatin1String("second of its kind"), image),
-                            makeHint(QStringLiteral("cat2"), QStringLiteral("M") + suffix, image),
-                            makeHint(QStringLiteral("cat3"), QStringLiteral("R") + suffix, image)});
+                            makeHint(u"cat2"_qs, u"M"_qs + suffix, image),
+                            makeHint(u"cat3"_qs, u"R"_qs + suffix, image)});
         }
         QVERIFY(panel.sectionsContainer()->isVisible());
         auto* pRow = panel.sectionsContainer()->layout();
@@ -259,8 +255,8 @@ private slots:
             QCOMPARE(panel.section(position)->parentWidget(), panel.tile(position));
         }
         // The first hint of a category is the one shown.
-        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + QStringLiteral("L2"));
-        QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + QStringLiteral("R2"));
+        QCOMPARE(caption(panel.section(Position::Left))->text(), RichPrefix + u"L2"_qs);
+        QCOMPARE(caption(panel.section(Position::Right))->text(), RichPrefix + u"R2"_qs);
     }
 
     void tileShapesSlant() {
@@ -288,13 +284,13 @@ private slots:
     void onlyWebLinksAreOpened() {
         THost host(testsupport::makeDownloadPool());
         THintPanel& panel = *host.m_pPanel;
-        const QUrl image = m_Nginx.url(QStringLiteral("img/a.png"));
+        const QUrl image = m_Nginx.url(u"img/a.png"_qs);
         shared::THint local = makeHint(QLatin1String("cat1"), QLatin1String("Local"), image);
-        local.m_Url = QStringLiteral("file:///etc/passwd");
+        local.m_Url = u"file:///etc/passwd"_qs;
         shared::THint program = makeHint(QLatin1String("cat2"), QLatin1String("Program"), image);
-        program.m_Url = QStringLiteral("steam://run/1");
+        program.m_Url = u"steam://run/1"_qs;
         shared::THint web = makeHint(QLatin1String("cat3"), QLatin1String("Web"), image);
-        web.m_Url = QStringLiteral("HTTPS://www.quorvane.com/news");
+        web.m_Url = u"HTTPS://www.quorvane.com/news"_qs;
         panel.setHints({local, program, web});
 
         QTest::ignoreMessage(QtWarningMsg,
@@ -303,7 +299,7 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Hint link not opened, it is no web address: \"steam://run/1\"");
         QTest::mouseClick(picture(panel.section(Position::Middle)), Qt::LeftButton);
         QTest::mouseClick(caption(panel.section(Position::Right)), Qt::LeftButton);
-        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/news"))});
+        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(u"https://www.quorvane.com/news"_qs)});
     }
 
     void featuredHintTakesTheLeftTile() {
@@ -315,21 +311,21 @@ private slots:
 
         QWidget* pSection = panel.section(Position::Left);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(panel.hintBox()->title(), QStringLiteral("Hint"));
+        QCOMPARE(panel.hintBox()->title(), u"Hint"_qs);
         QVERIFY(panel.hintBox()->isVisible());
         QVERIFY(pSection->findChildren<shared::QTextBrowserWithNetwork*>().isEmpty());
         ClickableLabel* pPicture = picture(pSection);
         QVERIFY(showsPicture(pPicture));
         QVERIFY(pPicture->width() >= 280 && pPicture->height() >= 104);
-        QCOMPARE(caption(pSection)->text(), QStringLiteral("Featured Event"));
+        QCOMPARE(caption(pSection)->text(), u"Featured Event"_qs);
         QCOMPARE(caption(pSection)->geometry(), QRect(0, 74, 280, 30));
-        QVERIFY(caption(pSection)->styleSheet().contains(QStringLiteral("rgba(50, 50, 50, 0.5)")));
+        QVERIFY(caption(pSection)->styleSheet().contains(u"rgba(50, 50, 50, 0.5)"_qs));
         QTest::mouseClick(pPicture, Qt::LeftButton);
-        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.quorvane.com/hints/cat2"))});
+        QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(u"https://www.quorvane.com/hints/cat2"_qs)});
 
-        featured.m_Title = QStringLiteral("Summer festival");
+        featured.m_Title = u"Summer festival"_qs;
         panel.setHint(featured);
-        QCOMPARE(panel.hintBox()->title(), QStringLiteral("Summer festival"));
+        QCOMPARE(panel.hintBox()->title(), u"Summer festival"_qs);
         QCOMPARE(tileLabels(pSection).size(), 2);
     }
 

@@ -17,6 +17,7 @@
 #include "support/testpaths.h"
 #include "support/windowpackages.h"
 #include "support/testnetwork.h"
+#include "support/stringliteral.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,6 +35,7 @@
 #include <QTranslator>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 // The launcher's application object sends funnel events; this one records them.
 class TFunnelRecordingApplication : public QApplication {
@@ -52,7 +54,7 @@ public slots:
 namespace {
 
 const QByteArray TraceDocument = "fl=123f45\nip=192.0.2.1\nts=1700000000.123\nuag=x\ncolo=FRA\n";
-const QString TraceText = QStringLiteral("FL: 123f45, TS: 1700000000.123, COLO: FRA, IP: 192.0.2.1");
+const QString TraceText = u"FL: 123f45, TS: 1700000000.123, COLO: FRA, IP: 192.0.2.1"_qs;
 
 // Everything a window needs, as the application controller would hand it over.
 struct TWindowKit {
@@ -159,9 +161,9 @@ class TestLauncherMainWindow : public QObject {
 
 private slots:
     void initTestCase() {
-        m_Nginx.writeFile(QStringLiteral("cdn-cgi/trace"), TraceDocument);
-        m_Nginx.writeFile(QStringLiteral("img/tile.png"), testsupport::pngOfSize(300, 90));
-        m_Nginx.addFixedStatus(QStringLiteral("/broken/trace"), 502);
+        m_Nginx.writeFile(u"cdn-cgi/trace"_qs, TraceDocument);
+        m_Nginx.writeFile(u"img/tile.png"_qs, testsupport::pngOfSize(300, 90));
+        m_Nginx.addFixedStatus(u"/broken/trace"_qs, 502);
         QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
         m_pFileSystem = std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory.path());
     }
@@ -170,7 +172,7 @@ private slots:
         application()->m_FunnelEvents.clear();
         TWindowKit kit("Vantor");
         TLauncherMainWindow& window = kit.window();
-        QCOMPARE(window.windowTitle(), QStringLiteral("Vantor Online"));
+        QCOMPARE(window.windowTitle(), u"Vantor Online"_qs);
         // A title bar with minimise and close buttons, and no maximise button.
         const int flags = static_cast<int>(window.windowFlags());
         QCOMPARE(flags & 0x0A005100, 0x0A005100);
@@ -180,24 +182,23 @@ private slots:
         QCOMPARE(window.minimumHeight(), 450);
         QCOMPARE(window.maximumHeight(), 600);
         QVERIFY(window.parent() == nullptr);
-        QCOMPARE(application()->m_FunnelEvents,
-                 QStringList{QStringLiteral("launcher_started/FunnelStartedFirst")});
+        QCOMPARE(application()->m_FunnelEvents, QStringList{u"launcher_started/FunnelStartedFirst"_qs});
 
         const QList<QLabel*> labels = window.findChildren<QLabel*>();
         const auto withText = [&](const QString& Part) {
             return std::count_if(labels.begin(), labels.end(),
                                  [&](QLabel* pLabel) { return pLabel->text().contains(Part); });
         };
-        QCOMPARE(withText(QStringLiteral("v0.0.12")), 1);
-        QCOMPARE(withText(QStringLiteral("icircle.png")), 1);
-        QCOMPARE(withText(QStringLiteral("Twitter.png")), 1);
-        QCOMPARE(withText(QStringLiteral("Discord.png")), 1);
-        QCOMPARE(withText(QStringLiteral("QuorvaneLogo.png")), 1);
+        QCOMPARE(withText(u"v0.0.12"_qs), 1);
+        QCOMPARE(withText(u"icircle.png"_qs), 1);
+        QCOMPARE(withText(u"Twitter.png"_qs), 1);
+        QCOMPARE(withText(u"Discord.png"_qs), 1);
+        QCOMPARE(withText(u"QuorvaneLogo.png"_qs), 1);
         for (QLabel* pLabel : labels) {
-            if (pLabel->text().contains(QStringLiteral("icircle.png"))) {
+            if (pLabel->text().contains(u"icircle.png"_qs)) {
                 QVERIFY(!pLabel->openExternalLinks());
-                QCOMPARE(pLabel->toolTip(), QStringLiteral("About"));
-            } else if (pLabel->text().contains(QStringLiteral("https://www.quorvane.com/"))) {
+                QCOMPARE(pLabel->toolTip(), u"About"_qs);
+            } else if (pLabel->text().contains(u"https://www.quorvane.com/"_qs)) {
                 QVERIFY(pLabel->openExternalLinks());
             }
         }
@@ -291,9 +292,8 @@ private slots:
         QVERIFY(pBox != nullptr);
         QVERIFY(pBox->isVisible());
         QVERIFY(!pBox->isModal());
-        QCOMPARE(pBox->windowTitle(), QStringLiteral("Connection problem"));
-        QCOMPARE(pBox->text(),
-                 QStringLiteral("Could not connect to the update service.\n\nPlease try again later.\n"));
+        QCOMPARE(pBox->windowTitle(), u"Connection problem"_qs);
+        QCOMPARE(pBox->text(), u"Could not connect to the update service.\n\nPlease try again later.\n"_qs);
         QCOMPARE(pBox->icon(), QMessageBox::Critical);
         QCOMPARE(packageGrid(window)->count(), 0);
         pBox->close();
@@ -306,25 +306,24 @@ private slots:
         QVERIFY(window.hasHintPlaceholder());
         const auto hint = [&](const QString& Category) {
             shared::THint hint;
-            hint.m_RichText = QStringLiteral("<b>%1</b>").arg(Category);
+            hint.m_RichText = u"<b>%1</b>"_qs.arg(Category);
             hint.m_Category = Category;
-            hint.m_ImageUrl = m_Nginx.url(QStringLiteral("img/tile.png")).toString();
-            hint.m_Url = QStringLiteral("https://www.quorvane.com/");
+            hint.m_ImageUrl = m_Nginx.url(u"img/tile.png"_qs).toString();
+            hint.m_Url = u"https://www.quorvane.com/"_qs;
             return hint;
         };
 
-        window.setHints({hint(QStringLiteral("cat1")), hint(QStringLiteral("cat3"))});
+        window.setHints({hint(u"cat1"_qs), hint(u"cat3"_qs)});
         QVERIFY(window.hasHintPlaceholder());
         QVERIFY(!window.hintPanel()->sectionsContainer()->isVisible());
         QVERIFY(window.hintPanel()->hintBox()->isVisible());
 
-        window.setHints(
-            {hint(QStringLiteral("cat1")), hint(QStringLiteral("cat2")), hint(QStringLiteral("cat3"))});
+        window.setHints({hint(u"cat1"_qs), hint(u"cat2"_qs), hint(u"cat3"_qs)});
         QVERIFY(!window.hasHintPlaceholder());
         QVERIFY(window.hintPanel()->sectionsContainer()->isVisible());
 
         // A later document without a full row gives the room back.
-        window.setHints({hint(QStringLiteral("cat2"))});
+        window.setHints({hint(u"cat2"_qs)});
         QVERIFY(window.hasHintPlaceholder());
         QVERIFY(!window.hintPanel()->sectionsContainer()->isVisible());
     }
@@ -335,12 +334,11 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         std::vector<shared::THint> hints;
-        for (const QString& category :
-             {QStringLiteral("cat1"), QStringLiteral("cat2"), QStringLiteral("cat3")}) {
+        for (const QString& category : {u"cat1"_qs, u"cat2"_qs, u"cat3"_qs}) {
             shared::THint hint;
             hint.m_RichText = category;
             hint.m_Category = category;
-            hint.m_ImageUrl = m_Nginx.url(QStringLiteral("img/tile.png")).toString();
+            hint.m_ImageUrl = m_Nginx.url(u"img/tile.png"_qs).toString();
             hints.push_back(hint);
         }
         window.setHints(hints);
@@ -353,23 +351,20 @@ private slots:
         for (int row : {1, 20, 42, 63, 82}) {
             for (const TSeam& seam : {seamBetween(pLeft, pMiddle, row), seamBetween(pMiddle, pRight, row)}) {
                 QVERIFY2(seam.m_Overlap <= 2 && seam.m_Gap <= 2,
-                         qPrintable(QStringLiteral("row %1: overlap %2, gap %3")
-                                        .arg(row)
-                                        .arg(seam.m_Overlap)
-                                        .arg(seam.m_Gap)));
+                         qPrintable(
+                             u"row %1: overlap %2, gap %3"_qs.arg(row).arg(seam.m_Overlap).arg(seam.m_Gap)));
             }
         }
         // The row sits inside the hint box.
         const QRect box = pPanel->hintBox()->rect();
         for (QWidget* pTile : {pLeft, pRight}) {
             const QRect tile(pTile->mapTo(pPanel->hintBox(), QPoint()), pTile->size());
-            QVERIFY2(box.contains(tile.adjusted(2, 0, -2, 0)),
-                     qPrintable(QStringLiteral("tile outside the box")));
+            QVERIFY2(box.contains(tile.adjusted(2, 0, -2, 0)), qPrintable(u"tile outside the box"_qs));
         }
     }
 
     void downloadFailureShowsDiagnosticsInPlace() {
-        TWindowKit kit("Vantor Preview", m_Nginx.url(QStringLiteral("cdn-cgi/trace")));
+        TWindowKit kit("Vantor Preview", m_Nginx.url(u"cdn-cgi/trace"_qs));
         TLauncherMainWindow& window = kit.window();
         window.show();
         QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
@@ -381,33 +376,31 @@ private slots:
         QMessageBox* pBox = window.messageBox();
         QVERIFY(pBox != nullptr);
         QVERIFY(pBox->isVisible());
-        QCOMPARE(pBox->windowTitle(), QStringLiteral("Download failed"));
-        QCOMPARE(pBox->text(),
-                 QStringLiteral("The installation of Vantor failed.\n\nNot all files necessary could be "
-                                "downloaded. Please try again later.\n\nDiagnostic information: "
-                                "Loading, please wait..."));
+        QCOMPARE(pBox->windowTitle(), u"Download failed"_qs);
+        QCOMPARE(pBox->text(), u"The installation of Vantor failed.\n\nNot all files necessary could be "
+                               "downloaded. Please try again later.\n\nDiagnostic information: "
+                               "Loading, please wait..."_qs);
 
         QVERIFY(traced.wait());
         QCOMPARE(window.messageBox(), pBox);
         QVERIFY(pBox->isVisible());
-        QCOMPARE(pBox->text(),
-                 QStringLiteral("The installation of Vantor failed.\n\nNot all files necessary could be "
-                                "downloaded. Please try again later.\n\nDiagnostic information: ") +
-                     TraceText);
+        QCOMPARE(pBox->text(), u"The installation of Vantor failed.\n\nNot all files necessary could be "
+                               "downloaded. Please try again later.\n\nDiagnostic information: "_qs +
+                                   TraceText);
 
         // Later failures reuse the trace at once.
         const auto pSecond =
             failedDownload(kit.package(1), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
         window.onInstallationOrUpdateFinished(*pSecond);
-        QVERIFY(pBox->text().startsWith(QStringLiteral("The installation of Preview failed.")));
+        QVERIFY(pBox->text().startsWith(u"The installation of Preview failed."_qs));
         QVERIFY(pBox->text().endsWith(TraceText));
-        QCOMPARE(m_Nginx.requestCount(QStringLiteral("/cdn-cgi/trace")), 1);
+        QCOMPARE(m_Nginx.requestCount(u"/cdn-cgi/trace"_qs), 1);
         pBox->close();
     }
 
     void closedDownloadBoxStaysClosed() {
         m_Nginx.clearAccessLog();
-        TWindowKit kit("Vantor", m_Nginx.url(QStringLiteral("cdn-cgi/trace")));
+        TWindowKit kit("Vantor", m_Nginx.url(u"cdn-cgi/trace"_qs));
         TLauncherMainWindow& window = kit.window();
         window.show();
         QSignalSpy traced(kit.m_pTrace.get(), &TCloudflareCdnTrace::diagnosticsTraceReceived);
@@ -420,13 +413,13 @@ private slots:
         QVERIFY(traced.wait());
         QApplication::processEvents();
         QVERIFY(!window.messageBox()->isVisible());
-        QVERIFY(window.messageBox()->text().endsWith(QStringLiteral("Loading, please wait...")));
+        QVERIFY(window.messageBox()->text().endsWith(u"Loading, please wait..."_qs));
     }
 
     void diagnosticsWithoutTrace_data() {
         QTest::addColumn<QString>("tracePath");
         QTest::newRow("no trace address") << QString();
-        QTest::newRow("trace answered 502") << QStringLiteral("broken/trace");
+        QTest::newRow("trace answered 502") << u"broken/trace"_qs;
     }
 
     void diagnosticsWithoutTrace() {
@@ -439,12 +432,12 @@ private slots:
             failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::DownloadFailed);
         window.onInstallationOrUpdateFinished(*pRun);
         if (!tracePath.isEmpty()) {
-            QVERIFY(window.messageBox()->text().endsWith(QStringLiteral("Loading, please wait...")));
+            QVERIFY(window.messageBox()->text().endsWith(u"Loading, please wait..."_qs));
             QVERIFY(traced.wait());
         }
         QVERIFY(window.messageBox()->isVisible());
         QVERIFY(window.messageBox()->text().endsWith(
-            QStringLiteral("Diagnostic information: Failed to obtain information.")));
+            u"Diagnostic information: Failed to obtain information."_qs));
         window.messageBox()->close();
     }
 
@@ -459,10 +452,9 @@ private slots:
             failedDownload(kit.package(0), m_pFileSystem, EPackageDownloaderError::SavingFailed);
         window.onInstallationOrUpdateFinished(*pSaving);
         QVERIFY(saving.m_Seen);
-        QCOMPARE(saving.m_Title, QStringLiteral("Installation failed"));
-        QCOMPARE(saving.m_Text,
-                 QStringLiteral("The installation of Vantor failed.\n\nMake sure you have enough free disk "
-                                "space and the application isn't currently running, then try again."));
+        QCOMPARE(saving.m_Title, u"Installation failed"_qs);
+        QCOMPARE(saving.m_Text, u"The installation of Vantor failed.\n\nMake sure you have enough free disk "
+                                "space and the application isn't currently running, then try again."_qs);
 
         // A verification that finds a file missing ends with reason 3.
         QTemporaryDir installation;
@@ -478,9 +470,9 @@ private slots:
         closeNextModalBox(failed);
         window.onInstallationOrUpdateFinished(verification);
         QVERIFY(failed.m_Seen);
-        QCOMPARE(failed.m_Title, QStringLiteral("Installation failed"));
+        QCOMPARE(failed.m_Title, u"Installation failed"_qs);
         QCOMPARE(failed.m_Text,
-                 QStringLiteral("The installation of Vantor failed.\n\nVerification of game data failed!"));
+                 u"The installation of Vantor failed.\n\nVerification of game data failed!"_qs);
         // Neither shares the non-modal box.
         QVERIFY(window.messageBox() == nullptr);
     }
@@ -506,7 +498,7 @@ private slots:
         QVERIFY(!window.row(1)->progressBar()->isVisible());
         QVERIFY(window.row(1)->button()->isVisible());
         QCOMPARE(window.row(1)->progressBar()->value(), 0);
-        QCOMPARE(window.row(1)->versionLabel()->text(), QStringLiteral("1.1"));
+        QCOMPARE(window.row(1)->versionLabel()->text(), u"1.1"_qs);
         QVERIFY(window.messageBox() == nullptr);
     }
 
@@ -521,7 +513,7 @@ private slots:
         window.show();
         QCOMPARE(window.defaultPackageIndex(), 1);
         QCOMPARE(kit.package(1)->localStatus(), 1);
-        QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
+        QVERIFY(window.row(1)->button()->styleSheet().contains(u"Button_Blue_idle.png"_qs));
 
         // A package without files installs at once: the row is busy, then shows
         // the installed state the manager stored.
@@ -535,9 +527,9 @@ private slots:
         QVERIFY(!window.row(1)->progressBar()->isVisible());
         QVERIFY(window.row(1)->button()->isVisible());
         QCOMPARE(kit.package(1)->localStatus(), 4);
-        QVERIFY(window.row(1)->button()->styleSheet().contains(QStringLiteral("Button_Green_idle.png")));
+        QVERIFY(window.row(1)->button()->styleSheet().contains(u"Button_Green_idle.png"_qs));
         QVERIFY(window.row(1)->defaultClientCheckBox()->isVisible());
-        QVERIFY(window.row(0)->button()->styleSheet().contains(QStringLiteral("Button_Blue_idle.png")));
+        QVERIFY(window.row(0)->button()->styleSheet().contains(u"Button_Blue_idle.png"_qs));
         QVERIFY(window.messageBox() == nullptr);
     }
 
@@ -548,23 +540,23 @@ private slots:
 
         TModalBox untranslated;
         closeNextModalBox(untranslated);
-        window.onAboutDialogRequested(QStringLiteral("about"));
-        QCOMPARE(untranslated.m_Title, QStringLiteral("launcher.about.title"));
-        QCOMPARE(untranslated.m_Text, QStringLiteral("launcher.about.text"));
+        window.onAboutDialogRequested(u"about"_qs);
+        QCOMPARE(untranslated.m_Title, u"launcher.about.title"_qs);
+        QCOMPARE(untranslated.m_Text, u"launcher.about.text"_qs);
 
         QTranslator translator;
-        QVERIFY(translator.load(QStringLiteral("launcher.en"), testsupport::launcherBinDir()));
+        QVERIFY(translator.load(u"launcher.en"_qs, testsupport::launcherBinDir()));
         QApplication::installTranslator(&translator);
         TModalBox about;
         closeNextModalBox(about);
         window.onAboutDialogRequested(QString());
         QApplication::removeTranslator(&translator);
 
-        QCOMPARE(about.m_Title, QStringLiteral("About Vantor Online Launcher"));
-        QVERIFY(about.m_Text.contains(QStringLiteral("GNU Lesser General Public License version 3")));
-        QVERIFY(about.m_Text.contains(QStringLiteral("<a href=\"https://www.gnu.org/licenses/lgpl-3.0.html\">"
-                                                     "https://www.gnu.org/licenses/lgpl-3.0.html</a>")));
-        QVERIFY(about.m_Text.contains(QStringLiteral("<a href=\"https://code.qt.io/cgit/qt/qtbase.git/\">")));
+        QCOMPARE(about.m_Title, u"About Vantor Online Launcher"_qs);
+        QVERIFY(about.m_Text.contains(u"GNU Lesser General Public License version 3"_qs));
+        QVERIFY(about.m_Text.contains(u"<a href=\"https://www.gnu.org/licenses/lgpl-3.0.html\">"
+                                      "https://www.gnu.org/licenses/lgpl-3.0.html</a>"_qs));
+        QVERIFY(about.m_Text.contains(u"<a href=\"https://code.qt.io/cgit/qt/qtbase.git/\">"_qs));
         QVERIFY(about.m_Text.contains(QString::number(QDate::currentDate().year())));
         QVERIFY(!about.m_Text.contains(QLatin1Char('%')));
         QVERIFY(window.findChildren<QMessageBox*>().isEmpty());

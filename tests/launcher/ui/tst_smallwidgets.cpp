@@ -1,6 +1,7 @@
 #include "launcher/ui/clickablelabel.h"
 #include "launcher/ui/draggablemainwindow.h"
 #include "launcher/ui/qcontextpushbutton.h"
+#include "support/stringliteral.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 using namespace mirrel::launcher;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -29,7 +31,7 @@ class TestSmallWidgets : public QObject {
 
 private slots:
     void clickableLabelEmitsOnPressOnly() {
-        ClickableLabel label(QStringLiteral("<a href=\"https://www.example.test\">link</a>"));
+        ClickableLabel label(u"<a href=\"https://www.example.test\">link</a>"_qs);
         label.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
         label.resize(200, 40);
         label.show();
@@ -59,7 +61,7 @@ private slots:
         QApplication::sendEvent(&button, &emptyMenu);
         QVERIFY(!pMenu->isVisible());
 
-        pMenu->addAction(new QAction(QStringLiteral("Verify"), &button));
+        pMenu->addAction(new QAction(u"Verify"_qs, &button));
         QContextMenuEvent withAction(QContextMenuEvent::Mouse, QPoint(2, 2),
                                      button.mapToGlobal(QPoint(2, 2)));
         QApplication::sendEvent(&button, &withAction);
@@ -70,13 +72,13 @@ private slots:
     void contextMenuChoiceBecomesSignal() {
         QContextPushButton button;
         QMenu* pMenu = button.createContextMenu();
-        QAction* pVerify = new QAction(QStringLiteral("Verify"), &button);
+        QAction* pVerify = new QAction(u"Verify"_qs, &button);
         pMenu->addAction(pVerify);
         QSignalSpy triggered(&button, &QContextPushButton::contextTriggered);
         QSignalSpy clicked(&button, &QPushButton::clicked);
         pVerify->trigger();
         QCOMPARE(triggered.count(), 1);
-        QCOMPARE(triggered.at(0).at(0).toString(), QStringLiteral("Verify"));
+        QCOMPARE(triggered.at(0).at(0).toString(), u"Verify"_qs);
         QCOMPARE(clicked.count(), 0);
     }
 

@@ -4,6 +4,7 @@
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
 #include "support/testnetwork.h"
+#include "support/stringliteral.h"
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>
@@ -15,6 +16,7 @@
 
 using namespace shared;
 using namespace testsupport;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -35,13 +37,13 @@ struct TResults : QObject {
 public:
     explicit TResults(TDownloadPool& pool) {
         connect(&pool, &TDownloadPool::success, this, [this](const QUrl& url, const QByteArray& data) {
-            events.append(QStringLiteral("ok ") + url.path());
+            events.append(u"ok "_qs + url.path());
             bodies.insert(url, data);
             emit reported();
         });
         connect(&pool, &TDownloadPool::failed, this,
                 [this](const QUrl& url, QNetworkReply::NetworkError code, const QString& text) {
-                    events.append(QStringLiteral("failed %1 %2").arg(url.path()).arg(int(code)));
+                    events.append(u"failed %1 %2"_qs.arg(url.path()).arg(int(code)));
                     errorTexts.append(text);
                     emit reported();
                 });
@@ -90,13 +92,13 @@ class TestDownloadPool : public QObject {
 private slots:
     void initTestCase() {
         for (int i = 0; i < 12; ++i) {
-            const QString path = QStringLiteral("files/f%1.bin").arg(i);
+            const QString path = u"files/f%1.bin"_qs.arg(i);
             m_files.insert(u'/' + path, generatedBody(1000 + i * 997, 100 + i));
             QVERIFY(m_nginx.writeFile(path, m_files.value(u'/' + path)));
         }
-        m_nginx.addFixedStatus(QStringLiteral("/forbidden.json"), 403);
-        m_nginx.addFixedStatus(QStringLiteral("/unavailable.json"), 503);
-        m_nginx.addFixedStatus(QStringLiteral("/moved.bin"), 302, QStringLiteral("/files/f1.bin"));
+        m_nginx.addFixedStatus(u"/forbidden.json"_qs, 403);
+        m_nginx.addFixedStatus(u"/unavailable.json"_qs, 503);
+        m_nginx.addFixedStatus(u"/moved.bin"_qs, 302, u"/files/f1.bin"_qs);
         QVERIFY2(m_nginx.start(), qPrintable(m_nginx.errorString()));
 
         // Queued connections elsewhere carry the error code by this name.
@@ -108,9 +110,7 @@ private slots:
         TScriptedHttpServer server;
         QVERIFY(server.start());
         server.setHoldAnswers(true);
-        const QStringList names{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
-                                QStringLiteral("d"), QStringLiteral("e"), QStringLiteral("f"),
-                                QStringLiteral("g")};
+        const QStringList names{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs, u"e"_qs, u"f"_qs, u"g"_qs};
         for (const QString& name : names)
             server.setAnswer(u'/' + name, TScriptedAnswer::ok(name.toUtf8()));
 
@@ -130,7 +130,7 @@ private slots:
         for (const QString& name : names)
             expected.append(u'/' + name);
         QCOMPARE(receivedPaths(server), expected);
-        QCOMPARE(serialResults.events.first(), QStringLiteral("ok /a"));
+        QCOMPARE(serialResults.events.first(), u"ok /a"_qs);
         QCOMPARE(serial->outstandingDownloadCount(), 0);
 
         // Three at a time: never a fourth in flight, and the waiting ones follow in order.
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(wide.totalRequestCount(), 3);
         const QStringList firstBatch = receivedPaths(wide);
         QCOMPARE(QSet<QString>(firstBatch.cbegin(), firstBatch.cend()),
-                 (QSet<QString>{QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")}));
+                 (QSet<QString>{u"/a"_qs, u"/b"_qs, u"/c"_qs}));
         for (int started = 4; started <= names.size(); ++started) {
             wide.releaseHeldAnswers(1);
             QTRY_COMPARE_WITH_TIMEOUT(wide.totalRequestCount(), started, WaitMs);
@@ -163,7 +163,7 @@ private slots:
         wide.releaseHeldAnswers();
         QVERIFY(results.waitFor(names.size()));
         QCOMPARE(mostInFlight, 3);
-        QCOMPARE(results.count(QStringLiteral("ok")), names.size());
+        QCOMPARE(results.count(u"ok"_qs), names.size());
         QCOMPARE(pool->activeDownloadCount(), 0);
     }
 
@@ -185,7 +185,7 @@ private slots:
             QCOMPARE(pool->activeDownloadCount(), 2);
             QCOMPARE(pool->outstandingDownloadCount(), 4);
             QVERIFY(results.waitFor(4));
-            QCOMPARE(results.count(QStringLiteral("ok")), 4);
+            QCOMPARE(results.count(u"ok"_qs), 4);
             for (int i = 0; i < 4; ++i) {
                 const QUrl url = fileUrl(i);
                 QCOMPARE(results.bodies.value(url), m_files.value(url.path()));
@@ -212,20 +212,19 @@ private slots:
 
         pool->setMaxConcurrentDownloads(1);
         QVERIFY(results.waitFor(4));
-        QCOMPARE(results.events,
-                 (QStringList{QStringLiteral("ok /files/f3.bin"), QStringLiteral("ok /files/f1.bin"),
-                              QStringLiteral("ok /files/f0.bin"), QStringLiteral("ok /files/f2.bin")}));
+        QCOMPARE(results.events, (QStringList{u"ok /files/f3.bin"_qs, u"ok /files/f1.bin"_qs,
+                                              u"ok /files/f0.bin"_qs, u"ok /files/f2.bin"_qs}));
     }
 
     void activeUrlIsNeverQueuedTwice() {
         TScriptedHttpServer server;
         QVERIFY(server.start());
         server.setHoldAnswers(true);
-        server.setAnswer(QStringLiteral("/once"), TScriptedAnswer::ok("body"));
+        server.setAnswer(u"/once"_qs, TScriptedAnswer::ok("body"));
         for (const bool autoRelease : {true, false}) {
             auto pool = makeDownloadPool(2, autoRelease);
             TResults results(*pool);
-            const QUrl url = server.url(QStringLiteral("once"));
+            const QUrl url = server.url(u"once"_qs);
             pool->download(url);
             pool->download(url);
             pool->downloadFirst(url);
@@ -242,16 +241,16 @@ private slots:
                 QCOMPARE(pool->outstandingDownloadCount(), 0);
             }
             settle();
-            QCOMPARE(results.events, QStringList{QStringLiteral("ok /once")});
+            QCOMPARE(results.events, QStringList{u"ok /once"_qs});
         }
-        QCOMPARE(server.requestCount(QStringLiteral("/once")), 2);
+        QCOMPARE(server.requestCount(u"/once"_qs), 2);
     }
 
     void relativeUrlFailsAtOnceAndIsStillAttempted() {
         auto pool = makeDownloadPool(6, true);
         TResults results(*pool);
         QSignalSpy failed(pool.get(), &TDownloadPool::failed);
-        const QUrl relative(QStringLiteral("launcher/config.json"));
+        const QUrl relative(u"launcher/config.json"_qs);
         pool->download(relative);
 
         QCOMPARE(failed.count(), 1);
@@ -259,7 +258,7 @@ private slots:
         QCOMPARE(failed.at(0).at(1).value<QNetworkReply::NetworkError>(),
                  QNetworkReply::ProtocolInvalidOperationError);
         QCOMPARE(int(failed.at(0).at(1).value<QNetworkReply::NetworkError>()), 302);
-        QCOMPARE(failed.at(0).at(2).toString(), QStringLiteral("Invalid URL"));
+        QCOMPARE(failed.at(0).at(2).toString(), u"Invalid URL"_qs);
         QCOMPARE(pool->outstandingDownloadCount(), 1);
 
         // The network layer then turns it down in its own words, and the slot is free.
@@ -271,39 +270,38 @@ private slots:
         pool->downloadFirst(relative);
         QCOMPARE(failed.count(), 2);
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 3, WaitMs);
-        QVERIFY(failed.at(2).at(2).toString() != QStringLiteral("Invalid URL"));
+        QVERIFY(failed.at(2).at(2).toString() != u"Invalid URL"_qs);
     }
 
     void encodedCharactersAreNotTakenForInvalidUrls() {
         // Document folders may carry spaces and other characters that travel encoded.
         const QByteArray body = "spaced";
-        QVERIFY(m_nginx.writeFile(QStringLiteral("Vantor Online/package [1].json"), body));
+        QVERIFY(m_nginx.writeFile(u"Vantor Online/package [1].json"_qs, body));
         auto pool = makeDownloadPool(6, true);
         TResults results(*pool);
-        const QUrl url = m_nginx.url(QStringLiteral("Vantor Online/package [1].json"));
+        const QUrl url = m_nginx.url(u"Vantor Online/package [1].json"_qs);
         QVERIFY(url.isValid());
         pool->download(url);
         QVERIFY(results.waitFor(1));
         settle();
-        QCOMPARE(results.events, QStringList{QStringLiteral("ok /Vantor Online/package [1].json")});
+        QCOMPARE(results.events, QStringList{u"ok /Vantor Online/package [1].json"_qs});
         QCOMPARE(results.bodies.value(url), body);
     }
 
     void autoReleaseReportsOneFailurePerTransferAndFreesTheSlot() {
         auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
-        for (const QString& path : {QStringLiteral("missing.json"), QStringLiteral("forbidden.json"),
-                                    QStringLiteral("unavailable.json"), QStringLiteral("files/f4.bin")})
+        for (const QString& path :
+             {u"missing.json"_qs, u"forbidden.json"_qs, u"unavailable.json"_qs, u"files/f4.bin"_qs})
             pool->download(m_nginx.url(path));
         QVERIFY(results.waitFor(4));
         settle();
-        QCOMPARE(results.events,
-                 (QStringList{
-                     QStringLiteral("failed /missing.json %1").arg(int(QNetworkReply::ContentNotFoundError)),
-                     QStringLiteral("failed /forbidden.json %1").arg(int(QNetworkReply::ContentAccessDenied)),
-                     QStringLiteral("failed /unavailable.json %1")
-                         .arg(int(QNetworkReply::ServiceUnavailableError)),
-                     QStringLiteral("ok /files/f4.bin")}));
+        QCOMPARE(
+            results.events,
+            (QStringList{u"failed /missing.json %1"_qs.arg(int(QNetworkReply::ContentNotFoundError)),
+                         u"failed /forbidden.json %1"_qs.arg(int(QNetworkReply::ContentAccessDenied)),
+                         u"failed /unavailable.json %1"_qs.arg(int(QNetworkReply::ServiceUnavailableError)),
+                         u"ok /files/f4.bin"_qs}));
         QVERIFY(!results.errorTexts.first().isEmpty());
         QCOMPARE(pool->activeDownloadCount(), 0);
 
@@ -314,19 +312,18 @@ private slots:
             QVERIFY(gone.start());
             closedPort = gone.port();
         }
-        pool->download(QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)));
+        pool->download(QUrl(u"http://127.0.0.1:%1/x"_qs.arg(closedPort)));
         QVERIFY(results.waitFor(5));
         settle();
         QCOMPARE(results.events.size(), 5);
-        QCOMPARE(results.events.last(),
-                 QStringLiteral("failed /x %1").arg(int(QNetworkReply::ConnectionRefusedError)));
+        QCOMPARE(results.events.last(), u"failed /x %1"_qs.arg(int(QNetworkReply::ConnectionRefusedError)));
         QCOMPARE(pool->outstandingDownloadCount(), 0);
     }
 
     void manualReleaseKeepsTheSlotUntilReleased() {
         auto pool = makeDownloadPool(1, false);
         TResults results(*pool);
-        const QUrl missing = m_nginx.url(QStringLiteral("missing.json"));
+        const QUrl missing = m_nginx.url(u"missing.json"_qs);
         const QUrl first = fileUrl(5);
         const QUrl second = fileUrl(6);
         pool->download(missing);
@@ -338,11 +335,11 @@ private slots:
         QVERIFY(results.waitFor(2));
         settle();
         const QString missingFailed =
-            QStringLiteral("failed /missing.json %1").arg(int(QNetworkReply::ContentNotFoundError));
+            u"failed /missing.json %1"_qs.arg(int(QNetworkReply::ContentNotFoundError));
         QCOMPARE(results.events, (QStringList{missingFailed, missingFailed}));
         QCOMPARE(pool->activeDownloadCount(), 1);
         QCOMPARE(pool->outstandingDownloadCount(), 3);
-        QCOMPARE(m_nginx.requestCount(QStringLiteral("/files/f5.bin")), 0);
+        QCOMPARE(m_nginx.requestCount(u"/files/f5.bin"_qs), 0);
 
         // Releasing a URL that is not active changes nothing and starts nothing.
         pool->releaseDownload(fileUrl(7));
@@ -355,14 +352,14 @@ private slots:
         QCOMPARE(pool->outstandingDownloadCount(), 2);
         QVERIFY(results.waitFor(3));
         settle();
-        QCOMPARE(results.events.last(), QStringLiteral("ok /files/f5.bin"));
+        QCOMPARE(results.events.last(), u"ok /files/f5.bin"_qs);
         QCOMPARE(results.bodies.value(first), m_files.value(first.path()));
         QCOMPARE(pool->activeDownloadCount(), 1);
         QCOMPARE(pool->outstandingDownloadCount(), 2);
 
         pool->releaseDownload(first);
         QVERIFY(results.waitFor(4));
-        QCOMPARE(results.events.last(), QStringLiteral("ok /files/f6.bin"));
+        QCOMPARE(results.events.last(), u"ok /files/f6.bin"_qs);
         pool->releaseDownload(second);
         QCOMPARE(pool->outstandingDownloadCount(), 0);
     }
@@ -380,7 +377,7 @@ private slots:
         QFETCH(bool, autoRelease);
         TScriptedHttpServer server;
         QVERIFY(server.start());
-        server.setFailThenSucceed(QStringLiteral("/flaky"), 1, 503, "second time lucky");
+        server.setFailThenSucceed(u"/flaky"_qs, 1, 503, "second time lucky");
         auto pool = makeDownloadPool(4, autoRelease);
         TResults results(*pool);
         connect(pool.get(), &TDownloadPool::failed, this, [&](const QUrl& url) {
@@ -392,15 +389,14 @@ private slots:
             if (!autoRelease)
                 pool->releaseDownload(url);
         });
-        pool->download(server.url(QStringLiteral("flaky")));
+        pool->download(server.url(u"flaky"_qs));
         QVERIFY(results.waitFor(2));
         settle();
-        QCOMPARE(
-            results.events,
-            (QStringList{QStringLiteral("failed /flaky %1").arg(int(QNetworkReply::ServiceUnavailableError)),
-                         QStringLiteral("ok /flaky")}));
+        QCOMPARE(results.events,
+                 (QStringList{u"failed /flaky %1"_qs.arg(int(QNetworkReply::ServiceUnavailableError)),
+                              u"ok /flaky"_qs}));
         QCOMPARE(results.bodies.first(), QByteArray("second time lucky"));
-        QCOMPARE(server.requestCount(QStringLiteral("/flaky")), 2);
+        QCOMPARE(server.requestCount(u"/flaky"_qs), 2);
         QCOMPARE(pool->outstandingDownloadCount(), 0);
     }
 
@@ -415,21 +411,21 @@ private slots:
         TScriptedHttpServer server;
         QVERIFY(server.start());
         const QByteArray body = generatedBody(300000, 7);
-        server.setAnswer(QStringLiteral("/cut"), TScriptedAnswer::faulty(EScriptedFault(fault), body));
-        server.setAnswer(QStringLiteral("/whole"), TScriptedAnswer::ok(body));
+        server.setAnswer(u"/cut"_qs, TScriptedAnswer::faulty(EScriptedFault(fault), body));
+        server.setAnswer(u"/whole"_qs, TScriptedAnswer::ok(body));
         // The network layer's view of a cut connection depends on timing, so try it
         // several times; every single transfer must end as one failure.
         const int rounds = 6;
         auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
         for (int round = 0; round < rounds; ++round)
-            pool->download(server.url(QStringLiteral("cut?round=%1").arg(round)));
-        pool->download(server.url(QStringLiteral("whole")));
+            pool->download(server.url(u"cut?round=%1"_qs.arg(round)));
+        pool->download(server.url(u"whole"_qs));
         QVERIFY(results.waitFor(rounds + 1));
         settle();
         QCOMPARE(results.events.size(), rounds + 1);
-        QCOMPARE(results.count(QStringLiteral("failed /cut ")), rounds);
-        QCOMPARE(results.events.last(), QStringLiteral("ok /whole"));
+        QCOMPARE(results.count(u"failed /cut "_qs), rounds);
+        QCOMPARE(results.events.last(), u"ok /whole"_qs);
         QCOMPARE(results.bodies.size(), 1);
         QCOMPARE(results.bodies.first(), body);
         QCOMPARE(pool->outstandingDownloadCount(), 0);
@@ -440,14 +436,14 @@ private slots:
         // until the connection ends, and the next URL waits behind it.
         TScriptedHttpServer server;
         QVERIFY(server.start());
-        server.setAnswer(QStringLiteral("/stall"),
+        server.setAnswer(u"/stall"_qs,
                          TScriptedAnswer::faulty(EScriptedFault::StallMidBody, QByteArray(100000, 's')));
         auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
         QSignalSpy progress(pool.get(), &TDownloadPool::progress);
-        pool->download(server.url(QStringLiteral("stall")));
+        pool->download(server.url(u"stall"_qs));
         pool->download(fileUrl(8));
-        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(QStringLiteral("/stall")), 1, WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(u"/stall"_qs), 1, WaitMs);
         QTest::qWait(500);
         QVERIFY(results.events.isEmpty());
         QCOMPARE(pool->activeDownloadCount(), 1);
@@ -455,25 +451,25 @@ private slots:
 
         server.closeAllConnections();
         QVERIFY(results.waitFor(2));
-        QVERIFY(results.events.first().startsWith(QStringLiteral("failed /stall ")));
-        QCOMPARE(results.events.last(), QStringLiteral("ok /files/f8.bin"));
+        QVERIFY(results.events.first().startsWith(u"failed /stall "_qs));
+        QCOMPARE(results.events.last(), u"ok /files/f8.bin"_qs);
     }
 
     void redirectIsFollowedAndReportedUnderTheRequestedUrl() {
         auto pool = makeDownloadPool(6, true);
         TResults results(*pool);
-        const QUrl moved = m_nginx.url(QStringLiteral("moved.bin"));
+        const QUrl moved = m_nginx.url(u"moved.bin"_qs);
         pool->download(moved);
         QVERIFY(results.waitFor(1));
-        QCOMPARE(results.events.first(), QStringLiteral("ok /moved.bin"));
-        QCOMPARE(results.bodies.value(moved), m_files.value(QStringLiteral("/files/f1.bin")));
+        QCOMPARE(results.events.first(), u"ok /moved.bin"_qs);
+        QCOMPARE(results.bodies.value(moved), m_files.value(u"/files/f1.bin"_qs));
     }
 
     void concurrentLargeBodiesArriveIntactWithProgress() {
         const int count = 12;
         QMap<QUrl, QByteArray> expected;
         for (int i = 0; i < count; ++i) {
-            const QString path = QStringLiteral("large/l%1.bin").arg(i);
+            const QString path = u"large/l%1.bin"_qs.arg(i);
             const QByteArray body = generatedBody(2 * 1024 * 1024 + i, 500 + i);
             QVERIFY(m_nginx.writeFile(path, body));
             expected.insert(m_nginx.url(path), body);
@@ -494,7 +490,7 @@ private slots:
         for (const QUrl& url : expected.keys())
             pool->download(url);
         QVERIFY(results.waitFor(count, 60000));
-        QCOMPARE(results.count(QStringLiteral("ok")), count);
+        QCOMPARE(results.count(u"ok"_qs), count);
         QVERIFY(mostActive <= 10);
         QVERIFY(!progressWentBack);
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
@@ -504,7 +500,7 @@ private slots:
     }
 
 private:
-    QUrl fileUrl(int index) const { return m_nginx.url(QStringLiteral("files/f%1.bin").arg(index)); }
+    QUrl fileUrl(int index) const { return m_nginx.url(u"files/f%1.bin"_qs.arg(index)); }
 
     TNginxFixture m_nginx;
     QMap<QString, QByteArray> m_files;

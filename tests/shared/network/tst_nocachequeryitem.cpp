@@ -1,14 +1,16 @@
 #include "shared/network/nocachequeryitem.h"
+#include "support/stringliteral.h"
 
 #include <QSet>
 #include <QTest>
 #include <QUrlQuery>
 
 using namespace shared;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QString Alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+const QString Alphabet = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"_qs;
 
 } // namespace
 
@@ -18,19 +20,18 @@ private slots:
     void itemComesLastAndKeepsTheRestIntact_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("expectedPrefix");
-        QTest::newRow("no query") << QStringLiteral("https://cdn.example.com/v/package.json")
-                                  << QStringLiteral("https://cdn.example.com/v/package.json?nocache=");
-        QTest::newRow("existing items") << QStringLiteral("https://cdn.example.com/a.json?b=2&a=1")
-                                        << QStringLiteral("https://cdn.example.com/a.json?b=2&a=1&nocache=");
+        QTest::newRow("no query") << u"https://cdn.example.com/v/package.json"_qs
+                                  << u"https://cdn.example.com/v/package.json?nocache="_qs;
+        QTest::newRow("existing items") << u"https://cdn.example.com/a.json?b=2&a=1"_qs
+                                        << u"https://cdn.example.com/a.json?b=2&a=1&nocache="_qs;
         // Signed CDN addresses carry encoded "+", "/" and "="; they must survive as sent.
         QTest::newRow("encoded signature")
-            << QStringLiteral("https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1")
-            << QStringLiteral("https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1&nocache=");
-        QTest::newRow("an older nocache stays")
-            << QStringLiteral("http://127.0.0.1:8080/p.json?nocache=old")
-            << QStringLiteral("http://127.0.0.1:8080/p.json?nocache=old&nocache=");
-        QTest::newRow("fragment") << QStringLiteral("https://cdn.example.com/a.json?x=1#part")
-                                  << QStringLiteral("https://cdn.example.com/a.json?x=1&nocache=");
+            << u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1"_qs
+            << u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1&nocache="_qs;
+        QTest::newRow("an older nocache stays") << u"http://127.0.0.1:8080/p.json?nocache=old"_qs
+                                                << u"http://127.0.0.1:8080/p.json?nocache=old&nocache="_qs;
+        QTest::newRow("fragment") << u"https://cdn.example.com/a.json?x=1#part"_qs
+                                  << u"https://cdn.example.com/a.json?x=1&nocache="_qs;
     }
 
     void itemComesLastAndKeepsTheRestIntact() {
@@ -45,15 +46,15 @@ private slots:
     }
 
     void valuesAre32LettersOrDigitsAndVary() {
-        const QUrl url(QStringLiteral("https://cdn.example.com/a.json?x=1"));
+        const QUrl url(u"https://cdn.example.com/a.json?x=1"_qs);
         QSet<QString> values;
         QSet<QChar> seen;
         const int draws = 400;
         for (int i = 0; i < draws; ++i) {
             const QUrlQuery query(addNocacheQueryItem(url));
             QCOMPARE(query.queryItems().size(), 2);
-            QCOMPARE(query.queryItems().first(), qMakePair(QStringLiteral("x"), QStringLiteral("1")));
-            const QString value = query.queryItemValue(QStringLiteral("nocache"));
+            QCOMPARE(query.queryItems().first(), qMakePair(u"x"_qs, u"1"_qs));
+            const QString value = query.queryItemValue(u"nocache"_qs);
             QCOMPARE(value.size(), 32);
             for (const QChar c : value) {
                 QVERIFY2(Alphabet.contains(c), qPrintable(value));
@@ -67,7 +68,7 @@ private slots:
     }
 
     void invalidUrlComesBackUnchanged() {
-        const QUrl invalid(QStringLiteral("http://exa mple.com:99999/a"), QUrl::StrictMode);
+        const QUrl invalid(u"http://exa mple.com:99999/a"_qs, QUrl::StrictMode);
         QVERIFY(!invalid.isValid());
         QCOMPARE(addNocacheQueryItem(invalid), invalid);
         QCOMPARE(addNocacheQueryItem(QUrl()), QUrl());

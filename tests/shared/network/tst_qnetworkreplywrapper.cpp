@@ -5,6 +5,7 @@
 #include "shared/network/qnetworkreplywrapper.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>
@@ -18,6 +19,7 @@
 
 using namespace shared;
 using namespace testsupport;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -66,25 +68,25 @@ class TestNetworkWrappers : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        QVERIFY(m_nginx.writeFile(QStringLiteral("body.bin"), QByteArray(300000, 'q')));
-        m_nginx.addFixedStatus(QStringLiteral("/moved"), 302, QStringLiteral("/body.bin"));
+        QVERIFY(m_nginx.writeFile(u"body.bin"_qs, QByteArray(300000, 'q')));
+        m_nginx.addFixedStatus(u"/moved"_qs, 302, u"/body.bin"_qs);
         // Incompressible data: its gzip form is longer than the data itself.
         std::mt19937 engine(3);
         QByteArray noise(3000, Qt::Uninitialized);
         for (char& byte : noise)
             byte = char(engine() & 0xFF);
         m_noise = noise;
-        QVERIFY(m_nginx.writeFile(QStringLiteral("zipped/noise.bin"), noise));
-        QVERIFY(m_nginx.writeFile(QStringLiteral("zipped/noise.bin.gz"), gzipped(noise)));
+        QVERIFY(m_nginx.writeFile(u"zipped/noise.bin"_qs, noise));
+        QVERIFY(m_nginx.writeFile(u"zipped/noise.bin.gz"_qs, gzipped(noise)));
         QVERIFY(gzipped(noise).size() > noise.size());
-        m_nginx.addServerDirectives(QStringLiteral("location /zipped/ { gzip_static on; }"));
+        m_nginx.addServerDirectives(u"location /zipped/ { gzip_static on; }"_qs);
         QVERIFY2(m_nginx.start(), qPrintable(m_nginx.errorString()));
     }
 
     void replyWrapperPassesOnBodyProgressAndErrors() {
         QNetworkAccessManagerWrapper manager(std::make_shared<QNetworkAccessManager>());
         std::unique_ptr<QNetworkReplyWrapper> pReply(
-            manager.get(QNetworkRequest(m_nginx.url(QStringLiteral("body.bin")))));
+            manager.get(QNetworkRequest(m_nginx.url(u"body.bin"_qs))));
         QSignalSpy errors(pReply.get(), qOverload<QNetworkReply::NetworkError>(&QNetworkReplyWrapper::error));
         QSignalSpy progress(pReply.get(), &QNetworkReplyWrapper::progress);
         QSignalSpy finished(pReply.get(), &QNetworkReplyWrapper::finished);
@@ -95,8 +97,7 @@ private slots:
         QCOMPARE(progress.last().at(0).toLongLong(), 300000);
         QCOMPARE(pReply->readAll(), QByteArray(300000, 'q'));
 
-        std::unique_ptr<QNetworkReplyWrapper> pMissing(
-            manager.get(QNetworkRequest(m_nginx.url(QStringLiteral("none")))));
+        std::unique_ptr<QNetworkReplyWrapper> pMissing(manager.get(QNetworkRequest(m_nginx.url(u"none"_qs))));
         QSignalSpy missingErrors(pMissing.get(),
                                  qOverload<QNetworkReply::NetworkError>(&QNetworkReplyWrapper::error));
         QSignalSpy missingFinished(pMissing.get(), &QNetworkReplyWrapper::finished);
@@ -111,7 +112,7 @@ private slots:
     void replyWrapperReportsTheRequestedUrlAfterRedirects() {
         QNetworkAccessManagerWrapper manager(std::make_shared<QNetworkAccessManager>());
         manager.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-        const QUrl asked = m_nginx.url(QStringLiteral("moved"));
+        const QUrl asked = m_nginx.url(u"moved"_qs);
         std::unique_ptr<QNetworkReplyWrapper> pReply(manager.get(QNetworkRequest(asked)));
         QSignalSpy finished(pReply.get(), &QNetworkReplyWrapper::finished);
         QVERIFY(finished.wait(WaitMs));
@@ -125,7 +126,7 @@ private slots:
         // the body and drops that header, so the shorter body is complete.
         QNetworkAccessManagerWrapper manager(std::make_shared<QNetworkAccessManager>());
         std::unique_ptr<QNetworkReplyWrapper> pReply(
-            manager.get(QNetworkRequest(m_nginx.url(QStringLiteral("zipped/noise.bin")))));
+            manager.get(QNetworkRequest(m_nginx.url(u"zipped/noise.bin"_qs))));
         QSignalSpy finished(pReply.get(), &QNetworkReplyWrapper::finished);
         QVERIFY(finished.wait(WaitMs));
         const auto* pRawReply = qobject_cast<QNetworkReply*>(pReply->parent());
@@ -144,7 +145,7 @@ private slots:
 
         QNetworkAccessManagerWrapper noManager(nullptr);
         std::unique_ptr<QNetworkReplyWrapper> pReply(
-            noManager.get(QNetworkRequest(m_nginx.url(QStringLiteral("body.bin")))));
+            noManager.get(QNetworkRequest(m_nginx.url(u"body.bin"_qs))));
         QVERIFY(pReply);
         QVERIFY(pReply->error() != QNetworkReply::NoError);
     }
@@ -154,8 +155,7 @@ private slots:
         QNetworkAccessManagerWrapper wrapper(manager);
 
         // Done with the wrapper: the reply goes too.
-        QPointer<QNetworkReplyWrapper> pFirst =
-            wrapper.get(QNetworkRequest(m_nginx.url(QStringLiteral("body.bin"))));
+        QPointer<QNetworkReplyWrapper> pFirst = wrapper.get(QNetworkRequest(m_nginx.url(u"body.bin"_qs)));
         QPointer<QNetworkReply> pFirstReply = qobject_cast<QNetworkReply*>(pFirst->parent());
         QVERIFY(pFirstReply);
         QVERIFY(QSignalSpy(pFirst.data(), &QNetworkReplyWrapper::finished).wait(WaitMs));
@@ -166,8 +166,7 @@ private slots:
         QVERIFY(pFirstReply.isNull());
 
         // The reply deleted first takes its wrapper along, once.
-        QPointer<QNetworkReplyWrapper> pSecond =
-            wrapper.get(QNetworkRequest(m_nginx.url(QStringLiteral("body.bin"))));
+        QPointer<QNetworkReplyWrapper> pSecond = wrapper.get(QNetworkRequest(m_nginx.url(u"body.bin"_qs)));
         delete pSecond->parent();
         QVERIFY(pSecond.isNull());
         processDeferredDeletes();
@@ -180,7 +179,7 @@ private slots:
         TScriptedAnswer challenge = TScriptedAnswer::withStatus(401, "who are you");
         challenge.headers.append(
             {QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Basic realm=\"cdn\"")});
-        server.setAnswer(QStringLiteral("/private"), challenge);
+        server.setAnswer(u"/private"_qs, challenge);
 
         QNetworkAccessManagerWrapper manager(std::make_shared<QNetworkAccessManager>());
         int asked = 0;
@@ -188,8 +187,7 @@ private slots:
                 [&](QNetworkReply* pAskingReply, QAuthenticator* pAuthenticator) {
                     asked += pAskingReply && pAuthenticator ? 1 : 100;
                 });
-        std::unique_ptr<QNetworkReplyWrapper> pReply(
-            manager.get(QNetworkRequest(server.url(QStringLiteral("private")))));
+        std::unique_ptr<QNetworkReplyWrapper> pReply(manager.get(QNetworkRequest(server.url(u"private"_qs))));
         QSignalSpy finished(pReply.get(), &QNetworkReplyWrapper::finished);
         QVERIFY(finished.wait(WaitMs));
         QCOMPARE(asked, 1);
@@ -200,9 +198,9 @@ private slots:
     void poolFreesEveryReplyItIsDoneWith() {
         TScriptedHttpServer server;
         QVERIFY(server.start());
-        server.setAnswer(QStringLiteral("/ok"), TScriptedAnswer::ok("fine"));
-        server.setAnswer(QStringLiteral("/gone"), TScriptedAnswer::withStatus(404));
-        server.setAnswer(QStringLiteral("/cut"),
+        server.setAnswer(u"/ok"_qs, TScriptedAnswer::ok("fine"));
+        server.setAnswer(u"/gone"_qs, TScriptedAnswer::withStatus(404));
+        server.setAnswer(u"/cut"_qs,
                          TScriptedAnswer::faulty(EScriptedFault::ResetMidBody, QByteArray(50000, 'c')));
 
         for (const bool autoRelease : {true, false}) {
@@ -213,8 +211,7 @@ private slots:
             connect(&pool, &TDownloadPool::success, &pool, &TDownloadPool::releaseDownload);
             connect(&pool, &TDownloadPool::failed, &pool,
                     [&pool](const QUrl& url) { pool.releaseDownload(url); });
-            for (const QString& path : {QStringLiteral("ok"), QStringLiteral("gone"), QStringLiteral("cut"),
-                                        QStringLiteral("ok?2"), QStringLiteral("gone?2")})
+            for (const QString& path : {u"ok"_qs, u"gone"_qs, u"cut"_qs, u"ok?2"_qs, u"gone?2"_qs})
                 pool.download(server.url(path));
             QTRY_COMPARE_WITH_TIMEOUT(succeeded.count() + failed.count(), 5, WaitMs);
             processDeferredDeletes();
@@ -229,7 +226,7 @@ private slots:
         server.setHoldAnswers(true);
         auto manager = std::make_shared<TWatchingAccessManager>();
         auto pool = std::make_unique<TDownloadPool>(2, manager, nullptr, true);
-        pool->download(server.url(QStringLiteral("ok?late")));
+        pool->download(server.url(u"ok?late"_qs));
         QTRY_COMPARE_WITH_TIMEOUT(server.heldAnswerCount(), 1, WaitMs);
         pool.reset();
         QCOMPARE(manager->alive(), 1);

@@ -1,13 +1,15 @@
 #include "shared/randomhints/randomhints.h"
+#include "support/stringliteral.h"
 
 #include <QRegularExpression>
 #include <QTest>
 
 using shared::THint;
+using testsupport::operator""_qs;
 
 namespace {
 
-const QString Prefix = QStringLiteral("<style>a { color: #c0c0c0; }</style>");
+const QString Prefix = u"<style>a { color: #c0c0c0; }</style>"_qs;
 
 THint makeHint(const QString& Title) {
     THint hint;
@@ -22,7 +24,7 @@ QDateTime utc(const QString& Text) {
 
 QString selectedTitle(const std::vector<THint>& Hints, const QDateTime& Now) {
     const std::optional<THint> hint = shared::selectCurrentHint(Hints, Now);
-    return hint ? hint->m_Title : QStringLiteral("<none>");
+    return hint ? hint->m_Title : u"<none>"_qs;
 }
 
 } // namespace
@@ -58,11 +60,11 @@ void TestRandomHints::parsesEveryMember() {
     QCOMPARE(hints.size(), size_t(2));
 
     const THint& full = hints[0];
-    QCOMPARE(full.m_Title, QStringLiteral("Guild wars"));
-    QCOMPARE(full.m_RichText, Prefix + QStringLiteral("Join <a href='x'>now</a>"));
-    QCOMPARE(full.m_ImageUrl, QStringLiteral("https://img.example.test/a.png"));
-    QCOMPARE(full.m_Category, QStringLiteral("cat2"));
-    QCOMPARE(full.m_Url, QStringLiteral("https://www.example.test/guilds"));
+    QCOMPARE(full.m_Title, u"Guild wars"_qs);
+    QCOMPARE(full.m_RichText, Prefix + u"Join <a href='x'>now</a>"_qs);
+    QCOMPARE(full.m_ImageUrl, u"https://img.example.test/a.png"_qs);
+    QCOMPARE(full.m_Category, u"cat2"_qs);
+    QCOMPARE(full.m_Url, u"https://www.example.test/guilds"_qs);
     QCOMPARE(full.m_DisplayAfter, QDateTime(QDate(2024, 3, 1), QTime(10, 0), Qt::UTC));
     QVERIFY(!full.m_DisplayUntil.isValid());
     // A key that is present but not a boolean still takes the hint out of the rotation.
@@ -89,14 +91,14 @@ void TestRandomHints::dropsHintsWithoutText() {
     ])";
     const std::vector<THint> hints = shared::parseHints(document);
     QCOMPARE(hints.size(), size_t(2));
-    QCOMPARE(hints[0].m_Title, QStringLiteral("blank"));
-    QCOMPARE(hints[0].m_RichText, Prefix + QStringLiteral("   "));
-    QCOMPARE(hints[1].m_Title, QStringLiteral("text"));
+    QCOMPARE(hints[0].m_Title, u"blank"_qs);
+    QCOMPARE(hints[0].m_RichText, Prefix + u"   "_qs);
+    QCOMPARE(hints[1].m_Title, u"text"_qs);
 }
 
 void TestRandomHints::unreadableDocumentsGiveNoHints() {
     QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral("^Could not parse hints file at offset \\d+ :")));
+                         QRegularExpression(u"^Could not parse hints file at offset \\d+ :"_qs));
     QVERIFY(shared::parseHints(QByteArrayLiteral("[{\"richText\": \"x\"")).empty());
 
     // Well-formed JSON that is not an array holds no hints either, and is no parse error.
@@ -105,81 +107,80 @@ void TestRandomHints::unreadableDocumentsGiveNoHints() {
 }
 
 void TestRandomHints::emergencyHintWinsOverDates() {
-    const QDateTime now = utc(QStringLiteral("2024-06-01T12:00:00Z"));
-    THint dated = makeHint(QStringLiteral("dated"));
-    dated.m_DisplayAfter = utc(QStringLiteral("2024-05-01T00:00:00Z"));
-    THint expired = makeHint(QStringLiteral("expired emergency"));
+    const QDateTime now = utc(u"2024-06-01T12:00:00Z"_qs);
+    THint dated = makeHint(u"dated"_qs);
+    dated.m_DisplayAfter = utc(u"2024-05-01T00:00:00Z"_qs);
+    THint expired = makeHint(u"expired emergency"_qs);
     expired.m_HasEmergencyFlag = true;
     expired.m_Emergency = true;
-    expired.m_DisplayUntil = utc(QStringLiteral("2020-01-01T00:00:00Z"));
-    THint second = makeHint(QStringLiteral("second emergency"));
+    expired.m_DisplayUntil = utc(u"2020-01-01T00:00:00Z"_qs);
+    THint second = makeHint(u"second emergency"_qs);
     second.m_HasEmergencyFlag = true;
     second.m_Emergency = true;
 
-    QCOMPARE(selectedTitle({dated, expired, second}, now), QStringLiteral("expired emergency"));
+    QCOMPARE(selectedTitle({dated, expired, second}, now), u"expired emergency"_qs);
 }
 
 void TestRandomHints::emergencyFalseIsNeverPicked() {
     const QDateTime now = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
-    THint calm = makeHint(QStringLiteral("calm"));
+    THint calm = makeHint(u"calm"_qs);
     calm.m_HasEmergencyFlag = true;
-    calm.m_DisplayAfter = utc(QStringLiteral("1960-01-01T00:00:00Z"));
-    QCOMPARE(selectedTitle({calm}, now), QStringLiteral("<none>"));
-    QCOMPARE(selectedTitle({calm, makeHint(QStringLiteral("plain"))}, now), QStringLiteral("plain"));
-    QCOMPARE(selectedTitle({}, now), QStringLiteral("<none>"));
+    calm.m_DisplayAfter = utc(u"1960-01-01T00:00:00Z"_qs);
+    QCOMPARE(selectedTitle({calm}, now), u"<none>"_qs);
+    QCOMPARE(selectedTitle({calm, makeHint(u"plain"_qs)}, now), u"plain"_qs);
+    QCOMPARE(selectedTitle({}, now), u"<none>"_qs);
 }
 
 void TestRandomHints::displayWindowBoundsAreInclusive() {
-    const QDateTime now = utc(QStringLiteral("2024-06-01T12:00:00Z"));
-    THint startsNow = makeHint(QStringLiteral("starts now"));
+    const QDateTime now = utc(u"2024-06-01T12:00:00Z"_qs);
+    THint startsNow = makeHint(u"starts now"_qs);
     startsNow.m_DisplayAfter = now;
-    THint endsNow = makeHint(QStringLiteral("ends now"));
+    THint endsNow = makeHint(u"ends now"_qs);
     endsNow.m_DisplayUntil = now;
-    THint future = makeHint(QStringLiteral("future"));
+    THint future = makeHint(u"future"_qs);
     future.m_DisplayAfter = now.addMSecs(1);
-    THint past = makeHint(QStringLiteral("past"));
+    THint past = makeHint(u"past"_qs);
     past.m_DisplayUntil = now.addMSecs(-1);
 
-    QCOMPARE(selectedTitle({future, past, startsNow}, now), QStringLiteral("starts now"));
-    QCOMPARE(selectedTitle({future, past, endsNow}, now), QStringLiteral("ends now"));
-    QCOMPARE(selectedTitle({future, past}, now), QStringLiteral("<none>"));
+    QCOMPARE(selectedTitle({future, past, startsNow}, now), u"starts now"_qs);
+    QCOMPARE(selectedTitle({future, past, endsNow}, now), u"ends now"_qs);
+    QCOMPARE(selectedTitle({future, past}, now), u"<none>"_qs);
 
     // A window given in another time zone is compared as the same instant.
-    THint berlin = makeHint(QStringLiteral("berlin"));
-    berlin.m_DisplayAfter = utc(QStringLiteral("2024-06-01T14:00:00+02:00"));
-    QCOMPARE(selectedTitle({berlin}, now), QStringLiteral("berlin"));
-    berlin.m_DisplayAfter = utc(QStringLiteral("2024-06-01T14:00:01+02:00"));
-    QCOMPARE(selectedTitle({berlin}, now), QStringLiteral("<none>"));
+    THint berlin = makeHint(u"berlin"_qs);
+    berlin.m_DisplayAfter = utc(u"2024-06-01T14:00:00+02:00"_qs);
+    QCOMPARE(selectedTitle({berlin}, now), u"berlin"_qs);
+    berlin.m_DisplayAfter = utc(u"2024-06-01T14:00:01+02:00"_qs);
+    QCOMPARE(selectedTitle({berlin}, now), u"<none>"_qs);
 }
 
 void TestRandomHints::firstDatedCandidateWins() {
-    const QDateTime now = utc(QStringLiteral("2024-06-01T12:00:00Z"));
-    THint open = makeHint(QStringLiteral("undated"));
-    THint first = makeHint(QStringLiteral("first dated"));
-    first.m_DisplayUntil = utc(QStringLiteral("2024-12-31T00:00:00Z"));
-    THint second = makeHint(QStringLiteral("second dated"));
-    second.m_DisplayAfter = utc(QStringLiteral("2024-01-01T00:00:00Z"));
+    const QDateTime now = utc(u"2024-06-01T12:00:00Z"_qs);
+    THint open = makeHint(u"undated"_qs);
+    THint first = makeHint(u"first dated"_qs);
+    first.m_DisplayUntil = utc(u"2024-12-31T00:00:00Z"_qs);
+    THint second = makeHint(u"second dated"_qs);
+    second.m_DisplayAfter = utc(u"2024-01-01T00:00:00Z"_qs);
 
-    QCOMPARE(selectedTitle({open, first, second}, now), QStringLiteral("first dated"));
-    QCOMPARE(selectedTitle({open, second, first}, now), QStringLiteral("second dated"));
+    QCOMPARE(selectedTitle({open, first, second}, now), u"first dated"_qs);
+    QCOMPARE(selectedTitle({open, second, first}, now), u"second dated"_qs);
 }
 
 void TestRandomHints::undatedCandidatesTakeTurnsByTime() {
-    const std::vector<THint> three = {makeHint(QStringLiteral("a")), makeHint(QStringLiteral("b")),
-                                      makeHint(QStringLiteral("c"))};
+    const std::vector<THint> three = {makeHint(u"a"_qs), makeHint(u"b"_qs), makeHint(u"c"_qs)};
     const auto at = [](qint64 Milliseconds) {
         return QDateTime::fromMSecsSinceEpoch(Milliseconds, Qt::UTC);
     };
-    QCOMPARE(selectedTitle(three, at(1000)), QStringLiteral("b"));
-    QCOMPARE(selectedTitle(three, at(999)), QStringLiteral("a"));
-    QCOMPARE(selectedTitle(three, at(1001)), QStringLiteral("c"));
-    QCOMPARE(selectedTitle(three, at(1717243200000)), QStringLiteral("a"));
+    QCOMPARE(selectedTitle(three, at(1000)), u"b"_qs);
+    QCOMPARE(selectedTitle(three, at(999)), u"a"_qs);
+    QCOMPARE(selectedTitle(three, at(1001)), u"c"_qs);
+    QCOMPARE(selectedTitle(three, at(1717243200000)), u"a"_qs);
 
     // Hints out of the rotation do not count toward the modulo.
-    THint calm = makeHint(QStringLiteral("calm"));
+    THint calm = makeHint(u"calm"_qs);
     calm.m_HasEmergencyFlag = true;
     const std::vector<THint> withCalm = {calm, three[0], three[1], three[2]};
-    QCOMPARE(selectedTitle(withCalm, at(1000)), QStringLiteral("b"));
+    QCOMPARE(selectedTitle(withCalm, at(1000)), u"b"_qs);
 }
 
 QTEST_GUILESS_MAIN(TestRandomHints)

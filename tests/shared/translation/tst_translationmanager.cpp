@@ -1,4 +1,5 @@
 #include "shared/translation/translationmanager.h"
+#include "support/stringliteral.h"
 #include "support/testpaths.h"
 
 #include <QTemporaryDir>
@@ -7,6 +8,7 @@
 #include <memory>
 
 using mirrel::shared::TTranslationManager;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -22,29 +24,29 @@ class TestTranslationManager : public QObject {
 
 private slots:
     void installsAndRemovesTheLauncherTranslation() {
-        QCOMPARE(aboutTitle(), QStringLiteral("launcher.about.title"));
+        QCOMPARE(aboutTitle(), u"launcher.about.title"_qs);
         auto manager = std::make_unique<TTranslationManager>();
-        QVERIFY(manager->loadTranslation(QStringLiteral("launcher.en"), testsupport::launcherBinDir()));
+        QVERIFY(manager->loadTranslation(u"launcher.en"_qs, testsupport::launcherBinDir()));
         QVERIFY(manager->hasTranslation());
-        QCOMPARE(aboutTitle(), QStringLiteral("About Vantor Online Launcher"));
+        QCOMPARE(aboutTitle(), u"About Vantor Online Launcher"_qs);
 
         // Loading again replaces the translator instead of stacking a second one.
-        QVERIFY(manager->loadTranslation(QStringLiteral("launcher.en"), testsupport::launcherBinDir()));
-        QCOMPARE(aboutTitle(), QStringLiteral("About Vantor Online Launcher"));
+        QVERIFY(manager->loadTranslation(u"launcher.en"_qs, testsupport::launcherBinDir()));
+        QCOMPARE(aboutTitle(), u"About Vantor Online Launcher"_qs);
 
         manager.reset();
-        QCOMPARE(aboutTitle(), QStringLiteral("launcher.about.title"));
+        QCOMPARE(aboutTitle(), u"launcher.about.title"_qs);
     }
 
     void failedLoadLeavesNoTranslation() {
         const QTemporaryDir emptyDirectory;
         TTranslationManager manager;
-        QVERIFY(manager.loadTranslation(QStringLiteral("launcher.en"), testsupport::launcherBinDir()));
+        QVERIFY(manager.loadTranslation(u"launcher.en"_qs, testsupport::launcherBinDir()));
 
         // The earlier translator goes even when the new one cannot be loaded.
-        QVERIFY(!manager.loadTranslation(QStringLiteral("launcher.en"), emptyDirectory.path()));
+        QVERIFY(!manager.loadTranslation(u"launcher.en"_qs, emptyDirectory.path()));
         QVERIFY(!manager.hasTranslation());
-        QCOMPARE(aboutTitle(), QStringLiteral("launcher.about.title"));
+        QCOMPARE(aboutTitle(), u"launcher.about.title"_qs);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "shared/upload/jsondocumenthttppostsender.h"
 #include "shared/upload/jsondocumentuploaderbase.h"
 #include "support/scriptedhttpserver.h"
+#include "support/stringliteral.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,14 +15,15 @@
 using namespace shared;
 using testsupport::TScriptedAnswer;
 using testsupport::TScriptedHttpServer;
+using testsupport::operator""_qs;
 
 namespace {
 
 QJsonDocument sampleDocument() {
     QJsonObject object;
-    object.insert(QStringLiteral("dataType"), 0);
-    object.insert(QStringLiteral("name"), QStringLiteral("Grüße \"quoted\""));
-    object.insert(QStringLiteral("size"), qint64(1) << 40);
+    object.insert(u"dataType"_qs, 0);
+    object.insert(u"name"_qs, u"Grüße \"quoted\""_qs);
+    object.insert(u"size"_qs, qint64(1) << 40);
     return QJsonDocument(object);
 }
 
@@ -47,10 +49,10 @@ private slots:
     void cleanup() { m_pServer.reset(); }
 
     void postSendsTheDocumentAsMetadata() {
-        m_pServer->setAnswer(QStringLiteral("/survey/post"), TScriptedAnswer::ok(R"({"errorCode":0})"));
+        m_pServer->setAnswer(u"/survey/post"_qs, TScriptedAnswer::ok(R"({"errorCode":0})"));
         TJsonDocumentHttpPostSender sender;
         QSignalSpy finished(&sender, &TJsonDocumentHttpPostSender::finished);
-        sender.post(m_pServer->url(QStringLiteral("/survey/post?key=a%2Bb")), sampleDocument());
+        sender.post(m_pServer->url(u"/survey/post?key=a%2Bb"_qs), sampleDocument());
         QVERIFY(finished.wait(10000));
 
         QCOMPARE(m_pServer->totalRequestCount(), 1);
@@ -64,17 +66,17 @@ private slots:
     }
 
     void senderHandsBackBodyAndErrorOfEveryAnswer() {
-        m_pServer->setAnswer(QStringLiteral("/ok"), TScriptedAnswer::ok("plain answer"));
-        m_pServer->setAnswer(QStringLiteral("/down"), TScriptedAnswer::withStatus(503, R"({"errorCode":7})"));
+        m_pServer->setAnswer(u"/ok"_qs, TScriptedAnswer::ok("plain answer"));
+        m_pServer->setAnswer(u"/down"_qs, TScriptedAnswer::withStatus(503, R"({"errorCode":7})"));
         TJsonDocumentHttpPostSender sender;
         QSignalSpy finished(&sender, &TJsonDocumentHttpPostSender::finished);
 
-        sender.post(m_pServer->url(QStringLiteral("/ok")), sampleDocument());
+        sender.post(m_pServer->url(u"/ok"_qs), sampleDocument());
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.last().at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::NoError);
         QCOMPARE(finished.last().at(2).toByteArray(), QByteArray("plain answer"));
 
-        sender.post(m_pServer->url(QStringLiteral("/down")), sampleDocument());
+        sender.post(m_pServer->url(u"/down"_qs), sampleDocument());
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.last().at(0).value<QNetworkReply::NetworkError>(),
                  QNetworkReply::ServiceUnavailableError);
@@ -96,26 +98,25 @@ private slots:
         QTest::newRow("errorCode absent") << 0 << QByteArray("{}") << true << 0 << QString() << true;
         QTest::newRow("errorCode 5") << 0
                                      << QByteArray(R"({"errorCode":5,"errorMessage":"Too many surveys"})")
-                                     << false << 5 << QStringLiteral("Too many surveys") << true;
+                                     << false << 5 << u"Too many surveys"_qs << true;
         QTest::newRow("negative errorCode without message")
             << 0 << QByteArray(R"({"errorCode":-3})") << false << -3 << QString() << true;
         // The parser's text and -100 name the broken answer.
         QTest::newRow("not JSON") << 0 << QByteArray("<html>Bad Gateway</html>") << false << -100
-                                  << QStringLiteral("<parser>") << false;
-        QTest::newRow("cut JSON") << 0 << QByteArray(R"({"errorCode":0)") << false << -100
-                                  << QStringLiteral("<parser>") << false;
-        QTest::newRow("empty body") << 0 << QByteArray() << false << -100 << QStringLiteral("<parser>")
-                                    << false;
+                                  << u"<parser>"_qs << false;
+        QTest::newRow("cut JSON") << 0 << QByteArray(R"({"errorCode":0)") << false << -100 << u"<parser>"_qs
+                                  << false;
+        QTest::newRow("empty body") << 0 << QByteArray() << false << -100 << u"<parser>"_qs << false;
         // Valid JSON, but no answer of the service: not a delivered upload.
         QTest::newRow("array") << 0 << QByteArray(R"([{"errorCode":0}])") << false << -100
-                               << QStringLiteral("The answer is not a JSON object") << false;
+                               << u"The answer is not a JSON object"_qs << false;
         // After a network error the body is not looked at and the code stays 0.
         QTest::newRow("network error")
             << int(QNetworkReply::ConnectionRefusedError) << QByteArray(R"({"errorCode":0})") << false << 0
-            << QStringLiteral("Connection refused") << false;
+            << u"Connection refused"_qs << false;
         QTest::newRow("server error status")
             << int(QNetworkReply::InternalServerError) << QByteArray(R"({"errorCode":9,"errorMessage":"x"})")
-            << false << 0 << QStringLiteral("Connection refused") << false;
+            << false << 0 << u"Connection refused"_qs << false;
     }
 
     void answerEvaluation() {
@@ -125,7 +126,7 @@ private slots:
         QFETCH(int, errorCode);
         QFETCH(QString, errorMessage);
         QFETCH(bool, answerPassedOn);
-        if (errorMessage == QStringLiteral("<parser>")) {
+        if (errorMessage == u"<parser>"_qs) {
             QJsonParseError parseError;
             QJsonDocument::fromJson(body, &parseError);
             QVERIFY(parseError.error != QJsonParseError::NoError);
@@ -134,8 +135,7 @@ private slots:
 
         TJsonDocumentUploaderBase uploader(std::make_shared<TJsonDocumentHttpPostSender>());
         QSignalSpy finished(&uploader, &TJsonDocumentUploaderBase::finished);
-        uploader.onFinished(QNetworkReply::NetworkError(networkError), QStringLiteral("Connection refused"),
-                            body);
+        uploader.onFinished(QNetworkReply::NetworkError(networkError), u"Connection refused"_qs, body);
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), success);
         const QJsonDocument answer = finished.first().at(1).value<QJsonDocument>();
@@ -153,10 +153,10 @@ private slots:
         QTest::newRow("accepted") << 200 << QByteArray(R"({"errorCode":0})") << true << 0 << QString();
         QTest::newRow("refused by the service")
             << 200 << QByteArray(R"({"errorCode":5,"errorMessage":"Unknown data type"})") << false << 5
-            << QStringLiteral("Unknown data type");
-        QTest::newRow("not JSON") << 200 << QByteArray("OK") << false << -100 << QStringLiteral("<parser>");
+            << u"Unknown data type"_qs;
+        QTest::newRow("not JSON") << 200 << QByteArray("OK") << false << -100 << u"<parser>"_qs;
         QTest::newRow("missing service")
-            << 404 << QByteArray(R"({"errorCode":0})") << false << 0 << QStringLiteral("<network>");
+            << 404 << QByteArray(R"({"errorCode":0})") << false << 0 << u"<network>"_qs;
     }
 
     void answersOverTheNetwork() {
@@ -165,28 +165,28 @@ private slots:
         QFETCH(bool, success);
         QFETCH(int, errorCode);
         QFETCH(QString, errorMessage);
-        if (errorMessage == QStringLiteral("<parser>")) {
+        if (errorMessage == u"<parser>"_qs) {
             QJsonParseError parseError;
             QJsonDocument::fromJson(body, &parseError);
             errorMessage = parseError.errorString();
         }
-        m_pServer->setAnswer(QStringLiteral("/upload"), TScriptedAnswer::withStatus(status, body));
+        m_pServer->setAnswer(u"/upload"_qs, TScriptedAnswer::withStatus(status, body));
         auto pSender = std::make_shared<TJsonDocumentHttpPostSender>();
         QSignalSpy sent(pSender.get(), &TJsonDocumentHttpPostSender::finished);
         TJsonDocumentUploaderBase uploader(pSender);
         QSignalSpy finished(&uploader, &TJsonDocumentUploaderBase::finished);
-        uploader.upload(m_pServer->url(QStringLiteral("/upload")), sampleDocument());
+        uploader.upload(m_pServer->url(u"/upload"_qs), sampleDocument());
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), success);
         QCOMPARE(uploader.lastErrorCode(), errorCode);
-        if (errorMessage == QStringLiteral("<network>")) {
+        if (errorMessage == u"<network>"_qs) {
             // The network layer's own text for the failure.
             errorMessage = sent.first().at(1).toString();
-            QVERIFY(errorMessage.contains(QStringLiteral("Not Found")));
+            QVERIFY(errorMessage.contains(u"Not Found"_qs));
         }
         QCOMPARE(uploader.lastErrorMessage(), errorMessage);
-        QCOMPARE(m_pServer->requestCount(QStringLiteral("/upload")), 1);
+        QCOMPARE(m_pServer->requestCount(u"/upload"_qs), 1);
     }
 
     void refusedConnectionIsANetworkError() {
@@ -195,10 +195,10 @@ private slots:
         TJsonDocumentUploaderBase uploader(pSender);
         QSignalSpy finished(&uploader, &TJsonDocumentUploaderBase::finished);
         QUrl url;
-        url.setScheme(QStringLiteral("http"));
-        url.setHost(QStringLiteral("127.0.0.1"));
+        url.setScheme(u"http"_qs);
+        url.setHost(u"127.0.0.1"_qs);
         url.setPort(closedPort());
-        url.setPath(QStringLiteral("/survey"));
+        url.setPath(u"/survey"_qs);
         uploader.upload(url, sampleDocument());
         QVERIFY(finished.wait(10000));
         QCOMPARE(sent.first().at(0).value<QNetworkReply::NetworkError>(),
@@ -210,18 +210,17 @@ private slots:
     }
 
     void eachAnswerStartsFromACleanSlate() {
-        m_pServer->setAnswerSequence(QStringLiteral("/upload"),
-                                     {TScriptedAnswer::ok(R"({"errorCode":5,"errorMessage":"Busy"})"),
-                                      TScriptedAnswer::ok(R"({"errorCode":0})"),
-                                      TScriptedAnswer::ok("junk")});
+        m_pServer->setAnswerSequence(
+            u"/upload"_qs, {TScriptedAnswer::ok(R"({"errorCode":5,"errorMessage":"Busy"})"),
+                            TScriptedAnswer::ok(R"({"errorCode":0})"), TScriptedAnswer::ok("junk")});
         TJsonDocumentUploaderBase uploader(std::make_shared<TJsonDocumentHttpPostSender>());
         QSignalSpy finished(&uploader, &TJsonDocumentUploaderBase::finished);
-        const QUrl url = m_pServer->url(QStringLiteral("/upload"));
+        const QUrl url = m_pServer->url(u"/upload"_qs);
 
         uploader.upload(url, sampleDocument());
         QVERIFY(finished.wait(10000));
         QCOMPARE(uploader.lastErrorCode(), 5);
-        QCOMPARE(uploader.lastErrorMessage(), QStringLiteral("Busy"));
+        QCOMPARE(uploader.lastErrorMessage(), u"Busy"_qs);
 
         uploader.upload(url, sampleDocument());
         QVERIFY(finished.wait(10000));
@@ -239,7 +238,7 @@ private slots:
     void uploaderWithoutSenderReportsFailure() {
         TJsonDocumentUploaderBase uploader(nullptr);
         QSignalSpy finished(&uploader, &TJsonDocumentUploaderBase::finished);
-        uploader.upload(m_pServer->url(QStringLiteral("/upload")), sampleDocument());
+        uploader.upload(m_pServer->url(u"/upload"_qs), sampleDocument());
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), false);
         QVERIFY(!uploader.lastErrorMessage().isEmpty());
@@ -248,7 +247,7 @@ private slots:
     }
 
     void deletedUploaderDropsThePendingAnswer() {
-        m_pServer->setAnswer(QStringLiteral("/upload"), TScriptedAnswer::ok(R"({"errorCode":0})"));
+        m_pServer->setAnswer(u"/upload"_qs, TScriptedAnswer::ok(R"({"errorCode":0})"));
         m_pServer->setHoldAnswers(true);
         QSignalSpy received(m_pServer.get(), &TScriptedHttpServer::requestReceived);
 
@@ -259,7 +258,7 @@ private slots:
         QSignalSpy firstFinished(pFirst.get(), &TJsonDocumentUploaderBase::finished);
         TJsonDocumentUploaderBase second(pSender);
         QSignalSpy secondFinished(&second, &TJsonDocumentUploaderBase::finished);
-        pFirst->upload(m_pServer->url(QStringLiteral("/upload")), sampleDocument());
+        pFirst->upload(m_pServer->url(u"/upload"_qs), sampleDocument());
         QVERIFY(received.wait(10000));
         pFirst.reset();
         m_pServer->releaseHeldAnswers();
@@ -272,7 +271,7 @@ private slots:
         auto pOwn =
             std::make_unique<TJsonDocumentUploaderBase>(std::make_shared<TJsonDocumentHttpPostSender>());
         QSignalSpy ownFinished(pOwn.get(), &TJsonDocumentUploaderBase::finished);
-        pOwn->upload(m_pServer->url(QStringLiteral("/upload")), sampleDocument());
+        pOwn->upload(m_pServer->url(u"/upload"_qs), sampleDocument());
         QVERIFY(received.wait(10000));
         pOwn.reset();
         m_pServer->releaseHeldAnswers();

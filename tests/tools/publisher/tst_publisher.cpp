@@ -8,6 +8,7 @@
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
 #include "support/installationkit.h"
+#include "support/stringliteral.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -26,6 +27,7 @@ using namespace publisher;
 using mirrel::launcher::TChunkInPackage;
 using mirrel::launcher::TFileInPackage;
 using mirrel::launcher::TPackageConfigurationReader;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -98,8 +100,7 @@ TPackageConfigurationReader readBack(const QString& Output, const QString& Asset
     const QUrl Base = QUrl::fromLocalFile(Output + QLatin1Char('/'));
     const QByteArray Assets =
         AssetDocument.isEmpty() ? QByteArray() : readBytes(Output + QLatin1Char('/') + AssetDocument);
-    return TPackageConfigurationReader(readBytes(Output + QStringLiteral("/package.json")), Assets, Base,
-                                       Base);
+    return TPackageConfigurationReader(readBytes(Output + u"/package.json"_qs), Assets, Base, Base);
 }
 
 // Fetches one piece from the output folder the way the launcher would and
@@ -179,8 +180,7 @@ std::set<QByteArray> unpackedHashes(const TPackageConfigurationReader& Reader) {
 
 int storedObjectCount(const QString& Output) {
     int Count = 0;
-    QDirIterator Iterator(Output + QStringLiteral("/chunks"), QDir::Files | QDir::Hidden,
-                          QDirIterator::Subdirectories);
+    QDirIterator Iterator(Output + u"/chunks"_qs, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (Iterator.hasNext()) {
         Iterator.next();
         ++Count;
@@ -221,7 +221,7 @@ public:
 
     void writeFile(const QString& Path, const QByteArray& Data) const override {
         if ((!FailingName.isEmpty() && Path.endsWith(FailingName)) || WritesLeft-- <= 0) {
-            throw shared::ioError(Path, QStringLiteral("No space left on device"));
+            throw shared::ioError(Path, u"No space left on device"_qs);
         }
         shared::TFileSystemHelper::writeFile(Path, Data);
     }
@@ -279,32 +279,31 @@ private slots:
     void publishedTreeReadsBackAsTheBuild() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        TBuildTree Tree(Dir.filePath(u"build"_qs));
         const QByteArray Big = randomBytes(10 * MiB, 3) + textBytes(10 * MiB, 4) + randomBytes(9 * MiB, 5);
-        Tree.write(QStringLiteral("data/big.bin"), Big);
-        Tree.write(QStringLiteral("data/copy of big.bin"), Big);
-        Tree.write(QStringLiteral("bin/client"), randomBytes(5000, 6), true);
-        Tree.write(QStringLiteral("readme.txt"), textBytes(20000, 7));
-        Tree.write(QStringLiteral("sub/dir/notes.txt"), textBytes(20000, 7));
-        Tree.write(QStringLiteral("empty.cfg"), QByteArray());
-        Tree.write(QStringLiteral(".hidden/settings.ini"), QByteArray("[a]\nb=1\n"));
-        Tree.write(QStringLiteral("levels/level one.pak"), randomBytes(4 * MiB + 1, 8));
-        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        Tree.write(u"data/big.bin"_qs, Big);
+        Tree.write(u"data/copy of big.bin"_qs, Big);
+        Tree.write(u"bin/client"_qs, randomBytes(5000, 6), true);
+        Tree.write(u"readme.txt"_qs, textBytes(20000, 7));
+        Tree.write(u"sub/dir/notes.txt"_qs, textBytes(20000, 7));
+        Tree.write(u"empty.cfg"_qs, QByteArray());
+        Tree.write(u".hidden/settings.ini"_qs, QByteArray("[a]\nb=1\n"));
+        Tree.write(u"levels/level one.pak"_qs, randomBytes(4 * MiB + 1, 8));
+        const QString Output = Dir.filePath(u"cdn"_qs);
 
-        TPublishOptions Options = options(Tree.Root, Output, QStringLiteral("1.0.7"));
-        Options.Document.Executable = QStringLiteral("bin/client");
-        Options.Document.Parameters = QStringList{QStringLiteral("-windowed"), QStringLiteral("--lang=en")};
-        Options.Document.Generation = QStringLiteral("second");
-        Options.Document.Variant = QStringLiteral("beta");
+        TPublishOptions Options = options(Tree.Root, Output, u"1.0.7"_qs);
+        Options.Document.Executable = u"bin/client"_qs;
+        Options.Document.Parameters = QStringList{u"-windowed"_qs, u"--lang=en"_qs};
+        Options.Document.Generation = u"second"_qs;
+        Options.Document.Variant = u"beta"_qs;
         TPublishSummary Summary;
         const QString Line = publish(Options, &Summary);
-        QVERIFY2(Line.startsWith(QStringLiteral("Published package.json version 1.0.7: 8 files, ")),
-                 qPrintable(Line));
+        QVERIFY2(Line.startsWith(u"Published package.json version 1.0.7: 8 files, "_qs), qPrintable(Line));
 
         const TPackageConfigurationReader Reader = readBack(Output);
         verifyReadsBackAsTrees(Reader, {&Tree});
-        QCOMPARE(Reader.packageVersion(), QStringLiteral("1.0.7"));
-        QCOMPARE(Reader.executable(), QStringLiteral("bin/client"));
+        QCOMPARE(Reader.packageVersion(), u"1.0.7"_qs);
+        QCOMPARE(Reader.executable(), u"bin/client"_qs);
         QCOMPARE(Reader.parameters(), Options.Document.Parameters);
         QCOMPARE(Reader.generation(), mirrel::launcher::EPackageGeneration::Second);
         QCOMPARE(Reader.variant(), mirrel::launcher::EPackageVariant::Beta);
@@ -315,11 +314,9 @@ private slots:
             return *std::find_if(Files.begin(), Files.end(),
                                  [&Name](const TFileInPackage& F) { return F.LocalFile == Name; });
         };
-        QVERIFY(FileNamed(QStringLiteral("data/big.bin")).Chunks.size() >= 3);
-        QVERIFY(FileNamed(QStringLiteral("data/big.bin")).Chunks ==
-                FileNamed(QStringLiteral("data/copy of big.bin")).Chunks);
-        QVERIFY(FileNamed(QStringLiteral("readme.txt")).Chunks ==
-                FileNamed(QStringLiteral("sub/dir/notes.txt")).Chunks);
+        QVERIFY(FileNamed(u"data/big.bin"_qs).Chunks.size() >= 3);
+        QVERIFY(FileNamed(u"data/big.bin"_qs).Chunks == FileNamed(u"data/copy of big.bin"_qs).Chunks);
+        QVERIFY(FileNamed(u"readme.txt"_qs).Chunks == FileNamed(u"sub/dir/notes.txt"_qs).Chunks);
         QCOMPARE(unpackedHashes(Reader).size(), Reader.chunks().size());
         QCOMPARE(storedObjectCount(Output), int(Reader.chunks().size()) + 1); // and the empty piece
 
@@ -353,23 +350,23 @@ private slots:
     void secondVersionReusesAllButTouchedChunks() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
+        TBuildTree Tree(Dir.filePath(u"build"_qs));
         const QByteArray Big = randomBytes(48 * MiB, 9);
-        Tree.write(QStringLiteral("client.pak"), Big);
-        Tree.write(QStringLiteral("small.txt"), textBytes(3000, 10));
-        const QString Output = Dir.filePath(QStringLiteral("cdn"));
-        publish(options(Tree.Root, Output, QStringLiteral("1")));
+        Tree.write(u"client.pak"_qs, Big);
+        Tree.write(u"small.txt"_qs, textBytes(3000, 10));
+        const QString Output = Dir.filePath(u"cdn"_qs);
+        publish(options(Tree.Root, Output, u"1"_qs));
         const TPackageConfigurationReader Version1 = readBack(Output);
         QVERIFY(Version1.chunks().size() >= 5);
 
         QByteArray Changed = Big;
         Changed.insert(1000, randomBytes(777, 11));
-        Tree.write(QStringLiteral("client.pak"), Changed);
+        Tree.write(u"client.pak"_qs, Changed);
         TPublishSummary Summary;
-        publish(options(Tree.Root, Output, QStringLiteral("2")), &Summary);
+        publish(options(Tree.Root, Output, u"2"_qs), &Summary);
         const TPackageConfigurationReader Version2 = readBack(Output);
         verifyReadsBackAsTrees(Version2, {&Tree});
-        QCOMPARE(Version2.packageVersion(), QStringLiteral("2"));
+        QCOMPARE(Version2.packageVersion(), u"2"_qs);
 
         std::set<QByteArray> Added;
         const std::set<QByteArray> Old = unpackedHashes(Version1);
@@ -390,30 +387,30 @@ private slots:
     void assetDocumentFollowsThePackageChunks() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        TBuildTree Client(Dir.filePath(QStringLiteral("client")));
-        Client.write(QStringLiteral("client.bin"), randomBytes(10 * MiB, 12), true);
-        Client.write(QStringLiteral("shared.txt"), textBytes(5000, 13));
-        TBuildTree Assets(Dir.filePath(QStringLiteral("assets")));
-        Assets.write(QStringLiteral("assets/world.pak"), randomBytes(9 * MiB, 14));
-        Assets.write(QStringLiteral("assets/shared copy.txt"), textBytes(5000, 13));
-        Assets.write(QStringLiteral("assets/intro.txt"), textBytes(70000, 15));
-        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        TBuildTree Client(Dir.filePath(u"client"_qs));
+        Client.write(u"client.bin"_qs, randomBytes(10 * MiB, 12), true);
+        Client.write(u"shared.txt"_qs, textBytes(5000, 13));
+        TBuildTree Assets(Dir.filePath(u"assets"_qs));
+        Assets.write(u"assets/world.pak"_qs, randomBytes(9 * MiB, 14));
+        Assets.write(u"assets/shared copy.txt"_qs, textBytes(5000, 13));
+        Assets.write(u"assets/intro.txt"_qs, textBytes(70000, 15));
+        const QString Output = Dir.filePath(u"cdn"_qs);
 
-        publish(options(Client.Root, Output, QStringLiteral("12")));
-        TPublishOptions AssetOptions = options(Assets.Root, Output, QStringLiteral("7"));
+        publish(options(Client.Root, Output, u"12"_qs));
+        TPublishOptions AssetOptions = options(Assets.Root, Output, u"7"_qs);
         AssetOptions.Document.Kind = EDocumentKind::Assets;
         publish(AssetOptions);
-        TPackageConfigurationReader Reader = readBack(Output, QStringLiteral("assets.json"));
+        TPackageConfigurationReader Reader = readBack(Output, u"assets.json"_qs);
         verifyReadsBackAsTrees(Reader, {&Client, &Assets});
-        QCOMPARE(Reader.assetVersion(), QStringLiteral("7"));
+        QCOMPARE(Reader.assetVersion(), u"7"_qs);
 
         // A new package version with more chunks moves the asset chunks further
         // back in the combined table; the asset document is kept in step.
         const std::size_t ChunksBefore = Reader.chunks().size();
-        Client.write(QStringLiteral("patch.bin"), randomBytes(6 * MiB, 16));
-        const QString Line = publish(options(Client.Root, Output, QStringLiteral("13")));
-        QVERIFY2(Line.contains(QStringLiteral("assets.json now follows")), qPrintable(Line));
-        Reader = readBack(Output, QStringLiteral("assets.json"));
+        Client.write(u"patch.bin"_qs, randomBytes(6 * MiB, 16));
+        const QString Line = publish(options(Client.Root, Output, u"13"_qs));
+        QVERIFY2(Line.contains(u"assets.json now follows"_qs), qPrintable(Line));
+        Reader = readBack(Output, u"assets.json"_qs);
         QVERIFY(Reader.chunks().size() > ChunksBefore);
         verifyReadsBackAsTrees(Reader, {&Client, &Assets});
     }
@@ -421,12 +418,12 @@ private slots:
     void damagedStoredChunksAreReplaced() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-        Tree.write(QStringLiteral("a.bin"), randomBytes(3 * MiB, 17));
-        Tree.write(QStringLiteral("b.txt"), textBytes(100000, 18));
-        Tree.write(QStringLiteral("c.bin"), randomBytes(2 * MiB, 19));
-        const QString Output = Dir.filePath(QStringLiteral("cdn"));
-        publish(options(Tree.Root, Output, QStringLiteral("1")));
+        TBuildTree Tree(Dir.filePath(u"build"_qs));
+        Tree.write(u"a.bin"_qs, randomBytes(3 * MiB, 17));
+        Tree.write(u"b.txt"_qs, textBytes(100000, 18));
+        Tree.write(u"c.bin"_qs, randomBytes(2 * MiB, 19));
+        const QString Output = Dir.filePath(u"cdn"_qs);
+        publish(options(Tree.Root, Output, u"1"_qs));
         const TPackageConfigurationReader Before = readBack(Output);
         QCOMPARE(Before.chunks().size(), std::size_t(3));
 
@@ -439,15 +436,15 @@ private slots:
             }
             return QString();
         };
-        QFile Truncated(pathOf(QStringLiteral("a.bin")));
+        QFile Truncated(pathOf(u"a.bin"_qs));
         QVERIFY(Truncated.resize(1000));
-        QFile Raw(pathOf(QStringLiteral("b.txt")));
+        QFile Raw(pathOf(u"b.txt"_qs));
         QVERIFY(Raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        Raw.write(readBytes(Tree.Root + QStringLiteral("/b.txt")));
+        Raw.write(readBytes(Tree.Root + u"/b.txt"_qs));
         Raw.close();
 
         TPublishSummary Summary;
-        publish(options(Tree.Root, Output, QStringLiteral("1")), &Summary);
+        publish(options(Tree.Root, Output, u"1"_qs), &Summary);
         QCOMPARE(Summary.NewChunks, 2);
         verifyReadsBackAsTrees(readBack(Output), {&Tree});
     }
@@ -455,54 +452,52 @@ private slots:
     void failuresLeaveThePreviousDocument() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-        Tree.write(QStringLiteral("a.bin"), randomBytes(9 * MiB, 20));
-        const QString Output = Dir.filePath(QStringLiteral("cdn"));
-        publish(options(Tree.Root, Output, QStringLiteral("1")));
-        const QByteArray Version1 = readBytes(Output + QStringLiteral("/package.json"));
+        TBuildTree Tree(Dir.filePath(u"build"_qs));
+        Tree.write(u"a.bin"_qs, randomBytes(9 * MiB, 20));
+        const QString Output = Dir.filePath(u"cdn"_qs);
+        publish(options(Tree.Root, Output, u"1"_qs));
+        const QByteArray Version1 = readBytes(Output + u"/package.json"_qs);
         QVERIFY(!Version1.isEmpty());
 
-        Tree.write(QStringLiteral("b.bin"), randomBytes(12 * MiB, 21));
-        Tree.write(QStringLiteral("c.txt"), textBytes(9000, 22));
+        Tree.write(u"b.bin"_qs, randomBytes(12 * MiB, 21));
+        Tree.write(u"c.txt"_qs, textBytes(9000, 22));
         const auto expectFailure = [&](std::shared_ptr<const shared::TFileSystemHelper> FileSystem) {
             try {
-                publish(options(Tree.Root, Output, QStringLiteral("2")), nullptr, std::move(FileSystem));
+                publish(options(Tree.Root, Output, u"2"_qs), nullptr, std::move(FileSystem));
                 QFAIL("publishing should have failed");
             } catch (const TUsageError&) {
                 QFAIL("not a usage error");
             } catch (const std::runtime_error& Error) {
-                QVERIFY2(QString::fromUtf8(Error.what()).contains(QStringLiteral("No space left on device")),
+                QVERIFY2(QString::fromUtf8(Error.what()).contains(u"No space left on device"_qs),
                          Error.what());
             }
-            QCOMPARE(readBytes(Output + QStringLiteral("/package.json")), Version1);
+            QCOMPARE(readBytes(Output + u"/package.json"_qs), Version1);
         };
         expectFailure(std::make_shared<TFailingFileSystem>(1, QString())); // a chunk fails
-        expectFailure(std::make_shared<TFailingFileSystem>(1000, QStringLiteral("package.json")));
+        expectFailure(std::make_shared<TFailingFileSystem>(1000, u"package.json"_qs));
         const QStringList Leftovers = QDir(Output).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(Leftovers, QStringList{QStringLiteral("package.json")});
+        QCOMPARE(Leftovers, QStringList{u"package.json"_qs});
 
         // Afterwards a sound run completes the store and the document.
-        publish(options(Tree.Root, Output, QStringLiteral("2")));
+        publish(options(Tree.Root, Output, u"2"_qs));
         verifyReadsBackAsTrees(readBack(Output), {&Tree});
     }
 
     void badInputsAreRejected() {
         QTemporaryDir Dir;
         QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(QStringLiteral("build")));
-        Tree.write(QStringLiteral("a.txt"), QByteArray("alpha"));
-        const QString Output = Dir.filePath(QStringLiteral("cdn"));
+        TBuildTree Tree(Dir.filePath(u"build"_qs));
+        Tree.write(u"a.txt"_qs, QByteArray("alpha"));
+        const QString Output = Dir.filePath(u"cdn"_qs);
         const auto failureText = [](const TPublishOptions& Options, bool ExpectUsageError) {
             try {
                 publish(Options);
             } catch (const TUsageError& Error) {
-                return ExpectUsageError ? QString::fromUtf8(Error.what())
-                                        : QStringLiteral("unexpected usage error");
+                return ExpectUsageError ? QString::fromUtf8(Error.what()) : u"unexpected usage error"_qs;
             } catch (const std::runtime_error& Error) {
-                return ExpectUsageError ? QStringLiteral("expected usage error")
-                                        : QString::fromUtf8(Error.what());
+                return ExpectUsageError ? u"expected usage error"_qs : QString::fromUtf8(Error.what());
             }
-            return QStringLiteral("no error");
+            return u"no error"_qs;
         };
         const auto expect = [&](const TPublishOptions& Options, bool UsageError, const QString& Text) {
             const QString Actual = failureText(Options, UsageError);
@@ -510,33 +505,31 @@ private slots:
         };
 
         TPublishOptions Options = options(Tree.Root, Output, QString());
-        expect(Options, true, QStringLiteral("--version is required"));
-        Options = options(Tree.Root, Output, QStringLiteral("1"), 7);
-        expect(Options, true, QStringLiteral("Unknown compression method 7"));
-        Options = options(Tree.Root, Output, QStringLiteral("1"));
-        Options.DocumentName = QStringLiteral("sub/package.json");
-        expect(Options, true, QStringLiteral("without folders"));
-        Options = options(Tree.Root, Output, QStringLiteral("1"));
+        expect(Options, true, u"--version is required"_qs);
+        Options = options(Tree.Root, Output, u"1"_qs, 7);
+        expect(Options, true, u"Unknown compression method 7"_qs);
+        Options = options(Tree.Root, Output, u"1"_qs);
+        Options.DocumentName = u"sub/package.json"_qs;
+        expect(Options, true, u"without folders"_qs);
+        Options = options(Tree.Root, Output, u"1"_qs);
         Options.Document.Kind = EDocumentKind::Assets;
-        Options.Document.Executable = QStringLiteral("a.txt");
-        expect(Options, true, QStringLiteral("package documents only"));
+        Options.Document.Executable = u"a.txt"_qs;
+        expect(Options, true, u"package documents only"_qs);
 
-        expect(options(Dir.filePath(QStringLiteral("missing")), Output, QStringLiteral("1")), false,
-               QStringLiteral("does not exist"));
-        Options = options(Tree.Root, Output, QStringLiteral("1"));
-        Options.Document.Executable = QStringLiteral("bin/client");
-        expect(Options, false, QStringLiteral("The executable 'bin/client' is not a file"));
-        expect(options(Tree.Root, Tree.Root + QStringLiteral("/cdn"), QStringLiteral("1")), false,
-               QStringLiteral("lies inside the build directory"));
-        Options = options(Tree.Root, Output, QStringLiteral("1"));
+        expect(options(Dir.filePath(u"missing"_qs), Output, u"1"_qs), false, u"does not exist"_qs);
+        Options = options(Tree.Root, Output, u"1"_qs);
+        Options.Document.Executable = u"bin/client"_qs;
+        expect(Options, false, u"The executable 'bin/client' is not a file"_qs);
+        expect(options(Tree.Root, Tree.Root + u"/cdn"_qs, u"1"_qs), false,
+               u"lies inside the build directory"_qs);
+        Options = options(Tree.Root, Output, u"1"_qs);
         Options.Document.Kind = EDocumentKind::Assets;
-        expect(Options, false, QStringLiteral("publish the package document first"));
+        expect(Options, false, u"publish the package document first"_qs);
         // A folder below a plain file cannot be created, whoever runs this.
-        QFile Blocker(Dir.filePath(QStringLiteral("blocker")));
+        QFile Blocker(Dir.filePath(u"blocker"_qs));
         QVERIFY(Blocker.open(QIODevice::WriteOnly));
         Blocker.close();
-        expect(options(Tree.Root, Dir.filePath(QStringLiteral("blocker/cdn")), QStringLiteral("1")), false,
-               QStringLiteral("I/O error on file"));
+        expect(options(Tree.Root, Dir.filePath(u"blocker/cdn"_qs), u"1"_qs), false, u"I/O error on file"_qs);
         QVERIFY(!QFileInfo::exists(Output));
     }
 };
