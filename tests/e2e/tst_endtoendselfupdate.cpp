@@ -47,14 +47,14 @@ private slots:
         QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
         QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 1), qPrintable(m_Stage.errorString()));
 
-        m_OfferedProgram = readBytes(testsupport::launcherBinDir() + QLatin1Char('/') + ProgramName);
+        m_OfferedProgram = readBytes(testsupport::launcherBinDir() + u'/' + ProgramName);
         QVERIFY(!m_OfferedProgram.isEmpty());
         // An older build: the same program with a few bytes more at its end, which change nothing
         // when it runs but make it another file.
         m_OldProgram = m_OfferedProgram + QByteArray("\nan older launcher build\n");
 
         const QString good = m_Stage.workDirectory() + u"/launcher-good"_qs;
-        QVERIFY(writeProgram(good + QLatin1Char('/') + ProgramName, m_OfferedProgram));
+        QVERIFY(writeProgram(good + u'/' + ProgramName, m_OfferedProgram));
         QVERIFY(testsupport::writeBytes(good + u"/launcher-notes.txt"_qs, "What is new in 0.0.13\n"));
         QVERIFY2(m_Stage.publishTree(good, u"launcher/linux"_qs, u"package-good.json"_qs, u"0.0.13"_qs,
                                      ProgramName, {}),
@@ -62,7 +62,7 @@ private slots:
 
         // The same build with a data file whose only chunk never downloads.
         const QString broken = m_Stage.workDirectory() + u"/launcher-broken"_qs;
-        QVERIFY(writeProgram(broken + QLatin1Char('/') + ProgramName, m_OfferedProgram));
+        QVERIFY(writeProgram(broken + u'/' + ProgramName, m_OfferedProgram));
         QVERIFY(
             testsupport::writeBytes(broken + u"/launcher-data.bin"_qs, testsupport::seededBytes(77, 300000)));
         QVERIFY2(m_Stage.publishTree(broken, u"launcher/linux"_qs, u"package-broken.json"_qs, u"0.0.13"_qs,
@@ -74,7 +74,7 @@ private slots:
             QByteArray(), folder, folder);
         bool removed = false;
         for (const auto& file : configuration.files()) {
-            if (file.LocalFile == QLatin1String("launcher-data.bin")) {
+            if (file.LocalFile == u"launcher-data.bin"_qs) {
                 QCOMPARE(file.Chunks.size(), std::size_t(1));
                 const QUrl chunk =
                     configuration.chunks().at(static_cast<std::size_t>(file.Chunks.front())).Url;

@@ -40,7 +40,7 @@ QStringList launcherPictures() {
            "clientpackage-background.png hint-background.png scrollbar-texture-vertical.png "
            "scrollbar-handle-vertical.png scrollbar-buttonup-up.png "
            "scrollbar-buttonup-down.png scrollbar-buttondown-up.png "
-           "scrollbar-buttondown-down.png"_qs.split(QLatin1Char(' ')) +
+           "scrollbar-buttondown-down.png"_qs.split(u' ') +
            buttonSkins() + packageLogos();
 }
 

@@ -32,7 +32,7 @@ TLauncherSandbox::TLauncherSandbox() {
     }
     QFile::setPermissions(root.filePath(u"runtime"_qs),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString source = launcherBinDir() + QLatin1Char('/') + executableName;
+    const QString source = launcherBinDir() + u'/' + executableName;
     if (!QFile::copy(source, executablePath())) {
         m_errorString = u"cannot copy %1"_qs.arg(source);
     }
@@ -45,7 +45,7 @@ QString TLauncherSandbox::launcherDirectory() const {
 }
 
 QString TLauncherSandbox::executablePath() const {
-    return launcherDirectory() + QLatin1Char('/') + executableName;
+    return launcherDirectory() + u'/' + executableName;
 }
 
 QString TLauncherSandbox::logFilePath() const {
@@ -57,7 +57,7 @@ bool TLauncherSandbox::writeSettings(const QByteArray& iniText) const {
 }
 
 bool TLauncherSandbox::writeLauncherFile(const QString& relativePath, const QByteArray& content) const {
-    const QString path = launcherDirectory() + QLatin1Char('/') + relativePath;
+    const QString path = launcherDirectory() + u'/' + relativePath;
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
@@ -97,7 +97,7 @@ QByteArray TLauncherSandbox::logContent() const {
 }
 
 QStringList TLauncherSandbox::logLines() const {
-    return QString::fromUtf8(logContent()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(logContent()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 int TLauncherSandbox::countLogLines(const QRegularExpression& pattern) const {

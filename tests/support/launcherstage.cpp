@@ -26,7 +26,7 @@ constexpr qint64 WorldPatchOffset = 5 * 1024 * 1024;
 constexpr qint64 WorldPatchSize = 1024 * 1024;
 
 QString architectureName() {
-    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? u"i386"_qs : u"x86_64"_qs;
+    return QSysInfo::buildCpuArchitecture() == u"i386"_qs ? u"i386"_qs : u"x86_64"_qs;
 }
 
 QJsonObject packageEntry(const TStagePackage& Package) {
@@ -196,7 +196,7 @@ QString TLauncherStage::packageDirectory(const QString& DirectoryName) const {
 }
 
 QString TLauncherStage::installedExecutable(const QString& DirectoryName) const {
-    return packageDirectory(DirectoryName) + QLatin1Char('/') + gameExecutable();
+    return packageDirectory(DirectoryName) + u'/' + gameExecutable();
 }
 
 QString TLauncherStage::outputFile(int Index) const {
@@ -266,7 +266,7 @@ bool TLauncherStage::endClients(int TimeoutMs) {
 }
 
 void TLauncherStage::endLaunchersLeftBehind() {
-    const QString launcherDirectory = m_pSandbox->launcherDirectory() + QLatin1Char('/');
+    const QString launcherDirectory = m_pSandbox->launcherDirectory() + u'/';
     QList<qint64> left;
     for (const QString& entry : QDir(u"/proc"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool isProcess = false;

@@ -29,9 +29,8 @@ quint16 pickFreePort() {
 
 QString quoted(const QString& text) {
     QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
+    escaped.replace(u'\\', u"\\\\"_qs).replace(u'"', u"\\\""_qs);
+    return u'"' + escaped + u'"';
 }
 
 } // namespace
@@ -51,7 +50,7 @@ void TNginxFixture::addFixedStatus(const QString& path, int status, const QStrin
 }
 
 void TNginxFixture::addServerDirectives(const QString& directives) {
-    m_serverDirectives += directives + QLatin1Char('\n');
+    m_serverDirectives += directives + u'\n';
 }
 
 bool TNginxFixture::start() {
@@ -93,7 +92,7 @@ bool TNginxFixture::startOnce(bool& portTaken) {
 
     m_pProcess = std::make_unique<QProcess>();
     m_pProcess->setProcessChannelMode(QProcess::MergedChannels);
-    m_pProcess->start(nginxExecutable(), {u"-p"_qs, m_workDir.path() + QLatin1Char('/'), u"-e"_qs,
+    m_pProcess->start(nginxExecutable(), {u"-p"_qs, m_workDir.path() + u'/', u"-e"_qs,
                                           path(u"logs/error.log"_qs), u"-c"_qs, config.fileName()});
     if (!m_pProcess->waitForStarted(10000)) {
         m_errorString = u"nginx did not start: %1"_qs.arg(m_pProcess->errorString());
@@ -105,7 +104,7 @@ bool TNginxFixture::startOnce(bool& portTaken) {
     while (!deadline.hasExpired()) {
         if (m_pProcess->state() != QProcess::Running) {
             const QString output = QString::fromLocal8Bit(m_pProcess->readAll()) + errorLog();
-            portTaken = output.contains(QLatin1String("Address already in use"));
+            portTaken = output.contains(u"Address already in use"_qs);
             m_errorString = u"nginx ended at start: %1"_qs.arg(output);
             m_pProcess.reset();
             return false;
@@ -142,34 +141,34 @@ QString TNginxFixture::documentRoot() const {
 
 QUrl TNginxFixture::url(const QString& relativePath) const {
     QString relative = relativePath;
-    while (relative.startsWith(QLatin1Char('/')))
+    while (relative.startsWith(u'/'))
         relative.remove(0, 1);
     return QUrl(u"http://127.0.0.1:%1/%2"_qs.arg(m_port).arg(relative));
 }
 
 bool TNginxFixture::writeFile(const QString& relativePath, const QByteArray& content) const {
-    const QString fileName = documentRoot() + QLatin1Char('/') + relativePath;
+    const QString fileName = documentRoot() + u'/' + relativePath;
     QDir().mkpath(QFileInfo(fileName).absolutePath());
     QFile file(fileName);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
 bool TNginxFixture::removeFile(const QString& relativePath) const {
-    return QFile::remove(documentRoot() + QLatin1Char('/') + relativePath);
+    return QFile::remove(documentRoot() + u'/' + relativePath);
 }
 
 QStringList TNginxFixture::accessLogLines() const {
     QFile log(path(u"logs/access.log"_qs));
     if (!log.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 int TNginxFixture::requestCount(const QString& path) const {
     int count = 0;
     for (const QString& line : accessLogLines()) {
-        const QStringList fields = line.split(QLatin1Char(' '));
-        if (fields.size() >= 2 && fields.at(1).section(QLatin1Char('?'), 0, 0) == path)
+        const QStringList fields = line.split(u' ');
+        if (fields.size() >= 2 && fields.at(1).section(u'?', 0, 0) == path)
             ++count;
     }
     return count;
@@ -198,7 +197,7 @@ QString TNginxFixture::errorLog() const {
 }
 
 QString TNginxFixture::path(const QString& name) const {
-    return m_workDir.path() + QLatin1Char('/') + name;
+    return m_workDir.path() + u'/' + name;
 }
 
 QString TNginxFixture::configuration() const {

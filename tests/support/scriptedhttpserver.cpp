@@ -78,7 +78,7 @@ quint16 TScriptedHttpServer::port() const {
 }
 
 QUrl TScriptedHttpServer::url(const QString& pathAndQuery) const {
-    const QString relative = pathAndQuery.startsWith(QLatin1Char('/')) ? pathAndQuery.mid(1) : pathAndQuery;
+    const QString relative = pathAndQuery.startsWith(u'/') ? pathAndQuery.mid(1) : pathAndQuery;
     return QUrl(u"http://127.0.0.1:%1/%2"_qs.arg(port()).arg(relative));
 }
 

@@ -21,7 +21,7 @@ makeWindowPackage(int Index, const QString& Name, const QByteArray& Document, co
     build.insert(u"url"_qs, u"package.json"_qs);
     QJsonObject entry;
     entry.insert(u"name"_qs, Name);
-    entry.insert(u"directoryname"_qs, Name.toLower().remove(QLatin1Char(' ')));
+    entry.insert(u"directoryname"_qs, Name.toLower().remove(u' '));
     if (!LogoLinkTarget.isEmpty()) {
         entry.insert(u"logolinktarget"_qs, LogoLinkTarget);
     }

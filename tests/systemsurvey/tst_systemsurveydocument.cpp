@@ -151,18 +151,18 @@ private slots:
         QTest::addColumn<QString>("driverVersion");
         QTest::addColumn<QStringList>("members");
         const QString base = u"deviceString,videoMemorySize"_qs;
-        QTest::newRow("nothing known") << 0u << 0u << QString() << base.split(QLatin1Char(','));
-        const QStringList withVendor = u"deviceString,vendorId,videoMemorySize"_qs.split(QLatin1Char(','));
+        QTest::newRow("nothing known") << 0u << 0u << QString() << base.split(u',');
+        const QStringList withVendor = u"deviceString,vendorId,videoMemorySize"_qs.split(u',');
         QTest::newRow("vendor only") << 0x8086u << 0u << QString() << withVendor;
         // A device id without a driver version is not sent.
         QTest::newRow("device id without driver version") << 0x8086u << 0x56a0u << QString() << withVendor;
         // With a driver version the device id is sent even when it is 0.
         QTest::newRow("driver version, device id 0")
             << 0u << 0u << u"1.2.3.4"_qs
-            << u"deviceId,deviceString,driverVersion,videoMemorySize"_qs.split(QLatin1Char(','));
+            << u"deviceId,deviceString,driverVersion,videoMemorySize"_qs.split(u',');
         QTest::newRow("everything")
             << 0x1002u << 0x744cu << u"31.0.24027.1012"_qs
-            << u"deviceId,deviceString,driverVersion,vendorId,videoMemorySize"_qs.split(QLatin1Char(','));
+            << u"deviceId,deviceString,driverVersion,vendorId,videoMemorySize"_qs.split(u',');
     }
 
     void gpuMemberRules() {

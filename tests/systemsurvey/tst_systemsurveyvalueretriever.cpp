@@ -101,11 +101,10 @@ void writeFile(const QString& Root, const QString& Relative, const QByteArray& C
 // A fake system tree from "path=content" entries; an entry ending in '/' is an empty folder.
 void makeTree(const QString& Root, const QStringList& Entries) {
     for (const QString& entry : Entries) {
-        if (entry.endsWith(QLatin1Char('/'))) {
+        if (entry.endsWith(u'/')) {
             QVERIFY(QDir(Root).mkpath(entry));
         } else {
-            writeFile(Root, entry.section(QLatin1Char('='), 0, 0),
-                      entry.section(QLatin1Char('='), 1).toUtf8());
+            writeFile(Root, entry.section(u'=', 0, 0), entry.section(u'=', 1).toUtf8());
         }
     }
 }

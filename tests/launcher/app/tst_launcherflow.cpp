@@ -63,11 +63,10 @@ constexpr int StillRunningExitCode = 5;
 
 void report(const QString& Kind, QStringList Fields = QStringList()) {
     for (QString& field : Fields) {
-        field.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-            .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        field.replace(u'\\', u"\\\\"_qs).replace(u'\n', u"\\n"_qs);
     }
     Fields.prepend(Kind);
-    std::printf("%s\n", Fields.join(QLatin1Char('\t')).toUtf8().constData());
+    std::printf("%s\n", Fields.join(u'\t').toUtf8().constData());
     std::fflush(stdout);
 }
 
@@ -97,7 +96,7 @@ public:
             report(u"TIMEOUT"_qs);
             QCoreApplication::exit(99);
         });
-        if (m_Scenario == QLatin1String("decision")) {
+        if (m_Scenario == u"decision"_qs) {
             // Connected after the application's own reaction, so it sees the decision made.
             connect(m_Application.configurationHandler(),
                     &TLauncherConfigurationHandler::packageConfigurationDownloadsFinished, this, [this] {
@@ -119,8 +118,7 @@ private:
             actOnWindow(*window);
         }
         QSplashScreen* splash = m_Application.splashScreen();
-        if (m_Scenario == QLatin1String("close-splash") && m_Application.isEnding() && splash &&
-            splash->isVisible()) {
+        if (m_Scenario == u"close-splash"_qs && m_Application.isEnding() && splash && splash->isVisible()) {
             report(u"SPLASH-CLOSED"_qs);
             splash->close();
         }
@@ -128,16 +126,16 @@ private:
 
     void actOnWindow(TLauncherMainWindow& Window) {
         const auto packages = m_Application.configurationHandler()->configuration()->availablePackages();
-        if (m_Scenario == QLatin1String("click") && !packages.empty()) {
+        if (m_Scenario == u"click"_qs && !packages.empty()) {
             // Not from inside this tick: a message box the click opens runs its own event loop,
             // in which this ticker (still busy) would never fire again to close it.
             QTimer::singleShot(0, &Window, [&Window, Package = packages.front()] {
                 emit Window.clientPackageButtonClicked(Package);
             });
-        } else if (m_Scenario == QLatin1String("report")) {
+        } else if (m_Scenario == u"report"_qs) {
             QStringList offered;
             for (const auto& package : packages) {
-                offered << package->name() + QLatin1Char('=') + QString::number(package->localStatus());
+                offered << package->name() + u'=' + QString::number(package->localStatus());
             }
             report(u"OFFERED"_qs, offered);
             QCoreApplication::exit(0);
@@ -184,8 +182,7 @@ int runScenario(int argc, char** argv) {
     const QString directory = qEnvironmentVariable(DirectoryVariable);
     const QString failure = qEnvironmentVariable(FailureVariable);
     QList<QByteArray> arguments{QByteArray(argc > 0 ? argv[0] : "launcher")};
-    for (const QString& argument :
-         qEnvironmentVariable(ArgumentsVariable).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& argument : qEnvironmentVariable(ArgumentsVariable).split(u'\n', Qt::SkipEmptyParts)) {
         arguments << argument.toUtf8();
     }
     std::vector<char*> launcherArgv;
@@ -198,14 +195,13 @@ int runScenario(int argc, char** argv) {
     // "write:<suffix>" fails writing, "remove:<suffix>" deleting the files whose paths end in it.
     using testsupport::EFailingOperation;
     using testsupport::TFailingFilesystem;
-    const QString operation = failure.section(QLatin1Char(':'), 0, 0);
+    const QString operation = failure.section(u':', 0, 0);
     std::shared_ptr<TLauncherFilesystemHelper> helper =
         failure.isEmpty()
             ? std::make_shared<TLauncherFilesystemHelper>(directory)
             : std::make_shared<TFailingFilesystem>(
-                  directory,
-                  operation == QLatin1String("write") ? EFailingOperation::Write : EFailingOperation::Remove,
-                  TFailingFilesystem::endingIn(failure.section(QLatin1Char(':'), 1)));
+                  directory, operation == u"write"_qs ? EFailingOperation::Write : EFailingOperation::Remove,
+                  TFailingFilesystem::endingIn(failure.section(u':', 1)));
     TLauncherApplication application(launcherArgc, launcherArgv.data(), helper);
     TScenarioDriver driver(application, scenario);
     application.start();
@@ -227,7 +223,7 @@ struct TFlow {
     bool has(const QString& Event) const { return Events.contains(Event); }
     QString field(const QString& Kind) const {
         for (const QString& event : Events) {
-            if (event.startsWith(Kind + QLatin1Char('\t'))) {
+            if (event.startsWith(Kind + u'\t')) {
                 return event.mid(Kind.size() + 1);
             }
         }
@@ -238,9 +234,9 @@ struct TFlow {
 QString unescaped(QString Text) {
     QString result;
     for (int index = 0; index < Text.size(); ++index) {
-        if (Text.at(index) == QLatin1Char('\\') && index + 1 < Text.size()) {
+        if (Text.at(index) == u'\\' && index + 1 < Text.size()) {
             ++index;
-            result += Text.at(index) == QLatin1Char('n') ? QChar(QLatin1Char('\n')) : Text.at(index);
+            result += Text.at(index) == u'n' ? QChar(u'\n') : Text.at(index);
         } else {
             result += Text.at(index);
         }
@@ -249,8 +245,7 @@ QString unescaped(QString Text) {
 }
 
 QString box(const char* Icon, const char* Parent, const char* Title, const QString& Text) {
-    return QStringList{QLatin1String(Icon), QLatin1String(Parent), QLatin1String(Title), Text}.join(
-        QLatin1Char('|'));
+    return QStringList{QLatin1String(Icon), QLatin1String(Parent), QLatin1String(Title), Text}.join(u'|');
 }
 
 const QString MaintenanceBox =
@@ -425,9 +420,9 @@ private slots:
         QVERIFY(m_Stage.writeConfiguration(gamePackages(), launcher));
         const TFlow flow = runFlow("decision", arguments);
         QCOMPARE(flow.field(u"DECISION"_qs),
-                 decision + (decision == QLatin1String("update") ? u"\twaiting"_qs : u"\tready"_qs));
-        QCOMPARE(flow.Log.contains(u"startSelfUpdate Launcher"_qs), decision == QLatin1String("update"));
-        QCOMPARE(flow.Log.contains(u"cleanupOldLauncherVersion"_qs), decision == QLatin1String("none"));
+                 decision + (decision == u"update"_qs ? u"\twaiting"_qs : u"\tready"_qs));
+        QCOMPARE(flow.Log.contains(u"startSelfUpdate Launcher"_qs), decision == u"update"_qs);
+        QCOMPARE(flow.Log.contains(u"cleanupOldLauncherVersion"_qs), decision == u"none"_qs);
         QCOMPARE(flow.ExitCode, 0);
     }
 
@@ -490,7 +485,7 @@ TFlow TestLauncherFlow::runFlow(const char* Scenario, const QStringList& Argumen
     QProcessEnvironment environment = m_Stage.sandbox().environment();
     environment.insert(QString::fromLatin1(ScenarioVariable), QString::fromLatin1(Scenario));
     environment.insert(QString::fromLatin1(DirectoryVariable), m_Stage.sandbox().launcherDirectory());
-    environment.insert(QString::fromLatin1(ArgumentsVariable), Arguments.join(QLatin1Char('\n')));
+    environment.insert(QString::fromLatin1(ArgumentsVariable), Arguments.join(u'\n'));
     environment.insert(QString::fromLatin1(FailureVariable), Failure);
     QProcess child;
     child.setProcessEnvironment(environment);
@@ -507,15 +502,15 @@ TFlow TestLauncherFlow::runFlow(const char* Scenario, const QStringList& Argumen
         qDebug().noquote() << flow.Log;
     }
     for (const QString& line :
-         QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QStringList fields = line.split(QLatin1Char('\t'));
+         QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
+        QStringList fields = line.split(u'\t');
         for (QString& field : fields) {
             field = unescaped(field);
         }
-        if (fields.first() == QLatin1String("BOX")) {
-            flow.Boxes << fields.mid(1).join(QLatin1Char('|'));
+        if (fields.first() == u"BOX"_qs) {
+            flow.Boxes << fields.mid(1).join(u'|');
         }
-        flow.Events << fields.join(QLatin1Char('\t'));
+        flow.Events << fields.join(u'\t');
     }
     return flow;
 }

@@ -296,7 +296,7 @@ private slots:
         TNginxFixture nginx;
         TScriptedHttpServer stalling;
         QUrl configurationUrl = unreachableUrl(u"launcher/config.json"_qs);
-        if (source == QLatin1String("nginx")) {
+        if (source == u"nginx"_qs) {
             if (status == 200) {
                 QVERIFY(nginx.writeFile(u"launcher/config.json"_qs, body));
             } else {
@@ -304,7 +304,7 @@ private slots:
             }
             QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
             configurationUrl = nginx.url(u"launcher/config.json"_qs);
-        } else if (source == QLatin1String("stalled")) {
+        } else if (source == u"stalled"_qs) {
             QVERIFY(stalling.start());
             stalling.setAnswer(u"/config.json"_qs,
                                TScriptedAnswer::faulty(EScriptedFault::StallBeforeHeaders, QByteArray()));
@@ -315,7 +315,7 @@ private slots:
         if (!stored.isEmpty()) {
             QVERIFY(bed.writeLauncherFile(u"launchermetadata.json"_qs, stored));
         }
-        QVERIFY(bed.writeSettings(configurationUrl, source == QLatin1String("stalled") ? 100 : 10000));
+        QVERIFY(bed.writeSettings(configurationUrl, source == u"stalled"_qs ? 100 : 10000));
         bed.createHandler(EFailingOperation(failing));
         if (!logged.isEmpty()) {
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(logged));
@@ -324,7 +324,7 @@ private slots:
         QVERIFY(bed.Recorded->waitForCount(events.size()));
         events.replaceInStrings(u"%path"_qs, bed.storedCopyPath());
         QCOMPARE(bed.Recorded->Events, events);
-        QCOMPARE(bool(bed.Handler->configuration()), events.last() == QLatin1String("loaded"));
+        QCOMPARE(bool(bed.Handler->configuration()), events.last() == u"loaded"_qs);
         if (bed.Handler->configuration() && failing == int(EFailingOperation::None)) {
             QVERIFY(bed.Handler->usingStoredCopy());
             QCOMPARE(bed.Handler->configuration()->rawDocument(), stored);
@@ -503,7 +503,7 @@ private slots:
         if (status == 200) {
             QVERIFY(nginx.writeFile(brokenPath, content));
         } else {
-            nginx.addFixedStatus(QLatin1Char('/') + brokenPath, status);
+            nginx.addFixedStatus(u'/' + brokenPath, status);
         }
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
@@ -552,8 +552,8 @@ private slots:
             "200 "_qs);
         int documentRequests = 0;
         for (const QString& line : nginx.accessLogLines()) {
-            if (line.startsWith(QLatin1String("GET /launcher/config.json "))) {
-                QVERIFY2(!line.contains(QLatin1String("nocache")), qPrintable(line));
+            if (line.startsWith(u"GET /launcher/config.json "_qs)) {
+                QVERIFY2(!line.contains(u"nocache"_qs), qPrintable(line));
                 continue;
             }
             QVERIFY2(documentRequest.match(line).hasMatch(), qPrintable(line));
@@ -632,7 +632,7 @@ private slots:
             QSignalSpy poolSuccess(bed.Pool.get(), &shared::TDownloadPool::success);
             bed.Pool->download(bed.Handler->configuration()->hintsUrl());
             QVERIFY(poolSuccess.wait(WaitMs));
-            if (name != QLatin1String("hints.json")) {
+            if (name != u"hints.json"_qs) {
                 // Nothing to feature: nothing stored, nothing announced.
                 QCOMPARE(bed.Recorded->Events, QStringList{u"loaded"_qs});
                 QVERIFY(bed.Handler->hints().empty());

@@ -421,7 +421,7 @@ private slots:
         // c may arrive before b; it is then written from the cache and logged as such.
         QString checkLog = QString::fromUtf8(readBytes(logPath));
         checkLog.replace(u"7000: write cache correct"_qs, u"7000: write succeeded"_qs);
-        QCOMPARE(checkLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+        QCOMPARE(checkLog.split(u'\n', Qt::SkipEmptyParts),
                  (QStringList{u"0: check succeeded"_qs, u"3000: write succeeded"_qs,
                               u"7000: write succeeded"_qs}));
 

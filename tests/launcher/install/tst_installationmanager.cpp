@@ -478,7 +478,7 @@ private:
         return launcherDirectory() + u"/packages/"_qs + QLatin1String(Name);
     }
     QString file(const char* Package, const char* Name) const {
-        return packageDirectory(Package) + QLatin1Char('/') + QLatin1String(Name);
+        return packageDirectory(Package) + u'/' + QLatin1String(Name);
     }
     std::shared_ptr<TLauncherConfigurationReader> configuration(const QJsonArray& Packages) const;
     // Three packages "one", "two", "three", each offering version 2 with asset version 8.

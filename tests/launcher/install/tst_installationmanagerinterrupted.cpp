@@ -72,7 +72,7 @@ bool copyTree(const QString& Source, const QString& Target) {
     QDirIterator files(Source, QDir::Files, QDirIterator::Subdirectories);
     while (files.hasNext()) {
         const QString path = files.next();
-        const QString copy = Target + QLatin1Char('/') + QDir(Source).relativeFilePath(path);
+        const QString copy = Target + u'/' + QDir(Source).relativeFilePath(path);
         if (!QDir().mkpath(QFileInfo(copy).absolutePath()) || !QFile::copy(path, copy)) {
             return false;
         }
@@ -83,9 +83,9 @@ bool copyTree(const QString& Source, const QString& Target) {
 QSet<QString> requestedChunks(const testsupport::TNginxFixture& Nginx) {
     QSet<QString> chunks;
     for (const QString& line : Nginx.accessLogLines()) {
-        const QString path = line.section(QLatin1Char(' '), 1, 1);
+        const QString path = line.section(u' ', 1, 1);
         if (path.contains(u"/chunks/"_qs)) {
-            chunks.insert(path.section(QLatin1Char('?'), 0, 0));
+            chunks.insert(path.section(u'?', 0, 0));
         }
     }
     return chunks;
@@ -200,8 +200,7 @@ private slots:
         const QSet<QString> fetchedAgain = requestedChunks(*m_pFast);
         QVERIFY2(!fetchedAgain.isEmpty(), "the killed run cannot have written everything");
         QVERIFY2(!fetchedAgain.intersects(written),
-                 qPrintable(QStringList(fetchedAgain.values()).join(QLatin1Char(' ')) + u" | "_qs +
-                            complete.join(QLatin1Char(' '))));
+                 qPrintable(QStringList(fetchedAgain.values()).join(u' ') + u" | "_qs + complete.join(u' ')));
     }
 
 private:
@@ -230,8 +229,7 @@ TestInstallationManagerInterrupted::useServer(const testsupport::TNginxFixture& 
 QStringList TestInstallationManagerInterrupted::completeChangedFiles() const {
     QStringList complete;
     for (const QString& file : {u"data/readme.txt"_qs, u"new/added.dat"_qs}) {
-        if (readBytes(installation() + QLatin1Char('/') + file) ==
-            readBytes(m_pGame->clientTree(2) + QLatin1Char('/') + file)) {
+        if (readBytes(installation() + u'/' + file) == readBytes(m_pGame->clientTree(2) + u'/' + file)) {
             complete << file;
         }
     }

@@ -74,9 +74,8 @@ public:
                 [this] { record(u"all"_qs); });
         connect(&Manager, &TInstallationManager::diskAccessFailed, this,
                 [this](const QString& Message) { record(u"disk "_qs + Message); });
-        Manager.setFunnelEventSink([this](const QString& Step, const QString& FirstTimeKey) {
-            record(Step + QLatin1Char('/') + FirstTimeKey);
-        });
+        Manager.setFunnelEventSink(
+            [this](const QString& Step, const QString& FirstTimeKey) { record(Step + u'/' + FirstTimeKey); });
     }
 
     ~TRunRecorder() override { m_Manager.setFunnelEventSink(nullptr); }
@@ -243,7 +242,7 @@ private slots:
         // The pieces of the added file vanish from the server.
         QStringList moved;
         for (const TFileInPackage& entry : game->configurationForThisSystem()->files()) {
-            if (entry.LocalFile != QLatin1String("new/added.dat")) {
+            if (entry.LocalFile != u"new/added.dat"_qs) {
                 continue;
             }
             QList<QUrl> urls{entry.WholeFile.Url};
@@ -408,7 +407,7 @@ private slots:
         const QString expected =
             u"installOrUpdatePackage: Vantor Online fast scan: "_qs + (fastScan ? u"true"_qs : u"false"_qs);
         QVERIFY2(capture.messages(QtInfoMsg).filter(u"fast scan:"_qs).first().startsWith(expected),
-                 qPrintable(capture.messages(QtInfoMsg).join(QLatin1Char('\n'))));
+                 qPrintable(capture.messages(QtInfoMsg).join(u'\n')));
 
         QString difference;
         const bool repaired = m_pGame->isInstalled(2, installation(), difference);
@@ -574,7 +573,7 @@ private slots:
             QCOMPARE(request.method, QByteArray("POST"));
             QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
             const QJsonObject event = QJsonDocument::fromJson(request.body).object();
-            reports << event.value(u"step"_qs).toString() + QLatin1Char(' ') +
+            reports << event.value(u"step"_qs).toString() + u' ' +
                            (event.value(u"first"_qs).toBool() ? u"first"_qs : u"again"_qs);
             QCOMPARE(event.value(u"accountgroupkey"_qs).toString(u"missing"_qs), QString());
             if (identifier.isEmpty()) {
@@ -594,10 +593,8 @@ private:
     QString installation(const QString& Directory = u"vantor"_qs) const {
         return launcherDirectory() + u"/packages/"_qs + Directory;
     }
-    QString inGame(const char* Name) const { return installation() + QLatin1Char('/') + QLatin1String(Name); }
-    QString inLauncher(const char* Name) const {
-        return launcherDirectory() + QLatin1Char('/') + QLatin1String(Name);
-    }
+    QString inGame(const char* Name) const { return installation() + u'/' + QLatin1String(Name); }
+    QString inLauncher(const char* Name) const { return launcherDirectory() + u'/' + QLatin1String(Name); }
 
     void useSettings(const QStringList& Options);
     std::shared_ptr<TLauncherConfigurationReader> load();

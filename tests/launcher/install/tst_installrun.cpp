@@ -262,7 +262,7 @@ private slots:
         testsupport::writeBytes(m_pWork->filePath(u"undeletable/launchersettings.ini"_qs), QByteArray());
         auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
             m_pWork->filePath(u"undeletable"_qs), testsupport::EFailingOperation::Remove,
-            [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
+            [](const QString& Path) { return !Path.endsWith(u".old"_qs); });
 
         testsupport::TInstallationDriver driver(undeletable, installation(), true);
         QVERIFY(driver.install(versionTwo, installed, false));
@@ -283,7 +283,7 @@ private slots:
         testsupport::writeBytes(m_pWork->filePath(u"undeletable/launchersettings.ini"_qs), QByteArray());
         auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
             m_pWork->filePath(u"undeletable"_qs), testsupport::EFailingOperation::Remove,
-            [](const QString& Path) { return !Path.endsWith(QLatin1String(".old")); });
+            [](const QString& Path) { return !Path.endsWith(u".old"_qs); });
 
         testsupport::TInstallationDriver driver(undeletable, installation(), false);
         QVERIFY(driver.install(versionTwo, installed, false));

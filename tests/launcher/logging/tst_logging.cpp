@@ -31,10 +31,10 @@ QStringList fileLines(const QString& path) {
         return {};
     }
     const QString text = QString::fromUtf8(file.readAll());
-    if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n'))) {
+    if (!text.isEmpty() && !text.endsWith(u'\n')) {
         return {u"<last line not ended>"_qs};
     }
-    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return text.split(u'\n', Qt::SkipEmptyParts);
 }
 
 // Runs in a copy of this test executable: logs one line, then a fatal message.
@@ -143,7 +143,7 @@ private slots:
             QVERIFY2(messageMatch.hasMatch(), qPrintable(message));
             const int thread = messageMatch.captured(1).toInt();
             QCOMPARE(message.count(QLatin1Char('A' + thread)), 300);
-            seen.insert(messageMatch.captured(1) + QLatin1Char('/') + messageMatch.captured(2));
+            seen.insert(messageMatch.captured(1) + u'/' + messageMatch.captured(2));
         }
         QCOMPARE(seen.size(), threadCount * linesPerThread);
     }

@@ -33,7 +33,7 @@ const QByteArray SettingsText = "[DIRECTORIES]\npackages=packages\n"
 const QString ProgramName = u"VantorLauncher"_qs;
 
 QString architectureName() {
-    return QSysInfo::buildCpuArchitecture() == QLatin1String("i386") ? u"i386"_qs : u"x86_64"_qs;
+    return QSysInfo::buildCpuArchitecture() == u"i386"_qs ? u"i386"_qs : u"x86_64"_qs;
 }
 
 } // namespace
@@ -49,8 +49,8 @@ private slots:
         // Version 0.0.13 of the launcher: its program and a data file. The same two with the data
         // file's only chunk missing on the server, and with the program's only chunk missing.
         const QString tree = m_Stage.workDirectory() + u"/launcher-tree"_qs;
-        QVERIFY(writeBytes(tree + QLatin1Char('/') + ProgramName, m_NewProgram));
-        QVERIFY(QFile::setPermissions(tree + QLatin1Char('/') + ProgramName,
+        QVERIFY(writeBytes(tree + u'/' + ProgramName, m_NewProgram));
+        QVERIFY(QFile::setPermissions(tree + u'/' + ProgramName,
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(writeBytes(tree + u"/launcher-data.bin"_qs, seededBytes(3, 200000)));
         QVERIFY2(m_Stage.publishTree(tree, u"launcher/linux"_qs, u"package.json"_qs, u"0.0.13"_qs,
@@ -58,14 +58,14 @@ private slots:
                  qPrintable(m_Stage.errorString()));
 
         const QString brokenData = m_Stage.workDirectory() + u"/launcher-broken-data"_qs;
-        QVERIFY(writeBytes(brokenData + QLatin1Char('/') + ProgramName, m_NewProgram));
+        QVERIFY(writeBytes(brokenData + u'/' + ProgramName, m_NewProgram));
         QVERIFY(writeBytes(brokenData + u"/launcher-data.bin"_qs, seededBytes(4, 200000)));
         QVERIFY(m_Stage.publishTree(brokenData, u"broken-data/linux"_qs, u"package.json"_qs, u"0.0.13"_qs,
                                     ProgramName, {}));
         QVERIFY(QFile::remove(chunkFileOf(u"broken-data/linux/package.json"_qs, u"launcher-data.bin"_qs)));
 
         const QString brokenProgram = m_Stage.workDirectory() + u"/launcher-broken-program"_qs;
-        QVERIFY(writeBytes(brokenProgram + QLatin1Char('/') + ProgramName, seededBytes(5, 320000)));
+        QVERIFY(writeBytes(brokenProgram + u'/' + ProgramName, seededBytes(5, 320000)));
         QVERIFY(m_Stage.publishTree(brokenProgram, u"broken-program/linux"_qs, u"package.json"_qs,
                                     u"0.0.13"_qs, ProgramName, {}));
         QVERIFY(QFile::remove(chunkFileOf(u"broken-program/linux/package.json"_qs, ProgramName)));
@@ -96,9 +96,9 @@ private slots:
         QCOMPARE(failed.count(), 0);
         QVERIFY(updater.installationManager()->selfUpdateMode());
         // The old program waits beside the new one for the restarted launcher to remove it.
-        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
-        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix), m_OldProgram);
-        QVERIFY(QFileInfo(directory + QLatin1Char('/') + ProgramName).isExecutable());
+        QCOMPARE(readBytes(directory + u'/' + ProgramName), m_NewProgram);
+        QCOMPARE(readBytes(directory + u'/' + ProgramName + BackupSuffix), m_OldProgram);
+        QVERIFY(QFileInfo(directory + u'/' + ProgramName).isExecutable());
         QVERIFY(QFileInfo::exists(directory + u"/launcher-data.bin"_qs));
         QCOMPARE(readBytes(directory + u"/package.json"_qs),
                  readBytes(m_Stage.server().documentRoot() + u"/launcher/linux/package.json"_qs));
@@ -106,14 +106,14 @@ private slots:
 
         // The restarted launcher removes the backup.
         updater.cleanupOldLauncherVersion();
-        QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
-        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_NewProgram);
+        QVERIFY(!QFileInfo::exists(directory + u'/' + ProgramName + BackupSuffix));
+        QCOMPARE(readBytes(directory + u'/' + ProgramName), m_NewProgram);
     }
 
     void failedUpdateRestoresTheOldProgram() {
         const QString directory = m_LauncherDirectory->path();
         // A backup an earlier update left behind must not be what comes back.
-        QVERIFY(writeBytes(directory + QLatin1Char('/') + ProgramName + BackupSuffix, "stale backup"));
+        QVERIFY(writeBytes(directory + u'/' + ProgramName + BackupSuffix, "stale backup"));
         TLauncherSelfUpdater updater(std::make_shared<TLauncherFilesystemHelper>(directory));
         QSignalSpy restart(&updater, &TLauncherSelfUpdater::updateDownloadFinishedAndRestartRequired);
         QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
@@ -123,8 +123,8 @@ private slots:
         QCOMPARE(failed.count(), 1);
         QCOMPARE(restart.count(), 0);
         // The new program had been written before the data file failed; the old one is back.
-        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
-        QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+        QCOMPARE(readBytes(directory + u'/' + ProgramName), m_OldProgram);
+        QVERIFY(!QFileInfo::exists(directory + u'/' + ProgramName + BackupSuffix));
         QVERIFY(capture.messages(QtCriticalMsg).contains(u"Updating Vantor Online failed: Error 1"_qs));
     }
 
@@ -135,8 +135,8 @@ private slots:
         QVERIFY(startAndWait(updater, launcherPackage(u"broken-program/linux/package.json"_qs)));
 
         QCOMPARE(failed.count(), 1);
-        QCOMPARE(readBytes(directory + QLatin1Char('/') + ProgramName), m_OldProgram);
-        QVERIFY(!QFileInfo::exists(directory + QLatin1Char('/') + ProgramName + BackupSuffix));
+        QCOMPARE(readBytes(directory + u'/' + ProgramName), m_OldProgram);
+        QVERIFY(!QFileInfo::exists(directory + u'/' + ProgramName + BackupSuffix));
     }
 
     void restoreThatCannotDeleteIsADiskFailure() {
@@ -144,7 +144,7 @@ private slots:
         // The launcher's program cannot be deleted at all here.
         TLauncherSelfUpdater updater(std::make_shared<testsupport::TFailingFilesystem>(
             directory, testsupport::EFailingOperation::Remove,
-            testsupport::TFailingFilesystem::endingIn(QLatin1Char('/') + ProgramName)));
+            testsupport::TFailingFilesystem::endingIn(u'/' + ProgramName)));
         QSignalSpy failed(&updater, &TLauncherSelfUpdater::updateFailed);
         QSignalSpy diskFailed(&updater, &TLauncherSelfUpdater::diskAccessFailed);
         QVERIFY(startAndWait(updater, launcherPackage(u"broken-data/linux/package.json"_qs)));
@@ -201,16 +201,14 @@ std::shared_ptr<TPackage> TestLauncherSelfUpdater::launcherPackage(const QString
     auto package = std::make_shared<TPackage>(LauncherPackageIndex, entry, m_Stage.server().url(QString()));
     const QUrl folder = m_Stage.server().url(Document).adjusted(QUrl::RemoveFilename);
     package->selectBuildForThisSystem()->Configuration = std::make_unique<TPackageConfigurationReader>(
-        readBytes(m_Stage.server().documentRoot() + QLatin1Char('/') + Document), QByteArray(), folder,
-        folder);
+        readBytes(m_Stage.server().documentRoot() + u'/' + Document), QByteArray(), folder, folder);
     return package;
 }
 
 QString TestLauncherSelfUpdater::chunkFileOf(const QString& Document, const QString& LocalFile) const {
     const QUrl folder = m_Stage.server().url(Document).adjusted(QUrl::RemoveFilename);
     const TPackageConfigurationReader configuration(
-        readBytes(m_Stage.server().documentRoot() + QLatin1Char('/') + Document), QByteArray(), folder,
-        folder);
+        readBytes(m_Stage.server().documentRoot() + u'/' + Document), QByteArray(), folder, folder);
     for (const TFileInPackage& file : configuration.files()) {
         if (file.LocalFile == LocalFile && file.Chunks.size() == 1) {
             const QUrl url = configuration.chunks().at(static_cast<std::size_t>(file.Chunks.front())).Url;

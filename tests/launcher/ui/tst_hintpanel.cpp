@@ -98,8 +98,7 @@ private slots:
         QVERIFY(panel.sectionsContainer()->isHidden());
         QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
 
-        panel.setHints({hint("cat3", "Right", "img/c.png"),
-                        makeHint(QLatin1String("other"), QLatin1String("Ignored"), QUrl()),
+        panel.setHints({hint("cat3", "Right", "img/c.png"), makeHint(u"other"_qs, u"Ignored"_qs, QUrl()),
                         hint("cat1", "Left", "img/a.png"), hint("cat2", "Middle", "img/b.png")});
 
         QCOMPARE(rowShown.count(), 1);
@@ -167,7 +166,7 @@ private slots:
         THost host(testsupport::makeDownloadPool());
         THintPanel& panel = *host.m_pPanel;
         panel.setHints({hint("cat1", "Lost", "img/404.png"), hint("cat2", "Broken", "img/../x"),
-                        makeHint(QLatin1String("cat3"), QLatin1String("None"), QUrl())});
+                        makeHint(u"cat3"_qs, u"None"_qs, QUrl())});
         for (Position position : {Position::Left, Position::Middle, Position::Right}) {
             QWidget* pSection = panel.section(position);
             ClickableLabel* pPicture = picture(pSection);
@@ -212,19 +211,17 @@ private slots:
         THintPanel& panel = *host.m_pPanel;
         QSignalSpy rowShown(&panel, &THintPanel::hintRowShown);
         const QUrl quick = server.url(u"/quick.png"_qs);
-        const std::vector<shared::THint> newer = {
-            makeHint(QLatin1String("cat1"), QLatin1String("New 1"), quick),
-            makeHint(QLatin1String("cat2"), QLatin1String("New 2"), quick)};
+        const std::vector<shared::THint> newer = {makeHint(u"cat1"_qs, u"New 1"_qs, quick),
+                                                  makeHint(u"cat2"_qs, u"New 2"_qs, quick)};
         // The second document arrives while the first waits for its first picture.
         connect(&server, &testsupport::TScriptedHttpServer::requestReceived, &panel,
                 [&](const QString& Path) {
-                    if (Path == QLatin1String("/slow.png")) {
+                    if (Path == u"/slow.png"_qs) {
                         QTimer::singleShot(0, &panel, [&] { panel.setHints(newer); });
                     }
                 });
         panel.setHints({makeHint(u"cat1"_qs, u"Old 1"_qs, server.url(u"/slow.png"_qs)),
-                        makeHint(QLatin1String("cat2"), QLatin1String("Old 2"), quick),
-                        makeHint(QLatin1String("cat3"), QLatin1String("Old 3"), quick)});
+                        makeHint(u"cat2"_qs, u"Old 2"_qs, quick), makeHint(u"cat3"_qs, u"Old 3"_qs, quick)});
 
         QCOMPARE(rowShown.count(), 2);
         QCOMPARE(rowShown.at(0).at(0).toBool(), true);
@@ -242,7 +239,7 @@ private slots:
         for (int round = 0; round < 3; ++round) {
             const QString suffix = QString::number(round);
             panel.setHints({makeHint(u"cat1"_qs, u"L"_qs + suffix, image),
-                            makeHint(QLatin1String("cat1"), QLatin1String("second of its kind"), image),
+                            makeHint(u"cat1"_qs, u"second of its kind"_qs, image),
                             makeHint(u"cat2"_qs, u"M"_qs + suffix, image),
                             makeHint(u"cat3"_qs, u"R"_qs + suffix, image)});
         }
@@ -285,11 +282,11 @@ private slots:
         THost host(testsupport::makeDownloadPool());
         THintPanel& panel = *host.m_pPanel;
         const QUrl image = m_Nginx.url(u"img/a.png"_qs);
-        shared::THint local = makeHint(QLatin1String("cat1"), QLatin1String("Local"), image);
+        shared::THint local = makeHint(u"cat1"_qs, u"Local"_qs, image);
         local.m_Url = u"file:///etc/passwd"_qs;
-        shared::THint program = makeHint(QLatin1String("cat2"), QLatin1String("Program"), image);
+        shared::THint program = makeHint(u"cat2"_qs, u"Program"_qs, image);
         program.m_Url = u"steam://run/1"_qs;
-        shared::THint web = makeHint(QLatin1String("cat3"), QLatin1String("Web"), image);
+        shared::THint web = makeHint(u"cat3"_qs, u"Web"_qs, image);
         web.m_Url = u"HTTPS://www.quorvane.com/news"_qs;
         panel.setHints({local, program, web});
 

@@ -46,9 +46,7 @@ public:
     QStringList m_FunnelEvents;
 
 public slots:
-    void sendFunnelEvent(QString Step, QString FirstTimeKey) {
-        m_FunnelEvents << Step + QLatin1Char('/') + FirstTimeKey;
-    }
+    void sendFunnelEvent(QString Step, QString FirstTimeKey) { m_FunnelEvents << Step + u'/' + FirstTimeKey; }
 };
 
 namespace {
@@ -67,7 +65,7 @@ struct TWindowKit {
     // Names: the packages' names, separated by blanks.
     explicit TWindowKit(const char* Names, const QUrl& TraceUrl = QUrl())
         : m_pConfiguration(testsupport::makeWindowConfiguration(
-              QString::fromLatin1(Names).split(QLatin1Char(' '), Qt::SkipEmptyParts)))
+              QString::fromLatin1(Names).split(u' ', Qt::SkipEmptyParts)))
         , m_pTrace(std::make_shared<TCloudflareCdnTrace>(TraceUrl, m_pPool)) {}
 
     TLauncherMainWindow& window() {
@@ -558,7 +556,7 @@ private slots:
                                       "https://www.gnu.org/licenses/lgpl-3.0.html</a>"_qs));
         QVERIFY(about.m_Text.contains(u"<a href=\"https://code.qt.io/cgit/qt/qtbase.git/\">"_qs));
         QVERIFY(about.m_Text.contains(QString::number(QDate::currentDate().year())));
-        QVERIFY(!about.m_Text.contains(QLatin1Char('%')));
+        QVERIFY(!about.m_Text.contains(u'%'));
         QVERIFY(window.findChildren<QMessageBox*>().isEmpty());
     }
 

@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(missingErrors.at(0).at(0).value<QNetworkReply::NetworkError>(),
                  QNetworkReply::ContentNotFoundError);
         QCOMPARE(pMissing->error(), QNetworkReply::ContentNotFoundError);
-        QVERIFY(pMissing->errorString().contains(QLatin1String("Not Found")));
+        QVERIFY(pMissing->errorString().contains(u"Not Found"_qs));
     }
 
     void replyWrapperReportsTheRequestedUrlAfterRedirects() {

@@ -67,7 +67,7 @@ public:
         : Root(RootPath) {}
 
     void write(const QString& LocalFile, const QByteArray& Content, bool Executable = false) const {
-        const QString Path = Root + QLatin1Char('/') + LocalFile;
+        const QString Path = Root + u'/' + LocalFile;
         QDir().mkpath(QFileInfo(Path).absolutePath());
         QFile File(Path);
         QVERIFY(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -97,9 +97,9 @@ public:
 };
 
 TPackageConfigurationReader readBack(const QString& Output, const QString& AssetDocument = QString()) {
-    const QUrl Base = QUrl::fromLocalFile(Output + QLatin1Char('/'));
+    const QUrl Base = QUrl::fromLocalFile(Output + u'/');
     const QByteArray Assets =
-        AssetDocument.isEmpty() ? QByteArray() : readBytes(Output + QLatin1Char('/') + AssetDocument);
+        AssetDocument.isEmpty() ? QByteArray() : readBytes(Output + u'/' + AssetDocument);
     return TPackageConfigurationReader(readBytes(Output + u"/package.json"_qs), Assets, Base, Base);
 }
 

@@ -167,7 +167,7 @@ private slots:
         QVERIFY2(Result.Err.isEmpty(), qPrintable(Result.Err)); // no progress bar off a terminal
         QVERIFY2(Result.Out.startsWith(u"Published package.json version 3: 2 files, 3 chunks (3 new: "_qs),
                  qPrintable(Result.Out));
-        QCOMPARE(Result.Out.count(QLatin1Char('\n')), 1);
+        QCOMPARE(Result.Out.count(u'\n'), 1);
         Result = run({u"publish"_qs, u"--document"_qs, u"assets"_qs, u"--version"_qs, u"8"_qs, Assets,
                       Cdn + u"/vantor/linux"_qs});
         QCOMPARE(Result.ExitCode, 0);
@@ -235,7 +235,7 @@ private slots:
                 Assembled += Content;
             }
             QVERIFY2(Assembled == readBytes(Sources.at(File.LocalFile)), qPrintable(File.LocalFile));
-            QCOMPARE(File.Executable, File.LocalFile == QLatin1String("vantor"));
+            QCOMPARE(File.Executable, File.LocalFile == u"vantor"_qs);
         }
     }
 
