@@ -9,8 +9,8 @@
 #include "platform/namedfilemapping.h"
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
-#include "support/testpaths.h"
 #include "support/stringliteral.h"
+#include "support/testpaths.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,5 +1,5 @@
-#include "support/testpaths.h"
 #include "support/stringliteral.h"
+#include "support/testpaths.h"
 
 #include <QDir>
 #include <QImage>

@@ -2,8 +2,8 @@
 
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
-#include "support/testpaths.h"
 #include "support/stringliteral.h"
+#include "support/testpaths.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 #include "support/launchersandbox.h"
 
-#include "support/testpaths.h"
 #include "support/stringliteral.h"
+#include "support/testpaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 #include "launcher/settings/launcherconstants.h"
 #include "platform/namedfilemapping.h"
 #include "support/installationkit.h"
-#include "support/testpaths.h"
 #include "support/stringliteral.h"
+#include "support/testpaths.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

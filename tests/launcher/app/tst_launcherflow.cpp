@@ -25,8 +25,8 @@
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
-#include "support/windowpackages.h"
 #include "support/stringliteral.h"
+#include "support/windowpackages.h"
 
 #include <QAbstractButton>
 #include <QJsonArray>

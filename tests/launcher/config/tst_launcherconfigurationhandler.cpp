@@ -11,8 +11,8 @@
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
-#include "support/testnetwork.h"
 #include "support/stringliteral.h"
+#include "support/testnetwork.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -2,6 +2,7 @@
 #include "launcher/storage/accountgroupkey.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "support/failingfilesystem.h"
+#include "support/installationkit.h"
 #include "support/messagecapture.h"
 #include "support/stringliteral.h"
 
@@ -18,21 +19,8 @@ using mirrel::launcher::accountGroupKeyFrom;
 using mirrel::launcher::TLauncherFilesystemHelper;
 using testsupport::TMessageCapture;
 using testsupport::operator""_qs;
-
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using testsupport::readBytes;
+using testsupport::writeBytes;
 
 class TestLauncherFilesystemHelper : public QObject {
     Q_OBJECT
@@ -52,7 +40,8 @@ private slots:
     }
 
     void localSettingsFileReplacesTheEmbeddedText() {
-        QVERIFY(writeFile(launcherFile(u"launchersettings.ini"_qs), "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
+        QVERIFY(
+            writeBytes(launcherFile(u"launchersettings.ini"_qs), "[OPTIONS]\nmaxConcurrentDownloads=4\n"));
         const TLauncherFilesystemHelper helper(m_directory->path());
 
         QCOMPARE(helper.settings()->sourcePath(), launcherFile(u"launchersettings.ini"_qs));
@@ -77,7 +66,7 @@ private slots:
     }
 
     void accountGroupPathsFollowTheSettings() {
-        QVERIFY(writeFile(
+        QVERIFY(writeBytes(
             launcherFile(u"launchersettings.ini"_qs),
             "[DIRECTORIES]\nsettingsTarget=Client/Settings\n[FILES]\naccountGroupFile=group.json\n"));
         const TLauncherFilesystemHelper helper(m_directory->path());
@@ -86,7 +75,7 @@ private slots:
         QCOMPARE(helper.accountGroupTargetPath(), u"Client/Settings/group.json"_qs);
         QCOMPARE(helper.accountGroupSourcePath(), launcherFile(u"group.json"_qs));
         QVERIFY(!helper.accountGroupFileExists());
-        QVERIFY(writeFile(launcherFile(u"group.json"_qs), "{}"));
+        QVERIFY(writeBytes(launcherFile(u"group.json"_qs), "{}"));
         QVERIFY(helper.accountGroupFileExists());
     }
 
@@ -112,7 +101,7 @@ private slots:
         QFETCH(QJsonObject, expected);
         QFETCH(QStringList, warnings);
         if (present) {
-            QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), content));
+            QVERIFY(writeBytes(launcherFile(u"accountgroup.json"_qs), content));
         }
         const TLauncherFilesystemHelper helper(m_directory->path());
 
@@ -172,7 +161,7 @@ private slots:
         QFETCH(bool, present);
         QFETCH(QByteArray, content);
         if (present) {
-            QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), content));
+            QVERIFY(writeBytes(launcherFile(u"accountgroup.json"_qs), content));
         }
         const TLauncherFilesystemHelper helper(m_directory->path());
 
@@ -184,7 +173,7 @@ private slots:
     }
 
     void copyCreatesTheSettingsDirectoryAndReplacesAnOlderCopy() {
-        QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), R"({"Key": "new"})"));
+        QVERIFY(writeBytes(launcherFile(u"accountgroup.json"_qs), R"({"Key": "new"})"));
         const QString packageDirectory = launcherFile(u"packages/client"_qs);
         QVERIFY(QDir().mkpath(packageDirectory));
         const TLauncherFilesystemHelper helper(m_directory->path());
@@ -192,15 +181,15 @@ private slots:
             packageDirectory + u"/VantorOnlineClient_Data/Data/Settings/accountgroup.json"_qs;
 
         helper.copyAccountGroupFileTo(QDir(packageDirectory));
-        QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
+        QCOMPARE(readBytes(target), QByteArray(R"({"Key": "new"})"));
 
-        QVERIFY(writeFile(target, R"({"Key": "older and longer"})"));
+        QVERIFY(writeBytes(target, R"({"Key": "older and longer"})"));
         helper.copyAccountGroupFileTo(QDir(packageDirectory));
-        QCOMPARE(readFile(target), QByteArray(R"({"Key": "new"})"));
+        QCOMPARE(readBytes(target), QByteArray(R"({"Key": "new"})"));
     }
 
     void copyFailureIsReported() {
-        QVERIFY(writeFile(launcherFile(u"accountgroup.json"_qs), R"({"Key": "k"})"));
+        QVERIFY(writeBytes(launcherFile(u"accountgroup.json"_qs), R"({"Key": "k"})"));
         const QString packageDirectory = launcherFile(u"packages/client"_qs);
         const testsupport::TFailingFilesystem helper(m_directory->path(),
                                                      testsupport::EFailingOperation::Write);

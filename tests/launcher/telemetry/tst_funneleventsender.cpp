@@ -1,6 +1,7 @@
 // Funnel events posted to a scripted server that records them, with the user's settings store and
 // shared data folder in temporary directories.
 #include "launcher/telemetry/funneleventsender.h"
+#include "support/installationkit.h"
 #include "support/isolateduserdirectories.h"
 #include "support/messagecapture.h"
 #include "support/scriptedhttpserver.h"
@@ -22,6 +23,7 @@
 
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
+using testsupport::readBytes;
 
 namespace {
 
@@ -29,11 +31,6 @@ const QString Started = u"launcher_started"_qs;
 const QString StartedKey = u"FunnelStartedFirst"_qs;
 const QString Downloaded = u"launcher_downloaded"_qs;
 const QString DownloadedKey = u"FunnelFinishedDownloadingFirst"_qs;
-
-QByteArray readAll(const QString& Path) {
-    QFile file(Path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -76,7 +73,7 @@ private slots:
         QCOMPARE(store->value(StartedKey).toBool(), false);
         // Only the reported milestone's flag is set.
         QVERIFY(!store->contains(DownloadedKey));
-        QCOMPARE(readAll(TFunnelEventSender::sharedIdentifierFilePath()),
+        QCOMPARE(readBytes(TFunnelEventSender::sharedIdentifierFilePath()),
                  QJsonDocument(QJsonObject{{u"DeviceIdentifier"_qs, identifier}}).toJson());
         // The store is the launcher's own, in the user's configuration folder.
         QVERIFY2(store->fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")),
@@ -95,7 +92,7 @@ private slots:
         const QJsonObject second = send(*makeSender(), Started, StartedKey);
         QCOMPARE(second.value(u"first"_qs), QJsonValue(false));
         QCOMPARE(second.value(u"id"_qs), first.value(u"id"_qs));
-        QCOMPARE(readAll(TFunnelEventSender::sharedIdentifierFilePath()), QByteArray("kept"));
+        QCOMPARE(readBytes(TFunnelEventSender::sharedIdentifierFilePath()), QByteArray("kept"));
     }
 
     void eachMilestoneIsFirstOnce() {
@@ -136,7 +133,7 @@ private slots:
         QVERIFY(!renewed.isEmpty());
         QVERIFY(renewed != old);
         QCOMPARE(event.value(u"first"_qs), QJsonValue(false));
-        QCOMPARE(QJsonDocument::fromJson(readAll(TFunnelEventSender::sharedIdentifierFilePath()))
+        QCOMPARE(QJsonDocument::fromJson(readBytes(TFunnelEventSender::sharedIdentifierFilePath()))
                      .object()
                      .value(u"DeviceIdentifier"_qs)
                      .toString(),

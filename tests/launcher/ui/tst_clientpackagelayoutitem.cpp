@@ -5,8 +5,8 @@
 #include "launcher/package/package.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/ui/qcontextpushbutton.h"
-#include "support/windowpackages.h"
 #include "support/stringliteral.h"
+#include "support/windowpackages.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,8 +6,8 @@
 #include "shared/widgets/qtextbrowserwithnetwork.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
-#include "support/testnetwork.h"
 #include "support/stringliteral.h"
+#include "support/testnetwork.h"
 
 #include <QDesktopServices>
 #include <QGroupBox>

@@ -14,10 +14,10 @@
 #include "shared/network/downloadpool.h"
 #include "shared/randomhints/hint.h"
 #include "support/nginxfixture.h"
+#include "support/stringliteral.h"
+#include "support/testnetwork.h"
 #include "support/testpaths.h"
 #include "support/windowpackages.h"
-#include "support/testnetwork.h"
-#include "support/stringliteral.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,8 +3,8 @@
 #include "shared/network/downloadpool.h"
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
-#include "support/testnetwork.h"
 #include "support/stringliteral.h"
+#include "support/testnetwork.h"
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>

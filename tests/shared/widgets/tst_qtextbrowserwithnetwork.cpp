@@ -2,8 +2,8 @@
 
 #include "shared/network/downloadpool.h"
 #include "support/nginxfixture.h"
-#include "support/testnetwork.h"
 #include "support/stringliteral.h"
+#include "support/testnetwork.h"
 
 #include <QImage>
 #include <QRegularExpression>

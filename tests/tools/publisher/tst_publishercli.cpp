@@ -3,10 +3,10 @@
 #include "launcher/package/packagebuild.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "shared/container/container.h"
-#include "support/nginxfixture.h"
-#include "support/testpaths.h"
 #include "support/installationkit.h"
+#include "support/nginxfixture.h"
 #include "support/stringliteral.h"
+#include "support/testpaths.h"
 
 #include <QCryptographicHash>
 #include <QDir>
