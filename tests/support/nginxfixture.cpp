@@ -131,10 +131,6 @@ void TNginxFixture::stop() {
     m_pProcess.reset();
 }
 
-bool TNginxFixture::isRunning() const {
-    return m_pProcess && m_pProcess->state() == QProcess::Running;
-}
-
 QString TNginxFixture::documentRoot() const {
     return path(u"htdocs"_qs);
 }

@@ -42,7 +42,6 @@ public:
     // Starts nginx and waits until it listens. On failure errorString() says why.
     bool start();
     void stop();
-    bool isRunning() const;
     QString errorString() const { return m_errorString; }
 
     quint16 port() const { return m_port; }

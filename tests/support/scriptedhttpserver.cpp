@@ -124,7 +124,6 @@ void TScriptedHttpServer::closeAllConnections() {
 
 void TScriptedHttpServer::onNewConnection() {
     while (QTcpSocket* pSocket = m_pServer->nextPendingConnection()) {
-        ++m_connectionCount;
         m_buffers.insert(pSocket, QByteArray());
         connect(pSocket, &QTcpSocket::readyRead, this, [this, pSocket] { onReadyRead(pSocket); });
         connect(pSocket, &QTcpSocket::disconnected, this, [this, pSocket] {

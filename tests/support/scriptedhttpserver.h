@@ -72,8 +72,6 @@ public:
     QList<TRecordedRequest> requestsFor(const QString& path) const;
     int requestCount(const QString& path) const;
     int totalRequestCount() const { return m_requests.size(); }
-    // Connections accepted so far (to see whether a client reused one).
-    int connectionCount() const { return m_connectionCount; }
     // Drops every open connection (stalled ones included).
     void closeAllConnections();
 
@@ -101,7 +99,6 @@ private:
     QList<TRecordedRequest> m_requests;
     QList<QPair<QPointer<QTcpSocket>, TScriptedAnswer>> m_heldAnswers;
     bool m_holdAnswers = false;
-    int m_connectionCount = 0;
 };
 
 } // namespace testsupport
