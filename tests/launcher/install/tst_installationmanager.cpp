@@ -173,108 +173,88 @@ private slots:
         QCOMPARE(one.count() + two.count(), 2);
     }
 
-    void markPartiallyInstalledKeepsTheInstalledDocument() {
-        makeThreePackages();
-        const QByteArray installed = packageDocument("1");
-        QVERIFY(writeBytes(file("one", "package.json"), installed));
-        QVERIFY(writeBytes(file("one", "partial-package.json"), "stale"));
-        QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(7)));
-        const auto manager = makeManager();
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusUpdateAvailable);
-        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
-
-        manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), assetDocument(8));
-        QVERIFY(!QFileInfo::exists(file("one", "package.json")));
-        QCOMPARE(readBytes(file("one", "partial-package.json")), installed);
-        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusPartiallyInstalled);
-    }
-
-    void markPartiallyInstalledWithoutFullMarker() {
-        makeThreePackages();
-        const auto manager = makeManager();
-        // Nothing installed: the given documents are written.
-        manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), assetDocument(8));
-        QCOMPARE(readBytes(file("one", "partial-package.json")), packageDocument("2"));
-        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
-
-        // An interrupted run's partial marker is kept: it names the files that may be present. An
-        // empty asset document leaves the asset file alone.
-        QVERIFY(writeBytes(file("two", "partial-package.json"), "interrupted"));
-        QVERIFY(writeBytes(file("two", "assets.json"), assetDocument(7)));
-        manager->markPackageAsPartiallyInstalled(package(1), packageDocument("2"), QByteArray());
-        QCOMPARE(readBytes(file("two", "partial-package.json")), QByteArray("interrupted"));
-        QCOMPARE(readBytes(file("two", "assets.json")), assetDocument(7));
-        QVERIFY(!QFileInfo::exists(file("two", "package.json")));
-    }
-
-    void updatePartiallyInstalledReplacesTheDocument() {
-        makeThreePackages();
-        const auto manager = makeManager();
-        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument("1")));
-        manager->updatePartiallyInstalledPackage(package(0), packageDocument("2"), assetDocument(8));
-        QCOMPARE(readBytes(file("one", "partial-package.json")), packageDocument("2"));
-        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusPartiallyInstalled);
-
-        // A full marker still in place goes first.
-        QVERIFY(writeBytes(file("two", "package.json"), packageDocument("1")));
-        manager->updatePartiallyInstalledPackage(package(1), packageDocument("2"), assetDocument(8));
-        QVERIFY(!QFileInfo::exists(file("two", "package.json")));
-        QCOMPARE(readBytes(file("two", "partial-package.json")), packageDocument("2"));
-        QCOMPARE(package(1)->localStatus(), TPackage::StatusPartiallyInstalled);
-
+    void markerTransitions_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("before"); // "name=content" below the package directory
+        QTest::addColumn<QString>("assets");     // the asset document handed in
+        QTest::addColumn<QStringList>("after");  // every entry of the package directory afterwards
+        QTest::addColumn<int>("status");         // -1: not looked at
+        // Contents: P1, P2 are package documents of versions 1 and 2, A7, A8 asset documents.
+        const auto row = [](const char* Name, const char* Operation, const char* Before, const char* Assets,
+                            const char* After, int Status) {
+            QTest::newRow(Name) << QString::fromLatin1(Operation)
+                                << QString::fromLatin1(Before).split(u' ', Qt::SkipEmptyParts)
+                                << QString::fromLatin1(Assets)
+                                << QString::fromLatin1(After).split(u' ', Qt::SkipEmptyParts) << Status;
+        };
+        row("partial: the installed document becomes the marker", "partial",
+            "package.json=P1 partial-package.json=stale assets.json=A7", "A8",
+            "assets.json=A8 partial-package.json=P1", 2);
+        row("partial: nothing installed, the given documents", "partial", "", "A8",
+            "assets.json=A8 partial-package.json=P2", 2);
+        // An interrupted run's marker names the files that may be present; no asset document
+        // leaves the asset file alone.
+        row("partial: an interrupted run's marker stays", "partial",
+            "partial-package.json=interrupted assets.json=A7", "",
+            "assets.json=A7 partial-package.json=interrupted", 2);
+        row("partial: markers that are directories go", "partial",
+            "package.json/inner/file=x partial-package.json/file=x", "A8",
+            "assets.json=A8 partial-package.json=P2", 2);
+        row("update partial: the document is replaced", "update", "partial-package.json=P1", "A8",
+            "assets.json=A8 partial-package.json=P2", 2);
+        row("update partial: a full marker goes first", "update", "package.json=P1", "A8",
+            "assets.json=A8 partial-package.json=P2", 2);
         // A version without asset document must not be described by an older version's one.
-        QVERIFY(writeBytes(file("three", "assets.json"), assetDocument(7)));
-        manager->updatePartiallyInstalledPackage(package(2), packageDocument("2"), QByteArray());
-        QVERIFY(!QFileInfo::exists(file("three", "assets.json")));
-        QCOMPARE(manager->readPackageConfigurationFromInstallationDirectory(packageDirectory("three"))
-                     .assetVersion(),
-                 QString());
+        row("update partial: an older asset document goes", "update", "assets.json=A7", "",
+            "partial-package.json=P2", 2);
+        row("full: only the full marker stays", "full", "partial-package.json=P2 assets.json=A7", "A8",
+            "assets.json=A8 package.json=P2", 4);
+        row("full: the package directory is created", "full", "", "", "package.json=P2", -1);
+        row("full: markers that are directories go", "full",
+            "partial-package.json/file=x package.json/file=x assets.json/file=x", "A8",
+            "assets.json=A8 package.json=P2", 4);
     }
 
-    void markFullyInstalledLeavesOnlyTheFullMarker() {
+    void markerTransitions() {
+        QFETCH(QString, operation);
+        QFETCH(QStringList, before);
+        QFETCH(QString, assets);
+        QFETCH(QStringList, after);
+        QFETCH(int, status);
+        const auto content = [](const QString& Token) {
+            return Token.startsWith(u'P')   ? packageDocument(qPrintable(Token.mid(1)))
+                   : Token.startsWith(u'A') ? assetDocument(Token.mid(1).toInt())
+                                            : Token.toUtf8();
+        };
         makeThreePackages();
+        for (const QString& entry : before) {
+            QVERIFY(writeBytes(packageDirectory("one") + u'/' + entry.section(u'=', 0, 0),
+                               content(entry.section(u'=', 1))));
+        }
         const auto manager = makeManager();
-        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument("2")));
-        QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(7)));
+        const std::int32_t statusBefore = package(0)->localStatus();
         QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
-        manager->markPackageAsFullyInstalled(package(0), packageDocument("2"), assetDocument(8));
-        QCOMPARE(QDir(packageDirectory("one")).entryList(QDir::Files, QDir::Name),
-                 (QStringList{u"assets.json"_qs, u"package.json"_qs}));
-        QCOMPARE(readBytes(file("one", "package.json")), packageDocument("2"));
-        QCOMPARE(readBytes(file("one", "assets.json")), assetDocument(8));
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusUpToDate);
-
-        // The package directory is created when it is missing.
-        manager->markPackageAsFullyInstalled(package(1), packageDocument("2"), QByteArray());
-        QCOMPARE(readBytes(file("two", "package.json")), packageDocument("2"));
-        QVERIFY(!QFileInfo::exists(file("two", "assets.json")));
-    }
-
-    void markersThatAreDirectoriesAreRemoved() {
-        makeThreePackages();
-        const auto manager = makeManager();
-        // A full marker that is a directory holds no document: the given one takes its place.
-        QVERIFY(writeBytes(file("one", "package.json/inner/file"), "x"));
-        QVERIFY(writeBytes(file("one", "partial-package.json/file"), "x"));
-        manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), assetDocument(8));
-        QVERIFY(!QFileInfo::exists(file("one", "package.json")));
-        QCOMPARE(readBytes(file("one", "partial-package.json")), packageDocument("2"));
-
-        QVERIFY(writeBytes(file("two", "partial-package.json/file"), "x"));
-        QVERIFY(writeBytes(file("two", "package.json/file"), "x"));
-        QVERIFY(writeBytes(file("two", "assets.json/file"), "x"));
-        manager->markPackageAsFullyInstalled(package(1), packageDocument("2"), assetDocument(8));
-        QVERIFY(!QFileInfo::exists(file("two", "partial-package.json")));
-        QCOMPARE(readBytes(file("two", "package.json")), packageDocument("2"));
-        QCOMPARE(readBytes(file("two", "assets.json")), assetDocument(8));
-        QCOMPARE(manager->determinePackageStatus(package(1)), TPackage::StatusUpToDate);
+        const QByteArray givenAssets = assets.isEmpty() ? QByteArray() : content(assets);
+        if (operation == u"partial"_qs) {
+            manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), givenAssets);
+        } else if (operation == u"update"_qs) {
+            manager->updatePartiallyInstalledPackage(package(0), packageDocument("2"), givenAssets);
+        } else {
+            manager->markPackageAsFullyInstalled(package(0), packageDocument("2"), givenAssets);
+        }
+        QStringList names;
+        for (const QString& entry : after) {
+            names << entry.section(u'=', 0, 0);
+            QCOMPARE(readBytes(packageDirectory("one") + u'/' + names.last()),
+                     content(entry.section(u'=', 1)));
+        }
+        QCOMPARE(QDir(packageDirectory("one")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+                 names);
+        if (status >= 0) {
+            QCOMPARE(package(0)->localStatus(), status);
+            QCOMPARE(manager->determinePackageStatus(package(0)), status);
+            QCOMPARE(changed.count(), statusBefore == status ? 0 : 1);
+        }
     }
 
     void failingWriteKeepsTheInstalledDocument() {
