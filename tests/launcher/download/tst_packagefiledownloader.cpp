@@ -8,6 +8,7 @@
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testdata.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -24,12 +25,9 @@ using testsupport::readBytes;
 using testsupport::seededBytes;
 using testsupport::writeBytes;
 using testsupport::operator""_qs;
+using testsupport::sha256;
 
 namespace {
-
-QByteArray sha256(const QByteArray& Data) {
-    return QCryptographicHash::hash(Data, QCryptographicHash::Sha256);
-}
 
 // Content pieces of a test: each named piece is stored packed as "c/<name>" on a server.
 struct TPiece {

@@ -9,6 +9,7 @@
 #include "shared/filesystemhelper/ioerror.h"
 #include "support/installationkit.h"
 #include "support/stringliteral.h"
+#include "support/testdata.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -28,23 +29,12 @@ using mirrel::launcher::TChunkInPackage;
 using mirrel::launcher::TFileInPackage;
 using mirrel::launcher::TPackageConfigurationReader;
 using testsupport::operator""_qs;
+using testsupport::randomBytes;
+using testsupport::sha256;
 
 namespace {
 
 constexpr int MiB = 1024 * 1024;
-
-QByteArray sha256(const QByteArray& Data) {
-    return QCryptographicHash::hash(Data, QCryptographicHash::Sha256);
-}
-
-QByteArray randomBytes(int Size, std::uint64_t Seed) {
-    QByteArray Data(Size, Qt::Uninitialized);
-    std::mt19937_64 Random(Seed);
-    for (int i = 0; i < Size; ++i) {
-        Data[i] = static_cast<char>(Random() >> 56);
-    }
-    return Data;
-}
 
 // Text made of a small vocabulary: packs to a fraction of its size.
 QByteArray textBytes(int Size, std::uint64_t Seed) {

@@ -7,6 +7,7 @@
 #include "support/nginxfixture.h"
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
+#include "support/testdata.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -24,6 +25,8 @@ using testsupport::readBytes;
 using testsupport::writeBytes;
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
+using testsupport::randomBytes;
+using testsupport::sha256;
 
 namespace {
 
@@ -32,19 +35,6 @@ struct TRun {
     QString Out;
     QString Err;
 };
-
-QByteArray sha256(const QByteArray& Data) {
-    return QCryptographicHash::hash(Data, QCryptographicHash::Sha256);
-}
-
-QByteArray randomBytes(int Size, std::uint64_t Seed) {
-    QByteArray Data(Size, Qt::Uninitialized);
-    std::mt19937_64 Random(Seed);
-    for (int i = 0; i < Size; ++i) {
-        Data[i] = static_cast<char>(Random() >> 56);
-    }
-    return Data;
-}
 
 // Fetches over HTTP and waits for the answer; empty on failure.
 QByteArray fetch(QNetworkAccessManager& Network, const QUrl& Url) {
