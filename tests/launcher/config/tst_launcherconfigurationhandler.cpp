@@ -84,6 +84,16 @@ public:
         Recorded = std::make_unique<THandlerEvents>(*Handler);
     }
 
+    // Settings for the address, a handler on them, and the main document loaded or refused.
+    bool loadConfiguration(const QUrl& configurationUrl, int errorTimeoutMs = 10000, bool nocache = false) {
+        if (!writeSettings(configurationUrl, errorTimeoutMs, nocache)) {
+            return false;
+        }
+        createHandler();
+        Handler->startConfigurationDownload();
+        return Recorded->waitForCount(1);
+    }
+
     bool writeLauncherFile(const QString& relativePath, const QByteArray& content) const {
         const QString path = LauncherDirectory.filePath(relativePath);
         QDir().mkpath(QFileInfo(path).absolutePath());
@@ -400,10 +410,7 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs)));
-        bed.createHandler();
-        bed.Handler->startConfigurationDownload();
-        QVERIFY(bed.Recorded->waitForCount(1));
+        QVERIFY(bed.loadConfiguration(nginx.url(u"launcher/config.json"_qs)));
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
         QCOMPARE(bed.Recorded->Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
@@ -448,10 +455,7 @@ private slots:
             QVERIFY(nginx.writeFile(u"config.json"_qs, document));
             QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
             TTestBed bed;
-            QVERIFY(bed.writeSettings(nginx.url(u"config.json"_qs)));
-            bed.createHandler();
-            bed.Handler->startConfigurationDownload();
-            QVERIFY(bed.Recorded->waitForCount(1));
+            QVERIFY(bed.loadConfiguration(nginx.url(u"config.json"_qs)));
             bed.Handler->requestPackageConfigurations();
             // Nothing to wait for: finished comes at once, inside the call.
             QCOMPARE(bed.Recorded->Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
@@ -508,10 +512,7 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs)));
-        bed.createHandler();
-        bed.Handler->startConfigurationDownload();
-        QVERIFY(bed.Recorded->waitForCount(1));
+        QVERIFY(bed.loadConfiguration(nginx.url(u"launcher/config.json"_qs)));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(logged));
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
@@ -534,10 +535,7 @@ private slots:
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
 
         TTestBed bed;
-        QVERIFY(bed.writeSettings(nginx.url(u"launcher/config.json"_qs), 10000, true));
-        bed.createHandler();
-        bed.Handler->startConfigurationDownload();
-        QVERIFY(bed.Recorded->waitForCount(1));
+        QVERIFY(bed.loadConfiguration(nginx.url(u"launcher/config.json"_qs), 10000, true));
         bed.Handler->requestPackageConfigurations();
         QVERIFY(bed.Recorded->waitForCount(2));
         QCOMPARE(bed.availableNames(), (QStringList{u"Vantor"_qs, u"Preview"_qs, u"Plain"_qs}));
@@ -576,10 +574,7 @@ private slots:
         QVERIFY(bed.writeLauncherFile(u"packages/plain/package.json"_qs,
                                       packageDocument(u"4"_qs, u"plain.bin"_qs)));
         // "Preview" is not installed; the launcher's own documents are never looked for offline.
-        QVERIFY(bed.writeSettings(unreachableUrl(u"launcher/config.json"_qs)));
-        bed.createHandler();
-        bed.Handler->startConfigurationDownload();
-        QVERIFY(bed.Recorded->waitForCount(1));
+        QVERIFY(bed.loadConfiguration(unreachableUrl(u"launcher/config.json"_qs)));
         QVERIFY(bed.Handler->usingStoredCopy());
 
         bed.Handler->requestPackageConfigurations();
@@ -625,10 +620,7 @@ private slots:
         for (const QString& name : {u"broken.json"_qs, u"quiet.json"_qs, u"hints.json"_qs}) {
             QVERIFY(nginx.writeFile(u"config.json"_qs, configurationDocument(nginx.url(name))));
             TTestBed bed;
-            QVERIFY(bed.writeSettings(nginx.url(u"config.json"_qs)));
-            bed.createHandler();
-            bed.Handler->startConfigurationDownload();
-            QVERIFY(bed.Recorded->waitForCount(1));
+            QVERIFY(bed.loadConfiguration(nginx.url(u"config.json"_qs)));
             QSignalSpy poolSuccess(bed.Pool.get(), &shared::TDownloadPool::success);
             bed.Pool->download(bed.Handler->configuration()->hintsUrl());
             QVERIFY(poolSuccess.wait(WaitMs));
