@@ -9,6 +9,7 @@
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -277,5 +278,5 @@ QByteArray TestEndToEndInstall::publishedDocument(int Version) const {
     return readBytes(m_Stage.server().documentRoot() + u"/vantor/linux/package-%1.json"_qs.arg(Version));
 }
 
-QTEST_GUILESS_MAIN(TestEndToEndInstall)
+LAUNCHER_TEST(TestEndToEndInstall)
 #include "tst_endtoendinstall.moc"

@@ -11,6 +11,7 @@
 #include "support/launcherstage.h"
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
+#include "support/testregistry.h"
 
 #include <QFile>
 #include <QProcess>
@@ -166,5 +167,5 @@ QString TestEndToEndSelfUpdate::programPath() const {
     return m_Stage.sandbox().executablePath();
 }
 
-QTEST_GUILESS_MAIN(TestEndToEndSelfUpdate)
+LAUNCHER_TEST(TestEndToEndSelfUpdate)
 #include "tst_endtoendselfupdate.moc"

@@ -1,5 +1,6 @@
 #include "platform/namedfilemapping.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -129,13 +130,12 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet(childNameVariable)) {
-        return runHoldingChild(qgetenv(childNameVariable));
-    }
-    QCoreApplication application(argc, argv);
-    TestNamedFileMapping test;
-    return QTest::qExec(&test, argc, argv);
+std::optional<int> holdingChild(int, char**) {
+    if (!qEnvironmentVariableIsSet(childNameVariable))
+        return std::nullopt;
+    return runHoldingChild(qgetenv(childNameVariable));
 }
+LAUNCHER_TEST_CHILD_MODE(holdingChild)
+LAUNCHER_TEST(TestNamedFileMapping)
 
 #include "tst_namedfilemapping.moc"

@@ -1,5 +1,6 @@
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
+#include "support/testregistry.h"
 
 #include <QDir>
 #include <QImage>
@@ -177,5 +178,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLauncherImages)
+LAUNCHER_TEST(TestLauncherImages)
 #include "tst_launcherimages.moc"

@@ -2,6 +2,7 @@
 #include "shared/container/containerheader.h"
 #include "shared/container/decompressionerror.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -544,5 +545,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestContainer)
+LAUNCHER_TEST(TestContainer)
 #include "tst_container.moc"

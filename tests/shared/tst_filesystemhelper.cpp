@@ -3,6 +3,7 @@
 #include "shared/container/readonlymemoryblob.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -359,5 +360,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFileSystemHelper)
+LAUNCHER_TEST(TestFileSystemHelper)
 #include "tst_filesystemhelper.moc"

@@ -1,5 +1,6 @@
 #include "shared/crypto/sha256.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QTemporaryDir>
@@ -122,5 +123,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSha256)
+LAUNCHER_TEST(TestSha256)
 #include "tst_sha256.moc"

@@ -9,6 +9,7 @@
 #include "systemsurvey/systemsurveyuploader.h"
 #include "systemsurvey/systemsurveyvalueretriever.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -274,5 +275,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSystemSurveyDocument)
+LAUNCHER_TEST(TestSystemSurveyDocument)
 #include "tst_systemsurveydocument.moc"

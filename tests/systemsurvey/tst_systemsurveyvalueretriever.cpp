@@ -2,6 +2,7 @@
 #include "platform/linuxsystemsources.h"
 #include "systemsurvey/systemsurveyvalueretriever.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -496,5 +497,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSystemSurveyValueRetriever)
+LAUNCHER_TEST(TestSystemSurveyValueRetriever)
 #include "tst_systemsurveyvalueretriever.moc"

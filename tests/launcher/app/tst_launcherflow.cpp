@@ -26,6 +26,7 @@
 #include "support/installationkit.h"
 #include "support/launcherstage.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 #include "support/windowpackages.h"
 
 #include <QAbstractButton>
@@ -524,13 +525,12 @@ void TestLauncherFlow::installGame() {
     QVERIFY(QFileInfo::exists(m_Stage.packageDirectory(u"vantor"_qs) + u"/package.json"_qs));
 }
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet(ScenarioVariable)) {
-        return runScenario(argc, argv);
-    }
-    QCoreApplication application(argc, argv);
-    TestLauncherFlow test;
-    return QTest::qExec(&test, argc, argv);
+std::optional<int> scenarioChild(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet(ScenarioVariable))
+        return std::nullopt;
+    return runScenario(argc, argv);
 }
+LAUNCHER_TEST_CHILD_MODE(scenarioChild)
+LAUNCHER_TEST(TestLauncherFlow)
 
 #include "tst_launcherflow.moc"

@@ -5,6 +5,7 @@
 #include "support/launchersandbox.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -219,5 +220,5 @@ private:
     testsupport::TScriptedHttpServer m_proxy;
 };
 
-QTEST_GUILESS_MAIN(TestStartup)
+LAUNCHER_TEST(TestStartup)
 #include "tst_startup.moc"

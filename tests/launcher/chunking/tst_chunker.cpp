@@ -1,5 +1,6 @@
 #include "launcher/chunking/chunker.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -309,5 +310,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TChunkerTest)
+LAUNCHER_TEST(TChunkerTest)
 #include "tst_chunker.moc"

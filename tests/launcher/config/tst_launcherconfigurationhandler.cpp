@@ -13,6 +13,7 @@
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -638,5 +639,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLauncherConfigurationHandler)
+LAUNCHER_TEST(TestLauncherConfigurationHandler)
 #include "tst_launcherconfigurationhandler.moc"

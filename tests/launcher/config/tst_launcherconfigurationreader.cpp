@@ -3,6 +3,7 @@
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -157,5 +158,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLauncherConfigurationReader)
+LAUNCHER_TEST(TestLauncherConfigurationReader)
 #include "tst_launcherconfigurationreader.moc"

@@ -9,6 +9,7 @@
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
 #include "support/testdata.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -517,5 +518,5 @@ std::shared_ptr<TLauncherFilesystemHelper> TestPackageFileDownloader::fileSystem
     return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
 }
 
-QTEST_GUILESS_MAIN(TestPackageFileDownloader)
+LAUNCHER_TEST(TestPackageFileDownloader)
 #include "tst_packagefiledownloader.moc"

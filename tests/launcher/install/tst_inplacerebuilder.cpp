@@ -2,6 +2,7 @@
 #include "launcher/install/inplacerebuilder.h"
 #include "support/installationkit.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -249,5 +250,5 @@ private:
     QTemporaryDir m_Directory;
 };
 
-QTEST_GUILESS_MAIN(TestInPlaceRebuilder)
+LAUNCHER_TEST(TestInPlaceRebuilder)
 #include "tst_inplacerebuilder.moc"

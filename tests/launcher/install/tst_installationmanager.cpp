@@ -12,6 +12,7 @@
 #include "support/installationkit.h"
 #include "support/publishedgame.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -487,5 +488,5 @@ void TestInstallationManager::makeThreePackages() {
     }
 }
 
-QTEST_GUILESS_MAIN(TestInstallationManager)
+LAUNCHER_TEST(TestInstallationManager)
 #include "tst_installationmanager.moc"

@@ -16,6 +16,7 @@
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -245,14 +246,12 @@ void TestInstallationManagerInterrupted::release(int Version) const {
     QVERIFY(m_pGame->release(cdn(*m_pSlow), Version));
 }
 
-int main(int argc, char** argv) {
-    if (argc >= 3 && qstrcmp(argv[1], DriverOption) == 0) {
-        return driveInstallation(argc, argv);
-    }
-    const testsupport::TIsolatedUserDirectories userDirectories;
-    QCoreApplication application(argc, argv);
-    TestInstallationManagerInterrupted test;
-    return QTest::qExec(&test, argc, argv);
+std::optional<int> driverChild(int argc, char** argv) {
+    if (argc < 3 || qstrcmp(argv[1], DriverOption) != 0)
+        return std::nullopt;
+    return driveInstallation(argc, argv);
 }
+LAUNCHER_TEST_CHILD_MODE(driverChild)
+LAUNCHER_TEST(TestInstallationManagerInterrupted)
 
 #include "tst_installationmanagerinterrupted.moc"

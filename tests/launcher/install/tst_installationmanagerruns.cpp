@@ -17,6 +17,7 @@
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -643,12 +644,7 @@ void TestInstallationManagerRuns::verifyInstalled(int Version, const QString& Di
     QVERIFY2(m_pGame->isInstalled(Version, installation(Directory), difference), qPrintable(difference));
 }
 
-int main(int argc, char** argv) {
-    // The funnel sender keeps its identifier in the user's settings store: never the real user's.
-    const testsupport::TIsolatedUserDirectories userDirectories;
-    QCoreApplication application(argc, argv);
-    TestInstallationManagerRuns test;
-    return QTest::qExec(&test, argc, argv);
-}
+
+LAUNCHER_TEST(TestInstallationManagerRuns)
 
 #include "tst_installationmanagerruns.moc"

@@ -5,6 +5,7 @@
 #include "support/installationkit.h"
 #include "support/nginxfixture.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QLoggingCategory>
 #include <QSet>
@@ -372,5 +373,5 @@ void TestInstallRun::verifySameTree(const QString& Name) const {
     QVERIFY2(testsupport::sameTree(build(Name), installation(), difference), qPrintable(difference));
 }
 
-QTEST_GUILESS_MAIN(TestInstallRun)
+LAUNCHER_TEST(TestInstallRun)
 #include "tst_installrun.moc"

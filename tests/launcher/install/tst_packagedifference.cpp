@@ -2,6 +2,7 @@
 #include "launcher/package/packageconfigurationreader.h"
 #include "support/installationkit.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -143,5 +144,5 @@ std::unique_ptr<testsupport::TInstallationDriver> TestPackageDifference::driver(
         testsupport::makeLauncherFilesystem(m_pWork->filePath(u"launcher"_qs), {}), installed(QString()));
 }
 
-QTEST_GUILESS_MAIN(TestPackageDifference)
+LAUNCHER_TEST(TestPackageDifference)
 #include "tst_packagedifference.moc"

@@ -4,6 +4,7 @@
 #include "support/installationkit.h"
 #include "support/messagecapture.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -158,5 +159,5 @@ TPackageConfigurationReader TestPackageVerification::makeInstallation(int Count,
     return TPackageConfigurationReader(QJsonDocument(document).toJson(), QByteArray(), QUrl(), QUrl());
 }
 
-QTEST_GUILESS_MAIN(TestPackageVerification)
+LAUNCHER_TEST(TestPackageVerification)
 #include "tst_packageverification.moc"

@@ -1,5 +1,6 @@
 #include "launcher/logging/logging.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QFile>
 #include <QProcess>
@@ -177,13 +178,12 @@ private:
     QString m_logPath;
 };
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariable(childModeVariable) == u"fatal"_qs) {
-        return runFatalChild();
-    }
-    QCoreApplication application(argc, argv);
-    TestLogging test;
-    return QTest::qExec(&test, argc, argv);
+std::optional<int> fatalChild(int, char**) {
+    if (qEnvironmentVariable(childModeVariable) != u"fatal"_qs)
+        return std::nullopt;
+    return runFatalChild();
 }
+LAUNCHER_TEST_CHILD_MODE(fatalChild)
+LAUNCHER_TEST(TestLogging)
 
 #include "tst_logging.moc"

@@ -6,6 +6,7 @@
 #include "launcher/package/systemidentity.h"
 #include "launcher/package/versionlabel.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -218,5 +219,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPackage)
+LAUNCHER_TEST(TestPackage)
 #include "tst_package.moc"

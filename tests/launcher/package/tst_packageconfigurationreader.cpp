@@ -1,6 +1,7 @@
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/package/versionlabel.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -348,5 +349,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPackageConfigurationReader)
+LAUNCHER_TEST(TestPackageConfigurationReader)
 #include "tst_packageconfigurationreader.moc"

@@ -8,6 +8,7 @@
 #include "support/launcherstage.h"
 #include "support/messagecapture.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -227,5 +228,5 @@ bool TestLauncherSelfUpdater::startAndWait(TLauncherSelfUpdater& Updater,
     return QTest::qWaitFor([&] { return restart.count() + failed.count() + diskFailed.count() > 0; }, 120000);
 }
 
-QTEST_GUILESS_MAIN(TestLauncherSelfUpdater)
+LAUNCHER_TEST(TestLauncherSelfUpdater)
 #include "tst_launcherselfupdater.moc"

@@ -1,5 +1,6 @@
 #include "launcher/settings/launchersettings.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -116,5 +117,5 @@ QString TestLauncherSettings::writeIni(const QByteArray& text) {
     return path;
 }
 
-QTEST_GUILESS_MAIN(TestLauncherSettings)
+LAUNCHER_TEST(TestLauncherSettings)
 #include "tst_launchersettings.moc"

@@ -5,6 +5,7 @@
 #include "support/installationkit.h"
 #include "support/messagecapture.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -209,5 +210,5 @@ private:
     std::unique_ptr<QTemporaryDir> m_directory;
 };
 
-QTEST_GUILESS_MAIN(TestLauncherFilesystemHelper)
+LAUNCHER_TEST(TestLauncherFilesystemHelper)
 #include "tst_launcherfilesystemhelper.moc"

@@ -4,6 +4,7 @@
 #include "support/nginxfixture.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
+#include "support/testregistry.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -138,5 +139,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCloudflareCdnTrace)
+LAUNCHER_TEST(TestCloudflareCdnTrace)
 #include "tst_cloudflarecdntrace.moc"

@@ -6,6 +6,7 @@
 #include "support/messagecapture.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -207,11 +208,7 @@ QJsonObject TestFunnelEventSender::send(TFunnelEventSender& Sender, const QStrin
     return QJsonDocument::fromJson(m_pServer->requestsFor(u"/funnel"_qs).last().body).object();
 }
 
-int main(int argc, char** argv) {
-    const testsupport::TIsolatedUserDirectories userDirectories;
-    QCoreApplication application(argc, argv);
-    TestFunnelEventSender test;
-    return QTest::qExec(&test, argc, argv);
-}
+
+LAUNCHER_TEST(TestFunnelEventSender)
 
 #include "tst_funneleventsender.moc"

@@ -6,6 +6,7 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/ui/qcontextpushbutton.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 #include "support/windowpackages.h"
 
 #include <QAction>
@@ -336,5 +337,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestClientPackageLayoutItem)
+LAUNCHER_TEST(TestClientPackageLayoutItem)
 #include "tst_clientpackagelayoutitem.moc"

@@ -8,6 +8,7 @@
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
+#include "support/testregistry.h"
 
 #include <QDesktopServices>
 #include <QGroupBox>
@@ -335,5 +336,5 @@ private:
     QList<QUrl> m_OpenedUrls;
 };
 
-QTEST_MAIN(TestHintPanel)
+LAUNCHER_TEST(TestHintPanel)
 #include "tst_hintpanel.moc"

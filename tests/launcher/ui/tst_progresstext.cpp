@@ -1,4 +1,5 @@
 #include "launcher/ui/progresstext.h"
+#include "support/testregistry.h"
 
 #include <QTest>
 
@@ -55,5 +56,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestProgressText)
+LAUNCHER_TEST(TestProgressText)
 #include "tst_progresstext.moc"

@@ -2,6 +2,7 @@
 #include "launcher/ui/draggablemainwindow.h"
 #include "launcher/ui/qcontextpushbutton.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -105,5 +106,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSmallWidgets)
+LAUNCHER_TEST(TestSmallWidgets)
 #include "tst_smallwidgets.moc"

@@ -5,6 +5,7 @@
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
+#include "support/testregistry.h"
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>
@@ -506,5 +507,5 @@ private:
     QMap<QString, QByteArray> m_files;
 };
 
-QTEST_MAIN(TestDownloadPool)
+LAUNCHER_TEST(TestDownloadPool)
 #include "tst_downloadpool.moc"

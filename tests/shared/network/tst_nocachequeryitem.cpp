@@ -1,5 +1,6 @@
 #include "shared/network/nocachequeryitem.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QSet>
 #include <QTest>
@@ -75,5 +76,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestNocacheQueryItem)
+LAUNCHER_TEST(TestNocacheQueryItem)
 #include "tst_nocachequeryitem.moc"

@@ -6,6 +6,7 @@
 #include "support/nginxfixture.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>
@@ -244,5 +245,5 @@ private:
     QByteArray m_noise;
 };
 
-QTEST_MAIN(TestNetworkWrappers)
+LAUNCHER_TEST(TestNetworkWrappers)
 #include "tst_qnetworkreplywrapper.moc"

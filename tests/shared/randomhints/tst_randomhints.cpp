@@ -1,5 +1,6 @@
 #include "shared/randomhints/randomhints.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -183,5 +184,5 @@ void TestRandomHints::undatedCandidatesTakeTurnsByTime() {
     QCOMPARE(selectedTitle(withCalm, at(1000)), u"b"_qs);
 }
 
-QTEST_GUILESS_MAIN(TestRandomHints)
+LAUNCHER_TEST(TestRandomHints)
 #include "tst_randomhints.moc"

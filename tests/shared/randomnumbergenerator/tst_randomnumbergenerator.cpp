@@ -1,4 +1,5 @@
 #include "shared/randomnumbergenerator/randomnumbergenerator.h"
+#include "support/testregistry.h"
 
 #include <QTest>
 
@@ -91,5 +92,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestRandomNumberGenerator)
+LAUNCHER_TEST(TestRandomNumberGenerator)
 #include "tst_randomnumbergenerator.moc"

@@ -1,4 +1,5 @@
 #include "shared/singleinstance/firstinstancetester.h"
+#include "support/testregistry.h"
 
 #include <QProcess>
 #include <QUuid>
@@ -85,13 +86,12 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet(childKeyVariable)) {
-        return runGuardingChild(qEnvironmentVariable(childKeyVariable));
-    }
-    QCoreApplication application(argc, argv);
-    TestFirstInstanceTester test;
-    return QTest::qExec(&test, argc, argv);
+std::optional<int> guardingChild(int, char**) {
+    if (!qEnvironmentVariableIsSet(childKeyVariable))
+        return std::nullopt;
+    return runGuardingChild(qEnvironmentVariable(childKeyVariable));
 }
+LAUNCHER_TEST_CHILD_MODE(guardingChild)
+LAUNCHER_TEST(TestFirstInstanceTester)
 
 #include "tst_firstinstancetester.moc"

@@ -1,6 +1,7 @@
 #include "shared/translation/translationmanager.h"
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
+#include "support/testregistry.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -50,5 +51,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTranslationManager)
+LAUNCHER_TEST(TestTranslationManager)
 #include "tst_translationmanager.moc"

@@ -2,6 +2,7 @@
 #include "shared/upload/jsondocumentuploaderbase.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testregistry.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -283,5 +284,5 @@ private:
     std::unique_ptr<TScriptedHttpServer> m_pServer;
 };
 
-QTEST_MAIN(TestJsonDocumentUploader)
+LAUNCHER_TEST(TestJsonDocumentUploader)
 #include "tst_jsondocumentuploader.moc"

@@ -4,6 +4,7 @@
 #include "support/nginxfixture.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
+#include "support/testregistry.h"
 
 #include <QImage>
 #include <QRegularExpression>
@@ -115,5 +116,5 @@ private:
     testsupport::TNginxFixture m_Nginx;
 };
 
-QTEST_MAIN(TestQTextBrowserWithNetwork)
+LAUNCHER_TEST(TestQTextBrowserWithNetwork)
 #include "tst_qtextbrowserwithnetwork.moc"

@@ -10,6 +10,7 @@
 #include "support/installationkit.h"
 #include "support/stringliteral.h"
 #include "support/testdata.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -524,5 +525,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TPublisherTest)
+LAUNCHER_TEST(TPublisherTest)
 #include "tst_publisher.moc"

@@ -8,6 +8,7 @@
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
 #include "support/testdata.h"
+#include "support/testregistry.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -257,5 +258,5 @@ TRun TPublisherCommandLineTest::run(const QStringList& Arguments) const {
     return Result;
 }
 
-QTEST_GUILESS_MAIN(TPublisherCommandLineTest)
+LAUNCHER_TEST(TPublisherCommandLineTest)
 #include "tst_publishercli.moc"
