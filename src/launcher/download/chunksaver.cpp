@@ -100,6 +100,12 @@ void TChunkSaver::prepare(TChunkedFileState& File) const {
     // A file that is fetched completely replaces whatever stands at its place; a file with only
     // some chunks to fetch keeps its other bytes and is patched in place.
     if (File.PendingCount == static_cast<int>(File.Chunks.size())) {
+        const QFileInfo existing(File.TargetPath);
+        // A folder in the file's place was cleared before the run when it held only the package's
+        // files; one that appeared since is nobody's to delete.
+        if (existing.isDir() && !existing.isSymLink()) {
+            throw shared::ioError(File.TargetPath, QStringLiteral("a folder stands in the file's place"));
+        }
         removeOrMoveAsideForReplacement(*m_pFileSystem, File.TargetPath, m_Options.SelfUpdateMode);
     }
     m_pFileSystem->createDirectory(QFileInfo(File.TargetPath).absolutePath());
@@ -176,9 +182,8 @@ void TChunkSaver::finish(TChunkedFileState& File) const {
             throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
         }
     }
-    if (File.Executable && !addExecutePermission(File.TargetPath)) {
-        throw shared::ioError(File.TargetPath, QStringLiteral("could not set execute permission"));
-    }
+    // Both ways: a file patched in place keeps the mode it had.
+    m_pFileSystem->setExecutable(File.TargetPath, File.Executable);
 }
 
 } // namespace mirrel::launcher

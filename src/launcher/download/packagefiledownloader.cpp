@@ -122,6 +122,7 @@ void TPackageFileDownloader::startDownloads() {
     m_NotYetWritten = m_Outstanding;
     m_AtLeastOneDownloadFailed = false;
     m_AtLeastOneSavingOperationFailed = false;
+    m_ErrorText.clear();
     m_DownloadedBytes.clear();
     m_WrittenBytes.clear();
     m_ProgressTimer.start();
@@ -170,7 +171,7 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
                                  " Thread: " + currentThreadIdText();
         runStage(
             [item, Data] {
-                return TStageResult{true, decompressDownloadedData(item, Data)};
+                return TStageResult{true, decompressDownloadedData(item, Data), QString()};
             },
             [this, Url](const TStageResult& Result) { onDecompressFinished(Url, Result); });
     } else if (!Verified) {
@@ -178,7 +179,7 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
                                  " Thread: " + currentThreadIdText();
         runStage(
             [item, Data] {
-                return TStageResult{true, verifyDownloadedData(item, Data)};
+                return TStageResult{true, verifyDownloadedData(item, Data), QString()};
             },
             [this, Url](const TStageResult& Result) { onVerifyFinished(Url, Result); });
     } else {
@@ -188,7 +189,7 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
         runStage(
             [saver, item, Data] {
                 saver->save(item, Data);
-                return TStageResult{true, {}};
+                return TStageResult{true, {}, QString()};
             },
             [this, Url](const TStageResult& Result) { onSaveFinished(Url, Result); });
     }
@@ -206,6 +207,7 @@ void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
             return Work();
         } catch (const std::exception& error) {
             qWarning().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
+            return TStageResult{false, {}, QString::fromUtf8(error.what())};
         } catch (...) {
             qWarning().noquote() << "processDownloadedData stage failed";
         }
@@ -247,7 +249,10 @@ void TPackageFileDownloader::onSaveFinished(const QUrl& Url, const TStageResult&
         processFinishedData(Url);
         return;
     }
-    qWarning().noquote() << "Failed to save file downloaded from " + urlText(Url);
+    qWarning().noquote() << "Failed to save file downloaded from " + urlText(Url) + ": " + Result.Error;
+    if (m_ErrorText.isEmpty()) {
+        m_ErrorText = Result.Error;
+    }
     m_pPool->releaseDownload(Url);
     if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
         return;

@@ -56,6 +56,8 @@ public:
     int peakCachedChunksInMemory() const;
     // Chunks the cache had to keep in temporary files during the last run.
     int chunksParkedInTemporaryFiles() const;
+    // The first saving error of the run in the system's words ("No space left on device").
+    const QString& errorText() const { return m_ErrorText; }
 
 signals:
     void downloadCompleted();
@@ -76,6 +78,7 @@ private:
     struct TStageResult {
         bool Succeeded = false;
         QByteArray Data;
+        QString Error;
     };
     using TStageWork = std::function<TStageResult()>;
     using TStageDone = std::function<void(const TStageResult&)>;
@@ -107,6 +110,7 @@ private:
     QDir m_TargetDirectory;
     bool m_AtLeastOneDownloadFailed = false;
     bool m_AtLeastOneSavingOperationFailed = false;
+    QString m_ErrorText;
     bool m_SelfUpdateMode = false;
     bool m_Running = false;
     std::vector<TChunkToDownload> m_Requests;      // request order

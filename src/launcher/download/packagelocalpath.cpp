@@ -53,20 +53,14 @@ void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem
         qWarning().noquote() << "cannot delete " + Path + " (" + QString::fromUtf8(error.what()) +
                                     "), moving it to " + backup;
         removePackagePath(FileSystem, backup);
-        if (!QFile::rename(Path, backup)) {
-            throw;
+        try {
+            FileSystem.renamePath(Path, backup);
+        } catch (const std::runtime_error& renameError) {
+            // The deletion is what failed first; the rename was only the way around it.
+            qWarning().noquote() << QString::fromUtf8(renameError.what());
+            throw std::runtime_error(error.what());
         }
     }
-}
-
-bool addExecutePermission(const QString& Path) {
-    constexpr QFileDevice::Permissions execute =
-        QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-    const QFileDevice::Permissions permissions = QFile::permissions(Path);
-    if ((permissions & execute) == execute) {
-        return true;
-    }
-    return QFile::setPermissions(Path, permissions | execute);
 }
 
 } // namespace mirrel::launcher

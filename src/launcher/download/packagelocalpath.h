@@ -26,8 +26,4 @@ void removePackagePath(const shared::TFileSystemHelper& FileSystem, const QStrin
 void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem, const QString& Path,
                                      bool SelfUpdateMode);
 
-// Lets owner, group and others execute the file (the package marks its programs so).
-// Returns false when the permissions could not be changed.
-bool addExecutePermission(const QString& Path);
-
 } // namespace mirrel::launcher

@@ -55,9 +55,13 @@ TFileSize localFileSize(const QString& Path) {
     return info.isFile() ? static_cast<TFileSize>(info.size()) : 0;
 }
 
-void keepExecutable(const TFileToDownload& Entry, const QString& Path) {
-    if (Entry.Executable && !addExecutePermission(Path)) {
-        qWarning().noquote() << "could not make " + Path + " executable";
+// A file that needs no bytes may still need its execute flag changed, either way.
+void keepExecutable(const shared::TFileSystemHelper& FileSystem, const TFileToDownload& Entry,
+                    const QString& Path) {
+    try {
+        FileSystem.setExecutable(Path, Entry.Executable);
+    } catch (const std::runtime_error& error) {
+        qWarning().noquote() << "could not set the execute flag of " + Path + ": " + error.what();
     }
 }
 
@@ -177,7 +181,7 @@ std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile
     addScanned(size);
     if (!digest.isEmpty() && digest == Entry.Hash) {
         qInfo().noquote() << "reuseable file found " + Entry.LocalFile + " Thread: " + currentThreadIdText();
-        keepExecutable(Entry, File.LocalPath);
+        keepExecutable(*m_pFileSystem, Entry, File.LocalPath);
         return std::nullopt;
     }
     return replace(File, std::move(Entry));
@@ -201,7 +205,7 @@ std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& F
         return replace(File, std::move(Entry));
     }
     if (Entry.ChunksToDownload.empty()) {
-        keepExecutable(Entry, File.LocalPath);
+        keepExecutable(*m_pFileSystem, Entry, File.LocalPath);
     }
     return Entry;
 }
@@ -258,7 +262,7 @@ std::optional<TFileToDownload> TDifferenceScan::replace(const TQueuedFile& File,
     if (Entry.Size == 0 && Entry.Hash == shared::TSha256::hash(QByteArray())) {
         try {
             m_pFileSystem->writeFile(File.LocalPath, QByteArray());
-            keepExecutable(Entry, File.LocalPath);
+            keepExecutable(*m_pFileSystem, Entry, File.LocalPath);
             return std::nullopt;
         } catch (const std::exception& error) {
             qWarning().noquote() << "creating the empty file " + File.LocalPath + " failed: " + error.what();

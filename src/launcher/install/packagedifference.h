@@ -4,15 +4,18 @@
 #include "launcher/package/filetodownload.h"
 
 #include <QMetaType>
+#include <QString>
 
 namespace mirrel::launcher {
 
 // The outcome of comparing an installation directory with the configuration to install: what
 // still has to be fetched (each entry with at least one chunk to download) and which files of the
-// installed configuration no longer belong to the package.
+// installed configuration no longer belong to the package. ErrorText tells why the directory
+// could not be prepared for the new version; nothing else is then filled in.
 struct TPackageDifference {
     TFileToDownloadVector FilesToDownload;
     TFileInPackageVector FilesToDelete;
+    QString ErrorText;
 };
 
 } // namespace mirrel::launcher

@@ -3,6 +3,7 @@
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/download/packagelocalpath.h"
 #include "launcher/install/differencescan.h"
+#include "launcher/install/packageshapechange.h"
 #include "launcher/install/packageverifier.h"
 #include "launcher/logging/logging.h"
 #include "launcher/package/package.h"
@@ -12,6 +13,7 @@
 #include "shared/network/downloadpool.h"
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
 
+#include <QDate>
 #include <QFutureWatcher>
 #include <QNetworkAccessManager>
 #include <QtConcurrent>
@@ -63,9 +65,9 @@ TFileInPackageVector findObsoleteFiles(const TFileInPackageVector& InstalledFile
             continue;
         }
         const QString path = packageLocalPath(FileSystem, InstallationDirectory, entry.LocalFile);
+        // The new version's folder: the file that stood there is cleared away with the change of
+        // the package's shape.
         if (path.isEmpty() || holdsTargetFile(targetPaths, path)) {
-            qWarning().noquote() << "obsolete file " + entry.LocalFile +
-                                        " is kept: it names a place of the package";
             continue;
         }
         obsolete.push_back(entry);
@@ -108,6 +110,15 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     TPackageConfigurationReader TargetConfiguration, TPackageConfigurationReader InstalledConfiguration,
     bool FastScan) {
     TPackageDifference difference;
+    try {
+        TPackageShapeChange(InstallationDirectory, FileSystem, m_SelfUpdateMode, QDate::currentDate())
+            .makeRoom(TargetConfiguration.files(), InstalledConfiguration.files());
+    } catch (const std::runtime_error& error) {
+        difference.ErrorText = QString::fromUtf8(error.what());
+        qCritical().noquote() << "changing the shape of " + InstallationDirectory.absolutePath() +
+                                     " failed: " + difference.ErrorText;
+        return difference;
+    }
     difference.FilesToDelete = findObsoleteFiles(InstalledConfiguration.files(), TargetConfiguration.files(),
                                                  InstallationDirectory, *FileSystem);
     const TFileInPackageVector noFiles;
@@ -167,12 +178,17 @@ void TPackageInstallation::onDownloadCompleted() {
     qInfo().noquote() << "onDownloadCompleted " + m_pPackage->name() + " Thread: " + currentThreadIdText();
     m_Success = true;
     m_ErrorReason = EPackageDownloaderError::NoError;
+    m_ErrorText.clear();
     emit downloadFinished(m_pPackage);
 }
 
 void TPackageInstallation::onDownloadFailed(EPackageDownloaderError ErrorReason) {
+    if (m_ErrorText.isEmpty()) {
+        m_ErrorText = m_pPackageFileDownloader->errorText();
+    }
     qInfo().noquote() << "onDownloadFailed " + m_pPackage->name() + " " +
                              QString::number(static_cast<int>(ErrorReason)) +
+                             (m_ErrorText.isEmpty() ? QString() : QStringLiteral(" ") + m_ErrorText) +
                              " Thread: " + currentThreadIdText();
     m_Success = false;
     m_ErrorReason = ErrorReason;
@@ -186,6 +202,13 @@ void TPackageInstallation::onRequiredChangesComputedForInstallation(TPackageDiff
                              " Thread: " + currentThreadIdText();
     m_FilesToDelete = std::move(Changes.FilesToDelete);
     m_FilesToDownload = std::move(Changes.FilesToDownload);
+    m_ErrorText = Changes.ErrorText;
+    if (!m_ErrorText.isEmpty()) {
+        // Nothing is fetched into a directory that could not take the new version's shape; the
+        // next run starts over from what is there.
+        onDownloadFailed(EPackageDownloaderError::SavingFailed);
+        return;
+    }
     try {
         startDownload();
     } catch (const std::runtime_error& error) {
@@ -215,13 +238,9 @@ void TPackageInstallation::startDownload() {
 }
 
 void TPackageInstallation::deleteObsoleteFiles() {
-    for (const TFileInPackage& entry : m_FilesToDelete) {
-        const QString path =
-            packageLocalPath(*m_pLauncherFilesystemHelper, m_InstallationDirectory, entry.LocalFile);
-        if (!path.isEmpty()) {
-            removeOrMoveAsideForReplacement(*m_pLauncherFilesystemHelper, path, m_SelfUpdateMode);
-        }
-    }
+    TPackageShapeChange(m_InstallationDirectory, m_pLauncherFilesystemHelper, m_SelfUpdateMode,
+                        QDate::currentDate())
+        .deleteObsoleteFiles(m_FilesToDelete);
 }
 
 } // namespace mirrel::launcher

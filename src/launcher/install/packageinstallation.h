@@ -44,6 +44,9 @@ public:
     // The outcome of the last download or verification.
     bool success() const { return m_Success; }
     EPackageDownloaderError errorReason() const { return m_ErrorReason; }
+    // What went wrong in the last failed run, in the system's words ("No space left on device");
+    // empty when the run succeeded or failed without such a text.
+    const QString& errorText() const { return m_ErrorText; }
 
     bool selfUpdateMode() const { return m_SelfUpdateMode; }
     void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
@@ -109,6 +112,7 @@ private:
     std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
     bool m_Success = false;
     EPackageDownloaderError m_ErrorReason = EPackageDownloaderError::NoError;
+    QString m_ErrorText;
     bool m_SelfUpdateMode = false;
     QString m_InstalledVersionLabel;
     QString m_TargetVersionLabel;

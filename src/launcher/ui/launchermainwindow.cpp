@@ -307,7 +307,7 @@ void TLauncherMainWindow::onInstallationOrUpdateFinished(const TPackageInstallat
         showDownloadFailedMessage(pPackage->name());
         break;
     case 2:
-        showInstallationFailedMessage(pPackage->name(), SavingFailedText);
+        showInstallationFailedMessage(pPackage->name(), SavingFailedText, InstallationInProgress.errorText());
         break;
     case 3:
         showInstallationFailedMessage(pPackage->name(), VerificationFailedText);
@@ -371,8 +371,14 @@ void TLauncherMainWindow::onDiagnosticsTraceReceived() {
     }
 }
 
-void TLauncherMainWindow::showInstallationFailedMessage(const QString& PackageName, const QString& Reason) {
-    QMessageBox::critical(this, InstallationFailedTitle, Reason.arg(PackageName), QMessageBox::Ok);
+void TLauncherMainWindow::showInstallationFailedMessage(const QString& PackageName, const QString& Reason,
+                                                        const QString& Detail) {
+    // The system's words (a full disk, a file in the way) tell the player what to fix.
+    const QString text = Detail.isEmpty() ? Reason.arg(PackageName)
+                                          : Reason.arg(PackageName) + QStringLiteral("\n\n") + Detail;
+    QMessageBox box(QMessageBox::Critical, InstallationFailedTitle, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void TLauncherMainWindow::onAboutDialogRequested(QString) {

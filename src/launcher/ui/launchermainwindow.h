@@ -77,7 +77,8 @@ private:
     void showConnectionProblemMessage();
     void showDownloadFailedMessage(const QString& PackageName);
     void onDiagnosticsTraceReceived();
-    void showInstallationFailedMessage(const QString& PackageName, const QString& Reason);
+    void showInstallationFailedMessage(const QString& PackageName, const QString& Reason,
+                                       const QString& Detail = QString());
     void onHintRowShown(bool Shown);
     void determineDefaultPackageIndex(const TInstallationManager* pInstallationManager);
 

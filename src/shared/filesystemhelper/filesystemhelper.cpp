@@ -15,7 +15,9 @@
 #include <QTextStream>
 #include <QtDebug>
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 namespace shared {
 
@@ -119,8 +121,11 @@ void TFileSystemHelper::appendTextFile(const QString& path, const QString& text)
 }
 
 bool TFileSystemHelper::removeFile(const QString& path) const {
-    if (!QFile::remove(path))
-        throw std::runtime_error((QStringLiteral("Failed to delete file ") + path).toStdString());
+    QFile file(path);
+    if (!file.remove())
+        throw std::runtime_error(
+            (QStringLiteral("Failed to delete file ") + path + QStringLiteral(": ") + file.errorString())
+                .toStdString());
     return true;
 }
 
@@ -132,12 +137,45 @@ QDir TFileSystemHelper::createDirectory(const QString& path) const {
     QDir directory(path);
     if (directory.exists())
         return directory;
-    if (!directory.mkpath(QStringLiteral(".")))
-        throw std::runtime_error(QStringLiteral("Failed to create folder: '%1'.")
-                                     .arg(QDir::toNativeSeparators(path))
-                                     .toStdString());
+    // The standard library keeps the system's reason, which the player (or support) needs to
+    // tell a full disk from a file standing where the folder should be.
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path.toStdU16String()), error);
     directory.refresh();
+    if (error || !directory.exists())
+        throw std::runtime_error(
+            QStringLiteral("Failed to create folder: '%1'. %2")
+                .arg(QDir::toNativeSeparators(path),
+                     error ? QString::fromStdString(error.message()) : QStringLiteral("Not a directory"))
+                .toStdString());
     return directory;
+}
+
+void TFileSystemHelper::renamePath(const QString& source, const QString& target) const {
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(source.toStdU16String()),
+                            std::filesystem::path(target.toStdU16String()), error);
+    if (error)
+        throw std::runtime_error(QStringLiteral("Failed to rename '%1' to '%2': %3")
+                                     .arg(QDir::toNativeSeparators(source), QDir::toNativeSeparators(target),
+                                          QString::fromStdString(error.message()))
+                                     .toStdString());
+}
+
+bool TFileSystemHelper::removeDirectoryIfEmpty(const QString& path) const {
+    return QDir().rmdir(path);
+}
+
+void TFileSystemHelper::setExecutable(const QString& path, bool executable) const {
+    constexpr QFileDevice::Permissions execute =
+        QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    // The current user's bit stands for the owner's on Unix; left set, it would keep the owner's.
+    constexpr QFileDevice::Permissions executeAll = execute | QFileDevice::ExeUser;
+    QFile file(path);
+    const QFileDevice::Permissions permissions = file.permissions();
+    const QFileDevice::Permissions wanted = executable ? permissions | execute : permissions & ~executeAll;
+    if (wanted != permissions && !file.setPermissions(wanted))
+        throw ioError(path, file.errorString());
 }
 
 QString TFileSystemHelper::pathInside(const QDir& base, const QString& relative) const {

@@ -40,9 +40,18 @@ public:
     virtual void writeFile(const QString& path, const QByteArray& data) const;
     virtual void writeTextFile(const QString& path, const QString& text) const;
     virtual void appendTextFile(const QString& path, const QString& text) const;
+    // Throws "Failed to delete file <path>: <the system's reason>".
     virtual bool removeFile(const QString& path) const;
     virtual void copyFile(const QString& source, const QString& target) const;
+    // Throws "Failed to create folder: '<path>'. <the system's reason>".
     virtual QDir createDirectory(const QString& path) const;
+    // Renames a file or a directory (without copying); throws with the system's reason.
+    virtual void renamePath(const QString& source, const QString& target) const;
+    // Removes an empty directory; false when it is not empty or cannot be removed.
+    virtual bool removeDirectoryIfEmpty(const QString& path) const;
+    // Gives owner, group and others the right to execute the file, or takes it from them all;
+    // throws with the system's reason when the permissions cannot be changed.
+    virtual void setExecutable(const QString& path, bool executable) const;
     // Joins a path taken from a package document to the base directory so
     // that the result never lies outside that directory.
     virtual QString pathInside(const QDir& base, const QString& relative) const;

@@ -1,0 +1,211 @@
+// Updates that change the shape of a package: files that become folders and folders that become
+// files, execute flags that come and go with the same bytes, files that move, folders that an
+// update empties. Each row publishes two versions with the real publisher, installs the first
+// from nginx and updates it to the second.
+#include "launcher/install/packageinstallation.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "support/installationkit.h"
+#include "support/nginxfixture.h"
+#include "support/stringliteral.h"
+#include "support/testregistry.h"
+
+#include <QDirIterator>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace mirrel::launcher;
+using testsupport::readBytes;
+using testsupport::seededBytes;
+using testsupport::writeBytes;
+using testsupport::operator""_qs;
+
+namespace {
+
+// A tree is a list of "path:seed" entries, "+x" marking an executable; equal seeds give equal bytes.
+struct TTreeEntry {
+    QString Path;
+    QByteArray Content;
+    bool Executable = false;
+};
+
+TTreeEntry parseEntry(const QString& Text) {
+    const QString path = Text.section(u':', 0, 0);
+    QString seed = Text.section(u':', 1);
+    const bool executable = seed.endsWith(u"+x"_qs);
+    seed.remove(u"+x"_qs);
+    const quint32 value = seed.toUInt();
+    return {path, seededBytes(value, 1500 + 97 * value), executable};
+}
+
+bool writeTree(const QString& Root, const QStringList& Entries) {
+    for (const QString& text : Entries) {
+        const TTreeEntry entry = parseEntry(text);
+        const QString path = Root + u'/' + entry.Path;
+        if (!writeBytes(path, entry.Content)) {
+            return false;
+        }
+        const QFileDevice::Permissions execute = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        const QFileDevice::Permissions plain = QFile::permissions(path) & ~execute;
+        if (!QFile::setPermissions(path, entry.Executable ? plain | execute : plain)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every file and folder below Root ("dir/" for folders), sorted; the date of a moved-aside folder
+// reads "DATE".
+QStringList listing(const QString& Root) {
+    QStringList entries;
+    QDirIterator it(Root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QString relative = QDir(Root).relativeFilePath(path);
+        if (it.fileInfo().isDir() && !it.fileInfo().isSymLink()) {
+            relative += u'/';
+        }
+        entries << relative.replace(QRegularExpression(u"\\.moved-\\d{4}-\\d{2}-\\d{2}"_qs),
+                                    u".moved-DATE"_qs);
+    }
+    entries.sort();
+    return entries;
+}
+
+// The listing a tree of entries gives, with the extra paths added.
+QStringList expectedListing(const QStringList& Entries, const QStringList& Extra) {
+    QStringList expected = Extra;
+    for (const QString& text : Entries) {
+        const QString path = parseEntry(text).Path;
+        expected << path;
+        for (int slash = path.indexOf(u'/'); slash > 0; slash = path.indexOf(u'/', slash + 1)) {
+            expected << path.left(slash + 1);
+        }
+    }
+    expected.removeDuplicates();
+    expected.sort();
+    return expected;
+}
+
+} // namespace
+
+class TestPackageShapeChange : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
+        m_pNginx = std::make_unique<testsupport::TNginxFixture>();
+        QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
+    }
+
+    void cleanupTestCase() { m_pNginx.reset(); }
+
+    void updateGivesTheNewTree_data() {
+        QTest::addColumn<QStringList>("versionOne");
+        QTest::addColumn<QStringList>("versionTwo");
+        // Files a player puts into the package folder after the first install, and where they are
+        // after the update (besides the new version's files).
+        QTest::addColumn<QStringList>("playerFiles");
+        QTest::addColumn<QStringList>("extraAfterUpdate");
+
+        QTest::newRow("file and folder swap shapes")
+            << QStringList{u"data/morph:1"_qs, u"data/flip/inner.txt:2"_qs, u"data/keep.txt:3"_qs}
+            << QStringList{u"data/morph/inside.txt:4"_qs, u"data/flip:5"_qs, u"data/keep.txt:3"_qs}
+            << QStringList() << QStringList();
+        QTest::newRow("folder with listed subfolders becomes file")
+            << QStringList{u"flip/inner.txt:2"_qs, u"flip/sub/deeper.txt:6"_qs} << QStringList{u"flip:5"_qs}
+            << QStringList() << QStringList();
+        QTest::newRow("folder with a player file becomes file")
+            << QStringList{u"data/flip/inner.txt:2"_qs} << QStringList{u"data/flip:5"_qs}
+            << QStringList{u"data/flip/screenshot.png"_qs}
+            << QStringList{u"data/flip.moved-DATE/"_qs, u"data/flip.moved-DATE/screenshot.png"_qs};
+        QTest::newRow("execute flag dropped with the same bytes")
+            << QStringList{u"bin/tool:7+x"_qs} << QStringList{u"bin/tool:7"_qs} << QStringList()
+            << QStringList();
+        QTest::newRow("execute flag gained with the same bytes")
+            << QStringList{u"bin/tool:7"_qs} << QStringList{u"bin/tool:7+x"_qs} << QStringList()
+            << QStringList();
+        QTest::newRow("file moves into a new subfolder")
+            << QStringList{u"old/notes.txt:8"_qs, u"top.txt:9"_qs}
+            << QStringList{u"new/sub/notes.txt:8"_qs, u"top.txt:9"_qs} << QStringList() << QStringList();
+        QTest::newRow("deep folder emptied")
+            << QStringList{u"deep/a/b/c/leaf.txt:10"_qs, u"deep/a/other.txt:11"_qs, u"top.txt:9"_qs}
+            << QStringList{u"top.txt:9"_qs} << QStringList() << QStringList();
+        QTest::newRow("emptied folder with a player file stays")
+            << QStringList{u"saves/auto.dat:12"_qs, u"top.txt:9"_qs} << QStringList{u"top.txt:9"_qs}
+            << QStringList{u"saves/mine.sav"_qs} << QStringList{u"saves/"_qs, u"saves/mine.sav"_qs};
+    }
+
+    void updateGivesTheNewTree() {
+        QFETCH(QStringList, versionOne);
+        QFETCH(QStringList, versionTwo);
+        QFETCH(QStringList, playerFiles);
+        QFETCH(QStringList, extraAfterUpdate);
+        QTemporaryDir work;
+        const QString installation = work.filePath(u"installation"_qs);
+        const TPackageConfigurationReader one = publish(work, u"1"_qs, versionOne);
+        const TPackageConfigurationReader two = publish(work, u"2"_qs, versionTwo);
+        QVERIFY(one.isValid() && two.isValid());
+        const auto fileSystem =
+            testsupport::makeLauncherFilesystem(work.filePath(u"launcher"_qs), QByteArray());
+
+        install(fileSystem, installation, one, TPackageConfigurationReader());
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QCOMPARE(listing(installation), expectedListing(versionOne, {}));
+        for (const QString& player : playerFiles) {
+            QVERIFY(writeBytes(installation + u'/' + player, player.toUtf8()));
+        }
+
+        install(fileSystem, installation, two, one);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QString difference;
+        QVERIFY2(testsupport::sameTree(work.filePath(u"build-2"_qs), installation, difference),
+                 qPrintable(difference));
+        QCOMPARE(listing(installation), expectedListing(versionTwo, extraAfterUpdate));
+        // A player's file keeps its bytes wherever it went.
+        for (const QString& player : playerFiles) {
+            QDirIterator found(installation, {QFileInfo(player).fileName()}, QDir::Files,
+                               QDirIterator::Subdirectories);
+            QVERIFY2(found.hasNext(), qPrintable(player));
+            QCOMPARE(readBytes(found.next()), player.toUtf8());
+        }
+    }
+
+private:
+    TPackageConfigurationReader publish(const QTemporaryDir& Work, const QString& Version,
+                                        const QStringList& Entries) {
+        const QString build = Work.filePath(u"build-"_qs + Version);
+        const QString cdn = m_pNginx->documentRoot() + u"/cdn"_qs;
+        if (!QDir().mkpath(build) || !writeTree(build, Entries)) {
+            return {};
+        }
+        QString output;
+        if (!testsupport::publishBuild(build, cdn, Version, output, 3)) {
+            qWarning().noquote() << output;
+            return {};
+        }
+        const QUrl base = m_pNginx->url(u"cdn/"_qs);
+        return TPackageConfigurationReader(readBytes(cdn + u"/package.json"_qs), QByteArray(), base, base);
+    }
+
+    static void install(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem,
+                        const QString& Installation, const TPackageConfigurationReader& Target,
+                        const TPackageConfigurationReader& Installed) {
+        testsupport::TInstallationDriver driver(FileSystem, Installation);
+        QVERIFY(driver.install(Target, Installed, false));
+        QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
+        QVERIFY(driver.installation().success());
+    }
+
+    std::unique_ptr<testsupport::TNginxFixture> m_pNginx;
+};
+
+LAUNCHER_TEST(TestPackageShapeChange)
+#include "tst_packageshapechange.moc"
