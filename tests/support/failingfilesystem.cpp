@@ -1,6 +1,10 @@
 #include "support/failingfilesystem.h"
 #include "support/stringliteral.h"
 
+#include "shared/filesystemhelper/diskerror.h"
+
+#include <QFileDevice>
+
 #include <stdexcept>
 
 namespace testsupport {
@@ -48,6 +52,13 @@ QString TFailingFilesystem::pathInside(const QDir& base, const QString& relative
         throw std::runtime_error(("cannot place " + relative).toStdString());
     }
     return TLauncherFilesystemHelper::pathInside(base, relative);
+}
+
+void TFailingFilesystem::writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const {
+    if (fails(EFailingOperation::WriteInFile, file.fileName()) && PassingWrites.fetch_sub(1) <= 0) {
+        throw shared::TDiskError(file.fileName(), u"No space left on device"_qs);
+    }
+    TLauncherFilesystemHelper::writeAt(file, offset, data);
 }
 
 QString TFailingFilesystem::ioError(const QString& Path, const QString& Detail) {

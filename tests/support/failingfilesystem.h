@@ -10,7 +10,7 @@
 namespace testsupport {
 
 // The file operations a test can make fail.
-enum class EFailingOperation { None, Write, Read, Remove, CreateDirectory, PathInside };
+enum class EFailingOperation { None, Write, Read, Remove, CreateDirectory, PathInside, WriteInFile };
 
 // A launcher file-system helper whose chosen operation throws with the helper's own error text,
 // the way a full or broken disk or a file held by a running program makes it fail (tests run as
@@ -26,6 +26,8 @@ public:
     bool removeFile(const QString& path) const override;
     QDir createDirectory(const QString& path) const override;
     QString pathInside(const QDir& base, const QString& relative) const override;
+    // WriteInFile: a full disk once PassingWrites writes into open files have gone through.
+    void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const override;
 
     // "I/O error on file '<path>': <detail>", as the helper reports a failed read or write.
     static QString ioError(const QString& Path, const QString& Detail);
@@ -33,6 +35,7 @@ public:
     static std::function<bool(const QString&)> endingIn(const QString& Suffix);
 
     std::atomic<bool> Armed{true};
+    mutable std::atomic<int> PassingWrites{0};
 
 private:
     bool fails(EFailingOperation Operation, const QString& Path) const;

@@ -1,5 +1,6 @@
 #include "launcher/download/chunkcache.h"
 
+#include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
 
 #include <QMutexLocker>
@@ -8,8 +9,9 @@
 
 namespace mirrel::launcher {
 
-TChunkCache::TChunkCache(int MaxCachedChunks)
-    : m_MaxCachedChunks(MaxCachedChunks) {}
+TChunkCache::TChunkCache(int MaxCachedChunks, std::shared_ptr<const shared::TFileSystemHelper> FileSystem)
+    : m_MaxCachedChunks(MaxCachedChunks)
+    , m_pFileSystem(std::move(FileSystem)) {}
 
 TChunkCache::~TChunkCache() = default;
 
@@ -70,9 +72,7 @@ void TChunkCache::park(const QByteArray& Hash, const QByteArray& Data) {
     if (!file->open()) {
         throw shared::ioError(file->fileTemplate(), QStringLiteral("couldn't open chunk file"));
     }
-    if (file->write(Data) != Data.size() || !file->flush()) {
-        throw shared::ioError(file->fileName(), QStringLiteral("couldn't write chunk file"));
-    }
+    m_pFileSystem->writeAt(*file, 0, Data);
     file->close();
     QMutexLocker lock(&m_Mutex);
     const auto found = m_Entries.find(Hash);

@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <memory>
 
+namespace shared {
+class TFileSystemHelper;
+}
+
 namespace mirrel::launcher {
 
 // Chunks that arrived before the files that need them were ready for them, keyed by unpacked
@@ -24,7 +28,8 @@ public:
         QString FilePath; // InTemporaryFile
     };
 
-    explicit TChunkCache(int MaxCachedChunks);
+    // Temporary files are written through FileSystem.
+    TChunkCache(int MaxCachedChunks, std::shared_ptr<const shared::TFileSystemHelper> FileSystem);
     ~TChunkCache();
     TChunkCache(const TChunkCache&) = delete;
     TChunkCache& operator=(const TChunkCache&) = delete;
@@ -37,7 +42,8 @@ public:
     // One position with this content has been written; the last one frees the entry.
     void releaseUse(const QByteArray& Hash);
     // Keeps the content for the positions that still wait for it, unless it is kept already.
-    // Throws std::runtime_error when a temporary file cannot be written.
+    // Throws std::runtime_error when a temporary file cannot be made, shared::TDiskError when the
+    // disk refuses its bytes.
     void park(const QByteArray& Hash, const QByteArray& Data);
 
     int inMemoryCount() const;
@@ -48,6 +54,7 @@ private:
     bool parkInMemory(const QByteArray& Hash, const QByteArray& Data);
 
     const int m_MaxCachedChunks;
+    const std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
     mutable QMutex m_Mutex; // guards everything below
     QMap<QByteArray, std::shared_ptr<TPendingChunk>> m_Entries;
     int m_InMemoryCount = 0;

@@ -154,10 +154,7 @@ bool TChunkSaver::writeNextChunk(const TChunkToDownload& Item, const QByteArray&
         checkLog.checkChunksBefore(position);
     }
     const TFileSize offset = File.offsetOf(position);
-    if (!File.Target->seek(static_cast<qint64>(offset)) ||
-        File.Target->write(source.Bytes) != source.Bytes.size()) {
-        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
-    }
+    m_pFileSystem->writeAt(*File.Target, static_cast<qint64>(offset), source.Bytes);
     if (m_Options.ChunkVerification) {
         checkLog.recordWrite(position, source.Bytes, source.Kind);
     }
@@ -175,12 +172,10 @@ bool TChunkSaver::writeNextChunk(const TChunkToDownload& Item, const QByteArray&
 
 void TChunkSaver::finish(TChunkedFileState& File) const {
     if (File.Target) {
-        const bool flushed = File.Target->flush();
+        // On the disk before the run can be recorded as complete.
+        m_pFileSystem->syncFile(*File.Target);
         File.Target->close();
         File.Target.reset();
-        if (!flushed) {
-            throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
-        }
     }
     // Both ways: a file patched in place keeps the mode it had.
     m_pFileSystem->setExecutable(File.TargetPath, File.Executable);

@@ -9,6 +9,7 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "shared/container/container.h"
 #include "shared/crypto/sha256.h"
+#include "shared/filesystemhelper/diskerror.h"
 #include "shared/network/downloadpool.h"
 
 #include <QFutureWatcher>
@@ -53,7 +54,7 @@ TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownload
                                                std::shared_ptr<TLauncherFilesystemHelper> FileSystem)
     : m_pPool(std::move(Pool))
     , m_pFileSystem(std::move(FileSystem))
-    , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks())) {
+    , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem)) {
     qRegisterMetaType<TFileSize>("TFileSize");
     qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
     qRegisterMetaType<EPackageDownloaderError>();
@@ -80,7 +81,7 @@ TPackageFileDownloader::~TPackageFileDownloader() {
 }
 
 void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Files) {
-    m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks());
+    m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem);
     m_Files.clear();
     std::map<QUrl, TChunkToDownload> items;
     for (const TFileToDownload& file : Files) {
@@ -171,7 +172,7 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
                                  " Thread: " + currentThreadIdText();
         runStage(
             [item, Data] {
-                return TStageResult{true, decompressDownloadedData(item, Data), QString()};
+                return TStageResult{true, decompressDownloadedData(item, Data), QString(), false};
             },
             [this, Url](const TStageResult& Result) { onDecompressFinished(Url, Result); });
     } else if (!Verified) {
@@ -179,7 +180,7 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
                                  " Thread: " + currentThreadIdText();
         runStage(
             [item, Data] {
-                return TStageResult{true, verifyDownloadedData(item, Data), QString()};
+                return TStageResult{true, verifyDownloadedData(item, Data), QString(), false};
             },
             [this, Url](const TStageResult& Result) { onVerifyFinished(Url, Result); });
     } else {
@@ -189,7 +190,7 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
         runStage(
             [saver, item, Data] {
                 saver->save(item, Data);
-                return TStageResult{true, {}, QString()};
+                return TStageResult{true, {}, QString(), false};
             },
             [this, Url](const TStageResult& Result) { onSaveFinished(Url, Result); });
     }
@@ -205,9 +206,12 @@ void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [Work = std::move(Work)] {
         try {
             return Work();
+        } catch (const shared::TDiskError& error) {
+            qCritical().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
+            return TStageResult{false, {}, QString::fromUtf8(error.what()), true};
         } catch (const std::exception& error) {
             qWarning().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
-            return TStageResult{false, {}, QString::fromUtf8(error.what())};
+            return TStageResult{false, {}, QString::fromUtf8(error.what()), false};
         } catch (...) {
             qWarning().noquote() << "processDownloadedData stage failed";
         }
@@ -259,7 +263,21 @@ void TPackageFileDownloader::onSaveFinished(const QUrl& Url, const TStageResult&
     }
     dropItem(Url);
     m_AtLeastOneSavingOperationFailed = true;
+    if (Result.DiskRefused) {
+        stopAfterDiskFailure();
+    }
     emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::stopAfterDiskFailure() {
+    // A disk that refused one write refuses the next: fetching and parking more chunks would only
+    // fill memory and temporary files. What was written stays for the next run to reuse.
+    qCritical().noquote() << "saving stopped, the run ends: " + m_ErrorText;
+    m_pPool->clearQueue();
+    for (const TChunkToDownload& item : m_Outstanding) {
+        m_pPool->releaseDownload(item.Url);
+    }
+    m_Outstanding.clear();
 }
 
 QByteArray TPackageFileDownloader::decompressDownloadedData(const TChunkToDownload& Item,

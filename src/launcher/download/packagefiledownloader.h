@@ -79,6 +79,8 @@ private:
         bool Succeeded = false;
         QByteArray Data;
         QString Error;
+        // The disk refused data (shared::TDiskError): the whole run stops.
+        bool DiskRefused = false;
     };
     using TStageWork = std::function<TStageResult()>;
     using TStageDone = std::function<void(const TStageResult&)>;
@@ -95,6 +97,7 @@ private:
     // The one place that decides between another attempt and giving up on an item.
     void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage);
     void dropItem(const QUrl& Url);
+    void stopAfterDiskFailure();
     void emitFinishedSignalWhenNoMoreFilesAreOutstanding();
     bool allFilesComplete() const;
     void emitProgress();

@@ -6,6 +6,7 @@
 #include "launcher/install/inplacerebuilder.h"
 #include "launcher/logging/logging.h"
 #include "shared/crypto/sha256.h"
+#include "shared/filesystemhelper/diskerror.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 
 #include <QFile>
@@ -135,6 +136,8 @@ TFileToDownloadVector TDifferenceScan::work() {
             if (entry) {
                 result.push_back(std::move(*entry));
             }
+        } catch (const shared::TDiskError& error) {
+            stopAfterDiskFailure(QString::fromUtf8(error.what()));
         } catch (const std::exception& error) {
             // Only a broken configuration gets here (a chunk index outside its table); such a file
             // cannot be installed and is left alone.
@@ -153,6 +156,20 @@ bool TDifferenceScan::takeNextFile(TQueuedFile& File) {
     File = std::move(m_Queue.front());
     m_Queue.pop_front();
     return true;
+}
+
+void TDifferenceScan::stopAfterDiskFailure(const QString& Text) {
+    qCritical().noquote() << "difference stopped: " + Text;
+    QMutexLocker lock(&m_Mutex);
+    if (m_ErrorText.isEmpty()) {
+        m_ErrorText = Text;
+    }
+    m_Queue.clear();
+}
+
+QString TDifferenceScan::errorText() const {
+    QMutexLocker lock(&m_Mutex);
+    return m_ErrorText;
 }
 
 void TDifferenceScan::addScanned(TFileSize Length) {
@@ -196,9 +213,12 @@ std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& F
         return replace(File, std::move(Entry));
     }
     try {
-        TInPlaceRebuilder rebuilder(File.LocalPath, Entry.Chunks, matcher.records());
+        TInPlaceRebuilder rebuilder(File.LocalPath, Entry.Chunks, matcher.records(), m_pFileSystem);
         const std::vector<std::int32_t> missing = rebuilder.rebuild(Entry.Size);
         Entry.ChunksToDownload.assign(missing.begin(), missing.end());
+    } catch (const shared::TDiskError&) {
+        // The file keeps what was moved; deleting it would only throw that away.
+        throw;
     } catch (const std::exception& error) {
         // Part of the file may already have been rewritten: only a complete fetch is safe now.
         qWarning().noquote() << "rebuilding " + File.LocalPath + " in place failed: " + error.what();
@@ -257,16 +277,24 @@ bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Ma
 
 std::optional<TFileToDownload> TDifferenceScan::replace(const TQueuedFile& File,
                                                         TFileToDownload Entry) const {
-    QFile::remove(File.LocalPath);
+    const QFileInfo local(File.LocalPath);
+    if (local.isFile() || local.isSymLink()) {
+        try {
+            m_pFileSystem->removeFile(File.LocalPath);
+        } catch (const std::runtime_error& error) {
+            // Saving the file tries again, and reports it if it still cannot.
+            qWarning().noquote() << QString::fromUtf8(error.what());
+        }
+    }
     // An empty file has no piece to fetch: it is simply created.
     if (Entry.Size == 0 && Entry.Hash == shared::TSha256::hash(QByteArray())) {
         try {
             m_pFileSystem->writeFile(File.LocalPath, QByteArray());
-            keepExecutable(*m_pFileSystem, Entry, File.LocalPath);
-            return std::nullopt;
-        } catch (const std::exception& error) {
-            qWarning().noquote() << "creating the empty file " + File.LocalPath + " failed: " + error.what();
+        } catch (const std::runtime_error& error) {
+            throw shared::TDiskError(std::string(error.what()));
         }
+        keepExecutable(*m_pFileSystem, Entry, File.LocalPath);
+        return std::nullopt;
     }
     const TChunkInPackage& wholeFile = File.Entry->WholeFile;
     if (!wholeFile.Url.isEmpty()) {

@@ -37,10 +37,15 @@ public:
     // The installed lists are only used for the fast scan: a file that the installed configuration
     // describes by its chunks is then matched against that description instead of being read.
     // Returns the files that still need chunks, each with a non-empty list of chunks to download.
+    // When the disk refuses a write the scan stops early: errorText() then tells why, and the
+    // result must not be acted on.
     TFileToDownloadVector run(const TFileInPackageVector& TargetFiles,
                               const TChunkInPackageVector& TargetChunks,
                               const TFileInPackageVector& InstalledFiles,
                               const TChunkInPackageVector& InstalledChunks);
+
+    // The first disk failure of the run, in the system's words; empty when there was none.
+    QString errorText() const;
 
 private:
     struct TQueuedFile {
@@ -51,6 +56,7 @@ private:
     void fillQueue(const TFileInPackageVector& TargetFiles);
     TFileToDownloadVector work();
     bool takeNextFile(TQueuedFile& File);
+    void stopAfterDiskFailure(const QString& Text);
     void addScanned(TFileSize Length);
     std::optional<TFileToDownload> checkFile(const TQueuedFile& File);
     std::optional<TFileToDownload> checkWholeFile(const TQueuedFile& File, TFileToDownload Entry);
@@ -67,10 +73,11 @@ private:
     const TFileInPackageVector* m_pInstalledFiles = nullptr;
     const TChunkInPackageVector* m_pInstalledChunks = nullptr;
 
-    QMutex m_Mutex; // guards everything below
+    mutable QMutex m_Mutex; // guards everything below
     std::deque<TQueuedFile> m_Queue;
     TFileSize m_Scanned = 0;
     TFileSize m_Total = 0;
+    QString m_ErrorText;
 };
 
 } // namespace mirrel::launcher

@@ -2,6 +2,8 @@
 
 #include "launcher/chunking/chunker.h"
 #include "launcher/logging/logging.h"
+#include "shared/filesystemhelper/diskerror.h"
+#include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
 
 #include <QFileInfo>
@@ -24,25 +26,20 @@ void readExactly(QFile& File, TFileSize Offset, TFileSize Size, QByteArray& Byte
     Bytes.resize(static_cast<int>(Size));
     if (!File.seek(static_cast<qint64>(Offset)) ||
         File.read(Bytes.data(), static_cast<qint64>(Size)) != static_cast<qint64>(Size)) {
-        throw shared::ioError(File.fileName(), File.error() == QFileDevice::NoError
-                                                   ? QStringLiteral("Could not read all data.")
-                                                   : File.errorString());
-    }
-}
-
-void writeExactly(QFile& File, TFileSize Offset, const QByteArray& Bytes) {
-    if (!File.seek(static_cast<qint64>(Offset)) || File.write(Bytes) != Bytes.size()) {
-        throw shared::ioError(File.fileName(), File.error() == QFileDevice::NoError
-                                                   ? QStringLiteral("Could not write all data to disk.")
-                                                   : File.errorString());
+        if (File.error() != QFileDevice::NoError) {
+            throw shared::TDiskError(File.fileName(), File.errorString());
+        }
+        throw shared::ioError(File.fileName(), QStringLiteral("Could not read all data."));
     }
 }
 
 } // namespace
 
 TInPlaceRebuilder::TInPlaceRebuilder(const QString& LocalPath, const TChunkInPackageVector& Chunks,
-                                     std::vector<TChunkReuse>& Records)
-    : m_LocalPath(LocalPath)
+                                     std::vector<TChunkReuse>& Records,
+                                     std::shared_ptr<const shared::TFileSystemHelper> FileSystem)
+    : m_pFileSystem(FileSystem ? std::move(FileSystem) : std::make_shared<shared::TFileSystemHelper>())
+    , m_LocalPath(LocalPath)
     , m_Chunks(Chunks)
     , m_Records(Records)
     , m_LocalFile(LocalPath) {}
@@ -65,7 +62,10 @@ std::vector<std::int32_t> TInPlaceRebuilder::rebuild(TFileSize TargetSize) {
     }
     moveAll(moves);
     cutTo(TargetSize);
-    m_LocalFile.close();
+    if (m_LocalFile.isOpen()) {
+        m_pFileSystem->syncFile(m_LocalFile);
+        m_LocalFile.close();
+    }
     return missing;
 }
 
@@ -160,14 +160,14 @@ void TInPlaceRebuilder::move(std::size_t Index) {
     // length does not overwrite itself.
     const QByteArray bytes = readSource(record);
     openLocalFile();
-    writeExactly(m_LocalFile, record.TargetOffset, bytes);
+    m_pFileSystem->writeAt(m_LocalFile, static_cast<qint64>(record.TargetOffset), bytes);
     record.State = TChunkReuse::AtTargetOffset;
 }
 
 void TInPlaceRebuilder::stage(std::size_t Index) {
     TChunkReuse& record = m_Records[Index];
     const QByteArray bytes = readSource(record);
-    writeExactly(stagingFile(), m_StagingPosition, bytes);
+    m_pFileSystem->writeAt(stagingFile(), static_cast<qint64>(m_StagingPosition), bytes);
     qInfo().noquote() << "staging chunk " + m_Chunks[Index].Url.toString() + " file: " + m_LocalPath +
                              " source offset: " + QString::number(record.SourceOffset) +
                              " Thread: " + currentThreadIdText();
@@ -191,9 +191,7 @@ void TInPlaceRebuilder::cutTo(TFileSize TargetSize) {
     const qint64 size = m_LocalFile.isOpen() ? m_LocalFile.size() : QFileInfo(m_LocalPath).size();
     if (size >= 0 && static_cast<TFileSize>(size) > TargetSize) {
         openLocalFile();
-        if (!m_LocalFile.resize(static_cast<qint64>(TargetSize))) {
-            throw shared::ioError(m_LocalFile.fileName(), m_LocalFile.errorString());
-        }
+        m_pFileSystem->resizeFile(m_LocalFile, static_cast<qint64>(TargetSize));
     }
 }
 

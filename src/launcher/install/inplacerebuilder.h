@@ -12,6 +12,10 @@
 
 class QTemporaryFile;
 
+namespace shared {
+class TFileSystemHelper;
+}
+
 namespace mirrel::launcher {
 
 // Rebuilds one local file in place from the chunks it already holds: every chunk found at another
@@ -21,15 +25,18 @@ namespace mirrel::launcher {
 // (two chunks that swap places, say) the bytes of one are first copied to a staging file.
 class TInPlaceRebuilder {
 public:
+    // Writes go through FileSystem (a plain helper when none is given).
     TInPlaceRebuilder(const QString& LocalPath, const TChunkInPackageVector& Chunks,
-                      std::vector<TChunkReuse>& Records);
+                      std::vector<TChunkReuse>& Records,
+                      std::shared_ptr<const shared::TFileSystemHelper> FileSystem = nullptr);
     ~TInPlaceRebuilder();
     TInPlaceRebuilder(const TInPlaceRebuilder&) = delete;
     TInPlaceRebuilder& operator=(const TInPlaceRebuilder&) = delete;
 
-    // Returns the indices (ascending) of the chunks that are still missing. Throws
-    // std::runtime_error when the file cannot be read or written; the file is then in an unknown
-    // state and must be fetched completely.
+    // Returns the indices (ascending) of the chunks that are still missing; what was moved is on
+    // the disk. Throws shared::TDiskError when the disk refuses a read or a write (the file keeps
+    // what was moved so far, and a later scan finds its chunks again), std::runtime_error when the
+    // file cannot be opened or is shorter than its chunks say.
     std::vector<std::int32_t> rebuild(TFileSize TargetSize);
 
     // How many bytes went through the staging file.
@@ -45,6 +52,7 @@ private:
     void openLocalFile();
     QFile& stagingFile();
 
+    std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
     QString m_LocalPath;
     const TChunkInPackageVector& m_Chunks;
     std::vector<TChunkReuse>& m_Records;

@@ -353,6 +353,8 @@ void TInstallationManager::markPackageAsFullyInstalled(const std::shared_ptr<TPa
     const QDir directory = packageDirectory(Package);
     const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
     m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
+    // The full marker says the files are there: they must be on the disk before it is.
+    m_pLauncherFilesystemHelper->syncFileSystem(directory.absolutePath());
     // The asset document first and the partial marker last: whenever the process ends on the way,
     // the marker in place still describes the files together with the asset document beside it.
     writeAssetDocument(directory, AssetDocument, true);
@@ -393,10 +395,14 @@ void TInstallationManager::onDownloadFinished(std::shared_ptr<TPackage> PackageB
         verificationStarted = true;
         installation->startVerification(local, false);
     } catch (const std::runtime_error& error) {
-        emit diskAccessFailed(QString::fromUtf8(error.what()));
-        if (!verificationStarted) {
-            finishInstallation(installation);
+        if (verificationStarted) {
+            emit diskAccessFailed(QString::fromUtf8(error.what()));
+            return;
         }
+        // A disk that refuses the marker ends the run, not the launcher: the partial marker in
+        // place lets the next run pick up from here.
+        installation->failRun(EPackageDownloaderError::SavingFailed, QString::fromUtf8(error.what()));
+        finishInstallation(installation);
     }
 }
 
@@ -409,7 +415,7 @@ void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> Pack
     const std::shared_ptr<TPackageInstallation> installation = run->Installation;
     const TPackageConfigurationReader verified = run->Target;
     const bool userVerification = run->UserVerification;
-    const bool success = installation->success();
+    bool success = installation->success();
     qInfo().noquote() << "onVerificationFinished found package: " + PackageBeingInstalled->name() +
                              " without error: " + QString::number(success) + threadText();
     if (success) {
@@ -423,7 +429,8 @@ void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> Pack
             }
             sendFunnelEvent(VerifiedStep, VerifiedFirstTimeKey);
         } catch (const std::runtime_error& error) {
-            emit diskAccessFailed(QString::fromUtf8(error.what()));
+            installation->failRun(EPackageDownloaderError::SavingFailed, QString::fromUtf8(error.what()));
+            success = false;
         }
     }
     PackageBeingInstalled->markCheckedSinceStart();

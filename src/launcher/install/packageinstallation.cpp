@@ -126,20 +126,30 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     difference.FilesToDownload = FindFilesInPackageBasedOnHashAndSizeThatNeedUpdate(
         TargetConfiguration.files(), TargetConfiguration.chunks(),
         FastScan ? InstalledConfiguration.files() : noFiles,
-        FastScan ? InstalledConfiguration.chunks() : noChunks, FastScan, InstallationDirectory, FileSystem);
+        FastScan ? InstalledConfiguration.chunks() : noChunks, FastScan, InstallationDirectory, FileSystem,
+        &difference.ErrorText);
+    if (!difference.ErrorText.isEmpty()) {
+        difference.FilesToDownload.clear();
+        difference.FilesToDelete.clear();
+    }
     return difference;
 }
 
 TFileToDownloadVector TPackageInstallation::FindFilesInPackageBasedOnHashAndSizeThatNeedUpdate(
     const TFileInPackageVector& TargetFiles, const TChunkInPackageVector& TargetChunks,
     const TFileInPackageVector& InstalledFiles, const TChunkInPackageVector& InstalledChunks, bool FastScan,
-    const QDir& InstallationDirectory, std::shared_ptr<TLauncherFilesystemHelper> FileSystem) {
+    const QDir& InstallationDirectory, std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
+    QString* ErrorText) {
     const TFileInPackageVector noFiles;
     const TChunkInPackageVector noChunks;
     TDifferenceScan scan(InstallationDirectory, std::move(FileSystem),
                          [this](TFileSize Scanned, TFileSize Total) { emit scanProgress(Scanned, Total); });
-    return scan.run(TargetFiles, TargetChunks, FastScan ? InstalledFiles : noFiles,
-                    FastScan ? InstalledChunks : noChunks);
+    TFileToDownloadVector files = scan.run(TargetFiles, TargetChunks, FastScan ? InstalledFiles : noFiles,
+                                           FastScan ? InstalledChunks : noChunks);
+    if (ErrorText != nullptr) {
+        *ErrorText = scan.errorText();
+    }
+    return files;
 }
 
 void TPackageInstallation::startVerification(const TPackageConfigurationReader& Configuration, bool Force) {
@@ -214,6 +224,14 @@ void TPackageInstallation::onRequiredChangesComputedForInstallation(TPackageDiff
     } catch (const std::runtime_error& error) {
         emit diskAccessFailed(QString::fromUtf8(error.what()));
     }
+}
+
+void TPackageInstallation::failRun(EPackageDownloaderError Reason, const QString& Text) {
+    qCritical().noquote() << "installation of " + m_pPackage->name() + " failed: " + Text +
+                                 " Thread: " + currentThreadIdText();
+    m_Success = false;
+    m_ErrorReason = Reason;
+    m_ErrorText = Text;
 }
 
 void TPackageInstallation::onVerifyFinished(bool Result) {

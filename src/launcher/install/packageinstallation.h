@@ -73,7 +73,7 @@ public:
         const TFileInPackageVector& TargetFiles, const TChunkInPackageVector& TargetChunks,
         const TFileInPackageVector& InstalledFiles, const TChunkInPackageVector& InstalledChunks,
         bool FastScan, const QDir& InstallationDirectory,
-        std::shared_ptr<TLauncherFilesystemHelper> FileSystem);
+        std::shared_ptr<TLauncherFilesystemHelper> FileSystem, QString* ErrorText = nullptr);
 
     // Checks the files of Configuration. Unless Force is set, the setting SkipVerification
     // reports success at once without reading anything.
@@ -103,6 +103,8 @@ private:
     friend class TInstallationManager;
 
     void startDownload();
+    // Ends the run as failed (a marker that could not be written, say), keeping Text as its error.
+    void failRun(EPackageDownloaderError Reason, const QString& Text);
     void deleteObsoleteFiles();
 
     std::shared_ptr<TPackage> m_pPackage;

@@ -42,13 +42,18 @@ void TPackageShapeChange::makeRoom(const TFileInPackageVector& TargetFiles,
         listed.insert(installed);
     }
     // The folders on the way to each file, from the top: below the first thing in the way nothing
-    // can exist yet.
+    // can exist yet. Most files share their folders, which are looked at once.
+    QSet<QString> realFolders;
     for (const QString& target : targets) {
         for (int slash = target.indexOf(QLatin1Char('/'), m_Root.size() + 1); slash > 0;
              slash = target.indexOf(QLatin1Char('/'), slash + 1)) {
             const QString folder = target.left(slash);
+            if (realFolders.contains(folder)) {
+                continue;
+            }
             const QFileInfo info(folder);
             if (isRealFolder(info)) {
+                realFolders.insert(folder);
                 continue;
             }
             if (standsThere(info)) {

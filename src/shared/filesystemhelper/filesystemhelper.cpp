@@ -2,7 +2,9 @@
 
 #include "shared/container/lzmacompressedreadonlymemoryblob.h"
 #include "shared/container/readonlymemoryblob.h"
+#include "shared/filesystemhelper/diskerror.h"
 #include "shared/filesystemhelper/ioerror.h"
+#include "platform/filesync.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -110,6 +112,11 @@ void TFileSystemHelper::writeFile(const QString& path, const QByteArray& data) c
     }
     if (!file.commit())
         throw ioError(file.fileName(), file.errorString());
+    // The rename that replaced the file is an entry of its directory: only once that is on the
+    // disk does a crash leave the new contents rather than the old.
+    std::string reason;
+    if (!platform::syncDirectory(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString(), reason))
+        throw ioError(path, QString::fromStdString(reason));
 }
 
 void TFileSystemHelper::writeTextFile(const QString& path, const QString& text) const {
@@ -281,6 +288,35 @@ void TFileSystemHelper::writeImage(const QImage& image, const QString& path, con
         throw ioError(path, writer.errorString());
     buffer.close();
     writeFile(path, bytes);
+}
+
+void TFileSystemHelper::writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const {
+    if (!file.seek(offset))
+        throw TDiskError(file.fileName(), file.errorString());
+    const qint64 written = file.write(data);
+    // The buffer goes to the system here, where a full disk answers, and not at some later flush.
+    if (written != data.size() || !file.flush())
+        throw TDiskError(file.fileName(), file.error() != QFileDevice::NoError
+                                              ? file.errorString()
+                                              : QStringLiteral("Could not write all data to disk."));
+}
+
+void TFileSystemHelper::resizeFile(QFileDevice& file, qint64 size) const {
+    if (!file.resize(size))
+        throw TDiskError(file.fileName(), file.errorString());
+}
+
+void TFileSystemHelper::syncFile(QFileDevice& file) const {
+    std::string reason;
+    if (!file.flush() || !platform::syncFileData(file.handle(), reason))
+        throw TDiskError(file.fileName(),
+                         reason.empty() ? file.errorString() : QString::fromStdString(reason));
+}
+
+void TFileSystemHelper::syncFileSystem(const QString& path) const {
+    std::string reason;
+    if (!platform::syncFileSystemOf(QFile::encodeName(path).toStdString(), reason))
+        throw TDiskError(path, QString::fromStdString(reason));
 }
 
 } // namespace shared

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class QFileDevice;
 class QImage;
 class QSettings;
 
@@ -36,7 +37,8 @@ public:
     // Like readFile, but a file that cannot be opened reads as empty.
     virtual QByteArray readFileIfPresent(const QString& path) const;
     // Replaces the file as a whole: readers see the old or the new contents,
-    // never a half-written file. Missing parent directories are created.
+    // never a half-written file. Missing parent directories are created. The
+    // contents and the directory entry are on the disk when this returns.
     virtual void writeFile(const QString& path, const QByteArray& data) const;
     virtual void writeTextFile(const QString& path, const QString& text) const;
     virtual void appendTextFile(const QString& path, const QString& text) const;
@@ -69,6 +71,17 @@ public:
     virtual QJsonDocument readJsonFileAsQJsonDocument(const QString& path, bool& error) const;
     virtual std::shared_ptr<QImage> readImage(const QString& path, const char* format = nullptr) const;
     virtual void writeImage(const QImage& image, const QString& path, const char* format = nullptr) const;
+
+    // Writes into a file the caller keeps open. Each throws shared::TDiskError with the system's
+    // reason ("No space left on device") when the disk does not take everything.
+    // Writes data at offset and hands it to the system, so that a full disk shows here.
+    virtual void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const;
+    // Cuts (or extends) the file to size bytes.
+    virtual void resizeFile(QFileDevice& file, qint64 size) const;
+    // The file's data is on the disk when this returns.
+    virtual void syncFile(QFileDevice& file) const;
+    // Everything written to the file system that holds path is on the disk when this returns.
+    virtual void syncFileSystem(const QString& path) const;
 };
 
 } // namespace shared

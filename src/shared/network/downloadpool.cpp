@@ -67,6 +67,10 @@ void TDownloadPool::releaseDownload(const QUrl& Url) {
         startWhatWeMay();
 }
 
+void TDownloadPool::clearQueue() {
+    m_queue.clear();
+}
+
 void TDownloadPool::enqueue(const QUrl& Url, bool atFront) {
     const auto queued = std::find(m_queue.begin(), m_queue.end(), Url);
     const bool wasQueued = queued != m_queue.end();

@@ -45,6 +45,8 @@ public:
     virtual void setCache(QAbstractNetworkCache* pCache);
     // Frees the slot of an active URL; the transfer itself is not aborted.
     virtual void releaseDownload(const QUrl& Url);
+    // Forgets the URLs that wait for a slot; active ones go on.
+    virtual void clearQueue();
 
 signals:
     void success(QUrl url, QByteArray data);

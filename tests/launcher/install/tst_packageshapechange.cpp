@@ -4,6 +4,7 @@
 // from nginx and updates it to the second.
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/nginxfixture.h"
 #include "support/stringliteral.h"
@@ -110,33 +111,41 @@ private slots:
         // after the update (besides the new version's files).
         QTest::addColumn<QStringList>("playerFiles");
         QTest::addColumn<QStringList>("extraAfterUpdate");
+        // A path that cannot be deleted during a first attempt, which must fail and lose nothing.
+        QTest::addColumn<QString>("stuck");
 
         QTest::newRow("file and folder swap shapes")
             << QStringList{u"data/morph:1"_qs, u"data/flip/inner.txt:2"_qs, u"data/keep.txt:3"_qs}
             << QStringList{u"data/morph/inside.txt:4"_qs, u"data/flip:5"_qs, u"data/keep.txt:3"_qs}
-            << QStringList() << QStringList();
+            << QStringList() << QStringList() << QString();
         QTest::newRow("folder with listed subfolders becomes file")
             << QStringList{u"flip/inner.txt:2"_qs, u"flip/sub/deeper.txt:6"_qs} << QStringList{u"flip:5"_qs}
-            << QStringList() << QStringList();
+            << QStringList() << QStringList() << QString();
         QTest::newRow("folder with a player file becomes file")
             << QStringList{u"data/flip/inner.txt:2"_qs} << QStringList{u"data/flip:5"_qs}
             << QStringList{u"data/flip/screenshot.png"_qs}
-            << QStringList{u"data/flip.moved-DATE/"_qs, u"data/flip.moved-DATE/screenshot.png"_qs};
+            << QStringList{u"data/flip.moved-DATE/"_qs, u"data/flip.moved-DATE/screenshot.png"_qs}
+            << QString();
         QTest::newRow("execute flag dropped with the same bytes")
             << QStringList{u"bin/tool:7+x"_qs} << QStringList{u"bin/tool:7"_qs} << QStringList()
-            << QStringList();
+            << QStringList() << QString();
         QTest::newRow("execute flag gained with the same bytes")
             << QStringList{u"bin/tool:7"_qs} << QStringList{u"bin/tool:7+x"_qs} << QStringList()
-            << QStringList();
+            << QStringList() << QString();
         QTest::newRow("file moves into a new subfolder")
             << QStringList{u"old/notes.txt:8"_qs, u"top.txt:9"_qs}
-            << QStringList{u"new/sub/notes.txt:8"_qs, u"top.txt:9"_qs} << QStringList() << QStringList();
+            << QStringList{u"new/sub/notes.txt:8"_qs, u"top.txt:9"_qs} << QStringList() << QStringList()
+            << QString();
         QTest::newRow("deep folder emptied")
             << QStringList{u"deep/a/b/c/leaf.txt:10"_qs, u"deep/a/other.txt:11"_qs, u"top.txt:9"_qs}
-            << QStringList{u"top.txt:9"_qs} << QStringList() << QStringList();
+            << QStringList{u"top.txt:9"_qs} << QStringList() << QStringList() << QString();
         QTest::newRow("emptied folder with a player file stays")
             << QStringList{u"saves/auto.dat:12"_qs, u"top.txt:9"_qs} << QStringList{u"top.txt:9"_qs}
-            << QStringList{u"saves/mine.sav"_qs} << QStringList{u"saves/"_qs, u"saves/mine.sav"_qs};
+            << QStringList{u"saves/mine.sav"_qs} << QStringList{u"saves/"_qs, u"saves/mine.sav"_qs}
+            << QString();
+        QTest::newRow("file in the way that cannot be deleted at first")
+            << QStringList{u"data/morph:1"_qs} << QStringList{u"data/morph/inside.txt:4"_qs} << QStringList()
+            << QStringList() << u"data/morph"_qs;
     }
 
     void updateGivesTheNewTree() {
@@ -144,6 +153,7 @@ private slots:
         QFETCH(QStringList, versionTwo);
         QFETCH(QStringList, playerFiles);
         QFETCH(QStringList, extraAfterUpdate);
+        QFETCH(QString, stuck);
         QTemporaryDir work;
         const QString installation = work.filePath(u"installation"_qs);
         const TPackageConfigurationReader one = publish(work, u"1"_qs, versionOne);
@@ -152,19 +162,22 @@ private slots:
         const auto fileSystem =
             testsupport::makeLauncherFilesystem(work.filePath(u"launcher"_qs), QByteArray());
 
-        install(fileSystem, installation, one, TPackageConfigurationReader());
-        if (QTest::currentTestFailed()) {
-            return;
-        }
+        QCOMPARE(update(fileSystem, installation, one, TPackageConfigurationReader()), QString());
         QCOMPARE(listing(installation), expectedListing(versionOne, {}));
         for (const QString& player : playerFiles) {
             QVERIFY(writeBytes(installation + u'/' + player, player.toUtf8()));
         }
-
-        install(fileSystem, installation, two, one);
-        if (QTest::currentTestFailed()) {
-            return;
+        if (!stuck.isEmpty()) {
+            const auto failing = std::make_shared<testsupport::TFailingFilesystem>(
+                work.filePath(u"launcher"_qs), testsupport::EFailingOperation::Remove,
+                testsupport::TFailingFilesystem::endingIn(u'/' + stuck));
+            const QString error = update(failing, installation, two, one);
+            QVERIFY2(error.contains(u"Failed to delete file "_qs + installation + u'/' + stuck),
+                     qPrintable(error));
+            QCOMPARE(listing(installation), expectedListing(versionOne, {}));
         }
+
+        QCOMPARE(update(fileSystem, installation, two, one), QString());
         QString difference;
         QVERIFY2(testsupport::sameTree(work.filePath(u"build-2"_qs), installation, difference),
                  qPrintable(difference));
@@ -195,13 +208,19 @@ private:
         return TPackageConfigurationReader(readBytes(cdn + u"/package.json"_qs), QByteArray(), base, base);
     }
 
-    static void install(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem,
-                        const QString& Installation, const TPackageConfigurationReader& Target,
-                        const TPackageConfigurationReader& Installed) {
+    // Empty when the run succeeded; otherwise why it did not.
+    static QString update(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem,
+                          const QString& Installation, const TPackageConfigurationReader& Target,
+                          const TPackageConfigurationReader& Installed) {
         testsupport::TInstallationDriver driver(FileSystem, Installation);
-        QVERIFY(driver.install(Target, Installed, false));
-        QVERIFY2(driver.diskAccessError().isEmpty(), qPrintable(driver.diskAccessError()));
-        QVERIFY(driver.installation().success());
+        if (!driver.install(Target, Installed, false)) {
+            return u"the run did not end"_qs;
+        }
+        if (!driver.diskAccessError().isEmpty()) {
+            return driver.diskAccessError();
+        }
+        return driver.installation().success() ? QString()
+                                               : u"failed: "_qs + driver.installation().errorText();
     }
 
     std::unique_ptr<testsupport::TNginxFixture> m_pNginx;
