@@ -98,9 +98,14 @@ void TChunkSaver::saveInto(const TChunkToDownload& Item, const QByteArray& Data,
 
 void TChunkSaver::prepare(TChunkedFileState& File) const {
     // A file that is fetched completely replaces whatever stands at its place; a file with only
-    // some chunks to fetch keeps its other bytes and is patched in place.
+    // some chunks to fetch keeps its other bytes and is patched in place. Built beside its place,
+    // it starts from nothing or from the chunks the scan copied there.
     if (File.PendingCount == static_cast<int>(File.Chunks.size())) {
-        removeOrMoveAsideForReplacement(*m_pFileSystem, File.TargetPath, m_Options.SelfUpdateMode);
+        if (File.WritePath != File.TargetPath) {
+            removePackagePath(*m_pFileSystem, File.WritePath);
+        } else {
+            removeOrMoveAsideForReplacement(*m_pFileSystem, File.TargetPath, m_Options.SelfUpdateMode);
+        }
     }
     m_pFileSystem->createDirectory(QFileInfo(File.TargetPath).absolutePath());
     File.Started = true;
@@ -110,9 +115,9 @@ void TChunkSaver::openTarget(TChunkedFileState& File) const {
     if (File.Target) {
         return;
     }
-    auto target = std::make_unique<QFile>(File.TargetPath);
+    auto target = std::make_unique<QFile>(File.WritePath);
     if (!target->open(QIODevice::ReadWrite)) {
-        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't open target file"));
+        throw shared::ioError(File.WritePath, QStringLiteral("couldn't open target file"));
     }
     File.Target = std::move(target);
     if (m_Options.ChunkVerification) {
@@ -176,8 +181,13 @@ void TChunkSaver::finish(TChunkedFileState& File) const {
             throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
         }
     }
-    if (File.Executable && !addExecutePermission(File.TargetPath)) {
-        throw shared::ioError(File.TargetPath, QStringLiteral("could not set execute permission"));
+    if (File.Executable && !addExecutePermission(File.WritePath)) {
+        throw shared::ioError(File.WritePath, QStringLiteral("could not set execute permission"));
+    }
+    if (File.WritePath != File.TargetPath) {
+        moveReplacementIntoPlace(*m_pFileSystem, File.TargetPath);
+        qInfo().noquote() << "saveDownloadedData " + File.WritePath + " took the place of " +
+                                 File.TargetPath + " Thread: " + currentThreadIdText();
     }
 }
 

@@ -59,6 +59,18 @@ void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem
     }
 }
 
+QString replacementPath(const QString& Path) {
+    return Path + ReplacementSuffix;
+}
+
+void moveReplacementIntoPlace(const shared::TFileSystemHelper& FileSystem, const QString& Path) {
+    const QFileInfo info(Path);
+    if (info.isDir() && !info.isSymLink()) {
+        removePackagePath(FileSystem, Path);
+    }
+    FileSystem.renameFile(replacementPath(Path), Path);
+}
+
 bool addExecutePermission(const QString& Path) {
     constexpr QFileDevice::Permissions execute =
         QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;

@@ -26,6 +26,16 @@ void removePackagePath(const shared::TFileSystemHelper& FileSystem, const QStrin
 void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem, const QString& Path,
                                      bool SelfUpdateMode);
 
+// Where the new version of the file at Path is assembled while the launcher replaces itself:
+// beside it, named Path + ".new". The file at Path is only read meanwhile; a running program cannot
+// be written to, and a file that is never written stays complete until its successor is.
+QString replacementPath(const QString& Path);
+
+// Puts the complete file at replacementPath(Path) in Path's place in one step (a rename over it),
+// so that Path never names a missing or half-written file; a program still running from the old
+// file keeps it until it ends. Throws std::runtime_error when the rename fails.
+void moveReplacementIntoPlace(const shared::TFileSystemHelper& FileSystem, const QString& Path);
+
 // Lets owner, group and others execute the file (the package marks its programs so).
 // Returns false when the permissions could not be changed.
 bool addExecutePermission(const QString& Path);

@@ -42,6 +42,14 @@ public:
     virtual void appendTextFile(const QString& path, const QString& text) const;
     virtual bool removeFile(const QString& path) const;
     virtual void copyFile(const QString& source, const QString& target) const;
+    // Gives the file a new name, replacing whatever file has that name in one
+    // step: at every moment the target names either the old or the new file.
+    // Both must lie on one file system. Throws std::runtime_error on failure.
+    virtual void renameFile(const QString& source, const QString& target) const;
+    // Makes target a second name of source's file (a hard link), replacing a
+    // file of that name; where the file system has no hard links, a copy. Throws
+    // std::runtime_error on failure.
+    virtual void linkFile(const QString& source, const QString& target) const;
     virtual QDir createDirectory(const QString& path) const;
     // Joins a path taken from a package document to the base directory so
     // that the result never lies outside that directory.
