@@ -150,6 +150,25 @@ private slots:
                  qPrintable(m_Stage.sandbox().logContent()));
     }
 
+    void launcherStartedFromItsBackupTakesItsNameBack() {
+        // What a player finds when an update was cut off with the program's name empty.
+        TLauncherSandbox& sandbox = m_Stage.sandbox();
+        const QString program = sandbox.executablePath();
+        const QString backup = program + u".old"_qs;
+        QVERIFY(QFile::rename(program, backup));
+        QProcess launcher;
+        launcher.setProgram(backup);
+        launcher.setProcessEnvironment(sandbox.environment());
+        launcher.setWorkingDirectory(sandbox.launcherDirectory());
+        launcher.start();
+        QVERIFY(waitForLine(backup + u".log"_qs, WindowShown));
+        QVERIFY(!fileLines(backup + u".log"_qs).filter(literal(backup + u" took its place"_qs)).isEmpty());
+        QCOMPARE(readBytes(program), m_OldProgram);
+        QVERIFY(QFileInfo(program).isExecutable());
+        QVERIFY(!QFileInfo::exists(backup));
+        QVERIFY(TLauncherSandbox::stop(launcher, SIGTERM));
+    }
+
     void gameThatCannotStartBringsTheWindowBack_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
