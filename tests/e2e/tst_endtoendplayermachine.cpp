@@ -200,6 +200,7 @@ private slots:
         QVERIFY(m_Stage.sandbox().waitForLogLine(
             literal(u"The game could not be started: "_qs + reason.replace(u"%1"_qs, client)), 1, 60000));
         QVERIFY(m_Stage.sandbox().waitForLogLine(WindowShown, 2));
+        QVERIFY(m_Stage.sandbox().waitForLogLine(literal(u"repair offered for Vantor Online"_qs)));
         QCOMPARE(launcher->state(), QProcess::Running);
         QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
         QCOMPARE(endedCode(*launcher), 128 + SIGTERM);

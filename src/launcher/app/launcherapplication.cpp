@@ -682,8 +682,7 @@ bool TLauncherApplication::startClient(const QString& Program, const QStringList
     return true;
 }
 
-void TLauncherApplication::onClientStartFailed(const std::shared_ptr<TPackage>& pPackage,
-                                               const QString& Reason) {
+void TLauncherApplication::onClientStartFailed(std::shared_ptr<TPackage> pPackage, const QString& Reason) {
     qCritical().noquote() << "startPackageAndExit: The game could not be started: " + Reason + threadText();
     m_ClientStartTimer.stop();
     m_NotificationTimer.stop();

@@ -175,7 +175,7 @@ private:
     static QString clientStartProblem(const QString& Program);
     bool startClient(const QString& Program, const QStringList& Arguments, QString& Problem);
     // The client start is given up: the launcher stays, shows its window and says why.
-    void onClientStartFailed(const std::shared_ptr<TPackage>& pPackage, const QString& Reason);
+    void onClientStartFailed(std::shared_ptr<TPackage> pPackage, const QString& Reason);
     // A client that ended before it announced itself, with an error: the reason; empty otherwise.
     QString startedClientFailure();
 

@@ -392,6 +392,7 @@ void TLauncherMainWindow::showClientStartFailedMessage(const std::shared_ptr<TPa
         QPushButton* pRepair = pBox->addButton(RepairButtonText, QMessageBox::AcceptRole);
         connect(pRepair, &QPushButton::clicked, this,
                 [this, pPackage] { emit clientPackageRepairRequested(pPackage); });
+        qInfo().noquote() << "showClientStartFailedMessage: repair offered for " + pPackage->name();
     }
     pBox->addButton(QMessageBox::Close);
     pBox->show();
