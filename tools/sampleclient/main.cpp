@@ -55,7 +55,8 @@ int runClient(int& argc, char** argv) {
         QTimer::singleShot(Options.AnnounceDelayMs, &Application, Announce);
     }
     if (Options.ExitAfterMs >= 0) {
-        QTimer::singleShot(Options.ExitAfterMs, &Application, [] { QCoreApplication::exit(0); });
+        QTimer::singleShot(Options.ExitAfterMs, &Application,
+                           [Code = Options.ExitCode] { QCoreApplication::exit(Code); });
     }
     const int ExitCode = Application.exec();
     std::printf("Vantor Online sample client ends\n");

@@ -39,6 +39,9 @@ TSampleClientOptions TSampleClientOptions::fromEnvironment(bool Headless) {
         const int Delay = Announce.toInt(&Ok);
         Options.AnnounceDelayMs = Ok && Delay >= 0 ? Delay : 0;
     }
+    bool CodeOk = false;
+    const int Code = qEnvironmentVariable("VANTOR_SAMPLE_CLIENT_EXIT_CODE").toInt(&CodeOk);
+    Options.ExitCode = CodeOk && Code >= 0 && Code <= 255 ? Code : 0;
     return Options;
 }
 

@@ -9,6 +9,7 @@ namespace sampleclient {
 //   VANTOR_SAMPLE_CLIENT_RECORD=<file>      append one JSON line describing this start
 //   VANTOR_SAMPLE_CLIENT_EXIT_AFTER=<s>     end by itself after that many seconds
 //   VANTOR_SAMPLE_CLIENT_ANNOUNCE=<ms>|never  take the client's named object that late, or never
+//   VANTOR_SAMPLE_CLIENT_EXIT_CODE=<n>      the exit code when it ends by itself (default 0)
 // Without a display the client ends after DefaultHeadlessSeconds unless told otherwise.
 struct TSampleClientOptions {
     static constexpr int DefaultHeadlessSeconds = 5;
@@ -18,6 +19,7 @@ struct TSampleClientOptions {
     int ExitAfterMs = -1;
     // Negative: never announce.
     int AnnounceDelayMs = 0;
+    int ExitCode = 0;
 
     static TSampleClientOptions fromEnvironment(bool Headless);
 };

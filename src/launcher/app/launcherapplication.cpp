@@ -19,13 +19,16 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/telemetry/funneleventsender.h"
 #include "platform/namedfilemapping.h"
+#include "platform/startedprogram.h"
 #include "shared/network/downloadpool.h"
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
+#include "shared/singleinstance/firstinstancetester.h"
 #include "shared/translation/translationmanager.h"
 #include "systemsurvey/systemsurveyupload.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -37,6 +40,8 @@
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace mirrel::launcher {
 
@@ -226,6 +231,7 @@ QString TLauncherApplication::optionsText() const {
 }
 
 void TLauncherApplication::start() {
+    m_LauncherProgram = m_pSelfUpdater->restoreProgramFromBackup(m_LauncherProgram);
     qInfo().noquote() << "load configuration" + threadText();
     TLauncherConfigurationHandler* handler = m_pConfigurationHandler.get();
     QTimer::singleShot(0, handler, [handler] { handler->startConfigurationDownload(); });
@@ -240,6 +246,10 @@ void TLauncherApplication::takeLauncherPresence() {
     if (!m_pLauncherPresence->holdsObject()) {
         m_pLauncherPresence = std::make_unique<platform::TNamedFileMapping>(LauncherPresenceName, true);
     }
+}
+
+void TLauncherApplication::keepSingleInstanceGuard(std::unique_ptr<::shared::FirstInstanceTester> pGuard) {
+    m_pSingleInstanceGuard = std::move(pGuard);
 }
 
 void TLauncherApplication::showSplash(int kind) {
@@ -289,6 +299,9 @@ void TLauncherApplication::showMainWindow() {
     connect(
         window, &TLauncherMainWindow::clientPackageVerifyButtonClicked, this,
         [this](std::shared_ptr<TPackage> pPackage) { onClientVerifyTriggeredFromUI(std::move(pPackage)); });
+    connect(
+        window, &TLauncherMainWindow::clientPackageRepairRequested, this,
+        [this](std::shared_ptr<TPackage> pPackage) { onClientRepairTriggeredFromUI(std::move(pPackage)); });
     window->show();
 }
 
@@ -564,6 +577,18 @@ void TLauncherApplication::onClientVerifyTriggeredFromUI(std::shared_ptr<TPackag
     });
 }
 
+void TLauncherApplication::onClientRepairTriggeredFromUI(std::shared_ptr<TPackage> pPackage) {
+    guarded([this, &pPackage] {
+        qInfo().noquote() << "onClientRepairTriggeredFromUI " + pPackage->name() + threadText();
+        if (isEnding() || !m_pInstallationManager) {
+            return;
+        }
+        // A full run: every installed file is read and checked, and whatever is missing or damaged
+        // (the program among them) is fetched again and made executable.
+        m_pInstallationManager->installOrUpdatePackage(pPackage);
+    });
+}
+
 void TLauncherApplication::onDefaultChanged(std::shared_ptr<TPackage> pPackage, bool isDefault) {
     guarded([this, &pPackage, isDefault] {
         if (!m_pInstallationManager) {
@@ -596,15 +621,14 @@ void TLauncherApplication::startPackageAndExit(std::shared_ptr<TPackage> pPackag
         return;
     }
     const QStringList arguments = clientArguments(*pPackage);
-    const QString workingDirectory = QFileInfo(program).absoluteDir().absolutePath();
     qInfo().noquote() << "startPackageAndExit: " + program + " " + arguments.join(QLatin1Char(' ')) +
                              threadText();
-    if (!QProcess::startDetached(program, arguments, workingDirectory)) {
-        qCritical().noquote() << "startPackageAndExit: the client could not be started: " + program +
-                                     threadText();
-        endLauncher(1);
+    QString problem;
+    if (!startClient(program, arguments, problem)) {
+        onClientStartFailed(pPackage, problem);
         return;
     }
+    m_pStartedPackage = pPackage;
     // From here on only the client's announcement (or its absence) ends the launcher; closing the
     // main window below must not end it at once.
     beginEnding();
@@ -621,6 +645,79 @@ void TLauncherApplication::startPackageAndExit(std::shared_ptr<TPackage> pPackag
     m_NotificationTimer.stop();
 }
 
+QString TLauncherApplication::clientStartProblem(const QString& Program) {
+    const QFileInfo info(Program);
+    if (!info.exists()) {
+        return Program + QStringLiteral(" is missing");
+    }
+    if (!info.isFile()) {
+        return Program + QStringLiteral(" is not a file");
+    }
+    if (!info.isExecutable()) {
+        return Program + QStringLiteral(" is not executable");
+    }
+    return QString();
+}
+
+bool TLauncherApplication::startClient(const QString& Program, const QStringList& Arguments,
+                                       QString& Problem) {
+    Problem = clientStartProblem(Program);
+    if (!Problem.isEmpty()) {
+        return false;
+    }
+    std::vector<std::string> arguments;
+    arguments.reserve(static_cast<std::size_t>(Arguments.size()));
+    for (const QString& argument : Arguments) {
+        arguments.push_back(argument.toLocal8Bit().toStdString());
+    }
+    const QString workingDirectory = QFileInfo(Program).absoluteDir().absolutePath();
+    auto client = std::make_unique<platform::TStartedProgram>();
+    std::string error;
+    if (!client->start(QFile::encodeName(Program).toStdString(), arguments,
+                       QFile::encodeName(workingDirectory).toStdString(), error)) {
+        Problem = Program + QStringLiteral(": ") + QString::fromLocal8Bit(error.c_str());
+        return false;
+    }
+    m_pStartedClient = std::move(client);
+    return true;
+}
+
+void TLauncherApplication::onClientStartFailed(std::shared_ptr<TPackage> pPackage, const QString& Reason) {
+    qCritical().noquote() << "startPackageAndExit: The game could not be started: " + Reason + threadText();
+    m_ClientStartTimer.stop();
+    m_NotificationTimer.stop();
+    m_pStartedClient.reset();
+    m_pStartedPackage.reset();
+    // The launcher's end is no longer decided: the player gets the window back.
+    m_Ending = false;
+    showMainWindow();
+    setQuitOnLastWindowClosed(true);
+    hideSplash();
+    if (m_pMainWindow) {
+        m_pMainWindow->showClientStartFailedMessage(pPackage, Reason);
+    }
+}
+
+QString TLauncherApplication::startedClientFailure() {
+    if (!m_pStartedClient) {
+        return QString();
+    }
+    switch (m_pStartedClient->poll()) {
+    case platform::TStartedProgram::EState::Exited:
+        // A client that ends well before it announced itself is left to the usual time-out.
+        if (m_pStartedClient->exitCode() == 0) {
+            return QString();
+        }
+        return QStringLiteral("it ended with exit code %1 before it was ready")
+            .arg(m_pStartedClient->exitCode());
+    case platform::TStartedProgram::EState::Signalled:
+        return QStringLiteral("it was ended by signal %1 before it was ready")
+            .arg(m_pStartedClient->signalNumber());
+    default:
+        return QString();
+    }
+}
+
 void TLauncherApplication::watchClientStart() {
     const qint64 elapsed = m_ClientStartClock.elapsed();
     if (isClientRunning()) {
@@ -628,6 +725,8 @@ void TLauncherApplication::watchClientStart() {
                                  threadText();
         m_ClientStartTimer.stop();
         endLauncher(0);
+    } else if (const QString failure = startedClientFailure(); !failure.isEmpty()) {
+        onClientStartFailed(m_pStartedPackage, failure);
     } else if (elapsed > m_pLauncherFilesystemHelper->settings()->clientStartTimeout()) {
         qWarning().noquote() << "watchClientStart: the client did not announce itself within " +
                                     QString::number(elapsed) + " ms" + threadText();
@@ -645,6 +744,10 @@ bool TLauncherApplication::isClientRunning() {
 }
 
 void TLauncherApplication::restartLauncher() {
+    // The successor must find the single-instance guard and the launcher's named object free: it
+    // does not wait for this launcher to end.
+    m_pSingleInstanceGuard.reset();
+    m_pLauncherPresence = std::make_unique<platform::TNamedFileMapping>(LauncherPresenceName, false);
     QStringList arguments = QCoreApplication::arguments();
     arguments << QStringLiteral("--%1").arg(SkipSelfUpdateOptionName);
     qInfo().noquote() << "restartLauncher: " + m_LauncherProgram + " " + arguments.join(QLatin1Char(' ')) +

@@ -20,11 +20,13 @@ class TTranslationManager;
 
 namespace platform {
 class TNamedFileMapping;
-}
+class TStartedProgram;
+} // namespace platform
 
 namespace shared {
+class FirstInstanceTester;
 class TDownloadPool;
-}
+} // namespace shared
 
 namespace systemsurvey {
 class TSystemSurveyUploader;
@@ -108,6 +110,8 @@ public:
     // Announces this launcher to the game client when no other launcher does any more (a
     // restarted launcher whose predecessor still held the name at construction).
     void takeLauncherPresence();
+    // Holds the single-instance guard from now on; a restart gives it up for the successor.
+    void keepSingleInstanceGuard(std::unique_ptr<::shared::FirstInstanceTester> pGuard);
 
     void showSplash(int kind);
     void hideSplash();
@@ -127,9 +131,12 @@ public:
     void onDefaultChanged(std::shared_ptr<TPackage> pPackage, bool isDefault);
 
     // Starts the package's client and ends the launcher once the client has announced itself
-    // (exit code 0), or when it does not within ClientStartTimeout (exit code 1).
+    // (exit code 0), or when it does not within ClientStartTimeout (exit code 1). A client that
+    // cannot be started, or that ends with an error before it announced itself, brings the main
+    // window back with the reason and an offer to repair the package.
     void startPackageAndExit(std::shared_ptr<TPackage> pPackage);
     void watchClientStart();
+    void onClientRepairTriggeredFromUI(std::shared_ptr<TPackage> pPackage);
     // Whether a game client holds its named object right now.
     static bool isClientRunning();
     // The client's command line: the package's parameters, then "--package-is-up-to-date" when a
@@ -164,6 +171,13 @@ private:
     // Ends the event loop with the code, also when it has not started yet.
     void endLauncher(int Code);
     void beginEnding();
+    // Why the program cannot be started, or an empty text when it looks startable.
+    static QString clientStartProblem(const QString& Program);
+    bool startClient(const QString& Program, const QStringList& Arguments, QString& Problem);
+    // The client start is given up: the launcher stays, shows its window and says why.
+    void onClientStartFailed(std::shared_ptr<TPackage> pPackage, const QString& Reason);
+    // A client that ended before it announced itself, with an error: the reason; empty otherwise.
+    QString startedClientFailure();
 
     // Members in the order of their creation; they are released in reverse order.
     std::shared_ptr<::shared::TDownloadPool> m_pDownloadPool;
@@ -189,6 +203,10 @@ private:
     QString m_AccountGroupKey;
     // Tells the game client that a launcher runs, for as long as this one does.
     std::unique_ptr<platform::TNamedFileMapping> m_pLauncherPresence;
+    std::unique_ptr<::shared::FirstInstanceTester> m_pSingleInstanceGuard;
+    // The client started last and its package, watched until it announces itself.
+    std::unique_ptr<platform::TStartedProgram> m_pStartedClient;
+    std::shared_ptr<TPackage> m_pStartedPackage;
     const QString m_FunnelSettingsKey;
     // A child of the application: it and the network access of its reports live as long.
     TFunnelEventSender* m_pFunnelEventSender = nullptr;

@@ -4,9 +4,7 @@
 #include "launcher/settings/launcherconstants.h"
 #include "shared/singleinstance/firstinstancetester.h"
 
-#include <QDeadlineTimer>
 #include <QDebug>
-#include <QThread>
 
 #include <cstdio>
 #include <exception>
@@ -17,33 +15,19 @@ using mirrel::launcher::LauncherVersion;
 
 namespace {
 
-// A launcher restarted by its self-update starts while its predecessor is still ending; it
-// waits this long for the predecessor to give up the single-instance guard.
-constexpr int RestartGuardWaitMs = 5000;
-constexpr int RestartGuardPollMs = 50;
-
-std::unique_ptr<shared::FirstInstanceTester> testFirstInstance(bool WaitForPredecessor) {
-    auto tester = std::make_unique<shared::FirstInstanceTester>(mirrel::launcher::SingleInstanceKey);
-    const QDeadlineTimer deadline(WaitForPredecessor ? RestartGuardWaitMs : 0);
-    while (!tester->isFirstInstance() && !deadline.hasExpired()) {
-        tester.reset();
-        QThread::msleep(RestartGuardPollMs);
-        tester = std::make_unique<shared::FirstInstanceTester>(mirrel::launcher::SingleInstanceKey);
-    }
-    return tester;
-}
-
 int runLauncher(int& argc, char** argv) {
     mirrel::launcher::TLauncherApplication application(argc, argv);
-    // Only a restart carries the skip option; a second launcher started by the player leaves at once.
-    const std::unique_ptr<shared::FirstInstanceTester> firstInstanceTester =
-        testFirstInstance(application.isSelfUpdateSkipped());
+    // A launcher restarted by its self-update finds the guard free: its predecessor gives it up
+    // before it starts the successor. Whoever else finds it taken leaves at once.
+    auto firstInstanceTester =
+        std::make_unique<shared::FirstInstanceTester>(mirrel::launcher::SingleInstanceKey);
     if (!firstInstanceTester->isFirstInstance()) {
         // Logging is not set up here: the running launcher's log stays untouched.
         qInfo().noquote() << "Version:" << LauncherVersion
                           << "already running Thread:" << currentThreadIdText();
         return 0;
     }
+    application.keepSingleInstanceGuard(std::move(firstInstanceTester));
     application.takeLauncherPresence();
 
     mirrel::launcher::setupLogging();
@@ -52,7 +36,7 @@ int runLauncher(int& argc, char** argv) {
 
     const mirrel::launcher::TTerminationSignalWatcher terminationSignalWatcher;
     application.start();
-    return application.exec();
+    return terminationSignalWatcher.exitCode(application.exec());
 }
 
 } // namespace

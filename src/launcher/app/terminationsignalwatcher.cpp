@@ -29,6 +29,14 @@ void onTerminationSignal(int signalNumber) {
     errno = savedErrno;
 }
 
+constexpr int TerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// A signal the launcher was started to ignore (nohup's SIGHUP, say) stays ignored.
+bool isIgnored(int signalNumber) {
+    struct sigaction current = {};
+    return ::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 void setHandler(int signalNumber, void (*handler)(int)) {
     struct sigaction action = {};
     action.sa_handler = handler;
@@ -51,16 +59,21 @@ TTerminationSignalWatcher::TTerminationSignalWatcher(QObject* parent)
     m_ReadHandle = handles[1];
     m_pNotifier = new QSocketNotifier(m_ReadHandle, QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, [this] { onSignalReceived(); });
-    setHandler(SIGTERM, onTerminationSignal);
-    setHandler(SIGINT, onTerminationSignal);
+    for (const int signalNumber : TerminationSignals) {
+        if (!isIgnored(signalNumber)) {
+            setHandler(signalNumber, onTerminationSignal);
+            m_HandledSignals.push_back(signalNumber);
+        }
+    }
 }
 
 TTerminationSignalWatcher::~TTerminationSignalWatcher() {
     if (m_ReadHandle < 0) {
         return;
     }
-    setHandler(SIGTERM, SIG_DFL);
-    setHandler(SIGINT, SIG_DFL);
+    for (const int signalNumber : m_HandledSignals) {
+        setHandler(signalNumber, SIG_DFL);
+    }
     const int writeHandle = signalWriteHandle;
     signalWriteHandle = -1;
     ::close(writeHandle);
@@ -73,9 +86,17 @@ void TTerminationSignalWatcher::onSignalReceived() {
     while (::read(m_ReadHandle, &byte, 1) == 1) {
         signalNumber = byte;
     }
+    if (signalNumber == 0) {
+        return;
+    }
     qInfo().noquote() << "onSignalReceived: signal" << signalNumber << "ends the launcher"
                       << "Thread:" << currentThreadIdText();
-    QCoreApplication::quit();
+    // The first signal decides the exit code; the loop may be inside a message box, whose own end
+    // must not change it.
+    if (m_ReceivedSignal == 0) {
+        m_ReceivedSignal = signalNumber;
+    }
+    QCoreApplication::exit(exitCode(0));
 }
 
 } // namespace mirrel::launcher

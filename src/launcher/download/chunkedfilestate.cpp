@@ -14,7 +14,8 @@ TChunkedFileState::TChunkedFileState(const TFileToDownload& File, const QString&
     , Executable(File.Executable)
     , Patches(File.Patches)
     , Chunks(File.Chunks)
-    , TargetPath(TargetPath) {
+    , TargetPath(TargetPath)
+    , WritePath(TargetPath) {
     m_Offsets.reserve(Chunks.size());
     TFileSize offset = 0;
     for (const TChunkInPackage& chunk : Chunks) {

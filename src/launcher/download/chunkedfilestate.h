@@ -36,6 +36,9 @@ public:
     TPatchInPackageVector Patches;
     TChunkInPackageVector Chunks;
     QString TargetPath;
+    // Where the chunks are written: TargetPath, or while the launcher replaces itself the file
+    // beside it (replacementPath) that takes TargetPath's place once complete.
+    QString WritePath;
 
     mutable QMutex Mutex; // guards everything below
     std::list<int> PendingPositions;

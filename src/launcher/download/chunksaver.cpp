@@ -98,7 +98,8 @@ void TChunkSaver::saveInto(const TChunkToDownload& Item, const QByteArray& Data,
 
 void TChunkSaver::prepare(TChunkedFileState& File) const {
     // A file that is fetched completely replaces whatever stands at its place; a file with only
-    // some chunks to fetch keeps its other bytes and is patched in place.
+    // some chunks to fetch keeps its other bytes and is patched in place. Built beside its place,
+    // it starts from nothing or from the chunks the scan copied there.
     if (File.PendingCount == static_cast<int>(File.Chunks.size())) {
         const QFileInfo existing(File.TargetPath);
         // A folder in the file's place was cleared before the run when it held only the package's
@@ -106,7 +107,11 @@ void TChunkSaver::prepare(TChunkedFileState& File) const {
         if (existing.isDir() && !existing.isSymLink()) {
             throw shared::ioError(File.TargetPath, QStringLiteral("a folder stands in the file's place"));
         }
-        removeOrMoveAsideForReplacement(*m_pFileSystem, File.TargetPath, m_Options.SelfUpdateMode);
+        if (File.WritePath != File.TargetPath) {
+            removePackagePath(*m_pFileSystem, File.WritePath);
+        } else {
+            removeOrMoveAsideForReplacement(*m_pFileSystem, File.TargetPath, m_Options.SelfUpdateMode);
+        }
     }
     m_pFileSystem->createDirectory(QFileInfo(File.TargetPath).absolutePath());
     File.Started = true;
@@ -116,9 +121,9 @@ void TChunkSaver::openTarget(TChunkedFileState& File) const {
     if (File.Target) {
         return;
     }
-    auto target = std::make_unique<QFile>(File.TargetPath);
+    auto target = std::make_unique<QFile>(File.WritePath);
     if (!target->open(QIODevice::ReadWrite)) {
-        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't open target file"));
+        throw shared::ioError(File.WritePath, QStringLiteral("couldn't open target file"));
     }
     File.Target = std::move(target);
     if (m_Options.ChunkVerification) {
@@ -177,8 +182,13 @@ void TChunkSaver::finish(TChunkedFileState& File) const {
         File.Target->close();
         File.Target.reset();
     }
-    // Both ways: a file patched in place keeps the mode it had.
-    m_pFileSystem->setExecutable(File.TargetPath, File.Executable);
+    // The execute flag follows the record both ways; a file patched in place would keep its mode.
+    m_pFileSystem->setExecutable(File.WritePath, File.Executable);
+    if (File.WritePath != File.TargetPath) {
+        moveReplacementIntoPlace(*m_pFileSystem, File.TargetPath);
+        qInfo().noquote() << "saveDownloadedData " + File.WritePath + " took the place of " +
+                                 File.TargetPath + " Thread: " + currentThreadIdText();
+    }
 }
 
 } // namespace mirrel::launcher

@@ -87,6 +87,9 @@ void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Fil
     for (const TFileToDownload& file : Files) {
         const QString path = packageLocalPath(*m_pFileSystem, m_TargetDirectory, file.LocalFile);
         auto state = std::make_shared<TChunkedFileState>(file, path);
+        if (m_SelfUpdateMode && !path.isEmpty()) {
+            state->WritePath = replacementPath(path);
+        }
         QSet<QByteArray> given;
         for (const int position : state->PendingPositions) {
             const TChunkInPackage& chunk = state->Chunks[static_cast<std::size_t>(position)];

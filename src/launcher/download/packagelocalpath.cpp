@@ -63,4 +63,16 @@ void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem
     }
 }
 
+QString replacementPath(const QString& Path) {
+    return Path + ReplacementSuffix;
+}
+
+void moveReplacementIntoPlace(const shared::TFileSystemHelper& FileSystem, const QString& Path) {
+    const QFileInfo info(Path);
+    if (info.isDir() && !info.isSymLink()) {
+        removePackagePath(FileSystem, Path);
+    }
+    FileSystem.renamePath(replacementPath(Path), Path);
+}
+
 } // namespace mirrel::launcher

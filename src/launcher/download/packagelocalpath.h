@@ -26,4 +26,14 @@ void removePackagePath(const shared::TFileSystemHelper& FileSystem, const QStrin
 void removeOrMoveAsideForReplacement(const shared::TFileSystemHelper& FileSystem, const QString& Path,
                                      bool SelfUpdateMode);
 
+// Where the new version of the file at Path is assembled while the launcher replaces itself:
+// beside it, named Path + ".new". The file at Path is only read meanwhile; a running program cannot
+// be written to, and a file that is never written stays complete until its successor is.
+QString replacementPath(const QString& Path);
+
+// Puts the complete file at replacementPath(Path) in Path's place in one step (a rename over it),
+// so that Path never names a missing or half-written file; a program still running from the old
+// file keeps it until it ends. Throws std::runtime_error when the rename fails.
+void moveReplacementIntoPlace(const shared::TFileSystemHelper& FileSystem, const QString& Path);
+
 } // namespace mirrel::launcher

@@ -4,6 +4,7 @@
 #include "launcher/download/packagelocalpath.h"
 #include "launcher/install/chunkmatcher.h"
 #include "launcher/install/inplacerebuilder.h"
+#include "launcher/install/replacementbuilder.h"
 #include "launcher/logging/logging.h"
 #include "shared/crypto/sha256.h"
 #include "shared/filesystemhelper/diskerror.h"
@@ -212,8 +213,14 @@ std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& F
     if (!matcher.found()) {
         return replace(File, std::move(Entry));
     }
+    return m_SelfUpdateMode ? buildBeside(File, std::move(Entry), matcher)
+                            : rebuildInPlace(File, std::move(Entry), matcher);
+}
+
+std::optional<TFileToDownload> TDifferenceScan::rebuildInPlace(const TQueuedFile& File, TFileToDownload Entry,
+                                                               TChunkMatcher& Matcher) const {
     try {
-        TInPlaceRebuilder rebuilder(File.LocalPath, Entry.Chunks, matcher.records(), m_pFileSystem);
+        TInPlaceRebuilder rebuilder(File.LocalPath, Entry.Chunks, Matcher.records(), m_pFileSystem);
         const std::vector<std::int32_t> missing = rebuilder.rebuild(Entry.Size);
         Entry.ChunksToDownload.assign(missing.begin(), missing.end());
     } catch (const shared::TDiskError&) {
@@ -226,6 +233,30 @@ std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& F
     }
     if (Entry.ChunksToDownload.empty()) {
         keepExecutable(*m_pFileSystem, Entry, File.LocalPath);
+    }
+    return Entry;
+}
+
+std::optional<TFileToDownload> TDifferenceScan::buildBeside(const TQueuedFile& File, TFileToDownload Entry,
+                                                            TChunkMatcher& Matcher) const {
+    const QString replacement = replacementPath(File.LocalPath);
+    try {
+        const std::vector<std::int32_t> missing =
+            TReplacementBuilder(File.LocalPath, replacement, Matcher.records()).build(Entry.Size);
+        Entry.ChunksToDownload.assign(missing.begin(), missing.end());
+        qInfo().noquote() << "building " + replacement + " beside " + File.LocalPath + ": " +
+                                 QString::number(Entry.Chunks.size() - missing.size()) + " chunks reused, " +
+                                 QString::number(missing.size()) + " to download" +
+                                 " Thread: " + currentThreadIdText();
+        if (Entry.ChunksToDownload.empty()) {
+            // Made executable before it takes the file's place, so the place never holds a
+            // program that cannot run.
+            keepExecutable(Entry, replacement);
+            moveReplacementIntoPlace(*m_pFileSystem, File.LocalPath);
+        }
+    } catch (const std::exception& error) {
+        qWarning().noquote() << "building " + replacement + " failed: " + error.what();
+        return replace(File, std::move(Entry));
     }
     return Entry;
 }
@@ -277,10 +308,13 @@ bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Ma
 
 std::optional<TFileToDownload> TDifferenceScan::replace(const TQueuedFile& File,
                                                         TFileToDownload Entry) const {
-    const QFileInfo local(File.LocalPath);
+    // In self-update mode the file stays until its complete successor takes its place; only a
+    // leftover of an earlier attempt goes.
+    const QString obsolete = m_SelfUpdateMode ? replacementPath(File.LocalPath) : File.LocalPath;
+    const QFileInfo local(obsolete);
     if (local.isFile() || local.isSymLink()) {
         try {
-            m_pFileSystem->removeFile(File.LocalPath);
+            m_pFileSystem->removeFile(obsolete);
         } catch (const std::runtime_error& error) {
             // Saving the file tries again, and reports it if it still cannot.
             qWarning().noquote() << QString::fromUtf8(error.what());

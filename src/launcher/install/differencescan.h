@@ -34,6 +34,11 @@ public:
                     std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
                     TProgressCallback OnProgress);
 
+    // While the launcher replaces itself, no local file is written, cut or deleted: a partly
+    // matching file is built anew beside it (TReplacementBuilder) and takes its place in one rename
+    // once complete; the downloader finishes files that still lack chunks the same way.
+    void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
+
     // The installed lists are only used for the fast scan: a file that the installed configuration
     // describes by its chunks is then matched against that description instead of being read.
     // Returns the files that still need chunks, each with a non-empty list of chunks to download.
@@ -61,6 +66,10 @@ private:
     std::optional<TFileToDownload> checkFile(const TQueuedFile& File);
     std::optional<TFileToDownload> checkWholeFile(const TQueuedFile& File, TFileToDownload Entry);
     std::optional<TFileToDownload> checkChunks(const TQueuedFile& File, TFileToDownload Entry);
+    std::optional<TFileToDownload> rebuildInPlace(const TQueuedFile& File, TFileToDownload Entry,
+                                                  TChunkMatcher& Matcher) const;
+    std::optional<TFileToDownload> buildBeside(const TQueuedFile& File, TFileToDownload Entry,
+                                               TChunkMatcher& Matcher) const;
     bool feedInstalledChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
     bool feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
     std::optional<TFileToDownload> replace(const TQueuedFile& File, TFileToDownload Entry) const;
@@ -69,6 +78,7 @@ private:
     QDir m_InstallationDirectory;
     std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
     TProgressCallback m_OnProgress;
+    bool m_SelfUpdateMode = false;
     const TChunkInPackageVector* m_pTargetChunks = nullptr;
     const TFileInPackageVector* m_pInstalledFiles = nullptr;
     const TChunkInPackageVector* m_pInstalledChunks = nullptr;

@@ -144,6 +144,7 @@ TFileToDownloadVector TPackageInstallation::FindFilesInPackageBasedOnHashAndSize
     const TChunkInPackageVector noChunks;
     TDifferenceScan scan(InstallationDirectory, std::move(FileSystem),
                          [this](TFileSize Scanned, TFileSize Total) { emit scanProgress(Scanned, Total); });
+    scan.setSelfUpdateMode(m_SelfUpdateMode);
     TFileToDownloadVector files = scan.run(TargetFiles, TargetChunks, FastScan ? InstalledFiles : noFiles,
                                            FastScan ? InstalledChunks : noChunks);
     if (ErrorText != nullptr) {

@@ -33,24 +33,72 @@ QMutex& logMutex() {
     return *mutex;
 }
 
+QString executableName() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
 QString logFilePathBesideExecutable() {
     const QString directory = QCoreApplication::applicationDirPath();
     if (!QDir(directory).exists() && !QDir().mkpath(directory)) {
         throw std::runtime_error("Failed to create subdirectory.");
     }
-    const QString executableName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    return QDir::cleanPath(directory + QDir::separator() + executableName + QStringLiteral(".log"));
+    return QDir::cleanPath(directory + QDir::separator() + executableName() + QStringLiteral(".log"));
 }
 
-void installLogFile(const QString& logFilePath) {
+// "$XDG_STATE_HOME/<executable>/<executable>.log", with ~/.local/state standing in for an unset
+// or relative XDG_STATE_HOME.
+QString logFilePathInStateFolder() {
+    QString stateHome = qEnvironmentVariable("XDG_STATE_HOME");
+    if (stateHome.isEmpty() || QDir::isRelativePath(stateHome)) {
+        stateHome = QDir::homePath() + QStringLiteral("/.local/state");
+    }
+    const QString directory = QDir::cleanPath(stateHome + QLatin1Char('/') + executableName());
+    QDir().mkpath(directory);
+    return directory + QLatin1Char('/') + executableName() + QStringLiteral(".log");
+}
+
+std::shared_ptr<QFile> openLogFile(const QString& logFilePath) {
     auto file = std::make_shared<QFile>(logFilePath);
-    // An unopenable file is not reported: its messages are simply lost.
     file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    return file;
+}
+
+void installLogFile(std::shared_ptr<QFile> file) {
     {
         const QMutexLocker lock(&logMutex());
         logFile() = std::move(file);
     }
     qInstallMessageHandler(logMessageHandler);
+}
+
+// A launcher directory the player cannot write to must not cost the log: it goes to the user's
+// state folder then, and its first line says why.
+void installLogFileBesideExecutable() {
+    const QString besidePath = logFilePathBesideExecutable();
+    std::shared_ptr<QFile> beside = openLogFile(besidePath);
+    if (beside->isOpen()) {
+        installLogFile(std::move(beside));
+        return;
+    }
+    const QString fallbackPath = logFilePathInStateFolder();
+    installLogFile(openLogFile(fallbackPath));
+    qWarning().noquote() << "setupLogging: the log file " + besidePath + " cannot be opened (" +
+                                beside->errorString() + "), logging into " + fallbackPath +
+                                " Thread: " + currentThreadIdText();
+}
+
+// The source file's name without the build machine's folders.
+const char* sourceFileName(const char* path) {
+    if (path == nullptr) {
+        return "";
+    }
+    const char* name = path;
+    for (const char* character = path; *character != '\0'; ++character) {
+        if (*character == '/' || *character == '\\') {
+            name = character + 1;
+        }
+    }
+    return name;
 }
 
 void reportSetupFailure(const QString& text) {
@@ -88,11 +136,12 @@ QString kindText(QtMsgType type, const QString& message) {
 } // namespace
 
 void setupLogging() {
-    guardedSetup([] { installLogFile(logFilePathBesideExecutable()); });
+    guardedSetup([] { installLogFileBesideExecutable(); });
 }
 
 void setupLogging(const QString& logFilePath) {
-    guardedSetup([&logFilePath] { installLogFile(logFilePath); });
+    // An unopenable file is not reported: its messages are simply lost.
+    guardedSetup([&logFilePath] { installLogFile(openLogFile(logFilePath)); });
 }
 
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -100,8 +149,8 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
     if (type == QtFatalMsg) {
         std::abort();
     }
-    const QString location = QStringLiteral("(%1:%2)").arg(
-        QString::fromUtf8(context.file ? context.file : ""), QString::number(context.line));
+    const QString location = QStringLiteral("(%1:%2)").arg(QString::fromUtf8(sourceFileName(context.file)),
+                                                           QString::number(context.line));
     const QString timeStamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const QString line = QStringLiteral("%1 %2 %3").arg(timeStamp, location, kind);
 

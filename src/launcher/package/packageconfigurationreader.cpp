@@ -3,6 +3,7 @@
 #include "launcher/package/resolveurl.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -187,6 +188,7 @@ bool TPackageConfigurationReader::parse() {
     std::stable_sort(Files.begin(), Files.end(), [](const TFileInPackage& left, const TFileInPackage& right) {
         return left.LocalFile < right.LocalFile;
     });
+    markProgramExecutable();
     return allChunkIndicesInsideTable();
 }
 
@@ -216,6 +218,20 @@ bool TPackageConfigurationReader::readFiles(const QJsonObject& object, const QUr
         Files.push_back(std::move(file));
     }
     return true;
+}
+
+void TPackageConfigurationReader::markProgramExecutable() {
+    // The program the document names is started; a record that forgot its flag must not install
+    // it as a file that cannot run.
+    if (Executable.isEmpty()) {
+        return;
+    }
+    const QString program = QDir::cleanPath(Executable);
+    for (TFileInPackage& file : Files) {
+        if (QDir::cleanPath(file.LocalFile) == program) {
+            file.Executable = true;
+        }
+    }
 }
 
 bool TPackageConfigurationReader::allChunkIndicesInsideTable() const {

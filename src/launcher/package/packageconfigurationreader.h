@@ -47,6 +47,8 @@ private:
     void readPackageObject(const QJsonObject& object);
     bool readAssetObject(const QJsonObject& object);
     bool readFiles(const QJsonObject& object, const QUrl& baseUrl);
+    // The file the document names as its "executable" is executable, whatever its record says.
+    void markProgramExecutable();
     bool allChunkIndicesInsideTable() const;
     void clearContent();
 

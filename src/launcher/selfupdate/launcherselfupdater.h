@@ -13,10 +13,14 @@ class TPackage;
 class TPackageInstallation;
 
 // Replaces the launcher with the version its configuration offers: installs the launcher's own
-// package into the launcher's directory with the installation engine, in self-update mode (files
-// it cannot delete, such as a running program, are moved aside to their ".old" names), and asks
-// for a restart when that succeeded. A failed update puts the old program back from its ".old"
-// backup and lets the launcher go on. The next start removes the ".old" files. GUI thread only.
+// package into the launcher's directory with the installation engine, in self-update mode, and asks
+// for a restart when that succeeded and the new program is there, executable and the one its
+// document describes. In self-update mode no file of the directory is written in place: each new
+// file is built beside its old one and renamed over it when complete. Before the run the program
+// gets a second name, "<program>.old" (a hard link), so that at every moment of the update, cut off
+// wherever, the program's name holds a complete launcher (the old one, then the new one), and a
+// failed update renames the ".old" copy back over it and lets the launcher go on. The restarted
+// launcher removes the ".old" files. GUI thread only.
 class TLauncherSelfUpdater : public QObject {
     Q_OBJECT
 
@@ -29,8 +33,13 @@ public:
     // for this system must be known.
     void startSelfUpdate(std::shared_ptr<TPackage> launcherPackage);
     // Deletes the files of the launcher's directory (not of its subdirectories) whose names end in
-    // ".old". Throws std::runtime_error when one cannot be deleted.
+    // ".old", except the file this launcher runs from. Throws std::runtime_error when one cannot be
+    // deleted.
     void cleanupOldLauncherVersion();
+    // A launcher started from "<name>.old" while "<name>" is missing puts itself back under its
+    // name. Returns the path the launcher runs from now (RunningProgram when nothing was renamed).
+    // Never throws: a failure is logged and the launcher goes on under its old name.
+    QString restoreProgramFromBackup(const QString& RunningProgram) const;
 
     // The manager of the running or last update; null before the first.
     TInstallationManager* installationManager() const { return m_pInstallationManager.get(); }
@@ -44,10 +53,12 @@ private slots:
     void onInstallationOrUpdateFinished(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
 
 private:
-    // Copies the launcher's program to its backup name before the installation starts. The
-    // installation may delete or overwrite the program on its way (systems that let a running
-    // program be deleted do not stop it); the copy is what a failed update puts back.
+    // Gives the launcher's program its backup name as a second name before the installation
+    // starts; that is what a failed update puts back.
     void keepBackupOfProgram(const std::shared_ptr<TPackage>& LauncherPackage);
+    // Why the installed program must not be started, or an empty text when it may.
+    QString newProgramProblem(const std::shared_ptr<TPackage>& LauncherPackage) const;
+    void giveUpUpdate(const std::shared_ptr<TPackage>& LauncherPackage, const QString& Reason);
     void restoreOldLauncher(const std::shared_ptr<TPackage>& LauncherPackage);
     // Removes a file, or a directory with its contents; nothing when the path does not exist.
     void removePath(const QString& Path) const;

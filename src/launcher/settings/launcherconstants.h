@@ -11,6 +11,9 @@ inline constexpr QLatin1String LocalConfigurationCopyFileName("launchermetadata.
 inline constexpr QLatin1String DefaultMarkerFileName("default");
 inline constexpr QLatin1String SkipSelfUpdateOptionName("skip-selfupdate");
 inline constexpr QLatin1String BackupSuffix(".old");
+// A file of the launcher's own package is assembled under its name plus this while the launcher
+// replaces itself, and takes the file's place only once it is complete.
+inline constexpr QLatin1String ReplacementSuffix(".new");
 inline constexpr QLatin1String ForcePatchMarkerFileName("FORCE_PATCH");
 inline constexpr QLatin1String SettingsFileName("launchersettings.ini");
 inline constexpr QLatin1String EmbeddedSettingsFolder(":/settings/");

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSpacerItem>
 #include <QThread>
@@ -56,6 +57,11 @@ const QString SavingFailedText = QStringLiteral(
     "isn't currently running, then try again.");
 const QString VerificationFailedText =
     QStringLiteral("The installation of %1 failed.\n\nVerification of game data failed!");
+const QString ClientStartFailedTitle = QStringLiteral("Vantor Online could not be started");
+const QString ClientStartFailedText = QStringLiteral("The game could not be started: %1");
+const QString RepairOfferText =
+    QStringLiteral("Repair checks the installed files of %1 and downloads whatever is missing or damaged.");
+const QString RepairButtonText = QStringLiteral("Repair");
 
 } // namespace
 
@@ -369,6 +375,27 @@ void TLauncherMainWindow::onDiagnosticsTraceReceived() {
     if (m_pMessageBox != nullptr && m_pMessageBox->isVisible()) {
         showDownloadFailedMessage(m_PackageAwaitingDiagnostics);
     }
+}
+
+void TLauncherMainWindow::showClientStartFailedMessage(const std::shared_ptr<TPackage>& pPackage,
+                                                       const QString& Reason) {
+    auto* pBox = new QMessageBox(this);
+    pBox->setAttribute(Qt::WA_DeleteOnClose);
+    pBox->setWindowModality(Qt::NonModal);
+    pBox->setIcon(QMessageBox::Critical);
+    pBox->setWindowTitle(ClientStartFailedTitle);
+    // The reason names paths and system texts: plain text, never markup.
+    pBox->setTextFormat(Qt::PlainText);
+    pBox->setText(ClientStartFailedText.arg(Reason));
+    if (pPackage) {
+        pBox->setInformativeText(RepairOfferText.arg(pPackage->name()));
+        QPushButton* pRepair = pBox->addButton(RepairButtonText, QMessageBox::AcceptRole);
+        connect(pRepair, &QPushButton::clicked, this,
+                [this, pPackage] { emit clientPackageRepairRequested(pPackage); });
+        qInfo().noquote() << "showClientStartFailedMessage: repair offered for " + pPackage->name();
+    }
+    pBox->addButton(QMessageBox::Close);
+    pBox->show();
 }
 
 void TLauncherMainWindow::showInstallationFailedMessage(const QString& PackageName, const QString& Reason,

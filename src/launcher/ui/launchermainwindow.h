@@ -51,11 +51,16 @@ public:
     bool hasHintPlaceholder() const;
     // The box shared by the connection and download failure messages; null until first needed.
     QMessageBox* messageBox() const { return m_pMessageBox; }
+    // "The game could not be started: <Reason>", with an offer to repair the package (null: no
+    // offer). Not modal: the window stays usable while it is open.
+    void showClientStartFailedMessage(const std::shared_ptr<TPackage>& pPackage, const QString& Reason);
 
 signals:
     void defaultChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);
     void clientPackageButtonClicked(std::shared_ptr<TPackage> pPackage);
     void clientPackageVerifyButtonClicked(std::shared_ptr<TPackage> pPackage);
+    // The player accepted the offer to repair a package whose client could not be started.
+    void clientPackageRepairRequested(std::shared_ptr<TPackage> pPackage);
 
 public slots:
     void setHint(const shared::THint& Hint);

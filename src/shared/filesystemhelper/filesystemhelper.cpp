@@ -17,9 +17,14 @@
 #include <QTextStream>
 #include <QtDebug>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+
+#include <unistd.h>
 
 namespace shared {
 
@@ -138,6 +143,26 @@ bool TFileSystemHelper::removeFile(const QString& path) const {
 
 void TFileSystemHelper::copyFile(const QString& source, const QString& target) const {
     QFile::copy(source, target);
+}
+
+void TFileSystemHelper::linkFile(const QString& source, const QString& target) const {
+    // The link is made under a passing name and then renamed over the target, so an existing
+    // target is replaced in one step.
+    const QString passing = target + QStringLiteral(".link");
+    QFile::remove(passing);
+    if (::link(QFile::encodeName(source).constData(), QFile::encodeName(passing).constData()) != 0 &&
+        !QFile::copy(source, passing)) {
+        throw ioError(source, QStringLiteral("couldn't link to '%1': %2")
+                                  .arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    try {
+        renamePath(passing, target);
+    } catch (const std::runtime_error&) {
+        QFile::remove(passing);
+        throw;
+    }
+    // A target that already was a name of the file leaves the rename nothing to do.
+    QFile::remove(passing);
 }
 
 QDir TFileSystemHelper::createDirectory(const QString& path) const {

@@ -45,9 +45,15 @@ public:
     // Throws "Failed to delete file <path>: <the system's reason>".
     virtual bool removeFile(const QString& path) const;
     virtual void copyFile(const QString& source, const QString& target) const;
+    // Makes target a second name of source's file (a hard link), replacing a
+    // file of that name; where the file system has no hard links, a copy. Throws
+    // std::runtime_error on failure.
+    virtual void linkFile(const QString& source, const QString& target) const;
     // Throws "Failed to create folder: '<path>'. <the system's reason>".
     virtual QDir createDirectory(const QString& path) const;
-    // Renames a file or a directory (without copying); throws with the system's reason.
+    // Renames a file or a directory (without copying); a file of the target's name is replaced in
+    // one step, so at every moment the target names either the old or the new file. Both must lie
+    // on one file system. Throws with the system's reason.
     virtual void renamePath(const QString& source, const QString& target) const;
     // Removes an empty directory; false when it is not empty or cannot be removed.
     virtual bool removeDirectoryIfEmpty(const QString& path) const;
