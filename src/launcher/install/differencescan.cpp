@@ -251,7 +251,7 @@ std::optional<TFileToDownload> TDifferenceScan::buildBeside(const TQueuedFile& F
         if (Entry.ChunksToDownload.empty()) {
             // Made executable before it takes the file's place, so the place never holds a
             // program that cannot run.
-            keepExecutable(Entry, replacement);
+            keepExecutable(*m_pFileSystem, Entry, replacement);
             moveReplacementIntoPlace(*m_pFileSystem, File.LocalPath);
         }
     } catch (const std::exception& error) {
