@@ -5,36 +5,13 @@
 #include "support/testregistry.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
-
-namespace {
-
-void sendMouse(QWidget* pWidget, QEvent::Type Type, const QPoint& Global) {
-    const Qt::MouseButton button = Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(Type, pWidget->mapFromGlobal(Global), Global, button,
-                      Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(pWidget, &event);
-}
-
-bool rightClickOpensMenu(QContextPushButton& Button) {
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), Button.mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(&Button, &event);
-    const bool opened = Button.contextMenu() != nullptr && Button.contextMenu()->isVisible();
-    if (opened) {
-        Button.contextMenu()->close();
-    }
-    return opened;
-}
-
-} // namespace
 
 class TestSmallWidgets : public QObject {
     Q_OBJECT
@@ -42,7 +19,6 @@ class TestSmallWidgets : public QObject {
 private slots:
     void clickableLabelTakesEveryPress() {
         ClickableLabel label(u"caption"_qs);
-        label.show();
         QSignalSpy clicked(&label, &ClickableLabel::clicked);
         QTest::mouseClick(&label, Qt::LeftButton);
         QTest::mousePress(&label, Qt::RightButton);
@@ -52,38 +28,44 @@ private slots:
     void contextMenuOnlyWithActions() {
         QContextPushButton button;
         button.show();
-        QVERIFY(!rightClickOpensMenu(button));
+        const auto rightClickOpensMenu = [&button] {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), button.mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(&button, &event);
+            const bool opened = button.contextMenu() != nullptr && button.contextMenu()->isVisible();
+            return opened && button.contextMenu()->close();
+        };
+        QVERIFY(!rightClickOpensMenu());
         QMenu* pMenu = button.createContextMenu();
         QCOMPARE(button.createContextMenu(), pMenu);
-        QVERIFY(!rightClickOpensMenu(button));
-
-        QAction* pVerify = new QAction(u"Verify"_qs, &button);
-        pMenu->addAction(pVerify);
-        QVERIFY(rightClickOpensMenu(button));
+        QVERIFY(!rightClickOpensMenu());
+        QAction* pVerify = pMenu->addAction(u"Verify"_qs);
+        QVERIFY(rightClickOpensMenu());
+        // A choice becomes the button's own signal, and no click.
         QSignalSpy triggered(&button, &QContextPushButton::contextTriggered);
         QSignalSpy clicked(&button, &QPushButton::clicked);
         pVerify->trigger();
-        QCOMPARE(triggered.count(), 1);
-        QCOMPARE(triggered.at(0).at(0).toString(), u"Verify"_qs);
+        QCOMPARE(triggered.count() == 1 ? triggered.at(0).at(0).toString() : QString(), u"Verify"_qs);
         QCOMPARE(clicked.count(), 0);
     }
 
     void windowFollowsDrag() {
         TDraggableMainWindow window;
-        window.resize(300, 200);
-        window.move(100, 100);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QPoint start = window.pos();
-        sendMouse(&window, QEvent::MouseButtonPress, QPoint(150, 150));
-        sendMouse(&window, QEvent::MouseMove, QPoint(170, 150));
-        sendMouse(&window, QEvent::MouseMove, QPoint(180, 150));
-        QCOMPARE(window.pos(), start + QPoint(30, 0));
+        window.setGeometry(100, 100, 300, 200);
+        const auto mouse = [&window](QEvent::Type Type, QPoint Global) {
+            const Qt::MouseButton button = Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+            QMouseEvent event(Type, window.mapFromGlobal(Global), Global, button, Qt::LeftButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(&window, &event);
+        };
+        mouse(QEvent::MouseButtonPress, QPoint(150, 150));
+        mouse(QEvent::MouseMove, QPoint(170, 150));
+        mouse(QEvent::MouseMove, QPoint(180, 150));
+        QCOMPARE(window.pos(), QPoint(130, 100));
         // A new press starts from where the mouse is now; the window must not jump.
-        sendMouse(&window, QEvent::MouseButtonRelease, QPoint(180, 150));
-        sendMouse(&window, QEvent::MouseButtonPress, QPoint(400, 300));
-        sendMouse(&window, QEvent::MouseMove, QPoint(395, 310));
-        QCOMPARE(window.pos(), start + QPoint(25, 10));
+        mouse(QEvent::MouseButtonRelease, QPoint(180, 150));
+        mouse(QEvent::MouseButtonPress, QPoint(400, 300));
+        mouse(QEvent::MouseMove, QPoint(395, 310));
+        QCOMPARE(window.pos(), QPoint(125, 110));
     }
 };
 
