@@ -51,6 +51,9 @@ public:
     bool hasHintPlaceholder() const;
     // The box shared by the connection and download failure messages; null until first needed.
     QMessageBox* messageBox() const { return m_pMessageBox; }
+    // Tells the player that a downloaded configuration or package document was refused because
+    // its signature did not prove it came from the studio.
+    void showUntrustedDownloadMessage();
 
 signals:
     void defaultChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);
