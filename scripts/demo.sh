@@ -6,6 +6,9 @@
 #   - without one, the launcher runs headless with --first-launch: it installs and verifies the
 #     sample game, starts the sample client (which ends by itself after a few seconds), and the
 #     demo checks the result and ends with exit code 0.
+# Everything the launcher downloads is signed: the demo makes an Ed25519 key (.demo/signing-key.pem,
+# never committed), the publisher signs every document with it, and the launcher's settings hold
+# its public half, so the launcher installs nothing that does not carry the studio's signature.
 # Expects a built tree (scripts/run.sh builds first). Every run starts from an empty .demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +28,7 @@ for program in VantorLauncher vantor-publisher vantor-sampleclient launcher.en.q
     [ -e "$bin/$program" ] || fail "$bin/$program is missing: build first (scripts/build.sh)."
 done
 [ -x "$nginx" ] || fail "nginx is missing ($nginx): run scripts/install-dependencies.sh."
+command -v openssl >/dev/null || fail "openssl is missing: run scripts/install-dependencies.sh."
 case "$(uname -m)" in
     x86_64 | amd64) architecture=x86_64 ;;
     i386 | i686) architecture=i386 ;;
@@ -55,10 +59,18 @@ printf 'The realm of Vantor, as far as this sample goes.\n' > "$game/data/lore.t
 printf '[graphics]\nquality=high\nvsync=true\n' > "$game/VantorOnlineClient_Data/Data/Settings/graphics.ini"
 printf 'Vantor Online sample game, published by scripts/demo.sh.\n' > "$game/README.txt"
 
-say "Publishing it into $cdn/vantor/linux"
+# --- The studio's signing key, made fresh for every demo run and kept out of the CDN folder.
+signing_key="$demo/signing-key.pem"
+say "Making the signing key $signing_key"
+(umask 077 && openssl genpkey -algorithm ed25519 -out "$signing_key")
+public_key=$("$bin/vantor-publisher" public-key --sign-key "$signing_key")
+[ "$public_key" = "$(openssl pkey -in "$signing_key" -pubout -outform DER | tail -c 32 | base64)" ] \
+    || fail "the publisher and openssl disagree about the public key"
+
+say "Publishing it, signed, into $cdn/vantor/linux"
 "$bin/vantor-publisher" publish --version 1.0 --executable VantorOnlineClient \
     --parameter=--realm=demo --generation second --variant regular --method 3 --no-progress \
-    "$game" "$cdn/vantor/linux"
+    --sign-key "$signing_key" "$game" "$cdn/vantor/linux"
 
 # --- nginx on a free loopback port, with its own configuration.
 start_nginx() {
@@ -137,7 +149,7 @@ EOF
 "$bin/vantor-publisher" configure "$cdn/launcher.json" \
     --package "name=Vantor Online;directoryname=vantor;installautomatically=true;build=linux,$architecture,vantor/linux/package.json" \
     --hints "$base/hints.json" --funnel "$base/funnel" --hardware-survey "$base/survey" \
-    --show-package-names
+    --show-package-names --expires "$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)" --sign-key "$signing_key"
 
 # --- The launcher in a directory of its own, with settings that point at the local server.
 cp "$bin/VantorLauncher" "$bin/launcher.en.qm" "$launcher_dir/"
@@ -164,6 +176,9 @@ clientStartTimeout=30000
 
 [OPTIONS]
 skipVerification=false
+
+[SECURITY]
+publicKey=$public_key
 EOF
 printf '{"Key": "demo-group"}\n' > "$launcher_dir/accountgroup.json"
 installed="$launcher_dir/packages/vantor"
@@ -173,7 +188,8 @@ export VANTOR_SAMPLE_CLIENT_RECORD="$record"
 summary() {
     say "Where everything went:"
     echo "    sample game source   $game"
-    echo "    CDN folder           $cdn (launcher.json, hints.json, vantor/linux/package.json + chunks/)"
+    echo "    CDN folder           $cdn (launcher.json, hints.json, vantor/linux/package.json + chunks/, each document with its .sig)"
+    echo "    signing key          $signing_key (its public half is publicKey in launchersettings.ini)"
     echo "    nginx                $web (configuration and logs/access.log)"
     echo "    launcher             $launcher_dir/VantorLauncher (log: VantorLauncher.log, settings: launchersettings.ini)"
     echo "    installed game       $installed"
@@ -209,6 +225,8 @@ done
 [ -f "$installed/default" ] || fail "the sample game is not the default package"
 [ -f "$installed/VantorOnlineClient_Data/Data/Settings/accountgroup.json" ] \
     || fail "the account group file was not copied into the game"
+grep -q "refused" "$launcher_dir/VantorLauncher.log" && fail "the launcher refused a signed document"
+[ -s "$launcher_dir/launchermetadata.json.sig" ] || fail "the stored configuration has no signature beside it"
 say "Installed and verified: every file of the sample game matches, the full marker and the default marker are in place."
 client_pid=$(tail -n 1 "$record" | sed -n 's/.*"pid":\([0-9]*\).*/\1/p')
 if [ -n "$client_pid" ]; then

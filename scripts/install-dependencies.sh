@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qtbase5-dev qttools5-dev-tools
     zlib1g-dev liblzma-dev liblz-dev libssl-dev
-    nginx-light curl lzip xz-utils
+    nginx-light curl lzip xz-utils openssl
     xvfb xauth fonts-liberation time
 )
 

@@ -1,5 +1,4 @@
 #include "platform/namedfilemapping.h"
-#include "support/stringliteral.h"
 #include "support/testregistry.h"
 
 #include <QProcess>
@@ -13,7 +12,6 @@
 #include <unistd.h>
 
 using platform::TNamedFileMapping;
-using testsupport::operator""_qs;
 
 namespace {
 
@@ -25,21 +23,14 @@ std::string uniqueName(const char* purpose) {
 }
 
 // Runs in a copy of this test executable: holds the object until killed.
-int runHoldingChild(const QByteArray& name) {
-    const TNamedFileMapping mapping(name.constData(), true);
+std::optional<int> holdingChild(int, char**) {
+    if (!qEnvironmentVariableIsSet(childNameVariable))
+        return std::nullopt;
+    const TNamedFileMapping mapping(qgetenv(childNameVariable).constData(), true);
     std::printf("%s\n", mapping.holdsObject() ? "holding" : "not holding");
     std::fflush(stdout);
     ::pause();
     return 0;
-}
-
-std::unique_ptr<QProcess> startHoldingChild(const std::string& name) {
-    auto child = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QLatin1String(childNameVariable), QString::fromStdString(name));
-    child->setProcessEnvironment(environment);
-    child->start(QCoreApplication::applicationFilePath(), QStringList());
-    return child;
 }
 
 } // namespace
@@ -48,68 +39,51 @@ class TestNamedFileMapping : public QObject {
     Q_OBJECT
 
 private slots:
-    void existsExactlyWhileHeld() {
+    void existsExactlyWhileItsFirstHolderLives() {
         const std::string name = uniqueName("held");
         QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-        {
-            const TNamedFileMapping mapping(name.c_str(), true);
-            QVERIFY(mapping.holdsObject());
-            QCOMPARE(mapping.name(), name);
-            QVERIFY(TNamedFileMapping::exists(name.c_str()));
-            // A similar name is a different object.
-            QVERIFY(!TNamedFileMapping::exists((name + "x").c_str()));
-            QVERIFY(!TNamedFileMapping::exists(name.substr(0, name.size() - 1).c_str()));
-        }
+        QVERIFY(!TNamedFileMapping(name.c_str(), false).holdsObject());
         QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-    }
 
-    void secondHolderInOneProcessHoldsNothing() {
-        const std::string name = uniqueName("twice");
         auto first = std::make_unique<TNamedFileMapping>(name.c_str(), true);
-        const TNamedFileMapping second(name.c_str(), true);
         QVERIFY(first->holdsObject());
-        QVERIFY(!second.holdsObject());
-
-        // The object belongs to the first holder: it goes with it.
+        QVERIFY(TNamedFileMapping::exists(name.c_str()));
+        // A similar name is a different object.
+        QVERIFY(!TNamedFileMapping::exists((name + "x").c_str()));
+        QVERIFY(!TNamedFileMapping::exists(name.substr(0, name.size() - 1).c_str()));
+        {
+            const TNamedFileMapping second(name.c_str(), true);
+            QVERIFY(!second.holdsObject());
+        }
+        QVERIFY(TNamedFileMapping::exists(name.c_str()));
         first.reset();
-        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-    }
-
-    void nameOnlyObjectCreatesNothing() {
-        const std::string name = uniqueName("name-only");
-        const TNamedFileMapping mapping(name.c_str(), false);
-        QVERIFY(!mapping.holdsObject());
-        QCOMPARE(mapping.name(), name);
         QVERIFY(!TNamedFileMapping::exists(name.c_str()));
     }
 
     void killedHolderLeavesNoObject() {
         const std::string name = uniqueName("killed");
-        auto child = startHoldingChild(name);
-        QVERIFY(child->waitForReadyRead(60000));
-        QCOMPARE(child->readLine().trimmed(), QByteArray("holding"));
-        QVERIFY(TNamedFileMapping::exists(name.c_str()));
-
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(childNameVariable), QString::fromStdString(name));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForReadyRead(60000));
+        QCOMPARE(child.readLine().trimmed(), QByteArray("holding"));
         // Another process sees the name taken and holds nothing.
-        const TNamedFileMapping late(name.c_str(), true);
-        QVERIFY(!late.holdsObject());
+        QVERIFY(!TNamedFileMapping(name.c_str(), true).holdsObject());
 
-        ::kill(static_cast<pid_t>(child->processId()), SIGKILL);
-        QVERIFY(child->waitForFinished(60000));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(60000));
         QVERIFY(!TNamedFileMapping::exists(name.c_str()));
-
-        // The name is free again for the next holder.
-        const TNamedFileMapping next(name.c_str(), true);
-        QVERIFY(next.holdsObject());
+        QVERIFY(TNamedFileMapping(name.c_str(), true).holdsObject());
     }
 
     void startedProgramsDoNotInheritTheObject() {
         const std::string name = uniqueName("inherit");
         auto mapping = std::make_unique<TNamedFileMapping>(name.c_str(), true);
         QProcess sleeper;
-        sleeper.start(u"sleep"_qs, {u"60"_qs});
+        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
         QVERIFY(sleeper.waitForStarted(60000));
-
         mapping.reset();
         const bool existsAfterRelease = TNamedFileMapping::exists(name.c_str());
         sleeper.kill();
@@ -119,23 +93,13 @@ private slots:
 
     void unusableNamesAreRejected() {
         const std::string tooLong(200, 'n');
-        try {
-            const TNamedFileMapping mapping(tooLong.c_str(), true);
-            QFAIL("an over-long name was accepted");
-        } catch (const std::runtime_error& error) {
-            QCOMPARE(QString::fromUtf8(error.what()), u"Error from CreateFileMapping: 36"_qs);
-        }
+        QVERIFY_EXCEPTION_THROWN(TNamedFileMapping(tooLong.c_str(), true), std::runtime_error);
+        QVERIFY_EXCEPTION_THROWN(TNamedFileMapping("", true), std::runtime_error);
         QVERIFY(!TNamedFileMapping::exists(tooLong.c_str()));
         QVERIFY(!TNamedFileMapping::exists(""));
     }
 };
 
-std::optional<int> holdingChild(int, char**) {
-    if (!qEnvironmentVariableIsSet(childNameVariable))
-        return std::nullopt;
-    return runHoldingChild(qgetenv(childNameVariable));
-}
 LAUNCHER_TEST_CHILD_MODE(holdingChild)
 LAUNCHER_TEST(TestNamedFileMapping)
-
 #include "tst_namedfilemapping.moc"

@@ -17,6 +17,10 @@ QCommandLineOption valueOption(const QString& Name, const QString& ValueName) {
     return QCommandLineOption(Name, QString(), ValueName);
 }
 
+QCommandLineOption signKeyOption() {
+    return valueOption(QStringLiteral("sign-key"), QStringLiteral("key.pem"));
+}
+
 QCommandLineOption helpOption() {
     return QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
 }
@@ -63,13 +67,20 @@ TParsedCommandLine TCommandLine::parse(const QStringList& Arguments) {
     if (Command == QLatin1String("configure")) {
         return parseConfigure(Rest);
     }
+    if (Command == QLatin1String("sign")) {
+        return parseSign(Rest, ECommand::Sign);
+    }
+    if (Command == QLatin1String("public-key")) {
+        return parseSign(Rest, ECommand::PublicKey);
+    }
     if (Command.isEmpty() || Command == QLatin1String("help") || Command == QLatin1String("--help") ||
         Command == QLatin1String("-h")) {
         TParsedCommandLine Parsed;
         Parsed.HelpText = generalHelp();
         return Parsed;
     }
-    throw TUsageError(QStringLiteral("Unknown command '%1' (known: publish, configure).").arg(Command));
+    throw TUsageError(
+        QStringLiteral("Unknown command '%1' (known: publish, configure, sign, public-key).").arg(Command));
 }
 
 TParsedCommandLine TCommandLine::parsePublish(const QStringList& Arguments) {
@@ -85,7 +96,7 @@ TParsedCommandLine TCommandLine::parsePublish(const QStringList& Arguments) {
                        valueOption(QStringLiteral("variant"), QStringLiteral("variant")),
                        valueOption(QStringLiteral("method"), QStringLiteral("id")),
                        valueOption(QStringLiteral("minimum-saving"), QStringLiteral("percent")),
-                       valueOption(QStringLiteral("threads"), QStringLiteral("count")),
+                       valueOption(QStringLiteral("threads"), QStringLiteral("count")), signKeyOption(),
                        QCommandLineOption(QStringLiteral("no-progress"))});
     parseOrThrow(Parser, Arguments);
     TParsedCommandLine Parsed;
@@ -116,6 +127,7 @@ TParsedCommandLine TCommandLine::parsePublish(const QStringList& Arguments) {
     Options.Method = integerOption(Parser, QStringLiteral("method"), 5, 0);
     Options.MinimumSaving = integerOption(Parser, QStringLiteral("minimum-saving"), 3, 0) / 100.0;
     Options.Threads = integerOption(Parser, QStringLiteral("threads"), 0, 1);
+    Options.SignKey = Parser.value(QStringLiteral("sign-key"));
     return Parsed;
 }
 
@@ -126,6 +138,7 @@ TParsedCommandLine TCommandLine::parseConfigure(const QStringList& Arguments) {
                        valueOption(QStringLiteral("hints"), QStringLiteral("url")),
                        valueOption(QStringLiteral("funnel"), QStringLiteral("url")),
                        valueOption(QStringLiteral("hardware-survey"), QStringLiteral("url")),
+                       valueOption(QStringLiteral("expires"), QStringLiteral("time")), signKeyOption(),
                        QCommandLineOption(QStringLiteral("prevent-default-autostart")),
                        QCommandLineOption(QStringLiteral("show-package-names"))});
     parseOrThrow(Parser, Arguments);
@@ -153,6 +166,33 @@ TParsedCommandLine TCommandLine::parseConfigure(const QStringList& Arguments) {
     Options.Settings.HardwareSurveyUrl = Parser.value(QStringLiteral("hardware-survey"));
     Options.Settings.PreventDefaultAutostart = Parser.isSet(QStringLiteral("prevent-default-autostart"));
     Options.Settings.ShowPackageNames = Parser.isSet(QStringLiteral("show-package-names"));
+    Options.Settings.Expires = Parser.value(QStringLiteral("expires"));
+    Options.SignKey = Parser.value(QStringLiteral("sign-key"));
+    return Parsed;
+}
+
+TParsedCommandLine TCommandLine::parseSign(const QStringList& Arguments, ECommand Command) {
+    QCommandLineParser Parser;
+    Parser.addOptions({helpOption(), signKeyOption()});
+    parseOrThrow(Parser, Arguments);
+    TParsedCommandLine Parsed;
+    if (Parser.isSet(QStringLiteral("help"))) {
+        Parsed.HelpText = signHelp();
+        return Parsed;
+    }
+    if (!Parser.isSet(QStringLiteral("sign-key"))) {
+        throw TUsageError(QStringLiteral("--sign-key names the private key file."));
+    }
+    const QStringList Positional = Parser.positionalArguments();
+    if (Command == ECommand::Sign && Positional.isEmpty()) {
+        throw TUsageError(QStringLiteral("sign needs the documents to sign."));
+    }
+    if (Command == ECommand::PublicKey && !Positional.isEmpty()) {
+        throw TUsageError(QStringLiteral("public-key takes no documents."));
+    }
+    Parsed.Command = Command;
+    Parsed.Sign.KeyFile = Parser.value(QStringLiteral("sign-key"));
+    Parsed.Sign.Documents = Positional;
     return Parsed;
 }
 
@@ -165,6 +205,19 @@ QString TCommandLine::generalHelp() {
         "Commands:\n"
         "  publish    Chunk a build directory into a CDN folder and write its package or asset document.\n"
         "  configure  Write the launcher configuration document that lists the packages.\n"
+        "  sign       Sign documents written by hand (writes <document>.sig beside each).\n"
+        "  public-key Print the public key a launcher needs to trust the signed documents.\n"
+        "\n"
+        "Signed documents: with --sign-key <key.pem>, publish and configure write a detached\n"
+        "Ed25519 signature <document>.sig beside every document they write. A launcher whose\n"
+        "launchersettings.ini holds the public half of the key then installs nothing from a\n"
+        "document whose signature is missing or wrong:\n"
+        "  openssl genpkey -algorithm ed25519 -out key.pem      (keep key.pem private)\n"
+        "  openssl pkey -in key.pem -pubout -outform DER | tail -c 32 | base64\n"
+        "    (or: vantor-publisher public-key --sign-key key.pem)\n"
+        "and in launchersettings.ini:\n"
+        "  [SECURITY]\n"
+        "  publicKey=<that base64 text>\n"
         "\n"
         "Run 'vantor-publisher <command> --help' for the options of a command.\n");
 }
@@ -195,6 +248,7 @@ QString TCommandLine::publishHelp() {
         "  --minimum-saving <percent> A chunk stays packed only when packing saves at least this\n"
         "                            much; otherwise it is stored unpacked (default: 3).\n"
         "  --threads <count>         Worker threads (default: one per processor).\n"
+        "  --sign-key <key.pem>      Sign the documents written (<document>.sig beside each).\n"
         "  --no-progress             No progress bar, even on a terminal.\n"
         "  -h, --help                Show this help.\n"
         "\n"
@@ -216,6 +270,10 @@ QString TCommandLine::configureHelp() {
         "  --hardware-survey <url>   Address the hardware survey is posted to.\n"
         "  --prevent-default-autostart  Never start the default package after updates.\n"
         "  --show-package-names      The launcher window shows package names.\n"
+        "  --expires <time>          UTC time (2027-01-31T00:00:00Z) after which a launcher that\n"
+        "                            checks signatures refuses this configuration: publish a new\n"
+        "                            one before then, so an old one cannot be replayed for ever.\n"
+        "  --sign-key <key.pem>      Sign the document (<output-file>.sig beside it).\n"
         "  -h, --help                Show this help.\n"
         "\n"
         "A package is written as fields separated by ';':\n"
@@ -228,6 +286,18 @@ QString TCommandLine::configureHelp() {
         "  vantor-publisher configure cdn/launcher.json \\\n"
         "    --package 'name=Vantor Online;directoryname=vantor;build=linux,x86_64,vantor/linux/package.json,"
         "vantor/linux/assets.json'\n");
+}
+
+QString TCommandLine::signHelp() {
+    return QStringLiteral(
+        "Usage: vantor-publisher sign --sign-key <key.pem> <document>...\n"
+        "       vantor-publisher public-key --sign-key <key.pem>\n"
+        "\n"
+        "sign writes <document>.sig, the base64 Ed25519 signature over the document's exact bytes,\n"
+        "beside every document; sign again after every change. public-key prints the value of\n"
+        "\"[SECURITY] publicKey\" in launchersettings.ini that makes a launcher trust these\n"
+        "signatures (the same as: openssl pkey -in key.pem -pubout -outform DER | tail -c 32 | base64).\n"
+        "Make a key with: openssl genpkey -algorithm ed25519 -out key.pem\n");
 }
 
 } // namespace publisher

@@ -15,6 +15,7 @@ namespace publisher {
 struct TConfigureOptions {
     QString OutputFile;
     TLauncherConfigurationSettings Settings;
+    QString SignKey; // a PEM Ed25519 private key: the document gets its ".sig"
 };
 
 // Writes the launcher configuration document, whole or not at all.

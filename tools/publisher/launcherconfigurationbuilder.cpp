@@ -2,6 +2,7 @@
 
 #include "publisher/usageerror.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QStringList>
 #include <QUrl>
@@ -110,7 +111,20 @@ QJsonObject TLauncherConfigurationBuilder::build(const TLauncherConfigurationSet
     insertServiceUrl(Document, QStringLiteral("hardwaresurvey"), Settings.HardwareSurveyUrl);
     Document.insert(QStringLiteral("preventdefaultautostart"), Settings.PreventDefaultAutostart);
     Document.insert(QStringLiteral("showpackagenames"), Settings.ShowPackageNames);
+    insertExpiry(Document, Settings.Expires);
     return Document;
+}
+
+void TLauncherConfigurationBuilder::insertExpiry(QJsonObject& Document, const QString& Expires) {
+    if (Expires.isEmpty()) {
+        return;
+    }
+    const QDateTime Time = QDateTime::fromString(Expires, Qt::ISODate);
+    if (!Time.isValid() || Time.timeSpec() == Qt::LocalTime) {
+        throw TUsageError(QStringLiteral("--expires needs a UTC time such as 2027-01-31T00:00:00Z, not '%1'.")
+                              .arg(Expires));
+    }
+    Document.insert(QStringLiteral("expires"), Time.toUTC().toString(Qt::ISODate));
 }
 
 QJsonObject TLauncherConfigurationBuilder::packageObject(const TPackageEntry& Entry) {

@@ -31,6 +31,7 @@ struct TLauncherConfigurationSettings {
     QString HardwareSurveyUrl;
     bool PreventDefaultAutostart = false;
     bool ShowPackageNames = false;
+    QString Expires; // UTC time after which a launcher with a public key refuses the document
 };
 
 // Writes the launcher configuration document that lists the packages, their
@@ -44,12 +45,13 @@ public:
     static TPackageEntry parsePackageEntry(const QString& Text);
 
     // Throws TUsageError for a service address that is not an absolute
-    // http or https address.
+    // http or https address, or an expiry that is not an ISO 8601 UTC time.
     static QJsonObject build(const TLauncherConfigurationSettings& Settings);
 
 private:
     static TBuildEntry parseBuild(const QString& Text);
     static QJsonObject packageObject(const TPackageEntry& Entry);
+    static void insertExpiry(QJsonObject& Document, const QString& Expires);
     static void insertServiceUrl(QJsonObject& Document, const QString& Key, const QString& Url);
 };
 

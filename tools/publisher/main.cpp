@@ -2,6 +2,7 @@
 #include "publisher/configurecommand.h"
 #include "publisher/progressreporter.h"
 #include "publisher/publishcommand.h"
+#include "publisher/signcommand.h"
 #include "publisher/usageerror.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 
@@ -28,6 +29,10 @@ int runCommand(const publisher::TParsedCommandLine& Parsed) {
             Command.setProgressCallback(
                 [&Progress](quint64 Done, quint64 Total) { Progress.update(Done, Total); });
             Summary = Command.run();
+        } else if (Parsed.Command == ECommand::Sign) {
+            Summary = TSignCommand(FileSystem, Parsed.Sign).sign();
+        } else if (Parsed.Command == ECommand::PublicKey) {
+            Summary = TSignCommand(FileSystem, Parsed.Sign).publicKey();
         } else {
             Summary = TConfigureCommand(FileSystem, Parsed.Configure).run();
         }

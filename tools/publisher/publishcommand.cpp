@@ -1,6 +1,7 @@
 #include "publisher/publishcommand.h"
 
 #include "publisher/bytetext.h"
+#include "publisher/documentsigner.h"
 #include "publisher/usageerror.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 
@@ -45,12 +46,18 @@ TPublishCommand::TPublishCommand(std::shared_ptr<const shared::TFileSystemHelper
     }
 }
 
+TPublishCommand::~TPublishCommand() = default;
+
 void TPublishCommand::setProgressCallback(TContentPublisher::TProgressCallback Callback) {
     ProgressCallback = std::move(Callback);
 }
 
 QString TPublishCommand::run() {
     checkOptions();
+    // A key that cannot sign fails the run before any chunk is written.
+    if (!Options.SignKey.isEmpty()) {
+        m_pSigner = std::make_unique<TDocumentSigner>(Options.SignKey);
+    }
     const bool Package = Options.Document.Kind == EDocumentKind::Package;
     TDocumentSettings DocumentSettings = Options.Document;
     DocumentSettings.ChunkIndexBase = Package ? 0 : packageChunkCount();
@@ -62,7 +69,7 @@ QString TPublishCommand::run() {
     const TPublishResult Result = Publisher.publish();
 
     const QJsonObject Document = TPackageDocumentBuilder(DocumentSettings).build(Result, Summary);
-    m_pFileSystem->writeFile(documentPath(Options.DocumentName), QJsonDocument(Document).toJson());
+    writeDocument(documentPath(Options.DocumentName), QJsonDocument(Document).toJson());
     const QString AssetNote = Package ? keepAssetDocumentInStep(Summary.Chunks) : QString();
 
     return QStringLiteral("Published %1 version %2: %3 files, %4 chunks (%5 new: %6 packed, %7 stored), "
@@ -153,10 +160,17 @@ QString TPublishCommand::keepAssetDocumentInStep(int PackageChunks) const {
                               "assets again.")
             .arg(Options.AssetDocumentName);
     }
-    m_pFileSystem->writeFile(Path, QJsonDocument(AssetDocument).toJson());
+    writeDocument(Path, QJsonDocument(AssetDocument).toJson());
     return QStringLiteral(" %1 now follows the %2 package chunks.")
         .arg(Options.AssetDocumentName)
         .arg(PackageChunks);
+}
+
+void TPublishCommand::writeDocument(const QString& Path, const QByteArray& Bytes) const {
+    m_pFileSystem->writeFile(Path, Bytes);
+    if (m_pSigner) {
+        m_pFileSystem->writeFile(TDocumentSigner::signaturePath(Path), m_pSigner->signatureText(Bytes));
+    }
 }
 
 } // namespace publisher

@@ -14,6 +14,8 @@ class TFileSystemHelper;
 
 namespace publisher {
 
+class TDocumentSigner;
+
 struct TPublishOptions {
     QString InputDirectory;
     QString OutputDirectory;
@@ -24,6 +26,7 @@ struct TPublishOptions {
     int Method = 5;
     double MinimumSaving = DefaultMinimumSaving;
     int Threads = 0;
+    QString SignKey; // a PEM Ed25519 private key: every document written gets its ".sig"
 };
 
 // Publishes one build directory: stores its chunks and writes the package or
@@ -31,6 +34,7 @@ struct TPublishOptions {
 class TPublishCommand {
 public:
     TPublishCommand(std::shared_ptr<const shared::TFileSystemHelper> FileSystem, TPublishOptions Options);
+    ~TPublishCommand();
 
     void setProgressCallback(TContentPublisher::TProgressCallback Callback);
 
@@ -45,11 +49,13 @@ private:
     QString documentPath(const QString& Name) const;
     int packageChunkCount() const;
     QString keepAssetDocumentInStep(int PackageChunks) const;
+    void writeDocument(const QString& Path, const QByteArray& Bytes) const;
 
     std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
     TPublishOptions Options;
     TContentPublisher::TProgressCallback ProgressCallback;
     TPublishSummary Summary;
+    std::unique_ptr<TDocumentSigner> m_pSigner;
 };
 
 } // namespace publisher

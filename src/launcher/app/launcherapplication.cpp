@@ -288,6 +288,9 @@ void TLauncherApplication::showMainWindow() {
     TLauncherMainWindow* window = m_pMainWindow.get();
     connect(m_pConfigurationHandler.get(), &TLauncherConfigurationHandler::hintsAreaDataReceived, window,
             &TLauncherMainWindow::setHints);
+    if (m_pConfigurationHandler->refusedUntrustedDocument()) {
+        window->showUntrustedDownloadMessage();
+    }
     connect(window, &TLauncherMainWindow::defaultChanged, this,
             [this](std::shared_ptr<TPackage> pPackage, bool IsDefault) {
                 onDefaultChanged(std::move(pPackage), IsDefault);
@@ -339,8 +342,12 @@ void TLauncherApplication::onMaintenance() {
     beginEnding();
     m_NotificationTimer.stop();
     hideSplash();
-    showMessageBox(QMessageBox::Information, nullptr, QStringLiteral("Vantor Online cannot be started"),
-                   QStringLiteral("Vantor Online is currently down for maintenance. Please try again later."),
+    const QString text =
+        m_pConfigurationHandler->refusedUntrustedDocument()
+            ? QStringLiteral("The download of the launcher configuration could not be trusted: it does not "
+                             "carry the studio's signature. Please try again later.")
+            : QStringLiteral("Vantor Online is currently down for maintenance. Please try again later.");
+    showMessageBox(QMessageBox::Information, nullptr, QStringLiteral("Vantor Online cannot be started"), text,
                    QMessageBox::Close);
     endLauncher(1);
 }
@@ -490,7 +497,9 @@ void TLauncherApplication::patchPackages(std::vector<std::shared_ptr<TPackage>> 
 
 void TLauncherApplication::startDefaultPackageOrShowList() {
     const std::shared_ptr<TPackage> package = defaultPackage();
-    if (package && package->localStatus() == TPackage::StatusUpToDate) {
+    // After a refused download the player is told in the window instead of being sent on silently.
+    if (package && package->localStatus() == TPackage::StatusUpToDate &&
+        !m_pConfigurationHandler->refusedUntrustedDocument()) {
         startPackageAndExit(package);
     } else {
         showMainWindow();

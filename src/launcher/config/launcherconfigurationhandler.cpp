@@ -1,7 +1,9 @@
 #include "launcher/config/launcherconfigurationhandler.h"
 
+#include "launcher/config/documenttrust.h"
 #include "launcher/config/launcherconfigurationexception.h"
 #include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/config/signeddocumentfetcher.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/settings/launcherconstants.h"
@@ -11,6 +13,7 @@
 #include "shared/network/nocachequeryitem.h"
 #include "shared/randomhints/randomhints.h"
 
+#include <QDateTime>
 #include <QDebug>
 
 #include <algorithm>
@@ -39,13 +42,15 @@ TLauncherConfigurationHandler::TLauncherConfigurationHandler(
     : QObject(parent)
     , m_pDownloadPool(std::move(pDownloadPool))
     , m_pFilesystemHelper(std::move(pFilesystemHelper))
+    , m_pTrust(std::make_shared<TDocumentTrust>(m_pFilesystemHelper->settings()->publicKey()))
+    , m_pDocuments(std::make_unique<TSignedDocumentFetcher>(m_pDownloadPool, m_pTrust))
     , ConfigurationUrl(m_pFilesystemHelper->settings()->launcherConfigurationUrl()) {
     ErrorTimer.setSingleShot(true);
     ErrorTimer.setInterval(static_cast<int>(
         std::clamp<qint64>(m_pFilesystemHelper->settings()->downloadErrorTimeout(), 0, INT_MAX)));
-    connect(m_pDownloadPool.get(), &::shared::TDownloadPool::success, this,
+    connect(m_pDocuments.get(), &TSignedDocumentFetcher::success, this,
             &TLauncherConfigurationHandler::onConfigurationDownloadFinished);
-    connect(m_pDownloadPool.get(), &::shared::TDownloadPool::failed, this,
+    connect(m_pDocuments.get(), &TSignedDocumentFetcher::failed, this,
             &TLauncherConfigurationHandler::onConfigurationDownloadFailed);
     connect(&ErrorTimer, &QTimer::timeout, this, &TLauncherConfigurationHandler::onErrorTimerExpired);
 }
@@ -57,7 +62,11 @@ void TLauncherConfigurationHandler::startConfigurationDownload() {
     // The timer runs before the request is made: a request the pool refuses at once (an invalid
     // address) is answered inside download() and must already find the configuration awaited.
     ErrorTimer.start();
-    m_pDownloadPool->download(ConfigurationUrl);
+    m_pDocuments->download(ConfigurationUrl, true);
+}
+
+bool TLauncherConfigurationHandler::refusedUntrustedDocument() const {
+    return m_StoredCopyRefused || m_pDocuments->refusedAny();
 }
 
 bool TLauncherConfigurationHandler::isAwaitedConfiguration(const QUrl& Url) const {
@@ -124,7 +133,7 @@ void TLauncherConfigurationHandler::takeConfiguration(const QUrl& Url, const QBy
     }
     QString writeError;
     try {
-        m_pFilesystemHelper->writeFile(storedCopyPath(), Configuration->rawDocument());
+        storeConfigurationCopy(Url);
     } catch (const std::runtime_error& error) {
         writeError = QString::fromUtf8(error.what());
     }
@@ -142,6 +151,13 @@ void TLauncherConfigurationHandler::fallBackToStoredCopy() {
         const QByteArray document = m_pFilesystemHelper->readFileIfPresent(path);
         if (document.isEmpty()) {
             qCritical().noquote() << "No stored configuration available.";
+            emit mainConfigurationDownloadFailed();
+            return;
+        }
+        const QString trustProblem = storedCopyTrustProblem(path, document);
+        if (!trustProblem.isEmpty()) {
+            m_StoredCopyRefused = true;
+            qCritical().noquote() << "Stored configuration" << path << "is not used:" << trustProblem;
             emit mainConfigurationDownloadFailed();
             return;
         }
@@ -267,7 +283,12 @@ void TLauncherConfigurationHandler::requestPackageConfigurations() {
     // The pool may answer inside download() (an address it refuses); the requests are already in
     // place then, and this loop works on its own list.
     for (const QUrl& address : addresses) {
-        m_pDownloadPool->download(address);
+        // The installed documents read offline were checked when they were downloaded.
+        if (UsingStoredCopy) {
+            m_pDownloadPool->download(address);
+        } else {
+            m_pDocuments->download(address);
+        }
     }
 }
 
@@ -335,6 +356,27 @@ QUrl TLauncherConfigurationHandler::onlineDocumentUrl(const QUrl& Url) const {
 
 QString TLauncherConfigurationHandler::storedCopyPath() const {
     return m_pFilesystemHelper->launcherFilePath(LocalConfigurationCopyFileName);
+}
+
+void TLauncherConfigurationHandler::storeConfigurationCopy(const QUrl& Url) {
+    const QString path = storedCopyPath();
+    if (m_pTrust->isRequired()) {
+        // The signature first: a copy whose signature did not follow it is refused offline, while
+        // a signature without its copy is never read.
+        m_pFilesystemHelper->writeFile(TDocumentTrust::signaturePath(path),
+                                       m_pDocuments->acceptedSignature(Url));
+    }
+    m_pFilesystemHelper->writeFile(path, Configuration->rawDocument());
+}
+
+QString TLauncherConfigurationHandler::storedCopyTrustProblem(const QString& Path,
+                                                              const QByteArray& Document) const {
+    if (!m_pTrust->isRequired()) {
+        return QString();
+    }
+    const QByteArray signature = m_pFilesystemHelper->readFileIfPresent(TDocumentTrust::signaturePath(Path));
+    const QString problem = m_pTrust->signatureProblem(Document, signature);
+    return problem.isEmpty() ? m_pTrust->expiryProblem(Document, QDateTime::currentDateTimeUtc()) : problem;
 }
 
 } // namespace mirrel::launcher

@@ -18,8 +18,10 @@ class TDownloadPool;
 
 namespace mirrel::launcher {
 
+class TDocumentTrust;
 class TLauncherConfigurationReader;
 class TLauncherFilesystemHelper;
+class TSignedDocumentFetcher;
 class TPackage;
 struct TPackageBuild;
 
@@ -61,6 +63,8 @@ public:
     const QUrl& configurationUrl() const { return ConfigurationUrl; }
     const ::shared::THint& currentHint() const { return CurrentHint; }
     const std::vector<::shared::THint>& hints() const { return Hints; }
+    // Whether a document (or the stored copy) was refused because it could not be trusted.
+    bool refusedUntrustedDocument() const;
 
 signals:
     void mainConfigurationLoaded();
@@ -90,9 +94,15 @@ private:
                                       const TPackage& Package, TPackageBuild* pBuild) const;
     QUrl onlineDocumentUrl(const QUrl& Url) const;
     QString storedCopyPath() const;
+    void storeConfigurationCopy(const QUrl& Url);
+    QString storedCopyTrustProblem(const QString& Path, const QByteArray& Document) const;
 
     std::shared_ptr<::shared::TDownloadPool> m_pDownloadPool;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFilesystemHelper;
+    std::shared_ptr<const TDocumentTrust> m_pTrust;
+    // Stands between the pool and this handler: only trusted documents come through.
+    std::unique_ptr<TSignedDocumentFetcher> m_pDocuments;
+    bool m_StoredCopyRefused = false;
     QUrl ConfigurationUrl;
     // Runs exactly while the configuration itself is awaited; answers for it count only then.
     QTimer ErrorTimer;

@@ -52,6 +52,10 @@ TLauncherSettings::TLauncherSettings(const QString& iniPath)
     settings.beginGroup(QStringLiteral("DEBUG"));
     m_ChunkVerification = settings.value(QStringLiteral("chunkVerification"), false).toBool();
     settings.endGroup();
+
+    settings.beginGroup(QStringLiteral("SECURITY"));
+    m_PublicKey = settings.value(QStringLiteral("publicKey"), QString()).toString().trimmed();
+    settings.endGroup();
 }
 
 QString TLauncherSettings::describe() const {
@@ -73,6 +77,7 @@ QString TLauncherSettings::describe() const {
         QStringLiteral("chunkVerification=") + boolText(m_ChunkVerification),
         QStringLiteral("maxCachedChunks=") + QString::number(m_MaxCachedChunks),
         QStringLiteral("maxConcurrentDownloads=") + QString::number(m_MaxConcurrentDownloads),
+        QStringLiteral("publicKey=") + m_PublicKey,
     };
     return entries.join(QStringLiteral(", "));
 }

@@ -30,6 +30,9 @@ public:
     bool chunkVerification() const { return m_ChunkVerification; }
     int maxCachedChunks() const { return m_MaxCachedChunks; }
     int maxConcurrentDownloads() const { return m_MaxConcurrentDownloads; }
+    // Base64 of the Ed25519 public key that signs the configuration and the package documents;
+    // empty when the studio does not sign them.
+    const QString& publicKey() const { return m_PublicKey; }
 
     // One line with every key and its value, for the start-up log.
     QString describe() const;
@@ -53,6 +56,7 @@ private:
     bool m_ChunkVerification = false;
     int m_MaxCachedChunks = 100;
     int m_MaxConcurrentDownloads = 10;
+    QString m_PublicKey;
 };
 
 } // namespace mirrel::launcher

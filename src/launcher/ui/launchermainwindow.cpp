@@ -45,6 +45,10 @@ const QString NoticeFirstYear = QStringLiteral("2024");
 const QString ConnectionProblemTitle = QStringLiteral("Connection problem");
 const QString ConnectionProblemText =
     QStringLiteral("Could not connect to the update service.\n\nPlease try again later.\n");
+const QString UntrustedDownloadTitle = QStringLiteral("Download not trusted");
+const QString UntrustedDownloadText = QStringLiteral(
+    "The download could not be trusted: it does not carry the studio's signature.\n\nNothing was "
+    "installed from it. Please try again later.\n");
 const QString DownloadFailedTitle = QStringLiteral("Download failed");
 const QString DownloadFailedText = QStringLiteral(
     "The installation of %1 failed.\n\nNot all files necessary could be downloaded. Please try again "
@@ -337,6 +341,14 @@ void TLauncherMainWindow::showConnectionProblemMessage() {
     QMessageBox* pBox = sharedMessageBox();
     pBox->setWindowTitle(ConnectionProblemTitle);
     pBox->setText(ConnectionProblemText);
+    pBox->setIcon(QMessageBox::Critical);
+    pBox->show();
+}
+
+void TLauncherMainWindow::showUntrustedDownloadMessage() {
+    QMessageBox* pBox = sharedMessageBox();
+    pBox->setWindowTitle(UntrustedDownloadTitle);
+    pBox->setText(UntrustedDownloadText);
     pBox->setIcon(QMessageBox::Critical);
     pBox->show();
 }

@@ -54,6 +54,9 @@ public:
     // "The game could not be started: <Reason>", with an offer to repair the package (null: no
     // offer). Not modal: the window stays usable while it is open.
     void showClientStartFailedMessage(const std::shared_ptr<TPackage>& pPackage, const QString& Reason);
+    // Tells the player that a downloaded configuration or package document was refused because
+    // its signature did not prove it came from the studio.
+    void showUntrustedDownloadMessage();
 
 signals:
     void defaultChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);

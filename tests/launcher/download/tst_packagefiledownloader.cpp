@@ -1,3 +1,7 @@
+#include "launcher/download/chunkcache.h"
+#include "launcher/download/chunkedfilestate.h"
+#include "launcher/download/chunksaver.h"
+#include "launcher/download/chunktodownload.h"
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/settings/launchersettings.h"
 #include "shared/container/container.h"
@@ -11,78 +15,64 @@
 #include "support/testdata.h"
 #include "support/testregistry.h"
 
-#include <QCryptographicHash>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <numeric>
 #include <random>
-#include <stdexcept>
 
 using namespace mirrel::launcher;
 using testsupport::readBytes;
 using testsupport::seededBytes;
+using testsupport::sha256;
 using testsupport::writeBytes;
 using testsupport::operator""_qs;
-using testsupport::sha256;
+using TScripted = testsupport::TScriptedAnswer;
 
 namespace {
 
-// Content pieces of a test: each named piece is stored packed as "c/<name>" on a server.
-struct TPiece {
-    QString Name;
-    QByteArray Content;
-};
-
-TChunkInPackage chunkOf(const TPiece& Piece, const QUrl& Url, const QByteArray& Packed) {
+TChunkInPackage chunkOf(const QByteArray& Content, const QUrl& Url, const QByteArray& Packed) {
     TChunkInPackage chunk;
     chunk.Url = Url;
     chunk.PackedSize = static_cast<TFileSize>(Packed.size());
     chunk.PackedHash = sha256(Packed);
-    chunk.UnpackedSize = static_cast<TFileSize>(Piece.Content.size());
-    chunk.UnpackedHash = sha256(Piece.Content);
-    chunk.Unpack = true;
+    chunk.UnpackedSize = static_cast<TFileSize>(Content.size());
+    chunk.UnpackedHash = sha256(Content);
     return chunk;
 }
 
-TFileToDownload fileOf(const QString& LocalFile, const TChunkInPackageVector& Chunks) {
+// Every position pending unless Pending names some.
+TFileToDownload fileOf(const QString& LocalFile, const TChunkInPackageVector& Chunks,
+                       std::vector<std::int32_t> Pending = {}) {
     TFileToDownload file;
     file.LocalFile = LocalFile;
     file.Chunks = Chunks;
-    for (std::size_t index = 0; index < Chunks.size(); ++index) {
-        file.ChunksToDownload.push_back(static_cast<std::int32_t>(index));
-        file.Size += Chunks[index].UnpackedSize;
+    for (const TChunkInPackage& chunk : Chunks) {
+        file.Size += chunk.UnpackedSize;
     }
+    if (Pending.empty()) {
+        Pending.resize(Chunks.size());
+        std::iota(Pending.begin(), Pending.end(), 0);
+    }
+    file.ChunksToDownload = Pending;
     return file;
 }
 
-// Stores every piece packed on the server; gives their chunk descriptions.
-std::vector<TChunkInPackage> serve(const testsupport::TNginxFixture& Nginx, const std::vector<TPiece>& Pieces,
-                                   int Method) {
-    std::vector<TChunkInPackage> chunks;
-    for (const TPiece& piece : Pieces) {
-        const QByteArray packed = shared::compress(Method, piece.Content);
-        QTest::qVerify(Nginx.writeFile(u"c/"_qs + piece.Name, packed), "writeFile", "", __FILE__, __LINE__);
-        chunks.push_back(chunkOf(piece, Nginx.url(u"c/"_qs + piece.Name), packed));
-    }
-    return chunks;
-}
-
-QByteArray contentOf(const std::vector<TPiece>& Pieces, const std::vector<int>& Order) {
+QByteArray join(const std::vector<QByteArray>& Pieces, const std::vector<int>& Order) {
     QByteArray content;
     for (const int index : Order) {
-        content += Pieces[static_cast<std::size_t>(index)].Content;
+        content += Pieces[static_cast<std::size_t>(index)];
     }
     return content;
 }
 
-// One downloader with its own network access manager and manual-release pool, as an
-// installation makes it.
+// One downloader with a manual-release pool of its own, as an installation makes it.
 struct TDownloadRun {
-    explicit TDownloadRun(std::shared_ptr<TLauncherFilesystemHelper> FileSystem,
-                          const QString& TargetDirectory, bool SelfUpdateMode = false)
+    TDownloadRun(std::shared_ptr<TLauncherFilesystemHelper> FileSystem, const QString& TargetDirectory,
+                 bool SelfUpdateMode = false)
         : Pool(std::make_shared<shared::TDownloadPool>(FileSystem->settings()->maxConcurrentDownloads(),
                                                        std::make_shared<shared::QNetworkAccessManagerWrapper>(
                                                            std::make_shared<QNetworkAccessManager>()),
@@ -96,17 +86,13 @@ struct TDownloadRun {
         Downloader.setSelfUpdateMode(SelfUpdateMode);
     }
 
-    bool run(const TFileToDownloadVector& Files, int TimeoutMs = 60000) {
+    // Exactly one final signal, also after the late events of the run.
+    bool run(const TFileToDownloadVector& Files) {
         Downloader.setFilesToDownload(Files);
         Downloader.startDownloads();
-        const QDeadlineTimer deadline(TimeoutMs);
-        while (Completed.count() + Failed.count() == 0) {
-            if (deadline.hasExpired()) {
-                return false;
-            }
-            QTest::qWait(10);
+        if (!QTest::qWaitFor([this] { return Completed.count() + Failed.count() > 0; }, 120000)) {
+            return false;
         }
-        // Exactly one final signal, also after the late events of the run.
         QTest::qWait(50);
         return Completed.count() + Failed.count() == 1;
     }
@@ -137,351 +123,272 @@ private slots:
         m_pTarget = std::make_unique<QTemporaryDir>();
     }
 
-    void writesSharedAndRepeatedChunksFromOneRequestEach() {
+    void writesSharedRepeatedAndPatchedChunksFromOneRequestEach() {
         testsupport::TNginxFixture nginx;
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const std::vector<TPiece> pieces{{u"x"_qs, seededBytes(1, 70000)},
-                                         {u"y"_qs, seededBytes(2, 50000)},
-                                         {u"z"_qs, seededBytes(3, 1234)}};
-        const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionLzma);
-        // "first" uses x twice; "second" shares y with it.
+        const std::vector<QByteArray> pieces{seededBytes(1, 70000), seededBytes(2, 50000),
+                                             seededBytes(3, 1234), seededBytes(4, 3000)};
+        TChunkInPackageVector chunks;
+        for (std::size_t index = 0; index < pieces.size(); ++index) {
+            const QByteArray packed = shared::compress(shared::CompressionLzma, pieces[index]);
+            QVERIFY(nginx.writeFile(u"c/%1"_qs.arg(index), packed));
+            chunks.push_back(chunkOf(pieces[index], nginx.url(u"c/%1"_qs.arg(index)), packed));
+        }
+        // "first" holds piece 0 twice and shares piece 1 with "second"; "patched" is on disk already
+        // but for its middle position, and keeps the bytes around it.
         TFileToDownloadVector files{fileOf(u"first.bin"_qs, {chunks[0], chunks[1], chunks[0]}),
-                                    fileOf(u"dir/second.bin"_qs, {chunks[1], chunks[2]})};
+                                    fileOf(u"dir/second.bin"_qs, {chunks[1], chunks[2]}),
+                                    fileOf(u"patched.bin"_qs, {chunks[3], chunks[0], chunks[3]}, {1})};
         files[1].Executable = true;
+        QVERIFY(writeBytes(target(u"patched.bin"_qs), pieces[3] + QByteArray(70000, 'o') + pieces[3]));
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
         QVERIFY(run.run(files));
         QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(readBytes(target("first.bin")), contentOf(pieces, {0, 1, 0}));
-        QCOMPARE(readBytes(target("dir/second.bin")), contentOf(pieces, {1, 2}));
-        QVERIFY(QFileInfo(target("dir/second.bin")).isExecutable());
-        QVERIFY(!QFileInfo(target("first.bin")).isExecutable());
-        for (const TPiece& piece : pieces) {
-            QVERIFY(nginx.waitForRequestCount(u"/c/"_qs + piece.Name, 1));
+        QCOMPARE(readBytes(target(u"first.bin"_qs)), join(pieces, {0, 1, 0}));
+        QCOMPARE(readBytes(target(u"dir/second.bin"_qs)), join(pieces, {1, 2}));
+        QCOMPARE(readBytes(target(u"patched.bin"_qs)), join(pieces, {3, 0, 3}));
+        QVERIFY(QFileInfo(target(u"dir/second.bin"_qs)).isExecutable());
+        QVERIFY(!QFileInfo(target(u"first.bin"_qs)).isExecutable());
+        for (const int index : {0, 1, 2}) {
+            QVERIFY(nginx.waitForRequestCount(u"/c/%1"_qs.arg(index), 1));
         }
-        // Every position is written once; the written total counts each address once.
-        QCOMPARE(run.Written.count(), 5);
+        QCOMPARE(nginx.requestCount(u"/c/3"_qs), 0);
+        // Every pending position is written once; the totals count each address once.
+        QCOMPARE(run.Written.count(), 6);
         const QList<QVariant> last = run.Progress.last();
-        const TFileSize unpackedTotal = 70000 + 50000 + 1234;
-        QCOMPARE(last.at(2).value<TFileSize>(), unpackedTotal);
-        QCOMPARE(last.at(3).value<TFileSize>(), unpackedTotal);
+        QCOMPARE(last.at(2).value<TFileSize>(), TFileSize(70000 + 50000 + 1234));
+        QCOMPARE(last.at(3).value<TFileSize>(), TFileSize(70000 + 50000 + 1234));
         QCOMPARE(last.at(0).value<TFileSize>(), last.at(1).value<TFileSize>());
     }
 
-    void keepsTheBytesOfPositionsThatAreNotPending() {
-        testsupport::TNginxFixture nginx;
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const std::vector<TPiece> pieces{{u"a"_qs, seededBytes(10, 3000)},
-                                         {u"b"_qs, seededBytes(11, 4000)},
-                                         {u"c"_qs, seededBytes(12, 5000)}};
-        const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionDeflate);
-        // The local file holds a and c already; b's place holds something else.
-        const QByteArray local = pieces[0].Content + QByteArray(4000, 'o') + pieces[2].Content;
-        QVERIFY(writeBytes(target("patched.bin"), local));
-        TFileToDownload file = fileOf(u"patched.bin"_qs, chunks);
-        file.ChunksToDownload = {1};
-
-        TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({file}));
-        QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(readBytes(target("patched.bin")), contentOf(pieces, {0, 1, 2}));
-        QCOMPARE(nginx.requestCount(u"/c/a"_qs), 0);
-        QCOMPARE(nginx.requestCount(u"/c/c"_qs), 0);
-    }
-
-    void parksEarlyChunksInMemoryAndInTemporaryFiles_data() {
+    void earlyChunksWaitInMemoryThenInTemporaryFiles_data() {
         QTest::addColumn<int>("maxCachedChunks");
-        QTest::newRow("no cache") << 0;
-        QTest::newRow("two") << 2;
-        QTest::newRow("default") << -1;
+        QTest::newRow("no cache: one in memory") << 0;
+        QTest::newRow("two: three in memory") << 2;
+        QTest::newRow("plenty") << 100;
     }
 
-    void parksEarlyChunksInMemoryAndInTemporaryFiles() {
+    void earlyChunksWaitInMemoryThenInTemporaryFiles() {
+        // The chunks of one file arrive last first: all but the last to arrive wait in the cache.
         QFETCH(int, maxCachedChunks);
-        // The server answers the chunks in reverse order: the first chunk of the file comes last.
-        constexpr int count = 8;
-        testsupport::TScriptedHttpServer server;
-        QVERIFY(server.start());
-        std::vector<TPiece> pieces;
+        std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
-        std::vector<int> order;
-        for (int index = 0; index < count; ++index) {
-            pieces.push_back({u"p%1"_qs.arg(index), seededBytes(100 + index, 20000 + index)});
-            const QByteArray packed = shared::compress(shared::CompressionStored, pieces.back().Content);
-            testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
-            answer.delayBeforeHeadersMs = 100 * (count - index);
-            server.setAnswer(u"/c/p%1"_qs.arg(index), answer);
-            chunks.push_back(chunkOf(pieces.back(), server.url(u"/c/p%1"_qs.arg(index)), packed));
-            order.push_back(index);
+        auto cache = std::make_shared<TChunkCache>(maxCachedChunks);
+        for (int index = 0; index < 8; ++index) {
+            pieces.push_back(seededBytes(static_cast<quint32>(100 + index), 20000 + index));
+            chunks.push_back(chunkOf(pieces.back(), QUrl(u"http://127.0.0.1/c/%1"_qs.arg(index)), {}));
+            cache->addUse(chunks.back().UnpackedHash);
         }
-        const QByteArray ini = maxCachedChunks < 0
-                                   ? QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\n")
-                                   : QByteArray("[OPTIONS]\nmaxConcurrentDownloads=10\nmaxCachedChunks=") +
-                                         QByteArray::number(maxCachedChunks) + '\n';
-        TDownloadRun run(fileSystem(ini), m_pTarget->path());
-        QVERIFY(run.run({fileOf(u"reversed.bin"_qs, chunks)}));
-        QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(readBytes(target("reversed.bin")), contentOf(pieces, order));
-        const int limit = maxCachedChunks < 0 ? 100 : maxCachedChunks;
-        QVERIFY(run.Downloader.peakCachedChunksInMemory() <= limit + 1);
-        QCOMPARE(run.Downloader.peakCachedChunksInMemory() + run.Downloader.chunksParkedInTemporaryFiles(),
-                 // Every chunk but the first waits somewhere, unless the server's order got mixed up.
-                 std::max(run.Downloader.peakCachedChunksInMemory() +
-                              run.Downloader.chunksParkedInTemporaryFiles(),
-                          1));
-        if (maxCachedChunks == 0) {
-            QVERIFY(run.Downloader.chunksParkedInTemporaryFiles() > 0);
+        const auto file =
+            std::make_shared<TChunkedFileState>(fileOf(u"r.bin"_qs, chunks), target(u"r.bin"_qs));
+        const TChunkSaver saver(fileSystem(), cache, {}, {});
+        for (int index = 7; index >= 0; --index) {
+            TChunkToDownload item(chunks[static_cast<std::size_t>(index)]);
+            item.Targets = {file};
+            saver.save(item, pieces[static_cast<std::size_t>(index)]);
         }
-        if (maxCachedChunks < 0) {
-            QCOMPARE(run.Downloader.chunksParkedInTemporaryFiles(), 0);
-            QVERIFY(run.Downloader.peakCachedChunksInMemory() > 1);
-        }
-        for (int index = 0; index < count; ++index) {
-            QCOMPARE(server.requestCount(u"/c/p%1"_qs.arg(index)), 1);
-        }
+        QCOMPARE(readBytes(target(u"r.bin"_qs)), join(pieces, {0, 1, 2, 3, 4, 5, 6, 7}));
+        const int inMemory = std::min(7, maxCachedChunks + 1);
+        QCOMPARE(cache->peakInMemoryCount(), inMemory);
+        QCOMPARE(cache->temporaryFileCount(), 7 - inMemory);
+        QCOMPARE(cache->inMemoryCount(), 0);
     }
 
-    void retriesFailedDownloadsThreeTimes_data() {
-        QTest::addColumn<QList<int>>("answers"); // 503: a failure, 0: the wrong bytes, 200: the right ones
+    void retriesShareOneBudget_data() {
+        // 503: a failure; 0: the wrong bytes; -1: bytes that do not unpack; 200: the right bytes.
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("requests");
         QTest::addColumn<bool>("completes");
-        QTest::newRow("503 three times, then 200") << QList<int>{503, 503, 503, 200} << true;
-        QTest::newRow("503 four times") << QList<int>{503, 503, 503, 503} << false;
-        QTest::newRow("wrong bytes, then 200") << QList<int>{0, 200} << true;
-        QTest::newRow("wrong bytes and 503 share one budget") << QList<int>{503, 0, 503, 0} << false;
-        QTest::newRow("mixed, last attempt succeeds") << QList<int>{0, 503, 0, 200} << true;
+        QTest::newRow("503 three times, then 200") << QList<int>{503, 503, 503, 200} << 4 << true;
+        QTest::newRow("503 four times") << QList<int>{503, 503, 503, 503, 200} << 4 << false;
+        QTest::newRow("wrong bytes and 503 share one budget")
+            << QList<int>{503, 0, 503, 0, 200} << 4 << false;
+        QTest::newRow("bytes that do not unpack: no retry") << QList<int>{-1, 200} << 1 << false;
     }
 
-    void retriesFailedDownloadsThreeTimes() {
+    void retriesShareOneBudget() {
         QFETCH(QList<int>, answers);
+        QFETCH(int, requests);
         QFETCH(bool, completes);
         testsupport::TScriptedHttpServer server;
         QVERIFY(server.start());
-        const TPiece piece{u"flaky"_qs, seededBytes(7, 30000)};
-        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-        const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
-        QList<testsupport::TScriptedAnswer> script;
+        const QByteArray content = seededBytes(7, 30000);
+        const QByteArray packed = shared::compress(shared::CompressionLzma, content);
+        // A DEFLATE container whose payload is no DEFLATE stream.
+        const QByteArray broken = QByteArray("p\x03\x88\x27\x10") + QByteArray(16, '\xff');
+        QList<TScripted> script;
         for (const int answer : answers) {
-            script.append(answer == 503 ? testsupport::TScriptedAnswer::withStatus(503)
-                                        : testsupport::TScriptedAnswer::ok(answer == 0 ? wrong : packed));
+            script.append(answer == 503 ? TScripted::withStatus(503)
+                          : answer == -1
+                              ? TScripted::ok(broken)
+                              : TScripted::ok(answer == 200 ? packed
+                                                            : shared::compress(shared::CompressionLzma,
+                                                                               seededBytes(8, 30000))));
         }
         server.setAnswerSequence(u"/c/flaky"_qs, script);
-        const TChunkInPackage chunk = chunkOf(piece, server.url(u"/c/flaky"_qs), packed);
 
         TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({fileOf(u"flaky.bin"_qs, {chunk})}));
-        // One request per scripted answer: three more after the first at most.
-        QCOMPARE(server.requestCount(u"/c/flaky"_qs), answers.size());
-        if (completes) {
-            QCOMPARE(run.Completed.count(), 1);
-            QCOMPARE(readBytes(target("flaky.bin")), piece.Content);
-        } else {
-            QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-            QVERIFY(!QFileInfo::exists(target("flaky.bin")));
+        QVERIFY(run.run({fileOf(u"flaky.bin"_qs, {chunkOf(content, server.url(u"/c/flaky"_qs), packed)})}));
+        QCOMPARE(run.failure(),
+                 completes ? EPackageDownloaderError::NoError : EPackageDownloaderError::DownloadFailed);
+        QCOMPARE(readBytes(target(u"flaky.bin"_qs)), completes ? content : QByteArray());
+        QCOMPARE(server.requestCount(u"/c/flaky"_qs), requests);
+    }
+
+    void failedRunsReportTheirCause_data() {
+        QTest::addColumn<QString>("localFile");
+        QTest::addColumn<bool>("diskFails");
+        QTest::addColumn<bool>("goneFile"); // a second file whose only chunk the server does not have
+        QTest::addColumn<bool>("twoContents");
+        QTest::addColumn<int>("error");
+        const int saving = static_cast<int>(EPackageDownloaderError::SavingFailed);
+        const int download = static_cast<int>(EPackageDownloaderError::DownloadFailed);
+        QTest::newRow("the disk fails") << u"sub/s.bin"_qs << true << false << false << saving;
+        QTest::newRow("a failed download outranks it")
+            << u"sub/s.bin"_qs << true << true << false << download;
+        QTest::newRow("a name outside the directory") << u".."_qs << false << false << false << saving;
+        // The second content is never fetched: the file cannot be finished.
+        QTest::newRow("one address for two contents") << u"two.bin"_qs << false << false << true << download;
+    }
+
+    void failedRunsReportTheirCause() {
+        QFETCH(QString, localFile);
+        QFETCH(bool, diskFails);
+        QFETCH(bool, goneFile);
+        QFETCH(bool, twoContents);
+        QFETCH(int, error);
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        const QByteArray content = seededBytes(31, 9000);
+        const QByteArray packed = shared::compress(shared::CompressionStored, content);
+        server.setAnswer(u"/c/s"_qs, TScripted::ok(packed));
+        TChunkInPackageVector chunks{chunkOf(content, server.url(u"/c/s"_qs), packed)};
+        if (twoContents) {
+            chunks.push_back(chunkOf(seededBytes(32, 9000), server.url(u"/c/s"_qs), packed));
         }
-    }
-
-    void bodyThatDoesNotDecodeFailsAtOnce() {
-        testsupport::TNginxFixture nginx;
-        const TPiece piece{u"broken"_qs, seededBytes(21, 5000)};
-        // A DEFLATE container whose payload is not a DEFLATE stream.
-        QByteArray broken("p\x03", 2);
-        broken += char(0x88) + QByteArray(1, char(0x27)) + char(0x10) + QByteArray(16, char(0xff));
-        QVERIFY(nginx.writeFile(u"c/broken"_qs, broken));
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const TChunkInPackage chunk = chunkOf(piece, nginx.url(u"c/broken"_qs), broken);
-
-        TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({fileOf(u"broken.bin"_qs, {chunk})}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-        QVERIFY(nginx.waitForRequestCount(u"/c/broken"_qs, 1));
-        QTest::qWait(200);
-        QCOMPARE(nginx.requestCount(u"/c/broken"_qs), 1);
-    }
-
-    void failedSaveIsReportedAsSavingFailed() {
-        testsupport::TNginxFixture nginx;
-        const TPiece piece{u"s"_qs, seededBytes(31, 9000)};
-        const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-        QVERIFY(nginx.writeFile(u"c/s"_qs, packed));
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
-        auto failing = std::make_shared<testsupport::TFailingFilesystem>(
-            m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
-
-        TDownloadRun run(failing, m_pTarget->path());
-        QVERIFY(run.run({fileOf(u"sub/s.bin"_qs, {chunkOf(piece, nginx.url(u"c/s"_qs), packed)})}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-        QVERIFY(!QFileInfo::exists(target("sub/s.bin")));
-    }
-
-    void downloadFailureOutranksSavingFailure() {
-        testsupport::TNginxFixture nginx;
-        const TPiece piece{u"s"_qs, seededBytes(32, 9000)};
-        const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-        QVERIFY(nginx.writeFile(u"c/s"_qs, packed));
-        nginx.addFixedStatus(u"/c/gone"_qs, 404);
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
-        auto failing = std::make_shared<testsupport::TFailingFilesystem>(
-            m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
-        const TPiece gone{u"gone"_qs, seededBytes(33, 100)};
-
-        TDownloadRun run(failing, m_pTarget->path());
-        QVERIFY(run.run({fileOf(u"a/s.bin"_qs, {chunkOf(piece, nginx.url(u"c/s"_qs), packed)}),
-                         fileOf(u"b/gone.bin"_qs, {chunkOf(gone, nginx.url(u"c/gone"_qs), {})})}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-        QCOMPARE(nginx.requestCount(u"/c/gone"_qs), 4);
-    }
-
-    void selfUpdateModeMovesAnUndeletableFileAside() {
-        testsupport::TNginxFixture nginx;
-        const TPiece piece{u"launcher"_qs, seededBytes(41, 12000)};
-        const QByteArray packed = shared::compress(shared::CompressionLzma, piece.Content);
-        QVERIFY(nginx.writeFile(u"c/launcher"_qs, packed));
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const TChunkInPackage chunk = chunkOf(piece, nginx.url(u"c/launcher"_qs), packed);
-        writeBytes(m_pLauncher->filePath(u"launchersettings.ini"_qs), QByteArray());
-        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-            m_pLauncher->path(), testsupport::EFailingOperation::Remove);
-
-        // Without self-update mode the file that cannot be deleted fails the save.
-        QVERIFY(writeBytes(target("Launcher"), "running launcher"));
-        {
-            TDownloadRun run(undeletable, m_pTarget->path(), false);
-            QVERIFY(run.run({fileOf(u"Launcher"_qs, {chunk})}));
-            QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-            QCOMPARE(readBytes(target("Launcher")), QByteArray("running launcher"));
+        TFileToDownloadVector files{fileOf(localFile, chunks)};
+        if (goneFile) {
+            files.push_back(
+                fileOf(u"b/gone.bin"_qs, {chunkOf(seededBytes(33, 100), server.url(u"/c/gone"_qs), {})}));
         }
-        // In self-update mode it is renamed to ".old", replacing an older backup (a directory, here).
-        QVERIFY(QDir().mkpath(target("Launcher.old/inside")));
-        TDownloadRun run(undeletable, m_pTarget->path(), true);
-        QVERIFY(run.run({fileOf(u"Launcher"_qs, {chunk})}));
-        QCOMPARE(run.Completed.count(), 1);
-        QCOMPARE(readBytes(target("Launcher")), piece.Content);
-        QCOMPARE(readBytes(target("Launcher.old")), QByteArray("running launcher"));
-    }
-
-    void addressWithTwoContentsNeverReportsSuccess() {
-        // A document that gives one address to two different contents: the second content is never
-        // fetched, so the file cannot be finished, and the run must not call that a success.
-        testsupport::TNginxFixture nginx;
-        const TPiece first{u"same"_qs, seededBytes(51, 6000)};
-        const TPiece second{u"same"_qs, seededBytes(52, 6000)};
-        const QByteArray packed = shared::compress(shared::CompressionStored, first.Content);
-        QVERIFY(nginx.writeFile(u"c/same"_qs, packed));
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const QUrl url = nginx.url(u"c/same"_qs);
-
-        TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(
-            run.run({fileOf(u"two.bin"_qs, {chunkOf(first, url, packed), chunkOf(second, url, packed)})}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::DownloadFailed);
-    }
-
-    void fileNamedOutsideTheDirectoryIsNotWritten() {
-        testsupport::TNginxFixture nginx;
-        const TPiece piece{u"p"_qs, seededBytes(61, 600)};
-        const QByteArray packed = shared::compress(shared::CompressionStored, piece.Content);
-        QVERIFY(nginx.writeFile(u"c/p"_qs, packed));
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const TChunkInPackage chunk = chunkOf(piece, nginx.url(u"c/p"_qs), packed);
-        const QString inner = m_pTarget->filePath(u"package"_qs);
+        std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem();
+        if (diskFails) {
+            disk = std::make_shared<testsupport::TFailingFilesystem>(
+                m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
+        }
+        const QString inner = target(u"package"_qs);
         QVERIFY(QDir().mkpath(inner));
 
-        TDownloadRun run(fileSystem(), inner);
-        QVERIFY(run.run({fileOf(u".."_qs, {chunk})}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
+        TDownloadRun run(disk, inner);
+        QVERIFY(run.run(files));
+        QCOMPARE(static_cast<int>(run.failure()), error);
+        QCOMPARE(server.requestCount(u"/c/gone"_qs), goneFile ? 4 : 0);
         QVERIFY(QFileInfo(inner).isDir());
         QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{u"package"_qs});
+        if (!twoContents) {
+            QCOMPARE(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+        }
     }
 
-    void chunkVerificationKeepsACheckLog() {
-        testsupport::TNginxFixture nginx;
-        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const std::vector<TPiece> pieces{{u"a"_qs, seededBytes(71, 3000)},
-                                         {u"b"_qs, seededBytes(72, 4000)},
-                                         {u"c"_qs, seededBytes(73, 5000)}};
-        const std::vector<TChunkInPackage> chunks = serve(nginx, pieces, shared::CompressionLzma);
-        const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
-        const QString path = target("checked.bin");
-        const QString logPath = path + u".log"_qs;
-        QVERIFY(writeBytes(logPath, "an old log\n"));
+    void onlySelfUpdateModeMovesAnUndeletableFileAside_data() {
+        QTest::addColumn<bool>("selfUpdateMode");
+        QTest::newRow("install: the save fails") << false;
+        QTest::newRow("self-update: renamed to .old") << true;
+    }
 
-        // a is in place already; b and c are fetched.
-        QVERIFY(writeBytes(path, pieces[0].Content));
-        TFileToDownload file = fileOf(u"checked.bin"_qs, chunks);
-        file.ChunksToDownload = {1, 2};
-        {
+    void onlySelfUpdateModeMovesAnUndeletableFileAside() {
+        QFETCH(bool, selfUpdateMode);
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        const QByteArray content = seededBytes(41, 12000);
+        const QByteArray packed = shared::compress(shared::CompressionLzma, content);
+        server.setAnswer(u"/c/launcher"_qs, TScripted::ok(packed));
+        fileSystem(); // writes the settings the failing helper reads
+        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+            m_pLauncher->path(), testsupport::EFailingOperation::Remove);
+        QVERIFY(writeBytes(target(u"Launcher"_qs), "running launcher"));
+        // An older backup, a directory here, is replaced.
+        QVERIFY(QDir().mkpath(target(u"Launcher.old/inside"_qs)));
+
+        TDownloadRun run(undeletable, m_pTarget->path(), selfUpdateMode);
+        QVERIFY(run.run({fileOf(u"Launcher"_qs, {chunkOf(content, server.url(u"/c/launcher"_qs), packed)})}));
+        QCOMPARE(run.failure(),
+                 selfUpdateMode ? EPackageDownloaderError::NoError : EPackageDownloaderError::SavingFailed);
+        QCOMPARE(readBytes(target(u"Launcher"_qs)),
+                 selfUpdateMode ? content : QByteArray("running launcher"));
+        QCOMPARE(QFileInfo(target(u"Launcher.old"_qs)).isFile(), selfUpdateMode);
+    }
+
+    void chunkVerificationChecksTheChunksInPlace() {
+        testsupport::TScriptedHttpServer server;
+        QVERIFY(server.start());
+        const std::vector<QByteArray> pieces{seededBytes(71, 3000), seededBytes(72, 4000)};
+        TChunkInPackageVector chunks;
+        for (std::size_t index = 0; index < pieces.size(); ++index) {
+            server.setAnswer(u"/c/%1"_qs.arg(index),
+                             TScripted::ok(shared::compress(shared::CompressionStored, pieces[index])));
+            chunks.push_back(chunkOf(pieces[index], server.url(u"/c/%1"_qs.arg(index)),
+                                     shared::compress(shared::CompressionStored, pieces[index])));
+        }
+        const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
+        const TFileToDownload file = fileOf(u"checked.bin"_qs, chunks, {1});
+        QByteArray damaged = pieces[0];
+        damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
+        // The first chunk is in place; then it is damaged, which fails the save.
+        for (const QByteArray& inPlace : {pieces[0], damaged}) {
+            QVERIFY(writeBytes(target(u"checked.bin"_qs), inPlace));
             TDownloadRun run(fileSystem(ini), m_pTarget->path());
             QVERIFY(run.run({file}));
-            QCOMPARE(run.Completed.count(), 1);
+            const bool sound = inPlace == pieces[0];
+            QCOMPARE(run.failure(),
+                     sound ? EPackageDownloaderError::NoError : EPackageDownloaderError::SavingFailed);
+            QVERIFY(readBytes(target(u"checked.bin.log"_qs))
+                        .startsWith(sound ? "0: check succeeded" : "0: check failed"));
         }
-        // c may arrive before b; it is then written from the cache and logged as such.
-        QString checkLog = QString::fromUtf8(readBytes(logPath));
-        checkLog.replace(u"7000: write cache correct"_qs, u"7000: write succeeded"_qs);
-        QCOMPARE(checkLog.split(u'\n', Qt::SkipEmptyParts),
-                 (QStringList{u"0: check succeeded"_qs, u"3000: write succeeded"_qs,
-                              u"7000: write succeeded"_qs}));
-
-        // A chunk in place that is not what the document says fails the save.
-        QByteArray damaged = pieces[0].Content;
-        damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
-        QVERIFY(writeBytes(path, damaged));
-        TDownloadRun run(fileSystem(ini), m_pTarget->path());
-        QVERIFY(run.run({file}));
-        QCOMPARE(run.failure(), EPackageDownloaderError::SavingFailed);
-        QVERIFY(QString::fromUtf8(readBytes(logPath)).startsWith(u"0: check failed"_qs));
     }
 
     void assemblesRandomLayoutsWhateverTheArrivalOrder() {
-        // Many files made of shared pieces, some of them partly present already, answered in a random
-        // order with a cache that holds hardly anything: every file must come out whole.
+        // Files made of shared pieces, some partly present already, answered in a random order with
+        // a cache that holds hardly anything: every file must come out whole.
         std::mt19937 random(424242);
         testsupport::TScriptedHttpServer server;
         QVERIFY(server.start());
-        constexpr int pieceCount = 24;
-        std::vector<TPiece> pieces;
+        std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
-        for (int index = 0; index < pieceCount; ++index) {
-            pieces.push_back({u"r%1"_qs.arg(index), seededBytes(static_cast<quint32>(500 + index),
-                                                                1000 + static_cast<int>(random() % 20000))});
-            const int method =
-                static_cast<int>(random() % 2) == 0 ? shared::CompressionStored : shared::CompressionDeflate;
-            const QByteArray packed = shared::compress(method, pieces.back().Content);
-            testsupport::TScriptedAnswer answer = testsupport::TScriptedAnswer::ok(packed);
+        for (int index = 0; index < 24; ++index) {
+            pieces.push_back(
+                seededBytes(static_cast<quint32>(500 + index), 1000 + static_cast<int>(random() % 20000)));
+            const QByteArray packed = shared::compress(
+                random() % 2 == 0 ? shared::CompressionStored : shared::CompressionDeflate, pieces.back());
+            TScripted answer = TScripted::ok(packed);
             answer.delayBeforeHeadersMs = static_cast<int>(random() % 120);
-            server.setAnswer(u"/c/"_qs + pieces.back().Name, answer);
-            chunks.push_back(chunkOf(pieces.back(), server.url(u"/c/"_qs + pieces.back().Name), packed));
+            server.setAnswer(u"/c/%1"_qs.arg(index), answer);
+            chunks.push_back(chunkOf(pieces.back(), server.url(u"/c/%1"_qs.arg(index)), packed));
         }
         TFileToDownloadVector files;
         std::vector<std::vector<int>> layouts;
         QSet<int> used;
         for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
-            std::vector<int> layout;
-            const int length = 1 + static_cast<int>(random() % 9);
-            for (int position = 0; position < length; ++position) {
-                layout.push_back(static_cast<int>(random() % pieceCount));
-            }
+            std::vector<int> layout(1 + random() % 9);
             TChunkInPackageVector fileChunks;
-            for (const int piece : layout) {
+            for (int& piece : layout) {
+                piece = static_cast<int>(random() % 24);
                 fileChunks.push_back(chunks[static_cast<std::size_t>(piece)]);
             }
             TFileToDownload file = fileOf(u"f%1/data.bin"_qs.arg(fileIndex), fileChunks);
-            if (fileIndex % 3 == 0 && length > 1) {
-                // Present already except for some positions, which hold other bytes.
-                QByteArray local = contentOf(pieces, layout);
+            if (fileIndex % 3 == 0 && layout.size() > 1) {
+                // Present already but for some positions, which hold other bytes.
+                QByteArray local = join(pieces, layout);
                 file.ChunksToDownload.clear();
-                int offset = 0;
-                for (int position = 0; position < length; ++position) {
-                    const int size =
-                        pieces[static_cast<std::size_t>(layout[static_cast<std::size_t>(position)])]
-                            .Content.size();
-                    if (random() % 2 == 0 || position == length - 1) {
-                        file.ChunksToDownload.push_back(position);
-                        local.replace(offset, size, QByteArray(size, 'q'));
+                for (std::size_t position = 0, offset = 0; position < layout.size(); ++position) {
+                    const int size = pieces[static_cast<std::size_t>(layout[position])].size();
+                    if (random() % 2 == 0 || position + 1 == layout.size()) {
+                        file.ChunksToDownload.push_back(static_cast<std::int32_t>(position));
+                        local.replace(static_cast<int>(offset), size, QByteArray(size, 'q'));
                     }
-                    offset += size;
+                    offset += static_cast<std::size_t>(size);
                 }
                 QVERIFY(writeBytes(target(file.LocalFile), local));
             }
@@ -493,30 +400,27 @@ private slots:
         }
         TDownloadRun run(fileSystem("[OPTIONS]\nmaxConcurrentDownloads=4\nmaxCachedChunks=1\n"),
                          m_pTarget->path());
-        QVERIFY(run.run(files, 120000));
+        QVERIFY(run.run(files));
         QCOMPARE(run.Completed.count(), 1);
         for (std::size_t index = 0; index < files.size(); ++index) {
-            QVERIFY2(readBytes(target(files[index].LocalFile)) == contentOf(pieces, layouts[index]),
+            QVERIFY2(readBytes(target(files[index].LocalFile)) == join(pieces, layouts[index]),
                      qPrintable(files[index].LocalFile));
         }
-        for (int index = 0; index < pieceCount; ++index) {
-            QCOMPARE(server.requestCount(u"/c/r%1"_qs.arg(index)), used.contains(index) ? 1 : 0);
+        for (int index = 0; index < 24; ++index) {
+            QCOMPARE(server.requestCount(u"/c/%1"_qs.arg(index)), used.contains(index) ? 1 : 0);
         }
         QVERIFY(run.Downloader.peakCachedChunksInMemory() <= 2);
     }
 
 private:
-    std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray());
+    std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray()) {
+        return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
+    }
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
-    QString target(const char* Name) const { return target(QLatin1String(Name)); }
 
     std::unique_ptr<QTemporaryDir> m_pLauncher;
     std::unique_ptr<QTemporaryDir> m_pTarget;
 };
-
-std::shared_ptr<TLauncherFilesystemHelper> TestPackageFileDownloader::fileSystem(const QByteArray& IniText) {
-    return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
-}
 
 LAUNCHER_TEST(TestPackageFileDownloader)
 #include "tst_packagefiledownloader.moc"

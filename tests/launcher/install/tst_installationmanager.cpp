@@ -1,21 +1,17 @@
 // The installation manager's local state: statuses from the markers, the marker transitions, the
-// default package, package and executable paths. The package documents are small hand-made ones;
-// runs against a server are in tst_installationmanagerruns.
+// default package, package and executable paths. Runs against a server are in
+// tst_installationmanagerruns.
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/install/installationmanager.h"
-#include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packagebuild.h"
 #include "launcher/package/packageconfigurationreader.h"
-#include "launcher/storage/launcherfilesystemhelper.h"
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/publishedgame.h"
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
 #include <stdexcept>
 
 using namespace mirrel::launcher;
@@ -34,10 +29,10 @@ using testsupport::operator""_qs;
 
 namespace {
 
-QByteArray packageDocument(const char* Version, const QString& Executable = u"bin/client"_qs) {
+QByteArray packageDocument(const QString& Version, const QString& Executable = u"bin/client"_qs) {
     const QJsonObject file{
         {u"localfile"_qs, u"data/readme.txt"_qs}, {u"unpackedsize"_qs, 5}, {u"unpackedhash"_qs, u"00"_qs}};
-    return QJsonDocument(QJsonObject{{u"version"_qs, QLatin1String(Version)},
+    return QJsonDocument(QJsonObject{{u"version"_qs, Version},
                                      {u"executable"_qs, Executable},
                                      {u"files"_qs, QJsonArray{file}}})
         .toJson();
@@ -47,11 +42,12 @@ QByteArray assetDocument(const QJsonValue& Version) {
     return QJsonDocument(QJsonObject{{u"version"_qs, Version}}).toJson();
 }
 
-QJsonObject packageEntry(const QString& Name, const QString& Directory, const QString& System = u"linux"_qs) {
-    const QJsonObject build{
-        {u"os"_qs, System}, {u"architecture"_qs, u"x86_64"_qs}, {u"url"_qs, Directory + u"/package.json"_qs}};
-    return QJsonObject{
-        {u"name"_qs, Name}, {u"directoryname"_qs, Directory}, {u"builds"_qs, QJsonArray{build}}};
+// "P2": package document of version 2, "A8": asset document of version 8, "-": none, else the text.
+QByteArray content(const QString& Token) {
+    return Token == u"-"_qs         ? QByteArray()
+           : Token.startsWith(u'P') ? packageDocument(Token.mid(1))
+           : Token.startsWith(u'A') ? assetDocument(Token.mid(1).toInt())
+                                    : Token.toUtf8();
 }
 
 void attach(const std::shared_ptr<TPackage>& Package, const QByteArray& PackageDoc,
@@ -73,105 +69,72 @@ private slots:
         m_pWork = std::make_unique<QTemporaryDir>();
         m_pFileSystem = testsupport::makeLauncherFilesystem(
             launcherDirectory(), testsupport::launcherSettingsText(QUrl(u"http://127.0.0.1:9/l.json"_qs)));
+        // Packages "one", "two", "three" (directories of the same names) offer version 2, assets 8;
+        // "Elsewhere" is built for another system only, "Unconfigured" has no documents.
+        QJsonArray packages;
+        for (const QString& name : {u"one"_qs, u"two"_qs, u"three"_qs, u"elsewhere"_qs, u"unconfigured"_qs}) {
+            const QJsonObject build{{u"os"_qs, name == u"elsewhere"_qs ? u"windows"_qs : u"linux"_qs},
+                                    {u"architecture"_qs, u"x86_64"_qs},
+                                    {u"url"_qs, name + u"/package.json"_qs}};
+            packages.append(QJsonObject{
+                {u"name"_qs, name}, {u"directoryname"_qs, name}, {u"builds"_qs, QJsonArray{build}}});
+        }
+        const QJsonObject launcher{{u"name"_qs, u"Launcher"_qs},
+                                   {u"directoryname"_qs, u"launcher"_qs},
+                                   {u"builds"_qs, packages[0].toObject()[u"builds"_qs]}};
+        m_pConfiguration = std::make_shared<TLauncherConfigurationReader>(
+            QJsonDocument(QJsonObject{{u"launcher"_qs, launcher}, {u"packages"_qs, packages}}).toJson(),
+            QUrl(u"http://127.0.0.1/cdn/"_qs));
+        for (int index = 0; index < 3; ++index) {
+            attach(package(index), packageDocument(u"2"_qs), assetDocument(8));
+        }
     }
 
-    void cleanup() {
-        m_pConfiguration.reset();
-        m_pFileSystem.reset();
-        m_pWork.reset();
+    void statusFollowsMarkersAndVersionLabels_data() {
+        QTest::addColumn<QString>("targetAssets");
+        QTest::addColumn<QStringList>("files"); // full marker, partial marker, asset document
+        QTest::addColumn<int>("status");
+        const auto row = [](const char* Name, const char* Target, const char* Files, int Status) {
+            QTest::newRow(Name) << QString::fromLatin1(Target) << QString::fromLatin1(Files).split(u' ')
+                                << Status;
+        };
+        row("no marker", "A8", "- - A8", TPackage::StatusNotInstalled);
+        row("partial marker", "A8", "- P2 A8", TPackage::StatusPartiallyInstalled);
+        row("same version", "A8", "P2 - A8", TPackage::StatusUpToDate);
+        row("other package version", "A8", "P1 - A8", TPackage::StatusUpdateAvailable);
+        row("other asset version", "A8", "P2 - A7", TPackage::StatusUpdateAvailable);
+        row("asset version 1 always offers an update", "A1", "P2 - A1", TPackage::StatusUpdateAvailable);
+        row("asset version 10 is no special case", "A10", "P2 - A10", TPackage::StatusUpToDate);
+        row("no asset documents at all", "-", "P2 - -", TPackage::StatusUpToDate);
+        row("the full marker decides over the partial one", "A8", "P1 P2 A8",
+            TPackage::StatusUpdateAvailable);
+        // The asset version is compared as text: 8 and "8" are one version; "" reads as "?".
+        QTest::newRow("asset version as number and text")
+            << u"A8"_qs << QStringList{u"P2"_qs, u"-"_qs, u"{\"version\": \"8\"}"_qs}
+            << TPackage::StatusUpToDate;
+        QTest::newRow("empty asset version equals '?'")
+            << u"{\"version\": \"\"}"_qs << QStringList{u"P2"_qs, u"-"_qs, u"{\"version\": \"?\"}"_qs}
+            << TPackage::StatusUpToDate;
     }
 
     void statusFollowsMarkersAndVersionLabels() {
-        m_pConfiguration = configuration({packageEntry(u"Game"_qs, u"game"_qs)});
-        const std::shared_ptr<TPackage> game = package(0);
-        const auto manager = makeManager();
-        const QString full = file("game", "package.json");
-        const QString partial = file("game", "partial-package.json");
-        const QString assets = file("game", "assets.json");
-
-        struct TCase {
-            const char* Name;
-            QByteArray TargetAssets;
-            QByteArray Full;      // null: no full marker
-            QByteArray Partial;   // null: no partial marker
-            QByteArray Installed; // the asset file beside the markers
-            std::int32_t Status;
-        };
-        const QByteArray two = packageDocument("2");
-        const TCase cases[] = {
-            {"no marker", assetDocument(8), QByteArray(), QByteArray(), QByteArray(), 1},
-            {"partial marker", assetDocument(8), QByteArray(), two, assetDocument(8), 2},
-            {"same version", assetDocument(8), two, QByteArray(), assetDocument(8), 4},
-            {"same version, asset as number and text", assetDocument(8), two, QByteArray(),
-             assetDocument("8"), 4},
-            {"other package version", assetDocument(8), packageDocument("1"), QByteArray(), assetDocument(8),
-             3},
-            {"other asset version", assetDocument(8), two, QByteArray(), assetDocument(7), 3},
-            {"asset version 1 always offers an update", assetDocument(1), two, QByteArray(), assetDocument(1),
-             3},
-            {"asset version text 1 too", assetDocument("1"), two, QByteArray(), assetDocument(1), 3},
-            {"asset version 10 is no special case", assetDocument(10), two, QByteArray(), assetDocument(10),
-             4},
-            {"empty asset version equals '?'", assetDocument(""), two, QByteArray(), assetDocument("?"), 4},
-            {"no asset documents at all", QByteArray(), two, QByteArray(), QByteArray(), 4},
-            {"both markers count as installed", assetDocument(8), two, packageDocument("1"), assetDocument(8),
-             4},
-            {"both markers, full one outdated", assetDocument(8), packageDocument("1"), two, assetDocument(8),
-             3},
-        };
-        for (const TCase& testCase : cases) {
-            attach(game, two, testCase.TargetAssets);
-            QDir(packageDirectory("game")).removeRecursively();
-            if (!testCase.Full.isNull()) {
-                QVERIFY(writeBytes(full, testCase.Full));
+        QFETCH(QString, targetAssets);
+        QFETCH(QStringList, files);
+        QFETCH(int, status);
+        attach(package(0), packageDocument(u"2"_qs), content(targetAssets));
+        const QStringList names{u"package.json"_qs, u"partial-package.json"_qs, u"assets.json"_qs};
+        for (int index = 0; index < 3; ++index) {
+            if (files[index] != u"-"_qs) {
+                QVERIFY(writeBytes(file("one", names[index]), content(files[index])));
             }
-            if (!testCase.Partial.isNull()) {
-                QVERIFY(writeBytes(partial, testCase.Partial));
-            }
-            if (!testCase.Installed.isNull()) {
-                QVERIFY(writeBytes(assets, testCase.Installed));
-            }
-            QVERIFY2(manager->determinePackageStatus(game) == testCase.Status, testCase.Name);
         }
-        // Determining stores nothing.
-        QCOMPARE(game->localStatus(), TPackage::StatusNotInstalled);
-    }
-
-    void statusWithoutConfigurationForThisSystem() {
-        m_pConfiguration = configuration({packageEntry(u"Elsewhere"_qs, u"elsewhere"_qs, u"windows"_qs),
-                                          packageEntry(u"Unconfigured"_qs, u"unconfigured"_qs)});
-        QVERIFY(writeBytes(file("elsewhere", "package.json"), packageDocument("2")));
-        QVERIFY(writeBytes(file("unconfigured", "package.json"), packageDocument("2")));
-        const auto manager = makeManager();
-        QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusNotInstalled);
-        QCOMPARE(manager->determinePackageStatus(package(1)), TPackage::StatusNotInstalled);
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-        QCOMPARE(package(1)->localStatus(), TPackage::StatusNotInstalled);
-    }
-
-    void refreshStoresStatusesAndSignalsOnlyChanges() {
-        makeThreePackages();
-        QVERIFY(writeBytes(file("two", "partial-package.json"), packageDocument("2")));
-        QVERIFY(writeBytes(file("three", "package.json"), packageDocument("2")));
-        QVERIFY(writeBytes(file("three", "assets.json"), assetDocument(8)));
-        QSignalSpy one(package(0).get(), &TPackage::localPackageStatusChanged);
-        QSignalSpy two(package(1).get(), &TPackage::localPackageStatusChanged);
-        QSignalSpy three(package(2).get(), &TPackage::localPackageStatusChanged);
-
-        const auto manager = makeManager(); // refreshes on construction
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-        QCOMPARE(package(1)->localStatus(), TPackage::StatusPartiallyInstalled);
-        QCOMPARE(package(2)->localStatus(), TPackage::StatusUpToDate);
-        QCOMPARE(one.count() + two.count() + three.count(), 3);
-
+        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
+        const auto manager = makeManager(); // refreshes and stores the statuses
+        QCOMPARE(manager->determinePackageStatus(package(0)), status);
+        QCOMPARE(package(0)->localStatus(), status);
+        // Only a change is told.
         manager->refreshPackageStatuses();
-        QCOMPARE(one.count() + two.count() + three.count(), 3);
-
-        QVERIFY(QFile::remove(file("three", "package.json")));
-        manager->refreshPackageStatuses();
-        QCOMPARE(package(2)->localStatus(), TPackage::StatusNotInstalled);
-        QCOMPARE(three.count(), 2);
-        QCOMPARE(one.count() + two.count(), 2);
+        QCOMPARE(changed.count(), 1);
     }
 
     void markerTransitions_data() {
@@ -179,8 +142,7 @@ private slots:
         QTest::addColumn<QStringList>("before"); // "name=content" below the package directory
         QTest::addColumn<QString>("assets");     // the asset document handed in
         QTest::addColumn<QStringList>("after");  // every entry of the package directory afterwards
-        QTest::addColumn<int>("status");         // -1: not looked at
-        // Contents: P1, P2 are package documents of versions 1 and 2, A7, A8 asset documents.
+        QTest::addColumn<int>("status");         // as the markers show it afterwards
         const auto row = [](const char* Name, const char* Operation, const char* Before, const char* Assets,
                             const char* After, int Status) {
             QTest::newRow(Name) << QString::fromLatin1(Operation)
@@ -196,7 +158,7 @@ private slots:
         // An interrupted run's marker names the files that may be present; no asset document
         // leaves the asset file alone.
         row("partial: an interrupted run's marker stays", "partial",
-            "partial-package.json=interrupted assets.json=A7", "",
+            "partial-package.json=interrupted assets.json=A7", "-",
             "assets.json=A7 partial-package.json=interrupted", 2);
         row("partial: markers that are directories go", "partial",
             "package.json/inner/file=x partial-package.json/file=x", "A8",
@@ -206,11 +168,12 @@ private slots:
         row("update partial: a full marker goes first", "update", "package.json=P1", "A8",
             "assets.json=A8 partial-package.json=P2", 2);
         // A version without asset document must not be described by an older version's one.
-        row("update partial: an older asset document goes", "update", "assets.json=A7", "",
+        row("update partial: an older asset document goes", "update", "assets.json=A7", "-",
             "partial-package.json=P2", 2);
         row("full: only the full marker stays", "full", "partial-package.json=P2 assets.json=A7", "A8",
             "assets.json=A8 package.json=P2", 4);
-        row("full: the package directory is created", "full", "", "", "package.json=P2", -1);
+        row("full: the package directory is created, without asset document", "full", "", "-",
+            "package.json=P2", 3);
         row("full: markers that are directories go", "full",
             "partial-package.json/file=x package.json/file=x assets.json/file=x", "A8",
             "assets.json=A8 package.json=P2", 4);
@@ -222,271 +185,164 @@ private slots:
         QFETCH(QString, assets);
         QFETCH(QStringList, after);
         QFETCH(int, status);
-        const auto content = [](const QString& Token) {
-            return Token.startsWith(u'P')   ? packageDocument(qPrintable(Token.mid(1)))
-                   : Token.startsWith(u'A') ? assetDocument(Token.mid(1).toInt())
-                                            : Token.toUtf8();
-        };
-        makeThreePackages();
         for (const QString& entry : before) {
-            QVERIFY(writeBytes(packageDirectory("one") + u'/' + entry.section(u'=', 0, 0),
-                               content(entry.section(u'=', 1))));
+            QVERIFY(writeBytes(file("one", entry.section(u'=', 0, 0)), content(entry.section(u'=', 1))));
         }
         const auto manager = makeManager();
-        const std::int32_t statusBefore = package(0)->localStatus();
-        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
-        const QByteArray givenAssets = assets.isEmpty() ? QByteArray() : content(assets);
+        const QByteArray document = packageDocument(u"2"_qs);
         if (operation == u"partial"_qs) {
-            manager->markPackageAsPartiallyInstalled(package(0), packageDocument("2"), givenAssets);
+            manager->markPackageAsPartiallyInstalled(package(0), document, content(assets));
         } else if (operation == u"update"_qs) {
-            manager->updatePartiallyInstalledPackage(package(0), packageDocument("2"), givenAssets);
+            manager->updatePartiallyInstalledPackage(package(0), document, content(assets));
         } else {
-            manager->markPackageAsFullyInstalled(package(0), packageDocument("2"), givenAssets);
+            manager->markPackageAsFullyInstalled(package(0), document, content(assets));
         }
         QStringList names;
         for (const QString& entry : after) {
             names << entry.section(u'=', 0, 0);
-            QCOMPARE(readBytes(packageDirectory("one") + u'/' + names.last()),
-                     content(entry.section(u'=', 1)));
+            QCOMPARE(readBytes(file("one", names.last())), content(entry.section(u'=', 1)));
         }
-        QCOMPARE(QDir(packageDirectory("one")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+        QCOMPARE(QDir(directory("one")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
                  names);
-        if (status >= 0) {
-            QCOMPARE(package(0)->localStatus(), status);
-            QCOMPARE(manager->determinePackageStatus(package(0)), status);
-            QCOMPARE(changed.count(), statusBefore == status ? 0 : 1);
-        }
+        QCOMPARE(package(0)->localStatus(),
+                 operation == u"full"_qs ? TPackage::StatusUpToDate : TPackage::StatusPartiallyInstalled);
+        QCOMPARE(manager->determinePackageStatus(package(0)), status);
     }
 
     void failingWriteKeepsTheInstalledDocument() {
-        makeThreePackages();
         m_pFileSystem = std::make_shared<testsupport::TFailingFilesystem>(
             launcherDirectory(), testsupport::EFailingOperation::Write,
             testsupport::TFailingFilesystem::endingIn(u"/partial-package.json"_qs));
-        const QByteArray installed = packageDocument("2");
-        QVERIFY(writeBytes(file("one", "package.json"), installed));
+        QVERIFY(writeBytes(file("one", "package.json"), packageDocument(u"2"_qs)));
         QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(8)));
         const auto manager = makeManager();
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusUpToDate);
-        try {
-            manager->installOrUpdatePackage(package(0));
-            QFAIL("the failing write went unnoticed");
-        } catch (const std::runtime_error& error) {
-            QVERIFY2(QString::fromUtf8(error.what()).startsWith(u"I/O error on file '"_qs), error.what());
-        }
+        QVERIFY_EXCEPTION_THROWN(manager->installOrUpdatePackage(package(0)), std::runtime_error);
         // The installed document is still in place, so the package still counts as installed.
-        QCOMPARE(readBytes(file("one", "package.json")), installed);
+        QCOMPARE(readBytes(file("one", "package.json")), packageDocument(u"2"_qs));
         QCOMPARE(manager->determinePackageStatus(package(0)), TPackage::StatusUpToDate);
         QVERIFY(manager->installationsInProgress().empty());
     }
 
     void readsTheInstalledConfiguration() {
-        makeThreePackages();
         const auto manager = makeManager();
-        const QDir directory(packageDirectory("one"));
-        QVERIFY(!manager->readPackageConfigurationFromInstallationDirectory(directory).isValid());
-
-        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument("1")));
+        const QDir one(directory("one"));
+        QVERIFY(!manager->readPackageConfigurationFromInstallationDirectory(one).isValid());
+        QVERIFY(writeBytes(file("one", "partial-package.json"), packageDocument(u"1"_qs)));
         QVERIFY(writeBytes(file("one", "assets.json"), assetDocument(7)));
         TPackageConfigurationReader installed =
-            manager->readPackageConfigurationFromInstallationDirectory(directory);
-        QVERIFY(installed.isValid());
-        QCOMPARE(installed.packageVersion(), u"1"_qs);
-        QCOMPARE(installed.assetVersion(), u"7"_qs);
-        QCOMPARE(installed.rawPackageDocument(), packageDocument("1"));
-        QCOMPARE(installed.packageBaseUrl(), QUrl::fromLocalFile(directory.absolutePath()));
-
+            manager->readPackageConfigurationFromInstallationDirectory(one);
+        QCOMPARE(installed.packageVersion() + installed.assetVersion(), u"17"_qs);
+        QCOMPARE(installed.packageBaseUrl(), QUrl::fromLocalFile(one.absolutePath()));
         // The full marker wins over the partial one.
-        QVERIFY(writeBytes(file("one", "package.json"), packageDocument("2")));
-        installed = manager->readPackageConfigurationFromInstallationDirectory(directory);
+        QVERIFY(writeBytes(file("one", "package.json"), packageDocument(u"2"_qs)));
+        installed = manager->readPackageConfigurationFromInstallationDirectory(one);
         QCOMPARE(installed.packageVersion(), u"2"_qs);
-        QCOMPARE(installed.files().size(), std::size_t(1));
     }
 
-    void defaultMarkerOfTheFirstInstalledPackageOnly() {
-        makeThreePackages();
+    void defaultPackageIsTheFirstInstalledOneWithAMarker() {
         // "one" is not installed: its marker does not count. "two" and "three" are installed.
         QVERIFY(writeBytes(file("one", "default"), QByteArray()));
-        QVERIFY(writeBytes(file("two", "partial-package.json"), packageDocument("2")));
+        QVERIFY(writeBytes(file("two", "partial-package.json"), packageDocument(u"2"_qs)));
         QVERIFY(writeBytes(file("two", "default"), QByteArray()));
-        QVERIFY(writeBytes(file("three", "package.json"), packageDocument("2")));
-        QVERIFY(writeBytes(file("three", "default"), QByteArray()));
+        QVERIFY(writeBytes(file("three", "package.json"), packageDocument(u"2"_qs)));
+        QVERIFY(writeBytes(file("three", "default/inner"), "a directory"));
         const auto manager = makeManager();
-        QVERIFY(!package(0)->isDefaultPackage());
-        QVERIFY(package(1)->isDefaultPackage());
-        QVERIFY(!package(2)->isDefaultPackage());
-    }
-
-    void setAndClearDefaultPackage() {
-        makeThreePackages();
-        for (const char* name : {"one", "two", "three"}) {
-            QVERIFY(writeBytes(file(name, "package.json"), packageDocument("2")));
-        }
-        QVERIFY(writeBytes(file("one", "default"), QByteArray()));
-        QVERIFY(writeBytes(file("two", "default/inner"), "x")); // a directory
-        const auto manager = makeManager();
-        QVERIFY(package(0)->isDefaultPackage());
+        QCOMPARE(defaults(), (QList<bool>{false, true, false}));
 
         manager->setDefaultPackage(package(2));
-        QVERIFY(!QFileInfo::exists(file("one", "default")));
-        QVERIFY(!QFileInfo::exists(file("two", "default")));
-        QVERIFY(QFileInfo(file("three", "default")).isFile());
+        QVERIFY(!QFileInfo::exists(file("one", "default")) && !QFileInfo::exists(file("two", "default")));
         QCOMPARE(QFileInfo(file("three", "default")).size(), qint64(0));
-        QVERIFY(!package(0)->isDefaultPackage());
-        QVERIFY(!package(1)->isDefaultPackage());
-        QVERIFY(package(2)->isDefaultPackage());
-
-        // A fresh manager finds the same default package.
+        QCOMPARE(defaults(), (QList<bool>{false, false, true}));
         package(2)->setDefaultPackage(false);
-        makeManager();
-        QVERIFY(package(2)->isDefaultPackage());
+        makeManager(); // a fresh manager finds it again
+        QCOMPARE(defaults(), (QList<bool>{false, false, true}));
 
-        manager->clearDefaultPackage();
-        for (int index = 0; index < 3; ++index) {
-            QVERIFY(!package(index)->isDefaultPackage());
-        }
-        QVERIFY(!QFileInfo::exists(file("three", "default")));
         // Clearing also refreshes the statuses.
-        QVERIFY(QFile::remove(file("one", "package.json")));
+        QVERIFY(QFile::remove(file("three", "package.json")));
         manager->clearDefaultPackage();
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
+        QCOMPARE(defaults(), (QList<bool>{false, false, false}));
+        QVERIFY(!QFileInfo::exists(file("three", "default")));
+        QCOMPARE(package(2)->localStatus(), TPackage::StatusNotInstalled);
     }
 
-    void packageDirectories() {
-        QJsonObject launcher = packageEntry(u"Launcher"_qs, u"launcher"_qs);
-        const auto configurationWithLauncher = std::make_shared<TLauncherConfigurationReader>(
-            QJsonDocument(
-                QJsonObject{{u"launcher"_qs, launcher},
-                            {u"packages"_qs, QJsonArray{packageEntry(u"Game"_qs, u"game"_qs),
-                                                        packageEntry(u"Escape"_qs, u"../../escape"_qs)}}})
-                .toJson(),
-            QUrl(u"http://127.0.0.1/cdn/"_qs));
-        m_pConfiguration = configurationWithLauncher;
+    void pathsStayInsideTheirDirectories() {
         const auto manager = makeManager();
-        QCOMPARE(manager->packageDirectory(m_pConfiguration->launcherPackage()).absolutePath(),
-                 launcherDirectory());
-        QCOMPARE(manager->packageDirectory(package(0)).absolutePath(), packageDirectory("game"));
-        // The packages directory is created on the way.
-        QVERIFY(QFileInfo(launcherDirectory() + u"/packages"_qs).isDir());
-        // A directory name from the server never leads out of the packages directory.
-        QVERIFY(manager->packageDirectory(package(1))
-                    .absolutePath()
-                    .startsWith(launcherDirectory() + u"/packages"_qs));
-
         // The launcher's own package keeps its markers in the launcher's directory.
-        attach(m_pConfiguration->launcherPackage(), packageDocument("2"), assetDocument(8));
-        manager->markPackageAsFullyInstalled(m_pConfiguration->launcherPackage(), packageDocument("2"),
-                                             assetDocument(8));
-        QCOMPARE(readBytes(launcherDirectory() + u"/package.json"_qs), packageDocument("2"));
-        QCOMPARE(manager->determinePackageStatus(m_pConfiguration->launcherPackage()),
-                 TPackage::StatusUpToDate);
-    }
+        const std::shared_ptr<TPackage> launcher = m_pConfiguration->launcherPackage();
+        attach(launcher, packageDocument(u"2"_qs), assetDocument(8));
+        manager->markPackageAsFullyInstalled(launcher, packageDocument(u"2"_qs), assetDocument(8));
+        QCOMPARE(readBytes(launcherDirectory() + u"/package.json"_qs), packageDocument(u"2"_qs));
+        QCOMPARE(manager->determinePackageStatus(launcher), TPackage::StatusUpToDate);
 
-    void executablePathsAndLookup() {
-        m_pConfiguration =
-            configuration({packageEntry(u"Game"_qs, u"game"_qs), packageEntry(u"Other"_qs, u"other"_qs),
-                           packageEntry(u"No client"_qs, u"noclient"_qs),
-                           packageEntry(u"Unconfigured"_qs, u"unconfigured"_qs)});
-        attach(package(0), packageDocument("2"), QByteArray());
-        attach(package(1), packageDocument("2"), QByteArray());
-        attach(package(2), packageDocument("2", QString()), QByteArray());
-        const auto manager = makeManager();
-        const QString game = packageDirectory("game") + u"/bin/client"_qs;
-        const QString other = packageDirectory("other") + u"/bin/client"_qs;
-        QCOMPARE(manager->executablePath(package(0)), game);
-        QCOMPARE(manager->executablePath(package(2)), QString());
-        QCOMPARE(manager->executablePath(package(3)), QString());
-
-        QCOMPARE(manager->findPackageByExecutable(game), package(0));
-        QCOMPARE(manager->findPackageByExecutable(other), package(1));
-        QString redundant = game;
-        redundant.replace(u"/bin/"_qs, u"//./bin/.//"_qs);
-        QCOMPARE(manager->findPackageByExecutable(redundant), package(0));
-        QCOMPARE(manager->findPackageByExecutable(packageDirectory("game") + u"/./bin/../bin/client"_qs),
+        const QString client = directory("one") + u"/bin/client"_qs;
+        QCOMPARE(manager->executablePath(package(0)), client);
+        QCOMPARE(manager->findPackageByExecutable(directory("one") + u"//./bin/../bin/client"_qs),
                  package(0));
-        QCOMPARE(manager->findPackageByExecutable(game + u"2"_qs), std::shared_ptr<TPackage>());
-        // Packages without a start file match nothing, not even an empty path or their own directory.
-        QCOMPARE(manager->findPackageByExecutable(QString()), std::shared_ptr<TPackage>());
-        QCOMPARE(manager->findPackageByExecutable(packageDirectory("noclient")), std::shared_ptr<TPackage>());
-
-        // A start file named by the server stays inside the package directory.
-        attach(package(2), packageDocument("2", u"../../../../outside"_qs), QByteArray());
-        QVERIFY(manager->executablePath(package(2)).startsWith(packageDirectory("noclient")));
+        QVERIFY(!manager->findPackageByExecutable(client + u"2"_qs));
+        // Packages without a start file match nothing, not even an empty path or their directory.
+        attach(package(1), packageDocument(u"2"_qs, QString()), QByteArray());
+        QCOMPARE(manager->executablePath(package(1)), QString());
+        QVERIFY(!manager->findPackageByExecutable(QString()));
+        QVERIFY(!manager->findPackageByExecutable(directory("two")));
+        // Names from the server never lead out of their directories.
+        attach(package(1), packageDocument(u"2"_qs, u"../../../../outside"_qs), QByteArray());
+        QVERIFY(manager->executablePath(package(1)).startsWith(directory("two") + u'/'));
+        const QJsonObject escape{{u"name"_qs, u"Escape"_qs}, {u"directoryname"_qs, u"../../escape"_qs}};
+        const TLauncherConfigurationReader hostile(
+            QJsonDocument(QJsonObject{{u"packages"_qs, QJsonArray{escape}}}).toJson(),
+            QUrl(u"http://127.0.0.1/"_qs));
+        QVERIFY(manager->packageDirectory(hostile.packages().at(0))
+                    .absolutePath()
+                    .startsWith(launcherDirectory() + u"/packages/"_qs));
     }
 
     void requestsWithoutConfigurationOrInstallationAreIgnored() {
-        m_pConfiguration = configuration(
-            {packageEntry(u"Game"_qs, u"game"_qs), packageEntry(u"Unconfigured"_qs, u"unconfigured"_qs)});
-        attach(package(0), packageDocument("2"), assetDocument(8));
+        QVERIFY(writeBytes(file("elsewhere", "package.json"), packageDocument(u"2"_qs)));
         const auto manager = makeManager();
+        QCOMPARE(package(3)->localStatus(), TPackage::StatusNotInstalled);
         int started = 0;
         connect(manager.get(), &TInstallationManager::installationOrUpdateStarted, this,
                 [&started] { ++started; });
-
-        manager->installOrUpdatePackage(package(1));
-        manager->verifyPackage(package(1));
+        manager->installOrUpdatePackage(package(4));
+        manager->verifyPackage(package(3));
         // Nothing is installed: a check of nothing must not make the package count as installed.
         manager->verifyPackage(package(0));
         QCOMPARE(started, 0);
-        QVERIFY(manager->installationsInProgress().empty());
-        QVERIFY(!QFileInfo::exists(packageDirectory("game")));
-        QVERIFY(!QFileInfo::exists(packageDirectory("unconfigured")));
+        QVERIFY(!QFileInfo::exists(directory("one")) && !QFileInfo::exists(directory("unconfigured")));
         QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-    }
 
-    void managerWithoutConfiguration() {
-        m_pConfiguration = configuration({packageEntry(u"Game"_qs, u"game"_qs)});
-        attach(package(0), packageDocument("2"), assetDocument(8));
-        QVERIFY(writeBytes(file("game", "package.json"), packageDocument("2")));
-        QVERIFY(writeBytes(file("game", "assets.json"), assetDocument(8)));
-        TInstallationManager selfUpdateManager(nullptr, m_pFileSystem);
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
-        selfUpdateManager.refreshPackageStatuses();
-        selfUpdateManager.clearDefaultPackage();
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotDetermined);
-        QCOMPARE(selfUpdateManager.findPackageByExecutable(packageDirectory("game") + u"/bin/client"_qs),
-                 std::shared_ptr<TPackage>());
-        QVERIFY(!selfUpdateManager.selfUpdateMode());
-        selfUpdateManager.setSelfUpdateMode(true);
-        QVERIFY(selfUpdateManager.selfUpdateMode());
-        // Packages handed in directly are still served.
-        QCOMPARE(selfUpdateManager.determinePackageStatus(package(0)), TPackage::StatusUpToDate);
+        // The self-updater's manager has no configuration: it keeps away from the package list.
+        QVERIFY(writeBytes(file("one", "package.json"), packageDocument(u"2"_qs)));
+        TInstallationManager selfUpdate(nullptr, m_pFileSystem);
+        selfUpdate.refreshPackageStatuses();
+        selfUpdate.clearDefaultPackage();
+        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
+        QVERIFY(!selfUpdate.findPackageByExecutable(directory("one") + u"/bin/client"_qs));
+        QCOMPARE(selfUpdate.determinePackageStatus(package(0)), TPackage::StatusUpdateAvailable);
     }
 
 private:
     QString launcherDirectory() const { return m_pWork->filePath(u"launcher"_qs); }
-    QString packageDirectory(const char* Name) const {
+    QString directory(const char* Name) const {
         return launcherDirectory() + u"/packages/"_qs + QLatin1String(Name);
     }
+    QString file(const char* Package, const QString& Name) const { return directory(Package) + u'/' + Name; }
     QString file(const char* Package, const char* Name) const {
-        return packageDirectory(Package) + u'/' + QLatin1String(Name);
+        return file(Package, QString::fromLatin1(Name));
     }
-    std::shared_ptr<TLauncherConfigurationReader> configuration(const QJsonArray& Packages) const;
-    // Three packages "one", "two", "three", each offering version 2 with asset version 8.
-    void makeThreePackages();
     std::unique_ptr<TInstallationManager> makeManager() const {
         return std::make_unique<TInstallationManager>(m_pConfiguration, m_pFileSystem);
     }
     std::shared_ptr<TPackage> package(int Index) const { return m_pConfiguration->packages().at(Index); }
+    QList<bool> defaults() const {
+        return {package(0)->isDefaultPackage(), package(1)->isDefaultPackage(),
+                package(2)->isDefaultPackage()};
+    }
 
     std::unique_ptr<QTemporaryDir> m_pWork;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
 };
-
-std::shared_ptr<TLauncherConfigurationReader>
-TestInstallationManager::configuration(const QJsonArray& Packages) const {
-    return std::make_shared<TLauncherConfigurationReader>(
-        QJsonDocument(QJsonObject{{u"packages"_qs, Packages}}).toJson(), QUrl(u"http://127.0.0.1/cdn/"_qs));
-}
-
-void TestInstallationManager::makeThreePackages() {
-    m_pConfiguration = configuration({packageEntry(u"One"_qs, u"one"_qs), packageEntry(u"Two"_qs, u"two"_qs),
-                                      packageEntry(u"Three"_qs, u"three"_qs)});
-    for (const auto& entry : m_pConfiguration->packages()) {
-        attach(entry, packageDocument("2"), assetDocument(8));
-    }
-}
 
 LAUNCHER_TEST(TestInstallationManager)
 #include "tst_installationmanager.moc"

@@ -1,8 +1,8 @@
 #include "launcher/settings/launchersettings.h"
+#include "support/installationkit.h"
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,109 +13,70 @@ class TestLauncherSettings : public QObject {
     Q_OBJECT
 
 private slots:
-    void embeddedDefaults() {
-        const TLauncherSettings settings(u":/settings/launchersettings.ini"_qs);
-
-        const QUrl configuration = settings.launcherConfigurationUrl();
-        QCOMPARE(configuration.scheme(), u"https"_qs);
-        QVERIFY(configuration.path().endsWith(u".json"_qs));
-        QVERIFY(settings.cdnDiagnosticsTraceUrl().isEmpty());
-        QCOMPARE(settings.appendNocacheToPackageUrls(), false);
-        QCOMPARE(settings.packagesDirectory(), u"packages"_qs);
-        QCOMPARE(settings.settingsTarget(), u"VantorOnlineClient_Data/Data/Settings"_qs);
-        QCOMPARE(settings.packageFile(), u"package.json"_qs);
-        QCOMPARE(settings.partialPackageFile(), u"partial-package.json"_qs);
-        QCOMPARE(settings.assetFile(), u"assets.json"_qs);
-        QCOMPARE(settings.accountGroupFile(), u"accountgroup.json"_qs);
-        QCOMPARE(settings.waitNotificationTimeout(), qint64(500));
-        QCOMPARE(settings.downloadErrorTimeout(), qint64(10000));
-        QCOMPARE(settings.clientStartTimeout(), qint64(30000));
-        // [OPTIONS] and [DEBUG] are not in the built-in text: their defaults apply.
-        QCOMPARE(settings.fastScan(), true);
-        QCOMPARE(settings.skipVerification(), true);
-        QCOMPARE(settings.chunkVerification(), false);
-        QCOMPARE(settings.maxCachedChunks(), 100);
-        QCOMPARE(settings.maxConcurrentDownloads(), 10);
-    }
-
-    void missingFileGivesTableDefaults() {
-        const TLauncherSettings settings(m_directory.filePath(u"does-not-exist.ini"_qs));
-
-        QVERIFY(settings.launcherConfigurationUrl().isEmpty());
-        QVERIFY(settings.packagesDirectory().isEmpty());
-        QVERIFY(settings.accountGroupFile().isEmpty());
-        QCOMPARE(settings.waitNotificationTimeout(), qint64(0));
-        QCOMPARE(settings.downloadErrorTimeout(), qint64(0));
-        QCOMPARE(settings.clientStartTimeout(), qint64(0));
-        QCOMPARE(settings.fastScan(), true);
-        QCOMPARE(settings.skipVerification(), true);
-        QCOMPARE(settings.chunkVerification(), false);
-        QCOMPARE(settings.maxCachedChunks(), 100);
-        QCOMPARE(settings.maxConcurrentDownloads(), 10);
-    }
-
-    void localFileReplacesEmbeddedText() {
-        const TLauncherSettings settings(writeIni("[OPTIONS]\nmaxConcurrentDownloads=4\n"));
-
-        QCOMPARE(settings.maxConcurrentDownloads(), 4);
-        QVERIFY(settings.launcherConfigurationUrl().isEmpty());
-        QCOMPARE(settings.waitNotificationTimeout(), qint64(0));
-        QCOMPARE(settings.downloadErrorTimeout(), qint64(0));
-        QCOMPARE(settings.clientStartTimeout(), qint64(0));
-        QVERIFY(settings.packageFile().isEmpty());
-        QCOMPARE(settings.maxCachedChunks(), 100);
-    }
-
-    void valuesConvertLikeVariants_data() {
-        QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<qint64>("waitNotificationTimeout");
-        QTest::addColumn<bool>("fastScan");
-        QTest::addColumn<bool>("chunkVerification");
-        QTest::addColumn<int>("maxCachedChunks");
-
-        QTest::newRow("explicit values")
+    // "key=value" entries as the start-up log lists them; a source starting with ':' is a resource.
+    void everyKeyFromItsSection_data() {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("built-in text")
+            << QByteArray(":/settings/launchersettings.ini")
+            << "packages=packages settingsTarget=VantorOnlineClient_Data/Data/Settings "
+               "packageFile=package.json "
+               "partialPackageFile=partial-package.json assetFile=assets.json "
+               "accountGroupFile=accountgroup.json "
+               "waitNotificationTimeout=500 downloadErrorTimeout=10000 clientStartTimeout=30000 "
+               "fastScan=true "
+               "skipVerification=true chunkVerification=false maxCachedChunks=100 maxConcurrentDownloads=10";
+        QTest::newRow("missing file")
+            << QByteArray(":/no/such.ini")
+            << "launcherConfiguration= appendNocacheToPackageUrls=false packages= accountGroupFile= "
+               "waitNotificationTimeout=0 clientStartTimeout=0 fastScan=true skipVerification=true "
+               "chunkVerification=false maxCachedChunks=100 maxConcurrentDownloads=10";
+        QTest::newRow("every key set")
             << QByteArray(
-                   "[TIMING]\nwaitNotificationTimeout=250\n[OPTIONS]\nfastScan=false\nmaxCachedChunks=7\n"
-                   "[DEBUG]\nchunkVerification=true\n")
-            << qint64(250) << false << true << 7;
-        QTest::newRow("non-numeric numbers read as zero")
-            << QByteArray("[TIMING]\nwaitNotificationTimeout=soon\n[OPTIONS]\nmaxCachedChunks=many\n")
-            << qint64(0) << true << false << 0;
-        QTest::newRow("numeric booleans")
-            << QByteArray("[OPTIONS]\nfastScan=0\n[DEBUG]\nchunkVerification=1\n") << qint64(0) << false
-            << true << 100;
-        QTest::newRow("keys in the wrong section are not seen")
-            << QByteArray("[OPTIONS]\nwaitNotificationTimeout=900\nchunkVerification=true\n") << qint64(0)
-            << true << false << 100;
-        QTest::newRow("negative timeout kept as written")
-            << QByteArray("[TIMING]\nwaitNotificationTimeout=-5\n") << qint64(-5) << true << false << 100;
+                   "[URLS]\nlauncherConfiguration=http://127.0.0.1/c.json\ncdnDiagnosticsTrace=http://t/x\n"
+                   "appendNocacheToPackageUrls=true\n[DIRECTORIES]\npackages=p\nsettingsTarget=s/t\n"
+                   "[FILES]\npackageFile=a\npartialPackageFile=b\nassetFile=c\naccountGroupFile=d\n"
+                   "[TIMING]\nwaitNotificationTimeout=1\ndownloadErrorTimeout=2\nclientStartTimeout=3\n"
+                   "[OPTIONS]\nfastScan=false\nskipVerification=false\nmaxCachedChunks=7\n"
+                   "maxConcurrentDownloads=4\n[DEBUG]\nchunkVerification=true\n")
+            << "launcherConfiguration=http://127.0.0.1/c.json cdnDiagnosticsTrace=http://t/x "
+               "appendNocacheToPackageUrls=true packages=p settingsTarget=s/t packageFile=a "
+               "partialPackageFile=b "
+               "assetFile=c accountGroupFile=d waitNotificationTimeout=1 downloadErrorTimeout=2 "
+               "clientStartTimeout=3 fastScan=false skipVerification=false maxCachedChunks=7 "
+               "maxConcurrentDownloads=4 chunkVerification=true";
+        QTest::newRow("non-numbers read as zero, numeric booleans")
+            << QByteArray(
+                   "[TIMING]\nwaitNotificationTimeout=soon\n[OPTIONS]\nmaxCachedChunks=many\nfastScan=0\n"
+                   "[DEBUG]\nchunkVerification=1\n")
+            << "waitNotificationTimeout=0 maxCachedChunks=0 fastScan=false chunkVerification=true";
+        QTest::newRow("keys in another section are not seen")
+            << QByteArray("[OPTIONS]\nwaitNotificationTimeout=900\nchunkVerification=true\n")
+            << "waitNotificationTimeout=0 chunkVerification=false";
     }
 
-    void valuesConvertLikeVariants() {
-        QFETCH(QByteArray, ini);
-        const TLauncherSettings settings(writeIni(ini));
+    void everyKeyFromItsSection() {
+        QFETCH(QByteArray, source);
+        QFETCH(QString, expected);
+        QString path = QString::fromUtf8(source);
+        if (!source.startsWith(':')) {
+            path = m_Directory.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".ini"_qs);
+            QVERIFY(testsupport::writeBytes(path, source));
+        }
+        const QStringList entries = TLauncherSettings(path).describe().split(u", "_qs);
+        for (const QString& entry : expected.split(u' ')) {
+            QVERIFY2(entries.contains(entry), qPrintable(entry + u" not in "_qs + entries.join(u' ')));
+        }
+    }
 
-        QTEST(settings.waitNotificationTimeout(), "waitNotificationTimeout");
-        QTEST(settings.fastScan(), "fastScan");
-        QTEST(settings.chunkVerification(), "chunkVerification");
-        QTEST(settings.maxCachedChunks(), "maxCachedChunks");
+    void builtInConfigurationAddressIsSecure() {
+        QCOMPARE(TLauncherSettings(u":/settings/launchersettings.ini"_qs).launcherConfigurationUrl().scheme(),
+                 u"https"_qs);
     }
 
 private:
-    QString writeIni(const QByteArray& text);
-
-    QTemporaryDir m_directory;
-    int m_fileCount = 0;
+    QTemporaryDir m_Directory;
 };
-
-QString TestLauncherSettings::writeIni(const QByteArray& text) {
-    const QString path = m_directory.filePath(u"settings%1.ini"_qs.arg(++m_fileCount));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    return path;
-}
 
 LAUNCHER_TEST(TestLauncherSettings)
 #include "tst_launchersettings.moc"

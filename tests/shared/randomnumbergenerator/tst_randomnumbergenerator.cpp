@@ -1,13 +1,19 @@
+// The process's random numbers and the cache-busting query item drawn from them.
+#include "shared/network/nocachequeryitem.h"
 #include "shared/randomnumbergenerator/randomnumbergenerator.h"
+#include "support/stringliteral.h"
 #include "support/testregistry.h"
 
+#include <QSet>
 #include <QTest>
+#include <QUrlQuery>
 
+#include <algorithm>
 #include <limits>
-#include <map>
 #include <random>
 
 using namespace shared;
+using testsupport::operator""_qs;
 
 namespace {
 
@@ -20,49 +26,25 @@ public:
 
 const quint64 UnsignedMax = std::numeric_limits<quint64>::max();
 const qint64 SignedMin = std::numeric_limits<qint64>::min();
-const qint64 SignedMax = std::numeric_limits<qint64>::max();
 
 } // namespace
 
-class TestRandomNumberGenerator : public QObject {
+class TestRandomNumbers : public QObject {
     Q_OBJECT
 private slots:
-    void drawsStayWithinBothEnds() {
+    void drawsCoverBothEndsAndNothingBeyond() {
         TSeededGenerator generator(20240601);
-        QCOMPARE(generator.uniformUnsigned(5, 5), quint64(5));
-        QCOMPARE(generator.uniformSigned(-7, -7), qint64(-7));
         QCOMPARE(generator.uniformUnsigned(UnsignedMax, UnsignedMax), UnsignedMax);
         QCOMPARE(generator.uniformSigned(SignedMin, SignedMin), SignedMin);
-
-        std::map<qint64, int> signedSeen;
-        std::map<quint64, int> unsignedSeen;
-        bool highEndSeen = false;
+        QSet<qint64> small, top, bottom;
         for (int i = 0; i < 2000; ++i) {
-            const qint64 s = generator.uniformSigned(-3, 3);
-            QVERIFY(s >= -3 && s <= 3);
-            ++signedSeen[s];
-            const quint64 u = generator.uniformUnsigned(0, 1);
-            QVERIFY(u <= 1);
-            ++unsignedSeen[u];
-            const quint64 top = generator.uniformUnsigned(UnsignedMax - 2, UnsignedMax);
-            QVERIFY(top >= UnsignedMax - 2);
-            highEndSeen = highEndSeen || top == UnsignedMax;
-            const qint64 wide = generator.uniformSigned(SignedMin, SignedMin + 1);
-            QVERIFY(wide == SignedMin || wide == SignedMin + 1);
+            small.insert(generator.uniformSigned(-3, 3));
+            top.insert(qint64(generator.uniformUnsigned(UnsignedMax - 2, UnsignedMax) - (UnsignedMax - 2)));
+            bottom.insert(generator.uniformSigned(SignedMin, SignedMin + 1) - SignedMin);
         }
-        QCOMPARE(signedSeen.size(), size_t(7));
-        QCOMPARE(unsignedSeen.size(), size_t(2));
-        QVERIFY(highEndSeen);
-
-        // Ranges across zero and the whole signed range.
-        bool negative = false;
-        bool positive = false;
-        for (int i = 0; i < 200; ++i) {
-            const qint64 value = generator.uniformSigned(SignedMin, SignedMax);
-            negative = negative || value < 0;
-            positive = positive || value > 0;
-        }
-        QVERIFY(negative && positive);
+        QCOMPARE(small, (QSet<qint64>{-3, -2, -1, 0, 1, 2, 3}));
+        QCOMPARE(top, (QSet<qint64>{0, 1, 2}));
+        QCOMPARE(bottom, (QSet<qint64>{0, 1}));
     }
 
     void fullRangeJoinsTwoOutputsHighWordFirst() {
@@ -70,27 +52,69 @@ private slots:
         std::mt19937 oracle(42);
         for (int i = 0; i < 100; ++i) {
             const quint64 high = oracle();
-            const quint64 low = oracle();
-            QCOMPARE(generator.uniformUnsigned(0, UnsignedMax), (high << 32) | low);
+            QCOMPARE(generator.uniformUnsigned(0, UnsignedMax), (high << 32) | oracle());
         }
     }
 
     void smallRangeIsEvenlySpread() {
-        // Chi-square over 62 buckets (the nocache alphabet) with a fixed seed; 61
-        // degrees of freedom put the 99.9 % point near 100.
+        // Chi-square over 62 buckets (the nocache alphabet) with a fixed seed; 61 degrees of
+        // freedom put the 99.9 % point near 100.
         TSeededGenerator generator(7);
-        const int buckets = 62;
-        const int draws = 62000;
-        std::vector<int> counts(buckets, 0);
-        for (int i = 0; i < draws; ++i)
-            ++counts.at(size_t(generator.uniformUnsigned(0, buckets - 1)));
-        const double expected = double(draws) / buckets;
+        std::vector<int> counts(62, 0);
+        for (int i = 0; i < 62000; ++i)
+            ++counts.at(size_t(generator.uniformUnsigned(0, 61)));
         double chiSquare = 0;
         for (const int count : counts)
-            chiSquare += (count - expected) * (count - expected) / expected;
+            chiSquare += (count - 1000.0) * (count - 1000.0) / 1000.0;
         QVERIFY2(chiSquare < 100, qPrintable(QString::number(chiSquare)));
+    }
+
+    void nocacheComesLastAndKeepsTheRestIntact_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("expectedPrefix");
+        QTest::newRow("no query") << u"https://cdn.example.com/v/package.json"_qs
+                                  << u"https://cdn.example.com/v/package.json?nocache="_qs;
+        // Signed CDN addresses carry encoded "+", "/" and "="; they must survive as sent.
+        QTest::newRow("encoded signature")
+            << u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1"_qs
+            << u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1&nocache="_qs;
+        QTest::newRow("an older nocache stays") << u"http://127.0.0.1:8080/p.json?nocache=old"_qs
+                                                << u"http://127.0.0.1:8080/p.json?nocache=old&nocache="_qs;
+        QTest::newRow("fragment") << u"https://cdn.example.com/a.json?x=1#part"_qs
+                                  << u"https://cdn.example.com/a.json?x=1&nocache="_qs;
+    }
+
+    void nocacheComesLastAndKeepsTheRestIntact() {
+        QFETCH(QString, address);
+        QFETCH(QString, expectedPrefix);
+        const QUrl result = addNocacheQueryItem(QUrl(address));
+        const QString encoded = QString::fromUtf8(result.toEncoded(QUrl::RemoveFragment));
+        QVERIFY2(encoded.startsWith(expectedPrefix), qPrintable(encoded));
+        QCOMPARE(encoded.size(), expectedPrefix.size() + 32);
+        QCOMPARE(result.fragment(), QUrl(address).fragment());
+    }
+
+    void nocacheValuesAreLettersOrDigitsAndVary() {
+        QSet<QString> values;
+        QSet<QChar> seen;
+        for (int i = 0; i < 400; ++i) {
+            const QString value = QUrlQuery(addNocacheQueryItem(QUrl(u"https://cdn.example.com/a"_qs)))
+                                      .queryItemValue(u"nocache"_qs);
+            values.insert(value);
+            for (const QChar c : value)
+                seen.insert(c);
+        }
+        QCOMPARE(values.size(), 400);
+        // 12800 draws from 62 characters: every one of them shows up, and nothing else.
+        QString alphabet;
+        for (const QChar c : seen)
+            alphabet += c;
+        std::sort(alphabet.begin(), alphabet.end());
+        QCOMPARE(alphabet, u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"_qs);
+        const QUrl invalid(u"http://exa mple.com:99999/a"_qs, QUrl::StrictMode);
+        QCOMPARE(addNocacheQueryItem(invalid), invalid);
     }
 };
 
-LAUNCHER_TEST(TestRandomNumberGenerator)
+LAUNCHER_TEST(TestRandomNumbers)
 #include "tst_randomnumbergenerator.moc"

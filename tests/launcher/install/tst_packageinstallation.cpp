@@ -1,0 +1,200 @@
+// One package installation on local files only: what the difference scan makes of a directory and
+// of hostile names, obsolete files that cannot be deleted, and the verification of an installation.
+// Downloads against a server are in tst_installationmanagerruns.
+#include "launcher/install/packageinstallation.h"
+#include "launcher/package/packageconfigurationreader.h"
+#include "support/failingfilesystem.h"
+#include "support/installationkit.h"
+#include "support/stringliteral.h"
+#include "support/testdata.h"
+#include "support/testregistry.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace mirrel::launcher;
+using testsupport::readBytes;
+using testsupport::seededBytes;
+using testsupport::writeBytes;
+using testsupport::operator""_qs;
+
+namespace {
+
+QJsonObject entry(const QString& LocalFile, const QByteArray& Content, QJsonObject Fields = {}) {
+    Fields[u"localfile"_qs] = LocalFile;
+    Fields[u"unpackedsize"_qs] = Content.size();
+    Fields[u"unpackedhash"_qs] = QString::fromLatin1(testsupport::sha256(Content).toHex());
+    return Fields;
+}
+
+TPackageConfigurationReader document(const QJsonArray& Files, const QJsonArray& Chunks = {}) {
+    const QUrl base(u"http://127.0.0.1:9/"_qs);
+    const QJsonObject object{{u"version"_qs, u"1"_qs}, {u"files"_qs, Files}, {u"chunks"_qs, Chunks}};
+    return TPackageConfigurationReader(QJsonDocument(object).toJson(), QByteArray(), base, base);
+}
+
+QStringList names(const TFileToDownloadVector& Files) {
+    QStringList list;
+    for (const TFileToDownload& file : Files) {
+        list << file.LocalFile;
+    }
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TestPackageInstallation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules(u"default.info=false"_qs); }
+
+    void init() {
+        m_pWork = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(installed(QString())));
+    }
+
+    void differenceOfALocalDirectory() {
+        const QByteArray tool = seededBytes(1, 3000), whole = seededBytes(2, 5000),
+                         part = seededBytes(3, 700);
+        QVERIFY(writeBytes(installed(u"tool"_qs), tool)); // right, but not executable
+        QVERIFY(writeBytes(installed(u"whole.bin"_qs), seededBytes(4, 5000)));
+        QVERIFY(writeBytes(installed(u"multi.bin"_qs), seededBytes(5, 100)));
+        QVERIFY(writeBytes(installed(u"data/inside.bin"_qs), part));
+        QVERIFY(writeBytes(installed(u"old.bin"_qs), "obsolete"));
+        const QJsonArray chunks{entry(QString(), part, {{u"url"_qs, u"c0"_qs}}),
+                                entry(QString(), whole, {{u"url"_qs, u"c1"_qs}})};
+        const TPackageConfigurationReader target =
+            document({entry(u"tool"_qs, tool, {{u"executable"_qs, true}}),
+                      entry(u"whole.bin"_qs, whole, {{u"url"_qs, u"w"_qs}}),
+                      entry(u"multi.bin"_qs, part + whole, {{u"chunks"_qs, QJsonArray{0, 1}}}),
+                      // Two names for one file would have two workers write it at once.
+                      entry(u"twice.bin"_qs, part, {{u"url"_qs, u"t"_qs}}),
+                      entry(u"sub/../twice.bin"_qs, part, {{u"url"_qs, u"t"_qs}}),
+                      entry(u"empty.txt"_qs, QByteArray()), entry(u"data/inside.bin"_qs, part)},
+                     chunks);
+        // Old names for the package directory itself or for a directory of the new version stay.
+        const TPackageConfigurationReader before =
+            document({entry(u"data"_qs, "x"), entry(QString(), "x"), entry(u"."_qs, "x"),
+                      entry(u"data/.."_qs, "x"), entry(u"old.bin"_qs, "x"), entry(u"tool"_qs, tool)});
+        QVERIFY(target.isValid() && before.isValid());
+
+        testsupport::TInstallationDriver driver(fileSystem(), installed(QString()));
+        QSignalSpy progress(&driver.installation(), &TPackageInstallation::scanProgress);
+        const TPackageDifference difference = driver.difference(target, before, false);
+        QCOMPARE(difference.FilesToDelete.size(), std::size_t(1));
+        QCOMPARE(difference.FilesToDelete[0].LocalFile, u"old.bin"_qs);
+        QCOMPARE(names(difference.FilesToDownload).join(u' ').remove(u"sub/../"_qs),
+                 u"multi.bin twice.bin whole.bin"_qs);
+        for (const TFileToDownload& file : difference.FilesToDownload) {
+            // Without reusable content the local copy goes and every piece is fetched, a file with
+            // a whole-file piece as that piece.
+            QVERIFY(!QFileInfo::exists(installed(file.LocalFile)));
+            QCOMPARE(file.ChunksToDownload.size(), file.Chunks.size());
+            QCOMPARE(file.Chunks.size(), std::size_t(file.LocalFile == u"multi.bin"_qs ? 2 : 1));
+        }
+        QVERIFY(QFileInfo(installed(u"tool"_qs)).isExecutable());
+        QVERIFY(QFileInfo(installed(u"empty.txt"_qs)).isFile());
+        // Every local byte of the package's files is counted once.
+        QCOMPARE(progress.last().at(0).value<TFileSize>(), TFileSize(3000 + 5000 + 100 + 700));
+        QCOMPARE(progress.last().at(1).value<TFileSize>(), TFileSize(3000 + 5000 + 100 + 700));
+    }
+
+    void obsoleteFileThatCannotBeDeleted_data() {
+        QTest::addColumn<bool>("selfUpdateMode");
+        QTest::newRow("install: the run stops before any download") << false;
+        QTest::newRow("self-update: moved aside to .old") << true;
+    }
+
+    void obsoleteFileThatCannotBeDeleted() {
+        QFETCH(bool, selfUpdateMode);
+        QVERIFY(writeBytes(installed(u"kept.txt"_qs), "kept"));
+        QVERIFY(writeBytes(installed(u"helper"_qs), "running helper"));
+        QVERIFY(writeBytes(installed(u"helper.old"_qs), "older backup"));
+        fileSystem(); // the settings the failing helper reads
+        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
+            launcher(), testsupport::EFailingOperation::Remove,
+            [](const QString& Path) { return !Path.endsWith(u".old"_qs); });
+        testsupport::TInstallationDriver driver(undeletable, installed(QString()), selfUpdateMode);
+        QVERIFY(driver.install(document({entry(u"kept.txt"_qs, "kept")}),
+                               document({entry(u"helper"_qs, "x")}), false));
+        QCOMPARE(driver.diskAccessError().isEmpty(), selfUpdateMode);
+        QCOMPARE(driver.downloadFinishedCount(), selfUpdateMode ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(installed(u"helper"_qs)), !selfUpdateMode);
+        QCOMPARE(readBytes(installed(u"helper.old"_qs)),
+                 QByteArray(selfUpdateMode ? "running helper" : "older backup"));
+    }
+
+    void verification_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("force"); // a verification the user asked for
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("complete") << QString() << true << QByteArray() << true;
+        QTest::newRow("a flipped byte") << u"flip"_qs << true << QByteArray() << false;
+        QTest::newRow("a missing file") << u"missing"_qs << true << QByteArray() << false;
+        QTest::newRow("a directory in its place") << u"directory"_qs << true << QByteArray() << false;
+        QTest::newRow("a worker that throws") << u"throw"_qs << true << QByteArray() << false;
+        // The settings skip the check after a download, and it reads nothing then.
+        QTest::newRow("skipped") << u"flip"_qs << false << QByteArray() << true;
+        QTest::newRow("not skipped") << u"flip"_qs << false
+                                     << QByteArray("[OPTIONS]\nskipVerification=false\n") << false;
+    }
+
+    void verification() {
+        QFETCH(QString, damage);
+        QFETCH(bool, force);
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, passes);
+        QJsonArray files;
+        for (int index = 0; index < 3; ++index) {
+            const QString name = u"data/file%1.bin"_qs.arg(index);
+            files.append(entry(name, seededBytes(static_cast<quint32>(index + 1), 3 * 1024 * 1024 + 17)));
+            QVERIFY(writeBytes(installed(name),
+                               seededBytes(static_cast<quint32>(index + 1), 3 * 1024 * 1024 + 17)));
+        }
+        const QString damaged = installed(u"data/file1.bin"_qs);
+        QByteArray bytes = readBytes(damaged);
+        bytes[1000] = static_cast<char>(bytes[1000] ^ 0x20);
+        QVERIFY(damage != u"flip"_qs || writeBytes(damaged, bytes));
+        QVERIFY(damage != u"missing"_qs || QFile::remove(damaged));
+        QVERIFY(damage != u"directory"_qs || (QFile::remove(damaged) && QDir().mkpath(damaged)));
+        std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem(ini);
+        if (damage == u"throw"_qs) {
+            disk = std::make_shared<testsupport::TFailingFilesystem>(
+                launcher(), testsupport::EFailingOperation::PathInside);
+        }
+        testsupport::TInstallationDriver driver(disk, installed(QString()));
+        QSignalSpy progress(&driver.installation(), &TPackageInstallation::verificationProgress);
+        QVERIFY(driver.verify(document(files), force));
+        QCOMPARE(driver.installation().success(), passes);
+        QCOMPARE(driver.installation().errorReason(),
+                 passes ? EPackageDownloaderError::NoError : EPackageDownloaderError::VerificationFailed);
+        if (!force && passes) {
+            QVERIFY(progress.isEmpty());
+        } else if (passes) {
+            QCOMPARE(progress.last().at(0).value<TFileSize>(), TFileSize(3 * (3 * 1024 * 1024 + 17)));
+            QCOMPARE(progress.last().at(1).value<TFileSize>(), TFileSize(3 * (3 * 1024 * 1024 + 17)));
+        }
+    }
+
+private:
+    QString launcher() const { return m_pWork->filePath(u"launcher"_qs); }
+    QString installed(const QString& Relative) const {
+        return m_pWork->filePath(u"installation/"_qs + Relative);
+    }
+    std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& Ini = QByteArray()) const {
+        return testsupport::makeLauncherFilesystem(launcher(), Ini);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_pWork;
+};
+
+LAUNCHER_TEST(TestPackageInstallation)
+#include "tst_packageinstallation.moc"
