@@ -174,7 +174,7 @@ private slots:
         QFETCH(int, maxCachedChunks);
         std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
-        auto cache = std::make_shared<TChunkCache>(maxCachedChunks);
+        auto cache = std::make_shared<TChunkCache>(maxCachedChunks, fileSystem());
         for (int index = 0; index < 8; ++index) {
             pieces.push_back(seededBytes(static_cast<quint32>(100 + index), 20000 + index));
             chunks.push_back(chunkOf(pieces.back(), QUrl(u"http://127.0.0.1/c/%1"_qs.arg(index)), {}));
