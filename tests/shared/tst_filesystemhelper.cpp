@@ -1,5 +1,3 @@
-#include "shared/container/container.h"
-#include "shared/container/lzmacompressedreadonlymemoryblob.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "support/installationkit.h"
 #include "support/stringliteral.h"
@@ -148,24 +146,6 @@ private slots:
         QCOMPARE(sizes,
                  (QMap<QString, qint64>{{directory + u"/a.bin"_qs, 10}, {directory + u"/empty"_qs, 0}}));
         QVERIFY(m_helper.listFiles(path(u"no-such-dir"_qs)).empty());
-    }
-
-    // Nothing in the launcher opens memory blobs yet; what it would get is the plain file when
-    // there is one, else the decoded "<path>.lzma", else (not a container, or a damaged one) raw bytes.
-    void memoryBlobs() {
-        const QByteArray plain("the plain contents of a file");
-        QByteArray packed = shared::compress(shared::CompressionLzma, plain);
-        const QString config = path(u"blob/config.json"_qs);
-        QVERIFY(writeBytes(config + u".lzma"_qs, packed));
-        QCOMPARE(m_helper.openMemoryBlob(config)->data(), plain);
-        QVERIFY(writeBytes(config, "uncompressed twin"));
-        QCOMPARE(m_helper.openMemoryBlob(config)->data(), QByteArray("uncompressed twin"));
-        packed[packed.size() - 3] = char(packed[packed.size() - 3] ^ 0x5A);
-        QVERIFY(writeBytes(config + u".lzma"_qs, packed));
-        QCOMPARE(m_helper.openMemoryBlob(config + u".lzma"_qs)->data(), packed);
-        const QString missing = path(u"blob/missing"_qs);
-        QCOMPARE(thrownText([&] { m_helper.openMemoryBlob(missing); }),
-                 ioError(missing, u"File does not exist"_qs));
     }
 };
 
