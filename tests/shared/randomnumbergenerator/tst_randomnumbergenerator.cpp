@@ -55,19 +55,6 @@ private slots:
         }
     }
 
-    void smallRangeIsEvenlySpread() {
-        // Chi-square over 62 buckets (the nocache alphabet) with a fixed seed; 61 degrees of
-        // freedom put the 99.9 % point near 100.
-        TSeededGenerator generator(7);
-        std::vector<int> counts(62, 0);
-        for (int i = 0; i < 62000; ++i)
-            ++counts.at(size_t(generator.uniformUnsigned(0, 61)));
-        double chiSquare = 0;
-        for (const int count : counts)
-            chiSquare += (count - 1000.0) * (count - 1000.0) / 1000.0;
-        QVERIFY2(chiSquare < 100, qPrintable(QString::number(chiSquare)));
-    }
-
     void nocacheComesLastAndKeepsTheRestIntact() {
         // Signed CDN addresses carry encoded "+", "/" and "="; they must survive as sent.
         for (const QString& address : {u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1"_qs,

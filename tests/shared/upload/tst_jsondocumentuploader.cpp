@@ -92,14 +92,6 @@ private slots:
                  answered ? QJsonDocument::fromJson(body) : QJsonDocument());
     }
 
-    void uploaderWithoutSenderReportsFailure() {
-        TJsonDocumentUploaderBase uploader(nullptr);
-        QSignalSpy finished(&uploader, &TJsonDocumentUploaderBase::finished);
-        uploader.upload(m_server.url(u"/upload"_qs), Document);
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().at(0).toBool(), false);
-    }
-
 private:
     TScriptedHttpServer m_server;
     const std::shared_ptr<TJsonDocumentHttpPostSender> m_pSender =
