@@ -4,12 +4,9 @@
 #include "support/testdata.h"
 #include "support/testregistry.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <cstring>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -94,40 +91,26 @@ private slots:
             }
         }
         QVERIFY(Hits >= 3);
-    }
-
-    void zeroFilesAreCutAtTheMaximum_data() {
         // Over zeros the hash settles where its 22 low bits never clear: only the size bounds cut.
-        QTest::addColumn<TLengths>("lengths");
-        QTest::newRow("empty") << TLengths{};
-        QTest::newRow("one byte") << TLengths{1};
-        QTest::newRow("minimum") << TLengths{4 * MiB};
-        QTest::newRow("minimum + 1") << TLengths{4 * MiB + 1};
-        QTest::newRow("maximum - 1") << TLengths{16 * MiB - 1};
-        QTest::newRow("maximum") << TLengths{16 * MiB};
-        QTest::newRow("maximum + 1") << TLengths{16 * MiB, 1};
-        QTest::newRow("twice the maximum + 1") << TLengths{16 * MiB, 16 * MiB, 1};
-    }
-
-    void zeroFilesAreCutAtTheMaximum() {
-        QFETCH(TLengths, lengths);
-        QTemporaryDir Dir;
-        const TBytes Zeros(std::accumulate(lengths.begin(), lengths.end(), quint64{0}), 0);
-        QVERIFY(writeFile(Dir.filePath(u"zeros.bin"_qs), Zeros));
-        QCOMPARE(cutFile(Dir.filePath(u"zeros.bin"_qs), Zeros.data()), lengths);
+        const TBytes Zeros(16 * MiB + 1, 0);
+        for (const std::uint64_t Available : std::initializer_list<std::uint64_t>{
+                 0, 1, 4 * MiB, 4 * MiB + 1, 16 * MiB - 1, 16 * MiB, 16 * MiB + 1}) {
+            QCOMPARE(findChunkLength(Zeros.data(), Available), std::min(Available, 16 * MiB));
+        }
     }
 
     void streamingEqualsCuttingInMemory() {
         QTemporaryDir Dir;
         using namespace chunking;
-        // Around the read block, the buffer end and the second refill; largest first, so one file
-        // is cut shorter from size to size.
+        // Around the read block, the buffer end and the second refill, and empty; largest first,
+        // so one file is cut shorter from size to size.
         const std::uint64_t R = ReadBlockSize;
         const TBytes Data = seededData(2 * R + MaximumSize + 5, 31, true);
         const QString Path = Dir.filePath(u"big.bin"_qs);
         QVERIFY(writeFile(Path, Data));
-        for (const std::uint64_t Size : {2 * R + MaximumSize + 5, 2 * R + 1, BufferSize + 1, BufferSize - 1,
-                                         R + MinimumSize + 1, R + 1, R - 1, MaximumSize + MinimumSize + 1}) {
+        for (const std::uint64_t Size :
+             {2 * R + MaximumSize + 5, 2 * R + 1, BufferSize + 1, BufferSize - 1, R + MinimumSize + 1, R + 1,
+              R - 1, MaximumSize + MinimumSize + 1, std::uint64_t{0}}) {
             QVERIFY(QFile(Path).resize(static_cast<qint64>(Size)));
             TLengths InMemory;
             for (std::uint64_t Offset = 0; Offset < Size; Offset += InMemory.back()) {

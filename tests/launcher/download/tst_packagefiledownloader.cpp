@@ -15,10 +15,7 @@
 #include "support/testdata.h"
 #include "support/testregistry.h"
 
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <numeric>

@@ -12,12 +12,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLoggingCategory>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <stdexcept>

@@ -14,15 +14,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLoggingCategory>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSet>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>
