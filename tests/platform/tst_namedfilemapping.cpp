@@ -41,7 +41,7 @@ class TestNamedFileMapping : public QObject {
 private slots:
     void existsExactlyWhileItsFirstHolderLives() {
         const std::string name = uniqueName("held");
-        QVERIFY(!TNamedFileMapping::exists(name.c_str()));
+        // A name-only instance takes nothing.
         QVERIFY(!TNamedFileMapping(name.c_str(), false).holdsObject());
         QVERIFY(!TNamedFileMapping::exists(name.c_str()));
 
@@ -51,11 +51,13 @@ private slots:
         // A similar name is a different object.
         QVERIFY(!TNamedFileMapping::exists((name + "x").c_str()));
         QVERIFY(!TNamedFileMapping::exists(name.substr(0, name.size() - 1).c_str()));
-        {
-            const TNamedFileMapping second(name.c_str(), true);
-            QVERIFY(!second.holdsObject());
-        }
+        // A second holder holds nothing, and does not take the object along when it ends.
+        QVERIFY(!TNamedFileMapping(name.c_str(), true).holdsObject());
         QVERIFY(TNamedFileMapping::exists(name.c_str()));
+        // A program started meanwhile does not keep it alive.
+        QProcess sleeper;
+        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(sleeper.waitForStarted(60000));
         first.reset();
         QVERIFY(!TNamedFileMapping::exists(name.c_str()));
     }
@@ -78,25 +80,11 @@ private slots:
         QVERIFY(TNamedFileMapping(name.c_str(), true).holdsObject());
     }
 
-    void startedProgramsDoNotInheritTheObject() {
-        const std::string name = uniqueName("inherit");
-        auto mapping = std::make_unique<TNamedFileMapping>(name.c_str(), true);
-        QProcess sleeper;
-        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-        QVERIFY(sleeper.waitForStarted(60000));
-        mapping.reset();
-        const bool existsAfterRelease = TNamedFileMapping::exists(name.c_str());
-        sleeper.kill();
-        sleeper.waitForFinished(60000);
-        QVERIFY2(!existsAfterRelease, "a started program kept the object alive");
-    }
-
     void unusableNamesAreRejected() {
-        const std::string tooLong(200, 'n');
-        QVERIFY_EXCEPTION_THROWN(TNamedFileMapping(tooLong.c_str(), true), std::runtime_error);
-        QVERIFY_EXCEPTION_THROWN(TNamedFileMapping("", true), std::runtime_error);
-        QVERIFY(!TNamedFileMapping::exists(tooLong.c_str()));
-        QVERIFY(!TNamedFileMapping::exists(""));
+        for (const std::string& unusable : {std::string(200, 'n'), std::string()}) {
+            QVERIFY_EXCEPTION_THROWN(TNamedFileMapping(unusable.c_str(), true), std::runtime_error);
+            QVERIFY(!TNamedFileMapping::exists(unusable.c_str()));
+        }
     }
 };
 

@@ -16,7 +16,6 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
-#include <zlib.h>
 
 using namespace shared;
 using testsupport::randomBytes;
@@ -26,6 +25,9 @@ namespace {
 
 const QList<int> EncodableMethods = {CompressionStored, CompressionDeflate, CompressionLzip, CompressionLzma,
                                      CompressionLzmaAlternative};
+
+// What a decode that fails gives in the tables.
+const QByteArray Fails("<fails>");
 
 bool isLzma(int method) {
     return method == CompressionLzma || method == CompressionLzmaAlternative;
@@ -115,94 +117,56 @@ QByteArray runTool(const QString& name, const QStringList& arguments, const QByt
     return process.readAllStandardOutput();
 }
 
-QByteArray rawDeflateWithZlib(const QByteArray& data, int level) {
-    z_stream stream{};
-    deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_FILTERED);
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    const int status = deflate(&stream, Z_FINISH);
-    deflateEnd(&stream);
-    return status == Z_STREAM_END ? out.left(int(stream.total_out)) : QByteArray();
-}
-
 } // namespace
 
 class TestContainer : public QObject {
     Q_OBJECT
 
 private slots:
-    void headerRecognition_data() {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<int>("status");
-        const int none = int(EContainerHeaderStatus::NotAContainer);
-        const int bad = int(EContainerHeaderStatus::Malformed);
-        const int valid = int(EContainerHeaderStatus::Valid);
-        const QByteArray stored("p\0", 2);
-        // clang-format off
-        QTest::newRow("empty") << QByteArray() << none;
-        QTest::newRow("zeros only") << QByteArray(9, '\0') << none;
-        QTest::newRow("p alone") << QByteArray("p") << none;
-        QTest::newRow("id 24") << QByteArray("p\x18\x01\x01x", 5) << none;
-        QTest::newRow("other magic") << QByteArray("q\x00\x01\x01x", 5) << none;
-        QTest::newRow("id 23") << QByteArray("p\x17\x01\x01x", 5) << valid;
-        QTest::newRow("largest varint") << stored + QByteArray(9, '\xFF') + "\x01" + '\0' << valid;
-        QTest::newRow("varint over 64 bits") << stored + QByteArray(9, '\xFF') + "\x02" + '\0' << bad;
-        QTest::newRow("eleven-byte varint") << stored + QByteArray(10, '\x80') + '\0' + '\0' << bad;
-        QTest::newRow("header ends in varint") << QByteArray("p\x00\x85", 3) << bad;
-        QTest::newRow("packed length missing") << QByteArray("p\x00\x05", 3) << bad;
-        QTest::newRow("packed beyond input") << QByteArray("p\x00\x03\004abc", 7) << bad;
-        QTest::newRow("leading zeros, trailing bytes") << QByteArray("\0\0p\x00\x03\003abcdef", 12) << valid;
-        // clang-format on
-    }
-
-    void headerRecognition() {
-        QFETCH(QByteArray, input);
-        TContainerHeader header;
-        QTEST(fenced(input,
-                     [&header](const QByteArray& bytes) {
-                         return int(readContainerHeader(bytes.constData(), size_t(bytes.size()), header));
-                     }),
-              "status");
-    }
-
     void decoding_data() {
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<bool>("decodes");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray abc("abc");
-        for (const QByteArray& plain :
-             {QByteArray(), QByteArray("plain text"), QByteArray("p\x18\x03\003abc", 7)})
-            QTest::addRow("not a container: %s", plain.toHex().constData()) << plain << true << plain;
-        QTest::newRow("stored behind zeros") << QByteArray("\0\0\0p\0\3\3abc", 10) << true << abc;
-        QTest::newRow("stored, shorter than announced")
-            << container(0, 9, "abcde") << true << QByteArray("abcde");
-        QTest::newRow("stored, longer than announced") << container(0, 2, "abcde") << false << QByteArray();
-        QTest::newRow("packed beyond input") << QByteArray("p\0\3\4abc", 7) << false << QByteArray();
+        // Headers: the magic after any zeros, a method id up to 23, two varints (low group first, at
+        // most ten bytes, 64 bits), a payload within the input.
+        const QByteArray stored("p\0", 2);
+        for (const QByteArray& plain : {QByteArray(), QByteArray(9, '\0'), QByteArray("p"),
+                                        QByteArray("plain text"), QByteArray("p\x18\x03\003abc", 7)})
+            QTest::addRow("not a container: %s", plain.toHex().constData()) << plain << plain;
+        // Three, were the bit beyond 64 dropped.
+        QTest::newRow("varint over 64 bits")
+            << stored + "\x83" + QByteArray(8, '\x80') + "\x02\003abc" << Fails;
+        QTest::newRow("eleven-byte varint") << stored + QByteArray(10, '\x80') + "\x03\003abc" << Fails;
+        QTest::newRow("header ends in varint") << QByteArray("p\x00\x85", 3) << Fails;
+        QTest::newRow("packed length missing") << QByteArray("p\x00\x05", 3) << Fails;
+        QTest::newRow("trailing bytes") << QByteArray("p\0\3\3abcdef", 10) << QByteArray("abc");
+        QTest::newRow("stored behind zeros") << QByteArray("\0\0\0p\0\3\3abc", 10) << abc;
+        QTest::newRow("stored, shorter than announced") << container(0, 9, "abcde") << QByteArray("abcde");
+        QTest::newRow("stored, longer than announced") << container(0, 2, "abcde") << Fails;
+        QTest::newRow("packed beyond input") << QByteArray("p\0\3\4abc", 7) << Fails;
         for (int method = 0; method <= MaxContainerMethodId; ++method) {
             if (!EncodableMethods.contains(method))
-                QTest::addRow("no decoder for %d", method)
-                    << container(method, 3, abc) << false << QByteArray();
+                QTest::addRow("no decoder for %d", method) << container(method, 3, abc) << Fails;
         }
         const QByteArray data = textBytes(50000, 51u);
         for (int method : EncodableMethods) {
+            for (const QByteArray& plain :
+                 {QByteArray(1, '\0'), randomBytes(65537, 2u), textBytes(700 * 1024, 3u)})
+                QTest::addRow("%d: round trip of %d bytes", method, plain.size())
+                    << compress(method, plain) << plain;
             const QByteArray packed = compress(method, data);
             const QByteArray small = compress(method, "data");
-            QTest::addRow("%d: zero unpacked length", method) << rewrap(small, 0) << false << QByteArray();
-            QTest::addRow("%d: empty payload", method) << rewrap(small, 4, 0) << false << QByteArray();
+            QTest::addRow("%d: zero unpacked length", method) << rewrap(small, 0) << Fails;
+            QTest::addRow("%d: empty payload", method) << rewrap(small, 4, 0) << Fails;
             // Claims no QByteArray can hold: a failed decode, not a crash.
             for (quint64 claim : {1ull << 60, ~0ull, 1ull << 31, 0x7FFFFFFFull})
-                QTest::addRow("%d: claims %llu", method, claim)
-                    << rewrap(packed, claim) << false << QByteArray();
+                QTest::addRow("%d: claims %llu", method, claim) << rewrap(packed, claim) << Fails;
             // Longer than the data: what the stream holds comes out.
-            QTest::addRow("%d: claims more", method)
-                << rewrap(packed, quint64(data.size()) + 100000) << true << data;
+            QTest::addRow("%d: claims more", method) << rewrap(packed, quint64(data.size()) + 100000) << data;
             // Shorter: the stream cannot be finished within it, except an LZMA stream, which has no
             // length of its own beyond an end marker and gives exactly that many bytes.
-            QTest::addRow("%d: claims less", method) << rewrap(packed, 1000) << isLzma(method)
-                                                     << (isLzma(method) ? data.left(1000) : QByteArray());
+            QTest::addRow("%d: claims less", method)
+                << rewrap(packed, 1000) << (isLzma(method) ? data.left(1000) : Fails);
         }
         // The dictionary size in the LZMA properties may claim up to 4 GiB; whatever it says, the
         // output is the same and the decoder needs no window larger than the output.
@@ -210,13 +174,12 @@ private slots:
         const int properties = int(headerOf(lzma).payloadOffset);
         for (const char* claim : {"\xFF\xFF\xFF\xFF", "\x00\x00\x00\x80", "\xA0\x86\x01\x00"}) {
             std::memcpy(lzma.data() + properties + 1, claim, 4);
-            QTest::addRow("LZMA dictionary %s", QByteArray(claim, 4).toHex().constData())
-                << lzma << true << data;
+            QTest::addRow("LZMA dictionary %s", QByteArray(claim, 4).toHex().constData()) << lzma << data;
         }
         lzma[properties] = char(225);
-        QTest::newRow("LZMA properties out of range") << lzma << false << QByteArray();
+        QTest::newRow("LZMA properties out of range") << lzma << Fails;
         QTest::newRow("LZMA too short for its properties")
-            << container(CompressionLzma, 5, QByteArray(12, '\x5D')) << false << QByteArray();
+            << container(CompressionLzma, 5, QByteArray(12, '\x5D')) << Fails;
 
         // Payloads of other encoders than ours, so that our encoder and decoder cannot agree on a
         // mistake of their own.
@@ -224,11 +187,12 @@ private slots:
         const QByteArray more = randomBytes(70000, 23u);
         const auto foreign = [](const QString& name, int method, const QByteArray& payload,
                                 const QByteArray& plain) {
-            QTest::newRow(qPrintable(name))
-                << container(method, quint64(plain.size()), payload) << true << plain;
+            QTest::newRow(qPrintable(name)) << container(method, quint64(plain.size()), payload) << plain;
         };
+        // A gzip member without a name: 10 bytes of header, the raw DEFLATE stream, 8 of trailer.
         for (int level : {1, 6, 9})
-            foreign(u"zlib %1"_qs.arg(level), CompressionDeflate, rawDeflateWithZlib(mixed, level), mixed);
+            foreign(u"gzip %1"_qs.arg(level), CompressionDeflate,
+                    runTool(u"gzip"_qs, {u"-c%1"_qs.arg(level)}, mixed).mid(10).chopped(8), mixed);
         for (const QString& level : {u"-0"_qs, u"-9"_qs})
             foreign(u"lzip "_qs + level, CompressionLzip, runTool(u"lzip"_qs, {level, u"-c"_qs}, mixed),
                     mixed);
@@ -249,56 +213,36 @@ private slots:
              {payload, payload + 3, lzip.size() - 20, lzip.size() - 17, lzip.size() - 12, lzip.size() - 5}) {
             QByteArray damaged = lzip;
             damaged[position] = char(damaged[position] ^ 0x01);
-            QTest::addRow("lzip damaged at %d", position - payload) << damaged << false << QByteArray();
+            QTest::addRow("lzip damaged at %d", position - payload) << damaged << Fails;
         }
     }
 
     void decoding() {
         QFETCH(QByteArray, input);
-        QFETCH(bool, decodes);
-        const std::optional<QByteArray> decoded = decodeFenced(input);
-        QCOMPARE(bool(decoded), decodes);
-        if (decoded)
-            QTEST(*decoded, "expected");
+        QTEST(decodeFenced(input).value_or(Fails), "expected");
     }
 
     void compressWritesAPlainHeader() {
         QCOMPARE(compress(CompressionStored, "abc"), QByteArray("p\x00\x03\003abc", 7));
         const QByteArray big(300, 'x');
         QCOMPARE(compress(CompressionStored, big), QByteArray("p\x00\xAC\x02\xAC\x02", 6) + big);
-        for (int method : EncodableMethods)
+        const QByteArray zeros(2 * 1024 * 1024, '\0');
+        for (int method : EncodableMethods) {
             QCOMPARE(compress(method, QByteArray()), QByteArray());
+            QVERIFY(method == CompressionStored || compress(method, zeros).size() < zeros.size() / 50);
+        }
         for (int method : {1, 2, 6, 14, 21, 24, -1}) {
             QVERIFY_EXCEPTION_THROWN(compress(method, "abc"), std::invalid_argument);
             QVERIFY_EXCEPTION_THROWN(compress(method, QByteArray()), std::invalid_argument);
         }
     }
 
-    void roundTrips_data() {
-        QTest::addColumn<int>("method");
-        QTest::addColumn<QByteArray>("data");
-        for (int method : EncodableMethods) {
-            QTest::addRow("%d one byte", method) << method << QByteArray(1, '\0');
-            QTest::addRow("%d noise", method) << method << randomBytes(65537, 2u);
-            QTest::addRow("%d text", method) << method << textBytes(700 * 1024, 3u);
-            QTest::addRow("%d zeros", method) << method << QByteArray(2 * 1024 * 1024, '\0');
-        }
-    }
-
-    void roundTrips() {
-        QFETCH(int, method);
-        QFETCH(QByteArray, data);
-        const QByteArray packed = compress(method, data);
-        QCOMPARE(headerOf(packed).unpackedLength, quint64(data.size()));
-        if (method != CompressionStored && data.size() > 100000 && data.at(0) == '\0')
-            QVERIFY(packed.size() < data.size() / 50);
-        QCOMPARE(decodeFenced(packed), data);
-    }
-
-    void truncatedPayloadsFail() {
-        // Every cut of every container, both with the header left as it was (packed length beyond
-        // the input) and with a header that matches the cut payload (a stream that ends too early).
+    void damagedPayloadsNeverReadOutside() {
+        // Every cut of every container, with the header left as it was (packed length beyond the
+        // input) and with a header that matches the cut payload (a stream that ends too early),
+        // and bytes changed anywhere: a failed decode, never a read outside the input.
         const QByteArray data = textBytes(3000, 61u) + randomBytes(200, 62u);
+        std::mt19937 generator(81u);
         for (int method : EncodableMethods) {
             const QByteArray packed = compress(method, data);
             QCOMPARE(decompress(packed.left(1)), packed.left(1));
@@ -309,26 +253,12 @@ private slots:
             for (int kept = 0; kept < int(headerOf(packed).packedLength); ++kept) {
                 const std::optional<QByteArray> decoded =
                     decodeFenced(rewrap(packed, quint64(data.size()), kept));
-                if (!decoded)
-                    continue;
-                ++decodedCuts;
                 // A cut stored payload is a valid shorter one. An LZMA stream may lose its end marker
                 // and still deliver every byte; no cut may deliver a short or wrong result.
-                const QString row = u"method %1 kept %2"_qs.arg(method).arg(kept);
-                QVERIFY2(method != CompressionStored || *decoded == data.left(kept), qPrintable(row));
-                QVERIFY2(method == CompressionStored || (isLzma(method) && *decoded == data),
-                         qPrintable(row));
+                decodedCuts += decoded ? 1 : 0;
+                QVERIFY(!decoded || (method == CompressionStored ? data.left(kept) : data) == *decoded);
             }
-            QVERIFY(method == CompressionStored || decodedCuts <= 10);
-        }
-    }
-
-    void randomDamageNeverReadsOutside() {
-        // Bytes changed anywhere: each decode fails or gives some output, reading only its input.
-        std::mt19937 generator(81u);
-        const QByteArray data = textBytes(4000, 82u);
-        for (int method : EncodableMethods) {
-            const QByteArray packed = compress(method, data);
+            QVERIFY(method == CompressionStored || (isLzma(method) && decodedCuts <= 10) || decodedCuts == 0);
             for (int round = 0; round < 300; ++round) {
                 QByteArray damaged = packed;
                 for (int flip = 0, flips = 1 + int(generator() % 4); flip < flips; ++flip)

@@ -15,14 +15,10 @@
 #include "support/testdata.h"
 #include "support/testregistry.h"
 
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <numeric>
-#include <random>
 
 using namespace mirrel::launcher;
 using testsupport::readBytes;
@@ -170,246 +166,122 @@ private slots:
     }
 
     void earlyChunksWaitInMemoryThenInTemporaryFiles() {
-        // The chunks of one file arrive last first: all but the last to arrive wait in the cache.
+        // The chunks of "a.bin" arrive last first: all but the last to arrive wait in the cache, once
+        // each, although "b.bin", which begins with the last one, takes it at once.
         QFETCH(int, maxCachedChunks);
         std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
-        auto cache = std::make_shared<TChunkCache>(maxCachedChunks, fileSystem());
         for (int index = 0; index < 8; ++index) {
             pieces.push_back(seededBytes(static_cast<quint32>(100 + index), 20000 + index));
             chunks.push_back(chunkOf(pieces.back(), QUrl(u"http://127.0.0.1/c/%1"_qs.arg(index)), {}));
-            cache->addUse(chunks.back().UnpackedHash);
         }
-        const auto file =
-            std::make_shared<TChunkedFileState>(fileOf(u"r.bin"_qs, chunks), target(u"r.bin"_qs));
+        const std::vector<std::shared_ptr<TChunkedFileState>> files{
+            std::make_shared<TChunkedFileState>(fileOf(u"a.bin"_qs, chunks), target(u"a.bin"_qs)),
+            std::make_shared<TChunkedFileState>(fileOf(u"b.bin"_qs, {chunks[7], chunks[0]}),
+                                                target(u"b.bin"_qs))};
+        auto cache = std::make_shared<TChunkCache>(maxCachedChunks, fileSystem());
+        for (const auto& file : files) {
+            for (const TChunkInPackage& chunk : file->Chunks) {
+                cache->addUse(chunk.UnpackedHash);
+            }
+        }
         const TChunkSaver saver(fileSystem(), cache, {}, {});
         for (int index = 7; index >= 0; --index) {
             TChunkToDownload item(chunks[static_cast<std::size_t>(index)]);
-            item.Targets = {file};
+            item.Targets =
+                index == 0 || index == 7 ? files : std::vector<std::shared_ptr<TChunkedFileState>>{files[0]};
             saver.save(item, pieces[static_cast<std::size_t>(index)]);
         }
-        QCOMPARE(readBytes(target(u"r.bin"_qs)), join(pieces, {0, 1, 2, 3, 4, 5, 6, 7}));
+        QCOMPARE(readBytes(target(u"a.bin"_qs)), join(pieces, {0, 1, 2, 3, 4, 5, 6, 7}));
+        QCOMPARE(readBytes(target(u"b.bin"_qs)), join(pieces, {7, 0}));
         const int inMemory = std::min(7, maxCachedChunks + 1);
         QCOMPARE(cache->peakInMemoryCount(), inMemory);
         QCOMPARE(cache->temporaryFileCount(), 7 - inMemory);
         QCOMPARE(cache->inMemoryCount(), 0);
     }
 
-    void retriesShareOneBudget_data() {
-        // 503: a failure; 0: the wrong bytes; -1: bytes that do not unpack; 200: the right bytes.
+    void outcomes_data() {
+        // The answers for the file's one chunk: 200 the right bytes, 503 a failure, 0 the wrong
+        // bytes, -1 bytes that do not unpack. Setup: "disk" (directories cannot be made), "remove"
+        // (files cannot be deleted), "self" (self-update mode), "gone" (a second file whose chunk the
+        // server does not have), "twice" (a second content under the same address).
         QTest::addColumn<QList<int>>("answers");
         QTest::addColumn<int>("requests");
-        QTest::addColumn<bool>("completes");
-        QTest::newRow("503 three times, then 200") << QList<int>{503, 503, 503, 200} << 4 << true;
-        QTest::newRow("503 four times") << QList<int>{503, 503, 503, 503, 200} << 4 << false;
-        QTest::newRow("wrong bytes and 503 share one budget")
-            << QList<int>{503, 0, 503, 0, 200} << 4 << false;
-        QTest::newRow("bytes that do not unpack: no retry") << QList<int>{-1, 200} << 1 << false;
+        QTest::addColumn<QString>("localFile");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<EPackageDownloaderError>("error");
+        const auto row = [](const char* Name, QList<int> Answers, int Requests, const char* LocalFile,
+                            const char* Setup, EPackageDownloaderError Error) {
+            QTest::newRow(Name) << Answers << Requests << QString::fromLatin1(LocalFile)
+                                << QString::fromLatin1(Setup) << Error;
+        };
+        using E = EPackageDownloaderError;
+        row("503 three times, then 200", {503, 503, 503, 200}, 4, "s.bin", "", E::NoError);
+        row("503 four times", {503, 503, 503, 503, 200}, 4, "s.bin", "", E::DownloadFailed);
+        row("wrong bytes and 503 share one budget", {503, 0, 503, 0, 200}, 4, "s.bin", "", E::DownloadFailed);
+        row("bytes that do not unpack: no retry", {-1, 200}, 1, "s.bin", "", E::DownloadFailed);
+        row("the disk fails", {200}, 1, "sub/s.bin", "disk", E::SavingFailed);
+        row("a failed download outranks it", {200}, 1, "sub/s.bin", "disk gone", E::DownloadFailed);
+        row("a name outside the directory", {200}, 1, "..", "", E::SavingFailed);
+        // The second content is never fetched: the file cannot be finished.
+        row("one address for two contents", {200}, 1, "two.bin", "twice", E::DownloadFailed);
+        row("a file that cannot be deleted", {200}, 1, "s.bin", "remove", E::SavingFailed);
+        row("self-update moves it aside", {200}, 1, "s.bin", "remove self", E::NoError);
     }
 
-    void retriesShareOneBudget() {
+    void outcomes() {
         QFETCH(QList<int>, answers);
         QFETCH(int, requests);
-        QFETCH(bool, completes);
+        QFETCH(QString, localFile);
+        QFETCH(QString, setup);
+        QFETCH(EPackageDownloaderError, error);
         testsupport::TScriptedHttpServer server;
         QVERIFY(server.start());
         const QByteArray content = seededBytes(7, 30000);
         const QByteArray packed = shared::compress(shared::CompressionLzma, content);
+        const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
         // A DEFLATE container whose payload is no DEFLATE stream.
         const QByteArray broken = QByteArray("p\x03\x88\x27\x10") + QByteArray(16, '\xff');
         QList<TScripted> script;
         for (const int answer : answers) {
             script.append(answer == 503 ? TScripted::withStatus(503)
-                          : answer == -1
-                              ? TScripted::ok(broken)
-                              : TScripted::ok(answer == 200 ? packed
-                                                            : shared::compress(shared::CompressionLzma,
-                                                                               seededBytes(8, 30000))));
+                                        : TScripted::ok(answer == 200 ? packed
+                                                        : answer == 0 ? wrong
+                                                                      : broken));
         }
-        server.setAnswerSequence(u"/c/flaky"_qs, script);
-
-        TDownloadRun run(fileSystem(), m_pTarget->path());
-        QVERIFY(run.run({fileOf(u"flaky.bin"_qs, {chunkOf(content, server.url(u"/c/flaky"_qs), packed)})}));
-        QCOMPARE(run.failure(),
-                 completes ? EPackageDownloaderError::NoError : EPackageDownloaderError::DownloadFailed);
-        QCOMPARE(readBytes(target(u"flaky.bin"_qs)), completes ? content : QByteArray());
-        QCOMPARE(server.requestCount(u"/c/flaky"_qs), requests);
-    }
-
-    void failedRunsReportTheirCause_data() {
-        QTest::addColumn<QString>("localFile");
-        QTest::addColumn<bool>("diskFails");
-        QTest::addColumn<bool>("goneFile"); // a second file whose only chunk the server does not have
-        QTest::addColumn<bool>("twoContents");
-        QTest::addColumn<int>("error");
-        const int saving = static_cast<int>(EPackageDownloaderError::SavingFailed);
-        const int download = static_cast<int>(EPackageDownloaderError::DownloadFailed);
-        QTest::newRow("the disk fails") << u"sub/s.bin"_qs << true << false << false << saving;
-        QTest::newRow("a failed download outranks it")
-            << u"sub/s.bin"_qs << true << true << false << download;
-        QTest::newRow("a name outside the directory") << u".."_qs << false << false << false << saving;
-        // The second content is never fetched: the file cannot be finished.
-        QTest::newRow("one address for two contents") << u"two.bin"_qs << false << false << true << download;
-    }
-
-    void failedRunsReportTheirCause() {
-        QFETCH(QString, localFile);
-        QFETCH(bool, diskFails);
-        QFETCH(bool, goneFile);
-        QFETCH(bool, twoContents);
-        QFETCH(int, error);
-        testsupport::TScriptedHttpServer server;
-        QVERIFY(server.start());
-        const QByteArray content = seededBytes(31, 9000);
-        const QByteArray packed = shared::compress(shared::CompressionStored, content);
-        server.setAnswer(u"/c/s"_qs, TScripted::ok(packed));
+        server.setAnswerSequence(u"/c/s"_qs, script);
         TChunkInPackageVector chunks{chunkOf(content, server.url(u"/c/s"_qs), packed)};
-        if (twoContents) {
-            chunks.push_back(chunkOf(seededBytes(32, 9000), server.url(u"/c/s"_qs), packed));
+        if (setup.contains(u"twice"_qs)) {
+            chunks.push_back(chunkOf(seededBytes(9, 30000), server.url(u"/c/s"_qs), packed));
         }
         TFileToDownloadVector files{fileOf(localFile, chunks)};
-        if (goneFile) {
+        if (setup.contains(u"gone"_qs)) {
             files.push_back(
-                fileOf(u"b/gone.bin"_qs, {chunkOf(seededBytes(33, 100), server.url(u"/c/gone"_qs), {})}));
+                fileOf(u"b/gone.bin"_qs, {chunkOf(seededBytes(10, 100), server.url(u"/c/gone"_qs), {})}));
         }
         std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem();
-        if (diskFails) {
+        if (setup.contains(u"disk"_qs) || setup.contains(u"remove"_qs)) {
             disk = std::make_shared<testsupport::TFailingFilesystem>(
-                m_pLauncher->path(), testsupport::EFailingOperation::CreateDirectory);
+                m_pLauncher->path(), setup.contains(u"disk"_qs)
+                                         ? testsupport::EFailingOperation::CreateDirectory
+                                         : testsupport::EFailingOperation::Remove);
         }
+        // The file in place, and an older backup of it (a directory here).
         const QString inner = target(u"package"_qs);
-        QVERIFY(QDir().mkpath(inner));
+        QVERIFY(writeBytes(inner + u"/s.bin"_qs, "in place") &&
+                QDir().mkpath(inner + u"/s.bin.old/inside"_qs));
 
-        TDownloadRun run(disk, inner);
+        TDownloadRun run(disk, inner, setup.contains(u"self"_qs));
         QVERIFY(run.run(files));
-        QCOMPARE(static_cast<int>(run.failure()), error);
-        QCOMPARE(server.requestCount(u"/c/gone"_qs), goneFile ? 4 : 0);
-        QVERIFY(QFileInfo(inner).isDir());
+        QCOMPARE(run.failure(), error);
+        QCOMPARE(server.requestCount(u"/c/s"_qs), requests);
+        QCOMPARE(server.requestCount(u"/c/gone"_qs), setup.contains(u"gone"_qs) ? 4 : 0);
+        const bool written = localFile == u"s.bin"_qs && error == EPackageDownloaderError::NoError;
+        QCOMPARE(readBytes(inner + u"/s.bin"_qs), written ? content : QByteArray("in place"));
+        QCOMPARE(readBytes(inner + u"/s.bin.old"_qs),
+                 QByteArray(setup.contains(u"self"_qs) ? "in place" : ""));
         QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{u"package"_qs});
-        if (!twoContents) {
-            QCOMPARE(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
-        }
-    }
-
-    void onlySelfUpdateModeMovesAnUndeletableFileAside_data() {
-        QTest::addColumn<bool>("selfUpdateMode");
-        QTest::newRow("install: the save fails") << false;
-        QTest::newRow("self-update: renamed to .old") << true;
-    }
-
-    void onlySelfUpdateModeMovesAnUndeletableFileAside() {
-        QFETCH(bool, selfUpdateMode);
-        testsupport::TScriptedHttpServer server;
-        QVERIFY(server.start());
-        const QByteArray content = seededBytes(41, 12000);
-        const QByteArray packed = shared::compress(shared::CompressionLzma, content);
-        server.setAnswer(u"/c/launcher"_qs, TScripted::ok(packed));
-        fileSystem(); // writes the settings the failing helper reads
-        auto undeletable = std::make_shared<testsupport::TFailingFilesystem>(
-            m_pLauncher->path(), testsupport::EFailingOperation::Remove);
-        QVERIFY(writeBytes(target(u"Launcher"_qs), "running launcher"));
-        // An older backup, a directory here, is replaced.
-        QVERIFY(QDir().mkpath(target(u"Launcher.old/inside"_qs)));
-
-        TDownloadRun run(undeletable, m_pTarget->path(), selfUpdateMode);
-        QVERIFY(run.run({fileOf(u"Launcher"_qs, {chunkOf(content, server.url(u"/c/launcher"_qs), packed)})}));
-        QCOMPARE(run.failure(),
-                 selfUpdateMode ? EPackageDownloaderError::NoError : EPackageDownloaderError::SavingFailed);
-        QCOMPARE(readBytes(target(u"Launcher"_qs)),
-                 selfUpdateMode ? content : QByteArray("running launcher"));
-        QCOMPARE(QFileInfo(target(u"Launcher.old"_qs)).isFile(), selfUpdateMode);
-    }
-
-    void chunkVerificationChecksTheChunksInPlace() {
-        testsupport::TScriptedHttpServer server;
-        QVERIFY(server.start());
-        const std::vector<QByteArray> pieces{seededBytes(71, 3000), seededBytes(72, 4000)};
-        TChunkInPackageVector chunks;
-        for (std::size_t index = 0; index < pieces.size(); ++index) {
-            server.setAnswer(u"/c/%1"_qs.arg(index),
-                             TScripted::ok(shared::compress(shared::CompressionStored, pieces[index])));
-            chunks.push_back(chunkOf(pieces[index], server.url(u"/c/%1"_qs.arg(index)),
-                                     shared::compress(shared::CompressionStored, pieces[index])));
-        }
-        const QByteArray ini("[DEBUG]\nchunkVerification=true\n");
-        const TFileToDownload file = fileOf(u"checked.bin"_qs, chunks, {1});
-        QByteArray damaged = pieces[0];
-        damaged[10] = static_cast<char>(damaged[10] ^ 0x5a);
-        // The first chunk is in place; then it is damaged, which fails the save.
-        for (const QByteArray& inPlace : {pieces[0], damaged}) {
-            QVERIFY(writeBytes(target(u"checked.bin"_qs), inPlace));
-            TDownloadRun run(fileSystem(ini), m_pTarget->path());
-            QVERIFY(run.run({file}));
-            const bool sound = inPlace == pieces[0];
-            QCOMPARE(run.failure(),
-                     sound ? EPackageDownloaderError::NoError : EPackageDownloaderError::SavingFailed);
-            QVERIFY(readBytes(target(u"checked.bin.log"_qs))
-                        .startsWith(sound ? "0: check succeeded" : "0: check failed"));
-        }
-    }
-
-    void assemblesRandomLayoutsWhateverTheArrivalOrder() {
-        // Files made of shared pieces, some partly present already, answered in a random order with
-        // a cache that holds hardly anything: every file must come out whole.
-        std::mt19937 random(424242);
-        testsupport::TScriptedHttpServer server;
-        QVERIFY(server.start());
-        std::vector<QByteArray> pieces;
-        TChunkInPackageVector chunks;
-        for (int index = 0; index < 24; ++index) {
-            pieces.push_back(
-                seededBytes(static_cast<quint32>(500 + index), 1000 + static_cast<int>(random() % 20000)));
-            const QByteArray packed = shared::compress(
-                random() % 2 == 0 ? shared::CompressionStored : shared::CompressionDeflate, pieces.back());
-            TScripted answer = TScripted::ok(packed);
-            answer.delayBeforeHeadersMs = static_cast<int>(random() % 120);
-            server.setAnswer(u"/c/%1"_qs.arg(index), answer);
-            chunks.push_back(chunkOf(pieces.back(), server.url(u"/c/%1"_qs.arg(index)), packed));
-        }
-        TFileToDownloadVector files;
-        std::vector<std::vector<int>> layouts;
-        QSet<int> used;
-        for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
-            std::vector<int> layout(1 + random() % 9);
-            TChunkInPackageVector fileChunks;
-            for (int& piece : layout) {
-                piece = static_cast<int>(random() % 24);
-                fileChunks.push_back(chunks[static_cast<std::size_t>(piece)]);
-            }
-            TFileToDownload file = fileOf(u"f%1/data.bin"_qs.arg(fileIndex), fileChunks);
-            if (fileIndex % 3 == 0 && layout.size() > 1) {
-                // Present already but for some positions, which hold other bytes.
-                QByteArray local = join(pieces, layout);
-                file.ChunksToDownload.clear();
-                for (std::size_t position = 0, offset = 0; position < layout.size(); ++position) {
-                    const int size = pieces[static_cast<std::size_t>(layout[position])].size();
-                    if (random() % 2 == 0 || position + 1 == layout.size()) {
-                        file.ChunksToDownload.push_back(static_cast<std::int32_t>(position));
-                        local.replace(static_cast<int>(offset), size, QByteArray(size, 'q'));
-                    }
-                    offset += static_cast<std::size_t>(size);
-                }
-                QVERIFY(writeBytes(target(file.LocalFile), local));
-            }
-            for (const std::int32_t position : file.ChunksToDownload) {
-                used.insert(layout[static_cast<std::size_t>(position)]);
-            }
-            files.push_back(file);
-            layouts.push_back(layout);
-        }
-        TDownloadRun run(fileSystem("[OPTIONS]\nmaxConcurrentDownloads=4\nmaxCachedChunks=1\n"),
-                         m_pTarget->path());
-        QVERIFY(run.run(files));
-        QCOMPARE(run.Completed.count(), 1);
-        for (std::size_t index = 0; index < files.size(); ++index) {
-            QVERIFY2(readBytes(target(files[index].LocalFile)) == join(pieces, layouts[index]),
-                     qPrintable(files[index].LocalFile));
-        }
-        for (int index = 0; index < 24; ++index) {
-            QCOMPARE(server.requestCount(u"/c/%1"_qs.arg(index)), used.contains(index) ? 1 : 0);
-        }
-        QVERIFY(run.Downloader.peakCachedChunksInMemory() <= 2);
     }
 
 private:

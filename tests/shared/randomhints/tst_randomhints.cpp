@@ -17,12 +17,11 @@ private slots:
             R"([{"title": "Guild wars", "richText": "Join <b>now</b>", "imageUrl": "img/a.png",)"
             R"("category": "cat2", "url": "guilds.html", "displayAfter": "2024-03-01T10:00:00Z"}])");
         QCOMPARE(hints.size(), size_t(1));
-        QCOMPARE(hints[0].m_Title, u"Guild wars"_qs);
-        QCOMPARE(hints[0].m_RichText, u"<style>a { color: #c0c0c0; }</style>Join <b>now</b>"_qs);
-        QCOMPARE(hints[0].m_ImageUrl, u"img/a.png"_qs);
-        QCOMPARE(hints[0].m_Category, u"cat2"_qs);
-        QCOMPARE(hints[0].m_Url, u"guilds.html"_qs);
-        QCOMPARE(hints[0].m_DisplayAfter, QDateTime(QDate(2024, 3, 1), QTime(10, 0), Qt::UTC));
+        const THint& hint = hints[0];
+        QCOMPARE((QStringList{hint.m_Title, hint.m_RichText, hint.m_ImageUrl, hint.m_Category, hint.m_Url,
+                              hint.m_DisplayAfter.toUTC().toString(Qt::ISODate)}),
+                 (QStringList{u"Guild wars"_qs, u"<style>a { color: #c0c0c0; }</style>Join <b>now</b>"_qs,
+                              u"img/a.png"_qs, u"cat2"_qs, u"guilds.html"_qs, u"2024-03-01T10:00:00Z"_qs}));
     }
 
     // The hint shown at a moment, from a hints document as the server sends it.

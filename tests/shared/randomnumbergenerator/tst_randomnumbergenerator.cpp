@@ -8,7 +8,6 @@
 #include <QTest>
 #include <QUrlQuery>
 
-#include <algorithm>
 #include <limits>
 #include <random>
 
@@ -56,42 +55,16 @@ private slots:
         }
     }
 
-    void smallRangeIsEvenlySpread() {
-        // Chi-square over 62 buckets (the nocache alphabet) with a fixed seed; 61 degrees of
-        // freedom put the 99.9 % point near 100.
-        TSeededGenerator generator(7);
-        std::vector<int> counts(62, 0);
-        for (int i = 0; i < 62000; ++i)
-            ++counts.at(size_t(generator.uniformUnsigned(0, 61)));
-        double chiSquare = 0;
-        for (const int count : counts)
-            chiSquare += (count - 1000.0) * (count - 1000.0) / 1000.0;
-        QVERIFY2(chiSquare < 100, qPrintable(QString::number(chiSquare)));
-    }
-
-    void nocacheComesLastAndKeepsTheRestIntact_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("expectedPrefix");
-        QTest::newRow("no query") << u"https://cdn.example.com/v/package.json"_qs
-                                  << u"https://cdn.example.com/v/package.json?nocache="_qs;
-        // Signed CDN addresses carry encoded "+", "/" and "="; they must survive as sent.
-        QTest::newRow("encoded signature")
-            << u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1"_qs
-            << u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1&nocache="_qs;
-        QTest::newRow("an older nocache stays") << u"http://127.0.0.1:8080/p.json?nocache=old"_qs
-                                                << u"http://127.0.0.1:8080/p.json?nocache=old&nocache="_qs;
-        QTest::newRow("fragment") << u"https://cdn.example.com/a.json?x=1#part"_qs
-                                  << u"https://cdn.example.com/a.json?x=1&nocache="_qs;
-    }
-
     void nocacheComesLastAndKeepsTheRestIntact() {
-        QFETCH(QString, address);
-        QFETCH(QString, expectedPrefix);
-        const QUrl result = addNocacheQueryItem(QUrl(address));
-        const QString encoded = QString::fromUtf8(result.toEncoded(QUrl::RemoveFragment));
-        QVERIFY2(encoded.startsWith(expectedPrefix), qPrintable(encoded));
-        QCOMPARE(encoded.size(), expectedPrefix.size() + 32);
-        QCOMPARE(result.fragment(), QUrl(address).fragment());
+        // Signed CDN addresses carry encoded "+", "/" and "="; they must survive as sent.
+        for (const QString& address : {u"https://cdn.example.com/a.json?sig=ab%2Bc%2Fd%3D%3D&e=1"_qs,
+                                       u"http://127.0.0.1:8080/p?nocache=old"_qs}) {
+            const QString encoded = QString::fromUtf8(addNocacheQueryItem(QUrl(address)).toEncoded());
+            QVERIFY2(encoded.startsWith(address + u"&nocache="_qs), qPrintable(encoded));
+            QCOMPARE(encoded.size(), address.size() + 9 + 32);
+        }
+        const QUrl invalid(u"http://exa mple.com:99999/a"_qs, QUrl::StrictMode);
+        QCOMPARE(addNocacheQueryItem(invalid), invalid);
     }
 
     void nocacheValuesAreLettersOrDigitsAndVary() {
@@ -101,18 +74,12 @@ private slots:
             const QString value = QUrlQuery(addNocacheQueryItem(QUrl(u"https://cdn.example.com/a"_qs)))
                                       .queryItemValue(u"nocache"_qs);
             values.insert(value);
-            for (const QChar c : value)
-                seen.insert(c);
+            seen.unite(QSet<QChar>(value.cbegin(), value.cend()));
         }
         QCOMPARE(values.size(), 400);
         // 12800 draws from 62 characters: every one of them shows up, and nothing else.
-        QString alphabet;
-        for (const QChar c : seen)
-            alphabet += c;
-        std::sort(alphabet.begin(), alphabet.end());
-        QCOMPARE(alphabet, u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"_qs);
-        const QUrl invalid(u"http://exa mple.com:99999/a"_qs, QUrl::StrictMode);
-        QCOMPARE(addNocacheQueryItem(invalid), invalid);
+        const QString alphabet = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"_qs;
+        QCOMPARE(seen, QSet<QChar>(alphabet.cbegin(), alphabet.cend()));
     }
 };
 
