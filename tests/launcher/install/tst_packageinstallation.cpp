@@ -159,7 +159,7 @@ private slots:
 
     void obsoleteFileThatCannotBeDeleted_data() {
         QTest::addColumn<bool>("selfUpdateMode");
-        QTest::newRow("install: the run stops before any download") << false;
+        QTest::newRow("install: skipped, the run completes") << false;
         QTest::newRow("self-update: moved aside to .old") << true;
     }
 
@@ -175,8 +175,9 @@ private slots:
         testsupport::TInstallationDriver driver(undeletable, installed(QString()), selfUpdateMode);
         QVERIFY(driver.install(document({entry(u"kept.txt"_qs, "kept")}),
                                document({entry(u"helper"_qs, "x")}), false));
-        QCOMPARE(driver.diskAccessError().isEmpty(), selfUpdateMode);
-        QCOMPARE(driver.downloadFinishedCount(), selfUpdateMode ? 1 : 0);
+        // Never a reason for every later start to fail.
+        QVERIFY(driver.diskAccessError().isEmpty());
+        QCOMPARE(driver.downloadFinishedCount(), 1);
         QCOMPARE(QFileInfo::exists(installed(u"helper"_qs)), !selfUpdateMode);
         QCOMPARE(readBytes(installed(u"helper.old"_qs)),
                  QByteArray(selfUpdateMode ? "running helper" : "older backup"));

@@ -69,7 +69,8 @@ private slots:
         for (int i = 0; i < lines.size(); ++i) {
             const QRegularExpressionMatch match = LinePattern.match(lines[i]);
             QVERIFY2(match.hasMatch(), qPrintable(lines[i]));
-            QCOMPARE(match.captured(2), QStringLiteral(__FILE__));
+            // The source file by its name only: the build machine's folders are nobody's business.
+            QCOMPARE(match.captured(2), QFileInfo(QStringLiteral(__FILE__)).fileName());
             QCOMPARE(match.captured(3).toInt(), firstLine + i);
             QCOMPARE(match.captured(4), kinds[i]);
             QCOMPARE(match.captured(5), texts[i]);
