@@ -1,12 +1,10 @@
 #include "launcher/chunking/chunker.h"
 
+#include "platform/sequentialfile.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <memory>
-#include <new>
+#include <functional>
 #include <stdexcept>
 
 namespace mirrel::launcher {
@@ -61,26 +59,6 @@ const TChunkMasks& chunkMasks() {
     return Masks;
 }
 
-struct TFreeDeleter {
-    void operator()(unsigned char* Pointer) const { std::free(Pointer); }
-};
-
-// calloc leaves untouched pages to the kernel's zero pages, so a small file does
-// not pay for zeroing the whole buffer.
-std::unique_ptr<unsigned char, TFreeDeleter> allocateZeroedBuffer(std::size_t Size) {
-    std::unique_ptr<unsigned char, TFreeDeleter> Buffer(static_cast<unsigned char*>(std::calloc(Size, 1)));
-    if (!Buffer) {
-        throw std::bad_alloc();
-    }
-    return Buffer;
-}
-
-std::uint64_t readBlock(std::ifstream& Stream, unsigned char* Target, std::uint64_t Size) {
-    Stream.read(reinterpret_cast<char*>(Target), static_cast<std::streamsize>(Size));
-    const std::streamsize Read = Stream.gcount();
-    return Read > 0 ? static_cast<std::uint64_t>(Read) : 0;
-}
-
 } // namespace
 
 int chunkMaskBits(std::uint64_t AverageSize) {
@@ -127,42 +105,46 @@ std::uint64_t findChunkLength(const unsigned char* Data, std::uint64_t Available
     return End;
 }
 
-void chunkFile(const std::string& Path, const TChunkCallback& Callback) {
+TChunker::TChunker()
+    : m_Buffer(chunking::BufferSize) {}
+
+void TChunker::chunkFile(const std::string& Path, const TChunkCallback& Callback) {
     using namespace chunking;
     if (!Callback) {
         throw std::bad_function_call();
     }
-    std::ifstream Stream(Path, std::ios::in | std::ios::binary);
-    if (!Stream.is_open()) {
+    platform::TSequentialFile File(Path);
+    if (!File.isOpen()) {
         return;
     }
-    const auto Buffer = allocateZeroedBuffer(BufferSize);
-    unsigned char* const Base = Buffer.get();
-    std::uint64_t Offset = BufferSize;
-    std::uint64_t Remaining = 0;
+    // The buffer is a ring whose second mapping continues the first, so the bytes from any
+    // position on are contiguous: nothing is ever moved. Start and End count file bytes.
+    unsigned char* const Base = m_Buffer.data();
+    std::uint64_t Start = 0;
+    std::uint64_t End = 0;
     bool MoreToRead = true;
     for (;;) {
-        // Refill whenever fewer than MaximumSize bytes are buffered, so every cut
-        // decision sees min(MaximumSize, rest of file) bytes, exactly as if the
-        // whole file were in memory.
-        if (MoreToRead && Remaining < MaximumSize) {
-            const std::uint64_t NewOffset = MaximumSize - Remaining;
-            if (Remaining > 0) {
-                std::memmove(Base + NewOffset, Base + Offset, Remaining);
-            }
-            Offset = NewOffset;
-            const std::uint64_t Read = readBlock(Stream, Base + MaximumSize, ReadBlockSize);
-            Remaining += Read;
+        // Read until MaximumSize bytes are buffered or the file ends, so every cut decision
+        // sees min(MaximumSize, rest of file) bytes, exactly as if the whole file were in memory.
+        while (MoreToRead && End - Start < MaximumSize) {
+            const std::uint64_t Free = BufferSize - (End - Start);
+            const std::int64_t Read = File.read(Base + End % BufferSize, std::min(Free, ReadBlockSize));
+            End += Read > 0 ? static_cast<std::uint64_t>(Read) : 0;
             MoreToRead = Read > 0;
         }
+        const std::uint64_t Remaining = End - Start;
         if (Remaining == 0) {
             return;
         }
-        const std::uint64_t Length = findChunkLength(Base + Offset, Remaining);
-        Callback(Base + Offset, Length);
-        Offset += Length;
-        Remaining -= Length;
+        unsigned char* const Data = Base + Start % BufferSize;
+        const std::uint64_t Length = findChunkLength(Data, Remaining);
+        Callback(Data, Length);
+        Start += Length;
     }
+}
+
+void chunkFile(const std::string& Path, const TChunkCallback& Callback) {
+    TChunker().chunkFile(Path, Callback);
 }
 
 } // namespace mirrel::launcher

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/mirroredbuffer.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,8 +19,10 @@ constexpr std::uint64_t AverageSize = 8388608;
 constexpr std::uint64_t MinimumSize = 4194304;
 constexpr std::uint64_t NormalPoint = 2097152;
 constexpr std::uint64_t MaximumSize = 16777216;
-constexpr std::uint64_t ReadBlockSize = 134217728;
-constexpr std::uint64_t BufferSize = MaximumSize + ReadBlockSize;
+// The chunker's ring buffer (the window and room to read ahead) and the most
+// one read call asks for; neither moves a cut.
+constexpr std::uint64_t BufferSize = 2 * MaximumSize;
+constexpr std::uint64_t ReadBlockSize = 25165824;
 } // namespace chunking
 
 // round(log2(AverageSize)); throws std::invalid_argument outside 8..28 bits.
@@ -32,9 +36,23 @@ const std::uint32_t* chunkGearTable();
 // min(Available, MaximumSize) of them are looked at).
 std::uint64_t findChunkLength(const unsigned char* Data, std::uint64_t Available);
 
-// Cuts the file at Path into content-defined chunks and calls Callback once per
-// chunk, in file order, on the calling thread. A file that cannot be opened
-// yields no chunk; a read error ends the file early.
+// Cuts files into content-defined chunks with one buffer of BufferSize bytes,
+// taken once and reused for every file: a worker that goes through many files
+// keeps one chunker.
+class TChunker {
+public:
+    TChunker();
+
+    // Calls Callback once per chunk of the file at Path, in file order, on the
+    // calling thread. A file that cannot be opened yields no chunk; a read
+    // error ends the file early.
+    void chunkFile(const std::string& Path, const TChunkCallback& Callback);
+
+private:
+    platform::TMirroredBuffer m_Buffer;
+};
+
+// One file with a chunker of its own.
 void chunkFile(const std::string& Path, const TChunkCallback& Callback);
 
 } // namespace mirrel::launcher

@@ -130,10 +130,12 @@ void TDifferenceScan::fillQueue(const TFileInPackageVector& TargetFiles) {
 
 TFileToDownloadVector TDifferenceScan::work() {
     TFileToDownloadVector result;
+    // One chunker per worker: its buffer serves every file the worker reads.
+    TChunker chunker;
     TQueuedFile file;
     while (takeNextFile(file)) {
         try {
-            std::optional<TFileToDownload> entry = checkFile(file);
+            std::optional<TFileToDownload> entry = checkFile(file, chunker);
             if (entry) {
                 result.push_back(std::move(*entry));
             }
@@ -181,12 +183,12 @@ void TDifferenceScan::addScanned(TFileSize Length) {
     }
 }
 
-std::optional<TFileToDownload> TDifferenceScan::checkFile(const TQueuedFile& File) {
+std::optional<TFileToDownload> TDifferenceScan::checkFile(const TQueuedFile& File, TChunker& Chunker) {
     TFileToDownload entry(*File.Entry, *m_pTargetChunks);
     if (File.Entry->Chunks.size() < 2) {
         return checkWholeFile(File, std::move(entry));
     }
-    return checkChunks(File, std::move(entry));
+    return checkChunks(File, std::move(entry), Chunker);
 }
 
 std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile& File,
@@ -205,9 +207,10 @@ std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile
     return replace(File, std::move(Entry));
 }
 
-std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& File, TFileToDownload Entry) {
+std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& File, TFileToDownload Entry,
+                                                            TChunker& Chunker) {
     TChunkMatcher matcher(Entry.Chunks, File.LocalPath, [this](TFileSize Length) { addScanned(Length); });
-    if (!feedInstalledChunks(File, matcher) && !feedLocalChunks(File, matcher)) {
+    if (!feedInstalledChunks(File, matcher) && !feedLocalChunks(File, matcher, Chunker)) {
         return replace(File, std::move(Entry));
     }
     if (!matcher.found()) {
@@ -292,13 +295,15 @@ bool TDifferenceScan::feedInstalledChunks(const TQueuedFile& File, TChunkMatcher
     return true;
 }
 
-bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const {
+bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher,
+                                      TChunker& Chunker) const {
     try {
-        chunkFile(File.LocalPath.toStdString(), [&Matcher](unsigned char* Data, std::uint64_t Length) {
-            Matcher.feed(
-                shared::TSha256::hash(reinterpret_cast<const char*>(Data), static_cast<qint64>(Length)),
-                Length);
-        });
+        Chunker.chunkFile(File.LocalPath.toStdString(),
+                          [&Matcher](unsigned char* Data, std::uint64_t Length) {
+                              Matcher.feed(shared::TSha256::hash(reinterpret_cast<const char*>(Data),
+                                                                 static_cast<qint64>(Length)),
+                                           Length);
+                          });
     } catch (const std::exception& error) {
         qWarning().noquote() << "chunking " + File.LocalPath + " failed: " + error.what();
         return false;

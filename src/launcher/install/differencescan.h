@@ -19,6 +19,7 @@ class TFileSystemHelper;
 
 namespace mirrel::launcher {
 
+class TChunker;
 class TChunkMatcher;
 
 // Works out, file by file, what an installation directory lacks compared with the configuration
@@ -63,15 +64,16 @@ private:
     bool takeNextFile(TQueuedFile& File);
     void stopAfterDiskFailure(const QString& Text);
     void addScanned(TFileSize Length);
-    std::optional<TFileToDownload> checkFile(const TQueuedFile& File);
+    std::optional<TFileToDownload> checkFile(const TQueuedFile& File, TChunker& Chunker);
     std::optional<TFileToDownload> checkWholeFile(const TQueuedFile& File, TFileToDownload Entry);
-    std::optional<TFileToDownload> checkChunks(const TQueuedFile& File, TFileToDownload Entry);
+    std::optional<TFileToDownload> checkChunks(const TQueuedFile& File, TFileToDownload Entry,
+                                               TChunker& Chunker);
     std::optional<TFileToDownload> rebuildInPlace(const TQueuedFile& File, TFileToDownload Entry,
                                                   TChunkMatcher& Matcher) const;
     std::optional<TFileToDownload> buildBeside(const TQueuedFile& File, TFileToDownload Entry,
                                                TChunkMatcher& Matcher) const;
     bool feedInstalledChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
-    bool feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
+    bool feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher, TChunker& Chunker) const;
     std::optional<TFileToDownload> replace(const TQueuedFile& File, TFileToDownload Entry) const;
     const TFileInPackage* installedEntry(const QString& LocalFile) const;
 
