@@ -299,8 +299,8 @@ void TLauncherConfigurationHandler::addInstalledDocumentsRequest(
     std::vector<TPackageConfigurationRequest>& Requests, const TPackage& Package,
     TPackageBuild* pBuild) const {
     const TLauncherSettings& settings = *m_pFilesystemHelper->settings();
-    const QString directory = m_pFilesystemHelper->joinPath(
-        {m_pFilesystemHelper->packagesDirectoryPath(), Package.directoryName()});
+    // The stored copy's names pass the same confinement as the downloaded configuration's.
+    const QString directory = m_pFilesystemHelper->packageDirectoryPath(Package.directoryName());
     const QUrl packageUrl =
         QUrl::fromLocalFile(m_pFilesystemHelper->joinPath({directory, settings.packageFile()}));
     // An installation keeps an asset document only when its build has one; a build without

@@ -137,6 +137,30 @@ EPackageVariant variantFromName(const QString& name) {
     return EPackageVariant::Unknown;
 }
 
+// A document without its version, its file list or its chunk table would read as a package with
+// nothing in it, and an update to it would delete every installed file.
+// The asset document may give its version as a number.
+bool hasRequiredKeys(const QJsonDocument& document, const char* kind, bool numericVersion) {
+    const QJsonObject object = document.object();
+    const QJsonValue version = object.value(QLatin1String("version"));
+    QString missing;
+    if (!document.isObject()) {
+        missing = QStringLiteral("is not a JSON object");
+    } else if (!((numericVersion && version.isDouble()) ||
+                 (version.isString() && !version.toString().isEmpty()))) {
+        missing = QStringLiteral("has no version");
+    } else if (!object.value(QLatin1String("files")).isArray()) {
+        missing = QStringLiteral("has no file list");
+    } else if (!object.value(QLatin1String("chunks")).isArray()) {
+        missing = QStringLiteral("has no chunk table");
+    } else {
+        return true;
+    }
+    qCritical().noquote() << QStringLiteral("Package configuration rejected: the %1 document %2.")
+                                 .arg(QLatin1String(kind), missing);
+    return false;
+}
+
 } // namespace
 
 TPackageConfigurationReader::TPackageConfigurationReader(const QByteArray& packageDocument,
@@ -171,6 +195,10 @@ bool TPackageConfigurationReader::parse() {
         }
     }
 
+    if (!hasRequiredKeys(packageDocument, "package", false) ||
+        (!RawAssetDocument.isEmpty() && !hasRequiredKeys(assetDocument, "asset", true))) {
+        return false;
+    }
     const QJsonObject packageObject = packageDocument.object();
     readPackageObject(packageObject);
     if (!readFiles(packageObject, PackageBaseUrl)) {
