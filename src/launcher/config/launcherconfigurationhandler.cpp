@@ -203,11 +203,19 @@ void TLauncherConfigurationHandler::takePackageDocument(const QUrl& Url, const Q
 }
 
 void TLauncherConfigurationHandler::attachConfiguration(const TPackageConfigurationRequest& Request) const {
+    // Offered with empty lists, such a package would "install" nothing, delete every installed
+    // file and report success.
+    const QString incompleteness =
+        TPackageConfigurationReader::incompleteness(Request.PackageData, Request.AssetData);
+    if (!incompleteness.isEmpty()) {
+        qCritical().noquote() << "Package configuration from" << Request.PackageUrl.toString() << "rejected:"
+                              << incompleteness + QStringLiteral("; the package is not offered.");
+        return;
+    }
     auto configuration = std::make_unique<TPackageConfigurationReader>(Request.PackageData, Request.AssetData,
                                                                        documentDirectory(Request.PackageUrl),
                                                                        documentDirectory(Request.AssetUrl));
     if (!configuration->isValid()) {
-        // Offered with empty lists, such a package would "install" nothing and report success.
         qCritical().noquote() << "Package configuration from" << Request.PackageUrl.toString()
                               << "is not valid; the package is not offered.";
         return;

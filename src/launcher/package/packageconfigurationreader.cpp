@@ -137,28 +137,30 @@ EPackageVariant variantFromName(const QString& name) {
     return EPackageVariant::Unknown;
 }
 
-// A document without its version, its file list or its chunk table would read as a package with
-// nothing in it, and an update to it would delete every installed file.
-// The asset document may give its version as a number.
-bool hasRequiredKeys(const QJsonDocument& document, const char* kind, bool numericVersion) {
+// What a document lacks to describe a package (see incompleteness()); empty when nothing, and for
+// text that is no JSON at all, which the parser reports. The asset document may give its version
+// as a number.
+QString missingPart(const QByteArray& text, bool numericVersion) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        return QString();
+    }
     const QJsonObject object = document.object();
     const QJsonValue version = object.value(QLatin1String("version"));
-    QString missing;
     if (!document.isObject()) {
-        missing = QStringLiteral("is not a JSON object");
-    } else if (!((numericVersion && version.isDouble()) ||
-                 (version.isString() && !version.toString().isEmpty()))) {
-        missing = QStringLiteral("has no version");
-    } else if (!object.value(QLatin1String("files")).isArray()) {
-        missing = QStringLiteral("has no file list");
-    } else if (!object.value(QLatin1String("chunks")).isArray()) {
-        missing = QStringLiteral("has no chunk table");
-    } else {
-        return true;
+        return QStringLiteral("is not a JSON object");
     }
-    qCritical().noquote() << QStringLiteral("Package configuration rejected: the %1 document %2.")
-                                 .arg(QLatin1String(kind), missing);
-    return false;
+    if (!((numericVersion && version.isDouble()) || (version.isString() && !version.toString().isEmpty()))) {
+        return QStringLiteral("has no version");
+    }
+    if (!object.value(QLatin1String("files")).isArray()) {
+        return QStringLiteral("has no file list");
+    }
+    if (!object.value(QLatin1String("chunks")).isArray()) {
+        return QStringLiteral("has no chunk table");
+    }
+    return QString();
 }
 
 } // namespace
@@ -175,6 +177,16 @@ TPackageConfigurationReader::TPackageConfigurationReader(const QByteArray& packa
     } else {
         clearContent();
     }
+}
+
+QString TPackageConfigurationReader::incompleteness(const QByteArray& packageDocument,
+                                                    const QByteArray& assetDocument) {
+    const QString package = missingPart(packageDocument, false);
+    if (!package.isEmpty()) {
+        return QStringLiteral("the package document ") + package;
+    }
+    const QString asset = assetDocument.isEmpty() ? QString() : missingPart(assetDocument, true);
+    return asset.isEmpty() ? QString() : QStringLiteral("the asset document ") + asset;
 }
 
 bool TPackageConfigurationReader::parse() {
@@ -195,10 +207,6 @@ bool TPackageConfigurationReader::parse() {
         }
     }
 
-    if (!hasRequiredKeys(packageDocument, "package", false) ||
-        (!RawAssetDocument.isEmpty() && !hasRequiredKeys(assetDocument, "asset", true))) {
-        return false;
-    }
     const QJsonObject packageObject = packageDocument.object();
     readPackageObject(packageObject);
     if (!readFiles(packageObject, PackageBaseUrl)) {

@@ -11,6 +11,8 @@ QNetworkReplyWrapper::QNetworkReplyWrapper(QNetworkReply* pReply)
         return;
     connect(pReply, &QNetworkReply::errorOccurred, this, &QNetworkReplyWrapper::onReplyError);
     connect(pReply, &QNetworkReply::readyRead, this, &QNetworkReplyWrapper::onReplyReadyRead);
+    connect(pReply, &QNetworkReply::metaDataChanged, this, [this] { m_lastArrival.restart(); });
+    m_lastArrival.start();
     connect(pReply, &QNetworkReply::finished, this, &QNetworkReplyWrapper::onReplyFinished);
     connect(pReply, &QNetworkReply::downloadProgress, this,
             [this](qint64 received, qint64) { onReplyProgress(received); });
@@ -29,7 +31,7 @@ QNetworkReply::NetworkError QNetworkReplyWrapper::error() const {
         return QNetworkReply::UnknownContentError;
     if (m_bodyCutShort)
         return QNetworkReply::RemoteHostClosedError;
-    if (hasStalled())
+    if (m_stalled)
         return QNetworkReply::TimeoutError;
     return m_pReply->error();
 }
@@ -39,7 +41,7 @@ QString QNetworkReplyWrapper::errorString() const {
         return QStringLiteral("No reply");
     if (m_bodyTooLarge)
         return QStringLiteral("Body larger than the expected %1 bytes").arg(m_maximumBodySize);
-    if (hasStalled())
+    if (m_stalled)
         return QStringLiteral("No data received for %1 ms").arg(m_pReply->request().transferTimeout());
     if (m_bodyCutShort)
         return QStringLiteral("Connection closed after %1 of %2 bytes")
@@ -61,6 +63,7 @@ void QNetworkReplyWrapper::setMaximumBodySize(qint64 Bytes) {
 }
 
 void QNetworkReplyWrapper::onReplyReadyRead() {
+    m_lastArrival.restart();
     // Checked on every arrival rather than on the (throttled) progress notification, so a fast
     // endless stream cannot pile up in between. Nothing reads before the end, so what is
     // buffered is all that came.
@@ -77,6 +80,7 @@ void QNetworkReplyWrapper::onReplyProgress(qint64 Received) {
 }
 
 void QNetworkReplyWrapper::onReplyError(QNetworkReply::NetworkError Code) {
+    m_stalled = hasStalled();
     reportArrivedBytes();
     emit error(Code);
 }
@@ -102,10 +106,11 @@ void QNetworkReplyWrapper::onReplyFinished() {
 }
 
 bool QNetworkReplyWrapper::hasStalled() const {
-    // Nothing but the network layer's transfer time-out cancels a reply that this wrapper did not
-    // abort itself.
-    return m_pReply->error() == QNetworkReply::OperationCanceledError && !m_bodyTooLarge &&
-           m_pReply->request().transferTimeout() > 0;
+    // The network layer's transfer time-out cancels the reply like any other abort; it is told
+    // apart by the silence before it (a timer may fire a little early).
+    const qint64 timeout = m_pReply->request().transferTimeout();
+    return m_pReply->error() == QNetworkReply::OperationCanceledError && !m_bodyTooLarge && timeout > 0 &&
+           m_lastArrival.elapsed() >= timeout * 9 / 10;
 }
 
 bool QNetworkReplyWrapper::isBodyCutShort() const {

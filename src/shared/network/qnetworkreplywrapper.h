@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -47,6 +48,10 @@ private:
     // Set when this wrapper aborted the transfer because the body outgrew its limit.
     bool m_bodyTooLarge = false;
     qint64 m_reportedBytes = 0;
+    // Set when the network layer gave up on a transfer that stayed silent too long.
+    bool m_stalled = false;
+    // Since the last headers or body bytes arrived.
+    QElapsedTimer m_lastArrival;
 };
 
 } // namespace shared

@@ -135,7 +135,7 @@ private slots:
         QVERIFY2(m_pGame->isInstalled(1, installation(), difference), qPrintable(difference));
         QCOMPARE(readBytes(installation() + u"/package.json"_qs), m_InstalledMarker);
         const QStringList rejections =
-            messages.messages(QtCriticalMsg).filter(u"Package configuration rejected: the "_qs + reason);
+            messages.messages(QtCriticalMsg).filter(u"rejected: the "_qs + reason);
         QVERIFY2(!rejections.isEmpty(), qPrintable(messages.messages(QtCriticalMsg).join(u'\n')));
     }
 
