@@ -29,6 +29,8 @@ class QNetworkReplyWrapper;
 // No body is read into memory beyond a limit: 64 MiB by default (documents), or
 // the size a URL is known to have (chunks); a transfer whose body outgrows it
 // fails at once.
+// A transfer that receives nothing for the stall time-out (30 s unless set)
+// fails as well, so no silent server holds a slot forever.
 class TDownloadPool : public QObject {
     Q_OBJECT
 public:
