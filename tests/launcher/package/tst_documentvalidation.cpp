@@ -134,8 +134,7 @@ private slots:
         QString difference;
         QVERIFY2(m_pGame->isInstalled(1, installation(), difference), qPrintable(difference));
         QCOMPARE(readBytes(installation() + u"/package.json"_qs), m_InstalledMarker);
-        const QStringList rejections =
-            messages.messages(QtCriticalMsg).filter(u"rejected: the "_qs + reason);
+        const QStringList rejections = messages.messages(QtCriticalMsg).filter(u"rejected: the "_qs + reason);
         QVERIFY2(!rejections.isEmpty(), qPrintable(messages.messages(QtCriticalMsg).join(u'\n')));
     }
 
@@ -166,7 +165,9 @@ private slots:
                                 {u"builds"_qs, QJsonArray{build}}};
         QVERIFY(writeBytes(launcher + u"/launchermetadata.json"_qs,
                            QJsonDocument(QJsonObject{{u"packages"_qs, QJsonArray{entry}}}).toJson()));
-        // A valid document wherever the name leads.
+        // The packages directory exists, as after any installation, so that a climbing path resolves;
+        // a valid document lies wherever the name leads.
+        QVERIFY(QDir().mkpath(launcher + u"/packages/sub"_qs));
         QVERIFY(writeBytes(QDir::cleanPath(launcher + u"/packages/"_qs + directoryName) + u"/package.json"_qs,
                            R"({"version": "1", "files": [], "chunks": []})"));
 
