@@ -112,6 +112,8 @@ TLauncherApplication::TLauncherApplication(int& argc, char** argv,
             return configuration ? configuration->funnelUrl() : QUrl();
         },
         this);
+    m_pFunnelEventSender->setTransferStallTimeout(
+        m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
 
     m_ClientStartTimer.setSingleShot(false);
     m_ClientStartTimer.setInterval(ClientStartWatchIntervalMs);
@@ -140,6 +142,7 @@ void TLauncherApplication::setUpServices(std::shared_ptr<TLauncherFilesystemHelp
         std::make_shared<::shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>()));
     m_pLauncherFilesystemHelper =
         pFilesystemHelper ? std::move(pFilesystemHelper) : std::make_shared<TLauncherFilesystemHelper>();
+    m_pDownloadPool->setTransferStallTimeout(m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
     m_pTranslationManager = std::make_shared<mirrel::shared::TTranslationManager>();
     m_pCdnTrace = std::make_shared<TCloudflareCdnTrace>(
         m_pLauncherFilesystemHelper->settings()->cdnDiagnosticsTraceUrl(), m_pDownloadPool);
@@ -330,7 +333,9 @@ void TLauncherApplication::startSurveyUpload() {
     const std::shared_ptr<TLauncherConfigurationReader> configuration =
         m_pConfigurationHandler->configuration();
     if (configuration && configuration->hardwareSurveyUrl().isValid()) {
-        m_pSurveyUploader = systemsurvey::startSystemSurveyUpload(configuration->hardwareSurveyUrl());
+        m_pSurveyUploader = systemsurvey::startSystemSurveyUpload(
+            configuration->hardwareSurveyUrl(),
+            m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
     }
 }
 

@@ -219,11 +219,19 @@ void TLauncherConfigurationHandler::takePackageDocument(const QUrl& Url, const Q
 }
 
 void TLauncherConfigurationHandler::attachConfiguration(const TPackageConfigurationRequest& Request) const {
+    // Offered with empty lists, such a package would "install" nothing, delete every installed
+    // file and report success.
+    const QString incompleteness =
+        TPackageConfigurationReader::incompleteness(Request.PackageData, Request.AssetData);
+    if (!incompleteness.isEmpty()) {
+        qCritical().noquote() << "Package configuration from" << Request.PackageUrl.toString() << "rejected:"
+                              << incompleteness + QStringLiteral("; the package is not offered.");
+        return;
+    }
     auto configuration = std::make_unique<TPackageConfigurationReader>(Request.PackageData, Request.AssetData,
                                                                        documentDirectory(Request.PackageUrl),
                                                                        documentDirectory(Request.AssetUrl));
     if (!configuration->isValid()) {
-        // Offered with empty lists, such a package would "install" nothing and report success.
         qCritical().noquote() << "Package configuration from" << Request.PackageUrl.toString()
                               << "is not valid; the package is not offered.";
         return;
@@ -320,8 +328,8 @@ void TLauncherConfigurationHandler::addInstalledDocumentsRequest(
     std::vector<TPackageConfigurationRequest>& Requests, const TPackage& Package,
     TPackageBuild* pBuild) const {
     const TLauncherSettings& settings = *m_pFilesystemHelper->settings();
-    const QString directory = m_pFilesystemHelper->joinPath(
-        {m_pFilesystemHelper->packagesDirectoryPath(), Package.directoryName()});
+    // The stored copy's names pass the same confinement as the downloaded configuration's.
+    const QString directory = m_pFilesystemHelper->packageDirectoryPath(Package.directoryName());
     const QUrl packageUrl =
         QUrl::fromLocalFile(m_pFilesystemHelper->joinPath({directory, settings.packageFile()}));
     // An installation keeps an asset document only when its build has one; a build without

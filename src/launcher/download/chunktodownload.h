@@ -1,11 +1,11 @@
 #pragma once
 
+#include "launcher/download/retrypolicy.h"
 #include "launcher/package/chunkinpackage.h"
 
 #include <QByteArray>
 #include <QUrl>
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -28,7 +28,9 @@ struct TChunkToDownload {
     // Each file listed once.
     std::vector<std::shared_ptr<TChunkedFileState>> Targets;
     // Failed attempts so far; network and hash failures share this one budget.
-    std::int32_t Retries = 0;
+    TRetryBudget RetryBudget;
+    // Whether the current attempt has received a byte.
+    bool ReceivedBytes = false;
 };
 
 } // namespace mirrel::launcher

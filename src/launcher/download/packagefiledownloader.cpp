@@ -11,6 +11,7 @@
 #include "shared/crypto/sha256.h"
 #include "shared/filesystemhelper/diskerror.h"
 #include "shared/network/downloadpool.h"
+#include "shared/randomnumbergenerator/randomnumbergenerator.h"
 
 #include <QFutureWatcher>
 #include <QSet>
@@ -138,9 +139,13 @@ void TPackageFileDownloader::startDownloads() {
     m_pSaver = std::make_shared<const TChunkSaver>(
         m_pFileSystem, m_pCache, TChunkSaver::TOptions{m_SelfUpdateMode, settings->chunkVerification()},
         [this](const QUrl& Url, TFileSize Bytes) { emit writeProgress(Url, Bytes); });
+    m_RetryPause = settings->retryPause();
     m_Running = true;
     for (const TChunkToDownload& item : m_Requests) {
         qInfo().noquote() << "start download of " + urlText(item.Url) + " Thread: " + currentThreadIdText();
+        // A body larger than the packed piece is cut off at once instead of growing without end.
+        m_pPool->setExpectedBodySize(item.Url, static_cast<qint64>(std::min<TFileSize>(
+                                                   item.PackedSize, std::numeric_limits<qint64>::max())));
         m_pPool->download(item.Url);
     }
     if (m_Requests.empty()) {
@@ -246,7 +251,7 @@ void TPackageFileDownloader::onVerifyFinished(const QUrl& Url, const TStageResul
     }
     qWarning().noquote() << "Failed to verify file downloaded from " + urlText(Url);
     m_pPool->releaseDownload(Url);
-    retryOrGiveUp(Url, "Verify of " + urlText(Url) + " failed.");
+    retryOrGiveUp(Url, "Verify of " + urlText(Url) + " failed.", false);
     emitFinishedSignalWhenNoMoreFilesAreOutstanding();
 }
 
@@ -316,29 +321,46 @@ void TPackageFileDownloader::processFinishedData(const QUrl& Url) {
 
 void TPackageFileDownloader::onDownloadFailed(QUrl Url, QNetworkReply::NetworkError Code,
                                               QString ErrorString) {
-    Q_UNUSED(Code)
     qInfo().noquote() << "onDownloadFailed " + urlText(Url) + " Thread: " + currentThreadIdText();
     m_pPool->releaseDownload(Url);
-    if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
-        return;
-    }
-    retryOrGiveUp(Url, "Download of " + urlText(Url) + " failed: " + ErrorString);
-    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
-}
-
-void TPackageFileDownloader::retryOrGiveUp(const QUrl& Url, const QString& FinalMessage) {
     const auto found = findItem(m_Outstanding, Url);
     if (found == m_Outstanding.end()) {
         return;
     }
-    if (found->Retries >= MaxRetries) {
+    // Only a connection that broke or went silent mid-transfer made progress; an answer with an
+    // error status did not, whatever its error page held.
+    const bool cutOff = Code > QNetworkReply::NoError && Code < QNetworkReply::ProxyConnectionRefusedError;
+    retryOrGiveUp(Url, "Download of " + urlText(Url) + " failed: " + ErrorString,
+                  cutOff && found->ReceivedBytes);
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::retryOrGiveUp(const QUrl& Url, const QString& FinalMessage, bool MadeProgress) {
+    const auto found = findItem(m_Outstanding, Url);
+    if (found == m_Outstanding.end()) {
+        return;
+    }
+    const double jitter =
+        double(shared::TRandomNumberGenerator::instance()->uniformUnsigned(0, 999)) / 1000.0;
+    const TRetryDecision decision = decideRetry(found->RetryBudget, MadeProgress, m_RetryPause, jitter);
+    if (!decision.Retry) {
         qCritical().noquote() << FinalMessage;
         dropItem(Url);
         m_AtLeastOneDownloadFailed = true;
         return;
     }
-    qInfo().noquote() << "Retry " + urlText(Url) + " Thread: " + currentThreadIdText();
-    ++found->Retries;
+    qInfo().noquote() << "Retry " + urlText(Url) + " in " + QString::number(decision.PauseMs) +
+                             " ms Thread: " + currentThreadIdText();
+    // The item stays outstanding during the pause, so the run does not end meanwhile.
+    QTimer::singleShot(decision.PauseMs, this, [this, Url] { requestAgain(Url); });
+}
+
+void TPackageFileDownloader::requestAgain(const QUrl& Url) {
+    const auto found = findItem(m_Outstanding, Url);
+    if (found == m_Outstanding.end()) {
+        return;
+    }
+    found->ReceivedBytes = false;
     m_pPool->download(Url);
 }
 
@@ -350,8 +372,10 @@ void TPackageFileDownloader::dropItem(const QUrl& Url) {
 }
 
 void TPackageFileDownloader::onDownloadProgress(QUrl Url, TFileSize DownloadedBytes) {
-    if (findItem(m_Outstanding, Url) != m_Outstanding.end()) {
+    const auto found = findItem(m_Outstanding, Url);
+    if (found != m_Outstanding.end()) {
         m_DownloadedBytes[Url] = DownloadedBytes;
+        found->ReceivedBytes = found->ReceivedBytes || DownloadedBytes > 0;
     }
 }
 

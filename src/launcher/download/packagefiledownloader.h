@@ -36,7 +36,6 @@ class TPackageFileDownloader : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int MaxRetries = 3;
     static constexpr int ProgressIntervalMs = 100;
 
     TPackageFileDownloader(std::shared_ptr<shared::TDownloadPool> Pool,
@@ -95,7 +94,8 @@ private:
     static QByteArray verifyDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
     void saveDownloadedData(const TChunkToDownload& Item, const QByteArray& Data) const;
     // The one place that decides between another attempt and giving up on an item.
-    void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage);
+    void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage, bool MadeProgress);
+    void requestAgain(const QUrl& Url);
     void dropItem(const QUrl& Url);
     void stopAfterDiskFailure();
     void emitFinishedSignalWhenNoMoreFilesAreOutstanding();
@@ -116,6 +116,7 @@ private:
     QString m_ErrorText;
     bool m_SelfUpdateMode = false;
     bool m_Running = false;
+    int m_RetryPause = 0;
     std::vector<TChunkToDownload> m_Requests;      // request order
     std::vector<TChunkToDownload> m_Outstanding;   // sorted by URL text
     std::vector<TChunkToDownload> m_NotYetWritten; // sorted by URL text

@@ -246,8 +246,9 @@ QDir TInstallationManager::packageDirectory(const std::shared_ptr<TPackage>& Pac
     if (Package->isLauncherPackage()) {
         return QDir(m_pLauncherFilesystemHelper->launcherDirectory());
     }
-    const QDir packages = m_pLauncherFilesystemHelper->packagesDirectory();
-    return QDir(m_pLauncherFilesystemHelper->pathInside(packages, Package->directoryName()));
+    // Created on the way, so that the package's directory can be made below it.
+    m_pLauncherFilesystemHelper->packagesDirectory();
+    return QDir(m_pLauncherFilesystemHelper->packageDirectoryPath(Package->directoryName()));
 }
 
 QString TInstallationManager::executablePath(const std::shared_ptr<TPackage>& Package) const {
@@ -322,14 +323,14 @@ void TInstallationManager::markPackageAsPartiallyInstalled(const std::shared_ptr
     const QDir directory = packageDirectory(Package);
     const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
     const QString partialMarker = markerPath(directory, settings->partialPackageFile());
-    // The installed document is kept: until the new version has arrived, it names the files that
-    // may be present.
+    // The installed pair of documents is kept: until the new version has arrived, it names the
+    // files that may be present.
     moveFullMarkerToPartialMarker(directory);
     if (!m_pLauncherFilesystemHelper->fileExists(partialMarker) ||
         m_pLauncherFilesystemHelper->directoryExists(partialMarker)) {
+        replaceAssetDocument(directory, AssetDocument);
         writeMarker(partialMarker, PackageDocument);
     }
-    writeAssetDocument(directory, AssetDocument, false);
     storeStatus(*Package, TPackage::StatusPartiallyInstalled);
 }
 
@@ -340,9 +341,9 @@ void TInstallationManager::updatePartiallyInstalledPackage(const std::shared_ptr
     const QDir directory = packageDirectory(Package);
     moveFullMarkerToPartialMarker(directory);
     m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
+    replaceAssetDocument(directory, AssetDocument);
     writeMarker(markerPath(directory, m_pLauncherFilesystemHelper->settings()->partialPackageFile()),
                 PackageDocument);
-    writeAssetDocument(directory, AssetDocument, true);
     storeStatus(*Package, TPackage::StatusPartiallyInstalled);
 }
 
@@ -355,9 +356,7 @@ void TInstallationManager::markPackageAsFullyInstalled(const std::shared_ptr<TPa
     m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
     // The full marker says the files are there: they must be on the disk before it is.
     m_pLauncherFilesystemHelper->syncFileSystem(directory.absolutePath());
-    // The asset document first and the partial marker last: whenever the process ends on the way,
-    // the marker in place still describes the files together with the asset document beside it.
-    writeAssetDocument(directory, AssetDocument, true);
+    replaceAssetDocument(directory, AssetDocument);
     writeMarker(markerPath(directory, settings->packageFile()), PackageDocument);
     removeMarker(markerPath(directory, settings->partialPackageFile()));
     storeStatus(*Package, TPackage::StatusUpToDate);
@@ -532,15 +531,28 @@ void TInstallationManager::moveFullMarkerToPartialMarker(const QDir& PackageDire
     m_pLauncherFilesystemHelper->removeFile(fullMarker);
 }
 
-void TInstallationManager::writeAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument,
-                                              bool RemoveStaleDocument) const {
-    const QString assetFile =
-        markerPath(PackageDirectory, m_pLauncherFilesystemHelper->settings()->assetFile());
-    if (!AssetDocument.isEmpty()) {
-        writeMarker(assetFile, AssetDocument);
-    } else if (RemoveStaleDocument) {
-        // A version without asset document must not be read together with an older version's one.
+// A package marker is read together with the asset document beside it, and the asset document's
+// chunk indices count on its own package document's chunk table. So an asset document is never
+// replaced under a marker of another version: the markers go first, the new asset document (or
+// none, for a version without one) is written, and the caller writes its marker last. Whenever the
+// process ends on the way, a reader finds the old pair, no marker (nothing is known to be
+// installed), or the new pair.
+void TInstallationManager::replaceAssetDocument(const QDir& PackageDirectory,
+                                                const QByteArray& AssetDocument) const {
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    const QString assetFile = markerPath(PackageDirectory, settings->assetFile());
+    const bool present = markerExists(assetFile);
+    const bool isFile = present && !m_pLauncherFilesystemHelper->directoryExists(assetFile);
+    if (isFile ? m_pLauncherFilesystemHelper->readFile(assetFile) == AssetDocument
+               : (!present && AssetDocument.isEmpty())) {
+        return;
+    }
+    removeMarker(markerPath(PackageDirectory, settings->packageFile()));
+    removeMarker(markerPath(PackageDirectory, settings->partialPackageFile()));
+    if (AssetDocument.isEmpty()) {
         removeMarker(assetFile);
+    } else {
+        writeMarker(assetFile, AssetDocument);
     }
 }
 

@@ -118,8 +118,8 @@ private:
     void removeMarker(const QString& Path) const;
     void writeMarker(const QString& Path, const QByteArray& Document) const;
     void moveFullMarkerToPartialMarker(const QDir& PackageDirectory) const;
-    void writeAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument,
-                            bool RemoveStaleDocument) const;
+    // The asset document and the package marker beside it form one pair; see the definition.
+    void replaceAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument) const;
 
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
     std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;

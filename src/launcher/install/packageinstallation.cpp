@@ -89,6 +89,7 @@ TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
     m_pDownloadPool = std::make_shared<shared::TDownloadPool>(
         m_pLauncherFilesystemHelper->settings()->maxConcurrentDownloads(),
         std::make_shared<shared::QNetworkAccessManagerWrapper>(m_pNetworkAccessManager), nullptr, false);
+    m_pDownloadPool->setTransferStallTimeout(m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
     m_pPackageFileDownloader = new TPackageFileDownloader(m_pDownloadPool, m_pLauncherFilesystemHelper);
     connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadCompleted, this,
             &TPackageInstallation::onDownloadCompleted);

@@ -138,6 +138,32 @@ EPackageVariant variantFromName(const QString& name) {
     return EPackageVariant::Unknown;
 }
 
+// What a document lacks to describe a package (see incompleteness()); empty when nothing, and for
+// text that is no JSON at all, which the parser reports. The asset document may give its version
+// as a number.
+QString missingPart(const QByteArray& text, bool numericVersion) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        return QString();
+    }
+    const QJsonObject object = document.object();
+    const QJsonValue version = object.value(QLatin1String("version"));
+    if (!document.isObject()) {
+        return QStringLiteral("is not a JSON object");
+    }
+    if (!((numericVersion && version.isDouble()) || (version.isString() && !version.toString().isEmpty()))) {
+        return QStringLiteral("has no version");
+    }
+    if (!object.value(QLatin1String("files")).isArray()) {
+        return QStringLiteral("has no file list");
+    }
+    if (!object.value(QLatin1String("chunks")).isArray()) {
+        return QStringLiteral("has no chunk table");
+    }
+    return QString();
+}
+
 } // namespace
 
 TPackageConfigurationReader::TPackageConfigurationReader(const QByteArray& packageDocument,
@@ -152,6 +178,16 @@ TPackageConfigurationReader::TPackageConfigurationReader(const QByteArray& packa
     } else {
         clearContent();
     }
+}
+
+QString TPackageConfigurationReader::incompleteness(const QByteArray& packageDocument,
+                                                    const QByteArray& assetDocument) {
+    const QString package = missingPart(packageDocument, false);
+    if (!package.isEmpty()) {
+        return QStringLiteral("the package document ") + package;
+    }
+    const QString asset = assetDocument.isEmpty() ? QString() : missingPart(assetDocument, true);
+    return asset.isEmpty() ? QString() : QStringLiteral("the asset document ") + asset;
 }
 
 bool TPackageConfigurationReader::parse() {

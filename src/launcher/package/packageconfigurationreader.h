@@ -24,6 +24,12 @@ public:
     TPackageConfigurationReader(const QByteArray& packageDocument, const QByteArray& assetDocument,
                                 const QUrl& packageBaseUrl, const QUrl& assetBaseUrl);
 
+    // Why the documents cannot describe a package to install ("the package document has no
+    // version", no file list, no chunk table, or the same of the asset document); empty when they
+    // can. Parsing stays lenient so that installed markers always read; whatever is offered for
+    // installation must pass this, or an update to it would delete every installed file.
+    static QString incompleteness(const QByteArray& packageDocument, const QByteArray& assetDocument);
+
     bool isValid() const { return Valid; }
     const QUrl& packageBaseUrl() const { return PackageBaseUrl; }
     const QUrl& assetBaseUrl() const { return AssetBaseUrl; }

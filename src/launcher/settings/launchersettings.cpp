@@ -3,6 +3,8 @@
 #include <QSettings>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace mirrel::launcher {
 
 namespace {
@@ -47,6 +49,10 @@ TLauncherSettings::TLauncherSettings(const QString& iniPath)
     m_SkipVerification = settings.value(QStringLiteral("skipVerification"), true).toBool();
     m_MaxCachedChunks = settings.value(QStringLiteral("maxCachedChunks"), 100).toInt();
     m_MaxConcurrentDownloads = settings.value(QStringLiteral("maxConcurrentDownloads"), 10).toInt();
+    const int stallTimeout =
+        settings.value(QStringLiteral("transferStallTimeout"), DefaultTransferStallTimeout).toInt();
+    m_TransferStallTimeout = stallTimeout > 0 ? stallTimeout : DefaultTransferStallTimeout;
+    m_RetryPause = std::max(settings.value(QStringLiteral("retryPause"), DefaultRetryPause).toInt(), 0);
     settings.endGroup();
 
     settings.beginGroup(QStringLiteral("DEBUG"));
@@ -72,6 +78,8 @@ QString TLauncherSettings::describe() const {
         QStringLiteral("waitNotificationTimeout=") + QString::number(m_WaitNotificationTimeout),
         QStringLiteral("downloadErrorTimeout=") + QString::number(m_DownloadErrorTimeout),
         QStringLiteral("clientStartTimeout=") + QString::number(m_ClientStartTimeout),
+        QStringLiteral("transferStallTimeout=") + QString::number(m_TransferStallTimeout),
+        QStringLiteral("retryPause=") + QString::number(m_RetryPause),
         QStringLiteral("fastScan=") + boolText(m_FastScan),
         QStringLiteral("skipVerification=") + boolText(m_SkipVerification),
         QStringLiteral("chunkVerification=") + boolText(m_ChunkVerification),

@@ -9,6 +9,9 @@ namespace mirrel::launcher {
 // Qt resource path) and read-only afterwards, so any thread may read them.
 class TLauncherSettings {
 public:
+    static constexpr int DefaultTransferStallTimeout = 30000;
+    static constexpr int DefaultRetryPause = 1000;
+
     explicit TLauncherSettings(const QString& iniPath);
 
     const QString& sourcePath() const { return m_SourcePath; }
@@ -25,6 +28,11 @@ public:
     qint64 waitNotificationTimeout() const { return m_WaitNotificationTimeout; }
     qint64 downloadErrorTimeout() const { return m_DownloadErrorTimeout; }
     qint64 clientStartTimeout() const { return m_ClientStartTimeout; }
+    // How long a transfer may go without receiving a byte before it counts as failed; never 0,
+    // so no request waits forever.
+    int transferStallTimeout() const { return m_TransferStallTimeout; }
+    // The pause before the first new attempt of a failed chunk; it doubles with every further one.
+    int retryPause() const { return m_RetryPause; }
     bool fastScan() const { return m_FastScan; }
     bool skipVerification() const { return m_SkipVerification; }
     bool chunkVerification() const { return m_ChunkVerification; }
@@ -51,6 +59,8 @@ private:
     qint64 m_WaitNotificationTimeout = 0;
     qint64 m_DownloadErrorTimeout = 0;
     qint64 m_ClientStartTimeout = 0;
+    int m_TransferStallTimeout = DefaultTransferStallTimeout;
+    int m_RetryPause = DefaultRetryPause;
     bool m_FastScan = true;
     bool m_SkipVerification = true;
     bool m_ChunkVerification = false;

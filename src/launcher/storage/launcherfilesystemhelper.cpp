@@ -43,6 +43,10 @@ QDir TLauncherFilesystemHelper::packagesDirectory() const {
     return createDirectory(packagesDirectoryPath());
 }
 
+QString TLauncherFilesystemHelper::packageDirectoryPath(const QString& DirectoryName) const {
+    return pathInside(QDir(packagesDirectoryPath()), DirectoryName);
+}
+
 bool TLauncherFilesystemHelper::accountGroupFileExists() const {
     // Without a file name the source path is the launcher's directory itself,
     // which exists but is no account group file.

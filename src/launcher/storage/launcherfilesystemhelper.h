@@ -34,6 +34,10 @@ public:
     // creates it when missing.
     QString packagesDirectoryPath() const;
     QDir packagesDirectory() const;
+    // The directory of the package whose configuration names it DirectoryName. Whatever the name
+    // says, and wherever the configuration came from, the result lies inside the packages
+    // directory.
+    QString packageDirectoryPath(const QString& DirectoryName) const;
 
     const QString& accountGroupFileName() const { return m_AccountGroupFileName; }
     const QString& accountGroupTargetPath() const { return m_AccountGroupTargetPath; }

@@ -1,5 +1,7 @@
 #include "launcher/telemetry/funneleventsender.h"
 
+#include "shared/network/qnetworkaccessmanagerwrapper.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
@@ -28,9 +30,16 @@ TFunnelEventSender::TFunnelEventSender(QString FunnelSettingsKey, TTextProvider 
     , m_FunnelSettingsKey(std::move(FunnelSettingsKey))
     , m_AccountGroupKey(std::move(AccountGroupKey))
     , m_FunnelUrl(std::move(FunnelUrl))
-    , m_SettingsStoreFactory(&TFunnelEventSender::userSettingsStore) {}
+    , m_SettingsStoreFactory(&TFunnelEventSender::userSettingsStore)
+    , m_TransferStallTimeout(shared::QNetworkAccessManagerWrapper::DefaultTransferStallTimeout) {}
 
 TFunnelEventSender::~TFunnelEventSender() = default;
+
+void TFunnelEventSender::setTransferStallTimeout(int Milliseconds) {
+    if (Milliseconds > 0) {
+        m_TransferStallTimeout = Milliseconds;
+    }
+}
 
 void TFunnelEventSender::setFunnelUrlProvider(TUrlProvider FunnelUrl) {
     m_FunnelUrl = std::move(FunnelUrl);
@@ -113,6 +122,7 @@ void TFunnelEventSender::post(const QString& Step, const QByteArray& Body) {
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     // One manager per report, so that reports in flight never share a connection's fate.
     auto* pNetworkAccessManager = new QNetworkAccessManager(this);
+    pNetworkAccessManager->setTransferTimeout(m_TransferStallTimeout);
     qInfo().noquote() << "Sending funnel event for step " + Step;
     QNetworkReply* pReply = pNetworkAccessManager->post(request, Body);
     connect(

@@ -32,6 +32,8 @@ public:
     ~TFunnelEventSender() override;
 
     void setFunnelUrlProvider(TUrlProvider FunnelUrl);
+    // Milliseconds without a received byte after which a report fails (30 s unless set).
+    void setTransferStallTimeout(int Milliseconds);
     // The store that keeps the device identifier and the first-time flags; the user's own store of
     // the launcher (userSettingsStore) unless replaced.
     void setSettingsStoreFactory(TSettingsStoreFactory Factory);
@@ -60,6 +62,7 @@ private:
     TTextProvider m_AccountGroupKey;
     TUrlProvider m_FunnelUrl;
     TSettingsStoreFactory m_SettingsStoreFactory;
+    int m_TransferStallTimeout;
 };
 
 } // namespace mirrel::launcher

@@ -81,8 +81,61 @@ int clampToInt(std::size_t value) {
     return static_cast<int>(std::min<std::size_t>(value, INT_MAX));
 }
 
+// The lzip member layout: "LZIP", version 1, the coded dictionary size, the LZMA stream, and a
+// trailer of the data's CRC-32, the data size and the member size (little-endian).
+constexpr std::size_t LzipHeaderSize = 6;
+constexpr std::size_t LzipTrailerSize = 20;
+// lzip's default dictionary; any member a standard encoder makes for the output fits it.
+constexpr std::uint64_t LzipDictionaryFloor = std::uint64_t(8) << 20;
+
+std::uint64_t readLittleEndian64(const std::uint8_t* bytes) {
+    std::uint64_t value = 0;
+    for (int index = 7; index >= 0; --index)
+        value = (value << 8) | bytes[index];
+    return value;
+}
+
+// 0 for a coding outside lzip's range of 4 KiB to 512 MiB.
+std::uint64_t lzipDictionarySize(std::uint8_t coded) {
+    const unsigned exponent = coded & 0x1F;
+    if (exponent < 12 || exponent > 29)
+        return 0;
+    const std::uint64_t base = std::uint64_t(1) << exponent;
+    return base - (base / 16) * ((coded >> 5) & 7);
+}
+
+// lzlib allocates each member's dictionary as announced and decodes ahead into it, whatever is
+// read out; both the announcement and the sizes are the sender's. So every member is checked
+// first, walking back from the end through the member sizes of the trailers: a dictionary the
+// output cannot need, or data sizes that add up beyond the output, refuse the payload before
+// anything is decoded.
+bool lzipMembersFit(const std::uint8_t* payload, std::size_t packedLength, std::size_t capacity) {
+    const std::uint64_t dictionaryLimit = std::max<std::uint64_t>(capacity, LzipDictionaryFloor);
+    std::uint64_t declared = 0;
+    std::size_t end = packedLength;
+    while (end > 0) {
+        if (end < LzipHeaderSize + LzipTrailerSize)
+            return false;
+        const std::uint64_t memberSize = readLittleEndian64(payload + end - 8);
+        const std::uint64_t dataSize = readLittleEndian64(payload + end - 16);
+        if (memberSize < LzipHeaderSize + LzipTrailerSize || memberSize > end ||
+            dataSize > capacity - declared)
+            return false;
+        declared += dataSize;
+        const std::uint8_t* header = payload + (end - memberSize);
+        const std::uint64_t dictionary = lzipDictionarySize(header[5]);
+        if (std::memcmp(header, "LZIP", 4) != 0 || header[4] != 1 || dictionary == 0 ||
+            dictionary > dictionaryLimit)
+            return false;
+        end -= static_cast<std::size_t>(memberSize);
+    }
+    return true;
+}
+
 bool decodeLzip(const char* payload, std::size_t packedLength, char* output, std::size_t capacity,
                 std::size_t& produced) {
+    if (!lzipMembersFit(reinterpret_cast<const std::uint8_t*>(payload), packedLength, capacity))
+        return false;
     std::unique_ptr<LZ_Decoder, TLzipDecoderClose> decoder(LZ_decompress_open());
     if (!decoder || LZ_decompress_errno(decoder.get()) != LZ_ok)
         return false;

@@ -71,6 +71,22 @@ void TDownloadPool::clearQueue() {
     m_queue.clear();
 }
 
+void TDownloadPool::setTransferStallTimeout(int Milliseconds) {
+    if (m_pAccessManager)
+        m_pAccessManager->setTransferStallTimeout(Milliseconds);
+}
+
+void TDownloadPool::setMaximumBodySize(qint64 Bytes) {
+    m_maximumBodySize = Bytes;
+}
+
+void TDownloadPool::setExpectedBodySize(const QUrl& Url, qint64 Bytes) {
+    if (Bytes > 0)
+        m_expectedBodySizes.insert(Url, Bytes);
+    else
+        m_expectedBodySizes.remove(Url);
+}
+
 void TDownloadPool::enqueue(const QUrl& Url, bool atFront) {
     const auto queued = std::find(m_queue.begin(), m_queue.end(), Url);
     const bool wasQueued = queued != m_queue.end();
@@ -95,6 +111,7 @@ void TDownloadPool::startWhatWeMay() {
 
 void TDownloadPool::startDownload(const QUrl& Url) {
     QNetworkReplyWrapper* pReply = m_pAccessManager->get(QNetworkRequest(Url));
+    pReply->setMaximumBodySize(m_expectedBodySizes.value(Url, m_maximumBodySize));
     connect(pReply, &QNetworkReplyWrapper::finished, this, [this, pReply] { onDownloadFinished(pReply); });
     connect(pReply, qOverload<QNetworkReply::NetworkError>(&QNetworkReplyWrapper::error), this,
             [this, pReply] { onDownloadError(pReply); });

@@ -25,9 +25,17 @@ class QNetworkReplyWrapper;
 // With auto release a URL frees its slot as soon as its result is reported.
 // With manual release the slot stays taken until releaseDownload(), so bodies
 // that were handed out but not yet processed never exceed the limit.
+//
+// No body is read into memory beyond a limit: 64 MiB by default (documents), or
+// the size a URL is known to have (chunks); a transfer whose body outgrows it
+// fails at once.
+// A transfer that receives nothing for the stall time-out (30 s unless set)
+// fails as well, so no silent server holds a slot forever.
 class TDownloadPool : public QObject {
     Q_OBJECT
 public:
+    static constexpr qint64 DefaultMaximumBodySize = qint64(64) << 20;
+
     TDownloadPool(int maxConcurrentDownloads, std::shared_ptr<QNetworkAccessManagerWrapper> accessManager,
                   QObject* parent = nullptr, bool autoRelease = true);
     ~TDownloadPool() override;
@@ -47,6 +55,12 @@ public:
     virtual void releaseDownload(const QUrl& Url);
     // Forgets the URLs that wait for a slot; active ones go on.
     virtual void clearQueue();
+    // Milliseconds without a received byte after which a transfer fails.
+    void setTransferStallTimeout(int Milliseconds);
+    // The limit for bodies of URLs without one of their own.
+    void setMaximumBodySize(qint64 Bytes);
+    // The body of this URL may not be larger than Bytes; a size of 0 or less means unknown.
+    void setExpectedBodySize(const QUrl& Url, qint64 Bytes);
 
 signals:
     void success(QUrl url, QByteArray data);
@@ -69,6 +83,8 @@ private:
     std::deque<QUrl> m_queue;
     TNetworkAccessManagerAuthenticationHandler m_authenticationHandler;
     const bool m_autoRelease;
+    qint64 m_maximumBodySize = DefaultMaximumBodySize;
+    QMap<QUrl, qint64> m_expectedBodySizes;
 };
 
 } // namespace shared

@@ -18,12 +18,22 @@ QNetworkAccessManagerWrapper::QNetworkAccessManagerWrapper(
 }
 
 QNetworkReplyWrapper* QNetworkAccessManagerWrapper::get(const QNetworkRequest& request) {
-    return new QNetworkReplyWrapper(m_pAccessManager ? m_pAccessManager->get(request) : nullptr);
+    if (!m_pAccessManager)
+        return new QNetworkReplyWrapper(nullptr);
+    QNetworkRequest timed(request);
+    if (timed.transferTimeout() <= 0)
+        timed.setTransferTimeout(m_transferStallTimeout);
+    return new QNetworkReplyWrapper(m_pAccessManager->get(timed));
 }
 
 void QNetworkAccessManagerWrapper::setCache(QAbstractNetworkCache* pCache) {
     if (m_pAccessManager)
         m_pAccessManager->setCache(pCache);
+}
+
+void QNetworkAccessManagerWrapper::setTransferStallTimeout(int Milliseconds) {
+    if (Milliseconds > 0)
+        m_transferStallTimeout = Milliseconds;
 }
 
 void QNetworkAccessManagerWrapper::setRedirectPolicy(QNetworkRequest::RedirectPolicy policy) {

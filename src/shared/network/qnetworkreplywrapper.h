@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -21,6 +22,9 @@ public:
     virtual QByteArray readAll();
     // The address that was asked for, not the one reached after redirects.
     virtual QUrl url() const;
+    // A body that grows beyond this many bytes is cut off at once and the transfer fails; without
+    // a limit an endless stream would fill the memory.
+    virtual void setMaximumBodySize(qint64 Bytes);
 
 signals:
     void error(QNetworkReply::NetworkError code);
@@ -29,12 +33,25 @@ signals:
 
 private:
     void onReplyFinished();
+    void onReplyReadyRead();
+    void onReplyProgress(qint64 Received);
+    void onReplyError(QNetworkReply::NetworkError Code);
+    void reportArrivedBytes();
     bool isBodyCutShort() const;
+    bool hasStalled() const;
 
     QPointer<QNetworkReply> m_pReply;
     // Set when the connection ended before the body announced by Content-Length
     // arrived although the network layer saw no error.
     bool m_bodyCutShort = false;
+    qint64 m_maximumBodySize = -1; // no limit
+    // Set when this wrapper aborted the transfer because the body outgrew its limit.
+    bool m_bodyTooLarge = false;
+    qint64 m_reportedBytes = 0;
+    // Set when the network layer gave up on a transfer that stayed silent too long.
+    bool m_stalled = false;
+    // Since the last headers or body bytes arrived.
+    QElapsedTimer m_lastArrival;
 };
 
 } // namespace shared

@@ -1,6 +1,7 @@
 #include "shared/upload/jsondocumenthttppostsender.h"
 
 #include "shared/network/networkmetatypes.h"
+#include "shared/network/qnetworkaccessmanagerwrapper.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -13,6 +14,7 @@ TJsonDocumentHttpPostSender::TJsonDocumentHttpPostSender(QObject* parent)
     : QObject(parent)
     , m_pAccessManager(std::make_shared<QNetworkAccessManager>()) {
     registerNetworkMetaTypes();
+    m_pAccessManager->setTransferTimeout(QNetworkAccessManagerWrapper::DefaultTransferStallTimeout);
     connect(m_pAccessManager.get(), &QNetworkAccessManager::finished, this,
             &TJsonDocumentHttpPostSender::onFinished);
 }
@@ -21,6 +23,12 @@ TJsonDocumentHttpPostSender::~TJsonDocumentHttpPostSender() {
     // Replies still running are torn down with the manager; none of them may
     // report to a sender that is half destroyed.
     m_pAccessManager->disconnect(this);
+}
+
+void TJsonDocumentHttpPostSender::setTransferStallTimeout(int Milliseconds) {
+    if (Milliseconds > 0) {
+        m_pAccessManager->setTransferTimeout(Milliseconds);
+    }
 }
 
 void TJsonDocumentHttpPostSender::post(const QUrl& Url, const QJsonDocument& Document) {

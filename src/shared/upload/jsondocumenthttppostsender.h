@@ -21,6 +21,8 @@ public:
     explicit TJsonDocumentHttpPostSender(QObject* parent = nullptr);
     ~TJsonDocumentHttpPostSender() override;
 
+    // Milliseconds without a received byte after which a post fails (30 s unless set).
+    void setTransferStallTimeout(int Milliseconds);
     // Sends the document in compact form as the form field "metadata".
     virtual void post(const QUrl& Url, const QJsonDocument& Document);
 
