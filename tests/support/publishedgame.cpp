@@ -160,7 +160,7 @@ QByteArray launcherSettingsText(const QUrl& ConfigurationUrl, const QStringList&
         "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
         "assetFile=assets.json\naccountGroupFile=accountgroup.json\n\n"
         "[TIMING]\nwaitNotificationTimeout=500\ndownloadErrorTimeout=10000\nclientStartTimeout=30000\n\n"
-        "[OPTIONS]\n";
+        "[OPTIONS]\nretryPause=10\n";
     for (const QString& option : ExtraOptions) {
         text += option.toUtf8() + '\n';
     }

@@ -250,7 +250,8 @@ private slots:
         QTest::newRow("newer version") << u"0.0.13"_qs << QString() << true;
         QTest::newRow("older version") << u"0.0.11"_qs << QString() << true;
         QTest::newRow("same value, other text") << u"0.0.012"_qs << QString() << true;
-        QTest::newRow("no version") << QString() << QString() << true;
+        // A launcher document without a version is refused: no update on its account.
+        QTest::newRow("no version") << QString() << QString() << false;
         QTest::newRow("skipped") << u"0.0.13"_qs << u"-s"_qs << false;
         QTest::newRow("document missing") << u"missing"_qs << QString() << false;
     }

@@ -284,7 +284,8 @@ private slots:
     }
 
 private:
-    std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray()) {
+    // Retries pause for milliseconds here, not seconds.
+    std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = "[OPTIONS]\nretryPause=10\n") {
         return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
     }
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }

@@ -133,8 +133,9 @@ private slots:
                                 << QString::fromLatin1(Assets) << QString::fromLatin1(After).split(u' ')
                                 << Status;
         };
+        // The installed pair stays together until the new version has arrived: never P1 beside A8.
         row("partial: the installed document becomes the marker", "partial", "f=P1 p=stale a=A7", "A8",
-            "a=A8 p=P1", 2);
+            "a=A7 p=P1", 2);
         row("partial: nothing installed, the given documents", "partial", "", "A8", "a=A8 p=P2", 2);
         // An interrupted run's marker names the files that may be present; no asset document
         // leaves the asset file alone.
