@@ -2,11 +2,11 @@
 
 #include "launcher/settings/launcherconstants.h"
 #include "platform/namedfilemapping.h"
-#include "support/installationkit.h"
+#include "support/publishedgame.h"
+#include "support/testdata.h"
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,10 +43,6 @@ QString processExecutable(qint64 ProcessId) {
     return QFile::symLinkTarget(u"/proc/%1/exe"_qs.arg(ProcessId));
 }
 
-bool waitUntil(const std::function<bool()>& Condition, int TimeoutMs) {
-    return QTest::qWaitFor(Condition, TimeoutMs);
-}
-
 } // namespace
 
 bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
@@ -56,9 +52,7 @@ bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
         return false;
     }
     const QString program = root.filePath(TLauncherStage::gameExecutable());
-    if (!QFile::copy(launcherBinDir() + u"/vantor-sampleclient"_qs, program) ||
-        !QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeGroup |
-                                            QFile::ExeOther)) {
+    if (!QFile::copy(launcherBinDir() + u"/vantor-sampleclient"_qs, program) || !makeExecutable(program)) {
         Error = u"cannot copy the sample client into "_qs + Directory;
         return false;
     }
@@ -136,13 +130,9 @@ bool TLauncherStage::publishTree(const QString& Tree, const QString& Folder, con
         arguments << u"--parameter="_qs + parameter;
     }
     arguments << Tree << QDir(m_Server.documentRoot()).filePath(Folder);
-    QProcess publisher;
-    publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs, arguments);
-    if (!publisher.waitForFinished(600000) || publisher.exitStatus() != QProcess::NormalExit ||
-        publisher.exitCode() != 0) {
-        m_ErrorString = u"publishing %1 failed: %2"_qs.arg(Tree, QString::fromUtf8(publisher.readAll()) +
-                                                                     publisher.errorString());
+    QString output;
+    if (!runPublisher(arguments, output)) {
+        m_ErrorString = u"publishing %1 failed: %2"_qs.arg(Tree, output);
         return false;
     }
     return true;
@@ -177,18 +167,8 @@ bool TLauncherStage::writeConfiguration(const std::vector<TStagePackage>& Packag
 
 bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList& ExtraOptions,
                                    const QString& ConfigurationDocument) {
-    QByteArray text =
-        "[URLS]\nlauncherConfiguration=" + m_Server.url(ConfigurationDocument).toEncoded() +
-        "\ncdnDiagnosticsTrace=\nappendNocacheToPackageUrls=false\n\n"
-        "[DIRECTORIES]\npackages=packages\nsettingsTarget=VantorOnlineClient_Data/Data/Settings\n\n"
-        "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
-        "assetFile=assets.json\naccountGroupFile=accountgroup.json\n\n"
-        "[TIMING]\nwaitNotificationTimeout=500\ndownloadErrorTimeout=10000\nclientStartTimeout=" +
-        QByteArray::number(ClientStartTimeout) + "\n\n[OPTIONS]\n";
-    for (const QString& option : ExtraOptions) {
-        text += option.toUtf8() + '\n';
-    }
-    return m_pSandbox->writeSettings(text);
+    return m_pSandbox->writeSettings(
+        launcherSettingsText(m_Server.url(ConfigurationDocument), ExtraOptions, ClientStartTimeout));
 }
 
 QString TLauncherStage::packageDirectory(const QString& DirectoryName) const {
@@ -204,17 +184,7 @@ QString TLauncherStage::outputFile(int Index) const {
 }
 
 std::unique_ptr<QProcess> TLauncherStage::startLauncher(const QStringList& Arguments) {
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(m_pSandbox->executablePath());
-    process->setArguments(Arguments);
-    process->setProcessEnvironment(m_pSandbox->environment());
-    process->setWorkingDirectory(m_pSandbox->launcherDirectory());
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setStandardOutputFile(outputFile(++m_LaunchersStarted));
-    process->start();
-    process->waitForStarted(30000);
-    return process;
+    return m_pSandbox->start(Arguments, outputFile(++m_LaunchersStarted));
 }
 
 int TLauncherStage::runLauncher(const QStringList& Arguments, int TimeoutMs) {
@@ -261,7 +231,7 @@ bool TLauncherStage::endClients(int TimeoutMs) {
             ::kill(static_cast<pid_t>(start.ProcessId), SIGTERM);
         }
     }
-    return waitUntil(
+    return QTest::qWaitFor(
         [] { return !platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName); }, TimeoutMs);
 }
 
@@ -276,7 +246,7 @@ void TLauncherStage::endLaunchersLeftBehind() {
             left << processId;
         }
     }
-    waitUntil(
+    QTest::qWaitFor(
         [&left] {
             for (const qint64 processId : left) {
                 if (QFileInfo::exists(u"/proc/%1/exe"_qs.arg(processId)) &&
