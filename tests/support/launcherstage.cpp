@@ -6,13 +6,13 @@
 #include "support/testdata.h"
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
+#include "support/windowpackages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSysInfo>
 #include <QTest>
 
 #include <signal.h>
@@ -25,17 +25,10 @@ constexpr qint64 WorldSize = 10 * 1024 * 1024;
 constexpr qint64 WorldPatchOffset = 5 * 1024 * 1024;
 constexpr qint64 WorldPatchSize = 1024 * 1024;
 
-QString architectureName() {
-    return QSysInfo::buildCpuArchitecture() == u"i386"_qs ? u"i386"_qs : u"x86_64"_qs;
-}
-
-QJsonObject packageEntry(const TStagePackage& Package) {
-    const QJsonObject build{
-        {u"os"_qs, u"linux"_qs}, {u"architecture"_qs, architectureName()}, {u"url"_qs, Package.Document}};
-    return QJsonObject{{u"name"_qs, Package.Name},
-                       {u"directoryname"_qs, Package.DirectoryName},
-                       {u"installautomatically"_qs, Package.InstallAutomatically},
-                       {u"builds"_qs, QJsonArray{build}}};
+QJsonObject stageEntry(const TStagePackage& Package) {
+    QJsonObject entry = packageEntry(Package.Name, Package.DirectoryName, Package.Document);
+    entry.insert(u"installautomatically"_qs, Package.InstallAutomatically);
+    return entry;
 }
 
 // The file a process was started from, as the kernel names it ("... (deleted)" when it is gone).
@@ -154,13 +147,13 @@ bool TLauncherStage::writeConfiguration(const std::vector<TStagePackage>& Packag
                                         const TStagePackage& LauncherPackage, bool PreventDefaultAutostart) {
     QJsonArray packages;
     for (const TStagePackage& package : Packages) {
-        packages.append(packageEntry(package));
+        packages.append(stageEntry(package));
     }
     QJsonObject configuration{{u"packages"_qs, packages},
                               {u"preventdefaultautostart"_qs, PreventDefaultAutostart},
                               {u"showpackagenames"_qs, true}};
     if (!LauncherPackage.Document.isEmpty()) {
-        configuration.insert(u"launcher"_qs, packageEntry(LauncherPackage));
+        configuration.insert(u"launcher"_qs, stageEntry(LauncherPackage));
     }
     return m_Server.writeFile(u"launcher.json"_qs, QJsonDocument(configuration).toJson());
 }
