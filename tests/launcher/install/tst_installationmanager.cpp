@@ -74,114 +74,96 @@ private slots:
         }
     }
 
-    void statusFollowsMarkersAndVersionLabels_data() {
-        QTest::addColumn<QString>("targetAssets");
-        QTest::addColumn<QStringList>("files"); // full marker, partial marker, asset document
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("read"); // the package version the installed documents give
-        const auto row = [](const char* Name, const char* Target, const char* Files, int Status,
-                            const char* Read) {
-            QTest::newRow(Name) << QString::fromLatin1(Target) << QString::fromLatin1(Files).split(u' ')
-                                << Status << QString::fromLatin1(Read);
-        };
-        row("no marker", "A8", "- - A8", TPackage::StatusNotInstalled, "");
-        row("partial marker", "A8", "- P1 A8", TPackage::StatusPartiallyInstalled, "1");
-        row("same version", "A8", "P2 - A8", TPackage::StatusUpToDate, "2");
-        row("asset version as number and as text", "A8", "P2 - T8", TPackage::StatusUpToDate, "2");
-        row("other package version", "A8", "P1 - A8", TPackage::StatusUpdateAvailable, "1");
-        row("other asset version", "A8", "P2 - A7", TPackage::StatusUpdateAvailable, "2");
-        row("asset version 1 always offers an update", "A1", "P2 - A1", TPackage::StatusUpdateAvailable, "2");
-        row("asset version 10 is no special case", "A10", "P2 - A10", TPackage::StatusUpToDate, "2");
-        row("no asset documents at all", "-", "P2 - -", TPackage::StatusUpToDate, "2");
-        row("the full marker decides over the partial one", "A8", "P1 P2 A8", TPackage::StatusUpdateAvailable,
-            "1");
-    }
-
-    void statusFollowsMarkersAndVersionLabels() {
-        QFETCH(QString, targetAssets);
-        QFETCH(QStringList, files);
-        QFETCH(int, status);
-        QFETCH(QString, read);
-        attach(package(0), content(u"P2"_qs), content(targetAssets));
-        const QStringList names{u"package.json"_qs, u"partial-package.json"_qs, u"assets.json"_qs};
-        for (int index = 0; index < 3; ++index) {
-            QVERIFY(files[index] == u"-"_qs ||
-                    writeBytes(file(u"one/"_qs + names[index]), content(files[index])));
-        }
-        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
-        const auto manager = makeManager(); // refreshes and stores the statuses
-        QCOMPARE(manager->determinePackageStatus(package(0)), status);
-        QCOMPARE(package(0)->localStatus(), status);
-        manager->refreshPackageStatuses(); // only a change is told
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(
-            manager->readPackageConfigurationFromInstallationDirectory(directory("one")).packageVersion(),
-            read);
-    }
-
-    void markerTransitions_data() {
+    void markersAndStatus_data() {
+        // f, p, a: the full marker, the partial marker and the asset document of package "one"
+        // ("f/x=y": f is a directory). Rows without operation show how the markers and the asset
+        // document offered ("A8") are read; the others what each marker operation, handed package
+        // document "P2" and an asset document, leaves in the directory ("": as before).
         QTest::addColumn<QString>("operation");
-        QTest::addColumn<QStringList>("before"); // "name=content" in the package directory
-        QTest::addColumn<QString>("assets");     // the asset document handed in
-        QTest::addColumn<QStringList>("after");  // every entry of the package directory afterwards
-        QTest::addColumn<int>("status");         // as the markers show it afterwards
-        // f, p, a: the full marker, the partial marker, the asset document; "f/x=y": f is a directory.
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("assets");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("expected"); // the status, and the installed version as read
         const auto row = [](const char* Name, const char* Operation, const char* Before, const char* Assets,
-                            const char* After, int Status) {
+                            const char* After, const char* Expected) {
             QTest::newRow(Name) << QString::fromLatin1(Operation)
                                 << QString::fromLatin1(Before).split(u' ', Qt::SkipEmptyParts)
-                                << QString::fromLatin1(Assets) << QString::fromLatin1(After).split(u' ')
-                                << Status;
+                                << QString::fromLatin1(Assets)
+                                << QString::fromLatin1(After).split(u' ', Qt::SkipEmptyParts)
+                                << QString::fromLatin1(Expected);
         };
+        row("no marker", "", "a=A8", "A8", "", "1 -");
+        row("partial marker", "", "p=P1 a=A8", "A8", "", "2 1");
+        row("same version", "", "f=P2 a=A8", "A8", "", "4 2");
+        row("asset version as number and as text", "", "f=P2 a=T8", "A8", "", "4 2");
+        row("other package version", "", "f=P1 a=A8", "A8", "", "3 1");
+        row("other asset version", "", "f=P2 a=A7", "A8", "", "3 2");
+        row("asset version 1 always offers an update", "", "f=P2 a=A1", "A1", "", "3 2");
+        row("asset version 10 is no special case", "", "f=P2 a=A10", "A10", "", "4 2");
+        row("no asset documents at all", "", "f=P2", "-", "", "4 2");
+        row("the full marker decides over the partial one", "", "f=P1 p=P2 a=A8", "A8", "", "3 1");
         row("partial: the installed document becomes the marker", "partial", "f=P1 p=stale a=A7", "A8",
-            "a=A8 p=P1", 2);
-        row("partial: nothing installed, the given documents", "partial", "", "A8", "a=A8 p=P2", 2);
+            "a=A8 p=P1", "2 1");
+        row("partial: nothing installed, the given documents", "partial", "", "A8", "a=A8 p=P2", "2 2");
         // An interrupted run's marker names the files that may be present; no asset document
         // leaves the asset file alone.
-        row("partial: an interrupted run's marker stays", "partial", "p=interrupted a=A7", "-",
-            "a=A7 p=interrupted", 2);
-        row("partial: markers that are directories go", "partial", "f/inner/x=x p/x=x", "A8", "a=A8 p=P2", 2);
-        row("update partial: the document is replaced", "update", "p=P1", "A8", "a=A8 p=P2", 2);
-        row("update partial: a full marker goes first", "update", "f=P1", "A8", "a=A8 p=P2", 2);
+        row("partial: an interrupted run's marker stays", "partial", "p=interrupted a=A7", "-", "", "2 -");
+        row("partial: markers that are directories go", "partial", "f/inner/x=x p/x=x", "A8", "a=A8 p=P2",
+            "2 2");
+        row("update partial: the document is replaced", "update", "p=P1", "A8", "a=A8 p=P2", "2 2");
+        row("update partial: a full marker goes first", "update", "f=P1", "A8", "a=A8 p=P2", "2 2");
         // A version without asset document must not be described by an older version's one.
-        row("update partial: an older asset document goes", "update", "a=A7", "-", "p=P2", 2);
-        row("full: only the full marker stays", "full", "p=P2 a=A7", "A8", "a=A8 f=P2", 4);
-        row("full: the directory is created; without asset document", "full", "", "-", "f=P2", 3);
-        row("full: markers that are directories go", "full", "p/x=x f/x=x a/x=x", "A8", "a=A8 f=P2", 4);
+        row("update partial: an older asset document goes", "update", "a=A7", "-", "p=P2", "2 2");
+        row("full: only the full marker stays", "full", "p=P2 a=A7", "A8", "a=A8 f=P2", "4 2");
+        row("full: the directory is created; without asset document", "full", "", "-", "f=P2", "3 2");
+        row("full: markers that are directories go", "full", "p/x=x f/x=x a/x=x", "A8", "a=A8 f=P2", "4 2");
     }
 
-    void markerTransitions() {
+    void markersAndStatus() {
         QFETCH(QString, operation);
         QFETCH(QStringList, before);
         QFETCH(QString, assets);
         QFETCH(QStringList, after);
-        QFETCH(int, status);
-        const auto path = [this](const QString& Name) {
+        QFETCH(QString, expected);
+        const auto path = [this](const QString& Entry) {
             const QMap<QChar, QString> markers{
                 {u'f', u"package.json"_qs}, {u'p', u"partial-package.json"_qs}, {u'a', u"assets.json"_qs}};
-            return file(u"one/"_qs + markers.value(Name[0]) + Name.mid(1));
+            return file(u"one/"_qs + markers.value(Entry[0]) + Entry.section(u'=', 0, 0).mid(1));
         };
         for (const QString& entry : before) {
-            QVERIFY(writeBytes(path(entry.section(u'=', 0, 0)), content(entry.section(u'=', 1))));
+            QVERIFY(writeBytes(path(entry), content(entry.section(u'=', 1))));
         }
-        const auto manager = makeManager();
+        if (operation.isEmpty()) {
+            attach(package(0), content(u"P2"_qs), content(assets));
+        }
+        QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
+        const auto manager = makeManager(); // refreshes and stores the statuses
         if (operation == u"partial"_qs) {
             manager->markPackageAsPartiallyInstalled(package(0), content(u"P2"_qs), content(assets));
         } else if (operation == u"update"_qs) {
             manager->updatePartiallyInstalledPackage(package(0), content(u"P2"_qs), content(assets));
-        } else {
+        } else if (operation == u"full"_qs) {
             manager->markPackageAsFullyInstalled(package(0), content(u"P2"_qs), content(assets));
         }
         QStringList names;
-        for (const QString& entry : after) {
-            names << QFileInfo(path(entry.section(u'=', 0, 0))).fileName();
-            QCOMPARE(readBytes(path(entry.section(u'=', 0, 0))), content(entry.section(u'=', 1)));
+        for (const QString& entry : after.isEmpty() ? before : after) {
+            names << QFileInfo(path(entry)).fileName();
+            QCOMPARE(readBytes(path(entry)), content(entry.section(u'=', 1)));
         }
+        names.sort();
         QCOMPARE(QDir(directory("one")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
                  names);
-        QCOMPARE(package(0)->localStatus(),
-                 operation == u"full"_qs ? TPackage::StatusUpToDate : TPackage::StatusPartiallyInstalled);
-        QCOMPARE(manager->determinePackageStatus(package(0)), status);
+        const QString read =
+            manager->readPackageConfigurationFromInstallationDirectory(directory("one")).packageVersion();
+        const std::int32_t status = manager->determinePackageStatus(package(0));
+        QCOMPARE(QString::number(status) + u' ' + (read.isEmpty() ? u"-"_qs : read), expected);
+        if (operation.isEmpty()) {
+            manager->refreshPackageStatuses(); // the status stored already: nothing to tell
+            QCOMPARE(changed.count(), 1);
+        } else {
+            QCOMPARE(package(0)->localStatus(),
+                     operation == u"full"_qs ? TPackage::StatusUpToDate : TPackage::StatusPartiallyInstalled);
+        }
     }
 
     void failingWriteKeepsTheInstalledDocument() {
@@ -217,19 +199,6 @@ private slots:
         QCOMPARE(defaults(), QString());
         QVERIFY(!QFileInfo::exists(file("three/default")));
         QCOMPARE(package(2)->localStatus(), TPackage::StatusNotInstalled);
-    }
-
-    void startFilesAreFoundByTheirPath() {
-        const auto manager = makeManager();
-        QCOMPARE(manager->executablePath(package(0)), file("one/bin/client"));
-        QCOMPARE(manager->findPackageByExecutable(directory("one") + u"//./bin/../bin/client"_qs),
-                 package(0));
-        QVERIFY(!manager->findPackageByExecutable(file("one/bin/client2")));
-        // A package without a start file matches nothing, not even an empty path or its directory.
-        attach(package(1), packageDocument(u"2"_qs, QString()), QByteArray());
-        QCOMPARE(manager->executablePath(package(1)), QString());
-        QVERIFY(!manager->findPackageByExecutable(QString()) &&
-                !manager->findPackageByExecutable(directory("two")));
     }
 
     void requestsWithoutConfigurationOrInstallationAreIgnored() {
