@@ -124,7 +124,9 @@ private slots:
         QVERIFY(release(2));
         auto plain = m_Stage.startLauncher({});
         QVERIFY(waitForLogLine(u"sendFunnelEvent: launcher_started"_qs, 2));
-        QVERIFY(TLauncherSandbox::stop(*plain, SIGTERM));
+        // Killed, it leaves no presence behind: the next start is the first instance again.
+        QVERIFY(TLauncherSandbox::stop(*plain, SIGKILL));
+        QVERIFY(!platform::TNamedFileMapping::exists(LauncherPresenceName));
         const QString marker = m_Stage.packageDirectory(Classic) + u"/FORCE_PATCH"_qs;
         QVERIFY(writeBytes(marker, QByteArray()));
         auto forced = m_Stage.startLauncher({});
