@@ -1,26 +1,29 @@
 #include "launcher/chunking/chunker.h"
-#include "launcher/package/packageconfigurationreader.h"
+#include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/package/package.h"
+#include "launcher/package/packagebuild.h"
 #include "publisher/packingchoice.h"
 #include "publisher/publishcommand.h"
-#include "publisher/usageerror.h"
 #include "shared/container/container.h"
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
+#include "support/nginxfixture.h"
 #include "support/stringliteral.h"
 #include "support/testdata.h"
+#include "support/testpaths.h"
 #include "support/testregistry.h"
 
 #include <QDirIterator>
-#include <QTemporaryDir>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <random>
 #include <set>
 
 using namespace publisher;
-using mirrel::launcher::TChunkInPackage;
-using mirrel::launcher::TFileInPackage;
-using mirrel::launcher::TPackageConfigurationReader;
+using namespace mirrel::launcher;
 using testsupport::operator""_qs;
 using testsupport::randomBytes;
 using testsupport::readBytes;
@@ -44,33 +47,48 @@ QByteArray textBytes(int Size, std::uint64_t Seed) {
 // Writes files below Root; a name starting with '*' is an executable.
 void writeTree(const QString& Root, const std::map<QString, QByteArray>& Files) {
     for (const auto& [name, content] : Files) {
-        const QString path = Root + u'/' + QString(name).remove(0, name.startsWith(u'*') ? 1 : 0);
+        const QString path = Root + u'/' + QString(name).remove(u'*');
         QVERIFY(testsupport::writeBytes(path, content));
         QVERIFY(QFile::setPermissions(path, name.startsWith(u'*') ? QFile::ReadOwner | QFile::ExeOwner
-                                                                  : QFile::ReadOwner));
+                                                                  : QFile::Permissions(QFile::ReadOwner)));
     }
 }
 
-TPackageConfigurationReader readBack(const QString& Output, const QString& AssetDocument = QString()) {
-    const QUrl base = QUrl::fromLocalFile(Output + u'/');
-    return TPackageConfigurationReader(
-        readBytes(Output + u"/package.json"_qs),
-        AssetDocument.isEmpty() ? QByteArray() : readBytes(Output + u'/' + AssetDocument), base, base);
+// A document as the launcher reads it, from the output folder or over HTTP.
+QByteArray fetch(const QUrl& Url) {
+    if (Url.isLocalFile()) {
+        return readBytes(Url.toLocalFile());
+    }
+    QNetworkAccessManager network;
+    QNetworkReply* pReply = network.get(QNetworkRequest(Url));
+    QSignalSpy finished(pReply, &QNetworkReply::finished);
+    return finished.wait(30000) && pReply->error() == QNetworkReply::NoError ? pReply->readAll()
+                                                                             : QByteArray();
 }
 
-// One piece fetched from the output folder as the launcher would, after checking both of its sizes and
-// hashes against independent SHA-256; its unpacked content.
+TPackageConfigurationReader readBack(const QUrl& Package, const QUrl& Assets = QUrl()) {
+    return TPackageConfigurationReader(fetch(Package), Assets.isEmpty() ? QByteArray() : fetch(Assets),
+                                       Package.adjusted(QUrl::RemoveFilename),
+                                       Assets.adjusted(QUrl::RemoveFilename));
+}
+
+QUrl in(const QString& Folder, const QString& Name) {
+    return QUrl::fromLocalFile(Folder + u'/' + Name);
+}
+
+// One piece fetched as the launcher would, after checking both of its sizes and hashes against
+// independent SHA-256; its unpacked content.
 QByteArray fetchPiece(const TChunkInPackage& Piece) {
-    const QByteArray stored = readBytes(Piece.Url.toLocalFile());
+    const QByteArray stored = fetch(Piece.Url);
     const QByteArray content = Piece.Unpack ? shared::decompress(stored) : stored;
     const bool sound = quint64(stored.size()) == Piece.PackedSize && sha256(stored) == Piece.PackedHash &&
                        quint64(content.size()) == Piece.UnpackedSize && sha256(content) == Piece.UnpackedHash;
     return sound ? content : QByteArray("<piece does not match the document>");
 }
 
-// The documents describe exactly the files below the roots, each with its size, hash and execute bit; its
-// chunks are cut where the launcher cuts them, and fetching them (or the whole-file piece of a file of one
-// chunk) gives the file back.
+// The documents describe exactly the files below the roots, each with its size, hash and execute bit;
+// its chunks are cut where the launcher cuts them, and fetching them (or the whole-file piece of a file
+// of one chunk) gives the file back.
 void verifyReadsBack(const TPackageConfigurationReader& Reader, const QStringList& Roots) {
     QVERIFY(Reader.isValid());
     std::map<QString, QString> expected;
@@ -93,9 +111,8 @@ void verifyReadsBack(const TPackageConfigurationReader& Reader, const QStringLis
             assembled += fetchPiece(Reader.chunks().at(std::size_t(index)));
             lengths.push_back(Reader.chunks().at(std::size_t(index)).UnpackedSize);
         }
-        mirrel::launcher::chunkFile(source.toStdString(), [&](unsigned char*, std::uint64_t Length) {
-            launcherLengths.push_back(Length);
-        });
+        chunkFile(source.toStdString(),
+                  [&](unsigned char*, std::uint64_t Length) { launcherLengths.push_back(Length); });
         QVERIFY2(assembled == content && lengths == launcherLengths, qPrintable(file.LocalFile));
         QCOMPARE(file.WholeFile.Url.isEmpty(), file.Chunks.size() > 1);
         QVERIFY(file.Chunks.size() > 1 || fetchPiece(file.WholeFile) == content);
@@ -125,6 +142,17 @@ std::set<QByteArray> unpackedHashes(const TPackageConfigurationReader& Reader) {
     return hashes;
 }
 
+// Runs the publisher program in Folder; its exit code, standard output and standard error.
+QStringList run(const QString& Folder, const QString& Arguments) {
+    QProcess process;
+    process.setWorkingDirectory(Folder);
+    process.start(testsupport::launcherBinDir() + u"/vantor-publisher"_qs,
+                  Arguments.split(u' ', Qt::SkipEmptyParts));
+    process.waitForFinished(300000);
+    return {QString::number(process.exitCode()), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
 } // namespace
 
 class TPublisherTest : public QObject {
@@ -132,28 +160,19 @@ class TPublisherTest : public QObject {
 
 private slots:
     void packingChoice() {
-        QVERIFY(packingPays(100, 97, 0.03) && !packingPays(100, 98, 0.03));
         QVERIFY(packingPays(1000000, 970000, 0.03) && !packingPays(1000000, 970001, 0.03));
-        // Noise is stored, whatever the method.
-        const QByteArray noise = randomBytes(300000, 1);
-        for (int method : {0, 3, 5}) {
-            const TPackedChunk packed = packChunk(noise, method, DefaultMinimumSaving);
-            QCOMPARE(packed.Container.at(1), char(0));
-            QCOMPARE(shared::decompress(packed.Container), noise);
-        }
-        // Text keeps the slow method only where it beats DEFLATE.
-        const QByteArray text = textBytes(300000, 2);
-        const TPackedChunk packedText = packChunk(text, 5, DefaultMinimumSaving);
-        QVERIFY(packedText.Container.size() <= shared::compress(3, text).size());
-        QCOMPARE(shared::decompress(packedText.Container), text);
+        // Noise is stored, whatever the method; text keeps the slow method only where it beats DEFLATE.
+        const QByteArray noise = randomBytes(300000, 1), text = textBytes(300000, 2);
+        QCOMPARE(packChunk(noise, 5, DefaultMinimumSaving).Container, shared::compress(0, noise));
+        QVERIFY(packChunk(text, 5, DefaultMinimumSaving).Container.size() <=
+                shared::compress(3, text).size());
+        QCOMPARE(shared::decompress(packChunk(text, 5, DefaultMinimumSaving).Container), text);
         QCOMPARE(packChunk(text, 5, 0.99).Method, 0);
         // Noise that repeats further apart than DEFLATE looks is no noise to LZMA.
-        const QByteArray block = randomBytes(256 * 1024, 3);
-        const QByteArray repeated = block + randomBytes(100000, 4) + block + block;
-        QVERIFY(!hasRepeatedStretches(block + randomBytes(256 * 1024, 5)));
+        const QByteArray block = randomBytes(256 * 1024, 3),
+                         repeated = block + randomBytes(100000, 4) + block + block;
         const TPackedChunk packed = packChunk(repeated, 5, DefaultMinimumSaving);
-        QCOMPARE(packed.Method, 5);
-        QVERIFY(packed.Container.size() < repeated.size() / 2);
+        QVERIFY(packed.Method == 5 && packed.Container.size() < repeated.size() / 2);
         QCOMPARE(shared::decompress(packed.Container), repeated);
     }
 
@@ -167,22 +186,14 @@ private slots:
                           {u"readme.txt"_qs, textBytes(20000, 7)},
                           {u"sub/notes.txt"_qs, textBytes(20000, 7)},
                           {u"empty.cfg"_qs, QByteArray()},
-                          {u".hidden/settings.ini"_qs, "[a]\nb=1\n"},
+                          {u".hidden/a.ini"_qs, "[a]\nb=1\n"},
                           {u"level one.pak"_qs, randomBytes(4 * MiB + 1, 8)}});
         const TPublishSummary first = publish(build, output, u"1.0.7"_qs);
-        const TPackageConfigurationReader version1 = readBack(output);
+        const TPackageConfigurationReader version1 = readBack(in(output, u"package.json"_qs));
         verifyReadsBack(version1, {build});
         QCOMPARE(version1.packageVersion(), u"1.0.7"_qs);
-        // Identical chunks are listed and stored once (and the empty file's piece); text is kept packed,
-        // noise is stored.
+        // Identical chunks are listed and stored once; text is kept packed, noise is stored.
         QCOMPARE(unpackedHashes(version1).size(), version1.chunks().size());
-        int stored = 0;
-        for (QDirIterator it(output + u"/chunks"_qs, QDir::Files, QDirIterator::Subdirectories); it.hasNext();
-             it.next()) {
-            ++stored;
-        }
-        QCOMPARE(stored, int(version1.chunks().size()) + 1);
-        QCOMPARE(first.Chunks, int(version1.chunks().size()));
         QVERIFY(first.NewPacked >= 1 && first.NewStored >= 2 &&
                 first.NewPacked + first.NewStored == first.Chunks);
         QCOMPARE(publish(build, output, u"1.0.7"_qs).NewChunks, 0);
@@ -192,46 +203,22 @@ private slots:
         QByteArray changed = big;
         writeTree(build, {{u"data/big.bin"_qs, changed.insert(1000, randomBytes(777, 11))}});
         QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 1);
-        const TPackageConfigurationReader version2 = readBack(output);
+        const TPackageConfigurationReader version2 = readBack(in(output, u"package.json"_qs));
         verifyReadsBack(version2, {build});
         QCOMPARE(unpackedHashes(version2).size(), unpackedHashes(version1).size() + 1);
         for (const TChunkInPackage& chunk : version1.chunks()) {
             QVERIFY(QFileInfo::exists(chunk.Url.toLocalFile()));
         }
-
         // Stored pieces cut short or replaced by their raw content are written anew.
-        const auto firstPieceOf = [&version2](const QString& Name) {
-            for (const TFileInPackage& file : version2.files()) {
-                if (file.LocalFile == Name) {
-                    return version2.chunks().at(std::size_t(file.Chunks.front())).Url.toLocalFile();
-                }
-            }
-            return QString();
-        };
-        QVERIFY(QFile::resize(firstPieceOf(u"level one.pak"_qs), 1000));
-        QVERIFY(
-            testsupport::writeBytes(firstPieceOf(u"readme.txt"_qs), readBytes(build + u"/readme.txt"_qs)));
+        for (const TFileInPackage& file : version2.files()) {
+            const QString piece =
+                file.Chunks.empty() ? QString() : version2.chunks().at(file.Chunks[0]).Url.toLocalFile();
+            QVERIFY(file.LocalFile != u"level one.pak"_qs || QFile::resize(piece, 1000));
+            QVERIFY(file.LocalFile != u"readme.txt"_qs ||
+                    testsupport::writeBytes(piece, textBytes(20000, 7)));
+        }
         QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 2);
-        verifyReadsBack(readBack(output), {build});
-    }
-
-    void assetDocumentFollowsThePackageChunks() {
-        QTemporaryDir dir;
-        const QString client = dir.filePath(u"client"_qs), assets = dir.filePath(u"assets"_qs),
-                      output = dir.filePath(u"cdn"_qs);
-        writeTree(client,
-                  {{u"*client.bin"_qs, randomBytes(10 * MiB, 12)}, {u"shared.txt"_qs, textBytes(5000, 13)}});
-        writeTree(assets, {{u"assets/world.pak"_qs, randomBytes(9 * MiB, 14)},
-                           {u"assets/shared.txt"_qs, textBytes(5000, 13)}});
-        publish(client, output, u"12"_qs);
-        publish(assets, output, u"7"_qs, EDocumentKind::Assets);
-        QCOMPARE(readBack(output, u"assets.json"_qs).assetVersion(), u"7"_qs);
-        verifyReadsBack(readBack(output, u"assets.json"_qs), {client, assets});
-        // A new package version with more chunks moves the asset chunks further back in the combined
-        // table; the asset document is kept in step.
-        writeTree(client, {{u"patch.bin"_qs, randomBytes(6 * MiB, 16)}});
-        publish(client, output, u"13"_qs);
-        verifyReadsBack(readBack(output, u"assets.json"_qs), {client, assets});
+        verifyReadsBack(readBack(in(output, u"package.json"_qs)), {build});
     }
 
     void failuresLeaveThePreviousDocument() {
@@ -253,7 +240,122 @@ private slots:
         }
         // Afterwards a sound run completes the store and the document.
         publish(build, output, u"2"_qs);
-        verifyReadsBack(readBack(output), {build});
+        verifyReadsBack(readBack(in(output, u"package.json"_qs)), {build});
+    }
+
+    // Exit 0 shows help on standard output; 2 is a usage error naming --help, 1 a failure; both on
+    // standard error, and nothing is written.
+    void commandLines_data() {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char* Arguments, int ExitCode, const char* Message) {
+            QTest::newRow(Arguments) << QString::fromUtf8(Arguments) << ExitCode
+                                     << QString::fromUtf8(Message);
+        };
+        row("", 0, "Usage: vantor-publisher <command>");
+        row("publish -h", 0, "--method 0|3|4|5");
+        row("frobnicate", 2, "Unknown command 'frobnicate'");
+        row("publish --bogus in out", 2, "Unknown option 'bogus'");
+        row("publish in out --version", 2, "Missing value after '--version'");
+        row("publish in out", 2, "--version is required");
+        row("publish --version 1 in", 2, "needs the build directory and the output folder");
+        row("publish --version 1 --method 9 in out", 2, "Unknown compression method 9");
+        row("publish --version 1 --variant alpha in out", 2, "--variant must be one of regular, preview");
+        row("publish --version 1 --threads 0 in out", 2, "--threads needs a whole number of at least 1");
+        row("publish --version 1 --name sub/p.json in out", 2, "without folders");
+        row("publish --document assets --version 1 --executable a.txt in out", 2, "package documents only");
+        row("publish --version 1 missing out", 1, "does not exist");
+        row("publish --version 1 --executable bin/x in out", 1, "'bin/x' is not a file");
+        row("publish --version 1 in in/out", 1, "lies inside the build directory");
+        row("publish --document assets --version 1 in out", 1, "publish the package document first");
+        row("publish --version 1 in blocker/out", 1, "I/O error on file");
+        row("configure", 2, "needs the configuration file");
+        row("configure --package name=A;directoryname=a/b out", 2, "single folder name");
+        row("configure --package name=A;directoryname=a;build=plan9,x86_64,p.json out", 2,
+            "Unknown operating system");
+        row("configure --hints ftp://127.0.0.1/h.json out", 2, "not an absolute http or https address");
+    }
+
+    void commandLines() {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir folder;
+        QVERIFY(testsupport::writeBytes(folder.filePath(u"in/a.txt"_qs), "a") &&
+                testsupport::writeBytes(folder.filePath(u"blocker"_qs), ""));
+        const QStringList result = run(folder.path(), arguments);
+        QCOMPARE(result[0], QString::number(exitCode));
+        const QString shown = result[exitCode == 0 ? 1 : 2];
+        QVERIFY2(shown.contains(message) && result[exitCode == 0 ? 2 : 1].isEmpty(), qPrintable(shown));
+        QCOMPARE(shown.startsWith(u"vantor-publisher: "_qs) && shown.contains(u"--help"_qs), exitCode == 2);
+        QVERIFY(!QFileInfo::exists(folder.filePath(u"out"_qs)) &&
+                !QFileInfo::exists(folder.filePath(u"in/out"_qs)));
+    }
+
+    // The scripts' way: two documents published and the configuration written by the program, then
+    // everything fetched over HTTP as the launcher does, the asset chunks after the package's.
+    void scriptsBuildACdnTreeTheLauncherCanUse() {
+        QTemporaryDir home;
+        testsupport::TNginxFixture nginx;
+        const QString cdn = nginx.documentRoot() + u"/cdn"_qs;
+        writeTree(home.filePath(u"client"_qs),
+                  {{u"*vantor"_qs, randomBytes(9 * MiB, 41)}, {u"lib/core.so"_qs, textBytes(5000, 13)}});
+        writeTree(home.filePath(u"assets"_qs),
+                  {{u"data/world.pak"_qs, randomBytes(200000, 43)}, {u"data/b.txt"_qs, textBytes(5000, 13)}});
+        QStringList result =
+            run(home.path(), u"publish --version 3 --executable vantor --parameter -fullscreen "
+                             "--method 4 client "_qs +
+                                 cdn + u"/vantor"_qs);
+        // One line of summary, and no progress bar off a terminal.
+        QVERIFY2(result[1].startsWith(u"Published package.json version 3: 2 files, 3 chunks (3 new: "_qs) &&
+                     result[1].count(u'\n') == 1 && result[2].isEmpty(),
+                 qPrintable(result.join(u'|')));
+        QVERIFY(run(home.path(),
+                    u"publish --document assets --version 8 assets "_qs + cdn + u"/vantor"_qs)[0] == u"0"_qs);
+        result = run(home.path(),
+                     u"configure --package name=Vantor;directoryname=vantor;installautomatically=true;"
+                     "build=Windows,x86_64,w.json;build=linux,x86_64,vantor/package.json,vantor/assets.json "
+                     "--launcher name=L;directoryname=l;build=linux,x86_64,l.json --hints "
+                     "http://127.0.0.1/h.json --show-package-names "_qs +
+                         cdn + u"/launcher.json"_qs);
+        QCOMPARE(result[1], u"Wrote %1/launcher.json: 1 packages and the launcher package.\n"_qs.arg(cdn));
+
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const QUrl configurationUrl = nginx.url(u"cdn/launcher.json"_qs);
+        const TLauncherConfigurationReader configuration(fetch(configurationUrl),
+                                                         configurationUrl.adjusted(QUrl::RemoveFilename));
+        QCOMPARE(configuration.hintsUrl(), QUrl(u"http://127.0.0.1/h.json"_qs));
+        QVERIFY(configuration.showPackageNames() && configuration.launcherPackage());
+        const TPackage& package = *configuration.packages().at(0);
+        QVERIFY(package.installAutomatically() &&
+                package.selectBuild(EOperatingSystem::Windows, EArchitecture::X86_64));
+        const TPackageBuild* pBuild = package.selectBuild(EOperatingSystem::Linux, EArchitecture::X86_64);
+        const TPackageConfigurationReader reader =
+            readBack(pBuild->PackageConfigurationUrl, pBuild->AssetConfigurationUrl);
+        QCOMPARE(reader.executable() + reader.parameters().join(u' '), u"vantor-fullscreen"_qs);
+        QCOMPARE(reader.chunks().at(0).Url.host(), u"127.0.0.1"_qs);
+        verifyReadsBack(reader, {home.filePath(u"client"_qs), home.filePath(u"assets"_qs)});
+    }
+
+    void assetDocumentFollowsThePackageChunks() {
+        QTemporaryDir dir;
+        const QString client = dir.filePath(u"client"_qs), assets = dir.filePath(u"assets"_qs),
+                      output = dir.filePath(u"cdn"_qs);
+        writeTree(client,
+                  {{u"*client.bin"_qs, randomBytes(10 * MiB, 12)}, {u"shared.txt"_qs, textBytes(5000, 13)}});
+        writeTree(assets, {{u"assets/world.pak"_qs, randomBytes(9 * MiB, 14)},
+                           {u"assets/shared.txt"_qs, textBytes(5000, 13)}});
+        publish(client, output, u"12"_qs);
+        publish(assets, output, u"7"_qs, EDocumentKind::Assets);
+        QCOMPARE(readBack(in(output, u"package.json"_qs), in(output, u"assets.json"_qs)).assetVersion(),
+                 u"7"_qs);
+        // A new package version with more chunks moves the asset chunks further back in the combined
+        // table; the asset document is kept in step.
+        writeTree(client, {{u"patch.bin"_qs, randomBytes(6 * MiB, 16)}});
+        publish(client, output, u"13"_qs);
+        verifyReadsBack(readBack(in(output, u"package.json"_qs), in(output, u"assets.json"_qs)),
+                        {client, assets});
     }
 };
 
