@@ -21,12 +21,8 @@
 #include <numeric>
 
 using namespace mirrel::launcher;
-using testsupport::readBytes;
-using testsupport::seededBytes;
-using testsupport::sha256;
-using testsupport::writeBytes;
-using testsupport::operator""_qs;
-using TScripted = testsupport::TScriptedAnswer;
+using namespace testsupport;
+using TScripted = TScriptedAnswer;
 
 namespace {
 
@@ -120,7 +116,7 @@ private slots:
     }
 
     void writesSharedRepeatedAndPatchedChunksFromOneRequestEach() {
-        testsupport::TNginxFixture nginx;
+        TNginxFixture nginx;
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
         const std::vector<QByteArray> pieces{seededBytes(1, 70000), seededBytes(2, 50000),
                                              seededBytes(3, 1234), seededBytes(4, 3000)};
@@ -235,7 +231,7 @@ private slots:
         QFETCH(QString, localFile);
         QFETCH(QString, setup);
         QFETCH(EPackageDownloaderError, error);
-        testsupport::TScriptedHttpServer server;
+        TScriptedHttpServer server;
         QVERIFY(server.start());
         const QByteArray content = seededBytes(7, 30000);
         const QByteArray packed = shared::compress(shared::CompressionLzma, content);
@@ -261,10 +257,9 @@ private slots:
         }
         std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem();
         if (setup.contains(u"disk"_qs) || setup.contains(u"remove"_qs)) {
-            disk = std::make_shared<testsupport::TFailingFilesystem>(
-                m_pLauncher->path(), setup.contains(u"disk"_qs)
-                                         ? testsupport::EFailingOperation::CreateDirectory
-                                         : testsupport::EFailingOperation::Remove);
+            disk = std::make_shared<TFailingFilesystem>(
+                m_pLauncher->path(),
+                setup.contains(u"disk"_qs) ? EFailingOperation::CreateDirectory : EFailingOperation::Remove);
         }
         // The file in place, and an older backup of it (a directory here).
         const QString inner = target(u"package"_qs);
@@ -286,7 +281,7 @@ private slots:
 
 private:
     std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = QByteArray()) {
-        return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
+        return makeLauncherFilesystem(m_pLauncher->path(), IniText);
     }
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
 
