@@ -3,51 +3,18 @@
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "support/stringliteral.h"
-#include "support/testpaths.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QJsonObject>
-#include <QProcess>
 #include <QtConcurrent>
 #include <QtTest>
-
-#include <cstring>
-#include <random>
 
 namespace testsupport {
 
 using namespace mirrel::launcher;
-
-QByteArray seededBytes(quint32 Seed, qint64 Size) {
-    std::mt19937 generator(Seed);
-    QByteArray bytes(static_cast<int>(Size), Qt::Uninitialized);
-    char* data = bytes.data();
-    qint64 index = 0;
-    for (; index + 4 <= Size; index += 4) {
-        const quint32 value = generator();
-        std::memcpy(data + index, &value, 4);
-    }
-    for (; index < Size; ++index) {
-        data[index] = static_cast<char>(generator());
-    }
-    return bytes;
-}
-
-bool writeBytes(const QString& Path, const QByteArray& Content) {
-    QDir().mkpath(QFileInfo(Path).absolutePath());
-    QFile file(Path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(Content) == Content.size();
-}
-
-QByteArray readBytes(const QString& Path) {
-    QFile file(Path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 std::shared_ptr<TLauncherFilesystemHelper> makeLauncherFilesystem(const QString& LauncherDirectory,
                                                                   const QByteArray& IniText) {
@@ -57,17 +24,9 @@ std::shared_ptr<TLauncherFilesystemHelper> makeLauncherFilesystem(const QString&
 
 bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, const QString& Version,
                   QString& ErrorText, int Method) {
-    QProcess publisher;
-    publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs,
-                    {u"publish"_qs, u"--version"_qs, Version, u"--method"_qs, QString::number(Method),
-                     u"--no-progress"_qs, BuildDirectory, OutputFolder});
-    if (!publisher.waitForFinished(600000)) {
-        ErrorText = u"the publisher did not finish: "_qs + publisher.errorString();
-        return false;
-    }
-    ErrorText = QString::fromUtf8(publisher.readAll());
-    return publisher.exitStatus() == QProcess::NormalExit && publisher.exitCode() == 0;
+    return runPublisher({u"publish"_qs, u"--version"_qs, Version, u"--method"_qs, QString::number(Method),
+                         u"--no-progress"_qs, BuildDirectory, OutputFolder},
+                        ErrorText);
 }
 
 TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder, const QUrl& BaseUrl) {
@@ -128,11 +87,7 @@ TPackageDifference TInstallationDriver::difference(const TPackageConfigurationRe
             return m_pInstallation->computeRequiredChanges(m_InstallationDirectory, m_pFileSystem, Target,
                                                            Installed, FastScan);
         });
-    QFutureWatcher<TPackageDifference> watcher;
-    bool finished = false;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, [&finished] { finished = true; });
-    watcher.setFuture(future);
-    waitFor([&finished] { return finished; }, 600000);
+    QTest::qWaitFor([&future] { return future.isFinished(); }, 600000);
     return future.result();
 }
 
@@ -144,26 +99,15 @@ bool TInstallationDriver::install(const TPackageConfigurationReader& Target,
     const TPackageDifference changes = difference(Target, Installed, FastScan);
     QMetaObject::invokeMethod(m_pInstallation.get(), "onRequiredChangesComputedForInstallation",
                               Qt::DirectConnection, Q_ARG(mirrel::launcher::TPackageDifference, changes));
-    return waitFor([&] { return m_DownloadFinished > finishedBefore || !m_DiskAccessError.isEmpty(); },
-                   TimeoutMs);
+    return QTest::qWaitFor(
+        [&] { return m_DownloadFinished > finishedBefore || !m_DiskAccessError.isEmpty(); }, TimeoutMs);
 }
 
 bool TInstallationDriver::verify(const TPackageConfigurationReader& Configuration, bool Force,
                                  int TimeoutMs) {
     const int finishedBefore = m_VerificationFinished;
     m_pInstallation->startVerification(Configuration, Force);
-    return waitFor([&] { return m_VerificationFinished > finishedBefore; }, TimeoutMs);
-}
-
-bool TInstallationDriver::waitFor(const std::function<bool()>& Condition, int TimeoutMs) const {
-    const QDeadlineTimer deadline(TimeoutMs);
-    while (!Condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return m_VerificationFinished > finishedBefore; }, TimeoutMs);
 }
 
 } // namespace testsupport

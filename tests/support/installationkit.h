@@ -3,6 +3,7 @@
 #include "launcher/install/packagedifference.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
+#include "support/testdata.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <functional>
 #include <memory>
 
 namespace mirrel::launcher {
@@ -19,11 +19,6 @@ class TPackageInstallation;
 } // namespace mirrel::launcher
 
 namespace testsupport {
-
-// Reproducible content: the same seed always gives the same bytes.
-QByteArray seededBytes(quint32 Seed, qint64 Size);
-bool writeBytes(const QString& Path, const QByteArray& Content);
-QByteArray readBytes(const QString& Path);
 
 // A launcher file-system helper whose settings come from the given INI text, written as
 // "launchersettings.ini" into LauncherDirectory.
@@ -71,8 +66,6 @@ public:
     int verificationFinishedCount() const { return m_VerificationFinished; }
 
 private:
-    bool waitFor(const std::function<bool()>& Condition, int TimeoutMs) const;
-
     std::shared_ptr<mirrel::launcher::TLauncherFilesystemHelper> m_pFileSystem;
     std::shared_ptr<mirrel::launcher::TPackage> m_pPackage;
     std::unique_ptr<mirrel::launcher::TPackageInstallation> m_pInstallation;

@@ -1,6 +1,7 @@
 #include "support/launchersandbox.h"
 
 #include "support/stringliteral.h"
+#include "support/testdata.h"
 #include "support/testpaths.h"
 
 #include <QDir>
@@ -57,10 +58,7 @@ bool TLauncherSandbox::writeSettings(const QByteArray& iniText) const {
 }
 
 bool TLauncherSandbox::writeLauncherFile(const QString& relativePath, const QByteArray& content) const {
-    const QString path = launcherDirectory() + u'/' + relativePath;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+    return writeBytes(launcherDirectory() + u'/' + relativePath, content);
 }
 
 void TLauncherSandbox::setEnvironmentVariable(const QString& name, const QString& value) {
@@ -80,20 +78,25 @@ QProcessEnvironment TLauncherSandbox::environment() const {
     return environment;
 }
 
-std::unique_ptr<QProcess> TLauncherSandbox::start(const QStringList& arguments) const {
+std::unique_ptr<QProcess> TLauncherSandbox::start(const QStringList& arguments,
+                                                  const QString& outputFile) const {
     auto process = std::make_unique<QProcess>();
     process->setProgram(executablePath());
     process->setArguments(arguments);
     process->setProcessEnvironment(environment());
     process->setWorkingDirectory(launcherDirectory());
+    if (!outputFile.isEmpty()) {
+        process->setStandardInputFile(QProcess::nullDevice());
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->setStandardOutputFile(outputFile);
+    }
     process->start();
     process->waitForStarted(30000);
     return process;
 }
 
 QByteArray TLauncherSandbox::logContent() const {
-    QFile file(logFilePath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readBytes(logFilePath());
 }
 
 QStringList TLauncherSandbox::logLines() const {
@@ -101,13 +104,7 @@ QStringList TLauncherSandbox::logLines() const {
 }
 
 int TLauncherSandbox::countLogLines(const QRegularExpression& pattern) const {
-    int count = 0;
-    for (const QString& line : logLines()) {
-        if (pattern.match(line).hasMatch()) {
-            ++count;
-        }
-    }
-    return count;
+    return logLines().filter(pattern).size();
 }
 
 bool TLauncherSandbox::waitForLogLine(const QRegularExpression& pattern, int count, int timeoutMs) const {

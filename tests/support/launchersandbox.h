@@ -46,8 +46,11 @@ public:
     // An extra variable for every launcher started from now on (and the programs it starts).
     void setEnvironmentVariable(const QString& name, const QString& value);
     QProcessEnvironment environment() const;
-    // Starts the launcher and waits until the process runs (not until it is ready).
-    std::unique_ptr<QProcess> start(const QStringList& arguments = QStringList()) const;
+    // Starts the launcher and waits until the process runs (not until it is ready). With an output
+    // file, its standard output and error go there, so a launcher that outlives the test's process
+    // handle never writes into a closed pipe.
+    std::unique_ptr<QProcess> start(const QStringList& arguments = QStringList(),
+                                    const QString& outputFile = QString()) const;
 
     QByteArray logContent() const;
     QStringList logLines() const;

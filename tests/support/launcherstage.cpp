@@ -2,17 +2,17 @@
 
 #include "launcher/settings/launcherconstants.h"
 #include "platform/namedfilemapping.h"
-#include "support/installationkit.h"
+#include "support/publishedgame.h"
+#include "support/testdata.h"
 #include "support/stringliteral.h"
 #include "support/testpaths.h"
+#include "support/windowpackages.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSysInfo>
 #include <QTest>
 
 #include <signal.h>
@@ -25,26 +25,15 @@ constexpr qint64 WorldSize = 10 * 1024 * 1024;
 constexpr qint64 WorldPatchOffset = 5 * 1024 * 1024;
 constexpr qint64 WorldPatchSize = 1024 * 1024;
 
-QString architectureName() {
-    return QSysInfo::buildCpuArchitecture() == u"i386"_qs ? u"i386"_qs : u"x86_64"_qs;
-}
-
-QJsonObject packageEntry(const TStagePackage& Package) {
-    const QJsonObject build{
-        {u"os"_qs, u"linux"_qs}, {u"architecture"_qs, architectureName()}, {u"url"_qs, Package.Document}};
-    return QJsonObject{{u"name"_qs, Package.Name},
-                       {u"directoryname"_qs, Package.DirectoryName},
-                       {u"installautomatically"_qs, Package.InstallAutomatically},
-                       {u"builds"_qs, QJsonArray{build}}};
+QJsonObject stageEntry(const TStagePackage& Package) {
+    QJsonObject entry = packageEntry(Package.Name, Package.DirectoryName, Package.Document);
+    entry.insert(u"installautomatically"_qs, Package.InstallAutomatically);
+    return entry;
 }
 
 // The file a process was started from, as the kernel names it ("... (deleted)" when it is gone).
 QString processExecutable(qint64 ProcessId) {
     return QFile::symLinkTarget(u"/proc/%1/exe"_qs.arg(ProcessId));
-}
-
-bool waitUntil(const std::function<bool()>& Condition, int TimeoutMs) {
-    return QTest::qWaitFor(Condition, TimeoutMs);
 }
 
 } // namespace
@@ -56,9 +45,7 @@ bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
         return false;
     }
     const QString program = root.filePath(TLauncherStage::gameExecutable());
-    if (!QFile::copy(launcherBinDir() + u"/vantor-sampleclient"_qs, program) ||
-        !QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeGroup |
-                                            QFile::ExeOther)) {
+    if (!QFile::copy(launcherBinDir() + u"/vantor-sampleclient"_qs, program) || !makeExecutable(program)) {
         Error = u"cannot copy the sample client into "_qs + Directory;
         return false;
     }
@@ -136,13 +123,9 @@ bool TLauncherStage::publishTree(const QString& Tree, const QString& Folder, con
         arguments << u"--parameter="_qs + parameter;
     }
     arguments << Tree << QDir(m_Server.documentRoot()).filePath(Folder);
-    QProcess publisher;
-    publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs, arguments);
-    if (!publisher.waitForFinished(600000) || publisher.exitStatus() != QProcess::NormalExit ||
-        publisher.exitCode() != 0) {
-        m_ErrorString = u"publishing %1 failed: %2"_qs.arg(Tree, QString::fromUtf8(publisher.readAll()) +
-                                                                     publisher.errorString());
+    QString output;
+    if (!runPublisher(arguments, output)) {
+        m_ErrorString = u"publishing %1 failed: %2"_qs.arg(Tree, output);
         return false;
     }
     return true;
@@ -164,31 +147,21 @@ bool TLauncherStage::writeConfiguration(const std::vector<TStagePackage>& Packag
                                         const TStagePackage& LauncherPackage, bool PreventDefaultAutostart) {
     QJsonArray packages;
     for (const TStagePackage& package : Packages) {
-        packages.append(packageEntry(package));
+        packages.append(stageEntry(package));
     }
     QJsonObject configuration{{u"packages"_qs, packages},
                               {u"preventdefaultautostart"_qs, PreventDefaultAutostart},
                               {u"showpackagenames"_qs, true}};
     if (!LauncherPackage.Document.isEmpty()) {
-        configuration.insert(u"launcher"_qs, packageEntry(LauncherPackage));
+        configuration.insert(u"launcher"_qs, stageEntry(LauncherPackage));
     }
     return m_Server.writeFile(u"launcher.json"_qs, QJsonDocument(configuration).toJson());
 }
 
 bool TLauncherStage::writeSettings(qint64 ClientStartTimeout, const QStringList& ExtraOptions,
                                    const QString& ConfigurationDocument) {
-    QByteArray text =
-        "[URLS]\nlauncherConfiguration=" + m_Server.url(ConfigurationDocument).toEncoded() +
-        "\ncdnDiagnosticsTrace=\nappendNocacheToPackageUrls=false\n\n"
-        "[DIRECTORIES]\npackages=packages\nsettingsTarget=VantorOnlineClient_Data/Data/Settings\n\n"
-        "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
-        "assetFile=assets.json\naccountGroupFile=accountgroup.json\n\n"
-        "[TIMING]\nwaitNotificationTimeout=500\ndownloadErrorTimeout=10000\nclientStartTimeout=" +
-        QByteArray::number(ClientStartTimeout) + "\n\n[OPTIONS]\n";
-    for (const QString& option : ExtraOptions) {
-        text += option.toUtf8() + '\n';
-    }
-    return m_pSandbox->writeSettings(text);
+    return m_pSandbox->writeSettings(
+        launcherSettingsText(m_Server.url(ConfigurationDocument), ExtraOptions, ClientStartTimeout));
 }
 
 QString TLauncherStage::packageDirectory(const QString& DirectoryName) const {
@@ -204,17 +177,7 @@ QString TLauncherStage::outputFile(int Index) const {
 }
 
 std::unique_ptr<QProcess> TLauncherStage::startLauncher(const QStringList& Arguments) {
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(m_pSandbox->executablePath());
-    process->setArguments(Arguments);
-    process->setProcessEnvironment(m_pSandbox->environment());
-    process->setWorkingDirectory(m_pSandbox->launcherDirectory());
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setStandardOutputFile(outputFile(++m_LaunchersStarted));
-    process->start();
-    process->waitForStarted(30000);
-    return process;
+    return m_pSandbox->start(Arguments, outputFile(++m_LaunchersStarted));
 }
 
 int TLauncherStage::runLauncher(const QStringList& Arguments, int TimeoutMs) {
@@ -261,7 +224,7 @@ bool TLauncherStage::endClients(int TimeoutMs) {
             ::kill(static_cast<pid_t>(start.ProcessId), SIGTERM);
         }
     }
-    return waitUntil(
+    return QTest::qWaitFor(
         [] { return !platform::TNamedFileMapping::exists(mirrel::launcher::ClientPresenceName); }, TimeoutMs);
 }
 
@@ -276,7 +239,7 @@ void TLauncherStage::endLaunchersLeftBehind() {
             left << processId;
         }
     }
-    waitUntil(
+    QTest::qWaitFor(
         [&left] {
             for (const qint64 processId : left) {
                 if (QFileInfo::exists(u"/proc/%1/exe"_qs.arg(processId)) &&

@@ -1,5 +1,6 @@
 #include "support/nginxfixture.h"
 #include "support/stringliteral.h"
+#include "support/testdata.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -7,7 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
-#include <QThread>
+#include <QTest>
 
 namespace testsupport {
 
@@ -82,18 +83,16 @@ bool TNginxFixture::startOnce(bool& portTaken) {
     }
     QFile::remove(path(u"nginx.pid"_qs));
     QFile::remove(path(u"logs/error.log"_qs));
-    QFile config(path(u"nginx.conf"_qs));
-    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_errorString = u"cannot write %1"_qs.arg(config.fileName());
+    const QString config = path(u"nginx.conf"_qs);
+    if (!writeBytes(config, configuration().toUtf8())) {
+        m_errorString = u"cannot write %1"_qs.arg(config);
         return false;
     }
-    config.write(configuration().toUtf8());
-    config.close();
 
     m_pProcess = std::make_unique<QProcess>();
     m_pProcess->setProcessChannelMode(QProcess::MergedChannels);
     m_pProcess->start(nginxExecutable(), {u"-p"_qs, m_workDir.path() + u'/', u"-e"_qs,
-                                          path(u"logs/error.log"_qs), u"-c"_qs, config.fileName()});
+                                          path(u"logs/error.log"_qs), u"-c"_qs, config});
     if (!m_pProcess->waitForStarted(10000)) {
         m_errorString = u"nginx did not start: %1"_qs.arg(m_pProcess->errorString());
         m_pProcess.reset();
@@ -143,10 +142,7 @@ QUrl TNginxFixture::url(const QString& relativePath) const {
 }
 
 bool TNginxFixture::writeFile(const QString& relativePath, const QByteArray& content) const {
-    const QString fileName = documentRoot() + u'/' + relativePath;
-    QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+    return writeBytes(documentRoot() + u'/' + relativePath, content);
 }
 
 bool TNginxFixture::removeFile(const QString& relativePath) const {
@@ -154,10 +150,7 @@ bool TNginxFixture::removeFile(const QString& relativePath) const {
 }
 
 QStringList TNginxFixture::accessLogLines() const {
-    QFile log(path(u"logs/access.log"_qs));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readBytes(path(u"logs/access.log"_qs))).split(u'\n', Qt::SkipEmptyParts);
 }
 
 int TNginxFixture::requestCount(const QString& path) const {
@@ -171,13 +164,8 @@ int TNginxFixture::requestCount(const QString& path) const {
 }
 
 bool TNginxFixture::waitForRequestCount(const QString& path, int count, int timeoutMs) const {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (requestCount(path) < count) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return requestCount(path) == count;
+    return QTest::qWaitFor([&] { return requestCount(path) >= count; }, timeoutMs) &&
+           requestCount(path) == count;
 }
 
 void TNginxFixture::clearAccessLog() const {
@@ -188,8 +176,7 @@ void TNginxFixture::clearAccessLog() const {
 }
 
 QString TNginxFixture::errorLog() const {
-    QFile log(path(u"logs/error.log"_qs));
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    return QString::fromUtf8(readBytes(path(u"logs/error.log"_qs)));
 }
 
 QString TNginxFixture::path(const QString& name) const {

@@ -3,19 +3,14 @@
 #include "launcher/config/launcherconfigurationhandler.h"
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
-#include "shared/network/downloadpool.h"
-#include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "support/installationkit.h"
 #include "support/stringliteral.h"
-#include "support/testpaths.h"
+#include "support/testnetwork.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QProcess>
 #include <QSet>
 #include <QtTest>
 
@@ -30,29 +25,18 @@ const QSet<QString> LauncherOwnFiles = {u"package.json"_qs, u"partial-package.js
                                         u"default"_qs,
                                         u"VantorOnlineClient_Data/Data/Settings/accountgroup.json"_qs};
 
-bool runPublisher(const QStringList& Arguments, QString& Error) {
-    QProcess publisher;
-    publisher.setProcessChannelMode(QProcess::MergedChannels);
-    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs, Arguments);
-    if (!publisher.waitForFinished(600000)) {
-        Error = u"the publisher did not finish: "_qs + publisher.errorString();
-        return false;
-    }
-    if (publisher.exitStatus() != QProcess::NormalExit || publisher.exitCode() != 0) {
-        Error = QString::fromUtf8(publisher.readAll());
-        return false;
-    }
-    return true;
+// The publisher's output becomes the error only when it fails.
+bool publisherRun(const QStringList& Arguments, QString& Error) {
+    QString output;
+    if (runPublisher(Arguments, output))
+        return true;
+    Error = output;
+    return false;
 }
 
 bool copyFile(const QString& Source, const QString& Target) {
     QFile::remove(Target);
     return QFile::copy(Source, Target);
-}
-
-bool makeExecutable(const QString& Path) {
-    return QFile::setPermissions(Path, QFile::permissions(Path) | QFile::ExeOwner | QFile::ExeGroup |
-                                           QFile::ExeOther);
 }
 
 QSet<QString> treeFiles(const QString& Root) {
@@ -102,12 +86,12 @@ bool TPublishedGame::publishVersion(const QString& CdnRoot, int Version, QString
     const QString output = QDir(CdnRoot).filePath(PackageFolder);
     const QString packageDocument = u"package-v%1.json"_qs.arg(Version);
     const QString assetDocument = u"assets-v%1.json"_qs.arg(Version);
-    return runPublisher({u"publish"_qs, u"--version"_qs, packageVersion(Version), u"--name"_qs,
+    return publisherRun({u"publish"_qs, u"--version"_qs, packageVersion(Version), u"--name"_qs,
                          packageDocument, u"--assets-document"_qs, assetDocument, u"--executable"_qs,
                          executable(), u"--parameter"_qs, u"-windowed"_qs, u"--method"_qs, u"0"_qs,
                          u"--no-progress"_qs, clientTree(Version), output},
                         Error) &&
-           runPublisher({u"publish"_qs, u"--document"_qs, u"assets"_qs, u"--version"_qs,
+           publisherRun({u"publish"_qs, u"--document"_qs, u"assets"_qs, u"--version"_qs,
                          assetVersion(Version), u"--name"_qs, assetDocument, u"--package-document"_qs,
                          packageDocument, u"--method"_qs, u"0"_qs, u"--no-progress"_qs, assetTree(Version),
                          output},
@@ -121,7 +105,7 @@ bool TPublishedGame::publish(const QString& CdnRoot, QString& Error) const {
     }
     const QString build = u"build=linux,x86_64,%1/package.json,%1/assets.json"_qs.arg(PackageFolder);
     return publishVersion(CdnRoot, 1, Error) && publishVersion(CdnRoot, 2, Error) &&
-           runPublisher({u"configure"_qs, u"--package"_qs,
+           publisherRun({u"configure"_qs, u"--package"_qs,
                          u"name=Vantor Online;directoryname=vantor;"_qs + build, u"--package"_qs,
                          u"name=Vantor Classic;directoryname=classic;"_qs + build, u"--launcher"_qs,
                          u"name=Launcher;directoryname=launcher;"_qs + build,
@@ -152,15 +136,16 @@ bool TPublishedGame::isInstalled(int Version, const QString& InstallationDirecto
     return true;
 }
 
-QByteArray launcherSettingsText(const QUrl& ConfigurationUrl, const QStringList& ExtraOptions) {
+QByteArray launcherSettingsText(const QUrl& ConfigurationUrl, const QStringList& ExtraOptions,
+                                qint64 ClientStartTimeout) {
     QByteArray text =
         "[URLS]\nlauncherConfiguration=" + ConfigurationUrl.toEncoded() +
         "\ncdnDiagnosticsTrace=\nappendNocacheToPackageUrls=false\n\n"
         "[DIRECTORIES]\npackages=packages\nsettingsTarget=VantorOnlineClient_Data/Data/Settings\n\n"
         "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\n"
         "assetFile=assets.json\naccountGroupFile=accountgroup.json\n\n"
-        "[TIMING]\nwaitNotificationTimeout=500\ndownloadErrorTimeout=10000\nclientStartTimeout=30000\n\n"
-        "[OPTIONS]\nretryPause=10\n";
+        "[TIMING]\nwaitNotificationTimeout=500\ndownloadErrorTimeout=10000\nclientStartTimeout=" +
+        QByteArray::number(ClientStartTimeout) + "\n\n[OPTIONS]\nretryPause=10\n";
     for (const QString& option : ExtraOptions) {
         text += option.toUtf8() + '\n';
     }
@@ -171,10 +156,7 @@ std::shared_ptr<mirrel::launcher::TLauncherConfigurationReader>
 loadLauncherConfiguration(const std::shared_ptr<mirrel::launcher::TLauncherFilesystemHelper>& FileSystem,
                           QString& Error) {
     using mirrel::launcher::TLauncherConfigurationHandler;
-    auto pool = std::make_shared<shared::TDownloadPool>(
-        6, std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>()),
-        nullptr, true);
-    TLauncherConfigurationHandler handler(pool, FileSystem);
+    TLauncherConfigurationHandler handler(makeDownloadPool(), FileSystem);
     bool finished = false;
     QObject::connect(&handler, &TLauncherConfigurationHandler::mainConfigurationLoaded, &handler,
                      [&handler] { handler.requestPackageConfigurations(); });
@@ -191,11 +173,7 @@ loadLauncherConfiguration(const std::shared_ptr<mirrel::launcher::TLauncherFiles
     QObject::connect(&handler, &TLauncherConfigurationHandler::packageConfigurationDownloadsFinished,
                      &handler, [&finished] { finished = true; });
     handler.startConfigurationDownload();
-    const QDeadlineTimer deadline(60000);
-    while (!finished && !deadline.hasExpired()) {
-        QTest::qWait(5);
-    }
-    if (!finished) {
+    if (!QTest::qWaitFor([&finished] { return finished; }, 60000)) {
         Error = u"the launcher configuration did not arrive in time"_qs;
     }
     return Error.isEmpty() ? handler.configuration() : nullptr;

@@ -48,8 +48,8 @@ private:
 
 // A complete "launchersettings.ini" text that fetches the configuration from ConfigurationUrl;
 // ExtraOptions are further lines of the [OPTIONS] section ("fastScan=false").
-QByteArray launcherSettingsText(const QUrl& ConfigurationUrl,
-                                const QStringList& ExtraOptions = QStringList());
+QByteArray launcherSettingsText(const QUrl& ConfigurationUrl, const QStringList& ExtraOptions = QStringList(),
+                                qint64 ClientStartTimeout = 30000);
 
 // Fetches the launcher configuration and every package's documents with the launcher's own
 // configuration handler, as a start of the launcher does. Null on failure, with Error set.

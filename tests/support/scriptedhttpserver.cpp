@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <sys/socket.h>
 
 namespace testsupport {
@@ -14,26 +16,15 @@ namespace {
 const QByteArray HeaderEnd = QByteArrayLiteral("\r\n\r\n");
 
 QByteArray reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return QByteArrayLiteral("OK");
-    case 301:
-        return QByteArrayLiteral("Moved Permanently");
-    case 302:
-        return QByteArrayLiteral("Found");
-    case 400:
-        return QByteArrayLiteral("Bad Request");
-    case 403:
-        return QByteArrayLiteral("Forbidden");
-    case 404:
-        return QByteArrayLiteral("Not Found");
-    case 500:
-        return QByteArrayLiteral("Internal Server Error");
-    case 503:
-        return QByteArrayLiteral("Service Unavailable");
-    default:
-        return QByteArrayLiteral("Status");
-    }
+    static const QHash<int, QByteArray> phrases = {{200, "OK"},
+                                                   {301, "Moved Permanently"},
+                                                   {302, "Found"},
+                                                   {400, "Bad Request"},
+                                                   {403, "Forbidden"},
+                                                   {404, "Not Found"},
+                                                   {500, "Internal Server Error"},
+                                                   {503, "Service Unavailable"}};
+    return phrases.value(status, QByteArrayLiteral("Status"));
 }
 
 // A close with a zero linger time makes the kernel send RST instead of FIN.
@@ -102,10 +93,8 @@ void TScriptedHttpServer::setFailThenSucceed(const QString& path, int failures, 
 
 QList<TRecordedRequest> TScriptedHttpServer::requestsFor(const QString& path) const {
     QList<TRecordedRequest> matching;
-    for (const TRecordedRequest& request : m_requests) {
-        if (request.path == path)
-            matching.append(request);
-    }
+    std::copy_if(m_requests.cbegin(), m_requests.cend(), std::back_inserter(matching),
+                 [&path](const TRecordedRequest& request) { return request.path == path; });
     return matching;
 }
 

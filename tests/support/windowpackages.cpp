@@ -9,68 +9,62 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QUrl>
 
 namespace testsupport {
 
+QJsonObject packageEntry(const QString& Name, const QString& DirectoryName, const QString& Document) {
+    const QString architecture = QSysInfo::buildCpuArchitecture() == u"i386"_qs ? u"i386"_qs : u"x86_64"_qs;
+    const QJsonObject build{
+        {u"os"_qs, u"linux"_qs}, {u"architecture"_qs, architecture}, {u"url"_qs, Document}};
+    return QJsonObject{
+        {u"name"_qs, Name}, {u"directoryname"_qs, DirectoryName}, {u"builds"_qs, QJsonArray{build}}};
+}
+
+namespace {
+
+void attachDocument(mirrel::launcher::TPackage& Package, const QByteArray& Document, const QUrl& Base) {
+    mirrel::launcher::TPackageBuild* pBuild = Package.selectBuildForThisSystem();
+    if (pBuild != nullptr && !Document.isEmpty()) {
+        pBuild->Configuration = std::make_unique<mirrel::launcher::TPackageConfigurationReader>(
+            Document, QByteArray(), Base, Base);
+    }
+}
+
+} // namespace
+
 std::shared_ptr<mirrel::launcher::TPackage>
 makeWindowPackage(int Index, const QString& Name, const QByteArray& Document, const QString& LogoLinkTarget) {
-    QJsonObject build;
-    build.insert(u"os"_qs, u"linux"_qs);
-    build.insert(u"architecture"_qs, u"x86_64"_qs);
-    build.insert(u"url"_qs, u"package.json"_qs);
-    QJsonObject entry;
-    entry.insert(u"name"_qs, Name);
-    entry.insert(u"directoryname"_qs, Name.toLower().remove(u' '));
+    QJsonObject entry = packageEntry(Name, Name.toLower().remove(u' '), u"package.json"_qs);
     if (!LogoLinkTarget.isEmpty()) {
         entry.insert(u"logolinktarget"_qs, LogoLinkTarget);
     }
-    entry.insert(u"builds"_qs, QJsonArray{build});
-
     const QUrl base(u"https://cdn.example.test/packages/"_qs);
     auto pPackage = std::make_shared<mirrel::launcher::TPackage>(Index, entry, base);
-    mirrel::launcher::TPackageBuild* pBuild = pPackage->selectBuildForThisSystem();
-    if (pBuild != nullptr && !Document.isEmpty()) {
-        pBuild->Configuration = std::make_unique<mirrel::launcher::TPackageConfigurationReader>(
-            Document, QByteArray(), base, base);
-    }
+    attachDocument(*pPackage, Document, base);
     return pPackage;
 }
 
 QByteArray packageDocument(const QString& Version, const QString& Generation, const QString& Variant) {
-    QJsonObject document;
-    document.insert(u"version"_qs, Version);
-    document.insert(u"executable"_qs, u"bin/vantor"_qs);
-    document.insert(u"generation"_qs, Generation);
-    document.insert(u"variant"_qs, Variant);
-    return QJsonDocument(document).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{u"version"_qs, Version},
+                                     {u"executable"_qs, u"bin/vantor"_qs},
+                                     {u"generation"_qs, Generation},
+                                     {u"variant"_qs, Variant}})
+        .toJson(QJsonDocument::Compact);
 }
 
 std::shared_ptr<mirrel::launcher::TLauncherConfigurationReader>
 makeWindowConfiguration(const QStringList& Names) {
     QJsonArray packages;
     for (const QString& name : Names) {
-        QJsonObject build;
-        build.insert(u"os"_qs, u"linux"_qs);
-        build.insert(u"architecture"_qs, u"x86_64"_qs);
-        build.insert(u"url"_qs, name.toLower() + u"/package.json"_qs);
-        QJsonObject entry;
-        entry.insert(u"name"_qs, name);
-        entry.insert(u"directoryname"_qs, name.toLower());
-        entry.insert(u"builds"_qs, QJsonArray{build});
-        packages.append(entry);
+        packages.append(packageEntry(name, name.toLower(), name.toLower() + u"/package.json"_qs));
     }
-    QJsonObject document;
-    document.insert(u"packages"_qs, packages);
     const QUrl base(u"https://cdn.example.test/launcher/"_qs);
     auto pConfiguration = std::make_shared<mirrel::launcher::TLauncherConfigurationReader>(
-        QJsonDocument(document).toJson(QJsonDocument::Compact), base);
+        QJsonDocument(QJsonObject{{u"packages"_qs, packages}}).toJson(QJsonDocument::Compact), base);
     for (const std::shared_ptr<mirrel::launcher::TPackage>& pPackage : pConfiguration->packages()) {
-        mirrel::launcher::TPackageBuild* pBuild = pPackage->selectBuildForThisSystem();
-        if (pBuild != nullptr) {
-            pBuild->Configuration = std::make_unique<mirrel::launcher::TPackageConfigurationReader>(
-                packageDocument(u"1.%1"_qs.arg(pPackage->index())), QByteArray(), base, base);
-        }
+        attachDocument(*pPackage, packageDocument(u"1.%1"_qs.arg(pPackage->index())), base);
     }
     return pConfiguration;
 }

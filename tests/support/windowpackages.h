@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
-
-#include <QStringList>
 
 namespace mirrel::launcher {
 class TLauncherConfigurationReader;
@@ -13,6 +13,9 @@ class TPackage;
 } // namespace mirrel::launcher
 
 namespace testsupport {
+
+// A package entry of the launcher configuration with one build, for the system the tests run on.
+QJsonObject packageEntry(const QString& Name, const QString& DirectoryName, const QString& Document);
 
 // A client package as the window shows it: a build for the running system
 // with the given package document attached (or none when Document is empty).

@@ -92,29 +92,26 @@ void driveScenario(TLauncherApplication& Application, const QString& Scenario) {
     }
 }
 
-// The scenario, the launcher's arguments and the failing operation ("write:<suffix>" fails writing,
-// "remove:<suffix>" deleting the files whose paths end in it) come in the environment.
-std::optional<int> scenarioChild(int, char** argv) {
-    if (!qEnvironmentVariableIsSet("LAUNCHER_FLOW")) {
+// A child runs with the launcher's arguments; the scenario and the failing operation ("write:<suffix>"
+// fails writing, "remove:<suffix>" deleting the files whose paths end in it) come in the environment.
+std::optional<int> scenarioChild(int argc, char** argv) {
+    const QStringList flow = qEnvironmentVariable("LAUNCHER_FLOW").split(u'\n');
+    if (flow.size() < 2) {
         return std::nullopt;
     }
-    const QStringList flow = qEnvironmentVariable("LAUNCHER_FLOW").split(u'\n');
-    QList<QByteArray> arguments{argv[0]};
-    std::vector<char*> launcherArgv;
-    for (const QString& argument : flow.mid(2).filter(QRegularExpression(u"."_qs))) {
-        arguments << argument.toUtf8();
-    }
-    for (QByteArray& argument : arguments) {
-        launcherArgv.push_back(argument.data());
-    }
-    launcherArgv.push_back(nullptr);
-    int launcherArgc = arguments.size();
     const auto helper = std::make_shared<TFailingFilesystem>(
         QDir::currentPath(),
         flow[1].startsWith(u"write"_qs) ? EFailingOperation::Write : EFailingOperation::Remove,
         TFailingFilesystem::endingIn(flow[1].section(u':', 1)));
     helper->Armed = !flow[1].isEmpty();
-    TLauncherApplication application(launcherArgc, launcherArgv.data(), helper);
+    TLauncherApplication application(argc, argv, helper);
+    if (flow[0] == u"options"_qs) {
+        report({u"%1 %2 %3 %4"_qs.arg(application.isFirstLaunchRequested())
+                    .arg(application.isSelfUpdateSkipped())
+                    .arg(application.isShowUiRequested())
+                    .arg(application.patchExecutable())});
+        return 0;
+    }
     driveScenario(application, flow[0]);
     application.start();
     return application.exec();
@@ -268,15 +265,32 @@ private slots:
         QCOMPARE(m_Reports, QStringList{u"DECISION|%1|%2"_qs.arg(int(update)).arg(int(!update))});
     }
 
+    void commandLineOptions_data() {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("options"); // first launch, skip self-update, show window, patch
+        QTest::newRow("short forms") << u"-l\n-s\n-u\n-p\n/games/v/client"_qs << u"1 1 1 /games/v/client"_qs;
+        QTest::newRow("long forms") << u"--first-launch\n--skip-selfupdate\n--show-ui\n--patch=/x"_qs
+                                    << u"1 1 1 /x"_qs;
+        QTest::newRow("unknown option ignored") << u"--no-such-option\n-u"_qs << u"0 0 1 "_qs;
+    }
+
+    void commandLineOptions() {
+        QFETCH(QString, arguments);
+        QCOMPARE(runFlow(u"options\n\n"_qs + arguments), 0);
+        QTEST(m_Reports.value(0), "options");
+    }
+
 private:
-    // Runs "<scenario>\n<failure>\n<argument>\n..." and returns the exit code; the reports in m_Reports.
+    // Runs "<scenario>\n<failure>\n<launcher argument>..."; the exit code, and the reports in m_Reports.
     int runFlow(const QString& Flow) {
+        const QStringList parts = Flow.split(u'\n');
         QProcess child;
         QProcessEnvironment environment = m_Stage.sandbox().environment();
-        environment.insert(u"LAUNCHER_FLOW"_qs, Flow);
+        environment.insert(u"LAUNCHER_FLOW"_qs, parts.mid(0, 2).join(u'\n'));
         child.setProcessEnvironment(environment);
         child.setWorkingDirectory(m_Stage.sandbox().launcherDirectory());
-        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        child.start(QCoreApplication::applicationFilePath(),
+                    parts.mid(2).filter(QRegularExpression(u"."_qs)));
         if (!child.waitForFinished(180000)) {
             child.kill();
             child.waitForFinished();

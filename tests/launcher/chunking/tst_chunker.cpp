@@ -11,7 +11,7 @@
 #include <vector>
 
 using namespace mirrel::launcher;
-using testsupport::operator""_qs;
+using namespace testsupport;
 
 namespace {
 
@@ -48,8 +48,8 @@ TBytes seededData(std::uint64_t Size, std::uint64_t Seed, bool Zeros = false) {
 }
 
 bool writeFile(const QString& Path, const TBytes& Data) {
-    return testsupport::writeBytes(Path, QByteArray::fromRawData(reinterpret_cast<const char*>(Data.data()),
-                                                                 static_cast<int>(Data.size())));
+    return writeBytes(Path, QByteArray::fromRawData(reinterpret_cast<const char*>(Data.data()),
+                                                    static_cast<int>(Data.size())));
 }
 
 // Streams the file; a chunk without the bytes of Expected at its offset adds a length 0.
@@ -78,7 +78,7 @@ private slots:
         for (int i = 0; i < 1024; ++i) {
             Gear += static_cast<char>((chunkGearTable()[i / 4] >> (8 * (i % 4))) & 0xff);
         }
-        QCOMPARE(testsupport::sha256(Gear).toHex(),
+        QCOMPARE(sha256(Gear).toHex(),
                  QByteArray("d499f6cdb238b999913ce6bc226452991b403b71cb0b144ca82ecf6e2ce2032a"));
         int Hits = 0;
         for (std::uint64_t Seed = 1; Seed <= 6; ++Seed) {

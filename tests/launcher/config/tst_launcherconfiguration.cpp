@@ -1,5 +1,5 @@
-// The configuration reader, and the handler against a real nginx (configuration, package and asset
-// documents, refusals) and the scripted server (answers stalled or held past the waiting time).
+// The configuration reader, and the handler against the scripted server (answers, refusals, stalls,
+// answers held past the waiting time) and a real nginx (package, asset and hints documents).
 #include "launcher/config/launcherconfigurationhandler.h"
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/package/package.h"
@@ -147,7 +147,7 @@ private slots:
         QVERIFY(reader.launcherPackage()->isLauncherPackage());
         QCOMPARE(reader.launcherPackage()->builds()[0].PackageConfigurationUrl,
                  base.resolved(QUrl(u"self/package.json"_qs)));
-        // Every element is a package at its position, an empty address stays empty.
+        // Every element is a package at its position; an empty address stays empty.
         QCOMPARE(reader.packages().size(), std::size_t(2));
         QCOMPARE(reader.packages()[1]->index(), 1);
         const auto& builds = reader.packages()[0]->builds();
@@ -158,37 +158,19 @@ private slots:
         QCOMPARE(reader.hintsUrl(), QUrl(u"hints.json"_qs));
         QCOMPARE(reader.funnelUrl(), QUrl(u"https://f.invalid/e"_qs));
         QVERIFY(reader.preventDefaultAutostart() && reader.showPackageNames());
+        // Keys of another type configure nothing.
+        const TLauncherConfigurationReader mistyped(R"({"launcher": [], "packages": {}, "hints": 5,
+            "preventdefaultautostart": "true", "showpackagenames": 1})",
+                                                    base);
+        QVERIFY(!mistyped.launcherPackage() && mistyped.packages().empty() && !mistyped.hintsUrl().isValid());
+        QVERIFY(!mistyped.preventDefaultAutostart() && !mistyped.showPackageNames());
     }
 
-    // A document that does not parse is refused as a std::runtime_error (whoever reports failures
-    // to read the stored copy reports it too); one of the wrong shape configures nothing.
-    void readerRefusesBrokenDocuments_data() {
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<bool>("parses");
-        QTest::newRow("cut short") << QByteArray("{\"packages\": [") << false;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("trailing text") << QByteArray("{} x") << false;
-        QTest::newRow("array") << QByteArray("[{\"packages\": []}]") << true;
-        QTest::newRow("mistyped keys") << QByteArray(R"({"launcher": [], "packages": {}, "hints": 5,
-            "preventdefaultautostart": "true", "showpackagenames": 1})")
-                                       << true;
-    }
-
-    void readerRefusesBrokenDocuments() {
-        QFETCH(QByteArray, document);
-        try {
-            const TLauncherConfigurationReader reader(document, QUrl());
-            QVERIFY(!reader.launcherPackage() && reader.packages().empty() && !reader.hintsUrl().isValid());
-            QVERIFY(!reader.preventDefaultAutostart() && !reader.showPackageNames());
-            QTEST(true, "parses");
-        } catch (const std::runtime_error&) {
-            QTEST(false, "parses");
-        }
-    }
-
-    // What one start decides from the server's answer and the stored copy, and only once.
+    // What one start decides from the server's answer and the stored copy, and only once: a late
+    // answer or a second failure of the same request decides nothing more.
     void startDecidesOnce_data() {
-        QTest::addColumn<QString>("server"); // a status from nginx, "refused" (nothing listens) or "stalled"
+        QTest::addColumn<QString>(
+            "server"); // an nginx status, "refused", "no address", "stalled", "late <status>"
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("stored"); // the stored copy before the start; empty: none
         QTest::addColumn<int>("failing");
@@ -199,8 +181,9 @@ private slots:
         const int write = int(EFailingOperation::Write);
         QJsonParseError parseError;
         QJsonDocument::fromJson("{\"packages\": [", &parseError);
-        QTest::newRow("online, replacing the stored copy")
-            << u"200"_qs << good << QByteArray("{}") << 0 << u"loaded"_qs;
+        const QString disk = u"disk I/O error on file '%1': "_qs;
+        // clang-format off
+        QTest::newRow("online, replacing the stored copy") << u"200"_qs << good << QByteArray("{}") << 0 << u"loaded"_qs;
         // A server that refuses the document means maintenance even when a stored copy exists, and a
         // corrupt download neither replaces the stored copy nor stands in for it.
         QTest::newRow("403") << u"403"_qs << no << good << 0 << u"maintenance"_qs;
@@ -213,15 +196,17 @@ private slots:
         QTest::newRow("refused, stored copy") << u"refused"_qs << no << good << 0 << u"loaded"_qs;
         QTest::newRow("refused, none") << u"refused"_qs << no << no << 0 << u"maintenance"_qs;
         QTest::newRow("stalled past the waiting time") << u"stalled"_qs << no << good << 0 << u"loaded"_qs;
+        QTest::newRow("document after the waiting time") << u"late 200"_qs << good << good << 0 << u"loaded"_qs;
+        QTest::newRow("failure after the waiting time") << u"late 500"_qs << no << good << 0 << u"loaded"_qs;
+        // The pool refuses a request without address at once, inside the call, and once more later.
+        QTest::newRow("no address") << u"no address"_qs << no << good << 0 << u"loaded"_qs;
         // Disk failures: the stored copy does not parse, cannot be read, or cannot be written (the
         // downloaded configuration still loads then).
         QTest::newRow("corrupt stored copy") << u"refused"_qs << no << QByteArray("{\"packages\": [") << 0
                                              << u"disk "_qs + parseError.errorString();
-        QTest::newRow("unreadable stored copy")
-            << u"refused"_qs << no << good << read << u"disk I/O error on file '%1': Input/output error"_qs;
-        QTest::newRow("unwritable stored copy")
-            << u"200"_qs << good << no << write
-            << u"disk I/O error on file '%1': No space left on device|loaded"_qs;
+        QTest::newRow("unreadable stored copy") << u"refused"_qs << no << good << read << disk + u"Input/output error"_qs;
+        QTest::newRow("unwritable stored copy") << u"200"_qs << good << no << write << disk + u"No space left on device|loaded"_qs;
+        // clang-format on
     }
 
     void startDecidesOnce() {
@@ -230,32 +215,35 @@ private slots:
         QFETCH(QByteArray, stored);
         QFETCH(int, failing);
         QFETCH(QString, events);
-        TNginxFixture nginx;
-        TScriptedHttpServer stalling;
-        QUrl url = unreachableUrl();
-        const bool fromNginx = server.toInt() > 0;
-        if (fromNginx) {
-            if (server == u"200"_qs) {
-                QVERIFY(nginx.writeFile(u"launcher/config.json"_qs, body));
-            } else {
-                nginx.addFixedStatus(u"/launcher/config.json"_qs, server.toInt());
-            }
-            QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-            url = nginx.url(u"launcher/config.json"_qs);
-        } else if (server == u"stalled"_qs) {
-            QVERIFY(stalling.start());
-            stalling.setAnswer(u"/config.json"_qs,
-                               TScriptedAnswer::faulty(EScriptedFault::StallBeforeHeaders, {}));
-            url = stalling.url(u"config.json"_qs);
-        }
+        // Stalled, the server never answers; late, it answers once the start has decided.
+        const bool late = server.startsWith(u"late"_qs);
+        TScriptedHttpServer scripted;
+        QVERIFY(scripted.start());
+        scripted.setAnswer(u"/config.json"_qs,
+                           server == u"stalled"_qs
+                               ? TScriptedAnswer::faulty(EScriptedFault::StallBeforeHeaders, {})
+                               : TScriptedAnswer::withStatus(server.right(3).toInt(), body));
+        scripted.setHoldAnswers(late);
+        const QUrl url = server == u"no address"_qs ? QUrl()
+                         : server == u"refused"_qs  ? unreachableUrl()
+                                                    : scripted.url(u"config.json"_qs);
         TTestBed bed;
-        if (!stored.isEmpty()) {
-            QVERIFY(writeBytes(bed.file(u"launchermetadata.json"_qs), stored));
-        }
-        bed.createHandler(url, server == u"stalled"_qs ? 100 : 10000, false, failing);
+        QVERIFY(stored.isEmpty() || writeBytes(bed.file(u"launchermetadata.json"_qs), stored));
+        bed.createHandler(url, late || server == u"stalled"_qs ? 100 : 10000, false, failing);
+        int poolEnded = 0;
+        connect(bed.Pool.get(), &shared::TDownloadPool::failed, [&poolEnded] { ++poolEnded; });
+        connect(bed.Pool.get(), &shared::TDownloadPool::success, [&poolEnded] { ++poolEnded; });
         bed.Handler->startConfigurationDownload();
         const QStringList expected = events.arg(bed.file(u"launchermetadata.json"_qs)).split(u'|');
         QVERIFY(bed.waitForEvents(expected.size()));
+        if (late) {
+            QVERIFY(QTest::qWaitFor([&] { return scripted.heldAnswerCount() > 0; }, 15000));
+            scripted.setHoldAnswers(false);
+            scripted.releaseHeldAnswers();
+        }
+        if (late || url.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(poolEnded, late ? 1 : 2, 15000);
+        }
         QCOMPARE(bed.Events, expected);
 
         const bool loaded = expected.last() == u"loaded"_qs;
@@ -265,56 +253,11 @@ private slots:
         if (loaded) {
             QCOMPARE(bed.Handler->configuration()->rawDocument(), online ? body : stored);
             QCOMPARE(bed.Handler->configuration()->baseUrl(),
-                     online ? nginx.url(u"launcher/"_qs) : QUrl::fromLocalFile(bed.Directory.path() + u'/'));
+                     online ? url.adjusted(QUrl::RemoveFilename)
+                            : QUrl::fromLocalFile(bed.file(u"x"_qs)).adjusted(QUrl::RemoveFilename));
         }
-        const bool replaced = online && failing != int(EFailingOperation::Write);
-        QCOMPARE(bed.storedCopy(), replaced ? body : stored);
-        stalling.closeAllConnections();
-    }
-
-    // Once the stored copy stood in for the configuration, a late answer decides nothing more.
-    void answerAfterTheWaitingTimeDecidesNothing_data() {
-        QTest::addColumn<int>("status");
-        QTest::newRow("document arrives late") << 200;
-        QTest::newRow("failure arrives late") << 500;
-    }
-
-    void answerAfterTheWaitingTimeDecidesNothing() {
-        QFETCH(int, status);
-        TScriptedHttpServer server;
-        QVERIFY(server.start());
-        server.setAnswer(u"/config.json"_qs, TScriptedAnswer::withStatus(status, configurationDocument()));
-        server.setHoldAnswers(true);
-        TTestBed bed;
-        QVERIFY(writeBytes(bed.file(u"launchermetadata.json"_qs), "[]"));
-        bed.createHandler(server.url(u"config.json"_qs), 100);
-        QSignalSpy success(bed.Pool.get(), &shared::TDownloadPool::success);
-        QSignalSpy failed(bed.Pool.get(), &shared::TDownloadPool::failed);
-        bed.Handler->startConfigurationDownload();
-        QVERIFY(bed.waitForEvents(1));
-        const std::shared_ptr<TLauncherConfigurationReader> inUse = bed.Handler->configuration();
-        QVERIFY(QTest::qWaitFor([&] { return server.heldAnswerCount() > 0; }, 15000));
-        server.setHoldAnswers(false);
-        server.releaseHeldAnswers();
-        QVERIFY(QTest::qWaitFor([&] { return success.count() + failed.count() > 0; }, 15000));
-        QCOMPARE(bed.Events, QStringList{u"loaded"_qs});
-        QCOMPARE(bed.Handler->configuration(), inUse);
-        QCOMPARE(bed.storedCopy(), QByteArray("[]"));
-    }
-
-    void invalidConfigurationAddressDecidesOnce() {
-        // Settings without an address: the pool refuses it at once and then fails it once more.
-        TTestBed bed;
-        QVERIFY(writeBytes(bed.file(u"launchermetadata.json"_qs), "[]"));
-        bed.createHandler(QUrl());
-        bed.Handler->requestPackageConfigurations(); // nothing to ask for yet
-        QSignalSpy poolFailed(bed.Pool.get(), &shared::TDownloadPool::failed);
-        bed.Handler->startConfigurationDownload();
-        QTRY_COMPARE_WITH_TIMEOUT(poolFailed.count(), 2, 15000);
-        QCOMPARE(bed.Events, QStringList{u"loaded"_qs});
-        // Without packages for this system there is nothing to wait for: finished comes at once.
-        bed.Handler->requestPackageConfigurations();
-        QCOMPARE(bed.Events, (QStringList{u"loaded"_qs, u"finished"_qs}));
+        QCOMPARE(bed.storedCopy(), online && failing != int(EFailingOperation::Write) ? body : stored);
+        scripted.closeAllConnections();
     }
 
     // Each document's relative addresses resolve against its own directory; a nocache item makes
@@ -375,6 +318,12 @@ private slots:
         TTestBed bed;
         QVERIFY(bed.load(nginx.url(u"launcher/config.json"_qs)));
         QCOMPARE(bed.available(), available.split(u','));
+    }
+
+    void configurationWithoutPackagesFinishes() {
+        TTestBed bed;
+        QVERIFY(writeBytes(bed.file(u"launchermetadata.json"_qs), "[]"));
+        QVERIFY(bed.load(unreachableUrl()));
     }
 
     // Offline, the installed documents stand in; the launcher's own are never looked for.

@@ -21,12 +21,8 @@
 #include <numeric>
 
 using namespace mirrel::launcher;
-using testsupport::readBytes;
-using testsupport::seededBytes;
-using testsupport::sha256;
-using testsupport::writeBytes;
-using testsupport::operator""_qs;
-using TScripted = testsupport::TScriptedAnswer;
+using namespace testsupport;
+using TScripted = TScriptedAnswer;
 
 namespace {
 
@@ -120,7 +116,7 @@ private slots:
     }
 
     void writesSharedRepeatedAndPatchedChunksFromOneRequestEach() {
-        testsupport::TNginxFixture nginx;
+        TNginxFixture nginx;
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
         const std::vector<QByteArray> pieces{seededBytes(1, 70000), seededBytes(2, 50000),
                                              seededBytes(3, 1234), seededBytes(4, 3000)};
@@ -226,9 +222,7 @@ private slots:
         // The second content is never fetched: the file cannot be finished.
         row("one address for two contents", {200}, 1, "two.bin", "twice", E::DownloadFailed);
         row("a file that cannot be deleted", {200}, 1, "s.bin", "remove", E::SavingFailed);
-        // The launcher replacing itself never deletes or writes the file in place: the new one is built
-        // beside it and renamed over it.
-        row("self-update builds beside it", {200}, 1, "s.bin", "remove self", E::NoError);
+        row("self-update moves it aside", {200}, 1, "s.bin", "remove self", E::NoError);
     }
 
     void outcomes() {
@@ -237,7 +231,7 @@ private slots:
         QFETCH(QString, localFile);
         QFETCH(QString, setup);
         QFETCH(EPackageDownloaderError, error);
-        testsupport::TScriptedHttpServer server;
+        TScriptedHttpServer server;
         QVERIFY(server.start());
         const QByteArray content = seededBytes(7, 30000);
         const QByteArray packed = shared::compress(shared::CompressionLzma, content);
@@ -263,13 +257,14 @@ private slots:
         }
         std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem();
         if (setup.contains(u"disk"_qs) || setup.contains(u"remove"_qs)) {
-            disk = std::make_shared<testsupport::TFailingFilesystem>(
-                m_pLauncher->path(), setup.contains(u"disk"_qs)
-                                         ? testsupport::EFailingOperation::CreateDirectory
-                                         : testsupport::EFailingOperation::Remove);
+            disk = std::make_shared<TFailingFilesystem>(
+                m_pLauncher->path(),
+                setup.contains(u"disk"_qs) ? EFailingOperation::CreateDirectory : EFailingOperation::Remove);
         }
+        // The file in place, and an older backup of it (a directory here).
         const QString inner = target(u"package"_qs);
-        QVERIFY(writeBytes(inner + u"/s.bin"_qs, "in place"));
+        QVERIFY(writeBytes(inner + u"/s.bin"_qs, "in place") &&
+                QDir().mkpath(inner + u"/s.bin.old/inside"_qs));
 
         TDownloadRun run(disk, inner, setup.contains(u"self"_qs));
         QVERIFY(run.run(files));
@@ -278,7 +273,8 @@ private slots:
         QCOMPARE(server.requestCount(u"/c/gone"_qs), setup.contains(u"gone"_qs) ? 4 : 0);
         const bool written = localFile == u"s.bin"_qs && error == EPackageDownloaderError::NoError;
         QCOMPARE(readBytes(inner + u"/s.bin"_qs), written ? content : QByteArray("in place"));
-        QVERIFY(!QFileInfo::exists(inner + u"/s.bin.new"_qs));
+        QCOMPARE(readBytes(inner + u"/s.bin.old"_qs),
+                 QByteArray(setup.contains(u"self"_qs) ? "in place" : ""));
         QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{u"package"_qs});
     }
@@ -286,7 +282,7 @@ private slots:
 private:
     // Retries pause for milliseconds here, not seconds.
     std::shared_ptr<TLauncherFilesystemHelper> fileSystem(const QByteArray& IniText = "[OPTIONS]\nretryPause=10\n") {
-        return testsupport::makeLauncherFilesystem(m_pLauncher->path(), IniText);
+        return makeLauncherFilesystem(m_pLauncher->path(), IniText);
     }
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
 

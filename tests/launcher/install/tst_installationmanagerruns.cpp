@@ -19,9 +19,7 @@
 #include <cstdio>
 
 using namespace mirrel::launcher;
-using testsupport::readBytes;
-using testsupport::writeBytes;
-using testsupport::operator""_qs;
+using namespace testsupport;
 
 namespace {
 
@@ -46,22 +44,19 @@ struct TRunLog {
                           markerVersion(directory + u"package.json"_qs) + u'/' +
                           markerVersion(directory + u"partial-package.json"_qs);
         };
-        QObject::connect(&Manager, &TInstallationManager::installationOrUpdateStarted, &m_Scope,
-                         [this, record](const TPackageInstallation& Run) {
-                             Labels = Run.installedVersionLabel() + u" > "_qs + Run.targetVersionLabel() +
-                                      (Run.selfUpdateMode() ? u" (self-update)"_qs : QString());
-                             record(u"started"_qs);
-                         });
+        const auto on = [this, &Manager, record](auto Signal, const QString& Event) {
+            QObject::connect(&Manager, Signal, &m_Scope, [this, record, Event] {
+                All = All || Event == u"all"_qs;
+                record(Event);
+            });
+        };
+        on(&TInstallationManager::installationOrUpdateStarted, u"started"_qs);
+        on(&TInstallationManager::allStartedUpdatesFinished, u"all"_qs);
         QObject::connect(&Manager, &TInstallationManager::installationOrUpdateFinished, &m_Scope,
                          [this, record](const TPackageInstallation& Run) {
                              ErrorReason =
                                  Run.success() ? EPackageDownloaderError::NoError : Run.errorReason();
                              record(u"finished"_qs);
-                         });
-        QObject::connect(&Manager, &TInstallationManager::allStartedUpdatesFinished, &m_Scope,
-                         [this, record] {
-                             All = true;
-                             record(u"all"_qs);
                          });
         QObject::connect(&Manager, &TInstallationManager::diskAccessFailed, &m_Scope,
                          [record](const QString& Message) { record(u"disk "_qs + Message); });
@@ -71,7 +66,6 @@ struct TRunLog {
     ~TRunLog() { m_Manager.setFunnelEventSink(nullptr); }
 
     QStringList Events;
-    QString Labels;
     EPackageDownloaderError ErrorReason = EPackageDownloaderError::DownloadFailed;
     bool All = false;
 
@@ -83,18 +77,21 @@ private:
 // One start of the launcher: the configuration as the server offers it now, and a manager.
 struct TStart {
     explicit TStart(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem, QString Error = {})
-        : Configuration(testsupport::loadLauncherConfiguration(FileSystem, Error))
+        : Configuration(loadLauncherConfiguration(FileSystem, Error))
         , Manager(Configuration, FileSystem)
         , Game(Configuration->packages().front()) {}
 
     // Runs an installation or update, or a verification, to its end.
-    std::unique_ptr<TRunLog> run(bool Verify = false) {
+    // During is called right after the start.
+    std::unique_ptr<TRunLog> run(
+        bool Verify = false, const std::function<void()>& During = [] {}) {
         auto log = std::make_unique<TRunLog>(Manager, Game);
         if (Verify) {
             Manager.verifyPackage(Game);
         } else {
             Manager.installOrUpdatePackage(Game);
         }
+        During();
         if (!QTest::qWaitFor([&log] { return log->All; }, RunTimeoutMs)) {
             QTest::qFail("the run did not end", __FILE__, __LINE__);
         }
@@ -137,7 +134,7 @@ class TestInstallationManagerRuns : public QObject {
 private slots:
     void initTestCase() {
         QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
-        m_pGame = std::make_unique<testsupport::TPublishedGame>(m_GameWork.path());
+        m_pGame = std::make_unique<TPublishedGame>(m_GameWork.path());
         QString error;
         QVERIFY2(m_pGame->publish(cdn(), error), qPrintable(error));
         QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
@@ -161,14 +158,12 @@ private slots:
 
     void installAndUpdateMoveTheMarkers_data() {
         QTest::addColumn<int>("installed"); // the version installed before, 0: none
-        QTest::addColumn<QString>("labels");
-        QTest::newRow("fresh install") << 0 << u"P? A? > P1 A7"_qs;
-        QTest::newRow("update") << 1 << u"P1 A7 > P2 A8"_qs;
+        QTest::newRow("fresh install") << 0;
+        QTest::newRow("update") << 1;
     }
 
     void installAndUpdateMoveTheMarkers() {
         QFETCH(int, installed);
-        QFETCH(QString, labels);
         useSettings({u"skipVerification=false"_qs});
         QVERIFY(writeBytes(inLauncher(u"accountgroup.json"_qs), R"({"Key": "group-a"})"));
         if (installed > 0) {
@@ -178,7 +173,11 @@ private slots:
         TStart start(m_pFileSystem);
         QCOMPARE(start.Game->localStatus(),
                  installed ? TPackage::StatusUpdateAvailable : TPackage::StatusNotInstalled);
-        const auto log = start.run();
+        // Requests for a package with a run in progress are ignored.
+        const auto log = start.run(false, [&start] {
+            start.Manager.installOrUpdatePackage(start.Game);
+            start.Manager.verifyPackage(start.Game);
+        });
         // Until the verification has passed the package counts as partly installed, and until the
         // new version has arrived the partial marker names the version that may be on disk.
         const QString target = QString::number(installed + 1);
@@ -188,7 +187,6 @@ private slots:
                               u"launcher_verified/FunnelFinished_VerifyingFirst 4 %1/-"_qs.arg(target),
                               u"finished 4 %1/-"_qs.arg(target), u"all 4 %1/-"_qs.arg(target)}));
         QCOMPARE(log->ErrorReason, EPackageDownloaderError::NoError);
-        QCOMPARE(log->Labels, labels);
         QVERIFY(start.Game->checkedSinceStart() && start.Manager.installationsInProgress().empty());
         verifyInstalled(installed + 1);
         QCOMPARE(readBytes(inGame(u"assets.json"_qs)),
@@ -235,17 +233,14 @@ private slots:
             start.run(true)->Events,
             (QStringList{u"started 2 -/1"_qs, u"launcher_verified/FunnelFinished_VerifyingFirst 4 1/-"_qs,
                          u"finished 4 1/-"_qs, u"all 4 1/-"_qs}));
-    }
 
-    void verifyingAnOlderVersionRecordsThatVersion() {
-        installReleased();
+        // Once version 2 is offered, the files of version 1 check out complete, but still not new.
         const QByteArray assets = readBytes(inGame(u"assets.json"_qs));
         QVERIFY(m_pGame->release(cdn(), 2));
-        TStart start(m_pFileSystem);
-        // The files of version 1 were checked: complete, but still not the offered version 2.
-        QCOMPARE(start.run(true)->Events.last(), u"all 3 1/-"_qs);
+        TStart next(m_pFileSystem);
+        QCOMPARE(next.run(true)->Events.last(), u"all 3 1/-"_qs);
         QCOMPARE(readBytes(inGame(u"assets.json"_qs)), assets);
-        QCOMPARE(start.Manager.determinePackageStatus(start.Game), TPackage::StatusUpdateAvailable);
+        QCOMPARE(next.Manager.determinePackageStatus(next.Game), TPackage::StatusUpdateAvailable);
     }
 
     void fastScanTrustsOnlyACompleteInstallation_data() {
@@ -288,37 +283,20 @@ private slots:
         QCOMPARE(difference, repaired ? QString() : u"stable.bin differs"_qs);
     }
 
-    void requestsForRunningPackagesAreIgnored() {
-        TStart start(m_pFileSystem);
-        TRunLog log(start.Manager, start.Game);
-        start.Manager.installOrUpdatePackage(start.Game);
-        start.Manager.installOrUpdatePackage(start.Game);
-        start.Manager.verifyPackage(start.Game);
-        start.Manager.installOrUpdatePackage(start.Configuration->packages().at(1));
-        QCOMPARE(start.Manager.installationsInProgress().size(), std::size_t(2));
-        QVERIFY(QTest::qWaitFor([&log] { return log.All; }, RunTimeoutMs));
-        QTest::qWait(50);
-        // Two runs, one for each package, and one end of them all, after both.
-        QCOMPARE(log.Events.filter(QRegularExpression(u"^started "_qs)).size(), 2);
-        QCOMPARE(log.Events.filter(QRegularExpression(u"^finished "_qs)).size(), 2);
-        QCOMPARE(log.Events.filter(QRegularExpression(u"^all "_qs)).size(), 1);
-        QVERIFY(log.Events.last().startsWith(u"all "_qs));
-        verifyInstalled(1);
-        verifyInstalled(1, u"classic"_qs);
-    }
-
     void diskFailureAfterTheDownloadEndsTheRun() {
-        // The partial marker is written at the start; writing it again after the download fails. The
-        // run ends as a saving failure and keeps its partial marker for the next start.
-        m_pFileSystem = std::make_shared<testsupport::TFailingFilesystem>(
-            launcherDirectory(), testsupport::EFailingOperation::Write,
+        // The partial marker is written at the start; writing it again after the download fails.
+        m_pFileSystem = std::make_shared<TFailingFilesystem>(
+            launcherDirectory(), EFailingOperation::Write,
             [writes = std::make_shared<int>(0)](const QString& Path) {
                 return Path.endsWith(u"/partial-package.json"_qs) && ++*writes > 1;
             });
         TStart start(m_pFileSystem);
         const auto log = start.run();
-        QCOMPARE(log->ErrorReason, EPackageDownloaderError::SavingFailed);
-        QCOMPARE(log->Events.mid(1), (QStringList{u"finished 2 -/1"_qs, u"all 2 -/1"_qs}));
+        QCOMPARE(log->Events.size(), 4);
+        QVERIFY2(
+            log->Events[1].startsWith(u"disk I/O error on file '"_qs + inGame(u"partial-package.json"_qs)),
+            qPrintable(log->Events[1]));
+        QCOMPARE(log->Events.mid(2), (QStringList{u"finished 2 -/1"_qs, u"all 2 -/1"_qs}));
         QVERIFY(start.Manager.installationsInProgress().empty());
     }
 
@@ -327,14 +305,11 @@ private slots:
             // A launcher that replaces its manager, or ends, in the middle of a run.
             auto start = std::make_unique<TStart>(m_pFileSystem);
             const std::shared_ptr<TPackage> game = start->Game;
-            QSignalSpy finished(&start->Manager, &TInstallationManager::allStartedUpdatesFinished);
             start->Manager.installOrUpdatePackage(game);
             QTest::qWait(delayMs);
-            const bool interrupted = finished.isEmpty();
+            const bool interrupted = !start->Manager.installationsInProgress().empty();
             start.reset();
-            QTest::qWait(100);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QTest::qWait(100);
+            QTest::qWait(200); // what the run left to the event loop goes on without its manager
             QCOMPARE(TInstallationManager(nullptr, m_pFileSystem).determinePackageStatus(game),
                      interrupted ? TPackage::StatusPartiallyInstalled : TPackage::StatusUpToDate);
         }
@@ -357,10 +332,8 @@ private slots:
         const QDeadlineTimer deadline(RunTimeoutMs);
         while (complete.isEmpty() && !deadline.hasExpired() && driver.state() != QProcess::NotRunning) {
             driver.waitForReadyRead(20);
-            for (const QString& file : {u"data/readme.txt"_qs, u"new/added.dat"_qs, u"assets/world.pak"_qs}) {
-                const QString tree =
-                    file.startsWith(u"assets"_qs) ? m_pGame->assetTree(2) : m_pGame->clientTree(2);
-                if (readBytes(inGame(file)) == readBytes(tree + u'/' + file)) {
+            for (const QString& file : {u"data/readme.txt"_qs, u"new/added.dat"_qs}) {
+                if (readBytes(inGame(file)) == readBytes(m_pGame->clientTree(2) + u'/' + file)) {
                     complete << file;
                 }
             }
@@ -382,24 +355,18 @@ private slots:
         m_Nginx.clearAccessLog();
         QCOMPARE(start.run()->Events.last(), u"all 4 2/-"_qs);
         verifyInstalled(2);
-        QSet<QString> written;
+        // What the killed run had written was found on disk, not fetched again.
+        QTest::qWait(200); // nginx logs a request just after its last byte
         const TPackageConfigurationReader& target = *start.Game->configurationForThisSystem();
         for (const TFileInPackage& entry : target.files()) {
-            if (complete.contains(entry.LocalFile)) {
-                written.insert(entry.WholeFile.Url.path());
-                for (const std::int32_t index : entry.Chunks) {
-                    written.insert(target.chunks().at(static_cast<std::size_t>(index)).Url.path());
-                }
+            QStringList paths{entry.WholeFile.Url.path()};
+            for (const std::int32_t index : entry.Chunks) {
+                paths << target.chunks().at(static_cast<std::size_t>(index)).Url.path();
+            }
+            for (const QString& path : complete.contains(entry.LocalFile) ? paths : QStringList()) {
+                QVERIFY2(m_Nginx.requestCount(path) == 0, qPrintable(path));
             }
         }
-        QTest::qWait(200); // nginx logs a request just after its last byte
-        QSet<QString> fetchedAgain;
-        for (const QString& line : m_Nginx.accessLogLines().filter(u"/chunks/"_qs)) {
-            fetchedAgain.insert(line.section(u' ', 1, 1).section(u'?', 0, 0));
-        }
-        QVERIFY2(!fetchedAgain.isEmpty(), "the killed run cannot have written everything");
-        QVERIFY2(!fetchedAgain.intersects(written),
-                 qPrintable(QStringList(fetchedAgain.values()).join(u' ')));
     }
 
 private:
@@ -411,10 +378,9 @@ private:
     QString inGame(const QString& Name) const { return installation() + u'/' + Name; }
     QString inLauncher(const QString& Name) const { return launcherDirectory() + u'/' + Name; }
     void useSettings(const QStringList& Options = {}) { useSettings(Options, m_Nginx); }
-    void useSettings(const QStringList& Options, const testsupport::TNginxFixture& Server) {
-        m_pFileSystem = testsupport::makeLauncherFilesystem(
-            launcherDirectory(),
-            testsupport::launcherSettingsText(Server.url(u"cdn/launcher.json"_qs), Options));
+    void useSettings(const QStringList& Options, const TNginxFixture& Server) {
+        m_pFileSystem = makeLauncherFilesystem(
+            launcherDirectory(), launcherSettingsText(Server.url(u"cdn/launcher.json"_qs), Options));
     }
     // Installs the released version, as an earlier start of the launcher would have.
     void installReleased() { QVERIFY(TStart(m_pFileSystem).run()->Events.last().startsWith(u"all 4 "_qs)); }
@@ -424,9 +390,9 @@ private:
     }
 
     QTemporaryDir m_GameWork;
-    std::unique_ptr<testsupport::TPublishedGame> m_pGame;
-    testsupport::TNginxFixture m_Nginx;
-    testsupport::TNginxFixture m_Slow;
+    std::unique_ptr<TPublishedGame> m_pGame;
+    TNginxFixture m_Nginx;
+    TNginxFixture m_Slow;
     std::unique_ptr<QTemporaryDir> m_pWork;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
 };

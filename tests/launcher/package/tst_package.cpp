@@ -1,23 +1,39 @@
 #include "launcher/package/fileinpackage.h"
 #include "launcher/package/filetodownload.h"
 #include "launcher/package/package.h"
+#include "launcher/package/packageconfigurationreader.h"
 #include "launcher/package/resolveurl.h"
 #include "launcher/package/systemidentity.h"
 #include "launcher/package/versionlabel.h"
 #include "support/stringliteral.h"
+#include "support/testdata.h"
 #include "support/testregistry.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
 
 #include <stdexcept>
 
 using namespace mirrel::launcher;
-using testsupport::operator""_qs;
+using namespace testsupport;
+using EOs = EOperatingSystem;
+using EArch = EArchitecture;
 
 Q_DECLARE_METATYPE(EOperatingSystem)
 Q_DECLARE_METATYPE(EArchitecture)
+
+namespace {
+
+const QUrl PackageBase(u"http://127.0.0.1:8080/packages/client/"_qs);
+const QUrl AssetBase(u"http://127.0.0.1:8080/assets/"_qs);
+
+QString hex(const QByteArray& Content) {
+    return QString::fromLatin1(sha256(Content).toHex());
+}
+
+} // namespace
 
 class TestPackage : public QObject {
     Q_OBJECT
@@ -26,67 +42,36 @@ private slots:
     // Builds as "os/architecture" separated by ';'; the pick is the index of the selected build.
     void buildSelection_data() {
         QTest::addColumn<QString>("builds");
-        QTest::addColumn<EOperatingSystem>("os");
-        QTest::addColumn<EArchitecture>("architecture");
+        QTest::addColumn<EOs>("os");
+        QTest::addColumn<EArch>("architecture");
         QTest::addColumn<int>("pick");
-        const QString windows = u"windows/i386;WINDOWS/x86_64;windows/x86_64;Linux/i386;linux/X86_64"_qs;
-        QTest::newRow("first match, any case")
-            << windows << EOperatingSystem::Windows << EArchitecture::X86_64 << 1;
-        QTest::newRow("i386") << windows << EOperatingSystem::Windows << EArchitecture::I386 << 0;
-        QTest::newRow("linux i386") << windows << EOperatingSystem::Linux << EArchitecture::I386 << 3;
-        QTest::newRow("linux x86_64") << windows << EOperatingSystem::Linux << EArchitecture::X86_64 << 4;
-        QTest::newRow("macos") << u"MacOS/x86_64"_qs << EOperatingSystem::MacOs << EArchitecture::X86_64 << 0;
-        QTest::newRow("no build for the system")
-            << windows << EOperatingSystem::MacOs << EArchitecture::X86_64 << -1;
-        QTest::newRow("other spellings are no names")
-            << u" linux/x86_64;linux/x86-64"_qs << EOperatingSystem::Linux << EArchitecture::X86_64 << -1;
+        const QString builds = u"windows/i386;WINDOWS/x86_64;windows/x86_64;MacOS/X86_64;linux/x86_64"_qs;
+        QTest::newRow("first match, any case") << builds << EOs::Windows << EArch::X86_64 << 1;
+        QTest::newRow("other architecture") << builds << EOs::Windows << EArch::I386 << 0;
+        QTest::newRow("macos") << builds << EOs::MacOs << EArch::X86_64 << 3;
+        QTest::newRow("no build for the system") << builds << EOs::Linux << EArch::I386 << -1;
+        QTest::newRow("other spellings")
+            << u" linux/x86_64;linux/x86-64"_qs << EOs::Linux << EArch::X86_64 << -1;
         QTest::newRow("unknown never matches unknown")
-            << u"solaris/arm64"_qs << EOperatingSystem::Unknown << EArchitecture::Unknown << -1;
-        QTest::newRow("no builds") << QString() << EOperatingSystem::Linux << EArchitecture::X86_64 << -1;
+            << u"beos/arm64"_qs << EOs::Unknown << EArch::Unknown << -1;
     }
 
     void buildSelection() {
         QFETCH(QString, builds);
-        QFETCH(EOperatingSystem, os);
-        QFETCH(EArchitecture, architecture);
+        QFETCH(EOs, os);
+        QFETCH(EArch, architecture);
         QFETCH(int, pick);
         QJsonArray entries;
-        for (const QString& build : builds.split(u';', Qt::SkipEmptyParts)) {
+        for (const QString& build : builds.split(u';')) {
             entries.append(QJsonObject{{u"os"_qs, build.section(u'/', 0, 0)},
-                                       {u"architecture"_qs, build.section(u'/', 1)},
-                                       {u"url"_qs, u"p.json"_qs}});
+                                       {u"architecture"_qs, build.section(u'/', 1)}});
         }
-        TPackage package(0, QJsonObject{{u"builds"_qs, entries}}, QUrl(u"http://127.0.0.1/"_qs));
-        const TPackageBuild* picked = package.selectBuild(os, architecture);
-        QCOMPARE(picked, pick < 0 ? nullptr : &package.builds()[std::size_t(pick)]);
+        TPackage package(0, QJsonObject{{u"builds"_qs, entries}}, QUrl());
+        QCOMPARE(package.selectBuild(os, architecture),
+                 pick < 0 ? nullptr : &package.builds()[std::size_t(pick)]);
         // This machine takes what the table gives for the system it reports.
         QCOMPARE(package.selectBuildForThisSystem(),
                  package.selectBuild(runningOperatingSystem(), launcherBuildArchitecture()));
-    }
-
-    // Qt's product type, kernel type and build architecture, separated by blanks.
-    void runningSystemIsRecognised_data() {
-        QTest::addColumn<QString>("systemInfo");
-        QTest::addColumn<EOperatingSystem>("os");
-        QTest::addColumn<EArchitecture>("architecture");
-        QTest::newRow("windows") << u"windows winnt x86_64"_qs << EOperatingSystem::Windows
-                                 << EArchitecture::X86_64;
-        QTest::newRow("windows 32") << u"windows winnt i386"_qs << EOperatingSystem::Windows
-                                    << EArchitecture::I386;
-        QTest::newRow("osx") << u"osx darwin x86_64"_qs << EOperatingSystem::MacOs << EArchitecture::X86_64;
-        QTest::newRow("darwin") << u"darwin darwin arm64"_qs << EOperatingSystem::MacOs
-                                << EArchitecture::Unknown;
-        QTest::newRow("any distribution")
-            << u"debian linux i386"_qs << EOperatingSystem::Linux << EArchitecture::I386;
-        QTest::newRow("freebsd") << u"freebsd freebsd x86_64"_qs << EOperatingSystem::Unknown
-                                 << EArchitecture::X86_64;
-    }
-
-    void runningSystemIsRecognised() {
-        QFETCH(QString, systemInfo);
-        const QStringList info = systemInfo.split(u' ');
-        QTEST(operatingSystemFromSystemInfo(info[0], info[1]), "os");
-        QTEST(architectureFromBuildCpu(info[2]), "architecture");
     }
 
     // Base address, relative address and the result, separated by blanks.
@@ -96,8 +81,7 @@ private slots:
         QTest::newRow("base without slash") << u"http://h/dir chunks/ab http://h/dir/chunks/ab"_qs;
         QTest::newRow("slash is never removed") << u"http://h/dir/ /chunks/ab http://h/dir//chunks/ab"_qs;
         QTest::newRow("leading slash, base without") << u"http://h/dir /chunks/ab http://h/dir/chunks/ab"_qs;
-        QTest::newRow("query dropped")
-            << u"http://h:81/d/?nocache=abc&x=1 chunks/ab http://h:81/d/chunks/ab"_qs;
+        QTest::newRow("query dropped") << u"http://h:81/d/?nocache=abc&x=1 c/ab http://h:81/d/c/ab"_qs;
         QTest::newRow("empty base path") << u"http://h chunks/ab http://h/chunks/ab"_qs;
         QTest::newRow("absolute unchanged") << u"http://h/dir/ https://cdn/x/y?q=1 https://cdn/x/y?q=1"_qs;
         QTest::newRow("file url") << u"file:///opt/l/ packages/a.json file:///opt/l/packages/a.json"_qs;
@@ -110,44 +94,162 @@ private slots:
         QCOMPARE(resolveUrl(QUrl(url[0]), QUrl(url[1])), QUrl(url[2]));
     }
 
-    void versionLabels() {
+    void labelsTakeVersionsLiterally() {
         QCOMPARE(versionLabel(u"12"_qs, QString()), u"P12 A?"_qs);
-        QCOMPARE(versionLabel(QString(), u"7"_qs), u"P? A7"_qs);
-        // Version texts are taken literally, even when they look like placeholders.
         QCOMPARE(versionLabel(u"%2"_qs, u"%1"_qs), u"P%2 A%1"_qs);
     }
 
     // The chunk list expands through the table in file order; an index outside it is refused.
-    void fileToDownloadExpandsTheChunkList_data() {
-        QTest::addColumn<QList<int>>("indices");
-        QTest::addColumn<QString>("expanded"); // chunk names, or "throws"
-        QTest::newRow("repeated and out of order") << QList<int>{2, 0, 2} << "c2 c0 c2";
-        QTest::newRow("no chunks") << QList<int>{} << "";
-        QTest::newRow("table size") << QList<int>{0, 3} << "throws";
-        QTest::newRow("negative") << QList<int>{-1} << "throws";
-        QTest::newRow("largest index") << QList<int>{2147483647} << "throws";
+    void fileToDownloadExpandsTheChunkList() {
+        TChunkInPackageVector table(3);
+        for (std::size_t index = 0; index < table.size(); ++index) {
+            table[index].Url = QUrl(u"c%1"_qs.arg(index));
+        }
+        TFileInPackage entry;
+        entry.Chunks = {2, 0, 2};
+        const TFileToDownload download(entry, table);
+        QCOMPARE(download.Chunks.size(), std::size_t(3));
+        QCOMPARE(download.Chunks[0].Url.toString() + download.Chunks[1].Url.toString() +
+                     download.Chunks[2].Url.toString(),
+                 u"c2c0c2"_qs);
+        for (const std::int32_t index : {3, -1, 2147483647}) {
+            entry.Chunks = {0, index};
+            QVERIFY_EXCEPTION_THROWN(TFileToDownload(entry, table), std::runtime_error);
+        }
     }
 
-    void fileToDownloadExpandsTheChunkList() {
-        QFETCH(QList<int>, indices);
-        QFETCH(QString, expanded);
-        TChunkInPackageVector table;
-        for (const QString& name : {u"c0"_qs, u"c1"_qs, u"c2"_qs}) {
-            TChunkInPackage chunk;
-            chunk.Url = QUrl(u"http://127.0.0.1/"_qs + name);
-            table.push_back(chunk);
+    void readsEveryFieldOfBothDocuments() {
+        // Hash digits in upper case with separators among them decode all the same.
+        const QByteArray package =
+            uR"({"version": "12", "executable": "bin/client", "generation": "second", "variant": "beta",
+            "parameters": ["-windowed", "--lang=en"],
+            "chunks": [{"url": "chunks/c0", "unpackedhash": "%1", "unpackedsize": 4, "packedsize": 14, "packedhash": "%2"},
+                       {"url": "https:\/\/cdn.example.invalid/c1?sig=1", "unpack": false}],
+            "files": [{"localfile": "bin/client", "chunks": [0, 1, 0], "executable": true, "unpackedhash": "%3",
+                       "url": "files/client.pack", "unpack": false, "packedsize": 6e9, "unpackedsize": 8e9,
+                       "patches": [{"url": "p/1-2", "fromversion": 1, "toversion": 2, "size": 512}]},
+                      {"localfile": "c", "chunks": 5}]})"_qs
+                .arg(hex("zero").toUpper().insert(8, u" :"_qs), hex("packed"), hex("bin/client"))
+                .toUtf8();
+        const QByteArray assets = R"({"version": 7, "chunks": [{"url": "a/c0"}],
+                                      "files": [{"localfile": "data/a.pak", "chunks": [2, 0]}]})";
+        const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
+        QVERIFY(reader.isValid());
+        QCOMPARE(versionLabel(reader), u"P12 A7"_qs);
+        QCOMPARE(reader.executable(), u"bin/client"_qs);
+        QCOMPARE(reader.generation(), EPackageGeneration::Second);
+        QCOMPARE(reader.variant(), EPackageVariant::Beta);
+        QCOMPARE(reader.parameters(), (QStringList{u"-windowed"_qs, u"--lang=en"_qs}));
+        // One table: the package's chunks first, each address resolved against its own document.
+        QCOMPARE(reader.chunks().size(), std::size_t(3));
+        const TChunkInPackage& c0 = reader.chunks()[0];
+        QCOMPARE(c0.Url, PackageBase.resolved(QUrl(u"chunks/c0"_qs)));
+        QCOMPARE(c0.UnpackedHash, sha256("zero"));
+        QCOMPARE(c0.PackedHash, sha256("packed"));
+        QCOMPARE(c0.UnpackedSize, TFileSize(4));
+        QCOMPARE(c0.PackedSize, TFileSize(14));
+        QVERIFY(c0.Unpack && !reader.chunks()[1].Unpack);
+        QCOMPARE(reader.chunks()[1].Url, QUrl(u"https://cdn.example.invalid/c1?sig=1"_qs));
+        QCOMPARE(reader.chunks()[2].Url, AssetBase.resolved(QUrl(u"a/c0"_qs)));
+
+        QCOMPARE(reader.files().size(), std::size_t(3));
+        const TFileInPackage& binary = reader.files()[0];
+        QVERIFY(binary.Executable);
+        QCOMPARE(binary.Hash, sha256("bin/client"));
+        QCOMPARE(binary.Size, TFileSize(8000000000ULL));
+        QCOMPARE(binary.Chunks, (std::vector<std::int32_t>{0, 1, 0}));
+        QCOMPARE(binary.WholeFile.Url, PackageBase.resolved(QUrl(u"files/client.pack"_qs)));
+        QCOMPARE(binary.WholeFile.PackedSize, TFileSize(6000000000ULL));
+        QVERIFY(!binary.WholeFile.Unpack);
+        QCOMPARE(binary.Patches.at(0).Url, PackageBase.resolved(QUrl(u"p/1-2"_qs)));
+        QCOMPARE(
+            (QList<int>{binary.Patches[0].FromVersion, binary.Patches[0].ToVersion, binary.Patches[0].Size}),
+            (QList<int>{1, 2, 512}));
+        QVERIFY(reader.files()[1].Chunks.empty());
+        QCOMPARE(reader.files()[2].Chunks, (std::vector<std::int32_t>{2, 0}));
+    }
+
+    // Generation and variant words are case-sensitive; an asset version is a number or a text.
+    void namedValues_data() {
+        QTest::addColumn<QByteArray>("package");
+        QTest::addColumn<QByteArray>("assets");
+        QTest::addColumn<QString>("expected"); // generation, variant, asset version
+        QTest::newRow("first regular") << QByteArray(R"({"generation": "first", "variant": "regular"})")
+                                       << QByteArray(R"({"version": "2024.1"})") << u"1 1 2024.1"_qs;
+        QTest::newRow("preview") << QByteArray(R"({"variant": "preview"})")
+                                 << QByteArray(R"({"version": 2147483647})") << u"0 2 2147483647"_qs;
+        QTest::newRow("test") << QByteArray(R"({"variant": "test"})") << QByteArray() << u"0 4 "_qs;
+        QTest::newRow("capitalised") << QByteArray(R"({"generation": "First", "variant": "Beta"})")
+                                     << QByteArray(R"({"version": true})") << u"0 0 "_qs;
+    }
+
+    void namedValues() {
+        QFETCH(QByteArray, package);
+        QFETCH(QByteArray, assets);
+        const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
+        QVERIFY(reader.isValid());
+        QTEST(u"%1 %2 %3"_qs.arg(int(reader.generation()))
+                  .arg(int(reader.variant()))
+                  .arg(reader.assetVersion()),
+              "expected");
+    }
+
+    void filesOfBothDocumentsAreSortedTogether() {
+        // UTF-16 code-unit order: upper case before lower case, "/" (0x2F) before letters and digits.
+        const QByteArray package = R"({"chunks": [{}], "files": [{"localfile": "zeta", "chunks": [0]},
+            {"localfile": "Data/b", "chunks": [0]}, {"localfile": "a0"}]})";
+        const QByteArray assets = u8R"({"chunks": [{}], "files": [{"localfile": "a/b", "chunks": [1]},
+            {"localfile": "Data"}, {"localfile": "été"}]})";
+        const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
+        QStringList names;
+        for (const TFileInPackage& entry : reader.files()) {
+            names << entry.LocalFile + QString::number(entry.Chunks.empty() ? -1 : entry.Chunks.front());
         }
-        TFileInPackage file;
-        file.Chunks.assign(indices.begin(), indices.end());
-        try {
-            QStringList names;
-            for (const TChunkInPackage& chunk : TFileToDownload(file, table).Chunks) {
-                names << chunk.Url.fileName();
-            }
-            QCOMPARE(names.join(u' '), expanded);
-        } catch (const std::runtime_error&) {
-            QCOMPARE(u"throws"_qs, expanded);
-        }
+        QCOMPARE(names.join(u' '), u"Data-1 Data/b0 a/b1 a0-1 zeta0 \u00e9t\u00e9-1"_qs);
+    }
+
+    // A document that cannot be read whole gives an invalid reader with nothing in it: a file whose
+    // chunk index is no index of the combined table (3 package chunks, then 2 asset chunks) would
+    // otherwise be built from some other chunk.
+    void hostileDocuments_data() {
+        QTest::addColumn<QByteArray>("package");
+        QTest::addColumn<QByteArray>("assets");
+        QTest::addColumn<bool>("valid");
+        const auto indexRow = [](const char* Name, const char* Index, bool InAssets, bool Valid) {
+            const QString named = u"[0, %1, 1]"_qs.arg(QLatin1String(Index));
+            const QString package =
+                uR"({"chunks": [{}, {}, {}], "files": [{"localfile": "p", "chunks": %1}]})"_qs;
+            const QString assets = uR"({"chunks": [{}, {}], "files": [{"localfile": "a", "chunks": %1}]})"_qs;
+            QTest::newRow(Name) << package.arg(InAssets ? u"[1]"_qs : named).toUtf8()
+                                << assets.arg(InAssets ? named : u"[3, 4]"_qs).toUtf8() << Valid;
+        };
+        indexRow("last index", "4", false, true);
+        indexRow("last index, from the assets", "4", true, true);
+        indexRow("table size", "5", false, false);
+        indexRow("table size, from the assets", "5", true, false);
+        indexRow("negative", "-1", false, false);
+        indexRow("beyond 32 bits", "4294967296", true, false);
+        indexRow("fraction", "1.5", false, false);
+        indexRow("text", "\"1\"", false, false);
+        indexRow("null", "null", true, false);
+        const QByteArray good =
+            R"({"version": "3", "chunks": [{}], "files": [{"localfile": "f", "chunks": [0]}]})";
+        QTest::newRow("package cut short") << good.left(good.size() / 2) << QByteArray("{}") << false;
+        QTest::newRow("package empty") << QByteArray() << QByteArray() << false;
+        QTest::newRow("assets not JSON") << good << QByteArray("{\"version\": 7,") << false;
+        QTest::newRow("no asset document") << good << QByteArray() << true;
+        QTest::newRow("documents that are no objects") << QByteArray("[1, 2]") << QByteArray("[]") << true;
+    }
+
+    void hostileDocuments() {
+        QFETCH(QByteArray, package);
+        QFETCH(QByteArray, assets);
+        QFETCH(bool, valid);
+        const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
+        QCOMPARE(reader.isValid(), valid);
+        QCOMPARE(reader.rawPackageDocument(), package);
+        QVERIFY(valid ||
+                (reader.files().empty() && reader.chunks().empty() && versionLabel(reader) == u"P? A?"_qs));
     }
 };
 

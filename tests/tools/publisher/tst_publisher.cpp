@@ -1,36 +1,32 @@
 #include "launcher/chunking/chunker.h"
-#include "launcher/package/packageconfigurationreader.h"
-#include "publisher/chunkstore.h"
+#include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/package/package.h"
+#include "launcher/package/packagebuild.h"
 #include "publisher/packingchoice.h"
 #include "publisher/publishcommand.h"
-#include "publisher/usageerror.h"
 #include "shared/container/container.h"
-#include "shared/filesystemhelper/filesystemhelper.h"
-#include "shared/filesystemhelper/ioerror.h"
+#include "support/failingfilesystem.h"
 #include "support/installationkit.h"
+#include "support/nginxfixture.h"
 #include "support/stringliteral.h"
 #include "support/testdata.h"
+#include "support/testpaths.h"
 #include "support/testregistry.h"
 
-#include <QCryptographicHash>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
-#include <atomic>
-#include <map>
 #include <random>
 #include <set>
 
-using testsupport::readBytes;
 using namespace publisher;
-using mirrel::launcher::TChunkInPackage;
-using mirrel::launcher::TFileInPackage;
-using mirrel::launcher::TPackageConfigurationReader;
+using namespace mirrel::launcher;
 using testsupport::operator""_qs;
 using testsupport::randomBytes;
+using testsupport::readBytes;
 using testsupport::sha256;
 
 namespace {
@@ -39,188 +35,123 @@ constexpr int MiB = 1024 * 1024;
 
 // Text made of a small vocabulary: packs to a fraction of its size.
 QByteArray textBytes(int Size, std::uint64_t Seed) {
-    static const char* const Words[] = {"vantor ",  "online ", "quorvane ", "launcher ", "chunk ",
-                                        "texture ", "shader ", "level ",    "sound ",    "model\n"};
-    std::mt19937_64 Random(Seed);
-    QByteArray Data;
-    Data.reserve(Size + 16);
-    while (Data.size() < Size) {
-        Data.append(Words[Random() % 10]);
+    static const char* const Words[] = {"vantor ", "online ", "launcher ", "chunk ", "level ", "model\n"};
+    std::mt19937_64 random(Seed);
+    QByteArray text;
+    while (text.size() < Size) {
+        text.append(Words[random() % 6]);
     }
-    Data.truncate(Size);
-    return Data;
+    return text.left(Size);
 }
 
-// A build directory generated inside the test.
-class TBuildTree {
-public:
-    explicit TBuildTree(const QString& RootPath)
-        : Root(RootPath) {}
-
-    void write(const QString& LocalFile, const QByteArray& Content, bool Executable = false) const {
-        const QString Path = Root + u'/' + LocalFile;
-        QDir().mkpath(QFileInfo(Path).absolutePath());
-        QFile File(Path);
-        QVERIFY(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(File.write(Content), qint64(Content.size()));
-        File.close();
-        QFileDevice::Permissions Permissions =
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
-        if (Executable) {
-            Permissions |= QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-        }
-        QVERIFY(File.setPermissions(Permissions));
+// Writes files below Root; a name starting with '*' is an executable.
+void writeTree(const QString& Root, const std::map<QString, QByteArray>& Files) {
+    for (const auto& [name, content] : Files) {
+        const QString path = Root + u'/' + QString(name).remove(u'*');
+        QVERIFY(testsupport::writeBytes(path, content));
+        QVERIFY(QFile::setPermissions(path, name.startsWith(u'*') ? QFile::ReadOwner | QFile::ExeOwner
+                                                                  : QFile::Permissions(QFile::ReadOwner)));
     }
-
-    // Local file -> absolute path of every file below the root.
-    std::map<QString, QString> files() const {
-        std::map<QString, QString> Files;
-        QDirIterator Iterator(Root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                              QDirIterator::Subdirectories);
-        while (Iterator.hasNext()) {
-            const QString Path = Iterator.next();
-            Files.emplace(QDir(Root).relativeFilePath(Path), Path);
-        }
-        return Files;
-    }
-
-    QString Root;
-};
-
-TPackageConfigurationReader readBack(const QString& Output, const QString& AssetDocument = QString()) {
-    const QUrl Base = QUrl::fromLocalFile(Output + u'/');
-    const QByteArray Assets =
-        AssetDocument.isEmpty() ? QByteArray() : readBytes(Output + u'/' + AssetDocument);
-    return TPackageConfigurationReader(readBytes(Output + u"/package.json"_qs), Assets, Base, Base);
 }
 
-// Fetches one piece from the output folder the way the launcher would and
-// checks both of its hashes and sizes; returns its unpacked content.
+// A document as the launcher reads it, from the output folder or over HTTP.
+QByteArray fetch(const QUrl& Url) {
+    if (Url.isLocalFile()) {
+        return readBytes(Url.toLocalFile());
+    }
+    QNetworkAccessManager network;
+    QNetworkReply* pReply = network.get(QNetworkRequest(Url));
+    QSignalSpy finished(pReply, &QNetworkReply::finished);
+    return finished.wait(30000) && pReply->error() == QNetworkReply::NoError ? pReply->readAll()
+                                                                             : QByteArray();
+}
+
+TPackageConfigurationReader readBack(const QUrl& Package, const QUrl& Assets = QUrl()) {
+    return TPackageConfigurationReader(fetch(Package), Assets.isEmpty() ? QByteArray() : fetch(Assets),
+                                       Package.adjusted(QUrl::RemoveFilename),
+                                       Assets.adjusted(QUrl::RemoveFilename));
+}
+
+QUrl in(const QString& Folder, const QString& Name) {
+    return QUrl::fromLocalFile(Folder + u'/' + Name);
+}
+
+// One piece fetched as the launcher would, after checking both of its sizes and hashes against
+// independent SHA-256; its unpacked content.
 QByteArray fetchPiece(const TChunkInPackage& Piece) {
-    const QByteArray Stored = readBytes(Piece.Url.toLocalFile());
-    if (quint64(Stored.size()) != Piece.PackedSize || sha256(Stored) != Piece.PackedHash) {
-        qWarning() << "packed size or hash differs for" << Piece.Url;
-        return QByteArray("<packed mismatch>");
-    }
-    const QByteArray Content = Piece.Unpack ? shared::decompress(Stored) : Stored;
-    if (quint64(Content.size()) != Piece.UnpackedSize || sha256(Content) != Piece.UnpackedHash) {
-        qWarning() << "unpacked size or hash differs for" << Piece.Url;
-        return QByteArray("<unpacked mismatch>");
-    }
-    return Content;
+    const QByteArray stored = fetch(Piece.Url);
+    const QByteArray content = Piece.Unpack ? shared::decompress(stored) : stored;
+    const bool sound = quint64(stored.size()) == Piece.PackedSize && sha256(stored) == Piece.PackedHash &&
+                       quint64(content.size()) == Piece.UnpackedSize && sha256(content) == Piece.UnpackedHash;
+    return sound ? content : QByteArray("<piece does not match the document>");
 }
 
-std::vector<quint64> launcherChunkLengths(const QString& Path) {
-    std::vector<quint64> Lengths;
-    mirrel::launcher::chunkFile(Path.toStdString(),
-                                [&](unsigned char*, std::uint64_t Length) { Lengths.push_back(Length); });
-    return Lengths;
-}
-
-// The documents describe exactly the given trees: the same files, each with
-// its size, hash and execute bit; its chunks are cut where the launcher cuts
-// them, and fetching them (or the whole-file piece) gives the file back.
-void verifyReadsBackAsTrees(const TPackageConfigurationReader& Reader,
-                            const std::vector<const TBuildTree*>& Trees) {
+// The documents describe exactly the files below the roots, each with its size, hash and execute bit;
+// its chunks are cut where the launcher cuts them, and fetching them (or the whole-file piece of a file
+// of one chunk) gives the file back.
+void verifyReadsBack(const TPackageConfigurationReader& Reader, const QStringList& Roots) {
     QVERIFY(Reader.isValid());
-    std::map<QString, QString> Expected;
-    for (const TBuildTree* Tree : Trees) {
-        const auto Files = Tree->files();
-        Expected.insert(Files.begin(), Files.end());
-    }
-    QCOMPARE(Reader.files().size(), Expected.size());
-    const auto& Table = Reader.chunks();
-    for (const TFileInPackage& File : Reader.files()) {
-        QVERIFY2(Expected.count(File.LocalFile) == 1, qPrintable(File.LocalFile));
-        const QString Source = Expected.at(File.LocalFile);
-        const QByteArray Content = readBytes(Source);
-        QCOMPARE(File.Size, quint64(Content.size()));
-        QCOMPARE(File.Hash, sha256(Content));
-        QCOMPARE(File.Executable, QFileInfo(Source).isExecutable());
-
-        QByteArray Assembled;
-        std::vector<quint64> Lengths;
-        for (const std::int32_t Index : File.Chunks) {
-            QVERIFY(Index >= 0 && std::size_t(Index) < Table.size());
-            QVERIFY(Table[Index].Unpack);
-            Assembled += fetchPiece(Table[Index]);
-            Lengths.push_back(Table[Index].UnpackedSize);
-        }
-        QVERIFY2(Assembled == Content, qPrintable(File.LocalFile));
-        QVERIFY(Lengths == launcherChunkLengths(Source));
-
-        if (File.Chunks.size() < 2) {
-            QVERIFY2(!File.WholeFile.Url.isEmpty(), qPrintable(File.LocalFile));
-            QCOMPARE(File.WholeFile.UnpackedHash, File.Hash);
-            QCOMPARE(File.WholeFile.UnpackedSize, File.Size);
-            QVERIFY(fetchPiece(File.WholeFile) == Content);
-            QCOMPARE(File.WholeFile.Unpack, !Content.isEmpty());
-        } else {
-            QVERIFY(File.WholeFile.Url.isEmpty());
+    std::map<QString, QString> expected;
+    for (const QString& root : Roots) {
+        for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString path = it.next();
+            expected.emplace(QDir(root).relativeFilePath(path), path);
         }
     }
+    QCOMPARE(Reader.files().size(), expected.size());
+    for (const TFileInPackage& file : Reader.files()) {
+        const QString source = expected[file.LocalFile];
+        const QByteArray content = readBytes(source);
+        QCOMPARE(file.Size, quint64(content.size()));
+        QCOMPARE(file.Hash, sha256(content));
+        QCOMPARE(file.Executable, QFileInfo(source).isExecutable());
+        QByteArray assembled;
+        std::vector<quint64> lengths, launcherLengths;
+        for (const std::int32_t index : file.Chunks) {
+            assembled += fetchPiece(Reader.chunks().at(std::size_t(index)));
+            lengths.push_back(Reader.chunks().at(std::size_t(index)).UnpackedSize);
+        }
+        chunkFile(source.toStdString(),
+                  [&](unsigned char*, std::uint64_t Length) { launcherLengths.push_back(Length); });
+        QVERIFY2(assembled == content && lengths == launcherLengths, qPrintable(file.LocalFile));
+        QCOMPARE(file.WholeFile.Url.isEmpty(), file.Chunks.size() > 1);
+        QVERIFY(file.Chunks.size() > 1 || fetchPiece(file.WholeFile) == content);
+    }
+}
+
+TPublishSummary publish(const QString& Input, const QString& Output, const QString& Version,
+                        EDocumentKind Kind = EDocumentKind::Package,
+                        std::shared_ptr<const shared::TFileSystemHelper> FileSystem = nullptr) {
+    TPublishOptions options;
+    options.InputDirectory = Input;
+    options.OutputDirectory = Output;
+    options.Document.Version = Version;
+    options.Document.Kind = Kind;
+    options.Method = 3;
+    options.Threads = 2;
+    TPublishCommand command(FileSystem ? FileSystem : std::make_shared<shared::TFileSystemHelper>(), options);
+    command.run();
+    return command.summary();
 }
 
 std::set<QByteArray> unpackedHashes(const TPackageConfigurationReader& Reader) {
-    std::set<QByteArray> Hashes;
-    for (const TChunkInPackage& Chunk : Reader.chunks()) {
-        Hashes.insert(Chunk.UnpackedHash);
+    std::set<QByteArray> hashes;
+    for (const TChunkInPackage& chunk : Reader.chunks()) {
+        hashes.insert(chunk.UnpackedHash);
     }
-    return Hashes;
+    return hashes;
 }
 
-int storedObjectCount(const QString& Output) {
-    int Count = 0;
-    QDirIterator Iterator(Output + u"/chunks"_qs, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (Iterator.hasNext()) {
-        Iterator.next();
-        ++Count;
-    }
-    return Count;
+// Runs the publisher program in Folder; its exit code, standard output and standard error.
+QStringList run(const QString& Folder, const QString& Arguments) {
+    QProcess process;
+    process.setWorkingDirectory(Folder);
+    process.start(testsupport::launcherBinDir() + u"/vantor-publisher"_qs,
+                  Arguments.split(u' ', Qt::SkipEmptyParts));
+    process.waitForFinished(300000);
+    return {QString::number(process.exitCode()), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
 }
-
-TPublishOptions options(const QString& Input, const QString& Output, const QString& Version, int Method = 3) {
-    TPublishOptions Options;
-    Options.InputDirectory = Input;
-    Options.OutputDirectory = Output;
-    Options.Document.Version = Version;
-    Options.Method = Method;
-    Options.Threads = 2;
-    return Options;
-}
-
-QString publish(const TPublishOptions& Options, TPublishSummary* Summary = nullptr,
-                std::shared_ptr<const shared::TFileSystemHelper> FileSystem = nullptr) {
-    if (!FileSystem) {
-        FileSystem = std::make_shared<shared::TFileSystemHelper>();
-    }
-    TPublishCommand Command(FileSystem, Options);
-    const QString Line = Command.run();
-    if (Summary) {
-        *Summary = Command.summary();
-    }
-    return Line;
-}
-
-// A file system whose writes start failing: after a number of successful
-// writes, or for paths that end in a given name.
-class TFailingFileSystem : public shared::TFileSystemHelper {
-public:
-    TFailingFileSystem(int SuccessfulWrites, QString FailingName)
-        : WritesLeft(SuccessfulWrites)
-        , FailingName(std::move(FailingName)) {}
-
-    void writeFile(const QString& Path, const QByteArray& Data) const override {
-        if ((!FailingName.isEmpty() && Path.endsWith(FailingName)) || WritesLeft-- <= 0) {
-            throw shared::ioError(Path, u"No space left on device"_qs);
-        }
-        shared::TFileSystemHelper::writeFile(Path, Data);
-    }
-
-private:
-    mutable std::atomic<int> WritesLeft;
-    QString FailingName;
-};
 
 } // namespace
 
@@ -229,299 +160,202 @@ class TPublisherTest : public QObject {
 
 private slots:
     void packingChoice() {
-        QVERIFY(packingPays(100, 97, 0.03));
-        QVERIFY(!packingPays(100, 98, 0.03));
-        QVERIFY(packingPays(1000000, 970000, 0.03));
-        QVERIFY(!packingPays(1000000, 970001, 0.03));
-        QVERIFY(packingPays(1000, 1000, 0.0));
-
-        // Noise is stored, whatever the method; the slow methods are not even
-        // tried on it.
-        const QByteArray Noise = randomBytes(300000, 1);
-        QVERIFY(!hasRepeatedStretches(Noise));
-        for (int Method : {0, 3, 4, 5}) {
-            const TPackedChunk Packed = packChunk(Noise, Method, DefaultMinimumSaving);
-            QCOMPARE(Packed.Method, 0);
-            QCOMPARE(Packed.Container.at(1), char(0));
-            QCOMPARE(shared::decompress(Packed.Container), Noise);
-        }
-        const QByteArray Text = textBytes(300000, 2);
-        const int DeflateSize = shared::compress(3, Text).size();
-        for (int Method : {3, 4, 5}) {
-            const TPackedChunk Packed = packChunk(Text, Method, DefaultMinimumSaving);
-            QVERIFY(Packed.Method == Method || Packed.Method == 3);
-            QCOMPARE(Packed.Container.at(1), char(Packed.Method));
-            QVERIFY(Packed.Container.size() <= std::min(DeflateSize, shared::compress(Method, Text).size()));
-            QCOMPARE(shared::decompress(Packed.Container), Text);
-        }
+        QVERIFY(packingPays(1000000, 970000, 0.03) && !packingPays(1000000, 970001, 0.03));
+        // Noise is stored, whatever the method; text keeps the slow method only where it beats DEFLATE.
+        const QByteArray noise = randomBytes(300000, 1), text = textBytes(300000, 2);
+        QCOMPARE(packChunk(noise, 5, DefaultMinimumSaving).Container, shared::compress(0, noise));
+        QVERIFY(packChunk(text, 5, DefaultMinimumSaving).Container.size() <=
+                shared::compress(3, text).size());
+        QCOMPARE(shared::decompress(packChunk(text, 5, DefaultMinimumSaving).Container), text);
+        QCOMPARE(packChunk(text, 5, 0.99).Method, 0);
         // Noise that repeats further apart than DEFLATE looks is no noise to LZMA.
-        const QByteArray Block = randomBytes(256 * 1024, 3);
-        const QByteArray Repeated = Block + randomBytes(100000, 4) + Block + Block;
-        QVERIFY(hasRepeatedStretches(Repeated));
-        QVERIFY(!hasRepeatedStretches(Block + randomBytes(256 * 1024, 5)));
-        const TPackedChunk Packed = packChunk(Repeated, 5, DefaultMinimumSaving);
-        QCOMPARE(Packed.Method, 5);
-        QVERIFY(Packed.Container.size() < Repeated.size() / 2);
-        QCOMPARE(shared::decompress(Packed.Container), Repeated);
-        // With a demand no packing can meet, even text is stored.
-        QCOMPARE(packChunk(Text, 5, 0.99).Method, 0);
+        const QByteArray block = randomBytes(256 * 1024, 3),
+                         repeated = block + randomBytes(100000, 4) + block + block;
+        const TPackedChunk packed = packChunk(repeated, 5, DefaultMinimumSaving);
+        QVERIFY(packed.Method == 5 && packed.Container.size() < repeated.size() / 2);
+        QCOMPARE(shared::decompress(packed.Container), repeated);
     }
 
-    void publishedTreeReadsBackAsTheBuild() {
-        QTemporaryDir Dir;
-        QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(u"build"_qs));
-        const QByteArray Big = randomBytes(10 * MiB, 3) + textBytes(10 * MiB, 4) + randomBytes(9 * MiB, 5);
-        Tree.write(u"data/big.bin"_qs, Big);
-        Tree.write(u"data/copy of big.bin"_qs, Big);
-        Tree.write(u"bin/client"_qs, randomBytes(5000, 6), true);
-        Tree.write(u"readme.txt"_qs, textBytes(20000, 7));
-        Tree.write(u"sub/dir/notes.txt"_qs, textBytes(20000, 7));
-        Tree.write(u"empty.cfg"_qs, QByteArray());
-        Tree.write(u".hidden/settings.ini"_qs, QByteArray("[a]\nb=1\n"));
-        Tree.write(u"levels/level one.pak"_qs, randomBytes(4 * MiB + 1, 8));
-        const QString Output = Dir.filePath(u"cdn"_qs);
+    void aBuildPublishedAgainAndAgain() {
+        QTemporaryDir dir;
+        const QString build = dir.filePath(u"build"_qs), output = dir.filePath(u"cdn"_qs);
+        const QByteArray big = randomBytes(10 * MiB, 3) + textBytes(10 * MiB, 4) + randomBytes(9 * MiB, 5);
+        writeTree(build, {{u"data/big.bin"_qs, big},
+                          {u"data/copy of big.bin"_qs, big},
+                          {u"*bin/client"_qs, randomBytes(5000, 6)},
+                          {u"readme.txt"_qs, textBytes(20000, 7)},
+                          {u"sub/notes.txt"_qs, textBytes(20000, 7)},
+                          {u"empty.cfg"_qs, QByteArray()},
+                          {u".hidden/a.ini"_qs, "[a]\nb=1\n"},
+                          {u"level one.pak"_qs, randomBytes(4 * MiB + 1, 8)}});
+        const TPublishSummary first = publish(build, output, u"1.0.7"_qs);
+        const TPackageConfigurationReader version1 = readBack(in(output, u"package.json"_qs));
+        verifyReadsBack(version1, {build});
+        QCOMPARE(version1.packageVersion(), u"1.0.7"_qs);
+        // Identical chunks are listed and stored once; text is kept packed, noise is stored.
+        QCOMPARE(unpackedHashes(version1).size(), version1.chunks().size());
+        QVERIFY(first.NewPacked >= 1 && first.NewStored >= 2 &&
+                first.NewPacked + first.NewStored == first.Chunks);
+        QCOMPARE(publish(build, output, u"1.0.7"_qs).NewChunks, 0);
 
-        TPublishOptions Options = options(Tree.Root, Output, u"1.0.7"_qs);
-        Options.Document.Executable = u"bin/client"_qs;
-        Options.Document.Parameters = QStringList{u"-windowed"_qs, u"--lang=en"_qs};
-        Options.Document.Generation = u"second"_qs;
-        Options.Document.Variant = u"beta"_qs;
-        TPublishSummary Summary;
-        const QString Line = publish(Options, &Summary);
-        QVERIFY2(Line.startsWith(u"Published package.json version 1.0.7: 8 files, "_qs), qPrintable(Line));
-
-        const TPackageConfigurationReader Reader = readBack(Output);
-        verifyReadsBackAsTrees(Reader, {&Tree});
-        QCOMPARE(Reader.packageVersion(), u"1.0.7"_qs);
-        QCOMPARE(Reader.executable(), u"bin/client"_qs);
-        QCOMPARE(Reader.parameters(), Options.Document.Parameters);
-        QCOMPARE(Reader.generation(), mirrel::launcher::EPackageGeneration::Second);
-        QCOMPARE(Reader.variant(), mirrel::launcher::EPackageVariant::Beta);
-
-        // Identical files and identical chunks are listed and stored once.
-        const auto& Files = Reader.files();
-        const auto FileNamed = [&Files](const QString& Name) {
-            return *std::find_if(Files.begin(), Files.end(),
-                                 [&Name](const TFileInPackage& F) { return F.LocalFile == Name; });
-        };
-        QVERIFY(FileNamed(u"data/big.bin"_qs).Chunks.size() >= 3);
-        QVERIFY(FileNamed(u"data/big.bin"_qs).Chunks == FileNamed(u"data/copy of big.bin"_qs).Chunks);
-        QVERIFY(FileNamed(u"readme.txt"_qs).Chunks == FileNamed(u"sub/dir/notes.txt"_qs).Chunks);
-        QCOMPARE(unpackedHashes(Reader).size(), Reader.chunks().size());
-        QCOMPARE(storedObjectCount(Output), int(Reader.chunks().size()) + 1); // and the empty piece
-
-        // Text is kept packed, noise is stored; the summary counts both.
-        QCOMPARE(Summary.Chunks, int(Reader.chunks().size()));
-        QCOMPARE(Summary.NewChunks, Summary.Chunks);
-        QVERIFY(Summary.NewPacked >= 1);
-        QVERIFY(Summary.NewStored >= 2);
-        QCOMPARE(Summary.NewPacked + Summary.NewStored, Summary.NewChunks);
-        quint64 Unpacked = 0;
-        quint64 Packed = 0;
-        for (const TChunkInPackage& Chunk : Reader.chunks()) {
-            Unpacked += Chunk.UnpackedSize;
-            Packed += Chunk.PackedSize;
-            const char Method = readBytes(Chunk.Url.toLocalFile()).at(1);
-            QVERIFY(Method == 0 || Method == 3);
-            QCOMPARE(Method == 3,
-                     packingPays(qint64(Chunk.UnpackedSize), qint64(Chunk.PackedSize), DefaultMinimumSaving));
+        // A few bytes more at the start of a big file: all but its first chunk are reused, and the first
+        // version's pieces stay for players still updating to it.
+        QByteArray changed = big;
+        writeTree(build, {{u"data/big.bin"_qs, changed.insert(1000, randomBytes(777, 11))}});
+        QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 1);
+        const TPackageConfigurationReader version2 = readBack(in(output, u"package.json"_qs));
+        verifyReadsBack(version2, {build});
+        QCOMPARE(unpackedHashes(version2).size(), unpackedHashes(version1).size() + 1);
+        for (const TChunkInPackage& chunk : version1.chunks()) {
+            QVERIFY(QFileInfo::exists(chunk.Url.toLocalFile()));
         }
-        QCOMPARE(Summary.UnpackedBytes, Unpacked);
-        QCOMPARE(Summary.PackedBytes, Packed);
-        QVERIFY(Packed < Unpacked);
-
-        // Publishing the same build again writes nothing new.
-        TPublishSummary Again;
-        publish(Options, &Again);
-        QCOMPARE(Again.NewChunks, 0);
-        QCOMPARE(Again.Chunks, Summary.Chunks);
-    }
-
-    void secondVersionReusesAllButTouchedChunks() {
-        QTemporaryDir Dir;
-        QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(u"build"_qs));
-        const QByteArray Big = randomBytes(48 * MiB, 9);
-        Tree.write(u"client.pak"_qs, Big);
-        Tree.write(u"small.txt"_qs, textBytes(3000, 10));
-        const QString Output = Dir.filePath(u"cdn"_qs);
-        publish(options(Tree.Root, Output, u"1"_qs));
-        const TPackageConfigurationReader Version1 = readBack(Output);
-        QVERIFY(Version1.chunks().size() >= 5);
-
-        QByteArray Changed = Big;
-        Changed.insert(1000, randomBytes(777, 11));
-        Tree.write(u"client.pak"_qs, Changed);
-        TPublishSummary Summary;
-        publish(options(Tree.Root, Output, u"2"_qs), &Summary);
-        const TPackageConfigurationReader Version2 = readBack(Output);
-        verifyReadsBackAsTrees(Version2, {&Tree});
-        QCOMPARE(Version2.packageVersion(), u"2"_qs);
-
-        std::set<QByteArray> Added;
-        const std::set<QByteArray> Old = unpackedHashes(Version1);
-        for (const QByteArray& Hash : unpackedHashes(Version2)) {
-            if (Old.count(Hash) == 0) {
-                Added.insert(Hash);
-            }
+        // Stored pieces cut short or replaced by their raw content are written anew.
+        for (const TFileInPackage& file : version2.files()) {
+            const QString piece =
+                file.Chunks.empty() ? QString() : version2.chunks().at(file.Chunks[0]).Url.toLocalFile();
+            QVERIFY(file.LocalFile != u"level one.pak"_qs || QFile::resize(piece, 1000));
+            QVERIFY(file.LocalFile != u"readme.txt"_qs ||
+                    testsupport::writeBytes(piece, textBytes(20000, 7)));
         }
-        QCOMPARE(int(Added.size()), 1);
-        QCOMPARE(Summary.NewChunks, 1);
-        QCOMPARE(Summary.Chunks, int(Version1.chunks().size()));
-        // The first version's pieces stay, for players still updating to it.
-        for (const TChunkInPackage& Chunk : Version1.chunks()) {
-            QVERIFY(QFileInfo::exists(Chunk.Url.toLocalFile()));
-        }
-    }
-
-    void assetDocumentFollowsThePackageChunks() {
-        QTemporaryDir Dir;
-        QVERIFY(Dir.isValid());
-        TBuildTree Client(Dir.filePath(u"client"_qs));
-        Client.write(u"client.bin"_qs, randomBytes(10 * MiB, 12), true);
-        Client.write(u"shared.txt"_qs, textBytes(5000, 13));
-        TBuildTree Assets(Dir.filePath(u"assets"_qs));
-        Assets.write(u"assets/world.pak"_qs, randomBytes(9 * MiB, 14));
-        Assets.write(u"assets/shared copy.txt"_qs, textBytes(5000, 13));
-        Assets.write(u"assets/intro.txt"_qs, textBytes(70000, 15));
-        const QString Output = Dir.filePath(u"cdn"_qs);
-
-        publish(options(Client.Root, Output, u"12"_qs));
-        TPublishOptions AssetOptions = options(Assets.Root, Output, u"7"_qs);
-        AssetOptions.Document.Kind = EDocumentKind::Assets;
-        publish(AssetOptions);
-        TPackageConfigurationReader Reader = readBack(Output, u"assets.json"_qs);
-        verifyReadsBackAsTrees(Reader, {&Client, &Assets});
-        QCOMPARE(Reader.assetVersion(), u"7"_qs);
-
-        // A new package version with more chunks moves the asset chunks further
-        // back in the combined table; the asset document is kept in step.
-        const std::size_t ChunksBefore = Reader.chunks().size();
-        Client.write(u"patch.bin"_qs, randomBytes(6 * MiB, 16));
-        const QString Line = publish(options(Client.Root, Output, u"13"_qs));
-        QVERIFY2(Line.contains(u"assets.json now follows"_qs), qPrintable(Line));
-        Reader = readBack(Output, u"assets.json"_qs);
-        QVERIFY(Reader.chunks().size() > ChunksBefore);
-        verifyReadsBackAsTrees(Reader, {&Client, &Assets});
-    }
-
-    void damagedStoredChunksAreReplaced() {
-        QTemporaryDir Dir;
-        QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(u"build"_qs));
-        Tree.write(u"a.bin"_qs, randomBytes(3 * MiB, 17));
-        Tree.write(u"b.txt"_qs, textBytes(100000, 18));
-        Tree.write(u"c.bin"_qs, randomBytes(2 * MiB, 19));
-        const QString Output = Dir.filePath(u"cdn"_qs);
-        publish(options(Tree.Root, Output, u"1"_qs));
-        const TPackageConfigurationReader Before = readBack(Output);
-        QCOMPARE(Before.chunks().size(), std::size_t(3));
-
-        // One object cut short, one replaced by its raw content (no container).
-        const auto pathOf = [&](const QString& Name) {
-            for (const TFileInPackage& File : Before.files()) {
-                if (File.LocalFile == Name) {
-                    return Before.chunks()[File.Chunks.front()].Url.toLocalFile();
-                }
-            }
-            return QString();
-        };
-        QFile Truncated(pathOf(u"a.bin"_qs));
-        QVERIFY(Truncated.resize(1000));
-        QFile Raw(pathOf(u"b.txt"_qs));
-        QVERIFY(Raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        Raw.write(readBytes(Tree.Root + u"/b.txt"_qs));
-        Raw.close();
-
-        TPublishSummary Summary;
-        publish(options(Tree.Root, Output, u"1"_qs), &Summary);
-        QCOMPARE(Summary.NewChunks, 2);
-        verifyReadsBackAsTrees(readBack(Output), {&Tree});
+        QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 2);
+        verifyReadsBack(readBack(in(output, u"package.json"_qs)), {build});
     }
 
     void failuresLeaveThePreviousDocument() {
-        QTemporaryDir Dir;
-        QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(u"build"_qs));
-        Tree.write(u"a.bin"_qs, randomBytes(9 * MiB, 20));
-        const QString Output = Dir.filePath(u"cdn"_qs);
-        publish(options(Tree.Root, Output, u"1"_qs));
-        const QByteArray Version1 = readBytes(Output + u"/package.json"_qs);
-        QVERIFY(!Version1.isEmpty());
-
-        Tree.write(u"b.bin"_qs, randomBytes(12 * MiB, 21));
-        Tree.write(u"c.txt"_qs, textBytes(9000, 22));
-        const auto expectFailure = [&](std::shared_ptr<const shared::TFileSystemHelper> FileSystem) {
-            try {
-                publish(options(Tree.Root, Output, u"2"_qs), nullptr, std::move(FileSystem));
-                QFAIL("publishing should have failed");
-            } catch (const TUsageError&) {
-                QFAIL("not a usage error");
-            } catch (const std::runtime_error& Error) {
-                QVERIFY2(QString::fromUtf8(Error.what()).contains(u"No space left on device"_qs),
-                         Error.what());
-            }
-            QCOMPARE(readBytes(Output + u"/package.json"_qs), Version1);
-        };
-        expectFailure(std::make_shared<TFailingFileSystem>(1, QString())); // a chunk fails
-        expectFailure(std::make_shared<TFailingFileSystem>(1000, u"package.json"_qs));
-        const QStringList Leftovers = QDir(Output).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(Leftovers, QStringList{u"package.json"_qs});
-
+        QTemporaryDir dir;
+        const QString build = dir.filePath(u"build"_qs), output = dir.filePath(u"cdn"_qs);
+        writeTree(build, {{u"a.bin"_qs, randomBytes(9 * MiB, 20)}});
+        publish(build, output, u"1"_qs);
+        const QByteArray version1 = readBytes(output + u"/package.json"_qs);
+        writeTree(build, {{u"b.bin"_qs, randomBytes(12 * MiB, 21)}, {u"c.txt"_qs, textBytes(9000, 22)}});
+        // A chunk that cannot be written, then the document itself.
+        for (const QString& failing : {u"/chunks/"_qs, u"/package.json"_qs}) {
+            const auto pFailing = std::make_shared<testsupport::TFailingFilesystem>(
+                dir.path(), testsupport::EFailingOperation::Write,
+                [failing](const QString& Path) { return Path.contains(failing); });
+            QVERIFY_EXCEPTION_THROWN(publish(build, output, u"2"_qs, EDocumentKind::Package, pFailing),
+                                     std::runtime_error);
+            QCOMPARE(readBytes(output + u"/package.json"_qs), version1);
+            QCOMPARE(QDir(output).entryList(QDir::Files | QDir::Hidden), QStringList{u"package.json"_qs});
+        }
         // Afterwards a sound run completes the store and the document.
-        publish(options(Tree.Root, Output, u"2"_qs));
-        verifyReadsBackAsTrees(readBack(Output), {&Tree});
+        publish(build, output, u"2"_qs);
+        verifyReadsBack(readBack(in(output, u"package.json"_qs)), {build});
     }
 
-    void badInputsAreRejected() {
-        QTemporaryDir Dir;
-        QVERIFY(Dir.isValid());
-        TBuildTree Tree(Dir.filePath(u"build"_qs));
-        Tree.write(u"a.txt"_qs, QByteArray("alpha"));
-        const QString Output = Dir.filePath(u"cdn"_qs);
-        const auto failureText = [](const TPublishOptions& Options, bool ExpectUsageError) {
-            try {
-                publish(Options);
-            } catch (const TUsageError& Error) {
-                return ExpectUsageError ? QString::fromUtf8(Error.what()) : u"unexpected usage error"_qs;
-            } catch (const std::runtime_error& Error) {
-                return ExpectUsageError ? u"expected usage error"_qs : QString::fromUtf8(Error.what());
-            }
-            return u"no error"_qs;
+    // Exit 0 shows help on standard output; 2 is a usage error naming --help, 1 a failure; both on
+    // standard error, and nothing is written.
+    void commandLines_data() {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char* Arguments, int ExitCode, const char* Message) {
+            QTest::newRow(Arguments) << QString::fromUtf8(Arguments) << ExitCode
+                                     << QString::fromUtf8(Message);
         };
-        const auto expect = [&](const TPublishOptions& Options, bool UsageError, const QString& Text) {
-            const QString Actual = failureText(Options, UsageError);
-            QVERIFY2(Actual.contains(Text), qPrintable(Actual));
-        };
+        row("", 0, "Usage: vantor-publisher <command>");
+        row("publish -h", 0, "--method 0|3|4|5");
+        row("frobnicate", 2, "Unknown command 'frobnicate'");
+        row("publish --bogus in out", 2, "Unknown option 'bogus'");
+        row("publish in out --version", 2, "Missing value after '--version'");
+        row("publish in out", 2, "--version is required");
+        row("publish --version 1 in", 2, "needs the build directory and the output folder");
+        row("publish --version 1 --method 9 in out", 2, "Unknown compression method 9");
+        row("publish --version 1 --variant alpha in out", 2, "--variant must be one of regular, preview");
+        row("publish --version 1 --threads 0 in out", 2, "--threads needs a whole number of at least 1");
+        row("publish --version 1 --name sub/p.json in out", 2, "without folders");
+        row("publish --document assets --version 1 --executable a.txt in out", 2, "package documents only");
+        row("publish --version 1 missing out", 1, "does not exist");
+        row("publish --version 1 --executable bin/x in out", 1, "'bin/x' is not a file");
+        row("publish --version 1 in in/out", 1, "lies inside the build directory");
+        row("publish --document assets --version 1 in out", 1, "publish the package document first");
+        row("publish --version 1 in blocker/out", 1, "I/O error on file");
+        row("configure", 2, "needs the configuration file");
+        row("configure --package name=A;directoryname=a/b out", 2, "single folder name");
+        row("configure --package name=A;directoryname=a;build=plan9,x86_64,p.json out", 2,
+            "Unknown operating system");
+        row("configure --hints ftp://127.0.0.1/h.json out", 2, "not an absolute http or https address");
+    }
 
-        TPublishOptions Options = options(Tree.Root, Output, QString());
-        expect(Options, true, u"--version is required"_qs);
-        Options = options(Tree.Root, Output, u"1"_qs, 7);
-        expect(Options, true, u"Unknown compression method 7"_qs);
-        Options = options(Tree.Root, Output, u"1"_qs);
-        Options.DocumentName = u"sub/package.json"_qs;
-        expect(Options, true, u"without folders"_qs);
-        Options = options(Tree.Root, Output, u"1"_qs);
-        Options.Document.Kind = EDocumentKind::Assets;
-        Options.Document.Executable = u"a.txt"_qs;
-        expect(Options, true, u"package documents only"_qs);
+    void commandLines() {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir folder;
+        QVERIFY(testsupport::writeBytes(folder.filePath(u"in/a.txt"_qs), "a") &&
+                testsupport::writeBytes(folder.filePath(u"blocker"_qs), ""));
+        const QStringList result = run(folder.path(), arguments);
+        QCOMPARE(result[0], QString::number(exitCode));
+        const QString shown = result[exitCode == 0 ? 1 : 2];
+        QVERIFY2(shown.contains(message) && result[exitCode == 0 ? 2 : 1].isEmpty(), qPrintable(shown));
+        QCOMPARE(shown.startsWith(u"vantor-publisher: "_qs) && shown.contains(u"--help"_qs), exitCode == 2);
+        QVERIFY(!QFileInfo::exists(folder.filePath(u"out"_qs)) &&
+                !QFileInfo::exists(folder.filePath(u"in/out"_qs)));
+    }
 
-        expect(options(Dir.filePath(u"missing"_qs), Output, u"1"_qs), false, u"does not exist"_qs);
-        Options = options(Tree.Root, Output, u"1"_qs);
-        Options.Document.Executable = u"bin/client"_qs;
-        expect(Options, false, u"The executable 'bin/client' is not a file"_qs);
-        expect(options(Tree.Root, Tree.Root + u"/cdn"_qs, u"1"_qs), false,
-               u"lies inside the build directory"_qs);
-        Options = options(Tree.Root, Output, u"1"_qs);
-        Options.Document.Kind = EDocumentKind::Assets;
-        expect(Options, false, u"publish the package document first"_qs);
-        // A folder below a plain file cannot be created, whoever runs this.
-        QFile Blocker(Dir.filePath(u"blocker"_qs));
-        QVERIFY(Blocker.open(QIODevice::WriteOnly));
-        Blocker.close();
-        expect(options(Tree.Root, Dir.filePath(u"blocker/cdn"_qs), u"1"_qs), false, u"I/O error on file"_qs);
-        QVERIFY(!QFileInfo::exists(Output));
+    // The scripts' way: two documents published and the configuration written by the program, then
+    // everything fetched over HTTP as the launcher does, the asset chunks after the package's.
+    void scriptsBuildACdnTreeTheLauncherCanUse() {
+        QTemporaryDir home;
+        testsupport::TNginxFixture nginx;
+        const QString cdn = nginx.documentRoot() + u"/cdn"_qs;
+        writeTree(home.filePath(u"client"_qs),
+                  {{u"*vantor"_qs, randomBytes(9 * MiB, 41)}, {u"lib/core.so"_qs, textBytes(5000, 13)}});
+        writeTree(home.filePath(u"assets"_qs),
+                  {{u"data/world.pak"_qs, randomBytes(200000, 43)}, {u"data/b.txt"_qs, textBytes(5000, 13)}});
+        QStringList result =
+            run(home.path(), u"publish --version 3 --executable vantor --parameter -fullscreen "
+                             "--method 4 client "_qs +
+                                 cdn + u"/vantor"_qs);
+        // One line of summary, and no progress bar off a terminal.
+        QVERIFY2(result[1].startsWith(u"Published package.json version 3: 2 files, 3 chunks (3 new: "_qs) &&
+                     result[1].count(u'\n') == 1 && result[2].isEmpty(),
+                 qPrintable(result.join(u'|')));
+        QVERIFY(run(home.path(),
+                    u"publish --document assets --version 8 assets "_qs + cdn + u"/vantor"_qs)[0] == u"0"_qs);
+        result = run(home.path(),
+                     u"configure --package name=Vantor;directoryname=vantor;installautomatically=true;"
+                     "build=Windows,x86_64,w.json;build=linux,x86_64,vantor/package.json,vantor/assets.json "
+                     "--launcher name=L;directoryname=l;build=linux,x86_64,l.json --hints "
+                     "http://127.0.0.1/h.json --show-package-names "_qs +
+                         cdn + u"/launcher.json"_qs);
+        QCOMPARE(result[1], u"Wrote %1/launcher.json: 1 packages and the launcher package.\n"_qs.arg(cdn));
+
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const QUrl configurationUrl = nginx.url(u"cdn/launcher.json"_qs);
+        const TLauncherConfigurationReader configuration(fetch(configurationUrl),
+                                                         configurationUrl.adjusted(QUrl::RemoveFilename));
+        QCOMPARE(configuration.hintsUrl(), QUrl(u"http://127.0.0.1/h.json"_qs));
+        QVERIFY(configuration.showPackageNames() && configuration.launcherPackage());
+        const TPackage& package = *configuration.packages().at(0);
+        QVERIFY(package.installAutomatically() &&
+                package.selectBuild(EOperatingSystem::Windows, EArchitecture::X86_64));
+        const TPackageBuild* pBuild = package.selectBuild(EOperatingSystem::Linux, EArchitecture::X86_64);
+        const TPackageConfigurationReader reader =
+            readBack(pBuild->PackageConfigurationUrl, pBuild->AssetConfigurationUrl);
+        QCOMPARE(reader.executable() + reader.parameters().join(u' '), u"vantor-fullscreen"_qs);
+        QCOMPARE(reader.chunks().at(0).Url.host(), u"127.0.0.1"_qs);
+        verifyReadsBack(reader, {home.filePath(u"client"_qs), home.filePath(u"assets"_qs)});
+    }
+
+    void assetDocumentFollowsThePackageChunks() {
+        QTemporaryDir dir;
+        const QString client = dir.filePath(u"client"_qs), assets = dir.filePath(u"assets"_qs),
+                      output = dir.filePath(u"cdn"_qs);
+        writeTree(client,
+                  {{u"*client.bin"_qs, randomBytes(10 * MiB, 12)}, {u"shared.txt"_qs, textBytes(5000, 13)}});
+        writeTree(assets, {{u"assets/world.pak"_qs, randomBytes(9 * MiB, 14)},
+                           {u"assets/shared.txt"_qs, textBytes(5000, 13)}});
+        publish(client, output, u"12"_qs);
+        publish(assets, output, u"7"_qs, EDocumentKind::Assets);
+        QCOMPARE(readBack(in(output, u"package.json"_qs), in(output, u"assets.json"_qs)).assetVersion(),
+                 u"7"_qs);
+        // A new package version with more chunks moves the asset chunks further back in the combined
+        // table; the asset document is kept in step.
+        writeTree(client, {{u"patch.bin"_qs, randomBytes(6 * MiB, 16)}});
+        publish(client, output, u"13"_qs);
+        verifyReadsBack(readBack(in(output, u"package.json"_qs), in(output, u"assets.json"_qs)),
+                        {client, assets});
     }
 };
 
