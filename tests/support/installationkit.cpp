@@ -87,7 +87,9 @@ TPackageDifference TInstallationDriver::difference(const TPackageConfigurationRe
             return m_pInstallation->computeRequiredChanges(m_InstallationDirectory, m_pFileSystem, Target,
                                                            Installed, FastScan);
         });
-    QTest::qWaitFor([&future] { return future.isFinished(); }, 600000);
+    // The event loop runs meanwhile, for the signals the scan sends; result() waits for the rest.
+    if (!QTest::qWaitFor([&future] { return future.isFinished(); }, 600000))
+        qWarning("The difference scan takes longer than ten minutes");
     return future.result();
 }
 

@@ -239,7 +239,7 @@ void TLauncherStage::endLaunchersLeftBehind() {
             left << processId;
         }
     }
-    QTest::qWaitFor(
+    const bool ended = QTest::qWaitFor(
         [&left] {
             for (const qint64 processId : left) {
                 if (QFileInfo::exists(u"/proc/%1/exe"_qs.arg(processId)) &&
@@ -250,6 +250,8 @@ void TLauncherStage::endLaunchersLeftBehind() {
             return true;
         },
         10000);
+    if (!ended)
+        qWarning("Programs of an earlier launcher did not end on SIGTERM");
 }
 
 } // namespace testsupport
