@@ -8,9 +8,11 @@
 #include "launcher/ui/launcherstyle.h"
 #include "launcher/ui/progresstext.h"
 #include "launcher/ui/qcontextpushbutton.h"
+#include "shared/widgets/servertext.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDebug>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -24,6 +26,8 @@ namespace {
 
 const QString ImagePrefix = QStringLiteral(":/images/launcher/");
 const QSize ButtonSize(98, 40);
+// The width of the row's logo: texts below it never take more.
+const int MaxTextWidth = 176;
 const QString ScanningWord = QStringLiteral("Scanning...");
 const QString WritingWord = QStringLiteral("Writing...");
 const QString VerifyingWord = QStringLiteral("Verifying...");
@@ -47,6 +51,14 @@ TStatusLook statusLook(std::int32_t Status) {
     default:
         return {QStringLiteral("Green"), QStringLiteral("Play"), {QStringLiteral("Verify")}};
     }
+}
+
+// A server's name or version longer than the row's width ends in "…" and is shown whole in the
+// tooltip, so it can never widen the row or the fixed-size window.
+void showElided(QLabel* pLabel, const QString& Text) {
+    const QString shown = pLabel->fontMetrics().elidedText(Text, Qt::ElideRight, MaxTextWidth);
+    shared::setServerText(pLabel, shown);
+    pLabel->setToolTip(shown == Text ? QString() : shared::serverToolTip(Text));
 }
 
 // Bytes per second from the downloader's running average of bytes per tick.
@@ -241,15 +253,19 @@ void TClientPackageLayoutItem::updatePackageImageFromPackageStatus() {
                          (isUpToDate(m_pPackage->localStatus()) ? QString() : QStringLiteral("_disabled")) +
                          QStringLiteral(".png");
     const QUrl linkTarget = m_pPackage->logoLinkTarget();
-    if (linkTarget.isEmpty()) {
+    if (!linkTarget.isEmpty() && !shared::isWebAddress(linkTarget)) {
+        qWarning() << "The logo link of" << m_pPackage->name()
+                   << "is no web address and is not offered:" << linkTarget;
+    }
+    if (!shared::isWebAddress(linkTarget)) {
         m_pLogoLabel->setStyleSheet(QStringLiteral("QLabel { image: url(%1); }").arg(path));
     } else {
         m_pLogoLabel->setText(QStringLiteral("<a href=\"%1\"><img src=\"%2\"></a>")
-                                  .arg(linkTarget.toString().toHtmlEscaped(), path));
+                                  .arg(linkTarget.toString(QUrl::FullyEncoded).toHtmlEscaped(), path));
         m_pLogoLabel->setTextFormat(Qt::RichText);
         m_pLogoLabel->setOpenExternalLinks(true);
     }
-    m_pLogoLabel->setToolTip(m_pPackage->name());
+    m_pLogoLabel->setToolTip(shared::serverToolTip(m_pPackage->name()));
 }
 
 void TClientPackageLayoutItem::updateButtonFromPackageStatus() {
@@ -270,15 +286,15 @@ void TClientPackageLayoutItem::updateButtonFromPackageStatus() {
 
 void TClientPackageLayoutItem::updatePackageNameAndVersion() {
     if (m_pNameLabel != nullptr) {
-        m_pNameLabel->setText(m_pPackage->name());
+        showElided(m_pNameLabel, m_pPackage->name());
     }
     const TPackageConfigurationReader* pConfiguration = m_pPackage->configurationForThisSystem();
     if (pConfiguration == nullptr) {
         m_pVersionLabel->clear();
     } else if (pConfiguration->packageVersion().isEmpty()) {
-        m_pVersionLabel->setText(QStringLiteral("?"));
+        showElided(m_pVersionLabel, QStringLiteral("?"));
     } else {
-        m_pVersionLabel->setText(pConfiguration->packageVersion());
+        showElided(m_pVersionLabel, pConfiguration->packageVersion());
     }
 }
 
@@ -345,7 +361,7 @@ void TClientPackageLayoutItem::showPhaseProgress(TFileSize Done, TFileSize Total
     m_pProgressBar->setMaximum(ProgressBarMaximum);
     m_pProgressBar->setValue(progressBarValue(Done, Total));
     m_pProgressBar->setFormat(PhaseWord);
-    m_pVersionLabel->setText(megabytesText(Done, Total));
+    shared::setServerText(m_pVersionLabel, megabytesText(Done, Total));
 }
 
 void TClientPackageLayoutItem::showDownloadProgress(const TPackageFileDownloader& Downloader,

@@ -4,13 +4,16 @@
 #include "launcher/ui/launcherstyle.h"
 #include "shared/randomhints/hint.h"
 #include "shared/widgets/qtextbrowserwithnetwork.h"
+#include "shared/widgets/servertext.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QImageReader>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -35,6 +38,8 @@ const QSize FeaturedPictureSize(280, 104);
 const QRect CaptionGeometry(0, 50, 280, 30);
 const QRect FeaturedCaptionGeometry(0, 74, 280, 30);
 const QString FeaturedCaption = QStringLiteral("Featured Event");
+const qint64 MaxPictureBytes = 8 * 1024 * 1024;
+const int MaxPictureSide = 4096;
 const QString FallbackBoxTitle = QStringLiteral("Hint");
 
 const char* const TileCategories[] = {"cat1", "cat2", "cat3"};
@@ -105,12 +110,27 @@ QRegion outlinedShape(const QPolygonF& Polygon) {
 // that a hint can never start a local program or open a local file.
 void openHintUrl(const QString& Url) {
     const QUrl link(Url);
-    const QString scheme = link.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+    if (!shared::isWebAddress(link)) {
         qWarning() << "Hint link not opened, it is no web address:" << Url;
         return;
     }
     QDesktopServices::openUrl(link);
+}
+
+// A picture is decoded only when its header names a size a tile can use: a small file that
+// claims a huge canvas would take gigabytes once decoded.
+QPixmap decodePicture(const QByteArray& Data, const QString& ImageUrl) {
+    QBuffer buffer;
+    buffer.setData(Data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > MaxPictureSide || size.height() > MaxPictureSide) {
+        qWarning() << "Hint picture refused, it is no picture of at most" << MaxPictureSide
+                   << "pixels a side:" << ImageUrl << size;
+        return QPixmap();
+    }
+    return QPixmap::fromImageReader(&reader);
 }
 
 ClickableLabel* createPictureLabel(QWidget* pSection, const QPixmap& Picture, const QSize& MinimumSize,
@@ -122,10 +142,7 @@ ClickableLabel* createPictureLabel(QWidget* pSection, const QPixmap& Picture, co
     if (!Picture.isNull()) {
         pLabel->setPixmap(QIcon(Picture).pixmap(pLabel->size()));
     }
-    pLabel->setOpenExternalLinks(true);
-    pLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
-                                    Qt::LinksAccessibleByKeyboard);
-    pLabel->setToolTip(Url);
+    pLabel->setToolTip(shared::serverToolTip(Url));
     pLabel->setCursor(Qt::PointingHandCursor);
     QObject::connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
     return pLabel;
@@ -133,11 +150,12 @@ ClickableLabel* createPictureLabel(QWidget* pSection, const QPixmap& Picture, co
 
 ClickableLabel* createCaptionLabel(QWidget* pSection, const QString& Text, const QString& StyleSheet,
                                    const QRect& Geometry, const QString& Url) {
-    auto* pLabel = new ClickableLabel(Text, pSection);
+    auto* pLabel = new ClickableLabel(pSection);
+    shared::setServerText(pLabel, Text);
     pLabel->setStyleSheet(StyleSheet);
     pLabel->setAlignment(Qt::AlignVCenter);
     pLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    pLabel->setToolTip(Url);
+    pLabel->setToolTip(shared::serverToolTip(Url));
     pLabel->setCursor(Qt::PointingHandCursor);
     pLabel->setGeometry(Geometry);
     QObject::connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
@@ -305,7 +323,7 @@ void THintPanel::showHintInSection(const shared::THint& Hint, ETilePosition Posi
 
     createPictureLabel(section.m_pSection, picture, TilePictureSize, Hint.m_Url)->show();
     const int paddingLeft = Position == ETilePosition::Left ? 10 : 18;
-    createCaptionLabel(section.m_pSection, Hint.m_RichText,
+    createCaptionLabel(section.m_pSection, Hint.captionText(),
                        captionStyleSheet(paddingLeft, QStringLiteral("rgba(50, 50, 50, 0.7)")),
                        CaptionGeometry, Hint.m_Url)
         ->show();
@@ -319,7 +337,6 @@ void THintPanel::setHint(const shared::THint& Hint) {
 
     const QString url = Hint.m_Url;
     ClickableLabel* pPicture = createPictureLabel(section.m_pSection, picture, FeaturedPictureSize, url);
-    connect(pPicture, &QLabel::linkActivated, pPicture, [url] { openHintUrl(url); });
     pPicture->show();
     createCaptionLabel(section.m_pSection, FeaturedCaption,
                        captionStyleSheet(10, QStringLiteral("rgba(50, 50, 50, 0.5)")),
@@ -334,13 +351,27 @@ void THintPanel::setHint(const shared::THint& Hint) {
 }
 
 QPixmap THintPanel::downloadImage(const QString& ImageUrl, const QSize& ScaledSize) const {
+    const QUrl address(ImageUrl);
+    if (!shared::isWebAddress(address)) {
+        if (!ImageUrl.isEmpty()) {
+            qWarning() << "Hint picture not fetched, it is no web address:" << ImageUrl;
+        }
+        return QPixmap();
+    }
     QNetworkAccessManager manager;
-    QNetworkReply* pReply = manager.get(QNetworkRequest(QUrl(ImageUrl)));
+    QNetworkReply* pReply = manager.get(QNetworkRequest(address));
     QEventLoop loop;
     QTimer timeLimit;
     timeLimit.setSingleShot(true);
     connect(pReply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(&timeLimit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // An endless or huge body is cut off as soon as it passes the limit, never read into memory.
+    connect(pReply, &QNetworkReply::downloadProgress, &loop, [pReply, &loop](qint64 Received, qint64 Total) {
+        if (Received > MaxPictureBytes || Total > MaxPictureBytes) {
+            pReply->abort();
+            loop.quit();
+        }
+    });
     timeLimit.start(m_ImageDownloadTimeoutMs);
     if (!pReply->isFinished()) {
         loop.exec();
@@ -348,9 +379,12 @@ QPixmap THintPanel::downloadImage(const QString& ImageUrl, const QSize& ScaledSi
 
     QPixmap picture;
     if (pReply->isFinished() && pReply->error() == QNetworkReply::NoError) {
-        if (picture.loadFromData(pReply->readAll())) {
+        picture = decodePicture(pReply->readAll(), ImageUrl);
+        if (!picture.isNull()) {
             picture = picture.scaled(ScaledSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
         }
+    } else if (pReply->error() == QNetworkReply::OperationCanceledError) {
+        qWarning() << "Hint picture refused, it is larger than" << MaxPictureBytes << "bytes:" << ImageUrl;
     } else if (!pReply->isFinished()) {
         qWarning() << "Hint picture not received in time:" << ImageUrl;
         pReply->abort();

@@ -320,6 +320,8 @@ void TLauncherMainWindow::onInstallationOrUpdateFinished(const TPackageInstallat
 QMessageBox* TLauncherMainWindow::sharedMessageBox() {
     if (m_pMessageBox == nullptr) {
         m_pMessageBox = new QMessageBox(this);
+        // The texts quote package names and the CDN's diagnostics: words, never markup.
+        m_pMessageBox->setTextFormat(Qt::PlainText);
         // Connection and download problems are news, not questions: the
         // window stays usable while the box is open.
         m_pMessageBox->setWindowModality(Qt::NonModal);
@@ -372,7 +374,10 @@ void TLauncherMainWindow::onDiagnosticsTraceReceived() {
 }
 
 void TLauncherMainWindow::showInstallationFailedMessage(const QString& PackageName, const QString& Reason) {
-    QMessageBox::critical(this, InstallationFailedTitle, Reason.arg(PackageName), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, InstallationFailedTitle, Reason.arg(PackageName), QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void TLauncherMainWindow::onAboutDialogRequested(QString) {
