@@ -1,28 +1,22 @@
 #include "launcher/ui/hintpanel.h"
 
 #include "launcher/ui/clickablelabel.h"
+#include "launcher/ui/hintpicturefetcher.h"
 #include "launcher/ui/launcherstyle.h"
 #include "shared/randomhints/hint.h"
 #include "shared/widgets/qtextbrowserwithnetwork.h"
 #include "shared/widgets/servertext.h"
 
-#include <QBuffer>
 #include <QDebug>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QImageReader>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPolygonF>
 #include <QRegion>
 #include <QTextDocument>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace mirrel::launcher {
@@ -38,8 +32,6 @@ const QSize FeaturedPictureSize(280, 104);
 const QRect CaptionGeometry(0, 50, 280, 30);
 const QRect FeaturedCaptionGeometry(0, 74, 280, 30);
 const QString FeaturedCaption = QStringLiteral("Featured Event");
-const qint64 MaxPictureBytes = 8 * 1024 * 1024;
-const int MaxPictureSide = 4096;
 const QString FallbackBoxTitle = QStringLiteral("Hint");
 
 const char* const TileCategories[] = {"cat1", "cat2", "cat3"};
@@ -117,35 +109,12 @@ void openHintUrl(const QString& Url) {
     QDesktopServices::openUrl(link);
 }
 
-// A picture is decoded only when its header names a size a tile can use: a small file that
-// claims a huge canvas would take gigabytes once decoded.
-QPixmap decodePicture(const QByteArray& Data, const QString& ImageUrl) {
-    QBuffer buffer;
-    buffer.setData(Data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > MaxPictureSide || size.height() > MaxPictureSide) {
-        qWarning() << "Hint picture refused, it is no picture of at most" << MaxPictureSide
-                   << "pixels a side:" << ImageUrl << size;
-        return QPixmap();
-    }
-    return QPixmap::fromImageReader(&reader);
-}
-
-ClickableLabel* createPictureLabel(QWidget* pSection, const QPixmap& Picture, const QSize& MinimumSize,
-                                   const QString& Url) {
-    auto* pLabel = new ClickableLabel(pSection);
-    pLabel->setMinimumSize(MinimumSize);
-    pLabel->setGeometry((pSection->width() - Picture.width()) / 2,
-                        (pSection->height() - Picture.height()) / 2, Picture.width(), Picture.height());
-    if (!Picture.isNull()) {
-        pLabel->setPixmap(QIcon(Picture).pixmap(pLabel->size()));
-    }
-    pLabel->setToolTip(shared::serverToolTip(Url));
-    pLabel->setCursor(Qt::PointingHandCursor);
-    QObject::connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
-    return pLabel;
+// The picture covers the tile, centred on it.
+void placePicture(QLabel* pLabel, const QSize& PictureSize) {
+    const QWidget* pSection = pLabel->parentWidget();
+    pLabel->setGeometry((pSection->width() - PictureSize.width()) / 2,
+                        (pSection->height() - PictureSize.height()) / 2, PictureSize.width(),
+                        PictureSize.height());
 }
 
 ClickableLabel* createCaptionLabel(QWidget* pSection, const QString& Text, const QString& StyleSheet,
@@ -167,7 +136,8 @@ ClickableLabel* createCaptionLabel(QWidget* pSection, const QString& Text, const
 THintPanel::THintPanel(QWidget* pWindow, std::shared_ptr<shared::TDownloadPool> pDownloadPool)
     : QObject(pWindow)
     , m_pWindow(pWindow)
-    , m_pDownloadPool(std::move(pDownloadPool)) {
+    , m_pDownloadPool(std::move(pDownloadPool))
+    , m_pPictureFetcher(new THintPictureFetcher(this)) {
     createHintBox();
 }
 
@@ -244,22 +214,15 @@ shared::QTextBrowserWithNetwork* THintPanel::createPlaceholderBrowser(QWidget* p
     return pBrowser;
 }
 
-void THintPanel::setHints(const std::vector<shared::THint>& Hints) {
-    if (m_ShowingHints) {
-        m_pPendingHints = std::make_unique<std::vector<shared::THint>>(Hints);
-        return;
-    }
-    m_ShowingHints = true;
-    applyHints(Hints);
-    while (m_pPendingHints) {
-        const std::vector<shared::THint> newer = std::move(*m_pPendingHints);
-        m_pPendingHints.reset();
-        applyHints(newer);
-    }
-    m_ShowingHints = false;
+void THintPanel::setImageDownloadTimeout(int Milliseconds) {
+    m_pPictureFetcher->setTimeout(Milliseconds);
 }
 
-void THintPanel::applyHints(const std::vector<shared::THint>& Hints) {
+int THintPanel::pendingPictureCount() const {
+    return m_pPictureFetcher->pendingCount();
+}
+
+void THintPanel::setHints(const std::vector<shared::THint>& Hints) {
     m_pHintBox->hide();
     if (!Hints.empty()) {
         if (m_pHintBoxLayout->indexOf(m_pSectionsContainer) < 0) {
@@ -292,10 +255,9 @@ void THintPanel::applyHints(const std::vector<shared::THint>& Hints) {
 void THintPanel::clearSection(TSection& Section) {
     const QList<QWidget*> children =
         Section.m_pSection->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QWidget* pChild : children) {
-        pChild->hide();
-        pChild->deleteLater();
-    }
+    // At once, so that nothing of the previous hint is left over: none of them is in the middle
+    // of handling an event of its own when a hints document arrives.
+    qDeleteAll(children);
     Section.m_pPlaceholder = nullptr;
 }
 
@@ -316,12 +278,26 @@ void THintPanel::ensureFrame(TSection& Section, ETilePosition Position) {
     Section.m_pFrame->setMask(tileShape(Position, Section.m_pFrame->size()));
 }
 
+ClickableLabel* THintPanel::createPictureLabel(QWidget* pSection, const QString& ImageUrl,
+                                               const QSize& PictureSize, const QString& Url) {
+    auto* pLabel = new ClickableLabel(pSection);
+    pLabel->setMinimumSize(PictureSize);
+    placePicture(pLabel, PictureSize);
+    pLabel->setToolTip(shared::serverToolTip(Url));
+    pLabel->setCursor(Qt::PointingHandCursor);
+    connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
+    m_pPictureFetcher->fetch(ImageUrl, PictureSize, pLabel, [pLabel](const QPixmap& Picture) {
+        placePicture(pLabel, Picture.size());
+        pLabel->setPixmap(QIcon(Picture).pixmap(pLabel->size()));
+    });
+    return pLabel;
+}
+
 void THintPanel::showHintInSection(const shared::THint& Hint, ETilePosition Position) {
     TSection& section = m_Sections[static_cast<size_t>(Position)];
-    const QPixmap picture = downloadImage(Hint.m_ImageUrl, TilePictureSize);
     clearSection(section);
 
-    createPictureLabel(section.m_pSection, picture, TilePictureSize, Hint.m_Url)->show();
+    createPictureLabel(section.m_pSection, Hint.m_ImageUrl, TilePictureSize, Hint.m_Url)->show();
     const int paddingLeft = Position == ETilePosition::Left ? 10 : 18;
     createCaptionLabel(section.m_pSection, Hint.captionText(),
                        captionStyleSheet(paddingLeft, QStringLiteral("rgba(50, 50, 50, 0.7)")),
@@ -332,11 +308,11 @@ void THintPanel::showHintInSection(const shared::THint& Hint, ETilePosition Posi
 
 void THintPanel::setHint(const shared::THint& Hint) {
     TSection& section = m_Sections[static_cast<size_t>(ETilePosition::Left)];
-    const QPixmap picture = downloadImage(Hint.m_ImageUrl, FeaturedPictureSize);
     clearSection(section);
 
     const QString url = Hint.m_Url;
-    ClickableLabel* pPicture = createPictureLabel(section.m_pSection, picture, FeaturedPictureSize, url);
+    ClickableLabel* pPicture =
+        createPictureLabel(section.m_pSection, Hint.m_ImageUrl, FeaturedPictureSize, url);
     pPicture->show();
     createCaptionLabel(section.m_pSection, FeaturedCaption,
                        captionStyleSheet(10, QStringLiteral("rgba(50, 50, 50, 0.5)")),
@@ -348,49 +324,6 @@ void THintPanel::setHint(const shared::THint& Hint) {
     }
     m_pHintBox->setTitle(Hint.m_Title.isEmpty() ? FallbackBoxTitle : Hint.m_Title);
     m_pWindow->adjustSize();
-}
-
-QPixmap THintPanel::downloadImage(const QString& ImageUrl, const QSize& ScaledSize) const {
-    const QUrl address(ImageUrl);
-    if (!shared::isWebAddress(address)) {
-        if (!ImageUrl.isEmpty()) {
-            qWarning() << "Hint picture not fetched, it is no web address:" << ImageUrl;
-        }
-        return QPixmap();
-    }
-    QNetworkAccessManager manager;
-    QNetworkReply* pReply = manager.get(QNetworkRequest(address));
-    QEventLoop loop;
-    QTimer timeLimit;
-    timeLimit.setSingleShot(true);
-    connect(pReply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(&timeLimit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // An endless or huge body is cut off as soon as it passes the limit, never read into memory.
-    connect(pReply, &QNetworkReply::downloadProgress, &loop, [pReply, &loop](qint64 Received, qint64 Total) {
-        if (Received > MaxPictureBytes || Total > MaxPictureBytes) {
-            pReply->abort();
-            loop.quit();
-        }
-    });
-    timeLimit.start(m_ImageDownloadTimeoutMs);
-    if (!pReply->isFinished()) {
-        loop.exec();
-    }
-
-    QPixmap picture;
-    if (pReply->isFinished() && pReply->error() == QNetworkReply::NoError) {
-        picture = decodePicture(pReply->readAll(), ImageUrl);
-        if (!picture.isNull()) {
-            picture = picture.scaled(ScaledSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-        }
-    } else if (pReply->error() == QNetworkReply::OperationCanceledError) {
-        qWarning() << "Hint picture refused, it is larger than" << MaxPictureBytes << "bytes:" << ImageUrl;
-    } else if (!pReply->isFinished()) {
-        qWarning() << "Hint picture not received in time:" << ImageUrl;
-        pReply->abort();
-    }
-    pReply->deleteLater();
-    return picture;
 }
 
 } // namespace mirrel::launcher
