@@ -37,9 +37,24 @@ QPixmap decodePicture(const QByteArray& Data, const QString& ImageUrl) {
     return QPixmap::fromImageReader(&reader);
 }
 
+bool isCutShort(const QNetworkReply* pReply) {
+    return pReply->property(CutShortProperty).toBool();
+}
+
 void cutShort(QNetworkReply* pReply) {
     pReply->setProperty(CutShortProperty, true);
-    pReply->abort();
+    if (pReply->isRunning()) {
+        pReply->abort();
+    }
+}
+
+// Also for a body that arrived in one piece before anyone could look at it.
+void refuseAsTooLarge(QNetworkReply* pReply, const QString& ImageUrl) {
+    if (isCutShort(pReply)) {
+        return;
+    }
+    qWarning() << "Hint picture refused, it is larger than" << MaxPictureBytes << "bytes:" << ImageUrl;
+    cutShort(pReply);
 }
 
 } // namespace
@@ -67,13 +82,7 @@ void THintPictureFetcher::fetch(const QString& ImageUrl, const QSize& ScaledSize
     watchTime(pReply, ImageUrl);
     // Queued: the recipient is half destroyed while it announces it.
     connect(
-        pRecipient, &QObject::destroyed, pReply,
-        [pReply] {
-            if (pReply->isRunning()) {
-                cutShort(pReply);
-            }
-        },
-        Qt::QueuedConnection);
+        pRecipient, &QObject::destroyed, pReply, [pReply] { cutShort(pReply); }, Qt::QueuedConnection);
     const QPointer<QObject> recipient(pRecipient);
     connect(pReply, &QNetworkReply::finished, this, [this, pReply, ImageUrl, ScaledSize, recipient, Deliver] {
         --m_PendingCount;
@@ -88,14 +97,19 @@ void THintPictureFetcher::fetch(const QString& ImageUrl, const QSize& ScaledSize
     });
 }
 
-// An endless or huge body is cut off as soon as it passes the limit, never read into memory.
+// An endless or huge body is cut off as soon as it passes the limit, never read into memory: the
+// reply buffers at most one byte more than the limit, and the announced or received amount decides.
 void THintPictureFetcher::watchSize(QNetworkReply* pReply, const QString& ImageUrl) {
+    pReply->setReadBufferSize(MaxPictureBytes + 1);
+    connect(pReply, &QNetworkReply::metaDataChanged, pReply, [pReply, ImageUrl] {
+        if (pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > MaxPictureBytes) {
+            refuseAsTooLarge(pReply, ImageUrl);
+        }
+    });
     connect(pReply, &QNetworkReply::downloadProgress, pReply,
             [pReply, ImageUrl](qint64 Received, qint64 Total) {
-                if ((Received > MaxPictureBytes || Total > MaxPictureBytes) && pReply->isRunning()) {
-                    qWarning() << "Hint picture refused, it is larger than" << MaxPictureBytes
-                               << "bytes:" << ImageUrl;
-                    cutShort(pReply);
+                if (Received > MaxPictureBytes || Total > MaxPictureBytes) {
+                    refuseAsTooLarge(pReply, ImageUrl);
                 }
             });
 }
@@ -114,10 +128,14 @@ void THintPictureFetcher::watchTime(QNetworkReply* pReply, const QString& ImageU
 
 QPixmap THintPictureFetcher::pictureOf(QNetworkReply* pReply, const QString& ImageUrl,
                                        const QSize& ScaledSize) {
+    if (pReply->bytesAvailable() > MaxPictureBytes) {
+        refuseAsTooLarge(pReply, ImageUrl);
+    }
+    if (isCutShort(pReply)) {
+        return QPixmap();
+    }
     if (pReply->error() != QNetworkReply::NoError) {
-        if (!pReply->property(CutShortProperty).toBool()) {
-            qWarning() << "Hint picture not received:" << ImageUrl << pReply->errorString();
-        }
+        qWarning() << "Hint picture not received:" << ImageUrl << pReply->errorString();
         return QPixmap();
     }
     const QPixmap picture = decodePicture(pReply->readAll(), ImageUrl);

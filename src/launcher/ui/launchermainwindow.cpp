@@ -93,6 +93,9 @@ TLauncherMainWindow::TLauncherMainWindow(const std::vector<std::shared_ptr<TPack
         m_pMainLayout->addSpacing(300);
         showConnectionProblemMessage();
     }
+    // Height the rows do not need stays above the hint box: the box and the footer it carries
+    // keep their shape at the window's lower edge whatever the number of rows.
+    m_pMainLayout->addStretch(1);
     m_pMainLayout->addSpacing(6);
     m_pMainLayout->addItem(m_pHintPlaceholder);
     m_HintPlaceholderInLayout = true;

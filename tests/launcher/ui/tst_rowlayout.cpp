@@ -137,10 +137,8 @@ private slots:
         QFETCH(int, count);
         std::vector<std::shared_ptr<TPackage>> packages;
         for (int index = 0; index < count; ++index) {
-            const QByteArray document = state == ERowState::Unavailable
-                                            ? QByteArray()
-                                            : testsupport::packageDocument(Versions[index]);
-            packages.push_back(testsupport::makeWindowPackage(index, Names[index], document));
+            packages.push_back(testsupport::makeWindowPackage(index, Names[index],
+                                                              testsupport::packageDocument(Versions[index])));
         }
         const std::shared_ptr<shared::TDownloadPool> pPool = testsupport::makeDownloadPool();
         TLauncherMainWindow window(packages, nullptr, true, pPool,
