@@ -37,7 +37,6 @@ public:
     QLabel* nameLabel() const { return m_pNameLabel; }
     QLabel* versionLabel() const { return m_pVersionLabel; }
     QLabel* timeLeftLabel() const { return m_pTimeLeftLabel; }
-    QGroupBox* frame() const { return m_pFrame; }
     QContextPushButton* button() const { return m_pButton; }
     QProgressBar* progressBar() const { return m_pProgressBar; }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 class QGroupBox;
-class QPixmap;
 class QHBoxLayout;
 class QRegion;
 class QVBoxLayout;
