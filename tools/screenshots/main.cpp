@@ -5,8 +5,11 @@
 #include <QDebug>
 #include <QTranslator>
 
-// Renders the launcher's window into PNG files: the packages alone, a download
-// in progress with hints, the download failure message and the About box.
+using screenshots::ERowState;
+
+// Renders the launcher's window into PNG files: every row state for one, three and five packages
+// ("window-<state>-<count>.png"), the hint tiles twice the size with the mouse over the middle one,
+// the download failure message and the About box.
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
@@ -22,16 +25,24 @@ int main(int argc, char** argv) {
         qCritical() << "Could not start the local server";
         return 1;
     }
-    screenshots::TScreenshotScene scene(server, outputDirectory);
-    scene.showWindow();
-    bool written = scene.photograph(QStringLiteral("window-packages.png"));
-    scene.startDownload();
-    scene.showHints();
-    screenshots::settle(2500);
-    written = scene.photograph(QStringLiteral("window-hints-download.png")) && written;
-    scene.pointAtMiddleTile();
-    written = scene.photographHintBox(QStringLiteral("hint-box-twice.png")) && written;
-    scene.showDownloadFailure();
-    scene.photographAboutBox();
+    bool written = true;
+    for (ERowState state : {ERowState::Install, ERowState::Update, ERowState::Play, ERowState::Downloading,
+                            ERowState::Verifying, ERowState::Failed, ERowState::Unavailable}) {
+        for (int count : {1, 3, 5}) {
+            screenshots::TScreenshotScene scene(server, outputDirectory, count, state);
+            written = scene.setUp() && written;
+            written = scene.photograph(
+                          QStringLiteral("window-%1-%2.png").arg(screenshots::stateName(state)).arg(count)) &&
+                      written;
+            if (state == ERowState::Failed && count == 1) {
+                written = scene.photographDownloadFailure(QStringLiteral("download-failed.png")) && written;
+            }
+            if (state == ERowState::Play && count == 5) {
+                scene.pointAtMiddleTile();
+                written = scene.photographHintBox(QStringLiteral("hint-box-twice.png")) && written;
+                written = scene.photographAboutBox(QStringLiteral("about.png")) && written;
+            }
+        }
+    }
     return written ? 0 : 1;
 }

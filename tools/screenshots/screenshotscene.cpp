@@ -10,6 +10,7 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/telemetry/cloudflarecdntrace.h"
 #include "launcher/ui/hintpanel.h"
+#include "launcher/ui/clientpackagelayoutitem.h"
 #include "launcher/ui/launchermainwindow.h"
 #include "screenshots/hintpictures.h"
 #include "screenshots/trickleserver.h"
@@ -26,8 +27,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QLabel>
 #include <QNetworkAccessManager>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTimer>
 
 using namespace mirrel::launcher;
@@ -36,7 +39,6 @@ namespace screenshots {
 
 namespace {
 
-constexpr int DownloadingPackage = 2;
 constexpr int ChunkCount = 6;
 constexpr qint64 ChunkSize = 180000000;
 
@@ -45,20 +47,20 @@ struct TPackageLook {
     QString m_Version;
     QString m_Generation;
     QString m_Variant;
-    int m_Status;
 };
 
+// The third name and the fourth version are longer than a row can show.
 const TPackageLook Looks[] = {
     {QStringLiteral("Vantor Online"), QStringLiteral("1.8.2"), QStringLiteral("second"),
-     QStringLiteral("regular"), 4},
+     QStringLiteral("regular")},
     {QStringLiteral("Vantor Classic"), QStringLiteral("1.2.0"), QStringLiteral("first"),
-     QStringLiteral("regular"), 3},
-    {QStringLiteral("Vantor Preview"), QStringLiteral("1.9.0"), QStringLiteral("second"),
-     QStringLiteral("preview"), 2},
-    {QStringLiteral("Vantor Beta"), QStringLiteral("2.0.0"), QStringLiteral("second"), QStringLiteral("beta"),
-     1},
-    {QStringLiteral("Vantor Test"), QStringLiteral("2.1.0"), QStringLiteral("second"), QStringLiteral("test"),
-     4},
+     QStringLiteral("regular")},
+    {QStringLiteral("Vantor Online Public Test Realm"), QStringLiteral("1.9.0"), QStringLiteral("second"),
+     QStringLiteral("preview")},
+    {QStringLiteral("Vantor Beta"), QStringLiteral("2.0.0-rc.3+build.20240611"), QStringLiteral("second"),
+     QStringLiteral("beta")},
+    {QStringLiteral("Vantor Test"), QStringLiteral("2.1.0"), QStringLiteral("second"),
+     QStringLiteral("test")},
 };
 
 // Distinct pieces need distinct hashes, or the downloader fetches them once.
@@ -97,16 +99,17 @@ QByteArray packageDocument(const TPackageLook& Look, const TTrickleServer* pServ
     return QJsonDocument(document).toJson(QJsonDocument::Compact);
 }
 
-QByteArray launcherDocument() {
+QByteArray launcherDocument(int PackageCount) {
     QJsonArray packages;
-    for (const TPackageLook& look : Looks) {
+    for (int position = 0; position < PackageCount; ++position) {
+        const TPackageLook& look = Looks[position];
         QJsonObject build;
         build.insert(QStringLiteral("os"), QStringLiteral("linux"));
         build.insert(QStringLiteral("architecture"), QStringLiteral("x86_64"));
         build.insert(QStringLiteral("url"), look.m_Variant + QStringLiteral("/package.json"));
         QJsonObject entry;
         entry.insert(QStringLiteral("name"), look.m_Name);
-        entry.insert(QStringLiteral("directoryname"), look.m_Variant);
+        entry.insert(QStringLiteral("directoryname"), look.m_Variant + QString::number(position));
         entry.insert(QStringLiteral("builds"), QJsonArray{build});
         packages.append(entry);
     }
@@ -126,17 +129,69 @@ shared::THint hint(const QString& Category, const QString& Text, const QUrl& Pic
     return hint;
 }
 
-} // namespace
-
-void settle(int Milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(Milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
+std::int32_t statusOf(ERowState State) {
+    switch (State) {
+    case ERowState::Install:
+        return TPackage::StatusNotInstalled;
+    case ERowState::Update:
+        return TPackage::StatusUpdateAvailable;
+    case ERowState::Play:
+        return TPackage::StatusUpToDate;
+    case ERowState::Unavailable:
+        return TPackage::StatusNotDetermined;
+    default:
+        // A run turns the full marker into the partial one.
+        return TPackage::StatusPartiallyInstalled;
+    }
 }
 
-TScreenshotScene::TScreenshotScene(TTrickleServer& Server, const QString& OutputDirectory)
+} // namespace
+
+QString stateName(ERowState State) {
+    switch (State) {
+    case ERowState::Install:
+        return QStringLiteral("install");
+    case ERowState::Update:
+        return QStringLiteral("update");
+    case ERowState::Play:
+        return QStringLiteral("play");
+    case ERowState::Downloading:
+        return QStringLiteral("downloading");
+    case ERowState::Verifying:
+        return QStringLiteral("verifying");
+    case ERowState::Failed:
+        return QStringLiteral("failed");
+    case ERowState::Unavailable:
+        return QStringLiteral("unavailable");
+    }
+    return QString();
+}
+
+bool waitUntil(const std::function<bool()>& Condition, int DeadlineMs) {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (Condition()) {
+            loop.quit();
+        }
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (!Condition()) {
+        poll.start(20);
+        deadline.start(DeadlineMs);
+        loop.exec();
+    }
+    return Condition();
+}
+
+TScreenshotScene::TScreenshotScene(TTrickleServer& Server, const QString& OutputDirectory, int PackageCount,
+                                   ERowState State)
     : m_Server(Server)
-    , m_OutputDirectory(OutputDirectory) {
+    , m_OutputDirectory(OutputDirectory)
+    , m_PackageCount(PackageCount)
+    , m_State(State) {
     m_OutputDirectory.mkpath(QStringLiteral("."));
     m_pFileSystem = std::make_shared<TLauncherFilesystemHelper>(m_LauncherDirectory.path());
     auto pAccessManager =
@@ -156,43 +211,36 @@ TScreenshotScene::~TScreenshotScene() = default;
 
 void TScreenshotScene::buildConfiguration() {
     const QUrl base = m_Server.url(QStringLiteral("/launcher/"));
-    m_pConfiguration = std::make_shared<TLauncherConfigurationReader>(launcherDocument(), base);
-    const std::vector<std::shared_ptr<TPackage>>& packages = m_pConfiguration->packages();
-    for (size_t position = 0; position < packages.size(); ++position) {
-        const TPackageLook& look = Looks[position];
-        TPackageBuild* pBuild = packages[position]->selectBuildForThisSystem();
-        const TTrickleServer* pServer =
-            static_cast<int>(position) == DownloadingPackage ? &m_Server : nullptr;
-        pBuild->Configuration = std::make_unique<TPackageConfigurationReader>(packageDocument(look, pServer),
-                                                                              QByteArray(), base, base);
-        packages[position]->setLocalStatus(look.m_Status);
+    m_pConfiguration = std::make_shared<TLauncherConfigurationReader>(launcherDocument(m_PackageCount), base);
+    const TTrickleServer* pServer = m_State == ERowState::Downloading ? &m_Server : nullptr;
+    for (const std::shared_ptr<TPackage>& pPackage : m_pConfiguration->packages()) {
+        TPackageBuild* pBuild = pPackage->selectBuildForThisSystem();
+        pBuild->Configuration = std::make_unique<TPackageConfigurationReader>(
+            packageDocument(Looks[pPackage->index()], pServer), QByteArray(), base, base);
     }
-    packages[0]->setDefaultPackage(true);
+    m_pConfiguration->packages().front()->setDefaultPackage(true);
 }
 
-void TScreenshotScene::showWindow() {
+bool TScreenshotScene::setUp() {
     m_pWindow = std::make_unique<TLauncherMainWindow>(m_pConfiguration->availablePackages(), nullptr,
                                                       m_pConfiguration->showPackageNames(), m_pPool, m_pTrace,
                                                       m_pConfiguration);
+    // Away from the window, so that no tile shows the frame it has under the mouse.
+    QCursor::setPos(0, 0);
     m_pWindow->show();
-    settle(300);
-}
-
-void TScreenshotScene::startDownload() {
-    const std::shared_ptr<TPackage> pPackage = m_pConfiguration->packages().at(DownloadingPackage);
-    auto pInstallation = std::make_unique<TPackageInstallation>(pPackage, m_pFileSystem);
-    m_pWindow->onInstallationOrUpdateStarted(*pInstallation);
-
-    const TPackageConfigurationReader* pTarget = pPackage->configurationForThisSystem();
-    TFileToDownload file(pTarget->files().front(), pTarget->chunks());
-    for (int chunk = 0; chunk < ChunkCount; ++chunk) {
-        file.ChunksToDownload.push_back(chunk);
+    showHints();
+    for (const std::shared_ptr<TPackage>& pPackage : m_pConfiguration->packages()) {
+        bringIntoState(pPackage);
     }
-    TPackageFileDownloader* pDownloader = pInstallation->packageFileDownloader();
-    pDownloader->setTargetDirectory(QDir(m_LauncherDirectory.path()));
-    pDownloader->setFilesToDownload({file});
-    pDownloader->startDownloads();
-    m_Installations.push_back(std::move(pInstallation));
+    const bool settled = waitUntil([this] {
+        return m_pWindow->isVisible() && m_pWindow->hintPanel()->pendingPictureCount() == 0 &&
+               rowsShowState();
+    });
+    if (!settled) {
+        qCritical().noquote() << "The window did not reach the state" << stateName(m_State) << "with"
+                              << m_PackageCount << "packages";
+    }
+    return settled;
 }
 
 void TScreenshotScene::showHints() {
@@ -203,30 +251,87 @@ void TScreenshotScene::showHints() {
               m_Server.url(QStringLiteral("/hints/1.png"))),
          hint(QStringLiteral("cat3"), QStringLiteral("Patch 1.9: the forest shrines"),
               m_Server.url(QStringLiteral("/hints/2.png")))});
-    settle(300);
 }
 
-void TScreenshotScene::showDownloadFailure() {
-    const std::shared_ptr<TPackage> pPackage = m_pConfiguration->packages().at(3);
-    auto pInstallation = std::make_unique<TPackageInstallation>(pPackage, m_pFileSystem);
-    emit pInstallation->packageFileDownloader()->downloadFailed(EPackageDownloaderError::DownloadFailed);
-    m_pWindow->onInstallationOrUpdateFinished(*pInstallation);
-    m_Installations.push_back(std::move(pInstallation));
-    settle(500);
-    if (QMessageBox* pBox = m_pWindow->messageBox()) {
-        save(pBox->grab(), QStringLiteral("download-failed.png"));
-        pBox->close();
+void TScreenshotScene::bringIntoState(const std::shared_ptr<TPackage>& pPackage) {
+    pPackage->setLocalStatus(statusOf(m_State));
+    emit pPackage->localPackageStatusChanged();
+    switch (m_State) {
+    case ERowState::Downloading:
+        startDownload(pPackage);
+        break;
+    case ERowState::Verifying: {
+        auto pInstallation = std::make_unique<TPackageInstallation>(pPackage, m_pFileSystem);
+        m_pWindow->onInstallationOrUpdateStarted(*pInstallation);
+        emit pInstallation->verificationProgress(734003200, 1080000000);
+        m_Installations.push_back(std::move(pInstallation));
+        break;
+    }
+    case ERowState::Failed: {
+        auto pInstallation = std::make_unique<TPackageInstallation>(pPackage, m_pFileSystem);
+        m_pWindow->onInstallationOrUpdateStarted(*pInstallation);
+        emit pInstallation->packageFileDownloader()->downloadFailed(EPackageDownloaderError::DownloadFailed);
+        m_pWindow->onInstallationOrUpdateFinished(*pInstallation);
+        m_Installations.push_back(std::move(pInstallation));
+        break;
+    }
+    default:
+        break;
     }
 }
 
-void TScreenshotScene::photographAboutBox() {
-    QTimer::singleShot(300, m_pWindow.get(), [this] {
+// A real download from the slow server, which keeps it in progress at a steady rate.
+void TScreenshotScene::startDownload(const std::shared_ptr<TPackage>& pPackage) {
+    auto pInstallation = std::make_unique<TPackageInstallation>(pPackage, m_pFileSystem);
+    m_pWindow->onInstallationOrUpdateStarted(*pInstallation);
+
+    const TPackageConfigurationReader* pTarget = pPackage->configurationForThisSystem();
+    TFileToDownload file(pTarget->files().front(), pTarget->chunks());
+    for (int chunk = 0; chunk < ChunkCount; ++chunk) {
+        file.ChunksToDownload.push_back(chunk);
+    }
+    TPackageFileDownloader* pDownloader = pInstallation->packageFileDownloader();
+    pDownloader->setTargetDirectory(QDir(m_LauncherDirectory.filePath(QString::number(pPackage->index()))));
+    pDownloader->setFilesToDownload({file});
+    pDownloader->startDownloads();
+    m_Installations.push_back(std::move(pInstallation));
+}
+
+bool TScreenshotScene::rowsShowState() const {
+    for (const std::shared_ptr<TPackage>& pPackage : m_pConfiguration->packages()) {
+        const TClientPackageLayoutItem* pRow = m_pWindow->row(pPackage->index());
+        if (m_State == ERowState::Downloading && !pRow->timeLeftLabel()->isVisible()) {
+            return false;
+        }
+        if (m_State == ERowState::Verifying && pRow->progressBar()->format().isEmpty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TScreenshotScene::photographDownloadFailure(const QString& Name) {
+    QMessageBox* pBox = m_pWindow->messageBox();
+    if (pBox == nullptr) {
+        return false;
+    }
+    waitUntil([pBox] { return !pBox->text().contains(QStringLiteral("Loading, please wait...")); });
+    const bool saved = save(pBox->grab(), Name);
+    pBox->close();
+    return saved;
+}
+
+bool TScreenshotScene::photographAboutBox(const QString& Name) {
+    bool saved = false;
+    QTimer::singleShot(0, m_pWindow.get(), [this, &saved, Name] {
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
         if (QWidget* pBox = QApplication::activeModalWidget()) {
-            save(pBox->grab(), QStringLiteral("about.png"));
+            saved = save(pBox->grab(), Name);
             pBox->close();
         }
     });
     m_pWindow->onAboutDialogRequested(QStringLiteral("about"));
+    return saved;
 }
 
 bool TScreenshotScene::photographHintBox(const QString& Name) {
@@ -238,7 +343,7 @@ bool TScreenshotScene::photographHintBox(const QString& Name) {
 void TScreenshotScene::pointAtMiddleTile() {
     QWidget* pTile = m_pWindow->hintPanel()->tile(THintPanel::ETilePosition::Middle);
     QCursor::setPos(pTile->mapToGlobal(pTile->rect().center()));
-    settle(300);
+    waitUntil([pTile] { return pTile->underMouse(); }, 2000);
 }
 
 bool TScreenshotScene::photograph(const QString& Name) {

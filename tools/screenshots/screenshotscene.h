@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,7 @@ class TCloudflareCdnTrace;
 class TLauncherConfigurationReader;
 class TLauncherFilesystemHelper;
 class TLauncherMainWindow;
+class TPackage;
 class TPackageInstallation;
 } // namespace mirrel::launcher
 
@@ -23,31 +25,43 @@ namespace screenshots {
 
 class TTrickleServer;
 
-// The launcher's window with five packages in different states, fed by a
-// local server, and the steps that bring it into the states worth a picture.
+// What every package row of a picture shows.
+enum class ERowState { Install, Update, Play, Downloading, Verifying, Failed, Unavailable };
+
+// The word for a state in the names of the pictures.
+QString stateName(ERowState State);
+
+// The launcher's window with one to five packages, all in the same state, with its hint tiles
+// filled from a local server, and the steps that bring it into the states worth a picture.
 class TScreenshotScene {
 public:
-    TScreenshotScene(TTrickleServer& Server, const QString& OutputDirectory);
+    TScreenshotScene(TTrickleServer& Server, const QString& OutputDirectory, int PackageCount,
+                     ERowState State);
     ~TScreenshotScene();
 
-    void showWindow();
-    // Starts a real download of one package from the slow server.
-    void startDownload();
-    void showHints();
-    void showDownloadFailure();
-    // Opens the About box and photographs it while it waits for the player.
-    void photographAboutBox();
+    // Shows the window with its hints and brings every row into the scene's state.
+    bool setUp();
     bool photograph(const QString& Name);
     bool photographHintBox(const QString& Name);
     // Puts the mouse over the middle hint tile, which then shows its frame.
     void pointAtMiddleTile();
+    // Photographs the message of the failed downloads once the diagnostics are in.
+    bool photographDownloadFailure(const QString& Name);
+    // Opens the About box and photographs it while it waits for the player.
+    bool photographAboutBox(const QString& Name);
 
 private:
     void buildConfiguration();
+    void showHints();
+    void bringIntoState(const std::shared_ptr<mirrel::launcher::TPackage>& pPackage);
+    void startDownload(const std::shared_ptr<mirrel::launcher::TPackage>& pPackage);
+    bool rowsShowState() const;
     bool save(const QPixmap& Picture, const QString& Name) const;
 
     TTrickleServer& m_Server;
     QDir m_OutputDirectory;
+    int m_PackageCount;
+    ERowState m_State;
     QTemporaryDir m_LauncherDirectory;
     std::shared_ptr<mirrel::launcher::TLauncherFilesystemHelper> m_pFileSystem;
     std::shared_ptr<shared::TDownloadPool> m_pPool;
@@ -57,7 +71,7 @@ private:
     std::vector<std::unique_ptr<mirrel::launcher::TPackageInstallation>> m_Installations;
 };
 
-// Lets the event loop run for a while, so that transfers and layouts settle.
-void settle(int Milliseconds);
+// Lets the event loop run until the condition holds or the deadline passes; tells which.
+bool waitUntil(const std::function<bool()>& Condition, int DeadlineMs = 20000);
 
 } // namespace screenshots

@@ -776,6 +776,8 @@ void TLauncherApplication::restartLauncher() {
 int TLauncherApplication::showMessageBox(QMessageBox::Icon Icon, QWidget* pParent, const QString& Title,
                                          const QString& Text, QMessageBox::StandardButton Button) {
     QMessageBox box(Icon, Title, Text, Button, pParent);
+    // The texts quote package names and server answers: words, never markup.
+    box.setTextFormat(Qt::PlainText);
     return box.exec();
 }
 

@@ -445,13 +445,19 @@ bool TPackageFileDownloader::allFilesComplete() const {
 }
 
 void TPackageFileDownloader::emitProgress() {
-    TFileSize totalPacked = 0;
     TFileSize totalUnpacked = 0;
     for (const TChunkToDownload& item : m_Requests) {
-        totalPacked += item.PackedSize;
         totalUnpacked += item.UnpackedSize;
     }
-    emit progress(downloadedBytes(), totalPacked, writtenBytes(), totalUnpacked);
+    emit progress(downloadedBytes(), totalBytesToDownload(), writtenBytes(), totalUnpacked);
+}
+
+TFileSize TPackageFileDownloader::totalBytesToDownload() const {
+    TFileSize totalPacked = 0;
+    for (const TChunkToDownload& item : m_Requests) {
+        totalPacked += item.PackedSize;
+    }
+    return totalPacked;
 }
 
 TFileSize TPackageFileDownloader::downloadedBytes() const {

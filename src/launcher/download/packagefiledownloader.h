@@ -48,6 +48,9 @@ public:
     void setFilesToDownload(const TFileToDownloadVector& Files);
     void startDownloads();
 
+    // Bytes received so far, over all downloads of the run, and the packed size of all of them.
+    TFileSize downloadedBytes() const;
+    TFileSize totalBytesToDownload() const;
     // Bytes per progress tick, for the speed shown to the player.
     const TRateStatistic& downloadRate() const { return m_DownloadRate; }
     const TRateStatistic& writeRate() const { return m_WriteRate; }
@@ -101,7 +104,6 @@ private:
     void emitFinishedSignalWhenNoMoreFilesAreOutstanding();
     bool allFilesComplete() const;
     void emitProgress();
-    TFileSize downloadedBytes() const;
     TFileSize writtenBytes() const;
 
     static std::vector<TChunkToDownload>::iterator findItem(std::vector<TChunkToDownload>& Items,

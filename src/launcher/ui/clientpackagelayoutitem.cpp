@@ -1,16 +1,18 @@
 #include "launcher/ui/clientpackagelayoutitem.h"
 
 #include "launcher/download/packagefiledownloader.h"
-#include "launcher/download/ratestatistic.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/ui/launcherstyle.h"
 #include "launcher/ui/progresstext.h"
 #include "launcher/ui/qcontextpushbutton.h"
+#include "shared/widgets/servertext.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDebug>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -24,6 +26,16 @@ namespace {
 
 const QString ImagePrefix = QStringLiteral(":/images/launcher/");
 const QSize ButtonSize(98, 40);
+// The frame's ornament is 16 pixels wide; the frame's padding lets content 2 pixels into it.
+constexpr int FrameInset = 16 - 2;
+constexpr int FrameSideMargin = 4;
+constexpr int ProgressBarBorder = 2;
+// Places in the frame, top to bottom.
+constexpr int ActionRow = 0;
+constexpr int GapRow = 1;
+constexpr int NameRow = 2;
+constexpr int DetailRow = 3;
+constexpr int BottomRow = 4;
 const QString ScanningWord = QStringLiteral("Scanning...");
 const QString WritingWord = QStringLiteral("Writing...");
 const QString VerifyingWord = QStringLiteral("Verifying...");
@@ -49,13 +61,32 @@ TStatusLook statusLook(std::int32_t Status) {
     }
 }
 
-// Bytes per second from the downloader's running average of bytes per tick.
-quint64 downloadRate(const TPackageFileDownloader& Downloader) {
-    const TRateStatistic& statistic = Downloader.downloadRate();
-    if (statistic.count() == 0) {
-        return 0;
-    }
-    return static_cast<quint64>(statistic.mean() * (1000 / TPackageFileDownloader::ProgressIntervalMs));
+// A text longer than its place (a server's name or version, a progress text in a large font) ends
+// in "…" and is shown whole in the tooltip, so it can never widen the row or the fixed-size
+// window. Measured in the label's own font, which its style sheet sets once it is polished.
+void showElided(QLabel* pLabel, const QString& Text) {
+    pLabel->ensurePolished();
+    const QString shown =
+        pLabel->fontMetrics().elidedText(Text, Qt::ElideRight, pLabel->contentsRect().width());
+    shared::setServerText(pLabel, shown);
+    pLabel->setToolTip(shown == Text ? QString() : shared::serverToolTip(Text));
+}
+
+void showElided(QProgressBar* pBar, const QString& Text) {
+    pBar->ensurePolished();
+    const QString shown =
+        pBar->fontMetrics().elidedText(Text, Qt::ElideRight, pBar->width() - 2 * ProgressBarBorder);
+    pBar->setFormat(shown);
+    pBar->setToolTip(shown == Text ? QString() : Text);
+}
+
+int logoWidth() {
+    return QPixmap(ImagePrefix + QStringLiteral("LauncherLogo_QT.png")).width();
+}
+
+// The width every text of the frame gets: the frame is as wide as the logo above it.
+int textRoom() {
+    return logoWidth() - 2 * FrameInset - 2 * FrameSideMargin;
 }
 
 // Statuses count as unsigned: anything from "up to date" on looks up to date.
@@ -145,6 +176,7 @@ TClientPackageLayoutItem::TClientPackageLayoutItem(std::shared_ptr<TPackage> pPa
     createProgressBar();
     createTexts(ShowPackageNames);
     createDefaultClientCheckBox();
+    createTimeLeftLabel();
     createFrame();
 
     addWidget(m_pLogoLabel, 0, Qt::AlignHCenter | Qt::AlignBottom);
@@ -186,14 +218,19 @@ void TClientPackageLayoutItem::createProgressBar() {
     m_pProgressBar->setStyleSheet(progressBarStyleSheet());
 }
 
+QLabel* TClientPackageLayoutItem::createTextLabel() {
+    auto* pLabel = new QLabel(m_pFrame);
+    pLabel->setStyleSheet(QStringLiteral("QLabel { %1 }").arg(launcherTextStyle(13)));
+    pLabel->setFixedWidth(textRoom());
+    pLabel->setAlignment(Qt::AlignCenter);
+    return pLabel;
+}
+
 void TClientPackageLayoutItem::createTexts(bool ShowPackageNames) {
-    const QString textStyle = QStringLiteral("QLabel { %1 }").arg(launcherTextStyle(13));
     if (ShowPackageNames) {
-        m_pNameLabel = new QLabel(m_pFrame);
-        m_pNameLabel->setStyleSheet(textStyle);
+        m_pNameLabel = createTextLabel();
     }
-    m_pVersionLabel = new QLabel(m_pFrame);
-    m_pVersionLabel->setStyleSheet(textStyle);
+    m_pVersionLabel = createTextLabel();
     updatePackageNameAndVersion();
 }
 
@@ -203,28 +240,42 @@ void TClientPackageLayoutItem::createDefaultClientCheckBox() {
     policy.setRetainSizeWhenHidden(true);
     m_pDefaultClientCheckBox->setSizePolicy(policy);
     m_pDefaultClientCheckBox->setStyleSheet(checkBoxStyleSheet());
+    m_pDefaultClientCheckBox->setMaximumWidth(textRoom());
     connect(m_pDefaultClientCheckBox, &QCheckBox::stateChanged, this,
             &TClientPackageLayoutItem::onDefaultClientCheckBoxStateChanged);
+}
+
+// Shares its place with the check box, which is hidden while a run is busy.
+void TClientPackageLayoutItem::createTimeLeftLabel() {
+    m_pTimeLeftLabel = createTextLabel();
+    QSizePolicy policy = m_pTimeLeftLabel->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    m_pTimeLeftLabel->setSizePolicy(policy);
+    m_pTimeLeftLabel->hide();
 }
 
 void TClientPackageLayoutItem::createFrame() {
     m_pFrame->setTitle(QString());
     m_pFrame->setAlignment(Qt::AlignHCenter);
     m_pFrame->setStyleSheet(frameStyleSheet());
-    auto* pFrameLayout = new QVBoxLayout(m_pFrame);
-    pFrameLayout->addWidget(m_pProgressBar, 0, Qt::AlignHCenter);
-    pFrameLayout->addWidget(m_pButton, 0, Qt::AlignHCenter);
-    pFrameLayout->addSpacing(6);
+    m_pFrame->setFixedWidth(logoWidth());
+    // A grid, so that the widgets that take turns (button and bar, check box and time left) share
+    // a cell while everything else has a cell of its own.
+    auto* pFrameLayout = new QGridLayout(m_pFrame);
+    pFrameLayout->addWidget(m_pProgressBar, ActionRow, 0, Qt::AlignHCenter);
+    pFrameLayout->addWidget(m_pButton, ActionRow, 0, Qt::AlignHCenter);
+    pFrameLayout->setRowMinimumHeight(GapRow, 6);
     if (m_pNameLabel != nullptr) {
-        pFrameLayout->addWidget(m_pNameLabel, 0, Qt::AlignHCenter);
+        pFrameLayout->addWidget(m_pNameLabel, NameRow, 0, Qt::AlignHCenter);
     }
-    pFrameLayout->addWidget(m_pVersionLabel, 0, Qt::AlignHCenter);
-    pFrameLayout->addWidget(m_pDefaultClientCheckBox, 0, Qt::AlignHCenter);
+    pFrameLayout->addWidget(m_pVersionLabel, DetailRow, 0, Qt::AlignHCenter);
+    pFrameLayout->addWidget(m_pDefaultClientCheckBox, BottomRow, 0, Qt::AlignHCenter);
+    pFrameLayout->addWidget(m_pTimeLeftLabel, BottomRow, 0, Qt::AlignHCenter);
     pFrameLayout->setSpacing(0);
     // The frame's ornament already keeps the content off its edge; the usual
     // layout margins on top of it would not let two rows of packages fit into
     // the window's height.
-    pFrameLayout->setContentsMargins(9, 2, 9, 2);
+    pFrameLayout->setContentsMargins(FrameSideMargin, 2, FrameSideMargin, 2);
 }
 
 void TClientPackageLayoutItem::onDefaultClientCheckBoxStateChanged(int State) {
@@ -241,15 +292,19 @@ void TClientPackageLayoutItem::updatePackageImageFromPackageStatus() {
                          (isUpToDate(m_pPackage->localStatus()) ? QString() : QStringLiteral("_disabled")) +
                          QStringLiteral(".png");
     const QUrl linkTarget = m_pPackage->logoLinkTarget();
-    if (linkTarget.isEmpty()) {
+    if (!linkTarget.isEmpty() && !shared::isWebAddress(linkTarget)) {
+        qWarning() << "The logo link of" << m_pPackage->name()
+                   << "is no web address and is not offered:" << linkTarget;
+    }
+    if (!shared::isWebAddress(linkTarget)) {
         m_pLogoLabel->setStyleSheet(QStringLiteral("QLabel { image: url(%1); }").arg(path));
     } else {
         m_pLogoLabel->setText(QStringLiteral("<a href=\"%1\"><img src=\"%2\"></a>")
-                                  .arg(linkTarget.toString().toHtmlEscaped(), path));
+                                  .arg(linkTarget.toString(QUrl::FullyEncoded).toHtmlEscaped(), path));
         m_pLogoLabel->setTextFormat(Qt::RichText);
         m_pLogoLabel->setOpenExternalLinks(true);
     }
-    m_pLogoLabel->setToolTip(m_pPackage->name());
+    m_pLogoLabel->setToolTip(shared::serverToolTip(m_pPackage->name()));
 }
 
 void TClientPackageLayoutItem::updateButtonFromPackageStatus() {
@@ -270,20 +325,20 @@ void TClientPackageLayoutItem::updateButtonFromPackageStatus() {
 
 void TClientPackageLayoutItem::updatePackageNameAndVersion() {
     if (m_pNameLabel != nullptr) {
-        m_pNameLabel->setText(m_pPackage->name());
+        showElided(m_pNameLabel, m_pPackage->name());
     }
     const TPackageConfigurationReader* pConfiguration = m_pPackage->configurationForThisSystem();
     if (pConfiguration == nullptr) {
         m_pVersionLabel->clear();
     } else if (pConfiguration->packageVersion().isEmpty()) {
-        m_pVersionLabel->setText(QStringLiteral("?"));
+        showElided(m_pVersionLabel, QStringLiteral("?"));
     } else {
-        m_pVersionLabel->setText(pConfiguration->packageVersion());
+        showElided(m_pVersionLabel, pConfiguration->packageVersion());
     }
 }
 
 void TClientPackageLayoutItem::updateDefaultClientCheckboxFromPackageStatus() {
-    m_pDefaultClientCheckBox->setVisible(m_pPackage->localStatus() == TPackage::StatusUpToDate);
+    m_pDefaultClientCheckBox->setVisible(!m_Busy && m_pPackage->localStatus() == TPackage::StatusUpToDate);
 }
 
 void TClientPackageLayoutItem::onLocalPackageStatusChanged() {
@@ -296,11 +351,19 @@ void TClientPackageLayoutItem::onLocalPackageStatusChanged() {
 void TClientPackageLayoutItem::onInstallationOrUpdateStarted(
     const TPackageInstallation& InstallationInProgress) {
     const TPackageFileDownloader* pDownloader = InstallationInProgress.packageFileDownloader();
-    // A run is announced before its downloader has been given anything to
-    // fetch, so the bar starts empty.
+    m_Busy = true;
+    m_DownloadEstimate.restart();
+    // The bar starts where the downloader is: a run that already has something to fetch shows
+    // its real share at once instead of an empty bar until the next report.
     m_pProgressBar->setMaximum(ProgressBarMaximum);
-    m_pProgressBar->setValue(0);
+    m_pProgressBar->setValue(
+        progressBarValue(pDownloader->downloadedBytes(), pDownloader->totalBytesToDownload()));
     m_pProgressBar->setFormat(QString());
+    m_pProgressBar->setToolTip(QString());
+    if (pDownloader->totalBytesToDownload() > 0) {
+        showElided(m_pVersionLabel,
+                   megabytesText(pDownloader->downloadedBytes(), pDownloader->totalBytesToDownload()));
+    }
 
     const TPackageInstallation* pInstallation = &InstallationInProgress;
     connect(
@@ -316,14 +379,11 @@ void TClientPackageLayoutItem::onInstallationOrUpdateStarted(
         [this](TFileSize Done, TFileSize Total) { showPhaseProgress(Done, Total, VerifyingWord); },
         Qt::QueuedConnection);
     connect(pDownloader, &TPackageFileDownloader::progress, this,
-            [this, pDownloader](TFileSize BytesDownloaded, TFileSize BytesTotalToDownload,
-                                TFileSize BytesWritten, TFileSize BytesTotalToWrite) {
-                showDownloadProgress(*pDownloader, BytesDownloaded, BytesTotalToDownload, BytesWritten,
-                                     BytesTotalToWrite);
-            });
+            &TClientPackageLayoutItem::showDownloadProgress);
 
     m_pButton->hide();
     m_pProgressBar->show();
+    updateDefaultClientCheckboxFromPackageStatus();
 }
 
 void TClientPackageLayoutItem::onInstallationOrUpdateFinished(
@@ -333,29 +393,49 @@ void TClientPackageLayoutItem::onInstallationOrUpdateFinished(
 }
 
 void TClientPackageLayoutItem::showIdle() {
+    m_Busy = false;
     m_pProgressBar->hide();
     m_pButton->show();
     m_pProgressBar->setValue(0);
+    m_pProgressBar->setToolTip(QString());
+    showTimeLeft(QString());
     updatePackageImageFromPackageStatus();
     updateButtonFromPackageStatus();
     updatePackageNameAndVersion();
+    updateDefaultClientCheckboxFromPackageStatus();
+}
+
+void TClientPackageLayoutItem::showProgress(TFileSize Done, TFileSize Total, const QString& BarText) {
+    m_pProgressBar->setMaximum(ProgressBarMaximum);
+    m_pProgressBar->setValue(progressBarValue(Done, Total));
+    showElided(m_pProgressBar, BarText);
+    showElided(m_pVersionLabel, megabytesText(Done, Total));
 }
 
 void TClientPackageLayoutItem::showPhaseProgress(TFileSize Done, TFileSize Total, const QString& PhaseWord) {
-    m_pProgressBar->setMaximum(ProgressBarMaximum);
-    m_pProgressBar->setValue(progressBarValue(Done, Total));
-    m_pProgressBar->setFormat(PhaseWord);
-    m_pVersionLabel->setText(megabytesText(Done, Total));
+    showProgress(Done, Total, PhaseWord);
+    showTimeLeft(QString());
 }
 
-void TClientPackageLayoutItem::showDownloadProgress(const TPackageFileDownloader& Downloader,
-                                                    TFileSize BytesDownloaded, TFileSize BytesTotalToDownload,
+void TClientPackageLayoutItem::showDownloadProgress(TFileSize BytesDownloaded, TFileSize BytesTotalToDownload,
                                                     TFileSize BytesWritten, TFileSize BytesTotalToWrite) {
     if (BytesDownloaded >= BytesTotalToDownload) {
         showPhaseProgress(BytesWritten, BytesTotalToWrite, WritingWord);
         return;
     }
-    showPhaseProgress(BytesDownloaded, BytesTotalToDownload, speedText(downloadRate(Downloader)));
+    m_DownloadEstimate.addReport(BytesDownloaded, BytesTotalToDownload);
+    showProgress(BytesDownloaded, BytesTotalToDownload, speedText(m_DownloadEstimate.bytesPerSecond()));
+    showTimeLeft(m_DownloadEstimate.isSteady() ? timeLeftText(m_DownloadEstimate.secondsLeft()) : QString());
+}
+
+void TClientPackageLayoutItem::showTimeLeft(const QString& Text) {
+    if (Text.isEmpty()) {
+        m_pTimeLeftLabel->hide();
+        m_pTimeLeftLabel->clear();
+        return;
+    }
+    showElided(m_pTimeLeftLabel, Text);
+    m_pTimeLeftLabel->show();
 }
 
 } // namespace mirrel::launcher

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "launcher/package/packagetypes.h"
+#include "launcher/ui/downloadestimate.h"
 
 #include <QVBoxLayout>
 
@@ -15,12 +16,14 @@ namespace mirrel::launcher {
 
 class QContextPushButton;
 class TPackage;
-class TPackageFileDownloader;
 class TPackageInstallation;
 
 // One package in the main window: its logo and, in a frame below it, the action
-// button (or the progress bar while a run is busy), the version and the
-// "Default Client" box. The item is the layout that the window puts in its grid.
+// button (or the progress bar while a run is busy), the name, the version (or the
+// amounts of a run) and the "Default Client" box (or the time a download still
+// needs). Each has a place of its own in the frame, the frame is as wide as the
+// logo, and texts longer than their place end in "…" with the whole text in the
+// tooltip. The item is the layout that the window puts in its grid.
 class TClientPackageLayoutItem : public QVBoxLayout {
     Q_OBJECT
 
@@ -33,6 +36,7 @@ public:
     QLabel* logoLabel() const { return m_pLogoLabel; }
     QLabel* nameLabel() const { return m_pNameLabel; }
     QLabel* versionLabel() const { return m_pVersionLabel; }
+    QLabel* timeLeftLabel() const { return m_pTimeLeftLabel; }
     QContextPushButton* button() const { return m_pButton; }
     QProgressBar* progressBar() const { return m_pProgressBar; }
 
@@ -54,14 +58,17 @@ private:
     void createLogo();
     void createButton();
     void createProgressBar();
+    QLabel* createTextLabel();
     void createTexts(bool ShowPackageNames);
     void createDefaultClientCheckBox();
+    void createTimeLeftLabel();
     void createFrame();
     void onDefaultClientCheckBoxStateChanged(int State);
+    void showProgress(TFileSize Done, TFileSize Total, const QString& BarText);
     void showPhaseProgress(TFileSize Done, TFileSize Total, const QString& PhaseWord);
-    void showDownloadProgress(const TPackageFileDownloader& Downloader, TFileSize BytesDownloaded,
-                              TFileSize BytesTotalToDownload, TFileSize BytesWritten,
-                              TFileSize BytesTotalToWrite);
+    void showDownloadProgress(TFileSize BytesDownloaded, TFileSize BytesTotalToDownload,
+                              TFileSize BytesWritten, TFileSize BytesTotalToWrite);
+    void showTimeLeft(const QString& Text);
     void showIdle();
 
     std::shared_ptr<TPackage> m_pPackage;
@@ -69,10 +76,14 @@ private:
     QLabel* m_pLogoLabel = nullptr;
     QLabel* m_pNameLabel = nullptr;
     QLabel* m_pVersionLabel = nullptr;
+    QLabel* m_pTimeLeftLabel = nullptr;
     QContextPushButton* m_pButton = nullptr;
     QProgressBar* m_pProgressBar = nullptr;
     // Parent of the row's widgets, so that none of them is ever a window of its own.
     QGroupBox* m_pFrame = nullptr;
+    // From the start of a run to its end.
+    bool m_Busy = false;
+    TDownloadEstimate m_DownloadEstimate;
 };
 
 } // namespace mirrel::launcher

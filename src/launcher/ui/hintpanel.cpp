@@ -1,25 +1,22 @@
 #include "launcher/ui/hintpanel.h"
 
 #include "launcher/ui/clickablelabel.h"
+#include "launcher/ui/hintpicturefetcher.h"
 #include "launcher/ui/launcherstyle.h"
 #include "shared/randomhints/hint.h"
 #include "shared/widgets/qtextbrowserwithnetwork.h"
+#include "shared/widgets/servertext.h"
 
 #include <QDebug>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPolygonF>
 #include <QRegion>
 #include <QTextDocument>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace mirrel::launcher {
@@ -105,39 +102,29 @@ QRegion outlinedShape(const QPolygonF& Polygon) {
 // that a hint can never start a local program or open a local file.
 void openHintUrl(const QString& Url) {
     const QUrl link(Url);
-    const QString scheme = link.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+    if (!shared::isWebAddress(link)) {
         qWarning() << "Hint link not opened, it is no web address:" << Url;
         return;
     }
     QDesktopServices::openUrl(link);
 }
 
-ClickableLabel* createPictureLabel(QWidget* pSection, const QPixmap& Picture, const QSize& MinimumSize,
-                                   const QString& Url) {
-    auto* pLabel = new ClickableLabel(pSection);
-    pLabel->setMinimumSize(MinimumSize);
-    pLabel->setGeometry((pSection->width() - Picture.width()) / 2,
-                        (pSection->height() - Picture.height()) / 2, Picture.width(), Picture.height());
-    if (!Picture.isNull()) {
-        pLabel->setPixmap(QIcon(Picture).pixmap(pLabel->size()));
-    }
-    pLabel->setOpenExternalLinks(true);
-    pLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
-                                    Qt::LinksAccessibleByKeyboard);
-    pLabel->setToolTip(Url);
-    pLabel->setCursor(Qt::PointingHandCursor);
-    QObject::connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
-    return pLabel;
+// The picture covers the tile, centred on it.
+void placePicture(QLabel* pLabel, const QSize& PictureSize) {
+    const QWidget* pSection = pLabel->parentWidget();
+    pLabel->setGeometry((pSection->width() - PictureSize.width()) / 2,
+                        (pSection->height() - PictureSize.height()) / 2, PictureSize.width(),
+                        PictureSize.height());
 }
 
 ClickableLabel* createCaptionLabel(QWidget* pSection, const QString& Text, const QString& StyleSheet,
                                    const QRect& Geometry, const QString& Url) {
-    auto* pLabel = new ClickableLabel(Text, pSection);
+    auto* pLabel = new ClickableLabel(pSection);
+    shared::setServerText(pLabel, Text);
     pLabel->setStyleSheet(StyleSheet);
     pLabel->setAlignment(Qt::AlignVCenter);
     pLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    pLabel->setToolTip(Url);
+    pLabel->setToolTip(shared::serverToolTip(Url));
     pLabel->setCursor(Qt::PointingHandCursor);
     pLabel->setGeometry(Geometry);
     QObject::connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
@@ -149,7 +136,8 @@ ClickableLabel* createCaptionLabel(QWidget* pSection, const QString& Text, const
 THintPanel::THintPanel(QWidget* pWindow, std::shared_ptr<shared::TDownloadPool> pDownloadPool)
     : QObject(pWindow)
     , m_pWindow(pWindow)
-    , m_pDownloadPool(std::move(pDownloadPool)) {
+    , m_pDownloadPool(std::move(pDownloadPool))
+    , m_pPictureFetcher(new THintPictureFetcher(this)) {
     createHintBox();
 }
 
@@ -226,22 +214,15 @@ shared::QTextBrowserWithNetwork* THintPanel::createPlaceholderBrowser(QWidget* p
     return pBrowser;
 }
 
-void THintPanel::setHints(const std::vector<shared::THint>& Hints) {
-    if (m_ShowingHints) {
-        m_pPendingHints = std::make_unique<std::vector<shared::THint>>(Hints);
-        return;
-    }
-    m_ShowingHints = true;
-    applyHints(Hints);
-    while (m_pPendingHints) {
-        const std::vector<shared::THint> newer = std::move(*m_pPendingHints);
-        m_pPendingHints.reset();
-        applyHints(newer);
-    }
-    m_ShowingHints = false;
+void THintPanel::setImageDownloadTimeout(int Milliseconds) {
+    m_pPictureFetcher->setTimeout(Milliseconds);
 }
 
-void THintPanel::applyHints(const std::vector<shared::THint>& Hints) {
+int THintPanel::pendingPictureCount() const {
+    return m_pPictureFetcher->pendingCount();
+}
+
+void THintPanel::setHints(const std::vector<shared::THint>& Hints) {
     m_pHintBox->hide();
     if (!Hints.empty()) {
         if (m_pHintBoxLayout->indexOf(m_pSectionsContainer) < 0) {
@@ -274,10 +255,9 @@ void THintPanel::applyHints(const std::vector<shared::THint>& Hints) {
 void THintPanel::clearSection(TSection& Section) {
     const QList<QWidget*> children =
         Section.m_pSection->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QWidget* pChild : children) {
-        pChild->hide();
-        pChild->deleteLater();
-    }
+    // At once, so that nothing of the previous hint is left over: none of them is in the middle
+    // of handling an event of its own when a hints document arrives.
+    qDeleteAll(children);
     Section.m_pPlaceholder = nullptr;
 }
 
@@ -298,14 +278,28 @@ void THintPanel::ensureFrame(TSection& Section, ETilePosition Position) {
     Section.m_pFrame->setMask(tileShape(Position, Section.m_pFrame->size()));
 }
 
+ClickableLabel* THintPanel::createPictureLabel(QWidget* pSection, const QString& ImageUrl,
+                                               const QSize& PictureSize, const QString& Url) {
+    auto* pLabel = new ClickableLabel(pSection);
+    pLabel->setMinimumSize(PictureSize);
+    placePicture(pLabel, PictureSize);
+    pLabel->setToolTip(shared::serverToolTip(Url));
+    pLabel->setCursor(Qt::PointingHandCursor);
+    connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
+    m_pPictureFetcher->fetch(ImageUrl, PictureSize, pLabel, [pLabel](const QPixmap& Picture) {
+        placePicture(pLabel, Picture.size());
+        pLabel->setPixmap(QIcon(Picture).pixmap(pLabel->size()));
+    });
+    return pLabel;
+}
+
 void THintPanel::showHintInSection(const shared::THint& Hint, ETilePosition Position) {
     TSection& section = m_Sections[static_cast<size_t>(Position)];
-    const QPixmap picture = downloadImage(Hint.m_ImageUrl, TilePictureSize);
     clearSection(section);
 
-    createPictureLabel(section.m_pSection, picture, TilePictureSize, Hint.m_Url)->show();
+    createPictureLabel(section.m_pSection, Hint.m_ImageUrl, TilePictureSize, Hint.m_Url)->show();
     const int paddingLeft = Position == ETilePosition::Left ? 10 : 18;
-    createCaptionLabel(section.m_pSection, Hint.m_RichText,
+    createCaptionLabel(section.m_pSection, Hint.captionText(),
                        captionStyleSheet(paddingLeft, QStringLiteral("rgba(50, 50, 50, 0.7)")),
                        CaptionGeometry, Hint.m_Url)
         ->show();
@@ -314,12 +308,11 @@ void THintPanel::showHintInSection(const shared::THint& Hint, ETilePosition Posi
 
 void THintPanel::setHint(const shared::THint& Hint) {
     TSection& section = m_Sections[static_cast<size_t>(ETilePosition::Left)];
-    const QPixmap picture = downloadImage(Hint.m_ImageUrl, FeaturedPictureSize);
     clearSection(section);
 
     const QString url = Hint.m_Url;
-    ClickableLabel* pPicture = createPictureLabel(section.m_pSection, picture, FeaturedPictureSize, url);
-    connect(pPicture, &QLabel::linkActivated, pPicture, [url] { openHintUrl(url); });
+    ClickableLabel* pPicture =
+        createPictureLabel(section.m_pSection, Hint.m_ImageUrl, FeaturedPictureSize, url);
     pPicture->show();
     createCaptionLabel(section.m_pSection, FeaturedCaption,
                        captionStyleSheet(10, QStringLiteral("rgba(50, 50, 50, 0.5)")),
@@ -331,32 +324,6 @@ void THintPanel::setHint(const shared::THint& Hint) {
     }
     m_pHintBox->setTitle(Hint.m_Title.isEmpty() ? FallbackBoxTitle : Hint.m_Title);
     m_pWindow->adjustSize();
-}
-
-QPixmap THintPanel::downloadImage(const QString& ImageUrl, const QSize& ScaledSize) const {
-    QNetworkAccessManager manager;
-    QNetworkReply* pReply = manager.get(QNetworkRequest(QUrl(ImageUrl)));
-    QEventLoop loop;
-    QTimer timeLimit;
-    timeLimit.setSingleShot(true);
-    connect(pReply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(&timeLimit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timeLimit.start(m_ImageDownloadTimeoutMs);
-    if (!pReply->isFinished()) {
-        loop.exec();
-    }
-
-    QPixmap picture;
-    if (pReply->isFinished() && pReply->error() == QNetworkReply::NoError) {
-        if (picture.loadFromData(pReply->readAll())) {
-            picture = picture.scaled(ScaledSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-        }
-    } else if (!pReply->isFinished()) {
-        qWarning() << "Hint picture not received in time:" << ImageUrl;
-        pReply->abort();
-    }
-    pReply->deleteLater();
-    return picture;
 }
 
 } // namespace mirrel::launcher

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPixmap>
 #include <QSize>
 
 #include <array>
@@ -21,6 +20,9 @@ struct THint;
 } // namespace shared
 
 namespace mirrel::launcher {
+
+class ClickableLabel;
+class THintPictureFetcher;
 
 // The framed box below the package rows: a row of three slanted hint tiles
 // (left "cat1", middle "cat2", right "cat3") above the window's footer, which
@@ -42,14 +44,17 @@ public:
     // hint is shown there, then the frame that carries the hover colour.
     QWidget* tile(ETilePosition Position) const;
 
-    // Shows the hints in their tiles. The row of tiles is shown only when every
-    // tile got a hint; hintRowShown tells which way it went.
+    // Shows the hints in their tiles at once; their pictures fill in when they
+    // arrive. The row of tiles is shown only when every tile got a hint;
+    // hintRowShown tells which way it went.
     void setHints(const std::vector<shared::THint>& Hints);
     // Features one hint over the left tile.
     void setHint(const shared::THint& Hint);
 
-    // How long a hint picture may take before the tile is shown without it.
-    void setImageDownloadTimeout(int Milliseconds) { m_ImageDownloadTimeoutMs = Milliseconds; }
+    // How long a hint picture may take before its tile stays without it.
+    void setImageDownloadTimeout(int Milliseconds);
+    // Hint pictures on their way.
+    int pendingPictureCount() const;
 
     static QRegion tileShape(ETilePosition Position, const QSize& Size);
 
@@ -70,8 +75,8 @@ private:
     void showHintInSection(const shared::THint& Hint, ETilePosition Position);
     void clearSection(TSection& Section);
     void ensureFrame(TSection& Section, ETilePosition Position);
-    QPixmap downloadImage(const QString& ImageUrl, const QSize& ScaledSize) const;
-    void applyHints(const std::vector<shared::THint>& Hints);
+    ClickableLabel* createPictureLabel(QWidget* pSection, const QString& ImageUrl, const QSize& PictureSize,
+                                       const QString& Url);
 
     QWidget* m_pWindow;
     std::shared_ptr<shared::TDownloadPool> m_pDownloadPool;
@@ -80,11 +85,7 @@ private:
     QWidget* m_pSectionsContainer = nullptr;
     QHBoxLayout* m_pHintRow = nullptr;
     std::array<TSection, 3> m_Sections;
-    int m_ImageDownloadTimeoutMs = 10000;
-    // A picture download runs a local event loop, in which a newer hints
-    // document may arrive; it is shown once the current one is done.
-    bool m_ShowingHints = false;
-    std::unique_ptr<std::vector<shared::THint>> m_pPendingHints;
+    THintPictureFetcher* m_pPictureFetcher;
 };
 
 } // namespace mirrel::launcher

@@ -34,6 +34,9 @@ namespace mirrel::launcher {
 namespace {
 
 constexpr int GridColumns = 4;
+constexpr int WindowWidth = 800;
+constexpr int MinimumWindowHeight = 450;
+constexpr int MaximumWindowHeight = 600;
 const QString ImagePrefix = QStringLiteral(":/images/launcher/");
 const QString TwitterPage = QStringLiteral("https://www.quorvane.com/vantor-online/twitter");
 const QString DiscordInvitation = QStringLiteral("https://www.quorvane.com/vantor-online/discord");
@@ -100,13 +103,23 @@ TLauncherMainWindow::TLauncherMainWindow(const std::vector<std::shared_ptr<TPack
         m_pMainLayout->addSpacing(300);
         showConnectionProblemMessage();
     }
+    // Height the rows do not need stays above the hint box: the box and the footer it carries
+    // keep their shape at the window's lower edge whatever the number of rows.
+    m_pMainLayout->addStretch(1);
     m_pMainLayout->addSpacing(6);
     m_pMainLayout->addItem(m_pHintPlaceholder);
     m_HintPlaceholderInLayout = true;
     m_pMainLayout->addWidget(m_pHintPanel->hintBox(), 0, Qt::AlignHCenter);
     m_pMainLayout->addSpacing(-14);
     addFooter();
-    pCentralWidget->setLayout(m_pMainLayout);
+    // The window is at least 450 pixels high, and higher when its content needs it: a minimum
+    // set on the window itself would override the one its layout asks for and squeeze two rows
+    // of packages into each other. The strut of the outer box gives the floor instead.
+    auto* pOuterLayout = new QHBoxLayout(pCentralWidget);
+    const QMargins margins = pOuterLayout->contentsMargins();
+    pOuterLayout->addStrut(MinimumWindowHeight - margins.top() - margins.bottom());
+    pOuterLayout->addLayout(m_pMainLayout);
+    layout()->activate();
 
     if (pInstallationManager != nullptr) {
         connect(pInstallationManager, &TInstallationManager::installationOrUpdateStarted, this,
@@ -129,9 +142,8 @@ void TLauncherMainWindow::setUpWindow() {
     setWindowTitle(QStringLiteral("Vantor Online"));
     setWindowFlags(Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedWidth(800);
-    setMaximumHeight(600);
-    setMinimumHeight(450);
+    setFixedWidth(WindowWidth);
+    setMaximumHeight(MaximumWindowHeight);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::MinimumExpanding);
 }
 
@@ -330,6 +342,8 @@ void TLauncherMainWindow::onInstallationOrUpdateFinished(const TPackageInstallat
 QMessageBox* TLauncherMainWindow::sharedMessageBox() {
     if (m_pMessageBox == nullptr) {
         m_pMessageBox = new QMessageBox(this);
+        // The texts quote package names and the CDN's diagnostics: words, never markup.
+        m_pMessageBox->setTextFormat(Qt::PlainText);
         // Connection and download problems are news, not questions: the
         // window stays usable while the box is open.
         m_pMessageBox->setWindowModality(Qt::NonModal);

@@ -44,4 +44,15 @@ QString speedText(quint64 BytesPerSecond) {
     return QStringLiteral("%1 B/s").arg(BytesPerSecond);
 }
 
+QString timeLeftText(quint64 Seconds) {
+    if (Seconds < 60) {
+        return QStringLiteral("under 1 min left");
+    }
+    const quint64 minutes = (Seconds + 30) / 60;
+    if (minutes < 60) {
+        return QStringLiteral("about %1 min left").arg(minutes);
+    }
+    return QStringLiteral("about %1 h left").arg((Seconds + 1800) / 3600);
+}
+
 } // namespace mirrel::launcher

@@ -20,4 +20,8 @@ QString megabytesText(quint64 Done, quint64 Total);
 // 2^30), but the amount is divided by the decimal unit.
 QString speedText(quint64 BytesPerSecond);
 
+// The time a download still needs, in words that do not pretend to precision: "under 1 min left",
+// "about 3 min left" (whole minutes, rounded) or "about 2 h left" (whole hours, rounded).
+QString timeLeftText(quint64 Seconds);
+
 } // namespace mirrel::launcher

@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QTextDocumentFragment>
 
 namespace shared {
 
@@ -34,6 +35,12 @@ THint THint::fromJson(const QJsonObject& Object) {
     hint.m_HasEmergencyFlag = Object.contains(QStringLiteral("emergency"));
     hint.m_Emergency = Object.value(QStringLiteral("emergency")).toBool(false);
     return hint;
+}
+
+QString THint::captionText() const {
+    QString words = QTextDocumentFragment::fromHtml(m_RichText).toPlainText();
+    words.remove(QChar::ObjectReplacementCharacter);
+    return words.simplified();
 }
 
 } // namespace shared

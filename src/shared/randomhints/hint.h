@@ -25,6 +25,10 @@ struct THint {
     bool m_Emergency = false;
 
     static THint fromJson(const QJsonObject& Object);
+
+    // The words of the hint's text without its markup: what a tile's caption shows. Pictures and
+    // links named in the markup are dropped, never loaded.
+    QString captionText() const;
 };
 
 } // namespace shared

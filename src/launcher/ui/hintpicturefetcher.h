@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPixmap;
+
+namespace mirrel::launcher {
+
+// Fetches the pictures of the hint tiles in the background, so that the tiles and the footer are
+// laid out at once and each picture fills in when it arrives. Only web addresses are fetched; a
+// picture larger than 8 MiB, of more than 4096 pixels a side, or not complete within the time
+// limit is dropped with a warning in the log, and its tile keeps its caption and link.
+class THintPictureFetcher : public QObject {
+    Q_OBJECT
+
+public:
+    using TDelivery = std::function<void(const QPixmap& Picture)>;
+
+    explicit THintPictureFetcher(QObject* pParent = nullptr);
+    ~THintPictureFetcher() override;
+
+    void setTimeout(int Milliseconds) { m_TimeoutMs = Milliseconds; }
+    // Fetches the picture, scales it to cover ScaledSize and hands it to Deliver, unless
+    // pRecipient is gone by then (its fetch is then cut short). Nothing is handed over when there
+    // is no usable picture.
+    void fetch(const QString& ImageUrl, const QSize& ScaledSize, QObject* pRecipient, TDelivery Deliver);
+    // Pictures asked for that have neither arrived nor been given up.
+    int pendingCount() const { return m_PendingCount; }
+
+private:
+    void watchSize(QNetworkReply* pReply, const QString& ImageUrl);
+    void watchTime(QNetworkReply* pReply, const QString& ImageUrl);
+    static QPixmap pictureOf(QNetworkReply* pReply, const QString& ImageUrl, const QSize& ScaledSize);
+
+    QNetworkAccessManager* m_pManager;
+    int m_TimeoutMs = 10000;
+    int m_PendingCount = 0;
+};
+
+} // namespace mirrel::launcher
