@@ -363,8 +363,9 @@ private slots:
         row("asset version 10 is no special case", "", "f=P2 a=A10", "A10", "", "4 2");
         row("no asset documents at all", "", "f=P2", "-", "", "4 2");
         row("the full marker decides over the partial one", "", "f=P1 p=P2 a=A8", "A8", "", "3 1");
+        // The installed pair stays together until the new version has arrived: never P1 beside A8.
         row("partial: the installed document becomes the marker", "partial", "f=P1 p=stale a=A7", "A8",
-            "a=A8 p=P1", "2 1");
+            "a=A7 p=P1", "2 1");
         row("partial: nothing installed, the given documents", "partial", "", "A8", "a=A8 p=P2", "2 2");
         // An interrupted run's marker names the files that may be present; no asset document
         // leaves the asset file alone.

@@ -126,7 +126,8 @@ private slots:
         QVERIFY(!kit->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         QCOMPARE(QRect(QPoint(), kit->minimumSize()).united(QRect(QPoint(), kit->maximumSize())),
                  QRect(0, 0, 800, 600));
-        QCOMPARE(kit->minimumHeight(), 450);
+        // At least 450 high, more when five packages need it.
+        QVERIFY(kit->minimumHeight() >= 450);
         QCOMPARE(application()->m_FunnelEvents, QStringList{u"launcher_started/FunnelStartedFirst"_qs});
         // The footer: every link once; "About" opens a box of the launcher's, not a web page.
         QStringList texts;

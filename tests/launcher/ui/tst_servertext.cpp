@@ -131,6 +131,7 @@ private slots:
         pPanel->setHints({hint(u"cat1"_qs, text, m_Nginx.url(u"img/small.png"_qs).toString()),
                           hint(u"cat2"_qs, text, u"file:///dev/zero"_qs),
                           hint(u"cat3"_qs, text, m_Nginx.url(u"img/huge.png"_qs).toString())});
+        QTRY_COMPARE(pPanel->pendingPictureCount(), 0);
         window.grab();
 
         int pictures = 0;
