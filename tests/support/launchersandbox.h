@@ -13,17 +13,9 @@ class QRegularExpression;
 
 namespace testsupport {
 
-// The real launcher executable copied into a temporary directory of its own,
-// with HOME, the XDG folders and TMPDIR pointing into that directory too, so a
-// started launcher reads only the settings the test wrote beside it and writes
-// its log there.
-//
-//   TLauncherSandbox sandbox;
-//   QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
-//   sandbox.writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n");
-//   auto launcher = sandbox.start({"-s"});
-//   QVERIFY(sandbox.waitForLogLine(QRegularExpression("Version: ")));
-//   QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+// The real launcher executable copied into a temporary directory of its own, with HOME, the XDG
+// folders and TMPDIR pointing into that directory too, so a started launcher reads only the
+// settings the test wrote beside it and writes its log there.
 class TLauncherSandbox {
 public:
     TLauncherSandbox();
