@@ -60,12 +60,7 @@ private slots:
               u"Critical: critical text with %1 and an argument"_qs}) {
             expected << u"%1:%2 %3"_qs.arg(QStringLiteral(__FILE__)).arg(line + expected.size()).arg(kind);
         }
-        QStringList written;
-        for (const QString& text : fileLines(m_Log)) {
-            const QRegularExpressionMatch match = LinePattern.match(text);
-            written << match.captured(2) + u' ' + match.captured(3);
-        }
-        QCOMPARE(written, expected);
+        QCOMPARE(fileLines(m_Log).replaceInStrings(LinePattern, u"\\2 \\3"_qs), expected);
     }
 
     void concurrentThreadsWriteWholeLines() {
@@ -84,6 +79,7 @@ private slots:
             QVERIFY(thread->wait(120000));
         }
         QSet<QString> seen;
+        // Every line whole, and none lost.
         for (const QString& line : fileLines(m_Log)) {
             QVERIFY2(LinePattern.match(line).hasMatch() && line.endsWith(u" x"_qs + QString(299, u'x')),
                      qPrintable(line));
