@@ -72,10 +72,12 @@ private slots:
     }
 
     // A first launch installs the automatic packages, makes the first the default and starts it with
-    // its parameters and, as it was verified in this run, the up-to-date flag; the next plain start
-    // starts it at once, without a window and without the flag.
+    // its parameters and, as it was verified in this run, the up-to-date flag. Offline, the next plain
+    // start offers the default from its installed documents and starts it at once, without a window,
+    // without the flag and without trying to replace the launcher.
     void firstLaunchInstallsAutomaticPackagesAndStartsTheFirst() {
-        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
+        QVERIFY(release(1, false, u"good.json"_qs));
+        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs, u"--skip-selfupdate"_qs}), 0);
         QVERIFY(isInstalled(Vantor, 1) && isInstalled(Classic, 1));
         QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(u"preview"_qs)));
         QVERIFY(!QFileInfo::exists(m_Stage.packageDirectory(Vantor) + u"/partial-package.json"_qs));
@@ -90,9 +92,14 @@ private slots:
         QVERIFY(platform::TNamedFileMapping::exists(ClientPresenceName));
 
         QVERIFY(m_Stage.endClients());
-        QCOMPARE(m_Stage.runLauncher({}), 0);
+        m_Stage.server().stop();
+        const int exitCode = m_Stage.runLauncher({});
+        QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
+        QCOMPARE(exitCode, 0);
         QCOMPARE(m_Stage.clientStarts().last().Arguments, TLauncherStage::gameParameters());
+        QCOMPARE(m_Stage.clientStarts().last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
         QCOMPARE(logLines(u"sendFunnelEvent: launcher_started"_qs), 1);
+        QCOMPARE(logLines(u"startSelfUpdate"_qs), 0);
     }
 
     // While the first launcher installs, every other start ends at once and leaves it alone; with
@@ -141,20 +148,6 @@ private slots:
         QCOMPARE(m_Stage.clientStarts().size(), 2);
         QCOMPARE(m_Stage.clientStarts().last().Arguments,
                  TLauncherStage::gameParameters() + QStringList{UpToDate});
-    }
-
-    // Offline, the installed default is offered from its installed documents and started at once,
-    // and the launcher does not try to replace itself.
-    void offlineStartUsesTheStoredCopyWithoutSelfUpdate() {
-        QVERIFY(release(1, false, u"good.json"_qs));
-        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs, u"--skip-selfupdate"_qs}), 0);
-        QVERIFY(m_Stage.endClients());
-        m_Stage.server().stop();
-        const int exitCode = m_Stage.runLauncher({});
-        QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
-        QCOMPARE(exitCode, 0);
-        QCOMPARE(m_Stage.clientStarts().size(), 2);
-        QCOMPARE(logLines(u"startSelfUpdate"_qs), 0);
     }
 
     // A failed update puts the old program back and the launcher goes on with its first launch; a

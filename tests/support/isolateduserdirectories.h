@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QTemporaryDir>
 
 namespace testsupport {
@@ -13,10 +12,6 @@ public:
     TIsolatedUserDirectories();
     TIsolatedUserDirectories(const TIsolatedUserDirectories&) = delete;
     TIsolatedUserDirectories& operator=(const TIsolatedUserDirectories&) = delete;
-
-    QString home() const;
-    QString configHome() const;
-    QString dataHome() const;
 
 private:
     QTemporaryDir m_Root;

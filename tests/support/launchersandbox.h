@@ -13,17 +13,9 @@ class QRegularExpression;
 
 namespace testsupport {
 
-// The real launcher executable copied into a temporary directory of its own,
-// with HOME, the XDG folders and TMPDIR pointing into that directory too, so a
-// started launcher reads only the settings the test wrote beside it and writes
-// its log there.
-//
-//   TLauncherSandbox sandbox;
-//   QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
-//   sandbox.writeSettings("[OPTIONS]\nmaxConcurrentDownloads=4\n");
-//   auto launcher = sandbox.start({"-s"});
-//   QVERIFY(sandbox.waitForLogLine(QRegularExpression("Version: ")));
-//   QVERIFY(TLauncherSandbox::stop(*launcher, SIGTERM));
+// The real launcher executable copied into a temporary directory of its own, with HOME, the XDG
+// folders and TMPDIR pointing into that directory too, so a started launcher reads only the
+// settings the test wrote beside it and writes its log there.
 class TLauncherSandbox {
 public:
     TLauncherSandbox();
@@ -36,12 +28,9 @@ public:
 
     QString launcherDirectory() const;
     QString executablePath() const;
-    QString logFilePath() const;
 
     // "launchersettings.ini" beside the executable.
     bool writeSettings(const QByteArray& iniText) const;
-    // Any file below the launcher's directory, creating its folders.
-    bool writeLauncherFile(const QString& relativePath, const QByteArray& content) const;
 
     // An extra variable for every launcher started from now on (and the programs it starts).
     void setEnvironmentVariable(const QString& name, const QString& value);
@@ -52,7 +41,6 @@ public:
     std::unique_ptr<QProcess> start(const QStringList& arguments = QStringList(),
                                     const QString& outputFile = QString()) const;
 
-    QByteArray logContent() const;
     QStringList logLines() const;
     int countLogLines(const QRegularExpression& pattern) const;
     // Waits until at least count log lines match.

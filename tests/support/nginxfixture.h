@@ -12,19 +12,10 @@ class QProcess;
 
 namespace testsupport {
 
-// A real nginx serving a temporary document root on 127.0.0.1, on a free port,
-// with its own generated configuration, pid file, logs and temp folders.
-//
-//   TNginxFixture nginx;
-//   nginx.writeFile("launcher/config.json", json);
-//   nginx.addFixedStatus("/maintenance.json", 503);
-//   QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-//   QUrl url = nginx.url("launcher/config.json");
-//
-// Every request is written to an access log as "METHOD URI STATUS BYTES".
-// nginx writes that line just after the last byte of the answer, so a test
-// that counts requests right after a reply finished waits for the count
-// (waitForRequestCount) instead of reading the log once.
+// A real nginx serving a temporary document root on 127.0.0.1, on a free port, with its own
+// configuration, pid file, logs and temp folders. Every request goes to an access log as "METHOD
+// URI STATUS BYTES", written just after the answer's last byte: a test that counts requests right
+// after a reply finished waits for the count (waitForRequestCount).
 class TNginxFixture {
 public:
     TNginxFixture();
@@ -50,7 +41,6 @@ public:
     QUrl url(const QString& relativePath) const;
     // Writes a file below the document root, creating its folders.
     bool writeFile(const QString& relativePath, const QByteArray& content) const;
-    bool removeFile(const QString& relativePath) const;
 
     QStringList accessLogLines() const;
     // Requests whose path (without query) equals the given one ("/a/b.json").

@@ -43,10 +43,9 @@ TScriptedAnswer TScriptedAnswer::withStatus(int status, const QByteArray& body) 
     return answer;
 }
 
-TScriptedAnswer TScriptedAnswer::faulty(EScriptedFault fault, const QByteArray& body, qint64 offset) {
+TScriptedAnswer TScriptedAnswer::faulty(EScriptedFault fault, const QByteArray& body) {
     TScriptedAnswer answer = ok(body);
     answer.fault = fault;
-    answer.faultOffset = offset;
     return answer;
 }
 
@@ -199,16 +198,14 @@ void TScriptedHttpServer::sendHeadersAndBody(QTcpSocket* pSocket, const TScripte
         head += header.first + ": " + header.second + "\r\n";
     pSocket->write(head + "\r\n");
 
-    const bool splitsBody = answer.fault != EScriptedFault::None || answer.delayMidBodyMs > 0;
-    if (!splitsBody) {
+    if (answer.fault == EScriptedFault::None) {
         pSocket->write(answer.body);
         return;
     }
-    const qint64 offset = answer.faultOffset < 0 ? answer.body.size() / 2 : answer.faultOffset;
-    pSocket->write(answer.body.left(int(offset)));
+    const int offset = answer.body.size() / 2;
+    pSocket->write(answer.body.left(offset));
     pSocket->flush();
-    const int pauseMs = qMax(answer.delayMidBodyMs, 100);
-    QTimer::singleShot(pauseMs, pSocket, [this, pSocket, answer, offset] {
+    QTimer::singleShot(100, pSocket, [this, pSocket, answer] {
         switch (answer.fault) {
         case EScriptedFault::ResetMidBody:
             m_buffers.remove(pSocket);
@@ -220,9 +217,7 @@ void TScriptedHttpServer::sendHeadersAndBody(QTcpSocket* pSocket, const TScripte
             break;
         case EScriptedFault::StallMidBody:
         case EScriptedFault::StallBeforeHeaders:
-            break;
         case EScriptedFault::None:
-            pSocket->write(answer.body.mid(int(offset)));
             break;
         }
     });

@@ -32,9 +32,8 @@ QString markerVersion(const QString& Path) {
                               : QJsonDocument::fromJson(document).object()[u"version"_qs].toString();
 }
 
-// Everything a run tells the outside, in order, as "<event> <status> <full>/<partial>": the
-// package's status and the versions its markers name at that moment ("-": no marker). Funnel
-// milestones come in as "<step>/<first-time key>".
+// Everything a run tells, in order: "<event> <status> <full>/<partial>" with the package's status
+// and its markers' versions then ("-": none); funnel milestones as "<step>/<first-time key>".
 struct TRunLog {
     TRunLog(TInstallationManager& Manager, const std::shared_ptr<TPackage>& Package)
         : m_Manager(Manager) {
@@ -117,13 +116,9 @@ std::optional<int> driveInstallation(int argc, char** argv) {
     }
     QCoreApplication application(argc, argv);
     QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
-    TStart start(std::make_shared<TLauncherFilesystemHelper>(QString::fromLocal8Bit(argv[2])));
-    QObject::connect(&start.Manager, &TInstallationManager::allStartedUpdatesFinished, [] {
-        std::puts("finished");
-        QCoreApplication::quit();
-    });
-    start.Manager.installOrUpdatePackage(start.Game);
-    return application.exec();
+    TStart(std::make_shared<TLauncherFilesystemHelper>(QString::fromLocal8Bit(argv[2]))).run();
+    std::puts("finished");
+    return 0;
 }
 
 } // namespace
@@ -145,15 +140,9 @@ private slots:
     }
 
     void init() {
-        QVERIFY(m_pGame->release(cdn(), 1));
+        release(1);
         m_pWork = std::make_unique<QTemporaryDir>();
         useSettings();
-    }
-
-    void cleanup() {
-        m_pFileSystem.reset();
-        // Installations are released through the event loop.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void installAndUpdateMoveTheMarkers_data() {
@@ -168,7 +157,7 @@ private slots:
         QVERIFY(writeBytes(inLauncher(u"accountgroup.json"_qs), R"({"Key": "group-a"})"));
         if (installed > 0) {
             installReleased();
-            QVERIFY(m_pGame->release(cdn(), 2));
+            release(2);
         }
         TStart start(m_pFileSystem);
         QCOMPARE(start.Game->localStatus(),
@@ -198,7 +187,7 @@ private slots:
 
     void failedDownloadLeavesThePackagePartlyInstalled() {
         installReleased();
-        QVERIFY(m_pGame->release(cdn(), 2));
+        release(2);
         TStart start(m_pFileSystem);
         const QString chunks = cdn() + u"/vantor/linux/chunks"_qs;
         QVERIFY(QDir().rename(chunks, chunks + u".away"_qs));
@@ -236,7 +225,7 @@ private slots:
 
         // Once version 2 is offered, the files of version 1 check out complete, but still not new.
         const QByteArray assets = readBytes(inGame(u"assets.json"_qs));
-        QVERIFY(m_pGame->release(cdn(), 2));
+        release(2);
         TStart next(m_pFileSystem);
         QCOMPARE(next.run(true)->Events.last(), u"all 3 1/-"_qs);
         QCOMPARE(readBytes(inGame(u"assets.json"_qs)), assets);
@@ -269,7 +258,7 @@ private slots:
         }
         QVERIFY(damage != u"cut"_qs || stable.resize(stable.size() - 10));
         QVERIFY(damage != u"remove"_qs || stable.remove());
-        QVERIFY(m_pGame->release(cdn(), 2));
+        release(2);
         TStart start(m_pFileSystem);
         if (interrupted) {
             const TPackageConfigurationReader installed =
@@ -320,7 +309,7 @@ private slots:
         installReleased();
         // The launcher updating to version 2 is killed once one of the small changed files is
         // complete on disk, while the big changed chunk is still on its way.
-        QVERIFY(m_pGame->release(cdn(), 2));
+        release(2);
         useSettings({}, m_Slow);
         QProcess driver;
         driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -379,6 +368,15 @@ private:
     void useSettings(const QStringList& Options, const TNginxFixture& Server) {
         m_pFileSystem = makeLauncherFilesystem(
             launcherDirectory(), launcherSettingsText(Server.url(u"cdn/launcher.json"_qs), Options));
+    }
+    // Makes Version the one the launcher configuration offers.
+    void release(int Version) const {
+        const QString folder = cdn() + u"/vantor/linux/"_qs;
+        for (const QString& document : {u"package"_qs, u"assets"_qs}) {
+            QFile::remove(folder + document + u".json"_qs);
+            QVERIFY(QFile::copy(folder + document + u"-v%1.json"_qs.arg(Version),
+                                folder + document + u".json"_qs));
+        }
     }
     // Installs the released version, as an earlier start of the launcher would have.
     void installReleased() { QVERIFY(TStart(m_pFileSystem).run()->Events.last().startsWith(u"all 4 "_qs)); }

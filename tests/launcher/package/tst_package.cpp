@@ -1,5 +1,4 @@
 #include "launcher/package/fileinpackage.h"
-#include "launcher/package/filetodownload.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/package/resolveurl.h"
@@ -13,8 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
-
-#include <stdexcept>
 
 using namespace mirrel::launcher;
 using namespace testsupport;
@@ -80,11 +77,8 @@ private slots:
         QTest::newRow("base with slash") << u"http://h/dir/ chunks/ab http://h/dir/chunks/ab"_qs;
         QTest::newRow("base without slash") << u"http://h/dir chunks/ab http://h/dir/chunks/ab"_qs;
         QTest::newRow("slash is never removed") << u"http://h/dir/ /chunks/ab http://h/dir//chunks/ab"_qs;
-        QTest::newRow("leading slash, base without") << u"http://h/dir /chunks/ab http://h/dir/chunks/ab"_qs;
         QTest::newRow("query dropped") << u"http://h:81/d/?nocache=abc&x=1 c/ab http://h:81/d/c/ab"_qs;
-        QTest::newRow("empty base path") << u"http://h chunks/ab http://h/chunks/ab"_qs;
         QTest::newRow("absolute unchanged") << u"http://h/dir/ https://cdn/x/y?q=1 https://cdn/x/y?q=1"_qs;
-        QTest::newRow("file url") << u"file:///opt/l/ packages/a.json file:///opt/l/packages/a.json"_qs;
         QTest::newRow("encoded characters") << u"http://h/my%20dir/ a%20b/c http://h/my%20dir/a%20b/c"_qs;
     }
 
@@ -99,43 +93,24 @@ private slots:
         QCOMPARE(versionLabel(u"%2"_qs, u"%1"_qs), u"P%2 A%1"_qs);
     }
 
-    // The chunk list expands through the table in file order; an index outside it is refused.
-    void fileToDownloadExpandsTheChunkList() {
-        TChunkInPackageVector table(3);
-        for (std::size_t index = 0; index < table.size(); ++index) {
-            table[index].Url = QUrl(u"c%1"_qs.arg(index));
-        }
-        TFileInPackage entry;
-        entry.Chunks = {2, 0, 2};
-        const TFileToDownload download(entry, table);
-        QCOMPARE(download.Chunks.size(), std::size_t(3));
-        QCOMPARE(download.Chunks[0].Url.toString() + download.Chunks[1].Url.toString() +
-                     download.Chunks[2].Url.toString(),
-                 u"c2c0c2"_qs);
-        for (const std::int32_t index : {3, -1, 2147483647}) {
-            entry.Chunks = {0, index};
-            QVERIFY_EXCEPTION_THROWN(TFileToDownload(entry, table), std::runtime_error);
-        }
-    }
-
     void readsEveryFieldOfBothDocuments() {
         // Hash digits in upper case with separators among them decode all the same.
         const QByteArray package =
             uR"({"version": "12", "executable": "bin/client", "generation": "second", "variant": "beta",
             "parameters": ["-windowed", "--lang=en"],
-            "chunks": [{"url": "chunks/c0", "unpackedhash": "%1", "unpackedsize": 4, "packedsize": 14, "packedhash": "%2"},
+            "chunks": [{"url": "chunks/c0", "unpackedhash": "%1", "unpackedsize": 4, "packedsize": 14,
+                        "packedhash": "%2"},
                        {"url": "https:\/\/cdn.example.invalid/c1?sig=1", "unpack": false}],
             "files": [{"localfile": "bin/client", "chunks": [0, 1, 0], "executable": true, "unpackedhash": "%3",
-                       "url": "files/client.pack", "unpack": false, "packedsize": 6e9, "unpackedsize": 8e9,
-                       "patches": [{"url": "p/1-2", "fromversion": 1, "toversion": 2, "size": 512}]},
+                       "url": "files/client.pack", "unpack": false, "packedsize": 6e9, "unpackedsize": 8e9},
                       {"localfile": "c", "chunks": 5}]})"_qs
                 .arg(hex("zero").toUpper().insert(8, u" :"_qs), hex("packed"), hex("bin/client"))
                 .toUtf8();
-        const QByteArray assets = R"({"version": 7, "chunks": [{"url": "a/c0"}],
+        const QByteArray assets = R"({"version": "7b", "chunks": [{"url": "a/c0"}],
                                       "files": [{"localfile": "data/a.pak", "chunks": [2, 0]}]})";
         const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
         QVERIFY(reader.isValid());
-        QCOMPARE(versionLabel(reader), u"P12 A7"_qs);
+        QCOMPARE(versionLabel(reader), u"P12 A7b"_qs);
         QCOMPARE(reader.executable(), u"bin/client"_qs);
         QCOMPARE(reader.generation(), EPackageGeneration::Second);
         QCOMPARE(reader.variant(), EPackageVariant::Beta);
@@ -161,37 +136,8 @@ private slots:
         QCOMPARE(binary.WholeFile.Url, PackageBase.resolved(QUrl(u"files/client.pack"_qs)));
         QCOMPARE(binary.WholeFile.PackedSize, TFileSize(6000000000ULL));
         QVERIFY(!binary.WholeFile.Unpack);
-        QCOMPARE(binary.Patches.at(0).Url, PackageBase.resolved(QUrl(u"p/1-2"_qs)));
-        QCOMPARE(
-            (QList<int>{binary.Patches[0].FromVersion, binary.Patches[0].ToVersion, binary.Patches[0].Size}),
-            (QList<int>{1, 2, 512}));
         QVERIFY(reader.files()[1].Chunks.empty());
         QCOMPARE(reader.files()[2].Chunks, (std::vector<std::int32_t>{2, 0}));
-    }
-
-    // Generation and variant words are case-sensitive; an asset version is a number or a text.
-    void namedValues_data() {
-        QTest::addColumn<QByteArray>("package");
-        QTest::addColumn<QByteArray>("assets");
-        QTest::addColumn<QString>("expected"); // generation, variant, asset version
-        QTest::newRow("first regular") << QByteArray(R"({"generation": "first", "variant": "regular"})")
-                                       << QByteArray(R"({"version": "2024.1"})") << u"1 1 2024.1"_qs;
-        QTest::newRow("preview") << QByteArray(R"({"variant": "preview"})")
-                                 << QByteArray(R"({"version": 2147483647})") << u"0 2 2147483647"_qs;
-        QTest::newRow("test") << QByteArray(R"({"variant": "test"})") << QByteArray() << u"0 4 "_qs;
-        QTest::newRow("capitalised") << QByteArray(R"({"generation": "First", "variant": "Beta"})")
-                                     << QByteArray(R"({"version": true})") << u"0 0 "_qs;
-    }
-
-    void namedValues() {
-        QFETCH(QByteArray, package);
-        QFETCH(QByteArray, assets);
-        const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
-        QVERIFY(reader.isValid());
-        QTEST(u"%1 %2 %3"_qs.arg(int(reader.generation()))
-                  .arg(int(reader.variant()))
-                  .arg(reader.assetVersion()),
-              "expected");
     }
 
     void filesOfBothDocumentsAreSortedTogether() {

@@ -8,7 +8,6 @@
 #include "support/testregistry.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,37 +34,31 @@ private slots:
         QVERIFY(!local.accountGroupFileExists());
     }
 
+    // Only a string under "Key" is a key; anything else is reported and gives none.
     void accountGroupKey_data() {
         QTest::addColumn<QByteArray>("content"); // null: no file; "<directory>": a directory instead
-        QTest::addColumn<QString>("warnings");   // a pattern for all warnings, joined by '|'
         QTest::addColumn<QString>("key");
-        QTest::newRow("string key") << QByteArray(R"({"Key": "eu-west", "x": 3})") << u""_qs << u"eu-west"_qs;
-        QTest::newRow("no file") << QByteArray() << u".*: KeyNotExists"_qs << QString();
-        QTest::newRow("key in lower case")
-            << QByteArray(R"({"key": "x"})") << u".*: KeyNotExists"_qs << QString();
-        QTest::newRow("number key") << QByteArray(R"({"Key": 42})") << u".*: KeyNoString"_qs << QString();
-        QTest::newRow("empty object") << QByteArray("{}") << u".*: Empty"_qs << QString();
-        QTest::newRow("not JSON") << QByteArray("{Key: x}") << u"JSON parse error: .*\\|.*: Empty"_qs
-                                  << QString();
-        QTest::newRow("array") << QByteArray("[{}]") << u"JSON file does not contain .*\\|.*: Empty"_qs
-                               << QString();
-        QTest::newRow("directory") << QByteArray("<directory>") << u"Failed to open file: .*: KeyNotExists"_qs
-                                   << QString();
+        QTest::newRow("string key") << QByteArray(R"({"Key": "eu-west", "x": 3})") << u"eu-west"_qs;
+        QTest::newRow("no file") << QByteArray() << QString();
+        QTest::newRow("key in lower case") << QByteArray(R"({"key": "x"})") << QString();
+        QTest::newRow("number key") << QByteArray(R"({"Key": 42})") << QString();
+        QTest::newRow("not JSON") << QByteArray("{Key: x}") << QString();
+        QTest::newRow("array") << QByteArray(R"([{"Key": "x"}])") << QString();
+        QTest::newRow("directory") << QByteArray("<directory>") << QString();
     }
 
     void accountGroupKey() {
         QFETCH(QByteArray, content);
-        QFETCH(QString, warnings);
+        QFETCH(QString, key);
         if (content == "<directory>") {
             QVERIFY(QDir().mkpath(file(u"accountgroup.json"_qs)));
         } else if (!content.isNull()) {
             QVERIFY(writeBytes(file(u"accountgroup.json"_qs), content));
         }
-        const TLauncherFilesystemHelper helper(m_Directory->path());
         const TMessageCapture capture;
-        QTEST(accountGroupKeyFrom(helper.readAccountGroupFile()), "key");
-        const QString logged = capture.warnings().join(u'|');
-        QVERIFY2(QRegularExpression(u"^(%1)$"_qs.arg(warnings)).match(logged).hasMatch(), qPrintable(logged));
+        QCOMPARE(accountGroupKeyFrom(TLauncherFilesystemHelper(m_Directory->path()).readAccountGroupFile()),
+                 key);
+        QCOMPARE(capture.warnings().isEmpty(), !key.isEmpty());
     }
 
     // The copy creates the settings folder and replaces an older, longer copy; a failed write or a

@@ -5,8 +5,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
@@ -15,21 +13,6 @@
 
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
-
-namespace {
-
-const QString Started = u"launcher_started"_qs;
-const QString Downloaded = u"launcher_downloaded"_qs;
-
-QString sharedFolder() {
-    return QFileInfo(TFunnelEventSender::sharedIdentifierFilePath()).absolutePath();
-}
-
-QByteArray sharedFile() {
-    return testsupport::readBytes(TFunnelEventSender::sharedIdentifierFilePath());
-}
-
-} // namespace
 
 // Funnel events posted to a scripted server that records them; the user's settings store and shared
 // data folder are in the temporary home the test executable runs in.
@@ -40,8 +23,8 @@ private slots:
     void init() {
         // Every case starts as a user who never ran the launcher, with the maker's shared folder there.
         TFunnelEventSender::userSettingsStore()->clear();
-        QDir(sharedFolder()).removeRecursively();
-        QVERIFY(QDir().mkpath(sharedFolder()));
+        QDir(m_SharedFolder).removeRecursively();
+        QVERIFY(QDir().mkpath(m_SharedFolder));
         m_pServer = std::make_unique<testsupport::TScriptedHttpServer>();
         QVERIFY(m_pServer->start());
         m_pServer->setAnswer(u"/funnel"_qs, testsupport::TScriptedAnswer::ok(R"({"errorCode": 0})"));
@@ -51,49 +34,50 @@ private slots:
     void milestonesAndTheDeviceIdentifier() {
         TFunnelEventSender sender(
             u"FunnelUuid"_qs, [] { return u"group-7"_qs; }, [this] { return url(); });
-        const QJsonObject first = send(sender, Started);
-        const QString id = first.value(u"id"_qs).toString();
+        const QString id = send(sender, u"launcher_started"_qs).value(u"id"_qs).toString();
         QCOMPARE(QUuid::fromString(id).toString(QUuid::WithoutBraces), id);
-        QCOMPARE(first, (QJsonObject{{u"accountgroupkey"_qs, u"group-7"_qs},
-                                     {u"first"_qs, true},
-                                     {u"id"_qs, id},
-                                     {u"step"_qs, Started}}));
         const testsupport::TRecordedRequest request = m_pServer->requestsFor(u"/funnel"_qs).first();
         QCOMPARE(request.method + ' ' + request.headers.value("content-type"),
                  QByteArray("POST application/json"));
+        QCOMPARE(request.body,
+                 TFunnelEventSender::funnelEventDocument(u"launcher_started"_qs, true, id, u"group-7"_qs));
+        QCOMPARE(QJsonDocument::fromJson(request.body).object(),
+                 (QJsonObject{{u"accountgroupkey"_qs, u"group-7"_qs},
+                              {u"first"_qs, true},
+                              {u"id"_qs, id},
+                              {u"step"_qs, u"launcher_started"_qs}}));
         // The launcher's own store in the user's configuration folder keeps the identifier and the
         // reported milestone's flag; other programs of the maker read the identifier from the shared file.
         const auto store = TFunnelEventSender::userSettingsStore();
         QVERIFY(
             store->fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/Quorvane GmbH/"_qs));
         QCOMPARE(store->allKeys(), (QStringList{u"FunnelUuid"_qs, u"startedFirst"_qs}));
-        QCOMPARE(sharedFile(), QJsonDocument(QJsonObject{{u"DeviceIdentifier"_qs, id}}).toJson());
+        QCOMPARE(testsupport::readBytes(m_SharedFile),
+                 QJsonDocument(QJsonObject{{u"DeviceIdentifier"_qs, id}}).toJson());
 
-        // Each milestone is first once; another program may have rewritten the shared file since, and
-        // later reports leave it alone.
-        QVERIFY(testsupport::writeBytes(TFunnelEventSender::sharedIdentifierFilePath(), "kept"));
-        QCOMPARE(send(sender, Downloaded).value(u"first"_qs), true);
-        QCOMPARE(send(sender, Downloaded).value(u"first"_qs), false);
-        QCOMPARE(send(sender, Started), (QJsonObject{{u"accountgroupkey"_qs, u"group-7"_qs},
-                                                     {u"first"_qs, false},
-                                                     {u"id"_qs, id},
-                                                     {u"step"_qs, Started}}));
-        QCOMPARE(sharedFile(), QByteArray("kept"));
+        // Each milestone is first once, with the same identifier; another program may have rewritten
+        // the shared file since, and later reports leave it alone.
+        QVERIFY(testsupport::writeBytes(m_SharedFile, "kept"));
+        QCOMPARE(send(sender, u"launcher_downloaded"_qs).value(u"first"_qs), true);
+        QCOMPARE(send(sender, u"launcher_downloaded"_qs).value(u"first"_qs), false);
+        QCOMPARE(send(sender, u"launcher_started"_qs).value(u"first"_qs), false);
+        QCOMPARE(QJsonDocument::fromJson(m_pServer->requestsFor(u"/funnel"_qs).last().body)[u"id"_qs], id);
+        QCOMPARE(testsupport::readBytes(m_SharedFile), QByteArray("kept"));
         // An identifier the user deleted is made anew and shared again.
         store->remove(u"FunnelUuid"_qs);
-        const QString renewed = send(sender, Started).value(u"id"_qs).toString();
-        QVERIFY(!renewed.isEmpty() && renewed != id);
-        QVERIFY(sharedFile().contains(renewed.toLatin1()));
+        const QString renewed = send(sender, u"launcher_started"_qs).value(u"id"_qs).toString();
+        QVERIFY(!renewed.isEmpty() && renewed != id &&
+                testsupport::readBytes(m_SharedFile).contains(renewed.toLatin1()));
     }
 
     void sharedFolderIsNeverCreatedAndTheKeyMayBeMissing() {
-        QVERIFY(QDir(sharedFolder()).removeRecursively());
+        QVERIFY(QDir(m_SharedFolder).removeRecursively());
         TFunnelEventSender sender(u"FunnelUuid"_qs, {}, [this] { return url(); });
-        QCOMPARE(send(sender, Started).value(u"accountgroupkey"_qs), QString());
-        QVERIFY(!QFileInfo::exists(sharedFolder()));
-        QVERIFY(TFunnelEventSender::userSettingsStore()->contains(u"FunnelUuid"_qs));
+        QCOMPARE(send(sender, u"launcher_started"_qs).value(u"accountgroupkey"_qs), QString());
+        QVERIFY(!QFileInfo::exists(m_SharedFolder));
     }
 
+    // The report counts as made even when it is lost: the next one is no longer the first.
     void failuresAreOnlyLogged_data() {
         QTest::addColumn<QString>("path");
         QTest::newRow("connection refused") << u"closed"_qs;
@@ -112,15 +96,15 @@ private slots:
         closed.close();
         TFunnelEventSender sender(u"FunnelUuid"_qs, {}, [address] { return address; });
         testsupport::TMessageCapture capture;
-        sender.sendFunnelEvent(Started, u"startedFirst"_qs);
+        sender.sendFunnelEvent(u"launcher_started"_qs, u"startedFirst"_qs);
         QVERIFY(QTest::qWaitFor([&capture] { return !capture.warnings().isEmpty(); }, 10000));
-        QVERIFY2(capture.warnings().first().contains(Started), qPrintable(capture.warnings().first()));
-        // The report counts as made: the next one is no longer the first.
+        QVERIFY2(capture.warnings().first().contains(u"launcher_started"_qs),
+                 qPrintable(capture.warnings().first()));
         QCOMPARE(TFunnelEventSender::userSettingsStore()->value(u"startedFirst"_qs), false);
     }
 
     void withoutTheLauncherApplicationNothingIsSent() {
-        TFunnelEventSender::sendThroughApplication(Started, u"startedFirst"_qs);
+        TFunnelEventSender::sendThroughApplication(u"launcher_started"_qs, u"startedFirst"_qs);
         QCoreApplication::processEvents();
         QCOMPARE(m_pServer->totalRequestCount(), 0);
         QVERIFY(TFunnelEventSender::userSettingsStore()->allKeys().isEmpty());
@@ -139,6 +123,8 @@ private:
         return QJsonDocument::fromJson(m_pServer->requestsFor(u"/funnel"_qs).last().body).object();
     }
 
+    const QString m_SharedFile = TFunnelEventSender::sharedIdentifierFilePath();
+    const QString m_SharedFolder = QFileInfo(m_SharedFile).absolutePath();
     std::unique_ptr<testsupport::TScriptedHttpServer> m_pServer;
 };
 

@@ -10,52 +10,53 @@
 #include "support/windowpackages.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace mirrel::launcher;
-using testsupport::makeWindowPackage;
-using testsupport::packageDocument;
 using testsupport::operator""_qs;
 
 namespace {
 
 // A row shown in a widget of its own, as the main window's grid would hold it.
 struct TShownRow {
+    std::shared_ptr<TPackage> m_pPackage;
     QWidget m_Host;
-    TClientPackageLayoutItem* m_pRow;
-    explicit TShownRow(std::shared_ptr<TPackage> pPackage, bool ShowNames = false)
-        : m_pRow(new TClientPackageLayoutItem(std::move(pPackage), ShowNames)) {
+    TClientPackageLayoutItem* m_pRow = new TClientPackageLayoutItem(m_pPackage, true);
+    explicit TShownRow(const QByteArray& Document, int Status = 1, const QString& Link = QString())
+        : m_pPackage(testsupport::makeWindowPackage(0, u"Vantor"_qs, Document, Link)) {
         m_Host.setLayout(m_pRow);
         m_Host.show();
+        setStatus(Status);
     }
     TClientPackageLayoutItem* operator->() const { return m_pRow; }
+    void setStatus(int Status) {
+        m_pPackage->setLocalStatus(Status);
+        emit m_pPackage->localPackageStatusChanged();
+    }
+    // Button colour (in all three states) and icon, menu entries, logo and default box, as shown.
+    QString look() const {
+        const QString style = m_pRow->button()->styleSheet();
+        const int icon = style.indexOf(u"Icon_"_qs) + 5;
+        QString colour = style.section(u"Button_"_qs, 1).section(u'_', 0, 0);
+        colour += style.count(u"Button_"_qs + colour) == 3 ? QString() : u"?"_qs;
+        return QStringList{
+            colour,
+            icon < 5 ? QString() : style.mid(icon, style.indexOf(u".png"_qs, icon) - icon),
+            m_pRow->button()->toolTip(),
+            QString::number(m_pRow->button()->contextMenu()->actions().size()),
+            m_pRow->logoLabel()->styleSheet().section(u"VantorLogo_"_qs, 1).section(u".png"_qs, 0, 0),
+            m_pRow->defaultClientCheckBox()->isVisible() ? u"box"_qs : QString()}
+            .join(u' ');
+    }
 };
 
-void setStatus(TPackage& Package, int Status) {
-    Package.setLocalStatus(Status);
-    emit Package.localPackageStatusChanged();
-}
-
-// What the row shows: button colour (idle, hover, pressed) and icon, menu entries, logo, default box.
-QString look(const TClientPackageLayoutItem& Row) {
-    const QString style = Row.button()->styleSheet();
-    QStringList parts;
-    for (const QString& colour : {u"Red"_qs, u"Blue"_qs, u"Orange"_qs, u"Green"_qs}) {
-        if (style.count(u"Button_"_qs + colour) == 3) {
-            parts << colour;
-        }
-    }
-    const int icon = style.indexOf(u"Icon_"_qs);
-    parts << (icon < 0 ? QString() : style.mid(icon + 5, style.indexOf(u".png"_qs, icon) - icon - 5))
-          << Row.button()->toolTip() << QString::number(Row.button()->contextMenu()->actions().size())
-          << Row.logoLabel()->styleSheet().section(u"VantorLogo_"_qs, 1).section(u".png"_qs, 0, 0)
-          << (Row.defaultClientCheckBox()->isVisible() ? u"box"_qs : QString());
-    return parts.join(u' ');
+QByteArray document(const char* Generation, const char* Variant) {
+    return testsupport::packageDocument(u"1"_qs, QLatin1String(Generation), QLatin1String(Variant));
 }
 
 } // namespace
@@ -82,123 +83,111 @@ private slots:
             {700000, 0, "0.0/0.0 MB", 0},
             {3000000, 2000000, "3.0/2.0 MB", 10000}};
         for (const auto& [done, total, text, bar] : phases) {
-            QCOMPARE(megabytesText(done, total), QLatin1String(text));
-            QCOMPARE(progressBarValue(done, total), bar);
+            QCOMPARE(megabytesText(done, total) + u' ' + QString::number(progressBarValue(done, total)),
+                     QLatin1String(text) + u' ' + QString::number(bar));
         }
     }
 
-    void statusDecidesLook_data() {
+    void statusAndDocumentDecideTheLook_data() {
+        QTest::addColumn<QByteArray>("document");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("look");
-        QTest::newRow("not determined") << 0 << "Red   0 QT_disabled ";
-        QTest::newRow("not installed") << 1 << "Blue Download Download 0 QT_disabled ";
-        QTest::newRow("partial") << 2 << "Orange Update Update 0 QT_disabled ";
-        QTest::newRow("update") << 3 << "Orange Update Update 0 QT_disabled ";
-        QTest::newRow("up to date") << 4 << "Green Play Play 1 QT box";
-        QTest::newRow("beyond") << 5 << "Green Play Play 1 QT ";
+        const QByteArray regular = document("second", "regular");
+        QTest::newRow("not determined") << regular << 0 << "Red   0 QT_disabled ";
+        QTest::newRow("not installed") << regular << 1 << "Blue Download Download 0 QT_disabled ";
+        QTest::newRow("partial") << regular << 2 << "Orange Update Update 0 QT_disabled ";
+        QTest::newRow("update") << regular << 3 << "Orange Update Update 0 QT_disabled ";
+        QTest::newRow("up to date") << regular << 4 << "Green Play Play 1 QT box";
+        QTest::newRow("beyond") << regular << 5 << "Green Play Play 1 QT ";
+        QTest::newRow("first generation wins")
+            << document("first", "beta") << 4 << "Green Play Play 1 Classic box";
+        QTest::newRow("preview") << document("second", "preview") << 2
+                                 << "Orange Update Update 0 Preview_disabled ";
+        QTest::newRow("beta") << document("second", "beta") << 4 << "Green Play Play 1 Beta box";
+        QTest::newRow("test") << document("second", "test") << 4 << "Green Play Play 1 Test box";
+        QTest::newRow("unknown word") << document("second", "Beta") << 4 << "Green Play Play 1 QT box";
+        QTest::newRow("no document") << QByteArray() << 1 << "Blue Download Download 0 QT_disabled ";
     }
 
-    void statusDecidesLook() {
+    void statusAndDocumentDecideTheLook() {
+        QFETCH(QByteArray, document);
         QFETCH(int, status);
         QFETCH(QString, look);
-        const auto pPackage = makeWindowPackage(0, u"Vantor"_qs, packageDocument(u"7"_qs));
-        TShownRow row(pPackage);
-        // Walk through another status first, so that the refresh is what is tested.
-        setStatus(*pPackage, status == 4 ? 1 : 4);
-        setStatus(*pPackage, status);
-        QCOMPARE(::look(*row.m_pRow), look);
+        // Another status first, so that the refresh is what is tested.
+        TShownRow row(document, status == 4 ? 1 : 4);
+        row.setStatus(status);
+        QCOMPARE(row.look(), look);
         // A hidden default box keeps its room, so rows of different states line up.
         QVERIFY(row->defaultClientCheckBox()->sizePolicy().retainSizeWhenHidden());
         QCOMPARE(row->progressBar()->size(), row->button()->size());
     }
 
-    void logoFollowsGenerationAndVariant_data() {
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<QString>("logo");
-        QTest::newRow("first generation wins")
-            << packageDocument(u"1"_qs, u"first"_qs, u"beta"_qs) << "Classic";
-        QTest::newRow("preview") << packageDocument(u"1"_qs, u"second"_qs, u"preview"_qs) << "Preview";
-        QTest::newRow("beta") << packageDocument(u"1"_qs, u"second"_qs, u"beta"_qs) << "Beta";
-        QTest::newRow("test") << packageDocument(u"1"_qs, u"second"_qs, u"test"_qs) << "Test";
-        QTest::newRow("unknown word") << packageDocument(u"1"_qs, u"second"_qs, u"Beta"_qs) << "QT";
-        QTest::newRow("no document") << QByteArray() << "QT";
-    }
-
-    void logoFollowsGenerationAndVariant() {
-        QFETCH(QByteArray, document);
-        QFETCH(QString, logo);
-        const auto pPackage = makeWindowPackage(0, u"Vantor"_qs, document);
-        TShownRow row(pPackage);
-        setStatus(*pPackage, 4);
-        QVERIFY(look(*row.m_pRow).endsWith(u' ' + logo + u" box"_qs));
-    }
-
     void logoLinkVersionAndName() {
-        TShownRow linked(makeWindowPackage(0, u"Linked"_qs, packageDocument(u"1.4.2"_qs),
-                                           u"https://www.quorvane.com/vantor?a=1&b=2"_qs),
-                         true);
+        TShownRow linked(document("second", "regular"), 1, u"https://www.quorvane.com/vantor?a=1&b=2"_qs);
         QCOMPARE(linked->logoLabel()->text(),
                  u"<a href=\"https://www.quorvane.com/vantor?a=1&amp;b=2\">"
                  "<img src=\":/images/launcher/VantorLogo_QT_disabled.png\"></a>"_qs);
         QVERIFY(linked->logoLabel()->openExternalLinks());
-        QCOMPARE(linked->nameLabel()->text() + linked->versionLabel()->text(), u"Linked1.4.2"_qs);
-        TShownRow unversioned(makeWindowPackage(1, u"Preview"_qs, packageDocument(QString())));
-        QVERIFY(unversioned->nameLabel() == nullptr);
-        QCOMPARE(unversioned->versionLabel()->text(), u"?"_qs);
-        QCOMPARE(TShownRow(makeWindowPackage(2, u"Bare"_qs, QByteArray()))->versionLabel()->text(),
-                 QString());
+        QCOMPARE(linked->nameLabel()->text() + linked->versionLabel()->text(), u"Vantor1"_qs);
+        QCOMPARE(TShownRow(testsupport::packageDocument(QString()))->versionLabel()->text(), u"?"_qs);
+        QCOMPARE(TShownRow(QByteArray())->versionLabel()->text(), QString());
     }
 
-    void signalsCarryThePackage() {
-        const auto pPackage = makeWindowPackage(0, u"Vantor"_qs, packageDocument(u"1"_qs));
-        TShownRow row(pPackage);
+    void clicksAndChoicesCarryThePackage() {
+        TShownRow row(document("second", "regular"));
         QSignalSpy clicked(row.m_pRow, &TClientPackageLayoutItem::buttonClicked);
         QSignalSpy verify(row.m_pRow, &TClientPackageLayoutItem::verifyButtonClicked);
         QSignalSpy defaultChanged(row.m_pRow, &TClientPackageLayoutItem::defaultChanged);
+        QMenu* pMenu = row->button()->contextMenu();
+        const auto rightClickOpensMenu = [&] {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                    row->button()->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(row->button(), &event);
+            return pMenu->isVisible() && pMenu->close();
+        };
         QTest::mouseClick(row->button(), Qt::LeftButton);
-        setStatus(*pPackage, 4);
-        setStatus(*pPackage, 4); // a refresh of the same status leaves one action, not two
+        QVERIFY(!rightClickOpensMenu());
+        row.setStatus(4);
+        row.setStatus(4); // a refresh of the same status leaves one action, not two
         QCOMPARE(row->button()->findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
-        row->button()->contextMenu()->actions().first()->trigger();
+        QVERIFY(rightClickOpensMenu());
+        pMenu->actions().first()->trigger();
         row->defaultClientCheckBox()->click();
         row->defaultClientCheckBox()->click();
         QCOMPARE(clicked.count() + verify.count(), 2);
-        QCOMPARE(verify.at(0).at(0).value<std::shared_ptr<TPackage>>(), pPackage);
+        QCOMPARE(verify.at(0).at(0).value<std::shared_ptr<TPackage>>(), row.m_pPackage);
         QCOMPARE(defaultChanged.count(), 2);
-        QCOMPARE(defaultChanged.at(0).at(1).toBool() && !defaultChanged.at(1).at(1).toBool(), true);
+        QVERIFY(defaultChanged.at(0).at(1).toBool() && !defaultChanged.at(1).at(1).toBool());
     }
 
     void progressOfARun() {
         QTemporaryDir launcherDirectory;
-        const auto pPackage = makeWindowPackage(0, u"Vantor"_qs, packageDocument(u"2.0"_qs));
-        TShownRow row(pPackage);
+        TShownRow row(testsupport::packageDocument(u"2.0"_qs));
         QProgressBar* pBar = row->progressBar();
         auto pInstallation = std::make_unique<TPackageInstallation>(
-            pPackage, std::make_shared<TLauncherFilesystemHelper>(launcherDirectory.path()));
+            row.m_pPackage, std::make_shared<TLauncherFilesystemHelper>(launcherDirectory.path()));
         row->onInstallationOrUpdateStarted(*pInstallation);
         QVERIFY(!row->button()->isVisible() && pBar->isVisible());
         QCOMPARE(pBar->maximum(), 10000);
+        const auto shown = [&] {
+            return u"%1 %2 %3"_qs.arg(pBar->format()).arg(pBar->value()).arg(row->versionLabel()->text());
+        };
         // Phase progress comes from worker threads and reaches the row queued.
         emit pInstallation->scanProgress(5, 10);
-        QTRY_COMPARE(pBar->format(), u"Scanning..."_qs);
-        QCOMPARE(pBar->value(), 5000);
+        QTRY_COMPARE(shown(), u"Scanning... 5000 0.0/0.0 MB"_qs);
         emit pInstallation->verificationProgress(1, 4);
         QTRY_COMPARE(pBar->format(), u"Verifying..."_qs);
         emit pInstallation->writeProgress(1500000, 3000000);
-        QTRY_COMPARE(pBar->format(), u"Writing..."_qs);
-        QCOMPARE(row->versionLabel()->text(), u"1.5/3.0 MB"_qs);
-        // While downloading, the bar shows the rate (none measured yet); once
-        // everything has arrived, the writing that is left.
-        TPackageFileDownloader* pDownloader = pInstallation->packageFileDownloader();
-        emit pDownloader->progress(250000, 1000000, 0, 4000000);
-        QCOMPARE(pBar->format() + row->versionLabel()->text(), u"0 B/s0.3/1.0 MB"_qs);
-        emit pDownloader->progress(1000000, 1000000, 1000000, 4000000);
-        QCOMPARE(pBar->format() + row->versionLabel()->text(), u"Writing...1.0/4.0 MB"_qs);
-
+        QTRY_COMPARE(shown(), u"Writing... 5000 1.5/3.0 MB"_qs);
+        // While downloading, the bar shows the rate (none measured yet); once everything has arrived,
+        // the writing that is left.
+        emit pInstallation->packageFileDownloader()->progress(250000, 1000000, 0, 4000000);
+        QCOMPARE(shown(), u"0 B/s 2500 0.3/1.0 MB"_qs);
+        emit pInstallation->packageFileDownloader()->progress(1000000, 1000000, 1000000, 4000000);
+        QCOMPARE(shown(), u"Writing... 2500 1.0/4.0 MB"_qs);
         row->onInstallationOrUpdateFinished(*pInstallation);
         QVERIFY(row->button()->isVisible() && !pBar->isVisible());
-        QCOMPARE(pBar->value(), 0);
-        QCOMPARE(row->versionLabel()->text(), u"2.0"_qs);
+        QCOMPARE(shown(), u"Writing... 0 2.0"_qs);
         // Once the run is gone, its late signals reach nobody.
         pInstallation.reset();
         QCOMPARE(row->versionLabel()->text(), u"2.0"_qs);

@@ -32,19 +32,6 @@ class TestJsonDocumentUploader : public QObject {
 private slots:
     void initTestCase() { QVERIFY(m_server.start()); }
 
-    void postSendsTheDocumentAsMetadata() {
-        TJsonDocumentHttpPostSender sender;
-        QSignalSpy finished(&sender, &TJsonDocumentHttpPostSender::finished);
-        sender.post(m_server.url(u"/survey/post?key=a%2Bb"_qs), Document);
-        QVERIFY(finished.wait(10000));
-        const TRecordedRequest request = m_server.requests().value(0);
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.target, QByteArray("/survey/post?key=a%2Bb"));
-        QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
-        QCOMPARE(request.headers.value("content-disposition"), QByteArray("form-data; name=\"metadata\""));
-        QCOMPARE(request.body, Document.toJson(QJsonDocument::Compact));
-    }
-
     // One uploader takes every answer in turn, so each must start from a clean slate.
     void answerEvaluation_data() {
         QTest::addColumn<int>("status");
@@ -76,9 +63,16 @@ private slots:
         QSignalSpy sent(m_pSender.get(), &TJsonDocumentHttpPostSender::finished);
         QSignalSpy finished(&m_uploader, &TJsonDocumentUploaderBase::finished);
         TScriptedHttpServer closed;
-        m_uploader.upload(status == 0 ? closed.url(u"/upload"_qs) : m_server.url(u"/upload"_qs), Document);
+        m_uploader.upload(status == 0 ? closed.url(u"/upload"_qs) : m_server.url(u"/upload?key=a%2Bb"_qs),
+                          Document);
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.size(), 1);
+        // The document goes out as the form's metadata.
+        const TRecordedRequest request = m_server.requests().value(m_server.totalRequestCount() - 1);
+        QCOMPARE(request.method + ' ' + request.target, QByteArray("POST /upload?key=a%2Bb"));
+        QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
+        QCOMPARE(request.headers.value("content-disposition"), QByteArray("form-data; name=\"metadata\""));
+        QCOMPARE(request.body, Document.toJson(QJsonDocument::Compact));
         if (errorMessage == u"<network>"_qs) {
             QVERIFY(sent.first().at(0).value<QNetworkReply::NetworkError>() != QNetworkReply::NoError);
             errorMessage = sent.first().at(1).toString();
