@@ -145,9 +145,10 @@ private slots:
         const QRegularExpression reused(
             QRegularExpression::escape(u"building "_qs + program + u".new beside "_qs + program + u": "_qs) +
             u"[1-9]\\d* chunks reused, 1 to download"_qs);
-        QVERIFY2(m_Stage.sandbox().countLogLines(reused) == 1, qPrintable(m_Stage.sandbox().logContent()));
+        QVERIFY2(m_Stage.sandbox().countLogLines(reused) == 1,
+                 qPrintable(m_Stage.sandbox().logLines().join(u'\n')));
         QVERIFY2(m_Stage.sandbox().countLogLines(literal(logged.replace(u"%1"_qs, program))) == 1,
-                 qPrintable(m_Stage.sandbox().logContent()));
+                 qPrintable(m_Stage.sandbox().logLines().join(u'\n')));
     }
 
     void launcherStartedFromItsBackupTakesItsNameBack() {
@@ -222,9 +223,9 @@ private slots:
         sandbox.setEnvironmentVariable(u"XDG_STATE_HOME"_qs, state.path());
         const QString stateLog = state.path() + u"/VantorLauncher/VantorLauncher.log"_qs;
         if (logPathTaken) {
-            QVERIFY(QDir().mkpath(sandbox.logFilePath()));
+            QVERIFY(QDir().mkpath((sandbox.executablePath() + u".log"_qs)));
         }
-        const QString log = logPathTaken ? stateLog : sandbox.logFilePath();
+        const QString log = logPathTaken ? stateLog : (sandbox.executablePath() + u".log"_qs);
 
         auto launcher = m_Stage.startLauncher({});
         QVERIFY(waitForLine(log, WindowShown));
@@ -234,7 +235,8 @@ private slots:
         const QStringList lines = fileLines(log);
         QVERIFY(QFileInfo::exists(stateLog) == logPathTaken);
         if (logPathTaken) {
-            QVERIFY2(lines.first().contains(u"setupLogging: the log file "_qs + sandbox.logFilePath() +
+            QVERIFY2(lines.first().contains(u"setupLogging: the log file "_qs +
+                                            (sandbox.executablePath() + u".log"_qs) +
                                             u" cannot be opened"_qs),
                      qPrintable(lines.first()));
         }
@@ -356,9 +358,9 @@ QStringList TestEndToEndPlayerMachine::serveDocumentRoot(testsupport::TScriptedH
         if (piece) {
             pieces << path;
         }
-        Server.setAnswer(path, piece && StallChunks ? TScriptedAnswer::faulty(
-                                                          testsupport::EScriptedFault::StallMidBody, body, 0)
-                                                    : TScriptedAnswer::ok(body));
+        Server.setAnswer(path, piece && StallChunks
+                                   ? TScriptedAnswer::faulty(testsupport::EScriptedFault::StallMidBody, body)
+                                   : TScriptedAnswer::ok(body));
     }
     return pieces;
 }

@@ -22,6 +22,18 @@ std::shared_ptr<TLauncherFilesystemHelper> makeLauncherFilesystem(const QString&
     return std::make_shared<TLauncherFilesystemHelper>(LauncherDirectory);
 }
 
+bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, const QString& Version,
+                  QString& ErrorText, int Method) {
+    return runPublisher({u"publish"_qs, u"--version"_qs, Version, u"--method"_qs, QString::number(Method),
+                         u"--no-progress"_qs, BuildDirectory, OutputFolder},
+                        ErrorText);
+}
+
+TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder, const QUrl& BaseUrl) {
+    return TPackageConfigurationReader(readBytes(QDir(OutputFolder).filePath(u"package.json"_qs)),
+                                       QByteArray(), BaseUrl, BaseUrl);
+}
+
 bool sameTree(const QString& BuildDirectory, const QString& InstallationDirectory, QString& Difference) {
     QDirIterator files(BuildDirectory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (files.hasNext()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QTemporaryDir>
 
 namespace testsupport {
@@ -12,6 +13,10 @@ public:
     TIsolatedUserDirectories();
     TIsolatedUserDirectories(const TIsolatedUserDirectories&) = delete;
     TIsolatedUserDirectories& operator=(const TIsolatedUserDirectories&) = delete;
+
+    QString home() const;
+    QString configHome() const;
+    QString dataHome() const;
 
 private:
     QTemporaryDir m_Root;

@@ -49,8 +49,16 @@ QString TLauncherSandbox::executablePath() const {
     return launcherDirectory() + u'/' + executableName;
 }
 
+QString TLauncherSandbox::logFilePath() const {
+    return executablePath() + u".log"_qs;
+}
+
 bool TLauncherSandbox::writeSettings(const QByteArray& iniText) const {
-    return writeBytes(launcherDirectory() + u"/launchersettings.ini"_qs, iniText);
+    return writeLauncherFile(u"launchersettings.ini"_qs, iniText);
+}
+
+bool TLauncherSandbox::writeLauncherFile(const QString& relativePath, const QByteArray& content) const {
+    return writeBytes(launcherDirectory() + u'/' + relativePath, content);
 }
 
 void TLauncherSandbox::setEnvironmentVariable(const QString& name, const QString& value) {
@@ -87,8 +95,12 @@ std::unique_ptr<QProcess> TLauncherSandbox::start(const QStringList& arguments,
     return process;
 }
 
+QByteArray TLauncherSandbox::logContent() const {
+    return readBytes(logFilePath());
+}
+
 QStringList TLauncherSandbox::logLines() const {
-    return QString::fromUtf8(readBytes(executablePath() + u".log"_qs)).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(logContent()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 int TLauncherSandbox::countLogLines(const QRegularExpression& pattern) const {

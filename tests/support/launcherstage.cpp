@@ -36,9 +36,8 @@ QString processExecutable(qint64 ProcessId) {
     return QFile::symLinkTarget(u"/proc/%1/exe"_qs.arg(ProcessId));
 }
 
-// Writes version 1 or 2 of a small game whose program is the sample client: "data/world.pak"
-// (several chunks), "data/version.txt" and the client's graphics settings. Version 2 rewrites the
-// middle of world.pak and version.txt, adds "data/patch-notes.txt" and drops the settings.
+} // namespace
+
 bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
     QDir root(Directory);
     if (!root.removeRecursively() || !QDir().mkpath(Directory)) {
@@ -71,8 +70,6 @@ bool writeSampleGame(const QString& Directory, int Version, QString& Error) {
     }
     return written;
 }
-
-} // namespace
 
 TLauncherStage::TLauncherStage() {
     if (!m_WorkDirectory.isValid()) {

@@ -33,6 +33,13 @@ struct TStagePackage {
     bool InstallAutomatically = false;
 };
 
+// Writes version 1 or 2 of a small game whose program is the sample client ("VantorOnlineClient"):
+// "data/world.pak" (about 10 MB, several chunks), "data/version.txt" and
+// "VantorOnlineClient_Data/Data/Settings/graphics.ini". Version 2 rewrites the middle of world.pak
+// and version.txt, adds "data/patch-notes.txt" and drops graphics.ini. Seeded, so every run writes
+// the same bytes.
+bool writeSampleGame(const QString& Directory, int Version, QString& Error);
+
 // The stage of a whole launcher run: a real nginx serving what the real publisher made of the
 // sample game, a launcher configuration naming it, and the real launcher executable in a sandbox
 // whose settings point at that server. Every program the launcher starts (the sample client)

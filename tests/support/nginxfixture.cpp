@@ -145,6 +145,10 @@ bool TNginxFixture::writeFile(const QString& relativePath, const QByteArray& con
     return writeBytes(documentRoot() + u'/' + relativePath, content);
 }
 
+bool TNginxFixture::removeFile(const QString& relativePath) const {
+    return QFile::remove(documentRoot() + u'/' + relativePath);
+}
+
 QStringList TNginxFixture::accessLogLines() const {
     return QString::fromUtf8(readBytes(path(u"logs/access.log"_qs))).split(u'\n', Qt::SkipEmptyParts);
 }

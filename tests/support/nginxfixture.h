@@ -41,6 +41,7 @@ public:
     QUrl url(const QString& relativePath) const;
     // Writes a file below the document root, creating its folders.
     bool writeFile(const QString& relativePath, const QByteArray& content) const;
+    bool removeFile(const QString& relativePath) const;
 
     QStringList accessLogLines() const;
     // Requests whose path (without query) equals the given one ("/a/b.json").

@@ -34,6 +34,11 @@ bool publisherRun(const QStringList& Arguments, QString& Error) {
     return false;
 }
 
+bool copyFile(const QString& Source, const QString& Target) {
+    QFile::remove(Target);
+    return QFile::copy(Source, Target);
+}
+
 QSet<QString> treeFiles(const QString& Root) {
     QSet<QString> files;
     QDirIterator iterator(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -106,6 +111,13 @@ bool TPublishedGame::publish(const QString& CdnRoot, QString& Error) const {
                          u"name=Launcher;directoryname=launcher;"_qs + build,
                          QDir(CdnRoot).filePath(u"launcher.json"_qs)},
                         Error);
+}
+
+bool TPublishedGame::release(const QString& CdnRoot, int Version) const {
+    const QDir output(QDir(CdnRoot).filePath(PackageFolder));
+    return copyFile(output.filePath(u"package-v%1.json"_qs.arg(Version)),
+                    output.filePath(u"package.json"_qs)) &&
+           copyFile(output.filePath(u"assets-v%1.json"_qs.arg(Version)), output.filePath(u"assets.json"_qs));
 }
 
 bool TPublishedGame::isInstalled(int Version, const QString& InstallationDirectory,

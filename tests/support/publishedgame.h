@@ -26,6 +26,8 @@ public:
 
     // Writes both versions' trees and publishes them below CdnRoot; Error tells why not.
     bool publish(const QString& CdnRoot, QString& Error) const;
+    // Makes Version (1 or 2) the one the launcher configuration offers.
+    bool release(const QString& CdnRoot, int Version) const;
 
     QString clientTree(int Version) const;
     QString assetTree(int Version) const;

@@ -43,9 +43,10 @@ TScriptedAnswer TScriptedAnswer::withStatus(int status, const QByteArray& body) 
     return answer;
 }
 
-TScriptedAnswer TScriptedAnswer::faulty(EScriptedFault fault, const QByteArray& body) {
+TScriptedAnswer TScriptedAnswer::faulty(EScriptedFault fault, const QByteArray& body, qint64 offset) {
     TScriptedAnswer answer = ok(body);
     answer.fault = fault;
+    answer.faultOffset = offset;
     return answer;
 }
 
@@ -198,14 +199,16 @@ void TScriptedHttpServer::sendHeadersAndBody(QTcpSocket* pSocket, const TScripte
         head += header.first + ": " + header.second + "\r\n";
     pSocket->write(head + "\r\n");
 
-    if (answer.fault == EScriptedFault::None) {
+    const bool splitsBody = answer.fault != EScriptedFault::None || answer.delayMidBodyMs > 0;
+    if (!splitsBody) {
         pSocket->write(answer.body);
         return;
     }
-    const int offset = answer.body.size() / 2;
-    pSocket->write(answer.body.left(offset));
+    const qint64 offset = answer.faultOffset < 0 ? answer.body.size() / 2 : answer.faultOffset;
+    pSocket->write(answer.body.left(int(offset)));
     pSocket->flush();
-    QTimer::singleShot(100, pSocket, [this, pSocket, answer] {
+    const int pauseMs = qMax(answer.delayMidBodyMs, 100);
+    QTimer::singleShot(pauseMs, pSocket, [this, pSocket, answer, offset] {
         switch (answer.fault) {
         case EScriptedFault::ResetMidBody:
             m_buffers.remove(pSocket);
@@ -217,7 +220,9 @@ void TScriptedHttpServer::sendHeadersAndBody(QTcpSocket* pSocket, const TScripte
             break;
         case EScriptedFault::StallMidBody:
         case EScriptedFault::StallBeforeHeaders:
+            break;
         case EScriptedFault::None:
+            pSocket->write(answer.body.mid(int(offset)));
             break;
         }
     });

@@ -18,10 +18,10 @@ namespace testsupport {
 // What the scripted server does to one answer beyond sending it plainly.
 enum class EScriptedFault {
     None,
-    ResetMidBody,       // sends the headers and half the body, then a TCP reset
+    ResetMidBody,       // sends the headers and faultOffset body bytes, then a TCP reset
     CloseMidBody,       // same, but closes the connection normally (a short body)
     StallBeforeHeaders, // reads the request and never answers
-    StallMidBody,       // sends the headers and half the body, then nothing more
+    StallMidBody,       // sends the headers and faultOffset body bytes, then nothing more
 };
 
 struct TScriptedAnswer {
@@ -29,11 +29,13 @@ struct TScriptedAnswer {
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // sent in addition to Content-Length
     int delayBeforeHeadersMs = 0;
+    int delayMidBodyMs = 0; // pause after faultOffset body bytes, then the rest follows
     EScriptedFault fault = EScriptedFault::None;
+    qint64 faultOffset = -1; // body bytes sent before a pause or fault; -1: half the body
 
     static TScriptedAnswer ok(const QByteArray& body) { return withStatus(200, body); }
     static TScriptedAnswer withStatus(int status, const QByteArray& body = QByteArray());
-    static TScriptedAnswer faulty(EScriptedFault fault, const QByteArray& body);
+    static TScriptedAnswer faulty(EScriptedFault fault, const QByteArray& body, qint64 offset = -1);
 };
 
 struct TRecordedRequest {
