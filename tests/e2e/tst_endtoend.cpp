@@ -102,32 +102,26 @@ private slots:
         QCOMPARE(logLines(u"startSelfUpdate"_qs), 0);
     }
 
-    // While the first launcher installs, every other start ends at once and leaves it alone; with
-    // the automatic start prevented, the first one starts nothing when the installations are done.
-    void secondInstanceWhileTheFirstInstalls() {
+    // While a first launch installs, every other start ends at once and leaves it alone; with the
+    // automatic start prevented, it starts nothing when the installations are done. Then a new
+    // version: a plain start shows the list, a FORCE_PATCH marker updates its package alone without
+    // a start, and the client asking for its own update gets it and is started.
+    void newVersionReachesEachPackageWhenAskedFor() {
         QVERIFY(release(1, true));
         auto first = m_Stage.startLauncher({u"--first-launch"_qs});
         QVERIFY(waitForLogLine(u"onLauncherReadyForAction"_qs));
-        for (const QStringList& arguments :
-             {QStringList(), QStringList{u"--first-launch"_qs}, QStringList{u"-s"_qs}}) {
+        for (const QStringList& arguments : {QStringList(), QStringList{u"-s"_qs}}) {
             QCOMPARE(m_Stage.runLauncher(arguments, 30000), 0);
-            QVERIFY(m_Stage.launcherOutput(m_Stage.launchersStarted())
-                        .contains(u"Version: 0.0.12 already running"_qs));
+            QVERIFY(
+                m_Stage.launcherOutput(m_Stage.launchersStarted()).contains(u"0.0.12 already running"_qs));
         }
-        QCOMPARE(logLines(u"Info: Version: 0.0.12 Thread: "_qs), 1);
         // A start would follow the second verification in the same step; the launcher's end comes after.
         QVERIFY(waitForLogLine(u"onVerificationFinished found package: "_qs, 2));
         QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
         QCOMPARE(first->exitCode(), 0);
         QVERIFY(isInstalled(Vantor, 1) && isInstalled(Classic, 1));
-        QCOMPARE(logLines(u"startPackageAndExit: "_qs), 0);
-    }
+        QCOMPARE(logLines(u"Info: Version: 0.0.12 Thread: "_qs), 1);
 
-    // A new version: a plain start shows the list, a FORCE_PATCH marker updates its package alone
-    // without a start, and the client asking for its own update gets it and is started.
-    void newVersionReachesEachPackageWhenAskedFor() {
-        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
-        QVERIFY(m_Stage.endClients());
         QVERIFY(release(2));
         auto plain = m_Stage.startLauncher({});
         QVERIFY(waitForLogLine(u"sendFunnelEvent: launcher_started"_qs, 2));
@@ -141,11 +135,11 @@ private slots:
         QVERIFY(TLauncherSandbox::stop(*forced, SIGTERM));
         QVERIFY(!QFileInfo::exists(marker));
         QVERIFY(isInstalled(Classic, 2) && isInstalled(Vantor, 1));
-        QCOMPARE(logLines(u"startPackageAndExit: "_qs), 1);
+        QCOMPARE(logLines(u"startPackageAndExit: "_qs), 0);
 
         QCOMPARE(m_Stage.runLauncher({u"--patch"_qs, m_Stage.installedExecutable(Vantor)}), 0);
         QVERIFY(isInstalled(Vantor, 2));
-        QCOMPARE(m_Stage.clientStarts().size(), 2);
+        QCOMPARE(m_Stage.clientStarts().size(), 1);
         QCOMPARE(m_Stage.clientStarts().last().Arguments,
                  TLauncherStage::gameParameters() + QStringList{UpToDate});
     }
