@@ -3,9 +3,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using mirrel::launcher::setupLogging;

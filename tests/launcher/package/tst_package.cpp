@@ -8,9 +8,6 @@
 #include "support/testdata.h"
 #include "support/testregistry.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 using namespace mirrel::launcher;
