@@ -1,10 +1,8 @@
 // ctest: serial
-// Every launcher started here takes the launcher's fixed single-instance guard, and the sample
-// client the fixed client object name.
+// The launcher's single-instance guard and the client's object have fixed names.
 //
-// Whole runs of the real launcher executable against a real nginx serving what the real publisher
-// made of a small game whose program is the sample client, and of launcher packages whose program
-// is a build of the launcher itself.
+// Whole runs of the real launcher against a real nginx serving what the real publisher made of a
+// small game (its program is the sample client) and of launcher packages (a launcher build).
 #include "launcher/settings/launcherconstants.h"
 #include "platform/namedfilemapping.h"
 #include "support/installationkit.h"
@@ -13,9 +11,6 @@
 #include "support/testpaths.h"
 #include "support/testregistry.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 #include <signal.h>
@@ -41,14 +36,11 @@ private slots:
         QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
         QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 1), qPrintable(m_Stage.errorString()));
         QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 2), qPrintable(m_Stage.errorString()));
-        // Launcher 0.0.13 is the build under test, with a note; "broken.json" adds a data file whose
-        // only chunk never downloads. A sandbox starts an older build: the same program with a few
-        // bytes more at its end, which change nothing when it runs.
+        // Launcher 0.0.13 is the build under test with a note; "broken.json" adds a file whose chunk is gone.
         m_Offered = readBytes(launcherBinDir() + u'/' + ProgramName);
         const QString tree = m_Stage.workDirectory() + u"/launcher"_qs;
-        QVERIFY(writeBytes(tree + u'/' + ProgramName, m_Offered) &&
-                QFile::setPermissions(tree + u'/' + ProgramName,
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(tree) &&
+                QFile::copy(launcherBinDir() + u'/' + ProgramName, tree + u'/' + ProgramName));
         QVERIFY(writeBytes(tree + u"/launcher-notes.txt"_qs, "What is new in 0.0.13\n"));
         QVERIFY(m_Stage.publishTree(tree, u"launcher"_qs, u"good.json"_qs, u"0.0.13"_qs, ProgramName, {}));
         QVERIFY(writeBytes(tree + u"/launcher-data.bin"_qs, seededBytes(77, 300000)));
@@ -89,7 +81,6 @@ private slots:
         QCOMPARE(m_Stage.clientStarts().first().WorkingDirectory, m_Stage.packageDirectory(Vantor));
         // The launcher ended only once the client held its object.
         QVERIFY(m_Stage.clientStarts().first().LauncherRunning);
-        QVERIFY(platform::TNamedFileMapping::exists(ClientPresenceName));
 
         QVERIFY(m_Stage.endClients());
         m_Stage.server().stop();
@@ -97,37 +88,30 @@ private slots:
         QVERIFY2(m_Stage.server().start(), qPrintable(m_Stage.server().errorString()));
         QCOMPARE(exitCode, 0);
         QCOMPARE(m_Stage.clientStarts().last().Arguments, TLauncherStage::gameParameters());
-        QCOMPARE(m_Stage.clientStarts().last().WorkingDirectory, m_Stage.packageDirectory(Vantor));
         QCOMPARE(logLines(u"sendFunnelEvent: launcher_started"_qs), 1);
         QCOMPARE(logLines(u"startSelfUpdate"_qs), 0);
     }
 
-    // While the first launcher installs, every other start ends at once and leaves it alone; with
-    // the automatic start prevented, the first one starts nothing when the installations are done.
-    void secondInstanceWhileTheFirstInstalls() {
+    // While a first launch installs, every other start ends at once and leaves it alone; with the
+    // automatic start prevented, it starts nothing when the installations are done. Then a new
+    // version: a plain start shows the list, a FORCE_PATCH marker updates its package alone without
+    // a start, and the client asking for its own update gets it and is started.
+    void newVersionReachesEachPackageWhenAskedFor() {
         QVERIFY(release(1, true));
         auto first = m_Stage.startLauncher({u"--first-launch"_qs});
         QVERIFY(waitForLogLine(u"onLauncherReadyForAction"_qs));
-        for (const QStringList& arguments :
-             {QStringList(), QStringList{u"--first-launch"_qs}, QStringList{u"-s"_qs}}) {
+        for (const QStringList& arguments : {QStringList(), QStringList{u"-s"_qs}}) {
             QCOMPARE(m_Stage.runLauncher(arguments, 30000), 0);
-            QVERIFY(m_Stage.launcherOutput(m_Stage.launchersStarted())
-                        .contains(u"Version: 0.0.12 already running"_qs));
+            QVERIFY(
+                m_Stage.launcherOutput(m_Stage.launchersStarted()).contains(u"0.0.12 already running"_qs));
         }
-        QCOMPARE(logLines(u"Info: Version: 0.0.12 Thread: "_qs), 1);
         // A start would follow the second verification in the same step; the launcher's end comes after.
         QVERIFY(waitForLogLine(u"onVerificationFinished found package: "_qs, 2));
         QVERIFY(TLauncherSandbox::stop(*first, SIGTERM));
         QCOMPARE(first->exitCode(), 128 + SIGTERM);
         QVERIFY(isInstalled(Vantor, 1) && isInstalled(Classic, 1));
-        QCOMPARE(logLines(u"startPackageAndExit: "_qs), 0);
-    }
+        QCOMPARE(logLines(u"Info: Version: 0.0.12 Thread: "_qs), 1);
 
-    // A new version: a plain start shows the list, a FORCE_PATCH marker updates its package alone
-    // without a start, and the client asking for its own update gets it and is started.
-    void newVersionReachesEachPackageWhenAskedFor() {
-        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
-        QVERIFY(m_Stage.endClients());
         QVERIFY(release(2));
         auto plain = m_Stage.startLauncher({});
         QVERIFY(waitForLogLine(u"sendFunnelEvent: launcher_started"_qs, 2));
@@ -141,18 +125,18 @@ private slots:
         QVERIFY(TLauncherSandbox::stop(*forced, SIGTERM));
         QVERIFY(!QFileInfo::exists(marker));
         QVERIFY(isInstalled(Classic, 2) && isInstalled(Vantor, 1));
-        QCOMPARE(logLines(u"startPackageAndExit: "_qs), 1);
+        QCOMPARE(logLines(u"startPackageAndExit: "_qs), 0);
 
         QCOMPARE(m_Stage.runLauncher({u"--patch"_qs, m_Stage.installedExecutable(Vantor)}), 0);
         QVERIFY(isInstalled(Vantor, 2));
-        QCOMPARE(m_Stage.clientStarts().size(), 2);
+        QCOMPARE(m_Stage.clientStarts().size(), 1);
         QCOMPARE(m_Stage.clientStarts().last().Arguments,
                  TLauncherStage::gameParameters() + QStringList{UpToDate});
     }
 
-    // A failed update puts the old program back and the launcher goes on with its first launch; a
-    // good one replaces the program, restarts it with the skip option (a player starting the
-    // launcher meanwhile is turned away) and the successor removes the old program and goes on.
+    // A failed update puts the old program back and the launcher goes on; a good one replaces the
+    // program and restarts it with the skip option (a launcher started meanwhile is turned away), and
+    // the successor removes the old program and goes on. The older build differs only at its end.
     void selfUpdateReplacesTheRunningLauncher() {
         const QString program = m_Stage.sandbox().executablePath();
         const QByteArray old = m_Offered + "\nan older launcher build\n";
@@ -183,8 +167,8 @@ private slots:
     }
 
 private:
-    // The game in the given version as the automatic packages "Vantor Online" and "Vantor Classic"
-    // and the package "Vantor Preview"; a launcher package when a document below launcher/ is named.
+    // The game's version as automatic packages Online and Classic and a package Preview, and the
+    // launcher package of a document below launcher/ when one is named.
     bool release(int Version, bool PreventDefaultAutostart = false, const QString& LauncherDocument = {}) {
         const QString document = u"vantor/linux/package-%1.json"_qs.arg(Version);
         const QString launcher = LauncherDocument.isEmpty() ? QString() : u"launcher/"_qs + LauncherDocument;

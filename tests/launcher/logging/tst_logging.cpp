@@ -3,11 +3,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSet>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 using mirrel::launcher::setupLogging;
@@ -64,31 +59,6 @@ private slots:
                             .arg(kind);
         }
         QCOMPARE(fileLines(m_Log).replaceInStrings(LinePattern, u"\\2 \\3"_qs), expected);
-    }
-
-    void concurrentThreadsWriteWholeLines() {
-        setupLogging(m_Log);
-        std::vector<std::unique_ptr<QThread>> threads;
-        for (int thread = 0; thread < 8; ++thread) {
-            // Long messages make torn writes likely if the lock did not hold.
-            threads.emplace_back(QThread::create([thread] {
-                for (int line = 0; line < 400; ++line) {
-                    qInfo().noquote() << u"%1/%2 %3"_qs.arg(thread).arg(line).arg(QString(300, u'x'));
-                }
-            }));
-            threads.back()->start();
-        }
-        for (const auto& thread : threads) {
-            QVERIFY(thread->wait(120000));
-        }
-        QSet<QString> seen;
-        // Every line whole, and none lost.
-        for (const QString& line : fileLines(m_Log)) {
-            QVERIFY2(LinePattern.match(line).hasMatch() && line.endsWith(u" x"_qs + QString(299, u'x')),
-                     qPrintable(line));
-            seen.insert(line.section(u"Info: "_qs, 1).section(u' ', 0, 0));
-        }
-        QCOMPARE(seen.size(), 8 * 400);
     }
 
     // The child runs 14 hours ahead of UTC: its stamp is that local time. A fatal message ends the

@@ -8,9 +8,6 @@
 #include "support/testdata.h"
 #include "support/testregistry.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 using namespace mirrel::launcher;
@@ -101,8 +98,9 @@ private slots:
             "chunks": [{"url": "chunks/c0", "unpackedhash": "%1", "unpackedsize": 4, "packedsize": 14,
                         "packedhash": "%2"},
                        {"url": "https:\/\/cdn.example.invalid/c1?sig=1", "unpack": false}],
-            "files": [{"localfile": "bin/client", "chunks": [0, 1, 0], "executable": true, "unpackedhash": "%3",
-                       "url": "files/client.pack", "unpack": false, "packedsize": 6e9, "unpackedsize": 8e9},
+            "files": [{"localfile": "bin/client", "chunks": [0, 1, 0], "executable": true, "unpack": false,
+                       "url": "files/client.pack", "packedsize": 6e9, "unpackedsize": 8e9,
+                       "unpackedhash": "%3"},
                       {"localfile": "c", "chunks": 5}]})"_qs
                 .arg(hex("zero").toUpper().insert(8, u" :"_qs), hex("packed"), hex("bin/client"))
                 .toUtf8();

@@ -3,7 +3,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using mirrel::launcher::TLauncherSettings;

@@ -7,8 +7,6 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <stdexcept>

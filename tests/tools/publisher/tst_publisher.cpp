@@ -20,13 +20,11 @@
 #include <QTest>
 
 #include <random>
-#include <set>
 
 using namespace publisher;
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
 using testsupport::randomBytes;
-using testsupport::readBytes;
 using testsupport::sha256;
 
 namespace {
@@ -35,11 +33,11 @@ constexpr int MiB = 1024 * 1024;
 
 // Text made of a small vocabulary: packs to a fraction of its size.
 QByteArray textBytes(int Size, std::uint64_t Seed) {
-    static const char* const Words[] = {"vantor ", "online ", "launcher ", "chunk ", "level ", "model\n"};
     std::mt19937_64 random(Seed);
     QByteArray text;
     while (text.size() < Size) {
-        text.append(Words[random() % 6]);
+        text.append(QByteArray("vantor online launcher chunk level model\n").split(' ').at(random() % 6) +
+                    ' ');
     }
     return text.left(Size);
 }
@@ -49,16 +47,13 @@ void writeTree(const QString& Root, const std::map<QString, QByteArray>& Files) 
     for (const auto& [name, content] : Files) {
         const QString path = Root + u'/' + QString(name).remove(u'*');
         QVERIFY(testsupport::writeBytes(path, content));
-        QVERIFY(QFile::setPermissions(path, name.startsWith(u'*') ? QFile::ReadOwner | QFile::ExeOwner
-                                                                  : QFile::Permissions(QFile::ReadOwner)));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner |
+                                                QFile::Permissions(name[0] == u'*' ? QFile::ExeOwner : 0)));
     }
 }
 
-// A document as the launcher reads it, from the output folder or over HTTP.
+// What the launcher would fetch: from the output folder, or over HTTP.
 QByteArray fetch(const QUrl& Url) {
-    if (Url.isLocalFile()) {
-        return readBytes(Url.toLocalFile());
-    }
     QNetworkAccessManager network;
     QNetworkReply* pReply = network.get(QNetworkRequest(Url));
     QSignalSpy finished(pReply, &QNetworkReply::finished);
@@ -70,10 +65,6 @@ TPackageConfigurationReader readBack(const QUrl& Package, const QUrl& Assets = Q
     return TPackageConfigurationReader(fetch(Package), Assets.isEmpty() ? QByteArray() : fetch(Assets),
                                        Package.adjusted(QUrl::RemoveFilename),
                                        Assets.adjusted(QUrl::RemoveFilename));
-}
-
-QUrl in(const QString& Folder, const QString& Name) {
-    return QUrl::fromLocalFile(Folder + u'/' + Name);
 }
 
 // One piece fetched as the launcher would, after checking both of its sizes and hashes against
@@ -101,10 +92,9 @@ void verifyReadsBack(const TPackageConfigurationReader& Reader, const QStringLis
     QCOMPARE(Reader.files().size(), expected.size());
     for (const TFileInPackage& file : Reader.files()) {
         const QString source = expected[file.LocalFile];
-        const QByteArray content = readBytes(source);
-        QCOMPARE(file.Size, quint64(content.size()));
+        const QByteArray content = testsupport::readBytes(source);
+        QCOMPARE(file.Size + file.Executable, quint64(content.size()) + QFileInfo(source).isExecutable());
         QCOMPARE(file.Hash, sha256(content));
-        QCOMPARE(file.Executable, QFileInfo(source).isExecutable());
         QByteArray assembled;
         std::vector<quint64> lengths, launcherLengths;
         for (const std::int32_t index : file.Chunks) {
@@ -120,26 +110,16 @@ void verifyReadsBack(const TPackageConfigurationReader& Reader, const QStringLis
 }
 
 TPublishSummary publish(const QString& Input, const QString& Output, const QString& Version,
-                        EDocumentKind Kind = EDocumentKind::Package,
                         std::shared_ptr<const shared::TFileSystemHelper> FileSystem = nullptr) {
     TPublishOptions options;
     options.InputDirectory = Input;
     options.OutputDirectory = Output;
     options.Document.Version = Version;
-    options.Document.Kind = Kind;
     options.Method = 3;
     options.Threads = 2;
     TPublishCommand command(FileSystem ? FileSystem : std::make_shared<shared::TFileSystemHelper>(), options);
     command.run();
     return command.summary();
-}
-
-std::set<QByteArray> unpackedHashes(const TPackageConfigurationReader& Reader) {
-    std::set<QByteArray> hashes;
-    for (const TChunkInPackage& chunk : Reader.chunks()) {
-        hashes.insert(chunk.UnpackedHash);
-    }
-    return hashes;
 }
 
 // Runs the publisher program in Folder; its exit code, standard output and standard error.
@@ -164,13 +144,13 @@ private slots:
         // Noise is stored, whatever the method; text keeps the slow method only where it beats DEFLATE.
         const QByteArray noise = randomBytes(300000, 1), text = textBytes(300000, 2);
         QCOMPARE(packChunk(noise, 5, DefaultMinimumSaving).Container, shared::compress(0, noise));
-        QVERIFY(packChunk(text, 5, DefaultMinimumSaving).Container.size() <=
-                shared::compress(3, text).size());
-        QCOMPARE(shared::decompress(packChunk(text, 5, DefaultMinimumSaving).Container), text);
+        const QByteArray packedText = packChunk(text, 5, DefaultMinimumSaving).Container;
+        QVERIFY(packedText.size() <= shared::compress(3, text).size() &&
+                shared::decompress(packedText) == text);
         QCOMPARE(packChunk(text, 5, 0.99).Method, 0);
         // Noise that repeats further apart than DEFLATE looks is no noise to LZMA.
         const QByteArray block = randomBytes(256 * 1024, 3),
-                         repeated = block + randomBytes(100000, 4) + block + block;
+                         repeated = block + randomBytes(99999, 4) + block + block;
         const TPackedChunk packed = packChunk(repeated, 5, DefaultMinimumSaving);
         QVERIFY(packed.Method == 5 && packed.Container.size() < repeated.size() / 2);
         QCOMPARE(shared::decompress(packed.Container), repeated);
@@ -179,6 +159,7 @@ private slots:
     void aBuildPublishedAgainAndAgain() {
         QTemporaryDir dir;
         const QString build = dir.filePath(u"build"_qs), output = dir.filePath(u"cdn"_qs);
+        const QUrl document = QUrl::fromLocalFile(output + u"/package.json"_qs);
         const QByteArray big = randomBytes(10 * MiB, 3) + textBytes(10 * MiB, 4) + randomBytes(9 * MiB, 5);
         writeTree(build, {{u"data/big.bin"_qs, big},
                           {u"data/copy of big.bin"_qs, big},
@@ -189,11 +170,13 @@ private slots:
                           {u".hidden/a.ini"_qs, "[a]\nb=1\n"},
                           {u"level one.pak"_qs, randomBytes(4 * MiB + 1, 8)}});
         const TPublishSummary first = publish(build, output, u"1.0.7"_qs);
-        const TPackageConfigurationReader version1 = readBack(in(output, u"package.json"_qs));
+        const TPackageConfigurationReader version1 = readBack(document);
         verifyReadsBack(version1, {build});
         QCOMPARE(version1.packageVersion(), u"1.0.7"_qs);
-        // Identical chunks are listed and stored once; text is kept packed, noise is stored.
-        QCOMPARE(unpackedHashes(version1).size(), version1.chunks().size());
+        // Identical chunks (big.bin and its copy) are listed and stored once; text is kept packed, noise
+        // is stored; the same build again writes nothing.
+        QCOMPARE(version1.files().at(2).Chunks, version1.files().at(3).Chunks);
+        QCOMPARE(first.Chunks, int(version1.chunks().size()));
         QVERIFY(first.NewPacked >= 1 && first.NewStored >= 2 &&
                 first.NewPacked + first.NewStored == first.Chunks);
         QCOMPARE(publish(build, output, u"1.0.7"_qs).NewChunks, 0);
@@ -203,44 +186,35 @@ private slots:
         QByteArray changed = big;
         writeTree(build, {{u"data/big.bin"_qs, changed.insert(1000, randomBytes(777, 11))}});
         QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 1);
-        const TPackageConfigurationReader version2 = readBack(in(output, u"package.json"_qs));
-        verifyReadsBack(version2, {build});
-        QCOMPARE(unpackedHashes(version2).size(), unpackedHashes(version1).size() + 1);
+        const TPackageConfigurationReader version2 = readBack(document);
+        QCOMPARE(version2.chunks().size(), version1.chunks().size() + 1);
         for (const TChunkInPackage& chunk : version1.chunks()) {
             QVERIFY(QFileInfo::exists(chunk.Url.toLocalFile()));
         }
         // Stored pieces cut short or replaced by their raw content are written anew.
-        for (const TFileInPackage& file : version2.files()) {
-            const QString piece =
-                file.Chunks.empty() ? QString() : version2.chunks().at(file.Chunks[0]).Url.toLocalFile();
-            QVERIFY(file.LocalFile != u"level one.pak"_qs || QFile::resize(piece, 1000));
-            QVERIFY(file.LocalFile != u"readme.txt"_qs ||
-                    testsupport::writeBytes(piece, textBytes(20000, 7)));
-        }
+        QVERIFY(
+            QFile::resize(version2.chunks().at(version2.files().at(5).Chunks.at(0)).Url.toLocalFile(), 99));
+        QVERIFY(testsupport::writeBytes(
+            version2.chunks().at(version2.files().at(6).Chunks.at(0)).Url.toLocalFile(),
+            textBytes(20000, 7)));
         QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 2);
-        verifyReadsBack(readBack(in(output, u"package.json"_qs)), {build});
-    }
+        verifyReadsBack(readBack(document), {build});
 
-    void failuresLeaveThePreviousDocument() {
-        QTemporaryDir dir;
-        const QString build = dir.filePath(u"build"_qs), output = dir.filePath(u"cdn"_qs);
-        writeTree(build, {{u"a.bin"_qs, randomBytes(9 * MiB, 20)}});
-        publish(build, output, u"1"_qs);
-        const QByteArray version1 = readBytes(output + u"/package.json"_qs);
-        writeTree(build, {{u"b.bin"_qs, randomBytes(12 * MiB, 21)}, {u"c.txt"_qs, textBytes(9000, 22)}});
-        // A chunk that cannot be written, then the document itself.
+        // A chunk that cannot be written, then the document itself: the previous document stays, alone.
+        writeTree(build, {{u"new.bin"_qs, randomBytes(2 * MiB, 21)}});
+        const QByteArray previous = fetch(document);
         for (const QString& failing : {u"/chunks/"_qs, u"/package.json"_qs}) {
-            const auto pFailing = std::make_shared<testsupport::TFailingFilesystem>(
-                dir.path(), testsupport::EFailingOperation::Write,
-                [failing](const QString& Path) { return Path.contains(failing); });
-            QVERIFY_EXCEPTION_THROWN(publish(build, output, u"2"_qs, EDocumentKind::Package, pFailing),
-                                     std::runtime_error);
-            QCOMPARE(readBytes(output + u"/package.json"_qs), version1);
+            QVERIFY_EXCEPTION_THROWN(
+                publish(build, output, u"3"_qs,
+                        std::make_shared<testsupport::TFailingFilesystem>(
+                            dir.path(), testsupport::EFailingOperation::Write,
+                            [failing](const QString& Path) { return Path.contains(failing); })),
+                std::runtime_error);
+            QCOMPARE(fetch(document), previous);
             QCOMPARE(QDir(output).entryList(QDir::Files | QDir::Hidden), QStringList{u"package.json"_qs});
         }
-        // Afterwards a sound run completes the store and the document.
-        publish(build, output, u"2"_qs);
-        verifyReadsBack(readBack(in(output, u"package.json"_qs)), {build});
+        publish(build, output, u"3"_qs);
+        verifyReadsBack(readBack(document), {build});
     }
 
     // Exit 0 shows help on standard output; 2 is a usage error naming --help, 1 a failure; both on
@@ -254,15 +228,12 @@ private slots:
                                      << QString::fromUtf8(Message);
         };
         row("", 0, "Usage: vantor-publisher <command>");
-        row("publish -h", 0, "--method 0|3|4|5");
         row("frobnicate", 2, "Unknown command 'frobnicate'");
         row("publish --bogus in out", 2, "Unknown option 'bogus'");
         row("publish in out --version", 2, "Missing value after '--version'");
         row("publish in out", 2, "--version is required");
-        row("publish --version 1 in", 2, "needs the build directory and the output folder");
         row("publish --version 1 --method 9 in out", 2, "Unknown compression method 9");
         row("publish --version 1 --variant alpha in out", 2, "--variant must be one of regular, preview");
-        row("publish --version 1 --threads 0 in out", 2, "--threads needs a whole number of at least 1");
         row("publish --version 1 --name sub/p.json in out", 2, "without folders");
         row("publish --document assets --version 1 --executable a.txt in out", 2, "package documents only");
         row("publish --version 1 missing out", 1, "does not exist");
@@ -270,8 +241,6 @@ private slots:
         row("publish --version 1 in in/out", 1, "lies inside the build directory");
         row("publish --document assets --version 1 in out", 1, "publish the package document first");
         row("publish --version 1 in blocker/out", 1, "I/O error on file");
-        row("configure", 2, "needs the configuration file");
-        row("configure --package name=A;directoryname=a/b out", 2, "single folder name");
         row("configure --package name=A;directoryname=a;build=plan9,x86_64,p.json out", 2,
             "Unknown operating system");
         row("configure --hints ftp://127.0.0.1/h.json out", 2, "not an absolute http or https address");
@@ -282,8 +251,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         QTemporaryDir folder;
-        QVERIFY(testsupport::writeBytes(folder.filePath(u"in/a.txt"_qs), "a") &&
-                testsupport::writeBytes(folder.filePath(u"blocker"_qs), ""));
+        writeTree(folder.path(), {{u"in/a.txt"_qs, "a"}, {u"blocker"_qs, ""}});
         const QStringList result = run(folder.path(), arguments);
         QCOMPARE(result[0], QString::number(exitCode));
         const QString shown = result[exitCode == 0 ? 1 : 2];
@@ -293,69 +261,48 @@ private slots:
                 !QFileInfo::exists(folder.filePath(u"in/out"_qs)));
     }
 
-    // The scripts' way: two documents published and the configuration written by the program, then
-    // everything fetched over HTTP as the launcher does, the asset chunks after the package's.
+    // The scripts' way: the documents published and the configuration written by the program, then
+    // everything fetched over HTTP as the launcher does. A later package version with more chunks moves
+    // the asset chunks further back in the combined table; the asset document is kept in step.
     void scriptsBuildACdnTreeTheLauncherCanUse() {
         QTemporaryDir home;
         testsupport::TNginxFixture nginx;
         const QString cdn = nginx.documentRoot() + u"/cdn"_qs;
         writeTree(home.filePath(u"client"_qs),
-                  {{u"*vantor"_qs, randomBytes(9 * MiB, 41)}, {u"lib/core.so"_qs, textBytes(5000, 13)}});
-        writeTree(home.filePath(u"assets"_qs),
-                  {{u"data/world.pak"_qs, randomBytes(200000, 43)}, {u"data/b.txt"_qs, textBytes(5000, 13)}});
-        QStringList result =
-            run(home.path(), u"publish --version 3 --executable vantor --parameter -fullscreen "
-                             "--method 4 client "_qs +
-                                 cdn + u"/vantor"_qs);
+                  {{u"*vantor"_qs, randomBytes(9 * MiB, 41)}, {u"lib/a.so"_qs, "so"}});
+        writeTree(home.filePath(u"assets"_qs), {{u"data/world.pak"_qs, randomBytes(200000, 43)}});
+        const QString publishClient =
+            u"publish --executable vantor --parameter -fullscreen --method 4 client "_qs + cdn;
+        QStringList result = run(home.path(), publishClient + u"/vantor --version 3"_qs);
         // One line of summary, and no progress bar off a terminal.
         QVERIFY2(result[1].startsWith(u"Published package.json version 3: 2 files, 3 chunks (3 new: "_qs) &&
                      result[1].count(u'\n') == 1 && result[2].isEmpty(),
                  qPrintable(result.join(u'|')));
-        QVERIFY(run(home.path(),
-                    u"publish --document assets --version 8 assets "_qs + cdn + u"/vantor"_qs)[0] == u"0"_qs);
-        result = run(home.path(),
-                     u"configure --package name=Vantor;directoryname=vantor;installautomatically=true;"
-                     "build=Windows,x86_64,w.json;build=linux,x86_64,vantor/package.json,vantor/assets.json "
-                     "--launcher name=L;directoryname=l;build=linux,x86_64,l.json --hints "
-                     "http://127.0.0.1/h.json --show-package-names "_qs +
-                         cdn + u"/launcher.json"_qs);
-        QCOMPARE(result[1], u"Wrote %1/launcher.json: 1 packages and the launcher package.\n"_qs.arg(cdn));
+        QCOMPARE(
+            run(home.path(), u"publish --document assets --version 8 assets "_qs + cdn + u"/vantor"_qs)[0],
+            u"0"_qs);
+        writeTree(home.filePath(u"client"_qs), {{u"patch.bin"_qs, randomBytes(6 * MiB, 16)}});
+        QCOMPARE(run(home.path(), publishClient + u"/vantor --version 4"_qs)[0], u"0"_qs);
+        result = run(home.path(), u"configure --package name=Vantor;directoryname=vantor;build=linux,x86_64,"
+                                  "vantor/package.json,vantor/assets.json --launcher name=L;directoryname=l;"
+                                  "build=linux,x86_64,l.json --hints http://127.0.0.1/h.json "_qs +
+                                      cdn + u"/l.json"_qs);
+        QCOMPARE(result[1], u"Wrote %1/l.json: 1 packages and the launcher package.\n"_qs.arg(cdn));
 
         QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
-        const QUrl configurationUrl = nginx.url(u"cdn/launcher.json"_qs);
+        const QUrl configurationUrl = nginx.url(u"cdn/l.json"_qs);
         const TLauncherConfigurationReader configuration(fetch(configurationUrl),
                                                          configurationUrl.adjusted(QUrl::RemoveFilename));
         QCOMPARE(configuration.hintsUrl(), QUrl(u"http://127.0.0.1/h.json"_qs));
-        QVERIFY(configuration.showPackageNames() && configuration.launcherPackage());
-        const TPackage& package = *configuration.packages().at(0);
-        QVERIFY(package.installAutomatically() &&
-                package.selectBuild(EOperatingSystem::Windows, EArchitecture::X86_64));
-        const TPackageBuild* pBuild = package.selectBuild(EOperatingSystem::Linux, EArchitecture::X86_64);
+        QVERIFY(configuration.launcherPackage());
+        const TPackageBuild* pBuild =
+            configuration.packages().at(0)->selectBuild(EOperatingSystem::Linux, EArchitecture::X86_64);
         const TPackageConfigurationReader reader =
             readBack(pBuild->PackageConfigurationUrl, pBuild->AssetConfigurationUrl);
-        QCOMPARE(reader.executable() + reader.parameters().join(u' '), u"vantor-fullscreen"_qs);
+        QCOMPARE(reader.executable() + reader.parameters().join(u' ') + reader.assetVersion(),
+                 u"vantor-fullscreen8"_qs);
         QCOMPARE(reader.chunks().at(0).Url.host(), u"127.0.0.1"_qs);
         verifyReadsBack(reader, {home.filePath(u"client"_qs), home.filePath(u"assets"_qs)});
-    }
-
-    void assetDocumentFollowsThePackageChunks() {
-        QTemporaryDir dir;
-        const QString client = dir.filePath(u"client"_qs), assets = dir.filePath(u"assets"_qs),
-                      output = dir.filePath(u"cdn"_qs);
-        writeTree(client,
-                  {{u"*client.bin"_qs, randomBytes(10 * MiB, 12)}, {u"shared.txt"_qs, textBytes(5000, 13)}});
-        writeTree(assets, {{u"assets/world.pak"_qs, randomBytes(9 * MiB, 14)},
-                           {u"assets/shared.txt"_qs, textBytes(5000, 13)}});
-        publish(client, output, u"12"_qs);
-        publish(assets, output, u"7"_qs, EDocumentKind::Assets);
-        QCOMPARE(readBack(in(output, u"package.json"_qs), in(output, u"assets.json"_qs)).assetVersion(),
-                 u"7"_qs);
-        // A new package version with more chunks moves the asset chunks further back in the combined
-        // table; the asset document is kept in step.
-        writeTree(client, {{u"patch.bin"_qs, randomBytes(6 * MiB, 16)}});
-        publish(client, output, u"13"_qs);
-        verifyReadsBack(readBack(in(output, u"package.json"_qs), in(output, u"assets.json"_qs)),
-                        {client, assets});
     }
 };
 
