@@ -1,9 +1,9 @@
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/download/packagefiledownloader.h"
-#include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packagebuild.h"
+#include "launcher/package/packageconfigurationreader.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "launcher/telemetry/cloudflarecdntrace.h"
 #include "launcher/ui/clickablelabel.h"
@@ -43,7 +43,6 @@ const Position Positions[] = {Position::Left, Position::Middle, Position::Right}
 struct TWindowKit {
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
     std::shared_ptr<TCloudflareCdnTrace> m_pTrace;
-    std::unique_ptr<TInstallationManager> m_pManager;
     std::unique_ptr<TLauncherMainWindow> m_pWindow;
 
     explicit TWindowKit(const char* Names, const QUrl& TraceUrl = QUrl())
@@ -52,9 +51,9 @@ struct TWindowKit {
         , m_pTrace(std::make_shared<TCloudflareCdnTrace>(TraceUrl, testsupport::makeDownloadPool())) {}
     TLauncherMainWindow* operator->() {
         if (!m_pWindow) {
-            m_pWindow = std::make_unique<TLauncherMainWindow>(
-                m_pConfiguration->availablePackages(), m_pManager.get(), false,
-                testsupport::makeDownloadPool(), m_pTrace, m_pConfiguration);
+            m_pWindow = std::make_unique<TLauncherMainWindow>(m_pConfiguration->availablePackages(), nullptr,
+                                                              false, testsupport::makeDownloadPool(),
+                                                              m_pTrace, m_pConfiguration);
             m_pWindow->show();
         }
         return m_pWindow.get();
@@ -111,21 +110,6 @@ shared::THint makeHint(const QString& Category, const QString& Text, const QUrl&
     hint.m_ImageUrl = ImageUrl.toString();
     hint.m_Url = u"https://www.quorvane.com/hints/"_qs + Category;
     return hint;
-}
-
-// Closes the next modal message box as soon as it is open; gives its title and text.
-std::shared_ptr<QStringList> closeNextModalBox() {
-    auto pSeen = std::make_shared<QStringList>();
-    auto* pPoll = new QTimer;
-    QObject::connect(pPoll, &QTimer::timeout, pPoll, [pPoll, pSeen] {
-        if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            *pSeen << pBox->windowTitle() << pBox->text();
-            pBox->done(QMessageBox::Ok);
-            pPoll->deleteLater();
-        }
-    });
-    pPoll->start(10);
-    return pSeen;
 }
 
 } // namespace
@@ -220,12 +204,6 @@ private slots:
                  "<img src=\":/images/launcher/VantorLogo_QT_disabled.png\"></a>"_qs);
         QVERIFY(pRow->logoLabel()->openExternalLinks());
         QCOMPARE(pRow->versionLabel()->text(), u"?"_qs);
-        // Without a document for this system: no version, and the plain logo.
-        QWidget bare;
-        bare.setLayout(
-            pRow = new TClientPackageLayoutItem(testsupport::makeWindowPackage(1, u"B"_qs, {}), false));
-        QCOMPARE(pRow->versionLabel()->text() + pRow->logoLabel()->styleSheet().section(u'/', -1),
-                 u"VantorLogo_QT_disabled.png); }"_qs);
     }
 
     void progressOfARun() {
@@ -485,33 +463,23 @@ private slots:
         for (const auto reason :
              {EPackageDownloaderError::SavingFailed, EPackageDownloaderError::VerificationFailed}) {
             TWindowKit kit("Vantor");
-            const auto pSeen = closeNextModalBox();
+            // The box waits for the player; the first event of its own loop reads and closes it.
+            QString seen = u"no modal box"_qs;
+            QTimer::singleShot(0, this, [&seen] {
+                if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    seen = pBox->windowTitle() + u'|' + pBox->text().section(u"\n\n"_qs, 1);
+                    pBox->done(QMessageBox::Ok);
+                }
+            });
             kit->onInstallationOrUpdateFinished(*failedRun(kit.package(0), reason));
-            QCOMPARE(pSeen->value(0), u"Installation failed"_qs);
-            QVERIFY(pSeen->value(1).endsWith(reason == EPackageDownloaderError::SavingFailed
-                                                 ? u"then try again."_qs
-                                                 : u"Verification of game data failed!"_qs));
+            QCOMPARE(
+                seen,
+                reason == EPackageDownloaderError::SavingFailed
+                    ? u"Installation failed|Make sure you have enough free disk space and the application "
+                      "isn't currently running, then try again."_qs
+                    : u"Installation failed|Verification of game data failed!"_qs);
             QVERIFY(kit->messageBox() == nullptr);
         }
-    }
-
-    void installationManagerRunsReachTheRow() {
-        TWindowKit kit("A B");
-        kit.m_pManager = std::make_unique<TInstallationManager>(kit.m_pConfiguration, m_pFileSystem);
-        kit.m_pManager->setFunnelEventSink([](const QString&, const QString&) {});
-        kit.m_pManager->setDefaultPackage(kit.package(1));
-        QCOMPARE(kit.defaults(), u"-x1"_qs);
-        // A package without files installs at once: the row is busy, then shows the installed state the
-        // manager stored; the other row stays as it was.
-        bool finished = false;
-        connect(kit.m_pManager.get(), &TInstallationManager::installationOrUpdateFinished, this,
-                [&finished] { finished = true; });
-        kit.m_pManager->installOrUpdatePackage(kit.package(1));
-        QVERIFY(kit->row(1)->progressBar()->isVisible() && !kit->row(1)->button()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
-        QVERIFY(!kit->row(1)->progressBar()->isVisible());
-        QCOMPARE(kit.look(0) + u'|' + kit.look(1),
-                 u"Blue Download Download 0 QT_disabled |Green Play Play 1 QT box"_qs);
     }
 
 private:
