@@ -63,10 +63,9 @@ private slots:
         QVERIFY2(!platform::TNamedFileMapping::exists(ClientPresenceName), "a game client is running");
     }
 
-    // A first launch installs the automatic packages, makes the first the default and starts it with
-    // its parameters and, as it was verified in this run, the up-to-date flag. Offline, the next plain
-    // start offers the default from its installed documents and starts it at once, without a window,
-    // without the flag and without trying to replace the launcher.
+    // A first launch installs the automatic packages and starts the first, the default, with the
+    // up-to-date flag of this run's verification; offline, the next start starts it from the stored
+    // documents at once, without window, flag or self-update.
     void firstLaunchInstallsAutomaticPackagesAndStartsTheFirst() {
         QVERIFY(release(1, false, u"good.json"_qs));
         QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs, u"--skip-selfupdate"_qs}), 0);
@@ -92,10 +91,9 @@ private slots:
         QCOMPARE(logLines(u"startSelfUpdate"_qs), 0);
     }
 
-    // While a first launch installs, every other start ends at once and leaves it alone; with the
-    // automatic start prevented, it starts nothing when the installations are done. Then a new
-    // version: a plain start shows the list, a FORCE_PATCH marker updates its package alone without
-    // a start, and the client asking for its own update gets it and is started.
+    // Other starts end at once while a first launch installs, which starts nothing when prevented.
+    // Then a new version: a plain start shows the list, a FORCE_PATCH marker updates its package
+    // alone without a start, and the client asking for its own update gets it and is started.
     void newVersionReachesEachPackageWhenAskedFor() {
         QVERIFY(release(1, true));
         auto first = m_Stage.startLauncher({u"--first-launch"_qs});

@@ -1,9 +1,6 @@
 // ctest: serial
-// Every scenario runs the application object, which takes the launcher's fixed presence name.
-//
-// The controller's flows, in-process: each scenario is a child process of this test program that
-// builds the real TLauncherApplication on a launcher directory of the test and plays the player's
-// part, reporting what it saw as one JSON array per line of its output.
+// The controller's flows: each scenario is a child of this program that runs the real application
+// object (it takes the launcher's fixed presence name) and reports what it saw as JSON lines.
 
 // First: it names the reusable layer as `shared::`, which the application header makes ambiguous.
 #include "launcher/ui/launchermainwindow.h"

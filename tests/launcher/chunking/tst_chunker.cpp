@@ -97,6 +97,19 @@ private slots:
                  0, 1, 4 * MiB, 4 * MiB + 1, 16 * MiB - 1, 16 * MiB, 16 * MiB + 1}) {
             QCOMPARE(findChunkLength(Zeros.data(), Available), std::min(Available, 16 * MiB));
         }
+        // Three bytes right after the minimum whose hash clears the bits: the cut follows them.
+        const std::uint32_t* G = chunkGearTable();
+        std::uint32_t T = 0;
+        while (T < (1u << 24) &&
+               (((((G[T & 255] >> 1) + G[(T >> 8) & 255]) >> 1) + G[T >> 16]) & 0x3FFFFFu) != 0) {
+            ++T;
+        }
+        TBytes Early(Zeros.begin(), Zeros.end());
+        for (std::uint64_t i = 0; i < 3; ++i) {
+            Early[4 * MiB + i] = static_cast<unsigned char>(T >> (8 * i));
+        }
+        QCOMPARE(findChunkLength(Early.data(), Early.size()), referenceLength(Early.data(), Early.size()));
+        QVERIFY(referenceLength(Early.data(), Early.size()) <= 4 * MiB + 3);
     }
 
     void streamingEqualsCuttingInMemory() {

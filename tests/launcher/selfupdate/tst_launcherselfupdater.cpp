@@ -35,9 +35,8 @@ private slots:
         QJsonObject document = QJsonDocument::fromJson(readBytes(root + u"/good/package.json"_qs)).object();
         QJsonArray files = document.value(u"files"_qs).toArray();
         const QJsonObject data = files.at(files.at(0)[u"localfile"_qs] == ProgramName ? 1 : 0).toObject();
-        QVERIFY(
-            QFile::remove(root + u"/broken/"_qs +
-                          document.value(u"chunks"_qs)[data[u"chunks"_qs][0].toInt()][u"url"_qs].toString()));
+        const QJsonValue chunk = document.value(u"chunks"_qs)[data[u"chunks"_qs][0].toInt()];
+        QVERIFY(QFile::remove(root + u"/broken/"_qs + chunk[u"url"_qs].toString()));
         for (const QString& name : {u"../escape.bin"_qs, u".."_qs, u"sub/../../../up.bin"_qs}) {
             QJsonObject climbing = data;
             climbing.insert(u"localfile"_qs, name);
@@ -67,9 +66,8 @@ private slots:
     // rename over it, so a program that cannot be deleted is no obstacle.
     void failedUpdateRestoresTheOldProgram_data() {
         QTest::addColumn<bool>("removable");
-        QTest::addColumn<QString>("outcome");
-        QTest::newRow("restored") << true << u"failed"_qs;
-        QTest::newRow("program cannot be deleted") << false << u"failed"_qs;
+        QTest::newRow("restored") << true;
+        QTest::newRow("program cannot be deleted") << false;
     }
 
     void failedUpdateRestoresTheOldProgram() {
@@ -79,8 +77,7 @@ private slots:
             directory(), EFailingOperation::Remove, TFailingFilesystem::endingIn(u'/' + ProgramName));
         fileSystem->Armed = !removable;
         TLauncherSelfUpdater updater(fileSystem);
-        const QString outcome = update(updater, u"broken/package.json"_qs);
-        QTEST(outcome.left(outcome.startsWith(u"disk"_qs) ? 27 : -1), "outcome");
+        QCOMPARE(update(updater, u"broken/package.json"_qs), u"failed"_qs);
         QCOMPARE(readBytes(program()), m_OldProgram);
         QVERIFY(!QFileInfo::exists(program() + BackupSuffix));
     }

@@ -12,19 +12,16 @@ class TestLauncherSettings : public QObject {
     Q_OBJECT
 
 private slots:
-    // "key=value" entries as the start-up log lists them; a source starting with ':' is a resource.
     void everyKeyFromItsSection_data() {
-        QTest::addColumn<QByteArray>("source");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QByteArray>("source"); // INI text, or the path of a resource (":...")
+        QTest::addColumn<QString>("expected");  // "key=value" entries as the start-up log lists them
         QTest::newRow("built-in text")
             << QByteArray(":/settings/launchersettings.ini")
             << "packages=packages settingsTarget=VantorOnlineClient_Data/Data/Settings "
-               "packageFile=package.json "
-               "partialPackageFile=partial-package.json assetFile=assets.json "
-               "accountGroupFile=accountgroup.json "
-               "waitNotificationTimeout=500 downloadErrorTimeout=10000 clientStartTimeout=30000 "
-               "fastScan=true "
-               "skipVerification=true chunkVerification=false maxCachedChunks=100 maxConcurrentDownloads=10";
+               "packageFile=package.json partialPackageFile=partial-package.json assetFile=assets.json "
+               "accountGroupFile=accountgroup.json waitNotificationTimeout=500 downloadErrorTimeout=10000 "
+               "clientStartTimeout=30000 fastScan=true skipVerification=true chunkVerification=false "
+               "maxCachedChunks=100 maxConcurrentDownloads=10";
         QTest::newRow("missing file")
             << QByteArray(":/no/such.ini")
             << "launcherConfiguration= appendNocacheToPackageUrls=false packages= accountGroupFile= "
