@@ -36,23 +36,12 @@ private slots:
         QVERIFY2(m_Stage.start(), qPrintable(m_Stage.errorString()));
         QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 1), qPrintable(m_Stage.errorString()));
         QVERIFY2(m_Stage.publishGame(u"vantor/linux"_qs, 2), qPrintable(m_Stage.errorString()));
-        // Launcher 0.0.13 is the build under test with a note; "broken.json" adds a file whose chunk is gone.
-        m_Offered = readBytes(launcherBinDir() + u'/' + ProgramName);
+        // Launcher 0.0.13 is the build under test with a note.
         const QString tree = m_Stage.workDirectory() + u"/launcher"_qs;
         QVERIFY(QDir().mkpath(tree) &&
                 QFile::copy(launcherBinDir() + u'/' + ProgramName, tree + u'/' + ProgramName));
         QVERIFY(writeBytes(tree + u"/launcher-notes.txt"_qs, "What is new in 0.0.13\n"));
         QVERIFY(m_Stage.publishTree(tree, u"launcher"_qs, u"good.json"_qs, u"0.0.13"_qs, ProgramName, {}));
-        QVERIFY(writeBytes(tree + u"/launcher-data.bin"_qs, seededBytes(77, 300000)));
-        QVERIFY(m_Stage.publishTree(tree, u"launcher"_qs, u"broken.json"_qs, u"0.0.13"_qs, ProgramName, {}));
-        const QString root = m_Stage.server().documentRoot() + u"/launcher/"_qs;
-        const QJsonObject broken = QJsonDocument::fromJson(readBytes(root + u"broken.json"_qs)).object();
-        for (const QJsonValue& file : broken[u"files"_qs].toArray()) {
-            if (file[u"localfile"_qs] == u"launcher-data.bin"_qs) {
-                QVERIFY(QFile::remove(
-                    root + broken[u"chunks"_qs][file[u"chunks"_qs][0].toInt()][u"url"_qs].toString()));
-            }
-        }
     }
 
     void init() {
@@ -132,38 +121,6 @@ private slots:
                  TLauncherStage::gameParameters() + QStringList{UpToDate});
     }
 
-    // A failed update puts the old program back and the launcher goes on; a good one replaces the
-    // program and restarts it with the skip option (a launcher started meanwhile is turned away), and
-    // the successor removes the old program and goes on. The older build differs only at its end.
-    void selfUpdateReplacesTheRunningLauncher() {
-        const QString program = m_Stage.sandbox().executablePath();
-        const QByteArray old = m_Offered + "\nan older launcher build\n";
-        QVERIFY(writeBytes(program, old));
-        QVERIFY(release(1, false, u"broken.json"_qs));
-        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
-        QCOMPARE(logLines(u"Updating Vantor Online failed: Error 1"_qs), 1);
-        QCOMPARE(readBytes(program), old);
-        QVERIFY(QFileInfo(program).isExecutable() && !QFileInfo::exists(program + u".old"_qs));
-        QCOMPARE(m_Stage.clientStarts().size(), 1);
-        QVERIFY(isInstalled(Vantor, 1) && m_Stage.endClients());
-
-        QVERIFY(release(1, false, u"good.json"_qs));
-        m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"5"_qs);
-        QCOMPARE(m_Stage.runLauncher({u"--first-launch"_qs}), 0);
-        QCOMPARE(logLines(u"restartLauncher: "_qs + program), 1);
-        QCOMPARE(readBytes(program), m_Offered);
-        QVERIFY(QFileInfo(program).isExecutable());
-        QVERIFY(waitForLogLine(u"Command line options: first-launch, skip-selfupdate Thread: "_qs));
-        QCOMPARE(m_Stage.runLauncher({}, 30000), 0);
-        QVERIFY(m_Stage.launcherOutput(m_Stage.launchersStarted()).contains(u"already running"_qs));
-        QVERIFY(QTest::qWaitFor([&] { return m_Stage.clientStarts().size() == 2; }, 120000));
-        QVERIFY(QTest::qWaitFor([] { return !platform::TNamedFileMapping::exists(LauncherPresenceName); },
-                                60000));
-        QCOMPARE(logLines(u"startSelfUpdate"_qs), 2);
-        QVERIFY(!QFileInfo::exists(program + u".old"_qs));
-        QCOMPARE(m_Stage.clientStarts().last().Arguments.last(), UpToDate);
-    }
-
 private:
     // The game's version as automatic packages Online and Classic and a package Preview, and the
     // launcher package of a document below launcher/ when one is named.
@@ -198,7 +155,6 @@ private:
     }
 
     TLauncherStage m_Stage;
-    QByteArray m_Offered; // the launcher build the server offers
 };
 
 LAUNCHER_TEST(TestEndToEnd)

@@ -30,10 +30,6 @@ makeLauncherFilesystem(const QString& LauncherDirectory, const QByteArray& IniTe
 bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, const QString& Version,
                   QString& ErrorText, int Method = 5);
 
-// Parses OutputFolder/package.json as the launcher does, with addresses relative to BaseUrl.
-mirrel::launcher::TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder,
-                                                                         const QUrl& BaseUrl);
-
 // Whether every file of the build directory is in the installation directory with the same bytes
 // (and the same execute bit); Difference names the first mismatch.
 bool sameTree(const QString& BuildDirectory, const QString& InstallationDirectory, QString& Difference);
@@ -62,8 +58,6 @@ public:
 
     mirrel::launcher::TPackageInstallation& installation() const { return *m_pInstallation; }
     const QString& diskAccessError() const { return m_DiskAccessError; }
-    int downloadFinishedCount() const { return m_DownloadFinished; }
-    int verificationFinishedCount() const { return m_VerificationFinished; }
 
 private:
     std::shared_ptr<mirrel::launcher::TLauncherFilesystemHelper> m_pFileSystem;

@@ -17,8 +17,8 @@ void pointAt(const char* Variable, const QString& Path) {
 
 TIsolatedUserDirectories::TIsolatedUserDirectories() {
     pointAt("HOME", home());
-    pointAt("XDG_CONFIG_HOME", configHome());
-    pointAt("XDG_DATA_HOME", dataHome());
+    pointAt("XDG_CONFIG_HOME", m_Root.filePath(u"config"_qs));
+    pointAt("XDG_DATA_HOME", m_Root.filePath(u"data"_qs));
     pointAt("XDG_CACHE_HOME", m_Root.filePath(u"cache"_qs));
     pointAt("XDG_RUNTIME_DIR", m_Root.filePath(u"runtime"_qs));
     QFile::setPermissions(m_Root.filePath(u"runtime"_qs),
@@ -27,14 +27,6 @@ TIsolatedUserDirectories::TIsolatedUserDirectories() {
 
 QString TIsolatedUserDirectories::home() const {
     return m_Root.filePath(u"home"_qs);
-}
-
-QString TIsolatedUserDirectories::configHome() const {
-    return m_Root.filePath(u"config"_qs);
-}
-
-QString TIsolatedUserDirectories::dataHome() const {
-    return m_Root.filePath(u"data"_qs);
 }
 
 } // namespace testsupport

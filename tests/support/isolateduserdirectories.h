@@ -15,8 +15,6 @@ public:
     TIsolatedUserDirectories& operator=(const TIsolatedUserDirectories&) = delete;
 
     QString home() const;
-    QString configHome() const;
-    QString dataHome() const;
 
 private:
     QTemporaryDir m_Root;

@@ -54,11 +54,7 @@ QString TLauncherSandbox::logFilePath() const {
 }
 
 bool TLauncherSandbox::writeSettings(const QByteArray& iniText) const {
-    return writeLauncherFile(u"launchersettings.ini"_qs, iniText);
-}
-
-bool TLauncherSandbox::writeLauncherFile(const QString& relativePath, const QByteArray& content) const {
-    return writeBytes(launcherDirectory() + u'/' + relativePath, content);
+    return writeBytes(launcherDirectory() + u"/launchersettings.ini"_qs, iniText);
 }
 
 void TLauncherSandbox::setEnvironmentVariable(const QString& name, const QString& value) {
@@ -95,12 +91,8 @@ std::unique_ptr<QProcess> TLauncherSandbox::start(const QStringList& arguments,
     return process;
 }
 
-QByteArray TLauncherSandbox::logContent() const {
-    return readBytes(logFilePath());
-}
-
 QStringList TLauncherSandbox::logLines() const {
-    return QString::fromUtf8(logContent()).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readBytes(logFilePath())).split(u'\n', Qt::SkipEmptyParts);
 }
 
 int TLauncherSandbox::countLogLines(const QRegularExpression& pattern) const {

@@ -32,8 +32,6 @@ public:
 
     // "launchersettings.ini" beside the executable.
     bool writeSettings(const QByteArray& iniText) const;
-    // Any file below the launcher's directory, creating its folders.
-    bool writeLauncherFile(const QString& relativePath, const QByteArray& content) const;
 
     // An extra variable for every launcher started from now on (and the programs it starts).
     void setEnvironmentVariable(const QString& name, const QString& value);
@@ -44,7 +42,6 @@ public:
     std::unique_ptr<QProcess> start(const QStringList& arguments = QStringList(),
                                     const QString& outputFile = QString()) const;
 
-    QByteArray logContent() const;
     QStringList logLines() const;
     int countLogLines(const QRegularExpression& pattern) const;
     // Waits until at least count log lines match.

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QNetworkAccessManager>
+#include <QTcpServer>
 
 namespace testsupport {
 
@@ -14,6 +15,12 @@ std::shared_ptr<shared::TDownloadPool> makeDownloadPool(int MaxConcurrentDownloa
         std::make_shared<shared::QNetworkAccessManagerWrapper>(std::make_shared<QNetworkAccessManager>());
     return std::make_shared<shared::TDownloadPool>(MaxConcurrentDownloads, pAccessManager, nullptr,
                                                    AutoRelease);
+}
+
+QUrl closedLoopbackUrl(const QString& Path) {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort()) + Path);
 }
 
 QByteArray pngOfSize(int Width, int Height, const QColor& Colour) {

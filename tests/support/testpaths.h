@@ -5,7 +5,8 @@
 namespace testsupport {
 
 // Where the build put the launcher executable, its translations and the tools.
-inline QString launcherBinDir() { return QStringLiteral(LAUNCHER_BIN_DIR); }
-inline QString sourceDir() { return QStringLiteral(LAUNCHER_SOURCE_DIR); }
+inline QString launcherBinDir() {
+    return QStringLiteral(LAUNCHER_BIN_DIR);
+}
 
 } // namespace testsupport

@@ -213,28 +213,6 @@ private slots:
         }
     }
 
-    void thisMachineGivesWellFormedStableAnswers() {
-        const auto answers = [] {
-            const TSystemSurveyValueRetriever retriever;
-            QString baseSystem, name, release;
-            retriever.getOperatingSystem(baseSystem, name, release);
-            QStringList texts{baseSystem, name, release, retriever.getCpu().Manufacturer,
-                              retriever.getCpu().BrandName};
-            for (const TMonitorInfo& monitor : retriever.getMonitors()) {
-                texts << QString::asprintf("screen %d %d", qMin(monitor.Width, monitor.Height) > 0,
-                                           monitor.Primary);
-            }
-            return texts;
-        };
-        const QStringList first = answers();
-        // Texts without blanks at their ends, screens of some size and at most one of them primary.
-        QCOMPARE(first.mid(0, 5).filter(QRegularExpression(u"^(\\S(.*\\S)?)?$"_qs)).size(), 5);
-        QVERIFY(first[0] == u"Linux"_qs && !first[2].isEmpty() && !first[3].isEmpty());
-        QCOMPARE(first.mid(5).filter(QRegularExpression(u"^screen 1 [01]$"_qs)), first.mid(5));
-        QVERIFY(first.filter(u"screen 1 1"_qs).size() <= 1);
-        QCOMPARE(answers(), first);
-    }
-
     void document() {
         // The exact bytes the service receives: members in sorted order, integers without fractions
         // (nor wrapping past 32 bits), the clock speed with its fraction, a vendor id only when known,

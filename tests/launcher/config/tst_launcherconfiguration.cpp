@@ -8,6 +8,7 @@
 #include "shared/network/downloadpool.h"
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
+#include "support/messagecapture.h"
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
@@ -15,7 +16,6 @@
 #include "support/testnetwork.h"
 #include "support/testregistry.h"
 
-#include <QTcpServer>
 #include <QtTest>
 
 using namespace mirrel::launcher;
@@ -75,13 +75,6 @@ struct TTestBed {
     std::unique_ptr<THandler> Handler;
     QStringList Events;
 };
-
-// An address on 127.0.0.1 where nothing listens: connections are refused at once.
-QUrl unreachableUrl() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return QUrl(u"http://127.0.0.1:%1/launcher/config.json"_qs.arg(server.serverPort()));
-}
 
 // The launcher's own package and four client packages: Vantor and Preview share one asset document,
 // Plain has none, WindowsOnly has no build for this system. Over several lines: the stored copy keeps bytes.
@@ -216,7 +209,7 @@ private slots:
                                : TScriptedAnswer::withStatus(server.right(3).toInt(), body));
         scripted.setHoldAnswers(late);
         const QUrl url = server == u"no address"_qs ? QUrl()
-                         : server == u"refused"_qs  ? unreachableUrl()
+                         : server == u"refused"_qs  ? closedLoopbackUrl(u"launcher/config.json"_qs)
                                                     : scripted.url(u"config.json"_qs);
         TTestBed bed;
         QVERIFY(stored.isEmpty() || writeBytes(bed.file(u"launchermetadata.json"_qs), stored));
@@ -269,6 +262,7 @@ private slots:
         QTest::newRow("not JSON") << vantor << QByteArray("{\"files\": [") << others;
         QTest::newRow("chunk index outside")
             << vantor << QByteArray(R"({"files": [{"chunks": [2]}]})") << others;
+        QTest::newRow("no chunk table") << vantor << QByteArray(R"({"version": "1", "files": []})") << others;
         QTest::newRow("shared assets missing")
             << u"launcher/shared/assets.json"_qs << QByteArray("HTTP 404") << u"Plain:P1 A?"_qs;
     }
@@ -297,6 +291,64 @@ private slots:
         bed.Pool->download(bed.Handler->configuration()->hintsUrl());
         QVERIFY(success.wait(15000));
         QCOMPARE(bed.Handler->currentHint().m_Title, u"Restart"_qs);
+    }
+
+    // A package whose document never comes is left out once its transfer stalls; the others are offered.
+    void packageWhoseDocumentNeverComesIsLeftOut() {
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setAnswer(u"/launcher/config.json"_qs, TScriptedAnswer::ok(configurationDocument()));
+        for (const QString& name : {u"self"_qs, u"preview"_qs, u"plain"_qs}) {
+            server.setAnswer(u"/launcher/%1/package.json"_qs.arg(name),
+                             TScriptedAnswer::ok(packageDocument(u"1"_qs, name)));
+        }
+        server.setAnswer(u"/launcher/shared/assets.json"_qs, TScriptedAnswer::ok(AssetDocument));
+        server.setAnswer(u"/launcher/vantor/package.json"_qs,
+                         TScriptedAnswer::faulty(EScriptedFault::StallBeforeHeaders, {}));
+        TTestBed bed;
+        bed.Pool->setTransferStallTimeout(500);
+        TMessageCapture messages;
+        QVERIFY(bed.load(server.url(u"/launcher/config.json"_qs)));
+        QCOMPARE(bed.available(), (QStringList{u"Preview:P1 A7"_qs, u"Plain:P1 A?"_qs}));
+        const QStringList reasons = messages.messages(QtCriticalMsg).filter(u"vantor/package.json"_qs);
+        QVERIFY2(!reasons.filter(u"No data received"_qs).isEmpty(), qPrintable(reasons.join(u'\n')));
+    }
+
+    // Offline, each package's documents come from its installation directory, whose name in the
+    // stored copy may not lead out of the packages directory.
+    void storedCopyNamesStayInsideThePackagesDirectory_data() {
+        QTest::addColumn<QString>("directoryName");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("plain name") << u"game"_qs << true;
+        QTest::newRow("one level up") << u"../outside"_qs << false;
+        QTest::newRow("two levels up") << u"../../outside"_qs << false;
+        QTest::newRow("down and up again") << u"sub/../../outside"_qs << false;
+    }
+
+    void storedCopyNamesStayInsideThePackagesDirectory() {
+        QFETCH(QString, directoryName);
+        QFETCH(bool, offered);
+        TTestBed bed;
+        const QString launcher = bed.file(u"a/launcher"_qs);
+        const QString entry =
+            uR"({"packages": [{"name": "Game", "directoryname": "%1", "builds": [{"os": "linux",
+            "architecture": "%2", "url": "http://127.0.0.1:1/p.json"}]}]})"_qs;
+        QVERIFY(writeBytes(launcher + u"/launchermetadata.json"_qs,
+                           entry.arg(directoryName, QSysInfo::buildCpuArchitecture()).toUtf8()));
+        // A valid document lies wherever the name leads; the packages directory exists, as after any
+        // installation, so that a climbing path resolves.
+        QVERIFY(QDir().mkpath(launcher + u"/packages/sub"_qs));
+        QVERIFY(writeBytes(QDir::cleanPath(launcher + u"/packages/"_qs + directoryName) + u"/package.json"_qs,
+                           packageDocument(u"1"_qs, u"f"_qs)));
+        THandler handler(bed.Pool, makeLauncherFilesystem(launcher, launcherSettingsText(closedLoopbackUrl(
+                                                                        u"launcher/config.json"_qs))));
+        QSignalSpy finished(&handler, &THandler::packageConfigurationDownloadsFinished);
+        connect(&handler, &THandler::mainConfigurationLoaded, &handler,
+                [&handler] { handler.requestPackageConfigurations(); });
+        handler.startConfigurationDownload();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(handler.configuration()->packages().front()->configurationForThisSystem() != nullptr,
+                 offered);
     }
 };
 

@@ -21,7 +21,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -73,14 +72,6 @@ QString runPublisher(const QStringList& Arguments, bool& Ok) {
     Ok = publisher.waitForFinished(600000) && publisher.exitStatus() == QProcess::NormalExit &&
          publisher.exitCode() == 0;
     return QString::fromUtf8(publisher.readAllStandardOutput() + publisher.readAllStandardError()).trimmed();
-}
-
-QUrl closedLoopbackUrl() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    const quint16 port = server.serverPort();
-    server.close();
-    return QUrl(u"http://127.0.0.1:%1/launcher.json"_qs.arg(port));
 }
 
 // One start of the launcher's engine: the configuration and the package documents through the
@@ -172,8 +163,8 @@ private slots:
         applyTamper(tamper);
         m_Nginx.clearAccessLog();
         TMessageCapture messages;
-        const TLauncherRun second =
-            runLauncher(keyed, offline ? closedLoopbackUrl() : m_Nginx.url(u"launcher.json"_qs));
+        const TLauncherRun second = runLauncher(keyed, offline ? closedLoopbackUrl(u"launcher.json"_qs)
+                                                               : m_Nginx.url(u"launcher.json"_qs));
         QCOMPARE(second.Loaded, loaded);
         QCOMPARE(second.Refused, !logged.isEmpty());
         verifyInstalled(version);

@@ -3,6 +3,7 @@
 #include "launcher/download/chunksaver.h"
 #include "launcher/download/chunktodownload.h"
 #include "launcher/download/packagefiledownloader.h"
+#include "launcher/download/retrypolicy.h"
 #include "launcher/settings/launchersettings.h"
 #include "shared/container/container.h"
 #include "shared/network/downloadpool.h"
@@ -25,6 +26,8 @@ using namespace testsupport;
 using TScripted = TScriptedAnswer;
 
 namespace {
+
+constexpr int RetryPauseMs = 10;
 
 TChunkInPackage chunkOf(const QByteArray& Content, const QUrl& Url, const QByteArray& Packed) {
     TChunkInPackage chunk;
@@ -73,6 +76,7 @@ struct TDownloadRun {
         , Completed(&Downloader, &TPackageFileDownloader::downloadCompleted)
         , Failed(&Downloader, &TPackageFileDownloader::downloadFailed)
         , Written(&Downloader, &TPackageFileDownloader::writeProgress) {
+        Pool->setTransferStallTimeout(FileSystem->settings()->transferStallTimeout());
         Downloader.setTargetDirectory(QDir(TargetDirectory));
         Downloader.setSelfUpdateMode(SelfUpdateMode);
     }
@@ -189,8 +193,35 @@ private slots:
         QCOMPARE(cache->inMemoryCount(), 0);
     }
 
+    // A transfer that moved bytes earns more retries than a dead server; pauses double from the
+    // configured one, stretched by the jitter by up to a half.
+    void retryPolicy_data() {
+        QTest::addColumn<QList<bool>>("progress"); // per failure: whether it had received bytes
+        QTest::addColumn<double>("jitter");
+        QTest::addColumn<QList<int>>("pauses"); // per failure: the pause, or -1 for giving up
+        QTest::newRow("dead server: three retries")
+            << QList<bool>{false, false, false, false} << 0.0 << QList<int>{100, 200, 400, -1};
+        QTest::newRow("moving transfer: six retries")
+            << QVector<bool>(7, true).toList() << 0.0 << QList<int>{100, 200, 400, 800, 1600, 3200, -1};
+        QTest::newRow("mixed") << QList<bool>{true, false, true, false, true} << 0.0
+                               << QList<int>{100, 200, 400, 800, -1};
+        QTest::newRow("jitter") << QList<bool>{false, false} << 0.999 << QList<int>{149, 299};
+    }
+
+    void retryPolicy() {
+        QFETCH(QList<bool>, progress);
+        QFETCH(double, jitter);
+        QFETCH(QList<int>, pauses);
+        TRetryBudget budget;
+        for (int failure = 0; failure < progress.size(); ++failure) {
+            const TRetryDecision decision = decideRetry(budget, progress[failure], 100, jitter);
+            QCOMPARE(decision.Retry ? decision.PauseMs : -1, pauses[failure]);
+        }
+    }
+
     void outcomes_data() {
-        // Answers: 200 the right bytes, 503 a failure, 0 the wrong bytes, -1 bytes that do not unpack.
+        // Answers: 200 the right bytes, 503 a failure, 0 the wrong bytes, -1 bytes that do not unpack,
+        // 1 silence, 2 a stop mid-body, 3 a cut after some bytes, 4 a cut before the body, 5 too many bytes.
         // Setup: "disk" (no directory can be made), "remove" (no file deleted), "self" (self-update
         // mode), "gone" (a file the server lacks), "twice" (a second content under one address).
         QTest::addColumn<QList<int>>("answers");
@@ -208,6 +239,11 @@ private slots:
         row("503 four times", {503, 503, 503, 503, 200}, 4, "s.bin", "", E::DownloadFailed);
         row("wrong bytes and 503 share one budget", {503, 0, 503, 0, 200}, 4, "s.bin", "", E::DownloadFailed);
         row("bytes that do not unpack: no retry", {-1, 200}, 1, "s.bin", "", E::DownloadFailed);
+        row("silent twice, then the chunk", {1, 1, 200}, 3, "s.bin", "", E::NoError);
+        row("stops mid-body twice, then the chunk", {2, 2, 200}, 3, "s.bin", "", E::NoError);
+        row("a moving transfer has six retries", {3, 3, 3, 3, 3, 3, 200}, 7, "s.bin", "", E::NoError);
+        row("cut before the body four times", {4, 4, 4, 4, 200}, 4, "s.bin", "", E::DownloadFailed);
+        row("more than the packed size every time", {5, 5, 5, 5, 200}, 4, "s.bin", "", E::DownloadFailed);
         row("the disk fails", {200}, 1, "sub/s.bin", "disk", E::SavingFailed);
         row("a failed download outranks it", {200}, 1, "sub/s.bin", "disk gone", E::DownloadFailed);
         row("a name outside the directory", {200}, 1, "..", "", E::SavingFailed);
@@ -230,14 +266,27 @@ private slots:
         const QByteArray wrong = shared::compress(shared::CompressionLzma, seededBytes(8, 30000));
         // A DEFLATE container whose payload is no DEFLATE stream.
         const QByteArray broken = QByteArray("p\x03\x88\x27\x10") + QByteArray(16, '\xff');
+        const QList<TScripted> faults{TScripted::faulty(EScriptedFault::StallBeforeHeaders, packed),
+                                      TScripted::faulty(EScriptedFault::StallMidBody, packed),
+                                      TScripted::faulty(EScriptedFault::CloseMidBody, packed),
+                                      TScripted::faulty(EScriptedFault::CloseMidBody, packed, 0),
+                                      TScripted::ok(packed + QByteArray(20000, 'x'))};
         QList<TScripted> script;
         for (const int answer : answers) {
-            script.append(answer == 503 ? TScripted::withStatus(503)
-                                        : TScripted::ok(answer == 200 ? packed
-                                                        : answer == 0 ? wrong
-                                                                      : broken));
+            script.append(answer == 503   ? TScripted::withStatus(503)
+                          : answer == 200 ? TScripted::ok(packed)
+                          : answer > 0    ? faults[answer - 1]
+                                          : TScripted::ok(answer == 0 ? wrong : broken));
         }
         server.setAnswerSequence(u"/c/s"_qs, script);
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> arrivals;
+        connect(&server, &TScriptedHttpServer::requestReceived, this, [&](const QString& Path) {
+            if (Path == u"/c/s"_qs) {
+                arrivals.append(clock.elapsed());
+            }
+        });
         TChunkInPackageVector chunks{chunkOf(content, server.url(u"/c/s"_qs), packed)};
         if (setup.contains(u"twice"_qs)) {
             chunks.push_back(chunkOf(seededBytes(9, 30000), server.url(u"/c/s"_qs), packed));
@@ -260,6 +309,11 @@ private slots:
         QVERIFY(run.run(files));
         QCOMPARE(run.failure(), error);
         QCOMPARE(server.requestCount(u"/c/s"_qs), requests);
+        // Never back to back: each new attempt waits at least twice as long as the one before.
+        for (int index = 1; index < arrivals.size(); ++index) {
+            QVERIFY(arrivals[index] - arrivals[index - 1] >=
+                    (qint64(RetryPauseMs) << std::min(index - 1, 5)) * 9 / 10);
+        }
         QCOMPARE(server.requestCount(u"/c/gone"_qs), setup.contains(u"gone"_qs) ? 4 : 0);
         const bool written = localFile == u"s.bin"_qs && error == EPackageDownloaderError::NoError;
         QCOMPARE(readBytes(inner + u"/s.bin"_qs), written ? content : QByteArray("in place"));
@@ -270,10 +324,11 @@ private slots:
     }
 
 private:
-    // Retries pause for milliseconds here, not seconds.
-    std::shared_ptr<TLauncherFilesystemHelper>
-    fileSystem(const QByteArray& IniText = "[OPTIONS]\nretryPause=10\n") {
-        return makeLauncherFilesystem(m_pLauncher->path(), IniText);
+    // Retries pause and stalled transfers end within milliseconds here, not seconds.
+    std::shared_ptr<TLauncherFilesystemHelper> fileSystem() {
+        return makeLauncherFilesystem(m_pLauncher->path(),
+                                      "[OPTIONS]\nretryPause=" + QByteArray::number(RetryPauseMs) +
+                                          "\ntransferStallTimeout=500\n");
     }
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
 

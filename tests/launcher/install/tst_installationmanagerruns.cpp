@@ -9,6 +9,7 @@
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
+#include "support/messagecapture.h"
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
 #include "support/stringliteral.h"
@@ -18,6 +19,8 @@
 
 #include <cstdio>
 
+Q_DECLARE_METATYPE(testsupport::EFailingOperation)
+
 using namespace mirrel::launcher;
 using namespace testsupport;
 
@@ -25,6 +28,7 @@ namespace {
 
 const int RunTimeoutMs = 120000;
 const char DriverOption[] = "--drive-installation";
+const QString FullDisk = u"No space left on device"_qs;
 
 QString markerVersion(const QString& Path) {
     const QByteArray document = readBytes(Path);
@@ -55,6 +59,7 @@ struct TRunLog {
                          [this, record](const TPackageInstallation& Run) {
                              ErrorReason =
                                  Run.success() ? EPackageDownloaderError::NoError : Run.errorReason();
+                             ErrorText = Run.errorText();
                              record(u"finished"_qs);
                          });
         QObject::connect(&Manager, &TInstallationManager::diskAccessFailed, &m_Scope,
@@ -66,6 +71,7 @@ struct TRunLog {
 
     QStringList Events;
     EPackageDownloaderError ErrorReason = EPackageDownloaderError::DownloadFailed;
+    QString ErrorText;
     bool All = false;
 
 private:
@@ -283,6 +289,72 @@ private slots:
         QCOMPARE(log->ErrorReason, EPackageDownloaderError::SavingFailed);
         QCOMPARE(log->Events.mid(1), (QStringList{u"finished 2 -/1"_qs, u"all 2 -/1"_qs}));
         QVERIFY(start.Manager.installationsInProgress().empty());
+    }
+
+    // An update to version 2 on a failing disk ends with the system's words, keeps the partial marker
+    // and what was there; the next run on the mended disk completes it. Links that lead out of the
+    // package are replaced, never followed.
+    void updateOnAFailingDisk_data() {
+        QTest::addColumn<EFailingOperation>("operation");
+        QTest::addColumn<QString>("failingPath"); // the end of the paths that fail; all when empty
+        QTest::addColumn<int>("passingWrites");   // writes into files that succeed before the fault
+        QTest::addColumn<bool>("runFails");
+        QTest::newRow("full disk at the first write")
+            << EFailingOperation::WriteInFile << QString() << 0 << true;
+        QTest::newRow("full disk at a middle write")
+            << EFailingOperation::WriteInFile << QString() << 2 << true;
+        QTest::newRow("full disk at the marker write")
+            << EFailingOperation::Write << u"/vantor/package.json"_qs << 0 << true;
+        QTest::newRow("obsolete file cannot be deleted")
+            << EFailingOperation::Remove << u"/old/obsolete.dat"_qs << 0 << false;
+        QTest::newRow("links out of the package") << EFailingOperation::None << QString() << 0 << false;
+    }
+
+    void updateOnAFailingDisk() {
+        QFETCH(EFailingOperation, operation);
+        QFETCH(QString, failingPath);
+        QFETCH(int, passingWrites);
+        QFETCH(bool, runFails);
+        installReleased();
+        QVERIFY(m_pGame->release(cdn(), 2));
+        const QString outside = m_pWork->filePath(u"outside"_qs);
+        QVERIFY(writeBytes(outside + u"/readme.txt"_qs, "the player's own text"));
+        QVERIFY(QDir().mkpath(outside + u"/folder"_qs));
+        if (operation == EFailingOperation::None) {
+            QVERIFY(QFile::remove(inGame(u"data/readme.txt"_qs)));
+            QVERIFY(QFile::link(outside + u"/readme.txt"_qs, inGame(u"data/readme.txt"_qs)));
+            QVERIFY(QFile::link(outside + u"/folder"_qs, inGame(u"new"_qs)));
+        }
+        const auto failing = std::make_shared<TFailingFilesystem>(
+            launcherDirectory(), operation,
+            failingPath.isEmpty() ? std::function<bool(const QString&)>()
+                                  : TFailingFilesystem::endingIn(failingPath));
+        failing->PassingWrites = passingWrites;
+        {
+            TMessageCapture log;
+            TStart start(failing);
+            const auto run = start.run();
+            QCOMPARE(run->ErrorReason == EPackageDownloaderError::NoError, !runFails);
+            QCOMPARE(run->Events.filter(QRegularExpression(u"^disk "_qs)), QStringList());
+            if (runFails) {
+                QVERIFY2(run->ErrorText.contains(FullDisk), qPrintable(run->ErrorText));
+                QVERIFY(!(log.messages(QtCriticalMsg) + log.warnings()).filter(FullDisk).isEmpty());
+                QVERIFY2(QRegularExpression(u"^all 2 -/[12]$"_qs).match(run->Events.last()).hasMatch(),
+                         qPrintable(run->Events.last()));
+                QCOMPARE(readBytes(inGame(u"stable.bin"_qs)),
+                         readBytes(m_pGame->clientTree(2) + u"/stable.bin"_qs));
+            }
+        }
+        failing->Armed = false;
+        QCOMPARE(TStart(failing).run()->Events.last(), u"all 4 2/-"_qs);
+        // An obsolete file that could not be deleted is left in place and logged, never a failed run.
+        QVERIFY(operation != EFailingOperation::Remove || QFile::remove(inGame(u"old/obsolete.dat"_qs)));
+        verifyInstalled(2);
+        QVERIFY(!QFileInfo(inGame(u"data/readme.txt"_qs)).isSymLink() &&
+                !QFileInfo(inGame(u"new"_qs)).isSymLink());
+        QCOMPARE(readBytes(outside + u"/readme.txt"_qs), QByteArray("the player's own text"));
+        QCOMPARE(QDir(outside + u"/folder"_qs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
     }
 
     // A launcher that replaces its manager, or ends, in the middle of a run: what the run left to

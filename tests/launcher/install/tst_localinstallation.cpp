@@ -376,13 +376,7 @@ private slots:
         }
         QSignalSpy changed(package(0).get(), &TPackage::localPackageStatusChanged);
         const auto manager = makeManager(); // refreshes and stores the statuses
-        if (operation == u"partial"_qs) {
-            manager->markPackageAsPartiallyInstalled(package(0), content(u"P2"_qs), content(assets));
-        } else if (operation == u"update"_qs) {
-            manager->updatePartiallyInstalledPackage(package(0), content(u"P2"_qs), content(assets));
-        } else if (operation == u"full"_qs) {
-            manager->markPackageAsFullyInstalled(package(0), content(u"P2"_qs), content(assets));
-        }
+        apply(*manager, operation, content(assets));
         QStringList names;
         for (const QString& entry : after.isEmpty() ? before : after) {
             names << QFileInfo(path(entry)).fileName();
@@ -402,6 +396,47 @@ private slots:
             QCOMPARE(package(0)->localStatus(),
                      operation == u"full"_qs ? TPackage::StatusUpToDate : TPackage::StatusPartiallyInstalled);
         }
+    }
+
+    // Whichever write or removal of an operation fails, the directory holds the old pair (P1 with A7),
+    // the new one (P2 with A8) or no marker: never one version's document beside the other's assets.
+    void neverAMixedPair_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("failing");
+        QTest::addColumn<QString>("failingPath");
+        for (const char* operation : {"partial", "update", "full"}) {
+            for (const char* path : {"/assets.json", "/package.json"}) {
+                for (const EFailingOperation failing :
+                     {EFailingOperation::Write, EFailingOperation::Remove}) {
+                    QTest::addRow("%s, %d at %s", operation, int(failing), path)
+                        << QString::fromLatin1(operation) << int(failing) << QString::fromLatin1(path);
+                }
+            }
+        }
+    }
+
+    void neverAMixedPair() {
+        QFETCH(QString, operation);
+        QFETCH(int, failing);
+        QFETCH(QString, failingPath);
+        QVERIFY(writeBytes(file(operation == u"partial"_qs ? "one/package.json" : "one/partial-package.json"),
+                           content(u"P1"_qs)));
+        QVERIFY(writeBytes(file("one/assets.json"), content(u"A7"_qs)));
+        const auto disk = std::make_shared<TFailingFilesystem>(
+            launcherDirectory(), EFailingOperation(failing), TFailingFilesystem::endingIn(failingPath));
+        disk->Armed = false;
+        m_pFileSystem = disk;
+        const auto manager = makeManager();
+        disk->Armed = true;
+        try {
+            apply(*manager, operation, content(u"A8"_qs));
+        } catch (const std::runtime_error&) {
+        }
+        disk->Armed = false;
+        const TPackageConfigurationReader pair =
+            manager->readPackageConfigurationFromInstallationDirectory(directory("one"));
+        const QString found = pair.packageVersion() + u'/' + pair.assetVersion();
+        QVERIFY2(found == u"1/7" || found == u"2/8" || found == u"/", qPrintable(found));
     }
 
     void failingWriteKeepsTheInstalledDocument() {
@@ -444,6 +479,16 @@ private:
         return std::make_unique<TInstallationManager>(m_pConfiguration, m_pFileSystem);
     }
     std::shared_ptr<TPackage> package(int Index) const { return m_pConfiguration->packages().at(Index); }
+    // Hands "P2" and the assets to the manager's marker operation of that name.
+    void apply(TInstallationManager& Manager, const QString& Operation, const QByteArray& Assets) const {
+        if (Operation == u"partial"_qs) {
+            Manager.markPackageAsPartiallyInstalled(package(0), content(u"P2"_qs), Assets);
+        } else if (Operation == u"update"_qs) {
+            Manager.updatePartiallyInstalledPackage(package(0), content(u"P2"_qs), Assets);
+        } else if (Operation == u"full"_qs) {
+            Manager.markPackageAsFullyInstalled(package(0), content(u"P2"_qs), Assets);
+        }
+    }
 
     std::unique_ptr<QTemporaryDir> m_pWork;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;

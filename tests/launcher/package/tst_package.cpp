@@ -193,6 +193,42 @@ private slots:
         QVERIFY(valid ||
                 (reader.files().empty() && reader.chunks().empty() && versionLabel(reader) == u"P? A?"_qs));
     }
+
+    // What a document that parses lacks to describe a package; the handler offers no such package.
+    void incompleteDocuments_data() {
+        QTest::addColumn<QByteArray>("package");
+        QTest::addColumn<QByteArray>("assets");
+        QTest::addColumn<QString>("reason");
+        const QByteArray good = R"({"version": "3", "files": [], "chunks": []})";
+        const auto row = [&good](const char* Name, const QByteArray& Package, const QByteArray& Assets,
+                                 const char* Reason) {
+            QTest::newRow(Name) << (Package.isNull() ? good : Package) << Assets
+                                << QString::fromLatin1(Reason);
+        };
+        row("complete, no assets", {}, "", "");
+        row("complete, numeric asset version", {}, R"({"version": 7, "files": [], "chunks": []})", "");
+        row("empty package document", "{}", {}, "the package document has no version");
+        row("package with an empty version", R"({"version": "", "files": [], "chunks": []})", {},
+            "the package document has no version");
+        row("package with a numeric version", R"({"version": 2, "files": [], "chunks": []})", {},
+            "the package document has no version");
+        row("package with files that are no list", R"({"version": "3", "files": {}, "chunks": []})", {},
+            "the package document has no file list");
+        row("package without chunks", R"({"version": "3", "files": []})", {},
+            "the package document has no chunk table");
+        row("empty asset document", {}, "{}", "the asset document has no version");
+        row("asset document without files", {}, R"({"version": 7, "chunks": []})",
+            "the asset document has no file list");
+        row("asset document without chunks", {}, R"({"version": 7, "files": []})",
+            "the asset document has no chunk table");
+        row("asset document that is a list", {}, "[]", "the asset document is not a JSON object");
+    }
+
+    void incompleteDocuments() {
+        QFETCH(QByteArray, package);
+        QFETCH(QByteArray, assets);
+        QTEST(TPackageConfigurationReader::incompleteness(package, assets), "reason");
+    }
 };
 
 LAUNCHER_TEST(TestPackage)

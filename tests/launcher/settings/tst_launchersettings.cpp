@@ -26,7 +26,16 @@ private slots:
             << QByteArray(":/no/such.ini")
             << "launcherConfiguration= appendNocacheToPackageUrls=false packages= accountGroupFile= "
                "waitNotificationTimeout=0 clientStartTimeout=0 fastScan=true skipVerification=true "
-               "chunkVerification=false maxCachedChunks=100 maxConcurrentDownloads=10";
+               "chunkVerification=false maxCachedChunks=100 maxConcurrentDownloads=10 "
+               "transferStallTimeout=30000 retryPause=1000";
+        // A missing or unusable value never switches the time-out off.
+        QTest::newRow("zero time-out, negative pause")
+            << QByteArray("[OPTIONS]\ntransferStallTimeout=0\nretryPause=-1\n")
+            << "transferStallTimeout=30000 retryPause=0";
+        QTest::newRow("negative time-out") << QByteArray("[OPTIONS]\ntransferStallTimeout=-1\n")
+                                           << "transferStallTimeout=30000 retryPause=1000";
+        QTest::newRow("time-out no number")
+            << QByteArray("[OPTIONS]\ntransferStallTimeout=soon\n") << "transferStallTimeout=30000";
         QTest::newRow("every key set")
             << QByteArray(
                    "[URLS]\nlauncherConfiguration=http://127.0.0.1/c.json\ncdnDiagnosticsTrace=http://t/x\n"
@@ -34,7 +43,8 @@ private slots:
                    "[FILES]\npackageFile=a\npartialPackageFile=b\nassetFile=c\naccountGroupFile=d\n"
                    "[TIMING]\nwaitNotificationTimeout=1\ndownloadErrorTimeout=2\nclientStartTimeout=3\n"
                    "[OPTIONS]\nfastScan=false\nskipVerification=false\nmaxCachedChunks=7\n"
-                   "maxConcurrentDownloads=4\n[DEBUG]\nchunkVerification=true\n")
+                   "maxConcurrentDownloads=4\ntransferStallTimeout=250\nretryPause=20\n[DEBUG]"
+                   "\nchunkVerification=true\n")
             << QString();
     }
 

@@ -3,12 +3,12 @@
 #include "support/messagecapture.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
+#include "support/testnetwork.h"
 #include "support/testregistry.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QTcpServer>
 #include <QtTest>
 
 using namespace mirrel::launcher;
@@ -76,10 +76,7 @@ private slots:
 
     // A report that cannot be made is only logged, and counts as made: the next one is not the first.
     void failuresAreOnlyLogged() {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QUrl refused(u"http://127.0.0.1:%1/"_qs.arg(closed.serverPort()));
-        closed.close();
+        const QUrl refused = testsupport::closedLoopbackUrl(QString());
         m_pServer->setAnswer(u"/down"_qs, testsupport::TScriptedAnswer::withStatus(500, "down"));
         for (const QUrl& address : {refused, m_pServer->url(u"/down"_qs), QUrl()}) {
             TFunnelEventSender::userSettingsStore()->clear();

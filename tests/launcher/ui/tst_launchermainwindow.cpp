@@ -14,7 +14,6 @@
 #include "launcher/ui/qcontextpushbutton.h"
 #include "shared/randomhints/hint.h"
 #include "support/nginxfixture.h"
-#include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
 #include "support/testregistry.h"
@@ -382,26 +381,6 @@ private slots:
         }
         QCOMPARE(kit.captions(), u"Lost|Climbing|None"_qs);
         QCOMPARE(m_OpenedUrls, QList<QUrl>{QUrl(u"https://www.quorvane.com/news"_qs)});
-    }
-
-    void stalledPictureDoesNotHoldTheWindow() {
-        testsupport::TScriptedHttpServer server;
-        QVERIFY(server.start());
-        server.setAnswer(u"/stall.png"_qs,
-                         testsupport::TScriptedAnswer::faulty(testsupport::EScriptedFault::StallBeforeHeaders,
-                                                              QByteArray()));
-        const QUrl quick = m_Nginx.url(u"img/a.png"_qs);
-        // A picture that never comes does not hold the window.
-        TWindowKit kit("A");
-        kit->hintPanel()->setImageDownloadTimeout(300);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Hint picture not received in time"_qs));
-        kit->setHints({makeHint(u"cat1"_qs, u"Stalled"_qs, server.url(u"/stall.png"_qs)),
-                       makeHint(u"cat2"_qs, u"M"_qs, quick), makeHint(u"cat3"_qs, u"R"_qs, quick)});
-        QVERIFY(kit->hintPanel()->sectionsContainer()->isVisible());
-        QCOMPARE(kit.captions(), u"Stalled|M|R"_qs);
-        QTRY_COMPARE(kit->hintPanel()->pendingPictureCount(), 0);
-        QVERIFY(!kit.showsPicture(Position::Left) && kit.showsPicture(Position::Middle));
-        server.closeAllConnections();
     }
 
     void downloadFailureDiagnostics_data() {

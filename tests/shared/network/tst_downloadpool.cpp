@@ -158,7 +158,7 @@ private slots:
         QTest::newRow("missing") << m_nginx.url(u"missing.json"_qs) << QByteArray() << Codes{QNetworkReply::ContentNotFoundError};
         QTest::newRow("forbidden") << m_nginx.url(u"forbidden.json"_qs) << QByteArray() << Codes{QNetworkReply::ContentAccessDenied};
         QTest::newRow("unavailable") << m_nginx.url(u"unavailable.json"_qs) << QByteArray() << Codes{QNetworkReply::ServiceUnavailableError};
-        QTest::newRow("refused") << QUrl(u"http://127.0.0.1:%1/x"_qs.arg(closedPort())) << QByteArray() << Codes{QNetworkReply::ConnectionRefusedError};
+        QTest::newRow("refused") << closedLoopbackUrl() << QByteArray() << Codes{QNetworkReply::ConnectionRefusedError};
         // Turned down at once, and then by the network layer in its own words.
         QTest::newRow("relative") << QUrl(u"launcher/config.json"_qs) << QByteArray()
                                   << Codes{QNetworkReply::ProtocolInvalidOperationError, QNetworkReply::ProtocolUnknownError};
@@ -240,6 +240,48 @@ private slots:
         QCOMPARE(results.bodies.values(), QList<QByteArray>{whole});
     }
 
+    // With limits set, a transfer ends within them: a stall, or a body beyond the maximum or beyond the
+    // size it is expected to have, fails; an expected size above the maximum lifts it.
+    void transferEndsWithinItsLimits_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<qint64>("expectedSize"); // 0: none
+        QTest::addColumn<qint64>("maximumBodySize");
+        QTest::addColumn<int>("code");
+        const qint64 standard = TDownloadPool::DefaultMaximumBodySize;
+        const int none = int(EScriptedFault::None);
+        QTest::newRow("silent after the request") << int(EScriptedFault::StallBeforeHeaders) << qint64(0)
+                                                  << standard << int(QNetworkReply::TimeoutError);
+        QTest::newRow("silent mid-body")
+            << int(EScriptedFault::StallMidBody) << qint64(0) << standard << int(QNetworkReply::TimeoutError);
+        QTest::newRow("document beyond the limit")
+            << none << qint64(0) << qint64(4000) << int(QNetworkReply::UnknownContentError);
+        QTest::newRow("body beyond its expected size")
+            << none << qint64(4000) << standard << int(QNetworkReply::UnknownContentError);
+        QTest::newRow("expected size above the limit") << none << qint64(5000) << qint64(4000) << 0;
+    }
+
+    void transferEndsWithinItsLimits() {
+        QFETCH(int, fault);
+        QFETCH(qint64, expectedSize);
+        QFETCH(qint64, maximumBodySize);
+        QFETCH(int, code);
+        TScriptedHttpServer server;
+        QVERIFY(server.start());
+        server.setAnswer(u"/d"_qs, TScriptedAnswer::faulty(EScriptedFault(fault), body(4)));
+        auto pool = makeDownloadPool(1, true);
+        TResults results(*pool);
+        pool->setTransferStallTimeout(500);
+        pool->setMaximumBodySize(maximumBodySize);
+        pool->setExpectedBodySize(server.url(u"d"_qs), expectedSize);
+        pool->download(server.url(u"d"_qs));
+        QVERIFY(results.waitFor(1));
+        QCOMPARE(results.events,
+                 QStringList{code == 0 ? u"ok /d"_qs
+                                       : TResults::failed(u"/d"_qs, QNetworkReply::NetworkError(code))});
+        QCOMPARE(results.bodies.value(server.url(u"d"_qs)), code == 0 ? body(4) : QByteArray());
+        QCOMPARE(pool->activeDownloadCount(), 0);
+    }
+
     void stalledTransferKeepsItsSlot() {
         // The pool has no time-out of its own: a stalled transfer holds its slot until the
         // connection ends, and the next URL waits behind it.
@@ -301,12 +343,6 @@ private slots:
     }
 
 private:
-    static quint16 closedPort() {
-        TScriptedHttpServer gone;
-        gone.start();
-        return gone.port();
-    }
-
     TNginxFixture m_nginx;
     TScriptedHttpServer m_server;
 };
