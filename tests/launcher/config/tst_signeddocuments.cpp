@@ -20,7 +20,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -66,14 +65,6 @@ QByteArray publicKeyOf(char Seed) {
     return raw;
 }
 
-QString runPublisher(const QStringList& Arguments, bool& Ok) {
-    QProcess publisher;
-    publisher.start(launcherBinDir() + u"/vantor-publisher"_qs, Arguments);
-    Ok = publisher.waitForFinished(600000) && publisher.exitStatus() == QProcess::NormalExit &&
-         publisher.exitCode() == 0;
-    return QString::fromUtf8(publisher.readAllStandardOutput() + publisher.readAllStandardError()).trimmed();
-}
-
 // One start of the launcher's engine: the configuration and the package documents through the
 // configuration handler, then an update of the first package when it is offered.
 struct TLauncherRun {
@@ -98,9 +89,10 @@ private slots:
         QString error;
         QVERIFY2(m_pGame->publish(cdn(), error), qPrintable(error));
         QVERIFY(QFile::copy(inCdn(u"launcher.json"_qs), m_Keys.filePath(u"launcher.json"_qs)));
-        bool ok = false;
-        m_PublicKey = runPublisher({u"public-key"_qs, u"--sign-key"_qs, m_Keys.filePath(u"a.pem"_qs)}, ok);
-        QVERIFY2(ok, qPrintable(m_PublicKey));
+        QVERIFY2(
+            runPublisher({u"public-key"_qs, u"--sign-key"_qs, m_Keys.filePath(u"a.pem"_qs)}, m_PublicKey),
+            qPrintable(m_PublicKey));
+        m_PublicKey = m_PublicKey.trimmed();
         QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
     }
 
@@ -187,13 +179,13 @@ private slots:
         const QString key = m_Keys.filePath(u"a.pem"_qs);
         QVERIFY(writeBytes(work.filePath(u"client/bin/client"_qs), seededBytes(1, 300 * 1024)));
         QVERIFY(writeBytes(work.filePath(u"assets/world.pak"_qs), seededBytes(2, 100 * 1024)));
-        bool ok = false;
+        QString text;
         const auto publish = [&](const QStringList& Arguments) {
-            const QString text = runPublisher(QStringList{u"publish"_qs, u"--version"_qs, u"1"_qs,
-                                                          u"--no-progress"_qs, u"--sign-key"_qs, key} +
-                                                  Arguments,
-                                              ok);
-            QVERIFY2(ok, qPrintable(text));
+            QVERIFY2(runPublisher(QStringList{u"publish"_qs, u"--version"_qs, u"1"_qs, u"--no-progress"_qs,
+                                              u"--sign-key"_qs, key} +
+                                      Arguments,
+                                  text),
+                     qPrintable(text));
         };
         publish({work.filePath(u"client"_qs), output});
         publish({u"--document"_qs, u"assets"_qs, work.filePath(u"assets"_qs), output});
@@ -201,15 +193,12 @@ private slots:
         // anew and must be signed anew.
         QVERIFY(writeBytes(work.filePath(u"client/data/more.bin"_qs), seededBytes(3, 200 * 1024)));
         publish({work.filePath(u"client"_qs), output});
-        const QString configure =
-            runPublisher({u"configure"_qs, u"--sign-key"_qs, key, u"--expires"_qs, u"2031-05-01T12:00:00Z"_qs,
-                          QDir(output).filePath(u"launcher.json"_qs)},
-                         ok);
-        QVERIFY2(ok, qPrintable(configure));
-
-        const QString printed = runPublisher({u"public-key"_qs, u"--sign-key"_qs, key}, ok);
-        QVERIFY(ok);
-        QCOMPARE(QByteArray::fromBase64(printed.toLatin1()), publicKeyOf('a'));
+        QVERIFY2(runPublisher({u"configure"_qs, u"--sign-key"_qs, key, u"--expires"_qs,
+                               u"2031-05-01T12:00:00Z"_qs, QDir(output).filePath(u"launcher.json"_qs)},
+                              text),
+                 qPrintable(text));
+        QVERIFY(runPublisher({u"public-key"_qs, u"--sign-key"_qs, key}, text));
+        QCOMPARE(QByteArray::fromBase64(text.trimmed().toLatin1()), publicKeyOf('a'));
         const shared::TSignatureVerifier verifier(publicKeyOf('a'));
         const shared::TSignatureVerifier otherKey(publicKeyOf('b'));
         QStringList documents;
@@ -325,9 +314,8 @@ private:
         for (const QString& document : Documents) {
             arguments << inCdn(document);
         }
-        bool ok = false;
-        const QString text = runPublisher(arguments, ok);
-        QVERIFY2(ok, qPrintable(text));
+        QString text;
+        QVERIFY2(runPublisher(arguments, text), qPrintable(text));
     }
 
     // Offers Version, its documents and their signatures as the current ones.
