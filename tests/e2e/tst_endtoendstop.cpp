@@ -19,15 +19,9 @@ namespace {
 // Bytes the process has read so far, all its threads together.
 qint64 bytesRead(qint64 ProcessId) {
     QFile io(u"/proc/%1/io"_qs.arg(ProcessId));
-    if (!io.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray& line : io.readAll().split('\n')) {
-        if (line.startsWith("rchar:")) {
-            return line.mid(6).trimmed().toLongLong();
-        }
-    }
-    return 0;
+    const QList<QByteArray> lines =
+        io.open(QIODevice::ReadOnly) ? io.readAll().split('\n') : QList<QByteArray>();
+    return lines.isEmpty() ? 0 : lines.front().mid(int(qstrlen("rchar:"))).trimmed().toLongLong();
 }
 
 } // namespace

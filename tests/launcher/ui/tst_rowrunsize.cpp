@@ -35,13 +35,7 @@ private slots:
         QFETCH(QString, shown);
         const auto pPackage =
             testsupport::makeWindowPackage(0, u"Vantor Online"_qs, testsupport::packageDocument(u"1.0"_qs));
-        TRunSizeEstimate estimate;
-        estimate.Known = true;
-        estimate.DownloadBytes = 1200000000;
-        estimate.DiskBytes = 3400000000;
-        estimate.AddedBytes = 3400000000;
-        estimate.FreeBytes = freeBytes;
-        pPackage->setRunSizeEstimate(estimate);
+        pPackage->setRunSizeEstimate(TRunSizeEstimate{true, 1200000000, 3400000000, 3400000000, freeBytes});
         pPackage->setLocalStatus(status);
         QWidget host;
         auto* pRow = new TClientPackageLayoutItem(pPackage, true);
