@@ -1,8 +1,8 @@
 #include "launcher/download/chunkcache.h"
 
+#include "launcher/download/packagelocalpath.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
-#include "launcher/download/packagelocalpath.h"
 
 #include <QDir>
 #include <QMutexLocker>
