@@ -30,8 +30,10 @@
 #include <QSet>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -227,10 +229,20 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
     watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [&] {
         return installation.computeRequiredChanges(directory, fileSystem, target, installed, false);
     }));
+    // The GUI thread's share of the run: the longest gap between ticks of a 10 ms timer.
+    QTimer tick;
+    QElapsedTimer sinceTick;
+    qint64 longestStallMs = 0;
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longestStallMs = std::max(longestStallMs, sinceTick.restart()); });
+    tick.start(10);
+    sinceTick.start();
     QCoreApplication::exec();
-    std::printf("install: %s in %.2f s (scan %.2f s), %zu files fetched, %zu deleted\n",
+    std::printf("install: %s in %.2f s (scan %.2f s), %zu files fetched, %zu deleted, "
+                "longest event-loop stall %lld ms\n",
                 result == 0 ? "success" : "FAILED", timer.elapsed() / 1000.0, scanMs / 1000.0,
-                installation.filesToDownload().size(), installation.filesToDelete().size());
+                installation.filesToDownload().size(), installation.filesToDelete().size(),
+                static_cast<long long>(longestStallMs));
     return result;
 }
 

@@ -61,6 +61,11 @@ void TFailingFilesystem::writeAt(QFileDevice& file, qint64 offset, const QByteAr
     TLauncherFilesystemHelper::writeAt(file, offset, data);
 }
 
+quint64 TFailingFilesystem::availableBytes(const QString& path) const {
+    const qint64 free = FreeBytes;
+    return free >= 0 ? static_cast<quint64>(free) : TLauncherFilesystemHelper::availableBytes(path);
+}
+
 QString TFailingFilesystem::ioError(const QString& Path, const QString& Detail) {
     return u"I/O error on file '%1': %2"_qs.arg(Path, Detail);
 }

@@ -28,6 +28,8 @@ public:
     QString pathInside(const QDir& base, const QString& relative) const override;
     // WriteInFile: a full disk once PassingWrites writes into open files have gone through.
     void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const override;
+    // The disk's free space as FreeBytes says, while it is not negative.
+    quint64 availableBytes(const QString& path) const override;
 
     // "I/O error on file '<path>': <detail>", as the helper reports a failed read or write.
     static QString ioError(const QString& Path, const QString& Detail);
@@ -36,6 +38,7 @@ public:
 
     std::atomic<bool> Armed{true};
     mutable std::atomic<int> PassingWrites{0};
+    std::atomic<qint64> FreeBytes{-1};
 
 private:
     bool fails(EFailingOperation Operation, const QString& Path) const;

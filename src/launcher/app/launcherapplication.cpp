@@ -187,6 +187,20 @@ void TLauncherApplication::connectServices() {
     connect(updater, &TLauncherSelfUpdater::updateFailed, this, [this] { onLauncherReadyForAction(); });
     connect(updater, &TLauncherSelfUpdater::diskAccessFailed, this,
             [this](const QString& Message) { onDiskAccessFailed(Message); });
+
+    // However the event loop ends (the window closed, a signal), the runs' workers on the thread
+    // pool stop at their next block instead of finishing their work: the application waits for
+    // the pool as it ends.
+    connect(this, &QCoreApplication::aboutToQuit, this, [this] { stopAllRuns(); });
+}
+
+void TLauncherApplication::stopAllRuns() {
+    if (m_pInstallationManager) {
+        m_pInstallationManager->stopAllRuns();
+    }
+    if (TInstallationManager* selfUpdate = m_pSelfUpdater->installationManager()) {
+        selfUpdate->stopAllRuns();
+    }
 }
 
 void TLauncherApplication::sendFunnelEvent(QString Step, QString FirstTimeKey) {

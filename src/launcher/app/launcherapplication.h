@@ -156,6 +156,7 @@ private:
     void setUpTranslation();
     void setUpIdentity();
     void connectServices();
+    void stopAllRuns();
     QString optionsText() const;
 
     // Runs a reaction; a file error raised inside ends the launcher with the fatal box.

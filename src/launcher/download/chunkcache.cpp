@@ -1,24 +1,49 @@
 #include "launcher/download/chunkcache.h"
 
+#include "launcher/download/packagelocalpath.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
 
+#include <QDir>
 #include <QMutexLocker>
+#include <QtDebug>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace mirrel::launcher {
 
-TChunkCache::TChunkCache(int MaxCachedChunks, std::shared_ptr<const shared::TFileSystemHelper> FileSystem)
+TChunkCache::TChunkCache(int MaxCachedChunks, std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
+                         const QString& StagingDirectory, qint64 MaxBytesInMemory)
     : m_MaxCachedChunks(MaxCachedChunks)
-    , m_pFileSystem(std::move(FileSystem)) {}
+    , m_pFileSystem(std::move(FileSystem))
+    , m_StagingDirectory(StagingDirectory)
+    , m_MaxBytesInMemory(MaxBytesInMemory) {}
 
-TChunkCache::~TChunkCache() = default;
+TChunkCache::~TChunkCache() {
+    clear();
+}
 
 void TChunkCache::clear() {
     QMutexLocker lock(&m_Mutex);
+    m_Closed = true;
+    // The entries' files go with them; the folder after them.
     m_Entries.clear();
     m_InMemoryCount = 0;
+    m_InMemoryBytes = 0;
+    if (!m_StagingDirectory.isEmpty()) {
+        removeLeftovers(*m_pFileSystem, m_StagingDirectory);
+    }
+}
+
+void TChunkCache::removeLeftovers(const shared::TFileSystemHelper& FileSystem,
+                                  const QString& StagingDirectory) {
+    try {
+        removePackagePath(FileSystem, StagingDirectory);
+    } catch (const std::runtime_error& error) {
+        qWarning().noquote() << "staging folder " + StagingDirectory +
+                                    " stays: " + QString::fromUtf8(error.what());
+    }
 }
 
 void TChunkCache::addUse(const QByteArray& Hash) {
@@ -59,6 +84,7 @@ void TChunkCache::releaseUse(const QByteArray& Hash) {
     }
     if (entry.State == TPendingChunk::InMemory) {
         --m_InMemoryCount;
+        m_InMemoryBytes -= entry.Data.size();
     }
     m_Entries.erase(found);
 }
@@ -68,15 +94,12 @@ void TChunkCache::park(const QByteArray& Hash, const QByteArray& Data) {
         return;
     }
     // Written outside the lock, so other files' chunks are not held up by this disk write.
-    auto file = std::make_unique<QTemporaryFile>();
-    if (!file->open()) {
-        throw shared::ioError(file->fileTemplate(), QStringLiteral("couldn't open chunk file"));
-    }
+    std::unique_ptr<QTemporaryFile> file = openStagingFile();
     m_pFileSystem->writeAt(*file, 0, Data);
     file->close();
     QMutexLocker lock(&m_Mutex);
     const auto found = m_Entries.find(Hash);
-    if (found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
+    if (m_Closed || found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
         return;
     }
     (*found)->File = std::move(file);
@@ -87,17 +110,37 @@ void TChunkCache::park(const QByteArray& Hash, const QByteArray& Data) {
 bool TChunkCache::parkInMemory(const QByteArray& Hash, const QByteArray& Data) {
     QMutexLocker lock(&m_Mutex);
     const auto found = m_Entries.find(Hash);
-    if (found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
-        return true; // nobody waits for it, or it is kept already
+    if (m_Closed || found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
+        return true; // the run is over, nobody waits for it, or it is kept already
     }
-    if (m_InMemoryCount > m_MaxCachedChunks) {
+    if (m_InMemoryCount > m_MaxCachedChunks || m_InMemoryBytes + Data.size() > m_MaxBytesInMemory) {
         return false;
     }
     ++m_InMemoryCount;
+    m_InMemoryBytes += Data.size();
     m_PeakInMemoryCount = std::max(m_PeakInMemoryCount, m_InMemoryCount);
     (*found)->Data = Data;
     (*found)->State = TPendingChunk::InMemory;
     return true;
+}
+
+std::unique_ptr<QTemporaryFile> TChunkCache::openStagingFile() const {
+    QString folder = m_StagingDirectory;
+    if (folder.isEmpty()) {
+        folder = QDir::tempPath();
+    } else {
+        m_pFileSystem->createDirectory(folder);
+    }
+    auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/chunk-XXXXXX"));
+    if (!file->open()) {
+        throw shared::ioError(file->fileTemplate(), QStringLiteral("couldn't open chunk file"));
+    }
+    return file;
+}
+
+qint64 TChunkCache::inMemoryBytes() const {
+    QMutexLocker lock(&m_Mutex);
+    return m_InMemoryBytes;
 }
 
 int TChunkCache::inMemoryCount() const {

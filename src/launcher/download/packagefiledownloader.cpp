@@ -4,7 +4,9 @@
 #include "launcher/download/chunkedfilestate.h"
 #include "launcher/download/chunksaver.h"
 #include "launcher/download/packagelocalpath.h"
+#include "launcher/download/stoprequest.h"
 #include "launcher/logging/logging.h"
+#include "launcher/settings/launcherconstants.h"
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "shared/container/container.h"
@@ -55,7 +57,8 @@ TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownload
                                                std::shared_ptr<TLauncherFilesystemHelper> FileSystem)
     : m_pPool(std::move(Pool))
     , m_pFileSystem(std::move(FileSystem))
-    , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem)) {
+    , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem))
+    , m_pStop(std::make_shared<TStopRequest>()) {
     qRegisterMetaType<TFileSize>("TFileSize");
     qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
     qRegisterMetaType<EPackageDownloaderError>();
@@ -82,7 +85,8 @@ TPackageFileDownloader::~TPackageFileDownloader() {
 }
 
 void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Files) {
-    m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem);
+    m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem,
+                                             m_TargetDirectory.filePath(StagingDirectoryName));
     m_Files.clear();
     std::map<QUrl, TChunkToDownload> items;
     for (const TFileToDownload& file : Files) {
@@ -210,10 +214,15 @@ void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
         Done(watcher->result());
         watcher->deleteLater();
     });
-    // Exceptions never leave the pool thread: a stage that throws reports failure.
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [Work = std::move(Work)] {
+    // Exceptions never leave the pool thread: a stage that throws reports failure. A stopped run
+    // leaves its remaining stages undone, like a disk that refuses them.
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [Work = std::move(Work),
+                                                                         stop = m_pStop] {
         try {
+            stop->throwIfRequested();
             return Work();
+        } catch (const TRunStopped& stopped) {
+            return TStageResult{false, {}, QString::fromUtf8(stopped.what()), true};
         } catch (const shared::TDiskError& error) {
             qCritical().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
             return TStageResult{false, {}, QString::fromUtf8(error.what()), true};
@@ -421,6 +430,8 @@ void TPackageFileDownloader::emitFinishedSignalWhenNoMoreFilesAreOutstanding() {
     qInfo().noquote() << "chunk cache: at most " + QString::number(m_pCache->peakInMemoryCount()) +
                              " chunks in memory, " + QString::number(m_pCache->temporaryFileCount()) +
                              " in temporary files";
+    // Whatever the outcome, nothing parked is of use any more.
+    m_pCache->clear();
     if (m_AtLeastOneDownloadFailed) {
         emit downloadFailed(EPackageDownloaderError::DownloadFailed);
     } else if (m_AtLeastOneSavingOperationFailed) {

@@ -26,6 +26,7 @@ namespace mirrel::launcher {
 class TChunkCache;
 class TChunkSaver;
 class TLauncherFilesystemHelper;
+class TStopRequest;
 
 // Turns the files an installation must (re)write into finished files: every distinct chunk
 // address is fetched once through the pool, unpacked, checked by SHA-256 and written at its offset
@@ -47,6 +48,8 @@ public:
     void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
     void setFilesToDownload(const TFileToDownloadVector& Files);
     void startDownloads();
+    // The run's stop request: once it is made, no chunk is unpacked, checked or written any more.
+    void setStopRequest(std::shared_ptr<const TStopRequest> Stop) { m_pStop = std::move(Stop); }
 
     // Bytes received so far, over all downloads of the run, and the packed size of all of them.
     TFileSize downloadedBytes() const;
@@ -132,6 +135,7 @@ private:
     TRateStatistic m_WriteRate;
     std::shared_ptr<TChunkCache> m_pCache;
     std::shared_ptr<const TChunkSaver> m_pSaver;
+    std::shared_ptr<const TStopRequest> m_pStop;
 };
 
 } // namespace mirrel::launcher

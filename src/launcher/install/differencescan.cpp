@@ -3,6 +3,7 @@
 #include "launcher/chunking/chunker.h"
 #include "launcher/download/packagelocalpath.h"
 #include "launcher/install/chunkmatcher.h"
+#include "launcher/download/stoprequest.h"
 #include "launcher/install/inplacerebuilder.h"
 #include "launcher/install/replacementbuilder.h"
 #include "launcher/logging/logging.h"
@@ -31,7 +32,7 @@ namespace {
 constexpr qint64 HashBlockSize = 4 * 1024 * 1024;
 
 // The SHA-256 of a whole local file; empty when it cannot be opened or read.
-QByteArray hashLocalFile(const QString& Path) {
+QByteArray hashLocalFile(const QString& Path, const TStopRequest* Stop) {
     QFile file(Path);
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
@@ -47,6 +48,9 @@ QByteArray hashLocalFile(const QString& Path) {
             break;
         }
         hash.addData(block.constData(), read);
+        if (Stop != nullptr) {
+            Stop->throwIfRequested();
+        }
     }
     return hash.result();
 }
@@ -99,6 +103,9 @@ TFileToDownloadVector TDifferenceScan::run(const TFileInPackageVector& TargetFil
             }
         }
     }
+    if (m_pStop && m_pStop->isRequested()) {
+        stopAfterDiskFailure(QString::fromUtf8(TRunStopped().what()));
+    }
     return result;
 }
 
@@ -139,6 +146,8 @@ TFileToDownloadVector TDifferenceScan::work() {
             if (entry) {
                 result.push_back(std::move(*entry));
             }
+        } catch (const TRunStopped&) {
+            break;
         } catch (const shared::TDiskError& error) {
             stopAfterDiskFailure(QString::fromUtf8(error.what()));
         } catch (const std::exception& error) {
@@ -153,7 +162,7 @@ TFileToDownloadVector TDifferenceScan::work() {
 
 bool TDifferenceScan::takeNextFile(TQueuedFile& File) {
     QMutexLocker lock(&m_Mutex);
-    if (m_Queue.empty()) {
+    if (m_Queue.empty() || (m_pStop && m_pStop->isRequested())) {
         return false;
     }
     File = std::move(m_Queue.front());
@@ -196,7 +205,7 @@ std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile
     const TFileSize size = localFileSize(File.LocalPath);
     // A file of another size cannot have the wanted content; hashing it would only cost time.
     const QByteArray digest = size == Entry.Size && QFileInfo(File.LocalPath).isFile()
-                                  ? hashLocalFile(File.LocalPath)
+                                  ? hashLocalFile(File.LocalPath, m_pStop.get())
                                   : QByteArray();
     addScanned(size);
     if (!digest.isEmpty() && digest == Entry.Hash) {
@@ -224,8 +233,11 @@ std::optional<TFileToDownload> TDifferenceScan::rebuildInPlace(const TQueuedFile
                                                                TChunkMatcher& Matcher) const {
     try {
         TInPlaceRebuilder rebuilder(File.LocalPath, Entry.Chunks, Matcher.records(), m_pFileSystem);
+        rebuilder.setStopRequest(m_pStop);
         const std::vector<std::int32_t> missing = rebuilder.rebuild(Entry.Size);
         Entry.ChunksToDownload.assign(missing.begin(), missing.end());
+    } catch (const TRunStopped&) {
+        throw;
     } catch (const shared::TDiskError&) {
         // The file keeps what was moved; deleting it would only throw that away.
         throw;
@@ -257,6 +269,8 @@ std::optional<TFileToDownload> TDifferenceScan::buildBeside(const TQueuedFile& F
             keepExecutable(*m_pFileSystem, Entry, replacement);
             moveReplacementIntoPlace(*m_pFileSystem, File.LocalPath);
         }
+    } catch (const TRunStopped&) {
+        throw;
     } catch (const std::exception& error) {
         qWarning().noquote() << "building " + replacement + " failed: " + error.what();
         return replace(File, std::move(Entry));
@@ -299,11 +313,16 @@ bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Ma
                                       TChunker& Chunker) const {
     try {
         Chunker.chunkFile(File.LocalPath.toStdString(),
-                          [&Matcher](unsigned char* Data, std::uint64_t Length) {
+                          [&Matcher, this](unsigned char* Data, std::uint64_t Length) {
+                              if (m_pStop) {
+                                  m_pStop->throwIfRequested();
+                              }
                               Matcher.feed(shared::TSha256::hash(reinterpret_cast<const char*>(Data),
                                                                  static_cast<qint64>(Length)),
                                            Length);
                           });
+    } catch (const TRunStopped&) {
+        throw;
     } catch (const std::exception& error) {
         qWarning().noquote() << "chunking " + File.LocalPath + " failed: " + error.what();
         return false;

@@ -21,6 +21,7 @@ namespace mirrel::launcher {
 
 class TChunker;
 class TChunkMatcher;
+class TStopRequest;
 
 // Works out, file by file, what an installation directory lacks compared with the configuration
 // to install, and rebuilds partly matching files in place on the way. Six workers on the global
@@ -39,6 +40,9 @@ public:
     // matching file is built anew beside it (TReplacementBuilder) and takes its place in one rename
     // once complete; the downloader finishes files that still lack chunks the same way.
     void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
+    // Once a stop is requested the workers leave every file as it is at the next block they read
+    // or move, and the run reports that it was stopped.
+    void setStopRequest(std::shared_ptr<const TStopRequest> Stop) { m_pStop = std::move(Stop); }
 
     // The installed lists are only used for the fast scan: a file that the installed configuration
     // describes by its chunks is then matched against that description instead of being read.
@@ -81,6 +85,7 @@ private:
     std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
     TProgressCallback m_OnProgress;
     bool m_SelfUpdateMode = false;
+    std::shared_ptr<const TStopRequest> m_pStop;
     const TChunkInPackageVector* m_pTargetChunks = nullptr;
     const TFileInPackageVector* m_pInstalledFiles = nullptr;
     const TChunkInPackageVector* m_pInstalledChunks = nullptr;

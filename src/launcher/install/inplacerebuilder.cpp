@@ -1,5 +1,6 @@
 #include "launcher/install/inplacerebuilder.h"
 
+#include "launcher/download/stoprequest.h"
 #include "launcher/chunking/chunker.h"
 #include "launcher/logging/logging.h"
 #include "shared/filesystemhelper/diskerror.h"
@@ -99,6 +100,9 @@ void TInPlaceRebuilder::moveAll(const std::vector<std::size_t>& Moves) {
         }
     };
     while (!remaining.empty()) {
+        if (m_pStop) {
+            m_pStop->throwIfRequested();
+        }
         if (ready.empty()) {
             // Every remaining move waits for another one: a cycle. Copy one source aside to break it.
             const auto blocksAnother = [&](std::size_t Index) {

@@ -18,6 +18,8 @@ class TFileSystemHelper;
 
 namespace mirrel::launcher {
 
+class TStopRequest;
+
 // Rebuilds one local file in place from the chunks it already holds: every chunk found at another
 // offset is copied to its offset in the new layout, and a file that got shorter is cut. A chunk is
 // never written over bytes that another chunk still has to be read from: moves run in an order
@@ -38,6 +40,8 @@ public:
     // what was moved so far, and a later scan finds its chunks again), std::runtime_error when the
     // file cannot be opened or is shorter than its chunks say.
     std::vector<std::int32_t> rebuild(TFileSize TargetSize);
+    // Between two moves a requested stop ends the rebuild with TRunStopped; the moves made stay.
+    void setStopRequest(std::shared_ptr<const TStopRequest> Stop) { m_pStop = std::move(Stop); }
 
     // How many bytes went through the staging file.
     TFileSize stagedBytes() const { return m_StagingPosition; }
@@ -59,6 +63,7 @@ private:
     QFile m_LocalFile;
     std::unique_ptr<QTemporaryFile> m_pStagingFile;
     TFileSize m_StagingPosition = 0;
+    std::shared_ptr<const TStopRequest> m_pStop;
 };
 
 } // namespace mirrel::launcher

@@ -2,6 +2,7 @@
 
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/download/packagelocalpath.h"
+#include "launcher/install/freespacecheck.h"
 #include "launcher/install/packagedifference.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/logging/logging.h"
@@ -18,6 +19,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 namespace mirrel::launcher {
@@ -109,11 +111,44 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
     qInfo().noquote() << "installOrUpdatePackage: " + Package->name() +
                              " fast scan: " + (fastScan ? QStringLiteral("true") : QStringLiteral("false")) +
                              threadText();
+    // Asked before anything is written: a refused run leaves the package exactly as it was.
+    const QString refusal = TFreeSpaceCheck(directory, m_pLauncherFilesystemHelper, m_SelfUpdateMode)
+                                .refusal(targetConfiguration.files(), installed.files());
+    if (!refusal.isEmpty()) {
+        const std::shared_ptr<TPackageInstallation> installation =
+            startInstallation(Package, directory, installed, targetConfiguration, false);
+        installation->failRun(EPackageDownloaderError::SavingFailed, refusal);
+        finishInstallation(installation);
+        return;
+    }
     markPackageAsPartiallyInstalled(Package, targetConfiguration.rawPackageDocument(),
                                     targetConfiguration.rawAssetDocument());
     const std::shared_ptr<TPackageInstallation> installation =
         startInstallation(Package, directory, installed, targetConfiguration, false);
     computeRequiredChanges(installation, targetConfiguration, installed, fastScan);
+}
+
+void TInstallationManager::updateRunSizeEstimate(const std::shared_ptr<TPackage>& Package) const {
+    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
+    if (target == nullptr) {
+        Package->setRunSizeEstimate(TRunSizeEstimate());
+        return;
+    }
+    const QDir directory = packageDirectory(Package);
+    TRunSizeEstimate estimate = estimateRunSize(*target, readInstalledConfiguration(directory, false));
+    try {
+        estimate.FreeBytes = m_pLauncherFilesystemHelper->availableBytes(directory.absolutePath());
+    } catch (const std::runtime_error& error) {
+        qWarning().noquote() << "free space unknown: " + QString::fromUtf8(error.what());
+        estimate.FreeBytes = std::numeric_limits<TFileSize>::max();
+    }
+    Package->setRunSizeEstimate(estimate);
+}
+
+void TInstallationManager::stopAllRuns() {
+    for (const TInstallationInProgress& run : m_InstallationsInProgress) {
+        run.Installation->stop();
+    }
 }
 
 void TInstallationManager::verifyPackage(const std::shared_ptr<TPackage>& Package) {
@@ -213,6 +248,7 @@ void TInstallationManager::refreshPackageStatuses() {
     bool defaultFound = false;
     for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
         const std::int32_t status = determinePackageStatus(package);
+        updateRunSizeEstimate(package);
         storeStatus(*package, status);
         if (defaultFound || status < TPackage::StatusPartiallyInstalled) {
             continue;
@@ -455,6 +491,7 @@ TInstallationManager::findInstallation(const QString& PackageName) {
 }
 
 void TInstallationManager::finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation) {
+    updateRunSizeEstimate(Installation->package());
     // Receivers may run an event loop of their own (a message box), in which other runs end: the
     // list is searched again afterwards.
     emit installationOrUpdateFinished(*Installation);

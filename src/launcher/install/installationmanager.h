@@ -44,6 +44,10 @@ public:
     // counts as partially installed until the check has passed.
     void verifyPackage(const std::shared_ptr<TPackage>& Package);
 
+    // Asks every run in progress to stop its workers; their partial markers stay for the next start.
+    // The runs report no end: this is for a launcher that is going away.
+    void stopAllRuns();
+
     // The package's local status (TPackage::Status*) as the disk shows it; nothing is stored.
     std::int32_t determinePackageStatus(const std::shared_ptr<TPackage>& Package) const;
     // Stores every client package's status and marks the first installed package with a "default"
@@ -113,6 +117,8 @@ private:
 
     TPackageConfigurationReader readInstalledConfiguration(const QDir& PackageDirectory, bool Log) const;
     void storeStatus(TPackage& Package, std::int32_t Status) const;
+    // What the row offers the player to fetch, from the documents and the disk's free space.
+    void updateRunSizeEstimate(const std::shared_ptr<TPackage>& Package) const;
     QString markerPath(const QDir& PackageDirectory, const QString& FileName) const;
     bool markerExists(const QString& Path) const;
     void removeMarker(const QString& Path) const;

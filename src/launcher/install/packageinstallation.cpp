@@ -1,13 +1,16 @@
 #include "launcher/install/packageinstallation.h"
 
+#include "launcher/download/chunkcache.h"
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/download/packagelocalpath.h"
+#include "launcher/download/stoprequest.h"
 #include "launcher/install/differencescan.h"
 #include "launcher/install/packageshapechange.h"
 #include "launcher/install/packageverifier.h"
 #include "launcher/logging/logging.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "launcher/settings/launcherconstants.h"
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "shared/network/downloadpool.h"
@@ -81,7 +84,8 @@ TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
                                            std::shared_ptr<TLauncherFilesystemHelper> FileSystem)
     : m_pPackage(std::move(Package))
     , m_pNetworkAccessManager(std::make_shared<QNetworkAccessManager>())
-    , m_pLauncherFilesystemHelper(std::move(FileSystem)) {
+    , m_pLauncherFilesystemHelper(std::move(FileSystem))
+    , m_pStop(std::make_shared<TStopRequest>()) {
     qRegisterMetaType<TFileSize>("TFileSize");
     qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
     qRegisterMetaType<TPackageDifference>();
@@ -91,6 +95,7 @@ TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
         std::make_shared<shared::QNetworkAccessManagerWrapper>(m_pNetworkAccessManager), nullptr, false);
     m_pDownloadPool->setTransferStallTimeout(m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
     m_pPackageFileDownloader = new TPackageFileDownloader(m_pDownloadPool, m_pLauncherFilesystemHelper);
+    m_pPackageFileDownloader->setStopRequest(m_pStop);
     connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadCompleted, this,
             &TPackageInstallation::onDownloadCompleted);
     connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadFailed, this,
@@ -111,6 +116,8 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     TPackageConfigurationReader TargetConfiguration, TPackageConfigurationReader InstalledConfiguration,
     bool FastScan) {
     TPackageDifference difference;
+    // Chunks parked by a run that never ended are of no use to this one.
+    TChunkCache::removeLeftovers(*FileSystem, InstallationDirectory.filePath(StagingDirectoryName));
     try {
         TPackageShapeChange(InstallationDirectory, FileSystem, m_SelfUpdateMode, QDate::currentDate())
             .makeRoom(TargetConfiguration.files(), InstalledConfiguration.files());
@@ -146,12 +153,18 @@ TFileToDownloadVector TPackageInstallation::FindFilesInPackageBasedOnHashAndSize
     TDifferenceScan scan(InstallationDirectory, std::move(FileSystem),
                          [this](TFileSize Scanned, TFileSize Total) { emit scanProgress(Scanned, Total); });
     scan.setSelfUpdateMode(m_SelfUpdateMode);
+    scan.setStopRequest(m_pStop);
     TFileToDownloadVector files = scan.run(TargetFiles, TargetChunks, FastScan ? InstalledFiles : noFiles,
                                            FastScan ? InstalledChunks : noChunks);
     if (ErrorText != nullptr) {
         *ErrorText = scan.errorText();
     }
     return files;
+}
+
+void TPackageInstallation::stop() {
+    qInfo().noquote() << "stopping the run of " + m_pPackage->name() + " Thread: " + currentThreadIdText();
+    m_pStop->request();
 }
 
 void TPackageInstallation::startVerification(const TPackageConfigurationReader& Configuration, bool Force) {
@@ -164,10 +177,27 @@ void TPackageInstallation::startVerification(const TPackageConfigurationReader& 
         onVerifyFinished(watcher->result());
         watcher->deleteLater();
     });
-    watcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(),
-        [this, directory = m_InstallationDirectory, fileSystem = m_pLauncherFilesystemHelper,
-         files = Configuration.files()] { return VerifyPackage(directory, fileSystem, files); }));
+    watcher->setFuture(
+        QtConcurrent::run(QThreadPool::globalInstance(),
+                          [this, directory = m_InstallationDirectory,
+                           fileSystem = m_pLauncherFilesystemHelper, files = Configuration.files()] {
+                              const bool verified = VerifyPackage(directory, fileSystem, files);
+                              if (verified) {
+                                  flushToDisk(directory, *fileSystem);
+                              }
+                              return verified;
+                          }));
+}
+
+// A good verification is followed by the full marker, which may only say what is on the disk. The
+// flush happens here, on the pool: the marker's own flush on the GUI thread then finds nothing left
+// to write. A disk that refuses is left to that flush, which reports it.
+void TPackageInstallation::flushToDisk(const QDir& Directory, const shared::TFileSystemHelper& FileSystem) {
+    try {
+        FileSystem.syncFileSystem(Directory.absolutePath());
+    } catch (const std::runtime_error& error) {
+        qWarning().noquote() << "flushing " + Directory.absolutePath() + " failed: " + error.what();
+    }
 }
 
 bool TPackageInstallation::VerifyPackage(QDir InstallationDirectory,
@@ -177,6 +207,7 @@ bool TPackageInstallation::VerifyPackage(QDir InstallationDirectory,
         TPackageVerifier verifier(
             InstallationDirectory, std::move(FileSystem),
             [this](TFileSize Verified, TFileSize Total) { emit verificationProgress(Verified, Total); });
+        verifier.setStopRequest(m_pStop);
         return verifier.run(Files);
     } catch (const std::exception& error) {
         qWarning().noquote() << QStringLiteral("verification of files crashed. exception: ") + error.what();
@@ -246,7 +277,30 @@ void TPackageInstallation::onVerifyFinished(bool Result) {
 
 void TPackageInstallation::startDownload() {
     qInfo().noquote() << "startDownload: " + m_pPackage->name() + " Thread: " + currentThreadIdText();
-    deleteObsoleteFiles();
+    if (m_FilesToDelete.empty()) {
+        startFetching();
+        return;
+    }
+    // Deleting thousands of files takes its time: the pool does it, the window stays responsive.
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        try {
+            startFetching();
+        } catch (const std::runtime_error& error) {
+            emit diskAccessFailed(QString::fromUtf8(error.what()));
+        }
+    });
+    watcher->setFuture(
+        QtConcurrent::run(QThreadPool::globalInstance(),
+                          [directory = m_InstallationDirectory, fileSystem = m_pLauncherFilesystemHelper,
+                           selfUpdateMode = m_SelfUpdateMode, files = m_FilesToDelete] {
+                              TPackageShapeChange(directory, fileSystem, selfUpdateMode, QDate::currentDate())
+                                  .deleteObsoleteFiles(files);
+                          }));
+}
+
+void TPackageInstallation::startFetching() {
     if (m_FilesToDownload.empty()) {
         onDownloadCompleted();
         return;
@@ -255,12 +309,6 @@ void TPackageInstallation::startDownload() {
     m_pPackageFileDownloader->setSelfUpdateMode(m_SelfUpdateMode);
     m_pPackageFileDownloader->setFilesToDownload(m_FilesToDownload);
     m_pPackageFileDownloader->startDownloads();
-}
-
-void TPackageInstallation::deleteObsoleteFiles() {
-    TPackageShapeChange(m_InstallationDirectory, m_pLauncherFilesystemHelper, m_SelfUpdateMode,
-                        QDate::currentDate())
-        .deleteObsoleteFiles(m_FilesToDelete);
 }
 
 } // namespace mirrel::launcher

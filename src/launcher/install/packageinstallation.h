@@ -16,7 +16,8 @@ class QNetworkAccessManager;
 
 namespace shared {
 class TDownloadPool;
-}
+class TFileSystemHelper;
+} // namespace shared
 
 namespace mirrel::launcher {
 
@@ -25,6 +26,7 @@ class TLauncherFilesystemHelper;
 class TPackage;
 class TPackageConfigurationReader;
 class TPackageFileDownloader;
+class TStopRequest;
 
 // One run of installing, updating or verifying a package: works out what the installation
 // directory lacks (rebuilding partly matching files in place on the way), deletes what no longer
@@ -75,6 +77,10 @@ public:
         bool FastScan, const QDir& InstallationDirectory,
         std::shared_ptr<TLauncherFilesystemHelper> FileSystem, QString* ErrorText = nullptr);
 
+    // Asks every worker of the run (scan, download stages, verification) to stop at its next block.
+    // Whatever was written stays, and the partial marker lets the next run pick up from there.
+    void stop();
+
     // Checks the files of Configuration. Unless Force is set, the setting SkipVerification
     // reports success at once without reading anything.
     void startVerification(const TPackageConfigurationReader& Configuration, bool Force);
@@ -103,15 +109,18 @@ private:
     friend class TInstallationManager;
 
     void startDownload();
+    // The downloader's part of startDownload, once the obsolete files are gone.
+    void startFetching();
+    static void flushToDisk(const QDir& Directory, const shared::TFileSystemHelper& FileSystem);
     // Ends the run as failed (a marker that could not be written, say), keeping Text as its error.
     void failRun(EPackageDownloaderError Reason, const QString& Text);
-    void deleteObsoleteFiles();
 
     std::shared_ptr<TPackage> m_pPackage;
     std::shared_ptr<QNetworkAccessManager> m_pNetworkAccessManager;
     std::shared_ptr<shared::TDownloadPool> m_pDownloadPool;
     TPackageFileDownloader* m_pPackageFileDownloader = nullptr;
     std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
+    std::shared_ptr<TStopRequest> m_pStop;
     bool m_Success = false;
     EPackageDownloaderError m_ErrorReason = EPackageDownloaderError::NoError;
     QString m_ErrorText;

@@ -1,5 +1,6 @@
 #include "launcher/install/packageverifier.h"
 
+#include "launcher/download/stoprequest.h"
 #include "launcher/download/packagelocalpath.h"
 #include "launcher/logging/logging.h"
 #include "shared/crypto/sha256.h"
@@ -126,6 +127,9 @@ bool TPackageVerifier::verifyFile(const TFileInPackage& Entry, QByteArray& Buffe
             }
             hash.addData(Buffer.constData(), read);
             addVerified(static_cast<TFileSize>(read));
+            if (m_pStop && m_pStop->isRequested()) {
+                return false;
+            }
         }
         file.close();
         if (readable && hash.result() == Entry.Hash) {

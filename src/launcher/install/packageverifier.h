@@ -15,6 +15,8 @@ class TFileSystemHelper;
 
 namespace mirrel::launcher {
 
+class TStopRequest;
+
 // Checks that every file of a configuration exists with its SHA-256 hash. Six workers on the
 // global thread pool take files from one queue and stop soon after the first mismatch.
 class TPackageVerifier {
@@ -30,6 +32,8 @@ public:
 
     // Never throws: whatever goes wrong in a worker counts as a failed verification.
     bool run(const TFileInPackageVector& Files);
+    // A requested stop ends the verification after the block being read, as a failed one.
+    void setStopRequest(std::shared_ptr<const TStopRequest> Stop) { m_pStop = std::move(Stop); }
 
 private:
     void work();
@@ -42,6 +46,7 @@ private:
     QDir m_InstallationDirectory;
     std::shared_ptr<const shared::TFileSystemHelper> m_pFileSystem;
     TProgressCallback m_OnProgress;
+    std::shared_ptr<const TStopRequest> m_pStop;
 
     QMutex m_Mutex; // guards everything below
     std::deque<const TFileInPackage*> m_Queue;

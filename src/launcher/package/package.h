@@ -2,6 +2,7 @@
 
 #include "launcher/package/packagebuild.h"
 #include "launcher/package/packagetypes.h"
+#include "launcher/package/runsizeestimate.h"
 #include "launcher/settings/launcherconstants.h"
 
 #include <QMetaType>
@@ -58,6 +59,11 @@ public:
     std::int32_t localStatus() const { return LocalStatus; }
     void setLocalStatus(std::int32_t status) { LocalStatus = status; }
 
+    // What an install or update would fetch and take on the disk, as the installation manager last
+    // worked it out; not known before it has.
+    const TRunSizeEstimate& runSizeEstimate() const { return RunSize; }
+    void setRunSizeEstimate(const TRunSizeEstimate& Estimate) { RunSize = Estimate; }
+
     const std::vector<TPackageBuild>& builds() const { return Builds; }
 
     // The first build, in list order, for the running system and the launcher's architecture;
@@ -85,6 +91,7 @@ private:
     bool DefaultPackage = false;
     std::vector<TPackageBuild> Builds; // filled once in the constructor, so build addresses stay put
     std::int32_t LocalStatus = StatusNotDetermined;
+    TRunSizeEstimate RunSize;
 };
 
 } // namespace mirrel::launcher

@@ -189,6 +189,7 @@ TClientPackageLayoutItem::TClientPackageLayoutItem(std::shared_ptr<TPackage> pPa
     m_pProgressBar->hide();
     m_pButton->show();
     updateDefaultClientCheckboxFromPackageStatus();
+    showRunSize();
 }
 
 TClientPackageLayoutItem::~TClientPackageLayoutItem() = default;
@@ -346,6 +347,7 @@ void TClientPackageLayoutItem::onLocalPackageStatusChanged() {
     updateButtonFromPackageStatus();
     updatePackageNameAndVersion();
     updateDefaultClientCheckboxFromPackageStatus();
+    showRunSize();
 }
 
 void TClientPackageLayoutItem::onInstallationOrUpdateStarted(
@@ -398,11 +400,19 @@ void TClientPackageLayoutItem::showIdle() {
     m_pButton->show();
     m_pProgressBar->setValue(0);
     m_pProgressBar->setToolTip(QString());
-    showTimeLeft(QString());
     updatePackageImageFromPackageStatus();
     updateButtonFromPackageStatus();
     updatePackageNameAndVersion();
     updateDefaultClientCheckboxFromPackageStatus();
+    showRunSize();
+}
+
+// While the row offers an install or update, the place of the time left tells what it costs.
+void TClientPackageLayoutItem::showRunSize() {
+    const std::int32_t status = m_pPackage->localStatus();
+    const bool offered = status >= TPackage::StatusNotInstalled && status <= TPackage::StatusUpdateAvailable;
+    const TRunSizeEstimate& estimate = m_pPackage->runSizeEstimate();
+    showTimeLeft(!m_Busy && offered && estimate.Known ? runSizeText(estimate) : QString());
 }
 
 void TClientPackageLayoutItem::showProgress(TFileSize Done, TFileSize Total, const QString& BarText) {

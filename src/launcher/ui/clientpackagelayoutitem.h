@@ -70,6 +70,7 @@ private:
                               TFileSize BytesWritten, TFileSize BytesTotalToWrite);
     void showTimeLeft(const QString& Text);
     void showIdle();
+    void showRunSize();
 
     std::shared_ptr<TPackage> m_pPackage;
     QCheckBox* m_pDefaultClientCheckBox = nullptr;

@@ -1,5 +1,7 @@
 #include "launcher/ui/progresstext.h"
 
+#include "launcher/package/runsizeestimate.h"
+
 #include <algorithm>
 
 namespace mirrel::launcher {
@@ -53,6 +55,16 @@ QString timeLeftText(quint64 Seconds) {
         return QStringLiteral("about %1 min left").arg(minutes);
     }
     return QStringLiteral("about %1 h left").arg((Seconds + 1800) / 3600);
+}
+
+QString runSizeText(const TRunSizeEstimate& Estimate) {
+    if (!Estimate.fitsOnDisk()) {
+        return QStringLiteral("Not enough free space: %1 needed, %2 free")
+            .arg(byteSizeText(Estimate.AddedBytes, ERounding::Up),
+                 byteSizeText(Estimate.FreeBytes, ERounding::Down));
+    }
+    return QStringLiteral("%1 to download, %2 on disk")
+        .arg(byteSizeText(Estimate.DownloadBytes), byteSizeText(Estimate.DiskBytes));
 }
 
 } // namespace mirrel::launcher

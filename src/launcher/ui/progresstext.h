@@ -24,4 +24,10 @@ QString speedText(quint64 BytesPerSecond);
 // "about 3 min left" (whole minutes, rounded) or "about 2 h left" (whole hours, rounded).
 QString timeLeftText(quint64 Seconds);
 
+struct TRunSizeEstimate;
+
+// What an offered install or update costs, "1.2 GB to download, 3.4 GB on disk"; when the disk
+// cannot take it, "Not enough free space: 3.4 GB needed, 1.2 GB free".
+QString runSizeText(const TRunSizeEstimate& Estimate);
+
 } // namespace mirrel::launcher

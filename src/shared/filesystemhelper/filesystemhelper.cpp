@@ -4,6 +4,7 @@
 #include "shared/container/readonlymemoryblob.h"
 #include "shared/filesystemhelper/diskerror.h"
 #include "shared/filesystemhelper/ioerror.h"
+#include "platform/diskspace.h"
 #include "platform/filesync.h"
 
 #include <QBuffer>
@@ -342,6 +343,15 @@ void TFileSystemHelper::syncFileSystem(const QString& path) const {
     std::string reason;
     if (!platform::syncFileSystemOf(QFile::encodeName(path).toStdString(), reason))
         throw TDiskError(path, QString::fromStdString(reason));
+}
+
+quint64 TFileSystemHelper::availableBytes(const QString& path) const {
+    std::uint64_t bytes = 0;
+    std::string reason;
+    if (!platform::availableDiskBytes(QFile::encodeName(path).toStdString(), bytes, reason)) {
+        throw TDiskError(path, QString::fromStdString(reason));
+    }
+    return bytes;
 }
 
 } // namespace shared

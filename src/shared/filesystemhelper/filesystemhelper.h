@@ -88,6 +88,9 @@ public:
     virtual void syncFile(QFileDevice& file) const;
     // Everything written to the file system that holds path is on the disk when this returns.
     virtual void syncFileSystem(const QString& path) const;
+    // The bytes that may still be written to the file system that holds path (or would hold it,
+    // for a path not created yet). Throws shared::TDiskError when the system cannot tell.
+    virtual quint64 availableBytes(const QString& path) const;
 };
 
 } // namespace shared
