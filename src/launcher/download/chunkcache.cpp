@@ -19,6 +19,7 @@ void TChunkCache::clear() {
     QMutexLocker lock(&m_Mutex);
     m_Entries.clear();
     m_InMemoryCount = 0;
+    m_InMemoryBytes = 0;
 }
 
 void TChunkCache::addUse(const QByteArray& Hash) {
@@ -59,6 +60,7 @@ void TChunkCache::releaseUse(const QByteArray& Hash) {
     }
     if (entry.State == TPendingChunk::InMemory) {
         --m_InMemoryCount;
+        m_InMemoryBytes -= entry.Data.size();
     }
     m_Entries.erase(found);
 }
@@ -90,10 +92,11 @@ bool TChunkCache::parkInMemory(const QByteArray& Hash, const QByteArray& Data) {
     if (found == m_Entries.end() || (*found)->State != TPendingChunk::NotAvailable) {
         return true; // nobody waits for it, or it is kept already
     }
-    if (m_InMemoryCount > m_MaxCachedChunks) {
+    if (m_InMemoryCount > m_MaxCachedChunks || m_InMemoryBytes + Data.size() > MaxBytesInMemory) {
         return false;
     }
     ++m_InMemoryCount;
+    m_InMemoryBytes += Data.size();
     m_PeakInMemoryCount = std::max(m_PeakInMemoryCount, m_InMemoryCount);
     (*found)->Data = Data;
     (*found)->State = TPendingChunk::InMemory;

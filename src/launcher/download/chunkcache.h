@@ -17,8 +17,9 @@ class TFileSystemHelper;
 namespace mirrel::launcher {
 
 // Chunks that arrived before the files that need them were ready for them, keyed by unpacked
-// hash. Up to MaxCachedChunks + 1 chunks are kept in memory, the rest in temporary files; an
-// entry leaves the cache once every position that needs its content has been written.
+// hash. Up to MaxCachedChunks + 1 chunks, and no more than MaxBytesInMemory bytes, are kept in
+// memory, the rest in temporary files; an entry leaves the cache once every position that needs
+// its content has been written.
 // All operations may be called from any thread.
 class TChunkCache {
 public:
@@ -27,6 +28,9 @@ public:
         QByteArray Data;  // InMemory
         QString FilePath; // InTemporaryFile
     };
+
+    // Whatever the chunks' sizes, an installation stays within a bounded amount of memory.
+    static constexpr qint64 MaxBytesInMemory = qint64(128) << 20;
 
     // Temporary files are written through FileSystem.
     TChunkCache(int MaxCachedChunks, std::shared_ptr<const shared::TFileSystemHelper> FileSystem);
@@ -58,6 +62,7 @@ private:
     mutable QMutex m_Mutex; // guards everything below
     QMap<QByteArray, std::shared_ptr<TPendingChunk>> m_Entries;
     int m_InMemoryCount = 0;
+    qint64 m_InMemoryBytes = 0;
     int m_PeakInMemoryCount = 0;
     int m_TemporaryFileCount = 0;
 };
