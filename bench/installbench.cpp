@@ -3,6 +3,8 @@
 // the wall time and peak memory of each with /usr/bin/time.
 //
 //   install_bench generate <folder> <total bytes> <seed>
+//   install_bench generate-big <folder> <bytes> <seed>       (one file of that size)
+//   install_bench generate-small <folder> <count> <seed>     (that many files of 1 KiB to 256 KiB)
 //   install_bench mutate <from folder> <to folder> <seed>
 //   install_bench install <document> <base url> <installation> [<installed document>]
 //   install_bench scan <document> <installation>
@@ -33,7 +35,6 @@
 #include <QTimer>
 #include <QtConcurrent>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -96,6 +97,70 @@ QByteArray fileContent(qint64 Size, std::mt19937_64& Random) {
     }
     return data;
 }
+
+// Writes Size bytes of generated content piece by piece, so that a file may be larger than one
+// byte array.
+bool writeGenerated(const QString& Path, qint64 Size, std::mt19937_64& Random) {
+    QDir().mkpath(QFileInfo(Path).absolutePath());
+    QFile file(Path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return false;
+    }
+    for (qint64 written = 0; written < Size;) {
+        const QByteArray piece = fileContent(std::min<qint64>(Size - written, 256 * MiB), Random);
+        if (file.write(piece) != piece.size()) {
+            return false;
+        }
+        written += piece.size();
+    }
+    return true;
+}
+
+int generateBig(const QString& Folder, qint64 Size, quint64 Seed) {
+    std::mt19937_64 random(Seed);
+    const QString path = Folder + QStringLiteral("/data/big.pak");
+    if (!writeGenerated(path, Size, random)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    std::printf("generated 1 file, %lld bytes\n", static_cast<long long>(Size));
+    return 0;
+}
+
+int generateSmall(const QString& Folder, int Count, quint64 Seed) {
+    std::mt19937_64 random(Seed);
+    qint64 total = 0;
+    for (int index = 0; index < Count; ++index) {
+        const qint64 size = static_cast<qint64>(1024 + random() % (255 * 1024));
+        const QString path = QStringLiteral("%1/data%2/small%3.dat").arg(Folder).arg(index % 20).arg(index);
+        if (!writeGenerated(path, size, random)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        total += size;
+    }
+    std::printf("generated %d files, %lld bytes\n", Count, static_cast<long long>(total));
+    return 0;
+}
+
+// The longest time the event loop went without serving a 10 ms timer: what a window would
+// have frozen for.
+class TStallWatch {
+public:
+    TStallWatch() {
+        m_Timer.setInterval(10);
+        QObject::connect(&m_Timer, &QTimer::timeout,
+                         [this] { m_Longest = std::max(m_Longest, m_SinceLast.restart()); });
+        m_SinceLast.start();
+        m_Timer.start();
+    }
+    qint64 longestMs() const { return std::max(m_Longest, m_SinceLast.elapsed()); }
+
+private:
+    QTimer m_Timer;
+    QElapsedTimer m_SinceLast;
+    qint64 m_Longest = 0;
+};
 
 int generate(const QString& Folder, qint64 Total, quint64 Seed) {
     std::mt19937_64 random(Seed);
@@ -209,6 +274,7 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
 
     QElapsedTimer timer;
     timer.start();
+    TStallWatch stalls;
     int result = 1;
     QObject::connect(&installation, &TPackageInstallation::downloadFinished, [&] {
         result = installation.success() ? 0 : 1;
@@ -229,20 +295,12 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
     watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [&] {
         return installation.computeRequiredChanges(directory, fileSystem, target, installed, false);
     }));
-    // The GUI thread's share of the run: the longest gap between ticks of a 10 ms timer.
-    QTimer tick;
-    QElapsedTimer sinceTick;
-    qint64 longestStallMs = 0;
-    QObject::connect(&tick, &QTimer::timeout,
-                     [&] { longestStallMs = std::max(longestStallMs, sinceTick.restart()); });
-    tick.start(10);
-    sinceTick.start();
     QCoreApplication::exec();
-    std::printf("install: %s in %.2f s (scan %.2f s), %zu files fetched, %zu deleted, "
-                "longest event-loop stall %lld ms\n",
+    std::printf("install: %s in %.2f s (scan %.2f s), %zu files fetched, %zu deleted, longest event-loop "
+                "stall %lld ms\n",
                 result == 0 ? "success" : "FAILED", timer.elapsed() / 1000.0, scanMs / 1000.0,
                 installation.filesToDownload().size(), installation.filesToDelete().size(),
-                static_cast<long long>(longestStallMs));
+                static_cast<long long>(stalls.longestMs()));
     return result;
 }
 
@@ -254,10 +312,18 @@ int scan(const QString& Document, const QString& Installation) {
     TPackageInstallation installation(benchPackage(), fileSystem);
     QElapsedTimer timer;
     timer.start();
-    const TPackageDifference difference =
-        installation.computeRequiredChanges(QDir(Installation), fileSystem, target, target, false);
-    std::printf("scan: %.2f s, %zu files to fetch\n", timer.elapsed() / 1000.0,
-                difference.FilesToDownload.size());
+    // As the launcher runs it: on the pool, while the event loop serves the window.
+    TStallWatch stalls;
+    QFutureWatcher<TPackageDifference> watcher;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &QCoreApplication::quit);
+    watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [&] {
+        return installation.computeRequiredChanges(QDir(Installation), fileSystem, target, target, false);
+    }));
+    QCoreApplication::exec();
+    const TPackageDifference difference = watcher.result();
+    std::printf("scan: %.2f s, %zu files to fetch, longest event-loop stall %lld ms\n",
+                timer.elapsed() / 1000.0, difference.FilesToDownload.size(),
+                static_cast<long long>(stalls.longestMs()));
     return difference.FilesToDownload.empty() ? 0 : 1;
 }
 
@@ -388,9 +454,9 @@ int freePort() {
 }
 
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: install_bench generate|mutate|install|scan|verify|urls|decode|missing|free-port ...\n");
+    std::fprintf(stderr, "usage: install_bench "
+                         "generate|generate-big|generate-small|mutate|install|scan|verify|urls|decode|"
+                         "missing|free-port ...\n");
     return 2;
 }
 
@@ -409,6 +475,12 @@ int main(int argc, char** argv) {
     };
     if (command == QLatin1String("generate") && arguments.size() == 4) {
         return generate(argument(1), argument(2).toLongLong(), argument(3).toULongLong());
+    }
+    if (command == QLatin1String("generate-big") && arguments.size() == 4) {
+        return generateBig(argument(1), argument(2).toLongLong(), argument(3).toULongLong());
+    }
+    if (command == QLatin1String("generate-small") && arguments.size() == 4) {
+        return generateSmall(argument(1), argument(2).toInt(), argument(3).toULongLong());
     }
     if (command == QLatin1String("mutate") && arguments.size() == 4) {
         return mutate(argument(1), argument(2), argument(3).toULongLong());

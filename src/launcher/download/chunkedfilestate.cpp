@@ -22,6 +22,7 @@ TChunkedFileState::TChunkedFileState(const TFileToDownload& File, const QString&
         m_Offsets.push_back(offset);
         offset += chunk.UnpackedSize;
     }
+    m_ChunkedSize = offset;
     for (const std::int32_t position : File.ChunksToDownload) {
         if (position < 0 || static_cast<std::size_t>(position) >= Chunks.size()) {
             qCritical().noquote() << "chunk position " + QString::number(position) + " of " + LocalFile +

@@ -27,6 +27,8 @@ public:
 
     // Where chunk Position starts in the file: the sum of the sizes of the chunks before it.
     TFileSize offsetOf(std::size_t Position) const { return m_Offsets[Position]; }
+    // The length of the file its chunks make up.
+    TFileSize chunkedSize() const { return m_ChunkedSize; }
     bool isComplete() const;
 
     QString LocalFile;
@@ -50,6 +52,7 @@ public:
 
 private:
     std::vector<TFileSize> m_Offsets;
+    TFileSize m_ChunkedSize = 0;
 };
 
 } // namespace mirrel::launcher

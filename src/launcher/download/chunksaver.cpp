@@ -121,9 +121,15 @@ void TChunkSaver::openTarget(TChunkedFileState& File) const {
     if (File.Target) {
         return;
     }
+    // Chunks go to the disk by position in one call each; a device buffer would only copy them.
     auto target = std::make_unique<QFile>(File.WritePath);
-    if (!target->open(QIODevice::ReadWrite)) {
+    if (!target->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         throw shared::ioError(File.WritePath, QStringLiteral("couldn't open target file"));
+    }
+    if (File.PendingCount == static_cast<int>(File.Chunks.size())) {
+        // Written from nothing: its blocks are reserved at once, so a full disk shows before the
+        // download goes on and the file does not end up scattered over the disk.
+        m_pFileSystem->reserveSpace(*target, static_cast<qint64>(File.chunkedSize()));
     }
     File.Target = std::move(target);
     if (m_Options.ChunkVerification) {

@@ -9,6 +9,7 @@
 #include "launcher/settings/launcherconstants.h"
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
+#include "shared/container/bufferpool.h"
 #include "shared/container/container.h"
 #include "shared/crypto/sha256.h"
 #include "shared/filesystemhelper/diskerror.h"
@@ -31,6 +32,15 @@ namespace {
 
 QString urlText(const QUrl& Url) {
     return Url.toString();
+}
+
+// Free buffers kept for the next chunks: about two per transfer (its body and its unpacked
+// content), and never more bytes than a handful of the largest chunks.
+constexpr qint64 MaxKeptBufferBytes = qint64(96) << 20;
+
+std::shared_ptr<shared::TBufferPool> makeBufferPool(const TLauncherSettings& Settings) {
+    return std::make_shared<shared::TBufferPool>(2 * std::max(Settings.maxConcurrentDownloads(), 1) + 2,
+                                                 MaxKeptBufferBytes);
 }
 
 // The smallest offset at which the item's content first appears in one of its files.
@@ -58,7 +68,9 @@ TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownload
     : m_pPool(std::move(Pool))
     , m_pFileSystem(std::move(FileSystem))
     , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem))
-    , m_pStop(std::make_shared<TStopRequest>()) {
+    , m_pStop(std::make_shared<TStopRequest>())
+    , m_pBuffers(makeBufferPool(*m_pFileSystem->settings())) {
+    m_pPool->setBufferPool(m_pBuffers);
     qRegisterMetaType<TFileSize>("TFileSize");
     qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
     qRegisterMetaType<EPackageDownloaderError>();
@@ -183,8 +195,9 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
         qInfo().noquote() << "processDownloadedData decompress " + urlText(Url) +
                                  " Thread: " + currentThreadIdText();
         runStage(
-            [item, Data] {
-                return TStageResult{true, decompressDownloadedData(item, Data), QString(), false};
+            [item, Body = Data, buffers = m_pBuffers]() mutable {
+                return TStageResult{true, decompressDownloadedData(item, std::move(Body), *buffers),
+                                    QString(), false};
             },
             [this, Url](const TStageResult& Result) { onDecompressFinished(Url, Result); });
     } else if (!Verified) {
@@ -200,8 +213,10 @@ void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteA
                                  " Thread: " + currentThreadIdText();
         const std::shared_ptr<const TChunkSaver> saver = m_pSaver;
         runStage(
-            [saver, item, Data] {
-                saver->save(item, Data);
+            [saver, item, Content = Data, buffers = m_pBuffers]() mutable {
+                saver->save(item, Content);
+                // Unless the chunk cache keeps these bytes, they can take the next chunk.
+                buffers->give(std::move(Content));
                 return TStageResult{true, {}, QString(), false};
             },
             [this, Url](const TStageResult& Result) { onSaveFinished(Url, Result); });
@@ -297,10 +312,14 @@ void TPackageFileDownloader::stopAfterDiskFailure() {
     m_Outstanding.clear();
 }
 
-QByteArray TPackageFileDownloader::decompressDownloadedData(const TChunkToDownload& Item,
-                                                            const QByteArray& Data) {
+QByteArray TPackageFileDownloader::decompressDownloadedData(const TChunkToDownload& Item, QByteArray Data,
+                                                            shared::TBufferPool& Buffers) {
     qDebug().noquote() << "decompressDownloadedData " + urlText(Item.Url) + " started";
-    QByteArray result = shared::decompress(Data);
+    QByteArray result =
+        shared::decompress(Data, Buffers.take(static_cast<qint64>(std::min<TFileSize>(
+                                     Item.UnpackedSize, std::numeric_limits<qint64>::max()))));
+    // The body is no longer needed once unpacked (a body that was no container is the result).
+    Buffers.give(std::move(Data));
     qDebug().noquote() << "decompressDownloadedData " + urlText(Item.Url) + " finished";
     return result;
 }

@@ -18,8 +18,9 @@
 #include <vector>
 
 namespace shared {
+class TBufferPool;
 class TDownloadPool;
-}
+} // namespace shared
 
 namespace mirrel::launcher {
 
@@ -96,7 +97,8 @@ private:
     void onDecompressFinished(const QUrl& Url, const TStageResult& Result);
     void onVerifyFinished(const QUrl& Url, const TStageResult& Result);
     void onSaveFinished(const QUrl& Url, const TStageResult& Result);
-    static QByteArray decompressDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
+    static QByteArray decompressDownloadedData(const TChunkToDownload& Item, QByteArray Data,
+                                               shared::TBufferPool& Buffers);
     static QByteArray verifyDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
     void saveDownloadedData(const TChunkToDownload& Item, const QByteArray& Data) const;
     // The one place that decides between another attempt and giving up on an item.
@@ -136,6 +138,8 @@ private:
     std::shared_ptr<TChunkCache> m_pCache;
     std::shared_ptr<const TChunkSaver> m_pSaver;
     std::shared_ptr<const TStopRequest> m_pStop;
+    // Chunk bodies and unpacked chunks: written, the buffers serve the next chunks.
+    std::shared_ptr<shared::TBufferPool> m_pBuffers;
 };
 
 } // namespace mirrel::launcher

@@ -89,19 +89,24 @@ TFileToDownloadVector TDifferenceScan::run(const TFileInPackageVector& TargetFil
     m_pInstalledChunks = &InstalledChunks;
     fillQueue(TargetFiles);
 
+    // The calling thread is one of the workers: run from the pool itself, it would otherwise hold
+    // a pool thread only to wait, and the scan would go at the pace of one thread fewer.
     std::vector<QFuture<TFileToDownloadVector>> workers;
-    workers.reserve(WorkerCount);
-    for (int worker = 0; worker < WorkerCount; ++worker) {
+    workers.reserve(WorkerCount - 1);
+    for (int worker = 1; worker < WorkerCount; ++worker) {
         workers.push_back(QtConcurrent::run(QThreadPool::globalInstance(), [this] { return work(); }));
     }
     TFileToDownloadVector result;
-    for (QFuture<TFileToDownloadVector>& worker : workers) {
-        TFileToDownloadVector files = worker.result();
-        for (TFileToDownload& file : files) {
+    const auto collect = [&result](TFileToDownloadVector Files) {
+        for (TFileToDownload& file : Files) {
             if (!file.ChunksToDownload.empty()) {
                 result.push_back(std::move(file));
             }
         }
+    };
+    collect(work());
+    for (QFuture<TFileToDownloadVector>& worker : workers) {
+        collect(worker.result());
     }
     if (m_pStop && m_pStop->isRequested()) {
         stopAfterDiskFailure(QString::fromUtf8(TRunStopped().what()));

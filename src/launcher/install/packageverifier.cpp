@@ -55,11 +55,14 @@ bool TPackageVerifier::run(const TFileInPackageVector& Files) {
             m_Total += entry.Size;
         }
     }
+    // The calling thread is one of the workers, so that a verification run from the pool does not
+    // hold a pool thread only to wait.
     std::vector<QFuture<void>> workers;
-    workers.reserve(WorkerCount);
-    for (int worker = 0; worker < WorkerCount; ++worker) {
+    workers.reserve(WorkerCount - 1);
+    for (int worker = 1; worker < WorkerCount; ++worker) {
         workers.push_back(QtConcurrent::run(QThreadPool::globalInstance(), [this] { workSafely(); }));
     }
+    workSafely();
     for (QFuture<void>& worker : workers) {
         worker.waitForFinished();
     }

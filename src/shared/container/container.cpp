@@ -24,6 +24,7 @@ enum class EDecodeResult { NotAContainer, Decoded, Failed };
 
 // Decodes into one buffer of the announced size, without filling it first:
 // the decoder writes each byte once, and the output is cut to what it produced.
+// An output whose reserved room is large enough is decoded into as it is.
 EDecodeResult decodeContainer(const QByteArray& input, QByteArray& output) {
     TContainerHeader header;
     switch (readContainerHeader(input.constData(), static_cast<std::size_t>(input.size()), header)) {
@@ -41,8 +42,12 @@ EDecodeResult decodeContainer(const QByteArray& input, QByteArray& output) {
     const auto packedLength = static_cast<std::size_t>(header.packedLength);
     const auto capacity = static_cast<std::size_t>(
         std::min<std::uint64_t>(header.unpackedLength, largestPossibleOutput(header.method, packedLength)));
+    const bool reused = output.isDetached() && static_cast<std::size_t>(output.capacity()) >= capacity;
     try {
-        output = QByteArray(static_cast<int>(capacity), Qt::Uninitialized);
+        if (reused)
+            output.resize(static_cast<int>(capacity));
+        else
+            output = QByteArray(static_cast<int>(capacity), Qt::Uninitialized);
     } catch (const std::bad_alloc&) {
         return EDecodeResult::Failed;
     }
@@ -54,7 +59,9 @@ EDecodeResult decodeContainer(const QByteArray& input, QByteArray& output) {
     }
     // A header that announced more than the stream held would otherwise leave
     // a large, mostly unused buffer behind.
-    if (produced != capacity)
+    if (produced != capacity && reused)
+        output.resize(static_cast<int>(produced));
+    else if (produced != capacity)
         output = QByteArray(output.constData(), static_cast<int>(produced));
     return EDecodeResult::Decoded;
 }
@@ -62,7 +69,11 @@ EDecodeResult decodeContainer(const QByteArray& input, QByteArray& output) {
 } // namespace
 
 QByteArray decompress(const QByteArray& input) {
-    QByteArray output;
+    return decompress(input, QByteArray());
+}
+
+QByteArray decompress(const QByteArray& input, QByteArray&& buffer) {
+    QByteArray output = std::move(buffer);
     switch (decodeContainer(input, output)) {
     case EDecodeResult::NotAContainer:
         return input;

@@ -23,6 +23,9 @@ enum ECompressionMethod : int {
 // decoded, and one that cannot be decoded throws TDecompressionError
 // "Invalid input data could not be decompressed".
 QByteArray decompress(const QByteArray& input);
+// As above, but a container is decoded into buffer's memory when it has room enough (a buffer
+// taken from a shared::TBufferPool, say), so that a stream of chunks reuses its allocations.
+QByteArray decompress(const QByteArray& input, QByteArray&& buffer);
 
 // Lenient: true and the decoded bytes for a container that decodes; in every
 // other case false and a copy of the input.

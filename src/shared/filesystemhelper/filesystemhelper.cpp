@@ -6,6 +6,7 @@
 #include "shared/filesystemhelper/ioerror.h"
 #include "platform/diskspace.h"
 #include "platform/filesync.h"
+#include "platform/filewrite.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -317,14 +318,22 @@ void TFileSystemHelper::writeImage(const QImage& image, const QString& path, con
 }
 
 void TFileSystemHelper::writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const {
-    if (!file.seek(offset))
+    // Bytes the device still buffers go first, so they cannot land over these later.
+    if (!file.flush())
         throw TDiskError(file.fileName(), file.errorString());
-    const qint64 written = file.write(data);
-    // The buffer goes to the system here, where a full disk answers, and not at some later flush.
-    if (written != data.size() || !file.flush())
-        throw TDiskError(file.fileName(), file.error() != QFileDevice::NoError
-                                              ? file.errorString()
-                                              : QStringLiteral("Could not write all data to disk."));
+    std::string reason;
+    if (!platform::writeFileAt(file.handle(), offset, data.constData(), data.size(), reason))
+        throw TDiskError(file.fileName(), QString::fromStdString(reason));
+    // A buffered device may hold bytes read ahead; from the end of the write on, what it holds
+    // was not touched by it, and its position is where a sequential write would have left it.
+    if (!(file.openMode() & QIODevice::Unbuffered) && !file.seek(offset + data.size()))
+        throw TDiskError(file.fileName(), file.errorString());
+}
+
+void TFileSystemHelper::reserveSpace(QFileDevice& file, qint64 size) const {
+    std::string reason;
+    if (!platform::reserveFileSpace(file.handle(), size, reason))
+        throw TDiskError(file.fileName(), QString::fromStdString(reason));
 }
 
 void TFileSystemHelper::resizeFile(QFileDevice& file, qint64 size) const {

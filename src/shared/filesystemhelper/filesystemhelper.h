@@ -80,8 +80,12 @@ public:
 
     // Writes into a file the caller keeps open. Each throws shared::TDiskError with the system's
     // reason ("No space left on device") when the disk does not take everything.
-    // Writes data at offset and hands it to the system, so that a full disk shows here.
+    // Writes data at offset in one positioned write (the file's own offset is left where the
+    // device expects it) and hands it to the system, so that a full disk shows here.
     virtual void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const;
+    // Reserves the disk space for a file of size bytes that is about to be written, without
+    // changing its size; a full disk shows here. A file system that cannot reserve ahead is fine.
+    virtual void reserveSpace(QFileDevice& file, qint64 size) const;
     // Cuts (or extends) the file to size bytes.
     virtual void resizeFile(QFileDevice& file, qint64 size) const;
     // The file's data is on the disk when this returns.

@@ -1,5 +1,7 @@
 #include "shared/network/downloadpool.h"
 
+#include "shared/container/bufferpool.h"
+
 #include "shared/network/networkmetatypes.h"
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "shared/network/qnetworkreplywrapper.h"
@@ -69,6 +71,7 @@ void TDownloadPool::releaseDownload(const QUrl& Url) {
 
 void TDownloadPool::clearQueue() {
     m_queue.clear();
+    m_queued.clear();
 }
 
 void TDownloadPool::setTransferStallTimeout(int Milliseconds) {
@@ -87,13 +90,17 @@ void TDownloadPool::setExpectedBodySize(const QUrl& Url, qint64 Bytes) {
         m_expectedBodySizes.remove(Url);
 }
 
+void TDownloadPool::setBufferPool(std::shared_ptr<TBufferPool> Buffers) {
+    m_pBuffers = std::move(Buffers);
+}
+
 void TDownloadPool::enqueue(const QUrl& Url, bool atFront) {
-    const auto queued = std::find(m_queue.begin(), m_queue.end(), Url);
-    const bool wasQueued = queued != m_queue.end();
+    const bool wasQueued = m_queued.contains(Url);
     if (wasQueued)
-        m_queue.erase(queued);
+        m_queue.erase(std::find(m_queue.begin(), m_queue.end(), Url));
     if (!wasQueued && m_activeDownloads.contains(Url))
         return;
+    m_queued.insert(Url);
     if (atFront)
         m_queue.push_front(Url);
     else
@@ -105,13 +112,17 @@ void TDownloadPool::startWhatWeMay() {
     while (!m_queue.empty() && activeDownloadCount() < maxConcurrentDownloads()) {
         const QUrl next = m_queue.front();
         m_queue.pop_front();
+        m_queued.remove(next);
         startDownload(next);
     }
 }
 
 void TDownloadPool::startDownload(const QUrl& Url) {
     QNetworkReplyWrapper* pReply = m_pAccessManager->get(QNetworkRequest(Url));
-    pReply->setMaximumBodySize(m_expectedBodySizes.value(Url, m_maximumBodySize));
+    const auto expected = m_expectedBodySizes.constFind(Url);
+    pReply->setMaximumBodySize(expected != m_expectedBodySizes.constEnd() ? *expected : m_maximumBodySize);
+    if (m_pBuffers && expected != m_expectedBodySizes.constEnd())
+        pReply->setBodyBuffer(m_pBuffers->take(*expected));
     connect(pReply, &QNetworkReplyWrapper::finished, this, [this, pReply] { onDownloadFinished(pReply); });
     connect(pReply, qOverload<QNetworkReply::NetworkError>(&QNetworkReplyWrapper::error), this,
             [this, pReply] { onDownloadError(pReply); });

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QNetworkReply>
 #include <QObject>
+#include <QSet>
 #include <QUrl>
 
 #include <deque>
@@ -17,6 +18,7 @@ namespace shared {
 
 class QNetworkAccessManagerWrapper;
 class QNetworkReplyWrapper;
+class TBufferPool;
 
 // Downloads URLs with at most a given number in flight; the rest wait in
 // first-in first-out order. Each URL's result is one success (the whole body)
@@ -61,6 +63,9 @@ public:
     void setMaximumBodySize(qint64 Bytes);
     // The body of this URL may not be larger than Bytes; a size of 0 or less means unknown.
     void setExpectedBodySize(const QUrl& Url, qint64 Bytes);
+    // Bodies of a known size are read into buffers taken from Buffers; whoever is done with a
+    // reported body may give it back there.
+    void setBufferPool(std::shared_ptr<TBufferPool> Buffers);
 
 signals:
     void success(QUrl url, QByteArray data);
@@ -81,10 +86,13 @@ private:
     QMap<QUrl, QNetworkReplyWrapper*> m_activeDownloads;
     int m_maxConcurrentDownloads;
     std::deque<QUrl> m_queue;
+    // The URLs in m_queue, so that queueing thousands of them stays linear.
+    QSet<QUrl> m_queued;
     TNetworkAccessManagerAuthenticationHandler m_authenticationHandler;
     const bool m_autoRelease;
     qint64 m_maximumBodySize = DefaultMaximumBodySize;
     QMap<QUrl, qint64> m_expectedBodySizes;
+    std::shared_ptr<TBufferPool> m_pBuffers;
 };
 
 } // namespace shared

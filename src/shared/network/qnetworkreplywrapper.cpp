@@ -1,8 +1,15 @@
 #include "shared/network/qnetworkreplywrapper.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace shared {
+
+namespace {
+
+constexpr qint64 LargestBody = std::numeric_limits<int>::max() - 64;
+
+} // namespace
 
 QNetworkReplyWrapper::QNetworkReplyWrapper(QNetworkReply* pReply)
     : QObject(pReply)
@@ -45,13 +52,17 @@ QString QNetworkReplyWrapper::errorString() const {
         return QStringLiteral("No data received for %1 ms").arg(m_pReply->request().transferTimeout());
     if (m_bodyCutShort)
         return QStringLiteral("Connection closed after %1 of %2 bytes")
-            .arg(m_pReply->bytesAvailable())
+            .arg(receivedBytes())
             .arg(m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     return m_pReply->errorString();
 }
 
 QByteArray QNetworkReplyWrapper::readAll() {
-    return m_pReply ? m_pReply->readAll() : QByteArray();
+    QByteArray body = std::move(m_body);
+    m_body = QByteArray();
+    if (m_pReply && m_pReply->bytesAvailable() > 0)
+        body.append(m_pReply->readAll());
+    return body;
 }
 
 QUrl QNetworkReplyWrapper::url() const {
@@ -62,16 +73,35 @@ void QNetworkReplyWrapper::setMaximumBodySize(qint64 Bytes) {
     m_maximumBodySize = Bytes;
 }
 
+void QNetworkReplyWrapper::setBodyBuffer(QByteArray Buffer) {
+    m_body = std::move(Buffer);
+    m_body.resize(0);
+    m_readsAsItArrives = true;
+}
+
 void QNetworkReplyWrapper::onReplyReadyRead() {
     m_lastArrival.restart();
     // Checked on every arrival rather than on the (throttled) progress notification, so a fast
-    // endless stream cannot pile up in between. Nothing reads before the end, so what is
-    // buffered is all that came.
-    if (m_maximumBodySize >= 0 && m_pReply->bytesAvailable() > m_maximumBodySize && !m_bodyTooLarge) {
+    // endless stream cannot pile up in between.
+    // Without a limit of its own a body still has to fit one byte array.
+    const qint64 limit = m_maximumBodySize >= 0 ? m_maximumBodySize : LargestBody;
+    if (receivedBytes() > limit && !m_bodyTooLarge) {
         // Aborting reports the error and the end at once; the flag makes them say why.
         m_bodyTooLarge = true;
         m_pReply->abort();
+        return;
     }
+    const qint64 waiting = m_pReply->bytesAvailable();
+    if (!m_readsAsItArrives || waiting <= 0 || m_bodyTooLarge)
+        return;
+    const int held = m_body.size();
+    m_body.resize(held + static_cast<int>(waiting));
+    const qint64 read = m_pReply->read(m_body.data() + held, waiting);
+    m_body.resize(held + static_cast<int>(std::max<qint64>(read, 0)));
+}
+
+qint64 QNetworkReplyWrapper::receivedBytes() const {
+    return m_body.size() + (m_pReply ? m_pReply->bytesAvailable() : 0);
 }
 
 void QNetworkReplyWrapper::onReplyProgress(qint64 Received) {
@@ -88,7 +118,7 @@ void QNetworkReplyWrapper::onReplyError(QNetworkReply::NetworkError Code) {
 void QNetworkReplyWrapper::reportArrivedBytes() {
     // Progress notifications are throttled by the network layer; whoever weighs a failure learns
     // how far the transfer got.
-    const qint64 arrived = m_pReply->bytesAvailable();
+    const qint64 arrived = receivedBytes();
     if (arrived > m_reportedBytes)
         onReplyProgress(arrived);
 }
@@ -114,10 +144,9 @@ bool QNetworkReplyWrapper::hasStalled() const {
 }
 
 bool QNetworkReplyWrapper::isBodyCutShort() const {
-    // Nothing reads the body before the end, so what is buffered is all that came.
     // For a body the network layer decompressed itself, the length header is gone.
     const QVariant announced = m_pReply->header(QNetworkRequest::ContentLengthHeader);
-    return announced.isValid() && m_pReply->bytesAvailable() < announced.toLongLong();
+    return announced.isValid() && receivedBytes() < announced.toLongLong();
 }
 
 } // namespace shared

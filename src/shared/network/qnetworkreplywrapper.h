@@ -25,6 +25,10 @@ public:
     // A body that grows beyond this many bytes is cut off at once and the transfer fails; without
     // a limit an endless stream would fill the memory.
     virtual void setMaximumBodySize(qint64 Bytes);
+    // From now on the body is read into this buffer as it arrives (an empty one with room for the
+    // expected size, taken from a shared::TBufferPool), so a large body fills memory that is there
+    // already instead of piling up in pieces that are joined at the end.
+    void setBodyBuffer(QByteArray Buffer);
 
 signals:
     void error(QNetworkReply::NetworkError code);
@@ -39,8 +43,14 @@ private:
     void reportArrivedBytes();
     bool isBodyCutShort() const;
     bool hasStalled() const;
+    // The body bytes that came so far: those read into the body buffer and those still waiting.
+    qint64 receivedBytes() const;
 
     QPointer<QNetworkReply> m_pReply;
+    // What was read of the body so far; without a body buffer, the body stays in the reply until
+    // readAll().
+    QByteArray m_body;
+    bool m_readsAsItArrives = false;
     // Set when the connection ended before the body announced by Content-Length
     // arrived although the network layer saw no error.
     bool m_bodyCutShort = false;

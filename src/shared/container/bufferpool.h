@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+
+#include <vector>
+
+namespace shared {
+
+// Byte buffers that are handed back after use and handed out again, so that a stream of large
+// pieces (chunk bodies, unpacked chunks) keeps writing into memory it already owns instead of
+// asking the system for fresh pages, and giving them back, for every piece. Only a free buffer
+// is kept: one still shared with another holder is left to that holder. At most MaxKept buffers
+// and MaxKeptBytes bytes wait in the pool; the rest goes back to the system.
+// All operations may be called from any thread.
+class TBufferPool {
+public:
+    TBufferPool(int MaxKept, qint64 MaxKeptBytes);
+    TBufferPool(const TBufferPool&) = delete;
+    TBufferPool& operator=(const TBufferPool&) = delete;
+
+    // An empty buffer with room for at least Capacity bytes: the smallest kept one that is large
+    // enough, else the largest kept one grown to that room, else a new one.
+    QByteArray take(qint64 Capacity);
+    // Keeps Buffer for a later take() when it is free and there is room for it.
+    void give(QByteArray&& Buffer);
+
+    int keptCount() const;
+
+private:
+    const int m_MaxKept;
+    const qint64 m_MaxKeptBytes;
+    mutable QMutex m_Mutex; // guards everything below
+    std::vector<QByteArray> m_Kept;
+    qint64 m_KeptBytes = 0;
+};
+
+} // namespace shared

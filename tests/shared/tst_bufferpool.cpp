@@ -1,0 +1,48 @@
+#include "shared/container/bufferpool.h"
+#include "shared/container/container.h"
+#include "support/testdata.h"
+#include "support/testregistry.h"
+
+#include <QtTest>
+
+using shared::TBufferPool;
+
+class TestBufferPool : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A free buffer is handed out again for any piece it can hold; a larger piece gets new
+    // memory, and a buffer another holder still shares (a chunk the cache keeps) is not taken in.
+    void reusesFreeBuffers() {
+        TBufferPool pool(4, 1 << 20);
+        QByteArray buffer = pool.take(1000);
+        buffer.append(QByteArray(1000, 'a'));
+        const char* memory = buffer.constData();
+        pool.give(std::move(buffer));
+        QByteArray again = pool.take(600);
+        QCOMPARE(again.constData(), memory);
+        QVERIFY(again.isEmpty());
+        QVERIFY(pool.take(2000).constData() != memory);
+        const QByteArray shared = again;
+        pool.give(std::move(again));
+        QCOMPARE(pool.keptCount(), 0);
+    }
+
+    // Unpacking into a reused buffer, larger or smaller than the content, gives the same bytes as
+    // unpacking into fresh memory, and a large enough buffer is written in place.
+    void decodesIntoReusedBuffers() {
+        const QByteArray content = testsupport::randomBytes(100000, 5) + QByteArray(100000, 'x');
+        const QByteArray packed = shared::compress(shared::CompressionDeflate, content);
+        for (const int room : {0, 1000, 200000, 400000}) {
+            QByteArray buffer;
+            buffer.reserve(room);
+            const char* memory = buffer.constData();
+            const QByteArray decoded = shared::decompress(packed, std::move(buffer));
+            QCOMPARE(decoded, content);
+            QCOMPARE(decoded.constData() == memory, room >= content.size());
+        }
+    }
+};
+
+LAUNCHER_TEST(TestBufferPool)
+#include "tst_bufferpool.moc"
