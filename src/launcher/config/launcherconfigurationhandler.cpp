@@ -14,6 +14,7 @@
 #include "shared/randomhints/randomhints.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDebug>
 
 #include <algorithm>
@@ -28,6 +29,22 @@ namespace {
 QUrl documentDirectory(const QUrl& documentUrl) {
     // The query (a nocache item, say) belongs to the document, not to its directory.
     return documentUrl.adjusted(QUrl::RemoveFilename | QUrl::RemoveQuery);
+}
+
+// The first file of Files that would take the place of one of the launcher's own files in the
+// package directory (its markers or its staging folder); empty when none does. Installing such a
+// file would overwrite what says which version is on the disk.
+QString fileTakingALauncherName(const TFileInPackageVector& Files, const TLauncherSettings& Settings) {
+    const QStringList ownNames{Settings.packageFile(), Settings.partialPackageFile(), Settings.assetFile(),
+                               DefaultMarkerFileName, ForcePatchMarkerFileName};
+    const QString stagingPrefix = StagingDirectoryName + QLatin1Char('/');
+    for (const TFileInPackage& file : Files) {
+        const QString name = QDir::cleanPath(file.LocalFile);
+        if (ownNames.contains(name) || name == StagingDirectoryName || name.startsWith(stagingPrefix)) {
+            return file.LocalFile;
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -234,6 +251,14 @@ void TLauncherConfigurationHandler::attachConfiguration(const TPackageConfigurat
     if (!configuration->isValid()) {
         qCritical().noquote() << "Package configuration from" << Request.PackageUrl.toString()
                               << "is not valid; the package is not offered.";
+        return;
+    }
+    const QString takenName =
+        fileTakingALauncherName(configuration->files(), *m_pFilesystemHelper->settings());
+    if (!takenName.isEmpty()) {
+        qCritical().noquote()
+            << "Package configuration from" << Request.PackageUrl.toString() << "rejected: the file"
+            << takenName << "would take the place of the launcher's own file; the package is not offered.";
         return;
     }
     Request.Build->Configuration = std::move(configuration);

@@ -263,6 +263,14 @@ private slots:
         QTest::newRow("chunk index outside")
             << vantor << QByteArray(R"({"files": [{"chunks": [2]}]})") << others;
         QTest::newRow("no chunk table") << vantor << QByteArray(R"({"version": "1", "files": []})") << others;
+        // Installed, such files would overwrite the markers that say what is on the disk.
+        for (const char* name :
+             {"partial-package.json", "./assets.json", "FORCE_PATCH", ".launcher-staging/x"}) {
+            const QString file = u"{\"localfile\": \"%1\", \"chunks\": [0]}"_qs.arg(QLatin1String(name));
+            const QString document =
+                u"{\"version\": \"1\", \"chunks\": [{\"url\": \"c\"}], \"files\": [%1]}"_qs;
+            QTest::newRow(name) << vantor << document.arg(file).toUtf8() << others;
+        }
         QTest::newRow("shared assets missing")
             << u"launcher/shared/assets.json"_qs << QByteArray("HTTP 404") << u"Plain:P1 A?"_qs;
     }
