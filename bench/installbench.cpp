@@ -5,6 +5,8 @@
 //   install_bench generate <folder> <total bytes> <seed>
 //   install_bench mutate <from folder> <to folder> <seed>
 //   install_bench install <document> <base url> <installation> [<installed document>]
+//   install_bench install-beside <document> <base url> <installation> <installed sibling folder>
+//   install_bench share <from folder> <to folder> <seed> <percent of chunks changed>
 //   install_bench scan <document> <installation>
 //   install_bench verify <document> <installation>
 //   install_bench urls <document> <base url>
@@ -12,6 +14,7 @@
 //   install_bench missing <new document> <old document> <base url>
 //   install_bench free-port
 
+#include "launcher/download/packagefiledownloader.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
@@ -178,6 +181,36 @@ int mutate(const QString& From, const QString& To, quint64 Seed) {
     return 0;
 }
 
+// Changes about Percent of the chunks of a tree and leaves the others as they are: a byte is
+// flipped in that share of the small files, and at that share of 8 MiB places in the larger ones
+// (an overwrite moves no chunk boundary, so each flip changes the one chunk it falls into).
+int share(const QString& From, const QString& To, quint64 Seed, int Percent) {
+    std::mt19937_64 random(Seed);
+    QStringList files;
+    QDirIterator iterator(From, QDir::Files, QDirIterator::Subdirectories);
+    while (iterator.hasNext()) {
+        files.append(QDir(From).relativeFilePath(iterator.next()));
+    }
+    files.sort();
+    int flips = 0;
+    for (const QString& file : files) {
+        QByteArray data = readAll(From + QLatin1Char('/') + file);
+        for (qint64 place = 0; place < data.size(); place += 8 * MiB) {
+            if (static_cast<int>(random() % 100) < Percent) {
+                const qint64 offset = place + static_cast<qint64>(random() % static_cast<quint64>(
+                                                                      std::min<qint64>(8 * MiB, data.size() - place)));
+                data[static_cast<int>(offset)] = static_cast<char>(data[static_cast<int>(offset)] ^ 0x5A);
+                ++flips;
+            }
+        }
+        if (!writeAll(To + QLatin1Char('/') + file, data)) {
+            return 1;
+        }
+    }
+    std::printf("flipped %d bytes in %d files\n", flips, static_cast<int>(files.size()));
+    return 0;
+}
+
 TPackageConfigurationReader readDocument(const QString& Path, const QUrl& BaseUrl) {
     return TPackageConfigurationReader(readAll(Path), QByteArray(), BaseUrl, BaseUrl);
 }
@@ -190,7 +223,7 @@ std::shared_ptr<TPackage> benchPackage() {
 }
 
 int install(const QString& Document, const QUrl& BaseUrl, const QString& Installation,
-            const QString& Installed) {
+            const QString& Installed, const QString& Sibling = QString()) {
     const TPackageConfigurationReader target = readDocument(Document, BaseUrl);
     const TPackageConfigurationReader installed =
         Installed.isEmpty() ? TPackageConfigurationReader() : readDocument(Installed, BaseUrl);
@@ -204,6 +237,9 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
     const QDir directory(Installation);
     installation.setInstallationDirectory(directory);
     QDir().mkpath(Installation);
+    if (!Sibling.isEmpty()) {
+        installation.setSiblingPackages({{QStringLiteral("sibling"), QDir(Sibling).absolutePath()}});
+    }
 
     QElapsedTimer timer;
     timer.start();
@@ -231,6 +267,10 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
     std::printf("install: %s in %.2f s (scan %.2f s), %zu files fetched, %zu deleted\n",
                 result == 0 ? "success" : "FAILED", timer.elapsed() / 1000.0, scanMs / 1000.0,
                 installation.filesToDownload().size(), installation.filesToDelete().size());
+    const TPackageFileDownloader* downloader = installation.packageFileDownloader();
+    std::printf("install: %llu bytes downloaded, %llu bytes read from the installed sibling\n",
+                static_cast<unsigned long long>(downloader->downloadedBytes()),
+                static_cast<unsigned long long>(downloader->seededBytes()));
     return result;
 }
 
@@ -378,7 +418,8 @@ int freePort() {
 int usage() {
     std::fprintf(
         stderr,
-        "usage: install_bench generate|mutate|install|scan|verify|urls|decode|missing|free-port ...\n");
+        "usage: install_bench generate|mutate|share|install|install-beside|scan|verify|urls|decode|missing|"
+        "free-port ...\n");
     return 2;
 }
 
@@ -403,6 +444,12 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("install") && (arguments.size() == 4 || arguments.size() == 5)) {
         return install(argument(1), QUrl(argument(2)), argument(3), argument(4));
+    }
+    if (command == QLatin1String("install-beside") && arguments.size() == 5) {
+        return install(argument(1), QUrl(argument(2)), argument(3), QString(), argument(4));
+    }
+    if (command == QLatin1String("share") && arguments.size() == 5) {
+        return share(argument(1), argument(2), argument(3).toULongLong(), argument(4).toInt());
     }
     if (command == QLatin1String("scan") && arguments.size() == 3) {
         return scan(argument(1), argument(2));

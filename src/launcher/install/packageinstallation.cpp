@@ -132,6 +132,9 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     if (!difference.ErrorText.isEmpty()) {
         difference.FilesToDownload.clear();
         difference.FilesToDelete.clear();
+    } else if (!m_SiblingPackages.empty() && !difference.FilesToDownload.empty()) {
+        difference.SiblingIndex = std::make_shared<const TSiblingChunkIndex>(
+            TSiblingChunkIndex::build(*FileSystem, m_SiblingPackages, difference.FilesToDownload));
     }
     return difference;
 }
@@ -214,6 +217,7 @@ void TPackageInstallation::onRequiredChangesComputedForInstallation(TPackageDiff
                              " Thread: " + currentThreadIdText();
     m_FilesToDelete = std::move(Changes.FilesToDelete);
     m_FilesToDownload = std::move(Changes.FilesToDownload);
+    m_pSiblingIndex = std::move(Changes.SiblingIndex);
     m_ErrorText = Changes.ErrorText;
     if (!m_ErrorText.isEmpty()) {
         // Nothing is fetched into a directory that could not take the new version's shape; the
@@ -253,8 +257,13 @@ void TPackageInstallation::startDownload() {
     }
     m_pPackageFileDownloader->setTargetDirectory(m_InstallationDirectory);
     m_pPackageFileDownloader->setSelfUpdateMode(m_SelfUpdateMode);
+    m_pPackageFileDownloader->setSiblingIndex(m_pSiblingIndex);
     m_pPackageFileDownloader->setFilesToDownload(m_FilesToDownload);
     m_pPackageFileDownloader->startDownloads();
+}
+
+void TPackageInstallation::stopSeedingFrom(const QString& Directory) {
+    m_pPackageFileDownloader->stopSeedingFrom(Directory);
 }
 
 void TPackageInstallation::deleteObsoleteFiles() {
