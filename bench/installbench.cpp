@@ -7,6 +7,7 @@
 //   install_bench install <document> <base url> <installation> [<installed document>]
 //   install_bench install-beside <document> <base url> <installation> <installed sibling folder>
 //   install_bench share <from folder> <to folder> <seed> <percent of chunks changed>
+//   install_bench index <chunks>
 //   install_bench scan <document> <installation>
 //   install_bench verify <document> <installation>
 //   install_bench urls <document> <base url>
@@ -15,6 +16,7 @@
 //   install_bench free-port
 
 #include "launcher/download/packagefiledownloader.h"
+#include "launcher/download/siblingchunkindex.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
@@ -39,6 +41,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <random>
 
 using namespace mirrel::launcher;
@@ -197,8 +200,9 @@ int share(const QString& From, const QString& To, quint64 Seed, int Percent) {
         QByteArray data = readAll(From + QLatin1Char('/') + file);
         for (qint64 place = 0; place < data.size(); place += 8 * MiB) {
             if (static_cast<int>(random() % 100) < Percent) {
-                const qint64 offset = place + static_cast<qint64>(random() % static_cast<quint64>(
-                                                                      std::min<qint64>(8 * MiB, data.size() - place)));
+                const qint64 offset =
+                    place + static_cast<qint64>(random() % static_cast<quint64>(std::min<qint64>(
+                                                               8 * MiB, data.size() - place)));
                 data[static_cast<int>(offset)] = static_cast<char>(data[static_cast<int>(offset)] ^ 0x5A);
                 ++flips;
             }
@@ -406,6 +410,57 @@ int missing(const QString& NewDocument, const QString& OldDocument, const QUrl& 
     return 0;
 }
 
+// The memory and time of the index of a sibling's contents when a run needs every one of Chunks
+// chunks (100 per file) that an installed sibling describes in its marker.
+int index(int Chunks) {
+    QTemporaryDir launcher;
+    QTemporaryDir sibling;
+    std::mt19937_64 random(Chunks);
+    QByteArray document = "{\"version\":\"1\",\"executable\":\"x\",\"parameters\":[],\"chunks\":[";
+    for (int chunk = 0; chunk < Chunks; ++chunk) {
+        QByteArray hash(32, Qt::Uninitialized);
+        for (int byte = 0; byte < 32; byte += 8) {
+            const std::uint64_t word = random();
+            std::memcpy(hash.data() + byte, &word, 8);
+        }
+        document += (chunk ? "," : "") + QByteArray("{\"url\":\"c/") + hash.toHex() +
+                    "\",\"packedsize\":8388608,\"unpack\":false,\"packedhash\":\"" + hash.toHex() +
+                    "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":8388608}";
+    }
+    document += "],\"files\":[";
+    for (int file = 0; file * 100 < Chunks; ++file) {
+        QByteArray indices;
+        const int count = std::min(100, Chunks - file * 100);
+        for (int chunk = 0; chunk < count; ++chunk) {
+            indices += (chunk ? "," : "") + QByteArray::number(file * 100 + chunk);
+        }
+        document += (file ? "," : "") + QByteArray("{\"localfile\":\"data/file") + QByteArray::number(file) +
+                    ".pak\",\"unpackedhash\":\"" + QByteArray(64, '0') +
+                    "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * 8388608) +
+                    ",\"executable\":false,\"chunks\":[" + indices + "]}";
+    }
+    document += "]}";
+    writeAll(sibling.filePath(QStringLiteral("package.json")), document);
+    const TPackageConfigurationReader wanted(document, QByteArray(),
+                                             QUrl(QStringLiteral("http://127.0.0.1/")),
+                                             QUrl(QStringLiteral("http://127.0.0.1/")));
+    TFileToDownloadVector files;
+    for (const TFileInPackage& file : wanted.files()) {
+        files.emplace_back(file, wanted.chunks());
+        files.back().ChunksToDownload.resize(file.Chunks.size());
+        std::iota(files.back().ChunksToDownload.begin(), files.back().ChunksToDownload.end(), 0);
+    }
+    const TLauncherFilesystemHelper fileSystem(launcher.path());
+    QElapsedTimer timer;
+    timer.start();
+    const TSiblingChunkIndex built =
+        TSiblingChunkIndex::build(fileSystem, {{QStringLiteral("sibling"), sibling.path()}}, files);
+    std::printf("index: %zu of %d contents found in %.2f s, %zu bytes (%.1f bytes per content)\n",
+                built.contentCount(), Chunks, timer.elapsed() / 1000.0, built.memoryBytes(),
+                double(built.memoryBytes()) / std::max<std::size_t>(1, built.contentCount()));
+    return built.contentCount() == static_cast<std::size_t>(Chunks) ? 0 : 1;
+}
+
 int freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0)) {
@@ -418,8 +473,8 @@ int freePort() {
 int usage() {
     std::fprintf(
         stderr,
-        "usage: install_bench generate|mutate|share|install|install-beside|scan|verify|urls|decode|missing|"
-        "free-port ...\n");
+        "usage: install_bench generate|mutate|share|install|install-beside|index|scan|verify|urls|decode|"
+        "missing|free-port ...\n");
     return 2;
 }
 
@@ -450,6 +505,9 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("share") && arguments.size() == 5) {
         return share(argument(1), argument(2), argument(3).toULongLong(), argument(4).toInt());
+    }
+    if (command == QLatin1String("index") && arguments.size() == 2) {
+        return index(argument(1).toInt());
     }
     if (command == QLatin1String("scan") && arguments.size() == 3) {
         return scan(argument(1), argument(2));

@@ -4,7 +4,8 @@
 # nginx on 127.0.0.1, installs the first as the sibling and then installs the second twice: once
 # downloading everything (no sibling given) and once reading what the sibling holds. Prints, side
 # by side, the bytes each install requested from nginx and its wall time, user and system time and
-# peak memory; both results are compared with the build tree.
+# peak memory; both results are compared with the build tree. At the end, the memory the index of
+# sibling contents takes for a sibling of a million chunks.
 # Usage: bench/run-sibling-bench.sh [bytes] (default 1073741824). METHOD, BENCH_BIN_DIR and
 # BENCH_BUILD_DIR as for run-install-bench.sh; the build takes /tmp/launcher-build.lock.
 set -euo pipefail
@@ -113,3 +114,7 @@ diff -r -q "$WORK/v1" "$WORK/sibling" > /dev/null && echo "    the sibling still
 echo "== side by side"
 printf '%-28s %14s %9s %9s %9s %9s %9s\n' install "bytes fetched" requests "wall s" "user s" "sys s" "peak MB"
 awk '{ printf "%-28s %14d %9d %9.2f %9.2f %9.2f %9.1f\n", ($1 == "alone" ? "without seeding" : "with seeding"), $6, $7, $2, $3, $4, $5 }' "$WORK/figures"
+
+echo "== index of the contents a run needs, a sibling of a million chunks"
+/usr/bin/time -v -o "$WORK/time.txt" "$BENCH" index 1000000 | sed 's/^/    /'
+echo "    peak memory of the whole program (documents parsed twice): $(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ printf "%.0f MB", $1 / 1024 }')"

@@ -75,7 +75,7 @@ void TChunkSaver::save(const TChunkToDownload& Item, const QByteArray& Data) con
 }
 
 void TChunkSaver::seed(const TChunkToDownload& Item) const {
-    qInfo().noquote() << "seedDownloadedData chunk " + Item.Url.toString() +
+    qInfo().noquote() << "seedFromInstalledPackage chunk " + Item.Url.toString() +
                              " Thread: " + currentThreadIdText();
     for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
         QMutexLocker lock(&file->Mutex);

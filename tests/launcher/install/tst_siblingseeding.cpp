@@ -2,6 +2,7 @@
 // the sibling holds from the sibling's files and fetches only the rest from nginx, ending
 // byte-identical to the published build whatever the sibling's files hold now.
 #include "launcher/config/launcherconfigurationreader.h"
+#include "launcher/download/packagefiledownloader.h"
 #include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
@@ -154,6 +155,18 @@ private slots:
         const QSet<QString> expected = piecesNotHeld(offered, held);
         QCOMPARE(QSet<QString>(requested.begin(), requested.end()), expected);
         QCOMPARE(requested.size(), expected.size());
+        // What was read counts as written, never as downloaded: the download completes its total.
+        QMap<QString, TFileSize> packedSizes;
+        for (const TChunkInPackage& chunk : offered.chunks()) {
+            packedSizes.insert(chunk.Url.path(), chunk.PackedSize);
+        }
+        TFileSize packed = 0;
+        for (const QString& piece : expected) {
+            packed += packedSizes.value(piece);
+        }
+        QCOMPARE(m_Downloaded, packed);
+        QCOMPARE(m_TotalToDownload, packed);
+        QCOMPARE(m_Seeded > 0, seeding);
         QVERIFY(alter || target == 2 || !seeding || expected.isEmpty());
     }
 
@@ -175,6 +188,12 @@ private:
         bool finished = false;
         QObject::connect(&manager, &TInstallationManager::allStartedUpdatesFinished, &manager,
                          [&finished] { finished = true; });
+        QObject::connect(&manager, &TInstallationManager::installationOrUpdateFinished, &manager,
+                         [this](const TPackageInstallation& Run) {
+                             m_Downloaded = Run.packageFileDownloader()->downloadedBytes();
+                             m_TotalToDownload = Run.packageFileDownloader()->totalBytesToDownload();
+                             m_Seeded = Run.packageFileDownloader()->seededBytes();
+                         });
         const std::shared_ptr<TPackage> package =
             configuration->packages().at(static_cast<std::size_t>(Index));
         manager.installOrUpdatePackage(package);
@@ -188,6 +207,9 @@ private:
     QTemporaryDir m_GameWork;
     std::unique_ptr<TPublishedGame> m_pGame;
     TNginxFixture m_Nginx;
+    TFileSize m_Downloaded = 0;
+    TFileSize m_TotalToDownload = 0;
+    TFileSize m_Seeded = 0;
 };
 
 LAUNCHER_TEST(TestSiblingSeeding)
