@@ -56,8 +56,8 @@ struct TChunkSaver::TSource {
 };
 
 TChunkSaver::TChunkSaver(std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
-                         std::shared_ptr<TChunkCache> Cache, std::shared_ptr<TSiblingSources> Siblings,
-                         TOptions Options, TWriteCallback OnWritten)
+                         std::shared_ptr<TChunkCache> Cache, TOptions Options, TWriteCallback OnWritten,
+                         std::shared_ptr<TSiblingSources> Siblings)
     : m_pFileSystem(std::move(FileSystem))
     , m_pCache(std::move(Cache))
     , m_pSiblings(std::move(Siblings))

@@ -33,10 +33,10 @@ public:
     };
     using TWriteCallback = std::function<void(const QUrl& Url, TFileSize Bytes)>;
 
-    // Siblings may be null: then nothing is taken from installed packages.
+    // Without Siblings nothing is taken from installed packages.
     TChunkSaver(std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
-                std::shared_ptr<TChunkCache> Cache, std::shared_ptr<TSiblingSources> Siblings,
-                TOptions Options, TWriteCallback OnWritten);
+                std::shared_ptr<TChunkCache> Cache, TOptions Options, TWriteCallback OnWritten,
+                std::shared_ptr<TSiblingSources> Siblings = nullptr);
 
     // Throws std::runtime_error when a file cannot be prepared, opened, read or written; files
     // already handled keep what was written to them.

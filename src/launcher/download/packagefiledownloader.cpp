@@ -183,9 +183,8 @@ void TPackageFileDownloader::startDownloads() {
     m_WriteRate.resetCount();
     const std::shared_ptr<const TLauncherSettings> settings = m_pFileSystem->settings();
     m_pSaver = std::make_shared<const TChunkSaver>(
-        m_pFileSystem, m_pCache, m_pSiblings,
-        TChunkSaver::TOptions{m_SelfUpdateMode, settings->chunkVerification()},
-        [this](const QUrl& Url, TFileSize Bytes) { emit writeProgress(Url, Bytes); });
+        m_pFileSystem, m_pCache, TChunkSaver::TOptions{m_SelfUpdateMode, settings->chunkVerification()},
+        [this](const QUrl& Url, TFileSize Bytes) { emit writeProgress(Url, Bytes); }, m_pSiblings);
     m_RetryPause = settings->retryPause();
     m_Running = true;
     m_StoppedAfterDiskFailure = false;
