@@ -219,6 +219,15 @@ TPackageConfigurationReader readDocument(const QString& Path, const QUrl& BaseUr
     return TPackageConfigurationReader(readAll(Path), QByteArray(), BaseUrl, BaseUrl);
 }
 
+// The launcher's helper for a launcher in Directory; its settings name the installation markers as
+// the built-in ones do (this program carries no built-in settings).
+std::shared_ptr<TLauncherFilesystemHelper> benchFileSystem(const QString& Directory) {
+    writeAll(Directory + QStringLiteral("/launchersettings.ini"),
+             "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\nassetFile=assets."
+             "json\n");
+    return std::make_shared<TLauncherFilesystemHelper>(Directory);
+}
+
 std::shared_ptr<TPackage> benchPackage() {
     return std::make_shared<TPackage>(0,
                                       QJsonObject{{QStringLiteral("name"), QStringLiteral("Bench")},
@@ -236,7 +245,7 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
         return 1;
     }
     QTemporaryDir launcher;
-    auto fileSystem = std::make_shared<TLauncherFilesystemHelper>(launcher.path());
+    auto fileSystem = benchFileSystem(launcher.path());
     TPackageInstallation installation(benchPackage(), fileSystem);
     const QDir directory(Installation);
     installation.setInstallationDirectory(directory);
@@ -450,11 +459,11 @@ int index(int Chunks) {
         files.back().ChunksToDownload.resize(file.Chunks.size());
         std::iota(files.back().ChunksToDownload.begin(), files.back().ChunksToDownload.end(), 0);
     }
-    const TLauncherFilesystemHelper fileSystem(launcher.path());
+    const std::shared_ptr<TLauncherFilesystemHelper> fileSystem = benchFileSystem(launcher.path());
     QElapsedTimer timer;
     timer.start();
     const TSiblingChunkIndex built =
-        TSiblingChunkIndex::build(fileSystem, {{QStringLiteral("sibling"), sibling.path()}}, files);
+        TSiblingChunkIndex::build(*fileSystem, {{QStringLiteral("sibling"), sibling.path()}}, files);
     std::printf("index: %zu of %d contents found in %.2f s, %zu bytes (%.1f bytes per content)\n",
                 built.contentCount(), Chunks, timer.elapsed() / 1000.0, built.memoryBytes(),
                 double(built.memoryBytes()) / std::max<std::size_t>(1, built.contentCount()));

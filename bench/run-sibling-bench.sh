@@ -8,6 +8,8 @@
 # sibling contents takes for a sibling of a million chunks.
 # Usage: bench/run-sibling-bench.sh [bytes] (default 1073741824). METHOD, BENCH_BIN_DIR and
 # BENCH_BUILD_DIR as for run-install-bench.sh; the build takes /tmp/launcher-build.lock.
+# LIMIT_RATE=<nginx rate, e.g. 5m> slows every transfer to that many bytes per second, like a real
+# connection (the launcher fetches 10 chunks at once); loopback without it is faster than any.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${BENCH_BUILD_DIR:-$ROOT/build-bench}"
@@ -55,7 +57,7 @@ measure() {
 }
 
 echo "== machine"
-echo "$(nproc) processors, load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "$(nproc) processors, load: $(cut -d' ' -f1-3 /proc/loadavg), transfer rate limit: ${LIMIT_RATE:-none}"
 
 echo "== packages"
 "$BENCH" generate "$WORK/v1" "$BYTES" "$SEED"
@@ -87,6 +89,7 @@ http {
     server {
         listen 127.0.0.1:$PORT;
         root $CDN;
+        ${LIMIT_RATE:+limit_rate $LIMIT_RATE;}
     }
 }
 CONF

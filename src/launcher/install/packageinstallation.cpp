@@ -133,8 +133,13 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
         difference.FilesToDownload.clear();
         difference.FilesToDelete.clear();
     } else if (!m_SiblingPackages.empty() && !difference.FilesToDownload.empty()) {
-        difference.SiblingIndex = std::make_shared<const TSiblingChunkIndex>(
-            TSiblingChunkIndex::build(*FileSystem, m_SiblingPackages, difference.FilesToDownload));
+        // The siblings only save downloads: one whose markers cannot be read costs nothing but that.
+        try {
+            difference.SiblingIndex = std::make_shared<const TSiblingChunkIndex>(
+                TSiblingChunkIndex::build(*FileSystem, m_SiblingPackages, difference.FilesToDownload));
+        } catch (const std::exception& error) {
+            qWarning().noquote() << QStringLiteral("installed packages are not read: ") + error.what();
+        }
     }
     return difference;
 }
