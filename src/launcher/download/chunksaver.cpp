@@ -16,6 +16,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 namespace mirrel::launcher {
@@ -78,8 +79,12 @@ void TChunkSaver::seed(const TChunkToDownload& Item) const {
     qInfo().noquote() << "seedFromInstalledPackage chunk " + Item.Url.toString() +
                              " Thread: " + currentThreadIdText();
     for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
-        QMutexLocker lock(&file->Mutex);
-        walk(*file, nullptr, nullptr);
+        // A file that another walk holds is written as far as its contents are at hand by that
+        // walk, this content included: waiting for it would only hold a pool thread idle.
+        std::unique_lock<QMutex> lock(file->Mutex, std::try_to_lock);
+        if (lock.owns_lock()) {
+            walk(*file, nullptr, nullptr);
+        }
     }
 }
 
