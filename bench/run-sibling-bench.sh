@@ -112,7 +112,7 @@ sync
 echo "== v2 installed beside the sibling"
 measure beside "v2, read from the sibling" "$BENCH" install-beside "$CDN/package-v2.json" "$BASE" "$WORK/beside" "$WORK/sibling"
 diff -r -q "$WORK/v2" "$WORK/beside" && echo "    installation equals the v2 build tree"
-diff -r -q "$WORK/v1" "$WORK/sibling" > /dev/null && echo "    the sibling still equals the v1 build tree"
+diff -r -q -x package.json "$WORK/v1" "$WORK/sibling" && echo "    the sibling still equals the v1 build tree"
 
 echo "== side by side"
 printf '%-28s %14s %9s %9s %9s %9s %9s\n' install "bytes fetched" requests "wall s" "user s" "sys s" "peak MB"
