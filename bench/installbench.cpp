@@ -7,6 +7,9 @@
 //   install_bench generate-small <folder> <count> <seed>     (that many files of 1 KiB to 256 KiB)
 //   install_bench mutate <from folder> <to folder> <seed>
 //   install_bench install <document> <base url> <installation> [<installed document>]
+//   install_bench install-beside <document> <base url> <installation> <installed sibling folder>
+//   install_bench share <from folder> <to folder> <seed> <percent of chunks changed>
+//   install_bench index <chunks>
 //   install_bench scan <document> <installation>
 //   install_bench verify <document> <installation>
 //   install_bench urls <document> <base url>
@@ -14,6 +17,8 @@
 //   install_bench missing <new document> <old document> <base url>
 //   install_bench free-port
 
+#include "launcher/download/packagefiledownloader.h"
+#include "launcher/download/siblingchunkindex.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
@@ -39,6 +44,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <random>
 
 using namespace mirrel::launcher;
@@ -245,8 +251,48 @@ int mutate(const QString& From, const QString& To, quint64 Seed) {
     return 0;
 }
 
+// Changes about Percent of the chunks of a tree and leaves the others as they are: a byte is
+// flipped in that share of the small files, and at that share of 8 MiB places in the larger ones
+// (an overwrite moves no chunk boundary, so each flip changes the one chunk it falls into).
+int share(const QString& From, const QString& To, quint64 Seed, int Percent) {
+    std::mt19937_64 random(Seed);
+    QStringList files;
+    QDirIterator iterator(From, QDir::Files, QDirIterator::Subdirectories);
+    while (iterator.hasNext()) {
+        files.append(QDir(From).relativeFilePath(iterator.next()));
+    }
+    files.sort();
+    int flips = 0;
+    for (const QString& file : files) {
+        QByteArray data = readAll(From + QLatin1Char('/') + file);
+        for (qint64 place = 0; place < data.size(); place += 8 * MiB) {
+            if (static_cast<int>(random() % 100) < Percent) {
+                const qint64 offset =
+                    place + static_cast<qint64>(random() % static_cast<quint64>(std::min<qint64>(
+                                                               8 * MiB, data.size() - place)));
+                data[static_cast<int>(offset)] = static_cast<char>(data[static_cast<int>(offset)] ^ 0x5A);
+                ++flips;
+            }
+        }
+        if (!writeAll(To + QLatin1Char('/') + file, data)) {
+            return 1;
+        }
+    }
+    std::printf("flipped %d bytes in %d files\n", flips, static_cast<int>(files.size()));
+    return 0;
+}
+
 TPackageConfigurationReader readDocument(const QString& Path, const QUrl& BaseUrl) {
     return TPackageConfigurationReader(readAll(Path), QByteArray(), BaseUrl, BaseUrl);
+}
+
+// The launcher's helper for a launcher in Directory; its settings name the installation markers as
+// the built-in ones do (this program carries no built-in settings).
+std::shared_ptr<TLauncherFilesystemHelper> benchFileSystem(const QString& Directory) {
+    writeAll(Directory + QStringLiteral("/launchersettings.ini"),
+             "[FILES]\npackageFile=package.json\npartialPackageFile=partial-package.json\nassetFile=assets."
+             "json\n");
+    return std::make_shared<TLauncherFilesystemHelper>(Directory);
 }
 
 std::shared_ptr<TPackage> benchPackage() {
@@ -257,7 +303,7 @@ std::shared_ptr<TPackage> benchPackage() {
 }
 
 int install(const QString& Document, const QUrl& BaseUrl, const QString& Installation,
-            const QString& Installed) {
+            const QString& Installed, const QString& Sibling = QString()) {
     const TPackageConfigurationReader target = readDocument(Document, BaseUrl);
     const TPackageConfigurationReader installed =
         Installed.isEmpty() ? TPackageConfigurationReader() : readDocument(Installed, BaseUrl);
@@ -266,11 +312,14 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
         return 1;
     }
     QTemporaryDir launcher;
-    auto fileSystem = std::make_shared<TLauncherFilesystemHelper>(launcher.path());
+    auto fileSystem = benchFileSystem(launcher.path());
     TPackageInstallation installation(benchPackage(), fileSystem);
     const QDir directory(Installation);
     installation.setInstallationDirectory(directory);
     QDir().mkpath(Installation);
+    if (!Sibling.isEmpty()) {
+        installation.setSiblingPackages({{QStringLiteral("sibling"), QDir(Sibling).absolutePath()}});
+    }
 
     QElapsedTimer timer;
     timer.start();
@@ -301,6 +350,10 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
                 result == 0 ? "success" : "FAILED", timer.elapsed() / 1000.0, scanMs / 1000.0,
                 installation.filesToDownload().size(), installation.filesToDelete().size(),
                 static_cast<long long>(stalls.longestMs()));
+    const TPackageFileDownloader* downloader = installation.packageFileDownloader();
+    std::printf("install: %llu bytes downloaded, %llu bytes read from the installed sibling\n",
+                static_cast<unsigned long long>(downloader->downloadedBytes()),
+                static_cast<unsigned long long>(downloader->seededBytes()));
     return result;
 }
 
@@ -444,6 +497,57 @@ int missing(const QString& NewDocument, const QString& OldDocument, const QUrl& 
     return 0;
 }
 
+// The memory and time of the index of a sibling's contents when a run needs every one of Chunks
+// chunks (100 per file) that an installed sibling describes in its marker.
+int index(int Chunks) {
+    QTemporaryDir launcher;
+    QTemporaryDir sibling;
+    std::mt19937_64 random(Chunks);
+    QByteArray document = "{\"version\":\"1\",\"executable\":\"x\",\"parameters\":[],\"chunks\":[";
+    for (int chunk = 0; chunk < Chunks; ++chunk) {
+        QByteArray hash(32, Qt::Uninitialized);
+        for (int byte = 0; byte < 32; byte += 8) {
+            const std::uint64_t word = random();
+            std::memcpy(hash.data() + byte, &word, 8);
+        }
+        document += (chunk ? "," : "") + QByteArray("{\"url\":\"c/") + hash.toHex() +
+                    "\",\"packedsize\":8388608,\"unpack\":false,\"packedhash\":\"" + hash.toHex() +
+                    "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":8388608}";
+    }
+    document += "],\"files\":[";
+    for (int file = 0; file * 100 < Chunks; ++file) {
+        QByteArray indices;
+        const int count = std::min(100, Chunks - file * 100);
+        for (int chunk = 0; chunk < count; ++chunk) {
+            indices += (chunk ? "," : "") + QByteArray::number(file * 100 + chunk);
+        }
+        document += (file ? "," : "") + QByteArray("{\"localfile\":\"data/file") + QByteArray::number(file) +
+                    ".pak\",\"unpackedhash\":\"" + QByteArray(64, '0') +
+                    "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * 8388608) +
+                    ",\"executable\":false,\"chunks\":[" + indices + "]}";
+    }
+    document += "]}";
+    writeAll(sibling.filePath(QStringLiteral("package.json")), document);
+    const TPackageConfigurationReader wanted(document, QByteArray(),
+                                             QUrl(QStringLiteral("http://127.0.0.1/")),
+                                             QUrl(QStringLiteral("http://127.0.0.1/")));
+    TFileToDownloadVector files;
+    for (const TFileInPackage& file : wanted.files()) {
+        files.emplace_back(file, wanted.chunks());
+        files.back().ChunksToDownload.resize(file.Chunks.size());
+        std::iota(files.back().ChunksToDownload.begin(), files.back().ChunksToDownload.end(), 0);
+    }
+    const std::shared_ptr<TLauncherFilesystemHelper> fileSystem = benchFileSystem(launcher.path());
+    QElapsedTimer timer;
+    timer.start();
+    const TSiblingChunkIndex built =
+        TSiblingChunkIndex::build(*fileSystem, {{QStringLiteral("sibling"), sibling.path()}}, files);
+    std::printf("index: %zu of %d contents found in %.2f s, %zu bytes (%.1f bytes per content)\n",
+                built.contentCount(), Chunks, timer.elapsed() / 1000.0, built.memoryBytes(),
+                double(built.memoryBytes()) / std::max<std::size_t>(1, built.contentCount()));
+    return built.contentCount() == static_cast<std::size_t>(Chunks) ? 0 : 1;
+}
+
 int freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0)) {
@@ -454,9 +558,8 @@ int freePort() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: install_bench "
-                         "generate|generate-big|generate-small|mutate|install|scan|verify|urls|decode|"
-                         "missing|free-port ...\n");
+    std::fprintf(stderr, "usage: install_bench generate|generate-big|generate-small|mutate|share|install|"
+                         "install-beside|index|scan|verify|urls|decode|missing|free-port ...\n");
     return 2;
 }
 
@@ -487,6 +590,15 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("install") && (arguments.size() == 4 || arguments.size() == 5)) {
         return install(argument(1), QUrl(argument(2)), argument(3), argument(4));
+    }
+    if (command == QLatin1String("install-beside") && arguments.size() == 5) {
+        return install(argument(1), QUrl(argument(2)), argument(3), QString(), argument(4));
+    }
+    if (command == QLatin1String("share") && arguments.size() == 5) {
+        return share(argument(1), argument(2), argument(3).toULongLong(), argument(4).toInt());
+    }
+    if (command == QLatin1String("index") && arguments.size() == 2) {
+        return index(argument(1).toInt());
     }
     if (command == QLatin1String("scan") && arguments.size() == 3) {
         return scan(argument(1), argument(2));

@@ -72,6 +72,12 @@ TChunkCache::TSource TChunkCache::source(const QByteArray& Hash) const {
     return source;
 }
 
+bool TChunkCache::isNeeded(const QByteArray& Hash) const {
+    QMutexLocker lock(&m_Mutex);
+    const auto found = m_Entries.constFind(Hash);
+    return found != m_Entries.constEnd() && (*found)->Uses > 0;
+}
+
 void TChunkCache::releaseUse(const QByteArray& Hash) {
     QMutexLocker lock(&m_Mutex);
     const auto found = m_Entries.find(Hash);

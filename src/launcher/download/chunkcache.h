@@ -44,6 +44,8 @@ public:
     // One more position waits for this content.
     void addUse(const QByteArray& Hash);
     TSource source(const QByteArray& Hash) const;
+    // Whether some position still waits for this content.
+    bool isNeeded(const QByteArray& Hash) const;
     // One position with this content has been written; the last one frees the entry.
     void releaseUse(const QByteArray& Hash);
     // Keeps the content for the positions that still wait for it, unless it is kept already.

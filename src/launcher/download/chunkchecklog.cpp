@@ -57,6 +57,10 @@ void TChunkCheckLog::recordWrite(std::size_t Position, const QByteArray& Bytes, 
         append(offset,
                correct ? QStringLiteral(": write cache correct") : QStringLiteral(": write cache invalid"));
         break;
+    case ESource::InstalledPackage:
+        append(offset, correct ? QStringLiteral(": write installed package correct")
+                               : QStringLiteral(": write installed package invalid"));
+        break;
     case ESource::TemporaryFile:
         append(offset, correct ? QStringLiteral(": write tmp file correct")
                                : QStringLiteral(": write tmp file invalid"));

@@ -20,7 +20,7 @@ class TChunkedFileState;
 // Used only while the file's mutex is held.
 class TChunkCheckLog {
 public:
-    enum class ESource { Download, Memory, TemporaryFile };
+    enum class ESource { Download, Memory, TemporaryFile, InstalledPackage };
 
     TChunkCheckLog(const shared::TFileSystemHelper& FileSystem, TChunkedFileState& File);
 

@@ -5,6 +5,7 @@
 #include "launcher/download/chunkedfilestate.h"
 #include "launcher/download/chunktodownload.h"
 #include "launcher/download/packagelocalpath.h"
+#include "launcher/download/siblingsources.h"
 #include "launcher/logging/logging.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
 #include "shared/filesystemhelper/ioerror.h"
@@ -15,16 +16,12 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 namespace mirrel::launcher {
 
 namespace {
-
-struct TChunkSource {
-    QByteArray Bytes;
-    TChunkCheckLog::ESource Kind = TChunkCheckLog::ESource::Download;
-};
 
 QByteArray readParkedChunk(const QString& FilePath, const QString& TargetPath, TFileSize Size) {
     QFile file(FilePath);
@@ -44,6 +41,8 @@ QString describeSource(TChunkCheckLog::ESource Kind) {
         return QStringLiteral(" from cache to ");
     case TChunkCheckLog::ESource::TemporaryFile:
         return QStringLiteral(" from temp file to ");
+    case TChunkCheckLog::ESource::InstalledPackage:
+        return QStringLiteral(" from installed package to ");
     case TChunkCheckLog::ESource::Download:
         break;
     }
@@ -52,10 +51,17 @@ QString describeSource(TChunkCheckLog::ESource Kind) {
 
 } // namespace
 
+struct TChunkSaver::TSource {
+    QByteArray Bytes;
+    TChunkCheckLog::ESource Kind = TChunkCheckLog::ESource::Download;
+};
+
 TChunkSaver::TChunkSaver(std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
-                         std::shared_ptr<TChunkCache> Cache, TOptions Options, TWriteCallback OnWritten)
+                         std::shared_ptr<TChunkCache> Cache, TOptions Options, TWriteCallback OnWritten,
+                         std::shared_ptr<TSiblingSources> Siblings)
     : m_pFileSystem(std::move(FileSystem))
     , m_pCache(std::move(Cache))
+    , m_pSiblings(std::move(Siblings))
     , m_Options(Options)
     , m_OnWritten(std::move(OnWritten)) {}
 
@@ -69,18 +75,22 @@ void TChunkSaver::save(const TChunkToDownload& Item, const QByteArray& Data) con
     }
 }
 
+void TChunkSaver::seed(const TChunkToDownload& Item) const {
+    qInfo().noquote() << "seedFromInstalledPackage chunk " + Item.Url.toString() +
+                             " Thread: " + currentThreadIdText();
+    for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
+        // A file that another walk holds is written as far as its contents are at hand by that
+        // walk, this content included: waiting for it would only hold a pool thread idle.
+        std::unique_lock<QMutex> lock(file->Mutex, std::try_to_lock);
+        if (lock.owns_lock()) {
+            walk(*file, nullptr, nullptr);
+        }
+    }
+}
+
 void TChunkSaver::saveInto(const TChunkToDownload& Item, const QByteArray& Data, TChunkedFileState& File,
                            bool& Parked) const {
-    if (File.TargetPath.isEmpty()) {
-        throw shared::ioError(File.LocalFile, QStringLiteral("lies outside the installation directory"));
-    }
-    if (!File.Started) {
-        prepare(File);
-    }
-    while (!File.PendingPositions.empty() && writeNextChunk(Item, Data, File)) {
-    }
-    if (File.PendingPositions.empty()) {
-        finish(File);
+    if (walk(File, &Item, &Data)) {
         return;
     }
     const TChunkInPackage& waitingFor = File.Chunks[static_cast<std::size_t>(File.PendingPositions.front())];
@@ -94,6 +104,25 @@ void TChunkSaver::saveInto(const TChunkToDownload& Item, const QByteArray& Data,
         m_pCache->park(Item.UnpackedHash, Data);
         Parked = true;
     }
+}
+
+bool TChunkSaver::walk(TChunkedFileState& File, const TChunkToDownload* Item, const QByteArray* Data) const {
+    if (File.TargetPath.isEmpty()) {
+        throw shared::ioError(File.LocalFile, QStringLiteral("lies outside the installation directory"));
+    }
+    if (File.PendingPositions.empty()) {
+        return true;
+    }
+    if (!File.Started) {
+        prepare(File);
+    }
+    while (!File.PendingPositions.empty() && writeNextChunk(Item, Data, File)) {
+    }
+    if (File.PendingPositions.empty()) {
+        finish(File);
+        return true;
+    }
+    return false;
 }
 
 void TChunkSaver::prepare(TChunkedFileState& File) const {
@@ -137,23 +166,60 @@ void TChunkSaver::openTarget(TChunkedFileState& File) const {
     }
 }
 
-bool TChunkSaver::writeNextChunk(const TChunkToDownload& Item, const QByteArray& Data,
+bool TChunkSaver::findSource(const TChunkInPackage& Chunk, const TChunkToDownload* Item,
+                             const QByteArray* Data, TChunkedFileState& File, TSource& Source) const {
+    if (Item != nullptr && Data != nullptr && Chunk.UnpackedHash == Item->UnpackedHash) {
+        Source = {*Data, TChunkCheckLog::ESource::Download};
+        return true;
+    }
+    const TChunkCache::TSource cached = m_pCache->source(Chunk.UnpackedHash);
+    if (cached.State == TPendingChunk::InMemory) {
+        Source = {cached.Data, TChunkCheckLog::ESource::Memory};
+        return true;
+    }
+    if (cached.State == TPendingChunk::InTemporaryFile) {
+        Source = {readParkedChunk(cached.FilePath, File.TargetPath, Chunk.UnpackedSize),
+                  TChunkCheckLog::ESource::TemporaryFile};
+        return true;
+    }
+    const std::optional<TSiblingSources::TPlace> place =
+        m_pSiblings ? m_pSiblings->find(Chunk.UnpackedHash) : std::nullopt;
+    if (!place) {
+        return false;
+    }
+    Source = {m_pSiblings->read(Chunk, *place), TChunkCheckLog::ESource::InstalledPackage};
+    return !Source.Bytes.isNull();
+}
+
+bool TChunkSaver::copyWholeFileFromSibling(TChunkedFileState& File, std::size_t Position) const {
+    const TChunkInPackage& chunk = File.Chunks[Position];
+    if (!m_pSiblings || File.Chunks.size() != 1 || File.Target || chunk.UnpackedSize != File.Size) {
+        return false;
+    }
+    const std::optional<TSiblingSources::TPlace> place = m_pSiblings->find(chunk.UnpackedHash);
+    if (!place || place->Offset != 0 || place->FileSize != chunk.UnpackedSize ||
+        m_pCache->source(chunk.UnpackedHash).State != TPendingChunk::NotAvailable) {
+        return false;
+    }
+    if (!m_pSiblings->copyWholeFile(chunk, *place, File.WritePath)) {
+        return false;
+    }
+    m_pCache->releaseUse(chunk.UnpackedHash);
+    markWritten(File, Position, QStringLiteral(" copied from installed package to "));
+    return true;
+}
+
+bool TChunkSaver::writeNextChunk(const TChunkToDownload* Item, const QByteArray* Data,
                                  TChunkedFileState& File) const {
     const std::size_t position = static_cast<std::size_t>(File.PendingPositions.front());
     const TChunkInPackage& chunk = File.Chunks[position];
-    TChunkSource source;
-    if (chunk.UnpackedHash == Item.UnpackedHash) {
-        source.Bytes = Data;
-    } else {
-        const TChunkCache::TSource cached = m_pCache->source(chunk.UnpackedHash);
-        if (cached.State == TPendingChunk::InMemory) {
-            source = {cached.Data, TChunkCheckLog::ESource::Memory};
-        } else if (cached.State == TPendingChunk::InTemporaryFile) {
-            source = {readParkedChunk(cached.FilePath, File.TargetPath, chunk.UnpackedSize),
-                      TChunkCheckLog::ESource::TemporaryFile};
-        } else {
-            return false;
-        }
+    const bool downloaded = Item != nullptr && Data != nullptr && chunk.UnpackedHash == Item->UnpackedHash;
+    if (!downloaded && copyWholeFileFromSibling(File, position)) {
+        return true;
+    }
+    TSource source;
+    if (!findSource(chunk, Item, Data, File, source)) {
+        return false;
     }
     // Content of another length than its place would leave a gap or run into the next chunk.
     if (static_cast<TFileSize>(source.Bytes.size()) != chunk.UnpackedSize) {
@@ -170,15 +236,20 @@ bool TChunkSaver::writeNextChunk(const TChunkToDownload& Item, const QByteArray&
         checkLog.recordWrite(position, source.Bytes, source.Kind);
     }
     m_pCache->releaseUse(chunk.UnpackedHash);
-    qInfo().noquote() << "saveDownloadedData chunk " + chunk.Url.toString() + describeSource(source.Kind) +
-                             File.TargetPath + " offset: " + QString::number(offset) +
+    markWritten(File, position, describeSource(source.Kind));
+    return true;
+}
+
+void TChunkSaver::markWritten(TChunkedFileState& File, std::size_t Position, const QString& How) const {
+    const TChunkInPackage& chunk = File.Chunks[Position];
+    qInfo().noquote() << "saveDownloadedData chunk " + chunk.Url.toString() + How + File.TargetPath +
+                             " offset: " + QString::number(File.offsetOf(Position)) +
                              " Thread: " + currentThreadIdText();
     if (m_OnWritten) {
         m_OnWritten(chunk.Url, chunk.UnpackedSize);
     }
     File.PendingPositions.pop_front();
     --File.PendingCount;
-    return true;
 }
 
 void TChunkSaver::finish(TChunkedFileState& File) const {

@@ -5,6 +5,8 @@
 #include "launcher/download/chunksaver.h"
 #include "launcher/download/packagelocalpath.h"
 #include "launcher/download/stoprequest.h"
+#include "launcher/download/siblingchunkindex.h"
+#include "launcher/download/siblingsources.h"
 #include "launcher/logging/logging.h"
 #include "launcher/settings/launcherconstants.h"
 #include "launcher/settings/launchersettings.h"
@@ -96,6 +98,36 @@ TPackageFileDownloader::~TPackageFileDownloader() {
     m_pCache->clear();
 }
 
+void TPackageFileDownloader::setSiblingIndex(std::shared_ptr<const TSiblingChunkIndex> Index) {
+    m_pSiblingIndex = std::move(Index);
+}
+
+void TPackageFileDownloader::stopSeedingFrom(const QString& Directory) {
+    m_WithdrawnSiblings.append(Directory);
+    if (!m_pSiblings || !m_pSiblings->withdraw(Directory)) {
+        return;
+    }
+    qInfo().noquote() << "installed package " + Directory + " is being changed; nothing more is read from it";
+    // What this run still wants from it comes from the network now.
+    for (const TChunkToDownload& item : m_Requests) {
+        if (m_SeededUrls.contains(urlText(item.Url)) && !m_pSiblings->find(item.UnpackedHash) &&
+            m_pCache->isNeeded(item.UnpackedHash)) {
+            downloadInstead(item.Url);
+        }
+    }
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+TFileSize TPackageFileDownloader::seededBytes() const {
+    TFileSize bytes = 0;
+    if (m_pSiblings) {
+        for (const TFileSize taken : m_pSiblings->takenBytes()) {
+            bytes += taken;
+        }
+    }
+    return bytes;
+}
+
 void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Files) {
     m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem,
                                              m_TargetDirectory.filePath(StagingDirectoryName));
@@ -133,6 +165,20 @@ void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Fil
     for (auto& [offset, item] : ordered) {
         m_Requests.push_back(std::move(item));
     }
+    m_SeededUrls.clear();
+    m_pSiblings =
+        m_pSiblingIndex ? std::make_shared<TSiblingSources>(m_pSiblingIndex, m_pFileSystem) : nullptr;
+    if (!m_pSiblings) {
+        return;
+    }
+    for (const QString& directory : qAsConst(m_WithdrawnSiblings)) {
+        m_pSiblings->withdraw(directory);
+    }
+    for (const TChunkToDownload& item : m_Requests) {
+        if (m_pSiblings->find(item.UnpackedHash)) {
+            m_SeededUrls.insert(urlText(item.Url));
+        }
+    }
 }
 
 void TPackageFileDownloader::startDownloads() {
@@ -154,19 +200,120 @@ void TPackageFileDownloader::startDownloads() {
     const std::shared_ptr<const TLauncherSettings> settings = m_pFileSystem->settings();
     m_pSaver = std::make_shared<const TChunkSaver>(
         m_pFileSystem, m_pCache, TChunkSaver::TOptions{m_SelfUpdateMode, settings->chunkVerification()},
-        [this](const QUrl& Url, TFileSize Bytes) { emit writeProgress(Url, Bytes); });
+        [this](const QUrl& Url, TFileSize Bytes) { emit writeProgress(Url, Bytes); }, m_pSiblings);
     m_RetryPause = settings->retryPause();
     m_Running = true;
+    m_StoppedAfterDiskFailure = false;
+    m_SeedQueue.clear();
     for (const TChunkToDownload& item : m_Requests) {
+        if (m_SeededUrls.contains(urlText(item.Url))) {
+            m_SeedQueue.push_back(item.Url);
+            continue;
+        }
         qInfo().noquote() << "start download of " + urlText(item.Url) + " Thread: " + currentThreadIdText();
         // A body larger than the packed piece is cut off at once instead of growing without end.
         m_pPool->setExpectedBodySize(item.Url, static_cast<qint64>(std::min<TFileSize>(
                                                    item.PackedSize, std::numeric_limits<qint64>::max())));
         m_pPool->download(item.Url);
     }
+    if (!m_SeedQueue.empty()) {
+        qInfo().noquote() << QString::number(m_SeedQueue.size()) +
+                                 " of them are read from installed packages";
+    }
+    startNextSeeds();
     if (m_Requests.empty()) {
         emitFinishedSignalWhenNoMoreFilesAreOutstanding();
     }
+}
+
+void TPackageFileDownloader::startNextSeeds() {
+    // A few at a time, like downloads: each holds one chunk in memory while it is checked and
+    // written, and the pool stays free for the chunks that do come from the network.
+    const int limit = std::max(1, QThreadPool::globalInstance()->maxThreadCount());
+    while (m_SeedsRunning < limit && !m_SeedQueue.empty()) {
+        const QUrl url = m_SeedQueue.front();
+        m_SeedQueue.pop_front();
+        const auto found = findItem(m_Outstanding, url);
+        if (!m_SeededUrls.contains(urlText(url)) || found == m_Outstanding.end()) {
+            continue;
+        }
+        ++m_SeedsRunning;
+        const std::shared_ptr<const TChunkSaver> saver = m_pSaver;
+        runStage(
+            [saver, item = *found] {
+                saver->seed(item);
+                return TStageResult{true, {}, QString(), false};
+            },
+            [this, url](const TStageResult& Result) { onSeedFinished(url, Result); });
+    }
+}
+
+void TPackageFileDownloader::onSeedFinished(const QUrl& Url, const TStageResult& Result) {
+    --m_SeedsRunning;
+    if (!Result.Succeeded) {
+        qWarning().noquote() << "Failed to save file read from installed package " + urlText(Url) + ": " +
+                                    Result.Error;
+        if (m_ErrorText.isEmpty()) {
+            m_ErrorText = Result.Error;
+        }
+        m_SeededUrls.remove(urlText(Url));
+        dropItem(Url);
+        m_AtLeastOneSavingOperationFailed = true;
+        if (Result.DiskRefused) {
+            stopAfterDiskFailure();
+        }
+    } else if (m_SeededUrls.contains(urlText(Url))) {
+        // Written wherever its files had come so far; the rest follows with the chunks before it.
+        dropItem(Url);
+    }
+    startNextSeeds();
+    emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+void TPackageFileDownloader::downloadInstead(const QUrl& Url) {
+    if (!m_SeededUrls.remove(urlText(Url)) || !m_Running || m_StoppedAfterDiskFailure) {
+        return;
+    }
+    const auto request = std::find_if(m_Requests.begin(), m_Requests.end(),
+                                      [&Url](const TChunkToDownload& Item) { return Item.Url == Url; });
+    if (request == m_Requests.end()) {
+        return;
+    }
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
+        const auto place = std::lower_bound(
+            m_Outstanding.begin(), m_Outstanding.end(), urlText(Url),
+            [](const TChunkToDownload& Item, const QString& Key) { return urlText(Item.Url) < Key; });
+        m_Outstanding.insert(place, *request);
+    }
+    qInfo().noquote() << "start download of " + urlText(Url) +
+                             " instead of reading it Thread: " + currentThreadIdText();
+    m_pPool->setExpectedBodySize(Url, static_cast<qint64>(std::min<TFileSize>(
+                                          request->PackedSize, std::numeric_limits<qint64>::max())));
+    // Files wait for it at the place where it belongs: it goes before everything queued.
+    m_pPool->downloadFirst(Url);
+}
+
+void TPackageFileDownloader::downloadAlteredSeeds() {
+    if (!m_pSiblings) {
+        return;
+    }
+    for (const QUrl& url : m_pSiblings->takeFallbacks()) {
+        downloadInstead(url);
+    }
+}
+
+void TPackageFileDownloader::logSeededBytes() const {
+    if (!m_pSiblings) {
+        return;
+    }
+    const std::vector<TFileSize> taken = m_pSiblings->takenBytes();
+    for (std::size_t sibling = 0; sibling < taken.size(); ++sibling) {
+        const TSiblingPackage& package = m_pSiblings->siblings()[sibling];
+        qInfo().noquote() << "read " + QString::number(taken[sibling]) + " bytes from installed package " +
+                                 package.Name + " (" + package.Directory + ") instead of downloading them";
+    }
+    qInfo().noquote() << "downloaded " + QString::number(downloadedBytes()) + " bytes, read " +
+                             QString::number(seededBytes()) + " bytes from installed packages";
 }
 
 int TPackageFileDownloader::peakCachedChunksInMemory() const {
@@ -305,6 +452,8 @@ void TPackageFileDownloader::stopAfterDiskFailure() {
     // A disk that refused one write refuses the next: fetching and parking more chunks would only
     // fill memory and temporary files. What was written stays for the next run to reuse.
     qCritical().noquote() << "saving stopped, the run ends: " + m_ErrorText;
+    m_StoppedAfterDiskFailure = true;
+    m_SeedQueue.clear();
     m_pPool->clearQueue();
     for (const TChunkToDownload& item : m_Outstanding) {
         m_pPool->releaseDownload(item.Url);
@@ -431,6 +580,8 @@ void TPackageFileDownloader::onProgressTick() {
 }
 
 void TPackageFileDownloader::emitFinishedSignalWhenNoMoreFilesAreOutstanding() {
+    // Contents a sibling turned out not to hold keep the run going until they are downloaded.
+    downloadAlteredSeeds();
     qInfo().noquote() << "emitFinishedSignalWhenNoMoreFilesAreOutstanding ActiveDownloads: " +
                              QString::number(m_pPool->activeDownloadCount()) +
                              " FilesInProgress: " + QString::number(m_Outstanding.size()) +
@@ -449,6 +600,7 @@ void TPackageFileDownloader::emitFinishedSignalWhenNoMoreFilesAreOutstanding() {
     qInfo().noquote() << "chunk cache: at most " + QString::number(m_pCache->peakInMemoryCount()) +
                              " chunks in memory, " + QString::number(m_pCache->temporaryFileCount()) +
                              " in temporary files";
+    logSeededBytes();
     // Whatever the outcome, nothing parked is of use any more.
     m_pCache->clear();
     if (m_AtLeastOneDownloadFailed) {
@@ -485,7 +637,9 @@ void TPackageFileDownloader::emitProgress() {
 TFileSize TPackageFileDownloader::totalBytesToDownload() const {
     TFileSize totalPacked = 0;
     for (const TChunkToDownload& item : m_Requests) {
-        totalPacked += item.PackedSize;
+        if (!m_SeededUrls.contains(urlText(item.Url))) {
+            totalPacked += item.PackedSize;
+        }
     }
     return totalPacked;
 }

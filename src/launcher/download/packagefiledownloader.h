@@ -9,9 +9,12 @@
 #include <QDir>
 #include <QNetworkReply>
 #include <QObject>
+#include <QSet>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,12 +31,19 @@ class TChunkCache;
 class TChunkSaver;
 class TLauncherFilesystemHelper;
 class TStopRequest;
+class TSiblingChunkIndex;
+class TSiblingSources;
 
 // Turns the files an installation must (re)write into finished files: every distinct chunk
 // address is fetched once through the pool, unpacked, checked by SHA-256 and written at its offset
 // into every file that contains it. Unpacking, checking and writing run on the global thread pool;
 // everything else on the thread that owns the downloader. A run ends with exactly one
 // downloadCompleted() or downloadFailed().
+//
+// Contents that installed sibling packages hold (setSiblingIndex) are read from their files
+// instead of being fetched, a few items at a time on the pool; they are checked like downloads,
+// and one that a sibling no longer holds as described is downloaded after all. They count as
+// written, never as downloaded.
 class TPackageFileDownloader : public QObject {
     Q_OBJECT
 
@@ -47,6 +57,11 @@ public:
 
     void setTargetDirectory(const QDir& Directory) { m_TargetDirectory = Directory; }
     void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
+    // Where installed siblings hold contents of the next run; null: everything is downloaded.
+    void setSiblingIndex(std::shared_ptr<const TSiblingChunkIndex> Index);
+    // The package in Directory is being changed by another run: nothing more is read from it, and
+    // what this run still wanted from it is downloaded.
+    void stopSeedingFrom(const QString& Directory);
     void setFilesToDownload(const TFileToDownloadVector& Files);
     void startDownloads();
     // The run's stop request: once it is made, no chunk is unpacked, checked or written any more.
@@ -62,6 +77,8 @@ public:
     int peakCachedChunksInMemory() const;
     // Chunks the cache had to keep in temporary files during the last run.
     int chunksParkedInTemporaryFiles() const;
+    // Bytes of the last run written from installed siblings instead of being downloaded.
+    TFileSize seededBytes() const;
     // The first saving error of the run in the system's words ("No space left on device").
     const QString& errorText() const { return m_ErrorText; }
 
@@ -99,6 +116,12 @@ private:
     void onSaveFinished(const QUrl& Url, const TStageResult& Result);
     static QByteArray decompressDownloadedData(const TChunkToDownload& Item, QByteArray Data,
                                                shared::TBufferPool& Buffers);
+    void onSeedFinished(const QUrl& Url, const TStageResult& Result);
+    void startNextSeeds();
+    // The item is fetched from the network after all (its sibling changed or was withdrawn).
+    void downloadInstead(const QUrl& Url);
+    void downloadAlteredSeeds();
+    void logSeededBytes() const;
     static QByteArray verifyDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
     void saveDownloadedData(const TChunkToDownload& Item, const QByteArray& Data) const;
     // The one place that decides between another attempt and giving up on an item.
@@ -140,6 +163,13 @@ private:
     std::shared_ptr<const TStopRequest> m_pStop;
     // Chunk bodies and unpacked chunks: written, the buffers serve the next chunks.
     std::shared_ptr<shared::TBufferPool> m_pBuffers;
+    std::shared_ptr<const TSiblingChunkIndex> m_pSiblingIndex;
+    std::shared_ptr<TSiblingSources> m_pSiblings;
+    QStringList m_WithdrawnSiblings;
+    QSet<QString> m_SeededUrls; // URL texts of the items taken from siblings
+    std::deque<QUrl> m_SeedQueue;
+    int m_SeedsRunning = 0;
+    bool m_StoppedAfterDiskFailure = false;
 };
 
 } // namespace mirrel::launcher

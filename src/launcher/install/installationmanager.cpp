@@ -14,6 +14,7 @@
 #include "launcher/telemetry/funneleventsender.h"
 
 #include <QFutureWatcher>
+#include <QStringList>
 #include <QUrl>
 #include <QtConcurrent>
 #include <QtDebug>
@@ -123,8 +124,10 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
     }
     markPackageAsPartiallyInstalled(Package, targetConfiguration.rawPackageDocument(),
                                     targetConfiguration.rawAssetDocument());
+    const std::vector<TSiblingPackage> siblings = siblingPackages(Package);
     const std::shared_ptr<TPackageInstallation> installation =
         startInstallation(Package, directory, installed, targetConfiguration, false);
+    installation->setSiblingPackages(siblings);
     computeRequiredChanges(installation, targetConfiguration, installed, fastScan);
 }
 
@@ -182,6 +185,10 @@ TInstallationManager::startInstallation(const std::shared_ptr<TPackage>& Package
                                         const QDir& PackageDirectory,
                                         const TPackageConfigurationReader& Installed,
                                         const TPackageConfigurationReader& Target, bool UserVerification) {
+    // Runs that read this package's files instead of downloading must not read what changes now.
+    for (const TInstallationInProgress& run : m_InstallationsInProgress) {
+        run.Installation->stopSeedingFrom(PackageDirectory.absolutePath());
+    }
     const std::shared_ptr<TPackageInstallation> installation =
         makeInstallation(Package, m_pLauncherFilesystemHelper);
     installation->setInstallationDirectory(PackageDirectory);
@@ -479,6 +486,36 @@ void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> Pack
         }
     }
     finishInstallation(installation);
+}
+
+std::vector<TSiblingPackage>
+TInstallationManager::siblingPackages(const std::shared_ptr<TPackage>& Package) const {
+    std::vector<TSiblingPackage> siblings;
+    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
+    if (!m_pConfiguration || !settings->seedFromInstalledPackages()) {
+        return siblings;
+    }
+    const QString own = QDir::cleanPath(packageDirectory(Package).absolutePath());
+    QStringList names;
+    for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
+        if (package == Package || package->isLauncherPackage() || isInstallationInProgress(package->name())) {
+            continue;
+        }
+        const QDir directory = packageDirectory(package);
+        const QString fullMarker = markerPath(directory, settings->packageFile());
+        // Only a full marker says that the files are what its document describes.
+        if (QDir::cleanPath(directory.absolutePath()) == own || !markerExists(fullMarker) ||
+            m_pLauncherFilesystemHelper->directoryExists(fullMarker)) {
+            continue;
+        }
+        siblings.push_back({package->name(), directory.absolutePath()});
+        names.append(package->name());
+    }
+    if (!siblings.empty()) {
+        qInfo().noquote() << "installOrUpdatePackage: " + Package->name() + " may read from installed " +
+                                 names.join(QStringLiteral(", ")) + threadText();
+    }
+    return siblings;
 }
 
 TInstallationManager::TInstallationInProgress*

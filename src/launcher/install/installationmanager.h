@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launcher/download/siblingchunkindex.h"
 #include "launcher/package/packageconfigurationreader.h"
 
 #include <QByteArray>
@@ -111,6 +112,9 @@ private:
     void computeRequiredChanges(const std::shared_ptr<TPackageInstallation>& Installation,
                                 const TPackageConfigurationReader& Target,
                                 const TPackageConfigurationReader& Installed, bool FastScan);
+    // The other client packages that are completely installed and not being changed, whose files
+    // the run for Package may read instead of downloading; none when the setting is off.
+    std::vector<TSiblingPackage> siblingPackages(const std::shared_ptr<TPackage>& Package) const;
     TInstallationInProgress* findInstallation(const QString& PackageName);
     void finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation);
     void sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) const;

@@ -139,6 +139,14 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     if (!difference.ErrorText.isEmpty()) {
         difference.FilesToDownload.clear();
         difference.FilesToDelete.clear();
+    } else if (!m_SiblingPackages.empty() && !difference.FilesToDownload.empty()) {
+        // The siblings only save downloads: one whose markers cannot be read costs nothing but that.
+        try {
+            difference.SiblingIndex = std::make_shared<const TSiblingChunkIndex>(
+                TSiblingChunkIndex::build(*FileSystem, m_SiblingPackages, difference.FilesToDownload));
+        } catch (const std::exception& error) {
+            qWarning().noquote() << QStringLiteral("installed packages are not read: ") + error.what();
+        }
     }
     return difference;
 }
@@ -245,6 +253,7 @@ void TPackageInstallation::onRequiredChangesComputedForInstallation(TPackageDiff
                              " Thread: " + currentThreadIdText();
     m_FilesToDelete = std::move(Changes.FilesToDelete);
     m_FilesToDownload = std::move(Changes.FilesToDownload);
+    m_pSiblingIndex = std::move(Changes.SiblingIndex);
     m_ErrorText = Changes.ErrorText;
     if (!m_ErrorText.isEmpty()) {
         // Nothing is fetched into a directory that could not take the new version's shape; the
@@ -307,8 +316,13 @@ void TPackageInstallation::startFetching() {
     }
     m_pPackageFileDownloader->setTargetDirectory(m_InstallationDirectory);
     m_pPackageFileDownloader->setSelfUpdateMode(m_SelfUpdateMode);
+    m_pPackageFileDownloader->setSiblingIndex(m_pSiblingIndex);
     m_pPackageFileDownloader->setFilesToDownload(m_FilesToDownload);
     m_pPackageFileDownloader->startDownloads();
+}
+
+void TPackageInstallation::stopSeedingFrom(const QString& Directory) {
+    m_pPackageFileDownloader->stopSeedingFrom(Directory);
 }
 
 } // namespace mirrel::launcher

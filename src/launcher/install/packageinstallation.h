@@ -1,6 +1,7 @@
 #pragma once
 
 #include "launcher/download/packagedownloadererror.h"
+#include "launcher/download/siblingchunkindex.h"
 #include "launcher/install/packagedifference.h"
 #include "launcher/package/fileinpackage.h"
 #include "launcher/package/filetodownload.h"
@@ -58,6 +59,14 @@ public:
     void setTargetVersionLabel(const QString& Label) { m_TargetVersionLabel = Label; }
     const QDir& installationDirectory() const { return m_InstallationDirectory; }
     void setInstallationDirectory(const QDir& Directory) { m_InstallationDirectory = Directory; }
+
+    // Completely installed packages whose files may hold what this run needs; set before the run.
+    void setSiblingPackages(std::vector<TSiblingPackage> Siblings) {
+        m_SiblingPackages = std::move(Siblings);
+    }
+    const std::vector<TSiblingPackage>& siblingPackages() const { return m_SiblingPackages; }
+    // Another run now changes the package in Directory: this run reads nothing more from it.
+    void stopSeedingFrom(const QString& Directory);
 
     const TFileInPackageVector& filesToDelete() const { return m_FilesToDelete; }
     const TFileToDownloadVector& filesToDownload() const { return m_FilesToDownload; }
@@ -130,6 +139,8 @@ private:
     QDir m_InstallationDirectory;
     TFileInPackageVector m_FilesToDelete;
     TFileToDownloadVector m_FilesToDownload;
+    std::vector<TSiblingPackage> m_SiblingPackages;
+    std::shared_ptr<const TSiblingChunkIndex> m_pSiblingIndex;
 };
 
 } // namespace mirrel::launcher

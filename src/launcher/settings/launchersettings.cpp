@@ -46,6 +46,7 @@ TLauncherSettings::TLauncherSettings(const QString& iniPath)
 
     settings.beginGroup(QStringLiteral("OPTIONS"));
     m_FastScan = settings.value(QStringLiteral("fastScan"), true).toBool();
+    m_SeedFromInstalledPackages = settings.value(QStringLiteral("seedFromInstalledPackages"), true).toBool();
     m_SkipVerification = settings.value(QStringLiteral("skipVerification"), true).toBool();
     m_MaxCachedChunks = settings.value(QStringLiteral("maxCachedChunks"), 100).toInt();
     m_MaxConcurrentDownloads = settings.value(QStringLiteral("maxConcurrentDownloads"), 10).toInt();
@@ -81,6 +82,7 @@ QString TLauncherSettings::describe() const {
         QStringLiteral("transferStallTimeout=") + QString::number(m_TransferStallTimeout),
         QStringLiteral("retryPause=") + QString::number(m_RetryPause),
         QStringLiteral("fastScan=") + boolText(m_FastScan),
+        QStringLiteral("seedFromInstalledPackages=") + boolText(m_SeedFromInstalledPackages),
         QStringLiteral("skipVerification=") + boolText(m_SkipVerification),
         QStringLiteral("chunkVerification=") + boolText(m_ChunkVerification),
         QStringLiteral("maxCachedChunks=") + QString::number(m_MaxCachedChunks),

@@ -34,6 +34,9 @@ public:
     // The pause before the first new attempt of a failed chunk; it doubles with every further one.
     int retryPause() const { return m_RetryPause; }
     bool fastScan() const { return m_FastScan; }
+    // Whether chunks that another fully installed package already holds are read from its files
+    // instead of being downloaded.
+    bool seedFromInstalledPackages() const { return m_SeedFromInstalledPackages; }
     bool skipVerification() const { return m_SkipVerification; }
     bool chunkVerification() const { return m_ChunkVerification; }
     int maxCachedChunks() const { return m_MaxCachedChunks; }
@@ -62,6 +65,7 @@ private:
     int m_TransferStallTimeout = DefaultTransferStallTimeout;
     int m_RetryPause = DefaultRetryPause;
     bool m_FastScan = true;
+    bool m_SeedFromInstalledPackages = true;
     bool m_SkipVerification = true;
     bool m_ChunkVerification = false;
     int m_MaxCachedChunks = 100;

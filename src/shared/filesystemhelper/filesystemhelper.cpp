@@ -5,6 +5,7 @@
 #include "shared/filesystemhelper/diskerror.h"
 #include "shared/filesystemhelper/ioerror.h"
 #include "platform/diskspace.h"
+#include "platform/filecopy.h"
 #include "platform/filesync.h"
 #include "platform/filewrite.h"
 
@@ -145,6 +146,19 @@ bool TFileSystemHelper::removeFile(const QString& path) const {
 
 void TFileSystemHelper::copyFile(const QString& source, const QString& target) const {
     QFile::copy(source, target);
+}
+
+void TFileSystemHelper::copyFileContent(const QString& source, const QString& target) const {
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        throw ioError(source, input.errorString());
+    QFile output(target);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw ioError(target, output.errorString());
+    std::string reason;
+    if (platform::copyFileData(input.handle(), output.handle(), reason) < 0 ||
+        !platform::syncFileData(output.handle(), reason))
+        throw ioError(target, QString::fromStdString(reason));
 }
 
 void TFileSystemHelper::linkFile(const QString& source, const QString& target) const {

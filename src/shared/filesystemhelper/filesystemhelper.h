@@ -45,6 +45,10 @@ public:
     // Throws "Failed to delete file <path>: <the system's reason>".
     virtual bool removeFile(const QString& path) const;
     virtual void copyFile(const QString& source, const QString& target) const;
+    // Makes target a new file with source's content, sharing source's blocks where the file system
+    // allows (source is only read, and stays as it was whatever is later written to target). The
+    // data is on the disk when this returns. Throws std::runtime_error with the system's reason.
+    virtual void copyFileContent(const QString& source, const QString& target) const;
     // Makes target a second name of source's file (a hard link), replacing a
     // file of that name; where the file system has no hard links, a copy. Throws
     // std::runtime_error on failure.
