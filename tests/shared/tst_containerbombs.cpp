@@ -12,10 +12,6 @@
 #include <QtTest>
 
 #include <cstdint>
-#include <vector>
-
-#include <lzma.h>
-#include <zlib.h>
 
 using testsupport::operator""_qs;
 
@@ -42,79 +38,26 @@ bool resetMemoryPeak() {
     return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
-QByteArray rawDeflateOfZeros() {
-    z_stream stream{};
-    deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::vector<Bytef> zeros(1 << 20, 0);
-    QByteArray packed;
-    std::vector<Bytef> out(1 << 16);
-    int status = Z_OK;
-    for (std::size_t fed = 0; status != Z_STREAM_END;) {
-        if (stream.avail_in == 0 && fed < UnfoldedSize) {
-            stream.next_in = zeros.data();
-            stream.avail_in = uInt(zeros.size());
-            fed += zeros.size();
-        }
-        stream.next_out = out.data();
-        stream.avail_out = uInt(out.size());
-        status = deflate(&stream, fed == UnfoldedSize && stream.avail_in == 0 ? Z_FINISH : Z_NO_FLUSH);
-        packed.append(reinterpret_cast<const char*>(out.data()), int(out.size() - stream.avail_out));
-    }
-    deflateEnd(&stream);
-    return packed;
-}
-
-// A raw LZMA1 stream with an end marker (lc 3, lp 0, pb 2, as lzip uses).
-QByteArray rawLzmaOfZeros() {
-    lzma_options_lzma options;
-    lzma_lzma_preset(&options, 0);
-    options.dict_size = 1 << 16;
-    options.mode = LZMA_MODE_FAST;
-    options.nice_len = 273;
-    const lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_raw_encoder(&stream, filters) != LZMA_OK) {
-        return QByteArray();
-    }
-    std::vector<std::uint8_t> zeros(1 << 20, 0);
-    std::vector<std::uint8_t> out(1 << 16);
-    QByteArray packed;
-    lzma_ret status = LZMA_OK;
-    for (std::size_t fed = 0; status == LZMA_OK;) {
-        if (stream.avail_in == 0 && fed < UnfoldedSize) {
-            stream.next_in = zeros.data();
-            stream.avail_in = zeros.size();
-            fed += zeros.size();
-        }
-        stream.next_out = out.data();
-        stream.avail_out = out.size();
-        status = lzma_code(&stream, fed == UnfoldedSize && stream.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
-        packed.append(reinterpret_cast<const char*>(out.data()), int(out.size() - stream.avail_out));
-    }
-    lzma_end(&stream);
-    return status == LZMA_STREAM_END ? packed : QByteArray();
-}
-
 void appendLittleEndian(QByteArray& bytes, std::uint64_t value, int size) {
     for (int index = 0; index < size; ++index) {
         bytes.append(char((value >> (8 * index)) & 0xFF));
     }
 }
 
-// One lzip member around the raw stream, with the given coded dictionary size and data size.
-QByteArray lzipMember(const QByteArray& RawLzma, std::uint8_t CodedDictionary, std::uint64_t DataSize) {
-    QByteArray member("LZIP\x01", 5);
-    member.append(char(CodedDictionary));
-    member.append(RawLzma);
-    std::vector<std::uint8_t> zeros(1 << 20, 0);
-    uLong crc = crc32(0, nullptr, 0);
-    for (std::size_t done = 0; done < UnfoldedSize; done += zeros.size()) {
-        crc = crc32(crc, zeros.data(), uInt(zeros.size()));
-    }
-    appendLittleEndian(member, crc, 4);
-    appendLittleEndian(member, DataSize, 8);
-    appendLittleEndian(member, std::uint64_t(member.size()) + 8, 8);
-    return member;
+// The payload of our own container around the zeros: how the bombs are packed does not matter.
+QByteArray payloadOfZeros(int Method) {
+    const QByteArray packed = shared::compress(Method, QByteArray(int(UnfoldedSize), '\0'));
+    shared::TContainerHeader header;
+    shared::readContainerHeader(packed.constData(), std::size_t(packed.size()), header);
+    return packed.mid(int(header.payloadOffset));
+}
+
+// The lzip member with the given coded dictionary size and data size in its trailer.
+QByteArray lzipMember(QByteArray Member, std::uint8_t CodedDictionary, std::uint64_t DataSize) {
+    Member[5] = char(CodedDictionary);
+    QByteArray size;
+    appendLittleEndian(size, DataSize, 8);
+    return Member.replace(Member.size() - 16, 8, size);
 }
 
 QByteArray lzmaPayload(const QByteArray& RawLzma) {
@@ -131,9 +74,11 @@ class TestContainerBombs : public QObject {
 
 private slots:
     void initTestCase() {
-        m_RawLzma = rawLzmaOfZeros();
-        QVERIFY(!m_RawLzma.isEmpty());
-        m_Deflate = rawDeflateOfZeros();
+        m_Deflate = payloadOfZeros(shared::CompressionDeflate);
+        m_Lzip = payloadOfZeros(shared::CompressionLzip);
+        // The raw LZMA stream between the member's six-byte header and its 20-byte trailer, with its end
+        // marker, coded with lc 3, lp 0, pb 2.
+        m_RawLzma = m_Lzip.mid(6).chopped(20);
         QVERIFY(resetMemoryPeak());
     }
 
@@ -147,11 +92,11 @@ private slots:
             << int(shared::CompressionLzmaAlternative) << lzmaPayload(m_RawLzma) << true;
         // 0x1D: 512 MiB, lzip's largest dictionary; 0x10: 64 KiB.
         QTest::newRow("lzip, huge dictionary")
-            << int(shared::CompressionLzip) << lzipMember(m_RawLzma, 0x1D, UnfoldedSize) << false;
+            << int(shared::CompressionLzip) << lzipMember(m_Lzip, 0x1D, UnfoldedSize) << false;
         QTest::newRow("lzip, huge dictionary, trailer that lies")
-            << int(shared::CompressionLzip) << lzipMember(m_RawLzma, 0x1D, ClaimedSize) << false;
+            << int(shared::CompressionLzip) << lzipMember(m_Lzip, 0x1D, ClaimedSize) << false;
         QTest::newRow("lzip, small dictionary, trailer that lies")
-            << int(shared::CompressionLzip) << lzipMember(m_RawLzma, 0x10, ClaimedSize) << false;
+            << int(shared::CompressionLzip) << lzipMember(m_Lzip, 0x10, ClaimedSize) << false;
     }
 
     void bombStopsAtTheClaimedSize() {
@@ -186,6 +131,7 @@ private slots:
 private:
     QByteArray m_RawLzma;
     QByteArray m_Deflate;
+    QByteArray m_Lzip;
 };
 
 LAUNCHER_TEST(TestContainerBombs)

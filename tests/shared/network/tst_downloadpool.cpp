@@ -282,23 +282,6 @@ private slots:
         QCOMPARE(pool->activeDownloadCount(), 0);
     }
 
-    void stalledTransferKeepsItsSlot() {
-        // The pool has no time-out of its own: a stalled transfer holds its slot until the
-        // connection ends, and the next URL waits behind it.
-        m_server.setAnswer(u"/stall"_qs, TScriptedAnswer::faulty(EScriptedFault::StallMidBody, body(2)));
-        auto pool = makeDownloadPool(1, true);
-        TResults results(*pool);
-        pool->download(m_server.url(u"stall"_qs));
-        pool->download(m_nginx.url(u"files/f0.bin"_qs));
-        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(u"/stall"_qs), 1, WaitMs);
-        QVERIFY(!results.waitFor(1, 500));
-        QCOMPARE(pool->outstandingDownloadCount(), 2);
-        m_server.closeAllConnections();
-        QVERIFY(results.waitFor(2));
-        QVERIFY(results.events.first().startsWith(u"failed /stall "_qs));
-        QCOMPARE(results.events.last(), u"ok /files/f0.bin"_qs);
-    }
-
     void ownerThatReleasesAndRetriesGetsOneResultPerTransfer() {
         m_server.setAnswer(u"/ok"_qs, TScriptedAnswer::ok("fine"));
         m_server.setAnswer(u"/cut"_qs, TScriptedAnswer::faulty(EScriptedFault::ResetMidBody, body(3)));
