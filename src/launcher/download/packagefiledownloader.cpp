@@ -250,7 +250,14 @@ void TPackageFileDownloader::onVerifyFinished(const QUrl& Url, const TStageResul
         return;
     }
     qWarning().noquote() << "Failed to verify file downloaded from " + urlText(Url);
+    const bool anotherAddress = m_pPool->rejectBody(Url);
     m_pPool->releaseDownload(Url);
+    if (anotherAddress) {
+        // Another server may hold the right content; asking it is no new attempt.
+        qInfo().noquote() << "Fetching " + urlText(Url) + " from the next address";
+        requestAgain(Url);
+        return;
+    }
     retryOrGiveUp(Url, "Verify of " + urlText(Url) + " failed.", false);
     emitFinishedSignalWhenNoMoreFilesAreOutstanding();
 }
@@ -345,6 +352,9 @@ void TPackageFileDownloader::retryOrGiveUp(const QUrl& Url, const QString& Final
     const TRetryDecision decision = decideRetry(found->RetryBudget, MadeProgress, m_RetryPause, jitter);
     if (!decision.Retry) {
         qCritical().noquote() << FinalMessage;
+        if (m_ErrorText.isEmpty()) {
+            m_ErrorText = FinalMessage;
+        }
         dropItem(Url);
         m_AtLeastOneDownloadFailed = true;
         return;
@@ -362,6 +372,24 @@ void TPackageFileDownloader::requestAgain(const QUrl& Url) {
     }
     found->ReceivedBytes = false;
     m_pPool->download(Url);
+}
+
+void TPackageFileDownloader::pause() {
+    if (m_Running && !m_pPool->isPaused()) {
+        qInfo().noquote() << "download paused Thread: " + currentThreadIdText();
+        m_pPool->pause();
+    }
+}
+
+void TPackageFileDownloader::resume() {
+    if (m_pPool->isPaused()) {
+        qInfo().noquote() << "download resumed Thread: " + currentThreadIdText();
+        m_pPool->resume();
+    }
+}
+
+bool TPackageFileDownloader::isPaused() const {
+    return m_pPool->isPaused();
 }
 
 void TPackageFileDownloader::dropItem(const QUrl& Url) {

@@ -47,6 +47,11 @@ public:
     void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
     void setFilesToDownload(const TFileToDownloadVector& Files);
     void startDownloads();
+    // Holds the run: nothing new is requested and transfers in flight are given up, keeping what
+    // they received for a range request. Saved chunks stay saved.
+    void pause();
+    void resume();
+    bool isPaused() const;
 
     // Bytes received so far, over all downloads of the run, and the packed size of all of them.
     TFileSize downloadedBytes() const;
@@ -58,7 +63,8 @@ public:
     int peakCachedChunksInMemory() const;
     // Chunks the cache had to keep in temporary files during the last run.
     int chunksParkedInTemporaryFiles() const;
-    // The first saving error of the run in the system's words ("No space left on device").
+    // The first saving error of the run in the system's words ("No space left on device"), or the
+    // first chunk given up, with the addresses tried.
     const QString& errorText() const { return m_ErrorText; }
 
 signals:

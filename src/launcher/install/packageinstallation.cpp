@@ -90,11 +90,28 @@ TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
         m_pLauncherFilesystemHelper->settings()->maxConcurrentDownloads(),
         std::make_shared<shared::QNetworkAccessManagerWrapper>(m_pNetworkAccessManager), nullptr, false);
     m_pDownloadPool->setTransferStallTimeout(m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
+    m_pDownloadPool->setMirrors(m_pPackage->mirrors());
     m_pPackageFileDownloader = new TPackageFileDownloader(m_pDownloadPool, m_pLauncherFilesystemHelper);
     connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadCompleted, this,
             &TPackageInstallation::onDownloadCompleted);
     connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadFailed, this,
             &TPackageInstallation::onDownloadFailed);
+}
+
+void TPackageInstallation::setRateLimiter(std::shared_ptr<shared::TRateLimiter> pLimiter) {
+    m_pDownloadPool->setRateLimiter(std::move(pLimiter), false);
+}
+
+void TPackageInstallation::pause() {
+    m_pPackageFileDownloader->pause();
+}
+
+void TPackageInstallation::resume() {
+    m_pPackageFileDownloader->resume();
+}
+
+bool TPackageInstallation::isPaused() const {
+    return m_pPackageFileDownloader->isPaused();
 }
 
 TPackageInstallation::~TPackageInstallation() {

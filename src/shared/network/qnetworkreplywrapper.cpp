@@ -1,8 +1,21 @@
 #include "shared/network/qnetworkreplywrapper.h"
 
+#include "shared/network/ratelimiter.h"
+
+#include <QNetworkRequest>
+#include <QtDebug>
+
 #include <algorithm>
 
 namespace shared {
+
+namespace {
+
+// What a throttled reply may hold unread; the network layer stops reading from the connection
+// beyond it, so the server is slowed down rather than buffered.
+constexpr qint64 ThrottledReadBufferSize = 256 * 1024;
+
+} // namespace
 
 QNetworkReplyWrapper::QNetworkReplyWrapper(QNetworkReply* pReply)
     : QObject(pReply)
@@ -11,11 +24,9 @@ QNetworkReplyWrapper::QNetworkReplyWrapper(QNetworkReply* pReply)
         return;
     connect(pReply, &QNetworkReply::errorOccurred, this, &QNetworkReplyWrapper::onReplyError);
     connect(pReply, &QNetworkReply::readyRead, this, &QNetworkReplyWrapper::onReplyReadyRead);
-    connect(pReply, &QNetworkReply::metaDataChanged, this, [this] { m_lastArrival.restart(); });
+    connect(pReply, &QNetworkReply::metaDataChanged, this, &QNetworkReplyWrapper::onReplyMetaData);
     m_lastArrival.start();
     connect(pReply, &QNetworkReply::finished, this, &QNetworkReplyWrapper::onReplyFinished);
-    connect(pReply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 received, qint64) { onReplyProgress(received); });
 }
 
 QNetworkReplyWrapper::~QNetworkReplyWrapper() {
@@ -45,13 +56,18 @@ QString QNetworkReplyWrapper::errorString() const {
         return QStringLiteral("No data received for %1 ms").arg(m_pReply->request().transferTimeout());
     if (m_bodyCutShort)
         return QStringLiteral("Connection closed after %1 of %2 bytes")
-            .arg(m_pReply->bytesAvailable())
+            .arg(m_Body.size())
             .arg(m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     return m_pReply->errorString();
 }
 
 QByteArray QNetworkReplyWrapper::readAll() {
-    return m_pReply ? m_pReply->readAll() : QByteArray();
+    drain(true);
+    return receivedBody();
+}
+
+QByteArray QNetworkReplyWrapper::receivedBody() {
+    return m_PrefixConfirmed ? m_ResumedPrefix + m_Body : m_Body;
 }
 
 QUrl QNetworkReplyWrapper::url() const {
@@ -62,44 +78,128 @@ void QNetworkReplyWrapper::setMaximumBodySize(qint64 Bytes) {
     m_maximumBodySize = Bytes;
 }
 
+void QNetworkReplyWrapper::setRateLimiter(std::shared_ptr<TRateLimiter> pLimiter, bool GoesFirst) {
+    m_pRateLimiter = std::move(pLimiter);
+    m_GoesFirst = GoesFirst;
+    if (m_pReply && m_pRateLimiter && !m_GoesFirst)
+        m_pReply->setReadBufferSize(ThrottledReadBufferSize);
+}
+
+void QNetworkReplyWrapper::setResumedPrefix(const QByteArray& Prefix) {
+    m_ResumedPrefix = Prefix;
+}
+
+void QNetworkReplyWrapper::abandon() {
+    if (!m_pReply)
+        return;
+    // Nobody waits for this transfer's end any more; its finished signal only frees it.
+    disconnect(m_pReply, nullptr, this, nullptr);
+    connect(m_pReply, &QNetworkReply::finished, this, &QNetworkReplyWrapper::finished);
+    m_pReply->abort();
+}
+
+qint64 QNetworkReplyWrapper::prefixSize() const {
+    return m_PrefixConfirmed ? m_ResumedPrefix.size() : 0;
+}
+
+bool QNetworkReplyWrapper::isThrottled() const {
+    return m_pRateLimiter && !m_GoesFirst && m_pRateLimiter->isLimited();
+}
+
+void QNetworkReplyWrapper::onReplyMetaData() {
+    m_lastArrival.restart();
+    const int status = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_AcceptsRanges = status == 206 || m_pReply->rawHeader("Accept-Ranges").trimmed() == "bytes";
+    if (m_ResumedPrefix.isEmpty())
+        return;
+    const QByteArray expected = "bytes " + QByteArray::number(m_ResumedPrefix.size()) + '-';
+    m_PrefixConfirmed = status == 206 && m_pReply->rawHeader("Content-Range").startsWith(expected);
+    if (!m_PrefixConfirmed)
+        qInfo().noquote() << "The server sends the whole body of " + url().toString() + " again (status " +
+                                 QString::number(status) + ")";
+}
+
 void QNetworkReplyWrapper::onReplyReadyRead() {
     m_lastArrival.restart();
     // Checked on every arrival rather than on the (throttled) progress notification, so a fast
-    // endless stream cannot pile up in between. Nothing reads before the end, so what is
-    // buffered is all that came.
-    if (m_maximumBodySize >= 0 && m_pReply->bytesAvailable() > m_maximumBodySize && !m_bodyTooLarge) {
+    // endless stream cannot pile up in between.
+    const qint64 arrived = prefixSize() + m_Body.size() + m_pReply->bytesAvailable();
+    if (m_maximumBodySize >= 0 && arrived > m_maximumBodySize && !m_bodyTooLarge) {
         // Aborting reports the error and the end at once; the flag makes them say why.
         m_bodyTooLarge = true;
         m_pReply->abort();
+        return;
     }
+    drain(false);
 }
 
-void QNetworkReplyWrapper::onReplyProgress(qint64 Received) {
-    m_reportedBytes = std::max(m_reportedBytes, Received);
-    emit progress(Received);
+void QNetworkReplyWrapper::drain(bool Everything) {
+    if (!m_pReply)
+        return;
+    const qint64 available = m_pReply->bytesAvailable();
+    if (available <= 0)
+        return;
+    qint64 allowed = available;
+    if (m_pRateLimiter && (m_GoesFirst || Everything))
+        m_pRateLimiter->charge(available);
+    else if (m_pRateLimiter)
+        allowed = m_pRateLimiter->grant(available);
+    if (allowed > 0) {
+        m_Body += m_pReply->read(allowed);
+        const qint64 received = prefixSize() + m_Body.size();
+        if (received > m_reportedBytes) {
+            m_reportedBytes = received;
+            emit progress(received);
+        }
+    }
+    if (m_pReply->bytesAvailable() > 0)
+        waitForTokens();
+}
+
+void QNetworkReplyWrapper::waitForTokens() {
+    if (m_WaitingForTokens || !m_pRateLimiter)
+        return;
+    m_WaitingForTokens = true;
+    m_pRateLimiter->waitForTokens(this, [this] {
+        m_WaitingForTokens = false;
+        drain(false);
+        finishWhenDrained();
+    });
 }
 
 void QNetworkReplyWrapper::onReplyError(QNetworkReply::NetworkError Code) {
     m_stalled = hasStalled();
-    reportArrivedBytes();
+    // Whoever weighs a failure learns how far the transfer got.
+    drain(true);
     emit error(Code);
 }
 
-void QNetworkReplyWrapper::reportArrivedBytes() {
-    // Progress notifications are throttled by the network layer; whoever weighs a failure learns
-    // how far the transfer got.
-    const qint64 arrived = m_pReply->bytesAvailable();
-    if (arrived > m_reportedBytes)
-        onReplyProgress(arrived);
+void QNetworkReplyWrapper::onReplyFinished() {
+    m_ReplyFinished = true;
+    // A throttled body still waiting in the reply is read out first: the transfer ends for its
+    // owner when the last byte has been let through.
+    if (m_pReply->error() == QNetworkReply::NoError && m_pReply->bytesAvailable() > 0 && isThrottled()) {
+        waitForTokens();
+        return;
+    }
+    finish();
 }
 
-void QNetworkReplyWrapper::onReplyFinished() {
+void QNetworkReplyWrapper::finishWhenDrained() {
+    if (m_ReplyFinished && !m_FinishReported && (m_pReply->bytesAvailable() == 0 || !isThrottled()))
+        finish();
+}
+
+void QNetworkReplyWrapper::finish() {
+    if (m_FinishReported)
+        return;
+    m_FinishReported = true;
+    drain(true);
     // The HTTP layer may report a connection that broke mid-body as a plain,
     // short success. A cut body is a failed transfer, reported like any other
     // network failure: an error first, then finished.
     if (m_pReply->error() == QNetworkReply::NoError && isBodyCutShort()) {
         m_bodyCutShort = true;
-        reportArrivedBytes();
         emit error(QNetworkReply::RemoteHostClosedError);
     }
     emit finished();
@@ -114,10 +214,9 @@ bool QNetworkReplyWrapper::hasStalled() const {
 }
 
 bool QNetworkReplyWrapper::isBodyCutShort() const {
-    // Nothing reads the body before the end, so what is buffered is all that came.
     // For a body the network layer decompressed itself, the length header is gone.
     const QVariant announced = m_pReply->header(QNetworkRequest::ContentLengthHeader);
-    return announced.isValid() && m_pReply->bytesAvailable() < announced.toLongLong();
+    return announced.isValid() && m_Body.size() < announced.toLongLong();
 }
 
 } // namespace shared
