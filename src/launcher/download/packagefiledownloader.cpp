@@ -234,6 +234,9 @@ void TPackageFileDownloader::onDecompressFinished(const QUrl& Url, const TStageR
         return;
     }
     qWarning().noquote() << "Failed to decompress file downloaded from " + urlText(Url);
+    if (fetchFromNextAddress(Url)) {
+        return;
+    }
     m_pPool->releaseDownload(Url);
     if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
         return;
@@ -250,16 +253,23 @@ void TPackageFileDownloader::onVerifyFinished(const QUrl& Url, const TStageResul
         return;
     }
     qWarning().noquote() << "Failed to verify file downloaded from " + urlText(Url);
-    const bool anotherAddress = m_pPool->rejectBody(Url);
-    m_pPool->releaseDownload(Url);
-    if (anotherAddress) {
-        // Another server may hold the right content; asking it is no new attempt.
-        qInfo().noquote() << "Fetching " + urlText(Url) + " from the next address";
-        requestAgain(Url);
+    if (fetchFromNextAddress(Url)) {
         return;
     }
+    m_pPool->releaseDownload(Url);
     retryOrGiveUp(Url, "Verify of " + urlText(Url) + " failed.", false);
     emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+bool TPackageFileDownloader::fetchFromNextAddress(const QUrl& Url) {
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end() || !m_pPool->rejectBody(Url)) {
+        return false;
+    }
+    // Another server may hold the right content; asking it is no new attempt.
+    qInfo().noquote() << "Fetching " + urlText(Url) + " from the next address";
+    m_pPool->releaseDownload(Url);
+    requestAgain(Url);
+    return true;
 }
 
 void TPackageFileDownloader::onSaveFinished(const QUrl& Url, const TStageResult& Result) {

@@ -105,6 +105,8 @@ private:
     // The one place that decides between another attempt and giving up on an item.
     void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage, bool MadeProgress);
     void requestAgain(const QUrl& Url);
+    // A body that proved wrong is asked from the next address of its URL, if there is one.
+    bool fetchFromNextAddress(const QUrl& Url);
     void dropItem(const QUrl& Url);
     void stopAfterDiskFailure();
     void emitFinishedSignalWhenNoMoreFilesAreOutstanding();

@@ -90,7 +90,6 @@ TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
         m_pLauncherFilesystemHelper->settings()->maxConcurrentDownloads(),
         std::make_shared<shared::QNetworkAccessManagerWrapper>(m_pNetworkAccessManager), nullptr, false);
     m_pDownloadPool->setTransferStallTimeout(m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
-    m_pDownloadPool->setMirrors(m_pPackage->mirrors());
     m_pPackageFileDownloader = new TPackageFileDownloader(m_pDownloadPool, m_pLauncherFilesystemHelper);
     connect(m_pPackageFileDownloader, &TPackageFileDownloader::downloadCompleted, this,
             &TPackageInstallation::onDownloadCompleted);
@@ -268,6 +267,7 @@ void TPackageInstallation::startDownload() {
         onDownloadCompleted();
         return;
     }
+    m_pDownloadPool->setMirrors(m_pPackage->mirrors());
     m_pPackageFileDownloader->setTargetDirectory(m_InstallationDirectory);
     m_pPackageFileDownloader->setSelfUpdateMode(m_SelfUpdateMode);
     m_pPackageFileDownloader->setFilesToDownload(m_FilesToDownload);
