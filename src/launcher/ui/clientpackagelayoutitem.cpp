@@ -423,6 +423,9 @@ void TClientPackageLayoutItem::onPausedChanged(const TPackageInstallation& Insta
     m_pPauseButton->setToolTip(paused ? QStringLiteral("Resume download") : QStringLiteral("Pause download"));
     m_DownloadEstimate.restart();
     if (paused) {
+        const TPackageFileDownloader* pDownloader = InstallationInProgress.packageFileDownloader();
+        m_DownloadedBytes = pDownloader->downloadedBytes();
+        m_BytesToDownload = pDownloader->totalBytesToDownload();
         showPausedState();
     }
 }
