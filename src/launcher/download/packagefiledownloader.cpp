@@ -338,7 +338,8 @@ void TPackageFileDownloader::processFinishedData(const QUrl& Url) {
 
 void TPackageFileDownloader::onDownloadFailed(QUrl Url, QNetworkReply::NetworkError Code,
                                               QString ErrorString) {
-    qInfo().noquote() << "onDownloadFailed " + urlText(Url) + " Thread: " + currentThreadIdText();
+    qInfo().noquote() << "onDownloadFailed " + urlText(Url) + " (" + ErrorString +
+                             ") Thread: " + currentThreadIdText();
     m_pPool->releaseDownload(Url);
     const auto found = findItem(m_Outstanding, Url);
     if (found == m_Outstanding.end()) {

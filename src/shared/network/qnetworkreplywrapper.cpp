@@ -56,17 +56,17 @@ QString QNetworkReplyWrapper::errorString() const {
         return QStringLiteral("No data received for %1 ms").arg(m_pReply->request().transferTimeout());
     if (m_bodyCutShort)
         return QStringLiteral("Connection closed after %1 of %2 bytes")
-            .arg(m_Body.size())
+            .arg(m_Body.size() + m_pReply->bytesAvailable())
             .arg(m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     return m_pReply->errorString();
 }
 
 QByteArray QNetworkReplyWrapper::readAll() {
-    drain(true);
     return receivedBody();
 }
 
 QByteArray QNetworkReplyWrapper::receivedBody() {
+    drain(true);
     return m_PrefixConfirmed ? m_ResumedPrefix + m_Body : m_Body;
 }
 
@@ -130,7 +130,13 @@ void QNetworkReplyWrapper::onReplyReadyRead() {
         m_pReply->abort();
         return;
     }
-    drain(false);
+    if (m_pRateLimiter) {
+        drain(false);
+    } else if (arrived > m_reportedBytes) {
+        // Without a limiter the body stays in the reply until the end.
+        m_reportedBytes = arrived;
+        emit progress(arrived);
+    }
 }
 
 void QNetworkReplyWrapper::drain(bool Everything) {
@@ -170,7 +176,12 @@ void QNetworkReplyWrapper::waitForTokens() {
 void QNetworkReplyWrapper::onReplyError(QNetworkReply::NetworkError Code) {
     m_stalled = hasStalled();
     // Whoever weighs a failure learns how far the transfer got.
-    drain(true);
+    if (m_pRateLimiter) {
+        drain(true);
+    } else if (m_pReply->bytesAvailable() > m_reportedBytes - prefixSize()) {
+        m_reportedBytes = prefixSize() + m_pReply->bytesAvailable();
+        emit progress(m_reportedBytes);
+    }
     emit error(Code);
 }
 
@@ -194,7 +205,8 @@ void QNetworkReplyWrapper::finish() {
     if (m_FinishReported)
         return;
     m_FinishReported = true;
-    drain(true);
+    if (m_pRateLimiter)
+        drain(true);
     // The HTTP layer may report a connection that broke mid-body as a plain,
     // short success. A cut body is a failed transfer, reported like any other
     // network failure: an error first, then finished.
@@ -216,7 +228,7 @@ bool QNetworkReplyWrapper::hasStalled() const {
 bool QNetworkReplyWrapper::isBodyCutShort() const {
     // For a body the network layer decompressed itself, the length header is gone.
     const QVariant announced = m_pReply->header(QNetworkRequest::ContentLengthHeader);
-    return announced.isValid() && m_Body.size() < announced.toLongLong();
+    return announced.isValid() && m_Body.size() + m_pReply->bytesAvailable() < announced.toLongLong();
 }
 
 } // namespace shared

@@ -16,8 +16,9 @@ class TRateLimiter;
 // deleting the wrapper frees the reply as well, so whoever is done with a
 // wrapper (the download pool after reporting it) leaves nothing behind.
 //
-// The body is taken out of the reply as it arrives (as fast as a rate limiter allows, when one is
-// set), so a transfer that is given up keeps what came so far for a later range request.
+// With a rate limiter the body is taken out of the reply as it arrives, as fast as the limiter
+// allows; without one it stays in the reply until the end. Either way a transfer that is given up
+// hands over what came so far, for a later range request.
 class QNetworkReplyWrapper : public QObject {
     Q_OBJECT
 public:
