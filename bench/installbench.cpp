@@ -24,6 +24,7 @@
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "shared/container/container.h"
+#include "shared/network/ratelimiter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -314,6 +315,11 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
     QTemporaryDir launcher;
     auto fileSystem = benchFileSystem(launcher.path());
     TPackageInstallation installation(benchPackage(), fileSystem);
+    // RATE_LIMIT_KIB: the download speed limit of the run, in KiB/s (run-ratelimit-bench.sh).
+    const qint64 rateLimit = qEnvironmentVariableIntValue("RATE_LIMIT_KIB");
+    if (rateLimit > 0) {
+        installation.setRateLimiter(std::make_shared<shared::TRateLimiter>(rateLimit * 1024));
+    }
     const QDir directory(Installation);
     installation.setInstallationDirectory(directory);
     QDir().mkpath(Installation);

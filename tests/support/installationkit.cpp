@@ -29,6 +29,11 @@ bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, co
                         ErrorText);
 }
 
+TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder, const QUrl& BaseUrl) {
+    return TPackageConfigurationReader(readBytes(QDir(OutputFolder).filePath(u"package.json"_qs)),
+                                       QByteArray(), BaseUrl, BaseUrl);
+}
+
 bool sameTree(const QString& BuildDirectory, const QString& InstallationDirectory, QString& Difference) {
     QDirIterator files(BuildDirectory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (files.hasNext()) {

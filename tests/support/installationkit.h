@@ -30,6 +30,10 @@ makeLauncherFilesystem(const QString& LauncherDirectory, const QByteArray& IniTe
 bool publishBuild(const QString& BuildDirectory, const QString& OutputFolder, const QString& Version,
                   QString& ErrorText, int Method = 5);
 
+// Parses OutputFolder/package.json as the launcher does, with addresses relative to BaseUrl.
+mirrel::launcher::TPackageConfigurationReader readPublishedConfiguration(const QString& OutputFolder,
+                                                                         const QUrl& BaseUrl);
+
 // Whether every file of the build directory is in the installation directory with the same bytes
 // (and the same execute bit); Difference names the first mismatch.
 bool sameTree(const QString& BuildDirectory, const QString& InstallationDirectory, QString& Difference);

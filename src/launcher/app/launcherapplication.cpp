@@ -13,6 +13,7 @@
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "launcher/selfupdate/launcherselfupdater.h"
+#include "launcher/settings/downloadratesetting.h"
 #include "launcher/settings/launcherconstants.h"
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/accountgroupkey.h"
@@ -22,6 +23,7 @@
 #include "platform/startedprogram.h"
 #include "shared/network/downloadpool.h"
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
+#include "shared/network/ratelimiter.h"
 #include "shared/singleinstance/firstinstancetester.h"
 #include "shared/translation/translationmanager.h"
 #include "systemsurvey/systemsurveyupload.h"
@@ -98,6 +100,8 @@ TLauncherApplication::TLauncherApplication(int& argc, char** argv,
 
     setUpTranslation();
     setUpIdentity();
+    m_pDownloadRateSetting = std::make_shared<TDownloadRateSetting>(
+        m_pLauncherFilesystemHelper->settings()->downloadRateLimit(), m_pRateLimiter);
 
     m_NotificationTimer.setSingleShot(true);
     m_NotificationTimer.setInterval(
@@ -114,6 +118,7 @@ TLauncherApplication::TLauncherApplication(int& argc, char** argv,
         this);
     m_pFunnelEventSender->setTransferStallTimeout(
         m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
+    m_pFunnelEventSender->setEnabled(m_pLauncherFilesystemHelper->settings()->telemetry());
 
     m_ClientStartTimer.setSingleShot(false);
     m_ClientStartTimer.setInterval(ClientStartWatchIntervalMs);
@@ -143,6 +148,9 @@ void TLauncherApplication::setUpServices(std::shared_ptr<TLauncherFilesystemHelp
     m_pLauncherFilesystemHelper =
         pFilesystemHelper ? std::move(pFilesystemHelper) : std::make_shared<TLauncherFilesystemHelper>();
     m_pDownloadPool->setTransferStallTimeout(m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
+    m_pRateLimiter = std::make_shared<::shared::TRateLimiter>();
+    // The application's downloads are documents, hints and traces: small, and awaited by the player.
+    m_pDownloadPool->setRateLimiter(m_pRateLimiter, true);
     m_pTranslationManager = std::make_shared<mirrel::shared::TTranslationManager>();
     m_pCdnTrace = std::make_shared<TCloudflareCdnTrace>(
         m_pLauncherFilesystemHelper->settings()->cdnDiagnosticsTraceUrl(), m_pDownloadPool);
@@ -228,6 +236,10 @@ void TLauncherApplication::logStartupDetails() const {
     qInfo().noquote() << "Command line options:" << optionsText() << "Thread:" << currentThreadIdText();
     qInfo().noquote() << "Settings from" << settings->sourcePath() + QStringLiteral(":")
                       << settings->describe() << "Thread:" << currentThreadIdText();
+    if (!settings->telemetry()) {
+        qInfo().noquote() << "Telemetry is off: no funnel event and no hardware survey is sent, and no "
+                             "device identifier is created.";
+    }
 }
 
 QString TLauncherApplication::optionsText() const {
@@ -319,6 +331,11 @@ void TLauncherApplication::showMainWindow() {
     connect(
         window, &TLauncherMainWindow::clientPackageVerifyButtonClicked, this,
         [this](std::shared_ptr<TPackage> pPackage) { onClientVerifyTriggeredFromUI(std::move(pPackage)); });
+    connect(window, &TLauncherMainWindow::clientPackagePauseRequested, this,
+            [this](std::shared_ptr<TPackage> pPackage, bool Pause) {
+                onPauseTriggeredFromUI(std::move(pPackage), Pause);
+            });
+    window->setDownloadRateSetting(m_pDownloadRateSetting);
     connect(
         window, &TLauncherMainWindow::clientPackageRepairRequested, this,
         [this](std::shared_ptr<TPackage> pPackage) { onClientRepairTriggeredFromUI(std::move(pPackage)); });
@@ -339,6 +356,7 @@ void TLauncherApplication::onMainConfigurationLoaded() {
             return;
         }
         startSurveyUpload();
+        m_pDownloadPool->setMirrors(m_pConfigurationHandler->configuration()->mirrors());
         m_pConfigurationHandler->requestPackageConfigurations();
     });
 }
@@ -346,7 +364,8 @@ void TLauncherApplication::onMainConfigurationLoaded() {
 void TLauncherApplication::startSurveyUpload() {
     const std::shared_ptr<TLauncherConfigurationReader> configuration =
         m_pConfigurationHandler->configuration();
-    if (configuration && configuration->hardwareSurveyUrl().isValid()) {
+    if (configuration && configuration->hardwareSurveyUrl().isValid() &&
+        m_pLauncherFilesystemHelper->settings()->telemetry()) {
         m_pSurveyUploader = systemsurvey::startSystemSurveyUpload(
             configuration->hardwareSurveyUrl(),
             m_pLauncherFilesystemHelper->settings()->transferStallTimeout());
@@ -429,6 +448,7 @@ void TLauncherApplication::onLauncherReadyForAction() {
         }
         m_pInstallationManager =
             std::make_unique<TInstallationManager>(configuration, m_pLauncherFilesystemHelper);
+        m_pInstallationManager->setRateLimiter(m_pRateLimiter);
         const std::vector<std::shared_ptr<TPackage>> forcePatchList = takeForcePatchList();
         connect(m_pInstallationManager.get(), &TInstallationManager::allStartedUpdatesFinished, this,
                 [this] { onAllStartedUpdatesFinished(); });
@@ -614,6 +634,14 @@ void TLauncherApplication::onClientRepairTriggeredFromUI(std::shared_ptr<TPackag
         // A full run: every installed file is read and checked, and whatever is missing or damaged
         // (the program among them) is fetched again and made executable.
         m_pInstallationManager->installOrUpdatePackage(pPackage);
+    });
+}
+
+void TLauncherApplication::onPauseTriggeredFromUI(std::shared_ptr<TPackage> pPackage, bool Pause) {
+    guarded([this, &pPackage, Pause] {
+        if (!isEnding() && m_pInstallationManager) {
+            m_pInstallationManager->setUpdatePaused(pPackage, Pause);
+        }
     });
 }
 

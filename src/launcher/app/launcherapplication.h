@@ -26,6 +26,7 @@ class TStartedProgram;
 namespace shared {
 class FirstInstanceTester;
 class TDownloadPool;
+class TRateLimiter;
 } // namespace shared
 
 namespace systemsurvey {
@@ -35,6 +36,7 @@ class TSystemSurveyUploader;
 namespace mirrel::launcher {
 
 class TCloudflareCdnTrace;
+class TDownloadRateSetting;
 class TFunnelEventSender;
 class TInstallationManager;
 class TLauncherConfigurationHandler;
@@ -78,6 +80,7 @@ public:
     }
     std::shared_ptr<::shared::TDownloadPool> downloadPool() const { return m_pDownloadPool; }
     std::shared_ptr<TCloudflareCdnTrace> cdnTrace() const { return m_pCdnTrace; }
+    std::shared_ptr<TDownloadRateSetting> downloadRateSetting() const { return m_pDownloadRateSetting; }
     TLauncherConfigurationHandler* configurationHandler() const { return m_pConfigurationHandler.get(); }
     TLauncherSelfUpdater* selfUpdater() const { return m_pSelfUpdater.get(); }
     // Null until the launcher is ready for action.
@@ -129,6 +132,7 @@ public:
     void onClientStartOrInstallTriggeredFromUI(std::shared_ptr<TPackage> pPackage);
     void onClientVerifyTriggeredFromUI(std::shared_ptr<TPackage> pPackage);
     void onDefaultChanged(std::shared_ptr<TPackage> pPackage, bool isDefault);
+    void onPauseTriggeredFromUI(std::shared_ptr<TPackage> pPackage, bool Pause);
 
     // Starts the package's client and ends the launcher once the client has announced itself
     // (exit code 0), or when it does not within ClientStartTimeout (exit code 1). A client that
@@ -183,6 +187,9 @@ private:
     // Members in the order of their creation; they are released in reverse order.
     std::shared_ptr<::shared::TDownloadPool> m_pDownloadPool;
     std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
+    // Shared by every download of the launcher.
+    std::shared_ptr<::shared::TRateLimiter> m_pRateLimiter;
+    std::shared_ptr<TDownloadRateSetting> m_pDownloadRateSetting;
     std::shared_ptr<mirrel::shared::TTranslationManager> m_pTranslationManager;
     std::shared_ptr<TCloudflareCdnTrace> m_pCdnTrace;
     std::unique_ptr<TLauncherConfigurationHandler> m_pConfigurationHandler;

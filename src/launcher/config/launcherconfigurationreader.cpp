@@ -2,12 +2,14 @@
 
 #include "launcher/config/launcherconfigurationexception.h"
 #include "launcher/package/package.h"
+#include "shared/network/mirrorset.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QtDebug>
 
 namespace mirrel::launcher {
 
@@ -41,6 +43,34 @@ void TLauncherConfigurationReader::read(const QJsonObject& object) {
     FunnelUrl = QUrl(object.value(QLatin1String("funnel")).toString());
     PreventDefaultAutostart = object.value(QLatin1String("preventdefaultautostart")).toBool(false);
     ShowPackageNames = object.value(QLatin1String("showpackagenames")).toBool(false);
+    readMirrors(object);
+}
+
+void TLauncherConfigurationReader::readMirrors(const QJsonObject& object) {
+    const QJsonValue value = object.value(QLatin1String("mirrors"));
+    if (value.isUndefined()) {
+        return;
+    }
+    if (!value.isArray()) {
+        qWarning().noquote() << "\"mirrors\" is not an array of addresses; no mirror is used.";
+        return;
+    }
+    QList<QUrl> candidates;
+    for (const QJsonValue& entry : value.toArray()) {
+        candidates.append(QUrl(entry.toString(), QUrl::StrictMode));
+    }
+    // Only a document from a server has copies elsewhere; the stored copy's directory has none.
+    const QList<QUrl> mirrors = ::shared::TMirrorSet::validMirrors(candidates);
+    if (mirrors.isEmpty() || BaseUrl.isLocalFile()) {
+        return;
+    }
+    Mirrors = std::make_shared<::shared::TMirrorSet>(BaseUrl, mirrors);
+    for (const std::shared_ptr<TPackage>& package : Packages) {
+        package->setMirrors(Mirrors);
+    }
+    if (LauncherPackage) {
+        LauncherPackage->setMirrors(Mirrors);
+    }
 }
 
 std::vector<std::shared_ptr<TPackage>> TLauncherConfigurationReader::availablePackages() const {

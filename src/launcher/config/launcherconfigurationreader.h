@@ -8,6 +8,10 @@
 
 class QJsonObject;
 
+namespace shared {
+class TMirrorSet;
+}
+
 namespace mirrel::launcher {
 
 class TPackage;
@@ -36,6 +40,8 @@ public:
     const QUrl& funnelUrl() const { return FunnelUrl; }
     bool preventDefaultAutostart() const { return PreventDefaultAutostart; }
     bool showPackageNames() const { return ShowPackageNames; }
+    // The servers of "mirrors" that copy the one the document came from; null without any.
+    const std::shared_ptr<::shared::TMirrorSet>& mirrors() const { return Mirrors; }
 
     // The packages, in order, that have a build for this system with a parsed configuration
     // attached; only these are offered.
@@ -43,6 +49,7 @@ public:
 
 private:
     void read(const QJsonObject& object);
+    void readMirrors(const QJsonObject& object);
 
     QUrl BaseUrl;
     QByteArray RawDocument;
@@ -53,6 +60,7 @@ private:
     QUrl FunnelUrl;
     bool PreventDefaultAutostart = false;
     bool ShowPackageNames = false;
+    std::shared_ptr<::shared::TMirrorSet> Mirrors;
 };
 
 } // namespace mirrel::launcher

@@ -405,6 +405,9 @@ void TPackageFileDownloader::onDecompressFinished(const QUrl& Url, const TStageR
         return;
     }
     qWarning().noquote() << "Failed to decompress file downloaded from " + urlText(Url);
+    if (fetchFromNextAddress(Url)) {
+        return;
+    }
     m_pPool->releaseDownload(Url);
     if (findItem(m_Outstanding, Url) == m_Outstanding.end()) {
         return;
@@ -421,9 +424,23 @@ void TPackageFileDownloader::onVerifyFinished(const QUrl& Url, const TStageResul
         return;
     }
     qWarning().noquote() << "Failed to verify file downloaded from " + urlText(Url);
+    if (fetchFromNextAddress(Url)) {
+        return;
+    }
     m_pPool->releaseDownload(Url);
     retryOrGiveUp(Url, "Verify of " + urlText(Url) + " failed.", false);
     emitFinishedSignalWhenNoMoreFilesAreOutstanding();
+}
+
+bool TPackageFileDownloader::fetchFromNextAddress(const QUrl& Url) {
+    if (findItem(m_Outstanding, Url) == m_Outstanding.end() || !m_pPool->rejectBody(Url)) {
+        return false;
+    }
+    // Another server may hold the right content; asking it is no new attempt.
+    qInfo().noquote() << "Fetching " + urlText(Url) + " from the next address";
+    m_pPool->releaseDownload(Url);
+    requestAgain(Url);
+    return true;
 }
 
 void TPackageFileDownloader::onSaveFinished(const QUrl& Url, const TStageResult& Result) {
@@ -498,7 +515,8 @@ void TPackageFileDownloader::processFinishedData(const QUrl& Url) {
 
 void TPackageFileDownloader::onDownloadFailed(QUrl Url, QNetworkReply::NetworkError Code,
                                               QString ErrorString) {
-    qInfo().noquote() << "onDownloadFailed " + urlText(Url) + " Thread: " + currentThreadIdText();
+    qInfo().noquote() << "onDownloadFailed " + urlText(Url) + " (" + ErrorString +
+                             ") Thread: " + currentThreadIdText();
     m_pPool->releaseDownload(Url);
     const auto found = findItem(m_Outstanding, Url);
     if (found == m_Outstanding.end()) {
@@ -522,6 +540,9 @@ void TPackageFileDownloader::retryOrGiveUp(const QUrl& Url, const QString& Final
     const TRetryDecision decision = decideRetry(found->RetryBudget, MadeProgress, m_RetryPause, jitter);
     if (!decision.Retry) {
         qCritical().noquote() << FinalMessage;
+        if (m_ErrorText.isEmpty()) {
+            m_ErrorText = FinalMessage;
+        }
         dropItem(Url);
         m_AtLeastOneDownloadFailed = true;
         return;
@@ -539,6 +560,24 @@ void TPackageFileDownloader::requestAgain(const QUrl& Url) {
     }
     found->ReceivedBytes = false;
     m_pPool->download(Url);
+}
+
+void TPackageFileDownloader::pause() {
+    if (m_Running && !m_pPool->isPaused()) {
+        qInfo().noquote() << "download paused Thread: " + currentThreadIdText();
+        m_pPool->pause();
+    }
+}
+
+void TPackageFileDownloader::resume() {
+    if (m_pPool->isPaused()) {
+        qInfo().noquote() << "download resumed Thread: " + currentThreadIdText();
+        m_pPool->resume();
+    }
+}
+
+bool TPackageFileDownloader::isPaused() const {
+    return m_pPool->isPaused();
 }
 
 void TPackageFileDownloader::dropItem(const QUrl& Url) {

@@ -66,6 +66,11 @@ public:
     void startDownloads();
     // The run's stop request: once it is made, no chunk is unpacked, checked or written any more.
     void setStopRequest(std::shared_ptr<const TStopRequest> Stop) { m_pStop = std::move(Stop); }
+    // Holds the run: nothing new is requested and transfers in flight are given up, keeping what
+    // they received for a range request. Saved chunks stay saved.
+    void pause();
+    void resume();
+    bool isPaused() const;
 
     // Bytes received so far, over all downloads of the run, and the packed size of all of them.
     TFileSize downloadedBytes() const;
@@ -79,7 +84,8 @@ public:
     int chunksParkedInTemporaryFiles() const;
     // Bytes of the last run written from installed siblings instead of being downloaded.
     TFileSize seededBytes() const;
-    // The first saving error of the run in the system's words ("No space left on device").
+    // The first saving error of the run in the system's words ("No space left on device"), or the
+    // first chunk given up, with the addresses tried.
     const QString& errorText() const { return m_ErrorText; }
 
 signals:
@@ -127,6 +133,8 @@ private:
     // The one place that decides between another attempt and giving up on an item.
     void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage, bool MadeProgress);
     void requestAgain(const QUrl& Url);
+    // A body that proved wrong is asked from the next address of its URL, if there is one.
+    bool fetchFromNextAddress(const QUrl& Url);
     void dropItem(const QUrl& Url);
     void stopAfterDiskFailure();
     void emitFinishedSignalWhenNoMoreFilesAreOutstanding();

@@ -15,6 +15,7 @@
 
 #include <QFutureWatcher>
 #include <QStringList>
+#include <QSettings>
 #include <QUrl>
 #include <QtConcurrent>
 #include <QtDebug>
@@ -125,6 +126,7 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
     markPackageAsPartiallyInstalled(Package, targetConfiguration.rawPackageDocument(),
                                     targetConfiguration.rawAssetDocument());
     const std::vector<TSiblingPackage> siblings = siblingPackages(Package);
+    rememberPausedUpdate(*Package, false);
     const std::shared_ptr<TPackageInstallation> installation =
         startInstallation(Package, directory, installed, targetConfiguration, false);
     installation->setSiblingPackages(siblings);
@@ -195,6 +197,9 @@ TInstallationManager::startInstallation(const std::shared_ptr<TPackage>& Package
     installation->setInstalledVersionLabel(versionLabel(Installed));
     installation->setTargetVersionLabel(versionLabel(Target));
     installation->setSelfUpdateMode(m_SelfUpdateMode);
+    if (m_pRateLimiter) {
+        installation->setRateLimiter(m_pRateLimiter);
+    }
     if (!UserVerification) {
         connect(installation.get(), &TPackageInstallation::downloadFinished, this,
                 &TInstallationManager::onDownloadFinished);
@@ -256,6 +261,13 @@ void TInstallationManager::refreshPackageStatuses() {
     for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
         const std::int32_t status = determinePackageStatus(package);
         updateRunSizeEstimate(package);
+        // An update paused when the launcher last ran is offered for resuming while its partial
+        // marker is there.
+        if (!isInstallationInProgress(package->name())) {
+            package->setUpdatePaused(
+                status == TPackage::StatusPartiallyInstalled &&
+                TFunnelEventSender::userSettingsStore()->value(pausedUpdateKey(*package)).toBool());
+        }
         storeStatus(*package, status);
         if (defaultFound || status < TPackage::StatusPartiallyInstalled) {
             continue;
@@ -527,8 +539,49 @@ TInstallationManager::findInstallation(const QString& PackageName) {
     return found != m_InstallationsInProgress.end() ? &*found : nullptr;
 }
 
+void TInstallationManager::setUpdatePaused(const std::shared_ptr<TPackage>& Package, bool Paused) {
+    TInstallationInProgress* pRun = Package ? findInstallation(Package->name()) : nullptr;
+    if (pRun == nullptr || pRun->UserVerification) {
+        return;
+    }
+    const std::shared_ptr<TPackageInstallation> installation = pRun->Installation;
+    if (Paused) {
+        installation->pause();
+    } else {
+        installation->resume();
+    }
+    if (installation->isPaused() == Package->isUpdatePaused()) {
+        return;
+    }
+    qInfo().noquote() << QStringLiteral("setUpdatePaused: ") + Package->name() +
+                             (installation->isPaused() ? QStringLiteral(" paused")
+                                                       : QStringLiteral(" resumed")) +
+                             threadText();
+    rememberPausedUpdate(*Package, installation->isPaused());
+    emit installationPausedChanged(*installation);
+}
+
+QString TInstallationManager::pausedUpdateKey(const TPackage& Package) {
+    return QStringLiteral("pausedUpdates/") + Package.directoryName();
+}
+
+void TInstallationManager::rememberPausedUpdate(TPackage& Package, bool Paused) {
+    if (!Paused && !Package.isUpdatePaused()) {
+        return;
+    }
+    Package.setUpdatePaused(Paused);
+    const std::unique_ptr<QSettings> store = TFunnelEventSender::userSettingsStore();
+    if (Paused) {
+        store->setValue(pausedUpdateKey(Package), true);
+    } else {
+        store->remove(pausedUpdateKey(Package));
+    }
+    store->sync();
+}
+
 void TInstallationManager::finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation) {
     updateRunSizeEstimate(Installation->package());
+    rememberPausedUpdate(*Installation->package(), false);
     // Receivers may run an event loop of their own (a message box), in which other runs end: the
     // list is searched again afterwards.
     emit installationOrUpdateFinished(*Installation);

@@ -13,6 +13,10 @@
 #include <memory>
 #include <vector>
 
+namespace shared {
+class TRateLimiter;
+}
+
 namespace mirrel::launcher {
 
 class TLauncherConfigurationReader;
@@ -77,6 +81,14 @@ public:
     bool selfUpdateMode() const { return m_SelfUpdateMode; }
     void setSelfUpdateMode(bool SelfUpdateMode) { m_SelfUpdateMode = SelfUpdateMode; }
 
+    // Every run's downloads read through this limiter.
+    void setRateLimiter(std::shared_ptr<::shared::TRateLimiter> pLimiter) {
+        m_pRateLimiter = std::move(pLimiter);
+    }
+    // Holds or continues the download of the package's run in progress. A paused update is
+    // remembered in the user's settings, so that the next start offers to resume it.
+    void setUpdatePaused(const std::shared_ptr<TPackage>& Package, bool Paused);
+
     // The application object's funnel events unless replaced.
     void setFunnelEventSink(TFunnelEventSink Sink);
 
@@ -88,6 +100,7 @@ signals:
     void installationOrUpdateStarted(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
     void installationOrUpdateFinished(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
     void allStartedUpdatesFinished();
+    void installationPausedChanged(const mirrel::launcher::TPackageInstallation& InstallationInProgress);
     void diskAccessFailed(QString ErrorMessage);
 
 private slots:
@@ -130,12 +143,15 @@ private:
     void moveFullMarkerToPartialMarker(const QDir& PackageDirectory) const;
     // The asset document and the package marker beside it form one pair; see the definition.
     void replaceAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument) const;
+    static QString pausedUpdateKey(const TPackage& Package);
+    static void rememberPausedUpdate(TPackage& Package, bool Paused);
 
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
     std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
     std::vector<TInstallationInProgress> m_InstallationsInProgress;
     bool m_SelfUpdateMode = false;
     TFunnelEventSink m_FunnelEventSink;
+    std::shared_ptr<::shared::TRateLimiter> m_pRateLimiter;
 };
 
 } // namespace mirrel::launcher

@@ -102,6 +102,22 @@ TPackageInstallation::TPackageInstallation(std::shared_ptr<TPackage> Package,
             &TPackageInstallation::onDownloadFailed);
 }
 
+void TPackageInstallation::setRateLimiter(std::shared_ptr<shared::TRateLimiter> pLimiter) {
+    m_pDownloadPool->setRateLimiter(std::move(pLimiter), false);
+}
+
+void TPackageInstallation::pause() {
+    m_pPackageFileDownloader->pause();
+}
+
+void TPackageInstallation::resume() {
+    m_pPackageFileDownloader->resume();
+}
+
+bool TPackageInstallation::isPaused() const {
+    return m_pPackageFileDownloader->isPaused();
+}
+
 TPackageInstallation::~TPackageInstallation() {
     // A verification still running reports its progress through this object.
     const QList<QFutureWatcherBase*> verifications = findChildren<QFutureWatcherBase*>();
@@ -314,6 +330,7 @@ void TPackageInstallation::startFetching() {
         onDownloadCompleted();
         return;
     }
+    m_pDownloadPool->setMirrors(m_pPackage->mirrors());
     m_pPackageFileDownloader->setTargetDirectory(m_InstallationDirectory);
     m_pPackageFileDownloader->setSelfUpdateMode(m_SelfUpdateMode);
     m_pPackageFileDownloader->setSiblingIndex(m_pSiblingIndex);

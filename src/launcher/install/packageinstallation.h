@@ -18,6 +18,7 @@ class QNetworkAccessManager;
 namespace shared {
 class TDownloadPool;
 class TFileSystemHelper;
+class TRateLimiter;
 } // namespace shared
 
 namespace mirrel::launcher {
@@ -43,6 +44,12 @@ public:
 
     std::shared_ptr<TPackage> package() const { return m_pPackage; }
     TPackageFileDownloader* packageFileDownloader() const { return m_pPackageFileDownloader; }
+    // The downloads of this run read through the launcher's shared limiter.
+    void setRateLimiter(std::shared_ptr<shared::TRateLimiter> pLimiter);
+    // Holds or continues the download of this run (see TPackageFileDownloader::pause).
+    void pause();
+    void resume();
+    bool isPaused() const;
 
     // The outcome of the last download or verification.
     bool success() const { return m_Success; }

@@ -16,6 +16,10 @@
 
 class QJsonObject;
 
+namespace shared {
+class TMirrorSet;
+}
+
 namespace mirrel::launcher {
 
 class TPackageConfigurationReader;
@@ -66,6 +70,16 @@ public:
 
     const std::vector<TPackageBuild>& builds() const { return Builds; }
 
+    // The player paused this package's update (in this run or when the launcher last ran) and has
+    // not resumed it yet.
+    bool isUpdatePaused() const { return UpdatePaused; }
+    void setUpdatePaused(bool Paused) { UpdatePaused = Paused; }
+
+    // The servers that copy the configuration's; shared by every package of one configuration, so
+    // a server that keeps failing is skipped for all of them. Null without mirrors.
+    const std::shared_ptr<::shared::TMirrorSet>& mirrors() const { return Mirrors; }
+    void setMirrors(std::shared_ptr<::shared::TMirrorSet> pMirrors) { Mirrors = std::move(pMirrors); }
+
     // The first build, in list order, for the running system and the launcher's architecture;
     // null when there is none.
     TPackageBuild* selectBuildForThisSystem();
@@ -89,9 +103,11 @@ private:
     bool InstallAutomatically = false;
     bool CheckedSinceStart = false;
     bool DefaultPackage = false;
+    bool UpdatePaused = false;
     std::vector<TPackageBuild> Builds; // filled once in the constructor, so build addresses stay put
     std::int32_t LocalStatus = StatusNotDetermined;
     TRunSizeEstimate RunSize;
+    std::shared_ptr<::shared::TMirrorSet> Mirrors;
 };
 
 } // namespace mirrel::launcher

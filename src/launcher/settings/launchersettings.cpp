@@ -54,6 +54,8 @@ TLauncherSettings::TLauncherSettings(const QString& iniPath)
         settings.value(QStringLiteral("transferStallTimeout"), DefaultTransferStallTimeout).toInt();
     m_TransferStallTimeout = stallTimeout > 0 ? stallTimeout : DefaultTransferStallTimeout;
     m_RetryPause = std::max(settings.value(QStringLiteral("retryPause"), DefaultRetryPause).toInt(), 0);
+    m_Telemetry = settings.value(QStringLiteral("telemetry"), true).toBool();
+    m_DownloadRateLimit = std::max(settings.value(QStringLiteral("downloadRateLimit"), 0).toInt(), 0);
     settings.endGroup();
 
     settings.beginGroup(QStringLiteral("DEBUG"));
@@ -88,6 +90,8 @@ QString TLauncherSettings::describe() const {
         QStringLiteral("maxCachedChunks=") + QString::number(m_MaxCachedChunks),
         QStringLiteral("maxConcurrentDownloads=") + QString::number(m_MaxConcurrentDownloads),
         QStringLiteral("publicKey=") + m_PublicKey,
+        QStringLiteral("telemetry=") + boolText(m_Telemetry),
+        QStringLiteral("downloadRateLimit=") + QString::number(m_DownloadRateLimit),
     };
     return entries.join(QStringLiteral(", "));
 }

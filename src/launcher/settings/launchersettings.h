@@ -44,6 +44,10 @@ public:
     // Base64 of the Ed25519 public key that signs the configuration and the package documents;
     // empty when the studio does not sign them.
     const QString& publicKey() const { return m_PublicKey; }
+    // Whether funnel events and the hardware survey are sent (and a device identifier is kept).
+    bool telemetry() const { return m_Telemetry; }
+    // Kibibytes per second for all downloads together; 0 means no limit.
+    int downloadRateLimit() const { return m_DownloadRateLimit; }
 
     // One line with every key and its value, for the start-up log.
     QString describe() const;
@@ -71,6 +75,8 @@ private:
     int m_MaxCachedChunks = 100;
     int m_MaxConcurrentDownloads = 10;
     QString m_PublicKey;
+    bool m_Telemetry = true;
+    int m_DownloadRateLimit = 0;
 };
 
 } // namespace mirrel::launcher

@@ -51,6 +51,15 @@ void TFunnelEventSender::setSettingsStoreFactory(TSettingsStoreFactory Factory) 
 
 void TFunnelEventSender::sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) {
     qInfo().noquote() << "sendFunnelEvent: " + Step;
+    if (!m_Enabled) {
+        return;
+    }
+    const QUrl funnelUrl = m_FunnelUrl ? m_FunnelUrl() : QUrl();
+    if (funnelUrl.isEmpty()) {
+        // Nothing would answer, and the milestone still counts as first for a later report.
+        qInfo().noquote() << "sendFunnelEvent: no funnel address configured; step not sent: " + Step;
+        return;
+    }
     const std::unique_ptr<QSettings> store = m_SettingsStoreFactory();
     const QString identifier = deviceIdentifier(*store);
     // The flag turns false before the report is sent: a report lost on the network still counts.
@@ -61,7 +70,7 @@ void TFunnelEventSender::sendFunnelEvent(const QString& Step, const QString& Fir
     store->sync();
 
     const QString accountGroupKey = m_AccountGroupKey ? m_AccountGroupKey() : QString();
-    post(Step, funnelEventDocument(Step, first, identifier, accountGroupKey));
+    post(funnelUrl, Step, funnelEventDocument(Step, first, identifier, accountGroupKey));
 }
 
 std::unique_ptr<QSettings> TFunnelEventSender::userSettingsStore() {
@@ -117,8 +126,8 @@ void TFunnelEventSender::writeSharedIdentifierFile(const QString& DeviceIdentifi
     file.write(QJsonDocument(QJsonObject{{QStringLiteral("DeviceIdentifier"), DeviceIdentifier}}).toJson());
 }
 
-void TFunnelEventSender::post(const QString& Step, const QByteArray& Body) {
-    QNetworkRequest request(m_FunnelUrl ? m_FunnelUrl() : QUrl());
+void TFunnelEventSender::post(const QUrl& FunnelUrl, const QString& Step, const QByteArray& Body) {
+    QNetworkRequest request(FunnelUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     // One manager per report, so that reports in flight never share a connection's fate.
     auto* pNetworkAccessManager = new QNetworkAccessManager(this);

@@ -26,7 +26,7 @@ public:
     using TUrlProvider = std::function<QUrl()>;
 
     // The providers are asked at every report, so a configuration loaded after construction is
-    // seen. Without a URL provider the report goes to an empty address and fails in the log.
+    // seen. Without a funnel address nothing is attempted.
     TFunnelEventSender(QString FunnelSettingsKey, TTextProvider AccountGroupKey, TUrlProvider FunnelUrl,
                        QObject* parent = nullptr);
     ~TFunnelEventSender() override;
@@ -37,6 +37,9 @@ public:
     // The store that keeps the device identifier and the first-time flags; the user's own store of
     // the launcher (userSettingsStore) unless replaced.
     void setSettingsStoreFactory(TSettingsStoreFactory Factory);
+    // Switched off, no report is sent and no device identifier is created or written.
+    void setEnabled(bool Enabled) { m_Enabled = Enabled; }
+    bool isEnabled() const { return m_Enabled; }
 
     void sendFunnelEvent(const QString& Step, const QString& FirstTimeKey);
 
@@ -56,13 +59,14 @@ public:
 private:
     QString deviceIdentifier(QSettings& Store) const;
     static void writeSharedIdentifierFile(const QString& DeviceIdentifier);
-    void post(const QString& Step, const QByteArray& Body);
+    void post(const QUrl& FunnelUrl, const QString& Step, const QByteArray& Body);
 
     const QString m_FunnelSettingsKey;
     TTextProvider m_AccountGroupKey;
     TUrlProvider m_FunnelUrl;
     TSettingsStoreFactory m_SettingsStoreFactory;
     int m_TransferStallTimeout;
+    bool m_Enabled = true;
 };
 
 } // namespace mirrel::launcher

@@ -19,6 +19,10 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QStringList>
+#include <QStyle>
+#include <QToolButton>
+
+#include <algorithm>
 
 namespace mirrel::launcher {
 
@@ -39,6 +43,8 @@ constexpr int BottomRow = 4;
 const QString ScanningWord = QStringLiteral("Scanning...");
 const QString WritingWord = QStringLiteral("Writing...");
 const QString VerifyingWord = QStringLiteral("Verifying...");
+const QString PausedWord = QStringLiteral("Paused");
+const QString UpdatePausedText = QStringLiteral("Update paused — resume");
 
 // How a package looks in each local status.
 struct TStatusLook {
@@ -172,6 +178,7 @@ TClientPackageLayoutItem::TClientPackageLayoutItem(std::shared_ptr<TPackage> pPa
     : m_pPackage(std::move(pPackage)) {
     m_pFrame = new QGroupBox;
     createLogo();
+    createPauseButton();
     createButton();
     createProgressBar();
     createTexts(ShowPackageNames);
@@ -208,6 +215,17 @@ void TClientPackageLayoutItem::createButton() {
     connect(m_pButton, &QPushButton::clicked, this, [this] { emit buttonClicked(m_pPackage); });
     connect(m_pButton, &QContextPushButton::contextTriggered, this,
             [this](const QString&) { emit verifyButtonClicked(m_pPackage); });
+}
+
+void TClientPackageLayoutItem::createPauseButton() {
+    m_pPauseButton = new QToolButton(m_pFrame);
+    m_pPauseButton->setIcon(m_pPauseButton->style()->standardIcon(QStyle::SP_MediaPause));
+    m_pPauseButton->setToolTip(QStringLiteral("Pause download"));
+    m_pPauseButton->setAutoRaise(true);
+    m_pPauseButton->setFixedSize(m_pPauseButton->sizeHint());
+    m_pPauseButton->hide();
+    connect(m_pPauseButton, &QToolButton::clicked, this,
+            [this] { emit pauseClicked(m_pPackage, !m_Paused); });
 }
 
 void TClientPackageLayoutItem::createProgressBar() {
@@ -265,6 +283,7 @@ void TClientPackageLayoutItem::createFrame() {
     auto* pFrameLayout = new QGridLayout(m_pFrame);
     pFrameLayout->addWidget(m_pProgressBar, ActionRow, 0, Qt::AlignHCenter);
     pFrameLayout->addWidget(m_pButton, ActionRow, 0, Qt::AlignHCenter);
+    pFrameLayout->addWidget(m_pPauseButton, ActionRow, 0, Qt::AlignRight | Qt::AlignVCenter);
     pFrameLayout->setRowMinimumHeight(GapRow, 6);
     if (m_pNameLabel != nullptr) {
         pFrameLayout->addWidget(m_pNameLabel, NameRow, 0, Qt::AlignHCenter);
@@ -331,6 +350,9 @@ void TClientPackageLayoutItem::updatePackageNameAndVersion() {
     const TPackageConfigurationReader* pConfiguration = m_pPackage->configurationForThisSystem();
     if (pConfiguration == nullptr) {
         m_pVersionLabel->clear();
+    } else if (!m_Busy && m_pPackage->isUpdatePaused() &&
+               m_pPackage->localStatus() == TPackage::StatusPartiallyInstalled) {
+        showElided(m_pVersionLabel, UpdatePausedText);
     } else if (pConfiguration->packageVersion().isEmpty()) {
         showElided(m_pVersionLabel, QStringLiteral("?"));
     } else {
@@ -354,6 +376,7 @@ void TClientPackageLayoutItem::onInstallationOrUpdateStarted(
     const TPackageInstallation& InstallationInProgress) {
     const TPackageFileDownloader* pDownloader = InstallationInProgress.packageFileDownloader();
     m_Busy = true;
+    m_Paused = InstallationInProgress.isPaused();
     m_DownloadEstimate.restart();
     // The bar starts where the downloader is: a run that already has something to fetch shows
     // its real share at once instead of an empty bar until the next report.
@@ -394,8 +417,38 @@ void TClientPackageLayoutItem::onInstallationOrUpdateFinished(
     showIdle();
 }
 
+void TClientPackageLayoutItem::onPausedChanged(const TPackageInstallation& InstallationInProgress) {
+    m_Paused = InstallationInProgress.isPaused();
+    const bool paused = m_Paused;
+    m_pPauseButton->setIcon(
+        m_pPauseButton->style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+    m_pPauseButton->setToolTip(paused ? QStringLiteral("Resume download") : QStringLiteral("Pause download"));
+    m_DownloadEstimate.restart();
+    if (paused) {
+        const TPackageFileDownloader* pDownloader = InstallationInProgress.packageFileDownloader();
+        m_DownloadedBytes = pDownloader->downloadedBytes();
+        m_BytesToDownload = pDownloader->totalBytesToDownload();
+        showPausedState();
+    }
+}
+
+void TClientPackageLayoutItem::showPauseButton(bool Visible) {
+    // The bar stays centred and gives up as much room on both sides as the button takes on one.
+    const int room = textRoom() - 2 * (m_pPauseButton->width() + 2);
+    m_pProgressBar->setFixedWidth(Visible ? std::min(ButtonSize.width(), room) : ButtonSize.width());
+    m_pPauseButton->setVisible(Visible);
+}
+
+void TClientPackageLayoutItem::showPausedState() {
+    showPauseButton(true);
+    showProgress(m_DownloadedBytes, m_BytesToDownload, PausedWord);
+    showTimeLeft(QString());
+}
+
 void TClientPackageLayoutItem::showIdle() {
     m_Busy = false;
+    m_Paused = false;
+    showPauseButton(false);
     m_pProgressBar->hide();
     m_pButton->show();
     m_pProgressBar->setValue(0);
@@ -423,16 +476,24 @@ void TClientPackageLayoutItem::showProgress(TFileSize Done, TFileSize Total, con
 }
 
 void TClientPackageLayoutItem::showPhaseProgress(TFileSize Done, TFileSize Total, const QString& PhaseWord) {
+    showPauseButton(m_Paused);
     showProgress(Done, Total, PhaseWord);
     showTimeLeft(QString());
 }
 
 void TClientPackageLayoutItem::showDownloadProgress(TFileSize BytesDownloaded, TFileSize BytesTotalToDownload,
                                                     TFileSize BytesWritten, TFileSize BytesTotalToWrite) {
+    m_DownloadedBytes = BytesDownloaded;
+    m_BytesToDownload = BytesTotalToDownload;
+    if (m_Paused) {
+        showPausedState();
+        return;
+    }
     if (BytesDownloaded >= BytesTotalToDownload) {
         showPhaseProgress(BytesWritten, BytesTotalToWrite, WritingWord);
         return;
     }
+    showPauseButton(true);
     m_DownloadEstimate.addReport(BytesDownloaded, BytesTotalToDownload);
     showProgress(BytesDownloaded, BytesTotalToDownload, speedText(m_DownloadEstimate.bytesPerSecond()));
     showTimeLeft(m_DownloadEstimate.isSteady() ? timeLeftText(m_DownloadEstimate.secondsLeft()) : QString());

@@ -11,6 +11,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
+class QToolButton;
 
 namespace mirrel::launcher {
 
@@ -39,16 +40,20 @@ public:
     QLabel* timeLeftLabel() const { return m_pTimeLeftLabel; }
     QContextPushButton* button() const { return m_pButton; }
     QProgressBar* progressBar() const { return m_pProgressBar; }
+    // Beside the bar while the package downloads: pauses or resumes the download.
+    QToolButton* pauseButton() const { return m_pPauseButton; }
 
 signals:
     void defaultChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);
     void buttonClicked(std::shared_ptr<TPackage> pPackage);
     void verifyButtonClicked(std::shared_ptr<TPackage> pPackage);
+    void pauseClicked(std::shared_ptr<TPackage> pPackage, bool Pause);
 
 public slots:
     void onInstallationOrUpdateStarted(const TPackageInstallation& InstallationInProgress);
     void onInstallationOrUpdateFinished(const TPackageInstallation& InstallationInProgress);
     void onLocalPackageStatusChanged();
+    void onPausedChanged(const TPackageInstallation& InstallationInProgress);
     void updatePackageNameAndVersion();
     void updatePackageImageFromPackageStatus();
     void updateButtonFromPackageStatus();
@@ -58,6 +63,9 @@ private:
     void createLogo();
     void createButton();
     void createProgressBar();
+    void createPauseButton();
+    void showPausedState();
+    void showPauseButton(bool Visible);
     QLabel* createTextLabel();
     void createTexts(bool ShowPackageNames);
     void createDefaultClientCheckBox();
@@ -80,10 +88,15 @@ private:
     QLabel* m_pTimeLeftLabel = nullptr;
     QContextPushButton* m_pButton = nullptr;
     QProgressBar* m_pProgressBar = nullptr;
+    QToolButton* m_pPauseButton = nullptr;
     // Parent of the row's widgets, so that none of them is ever a window of its own.
     QGroupBox* m_pFrame = nullptr;
     // From the start of a run to its end.
     bool m_Busy = false;
+    // While the player holds the download, with the amounts it had reached.
+    bool m_Paused = false;
+    TFileSize m_DownloadedBytes = 0;
+    TFileSize m_BytesToDownload = 0;
     TDownloadEstimate m_DownloadEstimate;
 };
 

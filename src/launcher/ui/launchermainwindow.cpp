@@ -8,6 +8,7 @@
 #include "launcher/telemetry/cloudflarecdntrace.h"
 #include "launcher/telemetry/funneleventsender.h"
 #include "launcher/ui/clientpackagelayoutitem.h"
+#include "launcher/ui/downloadsettingsdialog.h"
 #include "launcher/ui/hintpanel.h"
 #include "launcher/ui/launcherstyle.h"
 #include "shared/randomhints/hint.h"
@@ -44,6 +45,15 @@ const QString MakerWebSite = QStringLiteral("https://www.quorvane.com/");
 const QString LgplLicence = QStringLiteral("https://www.gnu.org/licenses/lgpl-3.0.html");
 const QString QtSources = QStringLiteral("https://code.qt.io/cgit/qt/qtbase.git/");
 const QString NoticeFirstYear = QStringLiteral("2024");
+// What leaves the player's machine besides the downloads, and how to stop it.
+const QString PrivacyNotice = QStringLiteral(
+    "<p><b>Privacy</b><br>Unless switched off, the launcher sends Quorvane a short report when it starts "
+    "and when a package has been downloaded and verified (a random device identifier, the step, whether "
+    "it happens for the first time, and your account group), and once per start a hardware survey "
+    "(processor, memory, graphics adapter, screens, operating system, and an identifier derived "
+    "from the network adapters).<br>To turn this off, add "
+    "<code>telemetry=false</code> to the <code>[OPTIONS]</code> section of \"launchersettings.ini\" "
+    "beside the launcher.</p>");
 
 const QString ConnectionProblemTitle = QStringLiteral("Connection problem");
 const QString ConnectionProblemText =
@@ -126,6 +136,8 @@ TLauncherMainWindow::TLauncherMainWindow(const std::vector<std::shared_ptr<TPack
                 &TLauncherMainWindow::onInstallationOrUpdateStarted);
         connect(pInstallationManager, &TInstallationManager::installationOrUpdateFinished, this,
                 &TLauncherMainWindow::onInstallationOrUpdateFinished);
+        connect(pInstallationManager, &TInstallationManager::installationPausedChanged, this,
+                &TLauncherMainWindow::onInstallationPausedChanged);
     }
     determineDefaultPackageIndex(pInstallationManager);
     TFunnelEventSender::sendThroughApplication(QStringLiteral("launcher_started"),
@@ -174,6 +186,8 @@ QLayout* TLauncherMainWindow::createPackageArea(const std::vector<std::shared_pt
                 &TLauncherMainWindow::clientPackageButtonClicked);
         connect(pRow, &TClientPackageLayoutItem::verifyButtonClicked, this,
                 &TLauncherMainWindow::clientPackageVerifyButtonClicked);
+        connect(pRow, &TClientPackageLayoutItem::pauseClicked, this,
+                &TLauncherMainWindow::clientPackagePauseRequested);
     }
 
     auto* pArea = new QHBoxLayout;
@@ -208,10 +222,17 @@ void TLauncherMainWindow::addFooter() {
                                      QStringLiteral("About"));
     pAbout->setOpenExternalLinks(false);
     connect(pAbout, &QLabel::linkActivated, this, &TLauncherMainWindow::onAboutDialogRequested);
+    auto* pSettings = new QLabel(QStringLiteral("<a href=\"settings\">Settings</a>"), this);
+    pSettings->setTextFormat(Qt::RichText);
+    pSettings->setStyleSheet(
+        QStringLiteral("QLabel { %1 } a { color: #c0c0c0; }").arg(launcherTextStyle(11)));
+    pSettings->setToolTip(QStringLiteral("Download speed limit"));
+    connect(pSettings, &QLabel::linkActivated, this, [this] { openSettingsDialog(); });
     auto* pVersion = new QLabel(QStringLiteral("v") + LauncherVersion, this);
     pVersion->setStyleSheet(QStringLiteral("QLabel { %1 }").arg(launcherTextStyle(11)));
     auto* pAboutAndVersion = new QHBoxLayout;
     pAboutAndVersion->addStretch();
+    pAboutAndVersion->addWidget(pSettings);
     pAboutAndVersion->addWidget(pAbout);
     pAboutAndVersion->addWidget(pVersion);
 
@@ -326,7 +347,7 @@ void TLauncherMainWindow::onInstallationOrUpdateFinished(const TPackageInstallat
 
     switch (errorReason) {
     case 1:
-        showDownloadFailedMessage(pPackage->name());
+        showDownloadFailedMessage(pPackage->name(), InstallationInProgress.errorText());
         break;
     case 2:
         showInstallationFailedMessage(pPackage->name(), SavingFailedText, InstallationInProgress.errorText());
@@ -367,11 +388,12 @@ void TLauncherMainWindow::showUntrustedDownloadMessage() {
     pBox->show();
 }
 
-void TLauncherMainWindow::showDownloadFailedMessage(const QString& PackageName) {
+void TLauncherMainWindow::showDownloadFailedMessage(const QString& PackageName, const QString& Detail) {
     QMessageBox* pBox = sharedMessageBox();
     QString diagnostics;
     if (!m_pCdnTrace->isReceived() && !m_pCdnTrace->isFailed()) {
         m_PackageAwaitingDiagnostics = PackageName;
+        m_DetailAwaitingDiagnostics = Detail;
         m_pCdnTrace->request();
         // The request may settle at once (no trace address); then there is
         // nothing to wait for.
@@ -389,6 +411,10 @@ void TLauncherMainWindow::showDownloadFailedMessage(const QString& PackageName) 
     }
 
     pBox->setWindowTitle(DownloadFailedTitle);
+    // The chunk that was given up, with the addresses it was asked from.
+    if (!Detail.isEmpty()) {
+        diagnostics += QStringLiteral("\n\n") + Detail;
+    }
     pBox->setText(DownloadFailedText.arg(PackageName, diagnostics));
     pBox->setIcon(QMessageBox::Critical);
     pBox->show();
@@ -399,7 +425,7 @@ void TLauncherMainWindow::onDiagnosticsTraceReceived() {
     m_DiagnosticsConnection = {};
     // A box the player has closed in the meantime stays closed.
     if (m_pMessageBox != nullptr && m_pMessageBox->isVisible()) {
-        showDownloadFailedMessage(m_PackageAwaitingDiagnostics);
+        showDownloadFailedMessage(m_PackageAwaitingDiagnostics, m_DetailAwaitingDiagnostics);
     }
 }
 
@@ -434,6 +460,22 @@ void TLauncherMainWindow::showInstallationFailedMessage(const QString& PackageNa
     box.exec();
 }
 
+void TLauncherMainWindow::onInstallationPausedChanged(const TPackageInstallation& InstallationInProgress) {
+    if (TClientPackageLayoutItem* pRow = row(InstallationInProgress.package()->index())) {
+        pRow->onPausedChanged(InstallationInProgress);
+    }
+}
+
+TDownloadSettingsDialog* TLauncherMainWindow::openSettingsDialog() {
+    if (!m_pDownloadRateSetting) {
+        return nullptr;
+    }
+    auto* pDialog = new TDownloadSettingsDialog(m_pDownloadRateSetting, this);
+    pDialog->setAttribute(Qt::WA_DeleteOnClose);
+    pDialog->open();
+    return pDialog;
+}
+
 void TLauncherMainWindow::onAboutDialogRequested(QString) {
     QMessageBox about(this);
     about.setWindowTitle(qtTrId("launcher.about.title"));
@@ -442,10 +484,12 @@ void TLauncherMainWindow::onAboutDialogRequested(QString) {
     about.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
     const QString notice = qtTrId("launcher.about.text");
     // Without a translation the text is its id, which has nothing to fill in.
-    about.setText(notice == QLatin1String("launcher.about.text")
-                      ? notice
-                      : notice.arg(NoticeFirstYear, QString::number(QDate::currentDate().year()), LgplLicence,
-                                   LgplLicence, QtSources, QtSources));
+    const QString licenceNotice =
+        notice == QLatin1String("launcher.about.text")
+            ? notice
+            : notice.arg(NoticeFirstYear, QString::number(QDate::currentDate().year()), LgplLicence,
+                         LgplLicence, QtSources, QtSources);
+    about.setText(licenceNotice + PrivacyNotice);
     about.exec();
 }
 

@@ -23,6 +23,8 @@ namespace mirrel::launcher {
 
 class TClientPackageLayoutItem;
 class TCloudflareCdnTrace;
+class TDownloadRateSetting;
+class TDownloadSettingsDialog;
 class THintPanel;
 class TInstallationManager;
 class TLauncherConfigurationReader;
@@ -57,6 +59,12 @@ public:
     // Tells the player that a downloaded configuration or package document was refused because
     // its signature did not prove it came from the studio.
     void showUntrustedDownloadMessage();
+    // The player's download speed limit, offered in the settings box of the footer.
+    void setDownloadRateSetting(std::shared_ptr<TDownloadRateSetting> pSetting) {
+        m_pDownloadRateSetting = std::move(pSetting);
+    }
+    // Opens the settings box (null without a download rate setting) and gives it.
+    TDownloadSettingsDialog* openSettingsDialog();
 
 signals:
     void defaultChanged(std::shared_ptr<TPackage> pPackage, bool IsDefault);
@@ -64,6 +72,8 @@ signals:
     void clientPackageVerifyButtonClicked(std::shared_ptr<TPackage> pPackage);
     // The player accepted the offer to repair a package whose client could not be started.
     void clientPackageRepairRequested(std::shared_ptr<TPackage> pPackage);
+    // The player paused (Pause true) or resumed a package's download.
+    void clientPackagePauseRequested(std::shared_ptr<TPackage> pPackage, bool Pause);
 
 public slots:
     void setHint(const shared::THint& Hint);
@@ -73,6 +83,7 @@ public slots:
     void onInstallationOrUpdateStarted(const TPackageInstallation& InstallationInProgress);
     void onInstallationOrUpdateFinished(const TPackageInstallation& InstallationInProgress);
     void onAboutDialogRequested(QString);
+    void onInstallationPausedChanged(const TPackageInstallation& InstallationInProgress);
 
 private:
     void setUpWindow();
@@ -83,7 +94,7 @@ private:
     QLabel* createMakerLogoLabel();
     QMessageBox* sharedMessageBox();
     void showConnectionProblemMessage();
-    void showDownloadFailedMessage(const QString& PackageName);
+    void showDownloadFailedMessage(const QString& PackageName, const QString& Detail = QString());
     void onDiagnosticsTraceReceived();
     void showInstallationFailedMessage(const QString& PackageName, const QString& Reason,
                                        const QString& Detail = QString());
@@ -105,6 +116,8 @@ private:
     // While the trace is on its way: the package of the latest download
     // failure, whose message is refreshed when the trace arrives.
     QString m_PackageAwaitingDiagnostics;
+    QString m_DetailAwaitingDiagnostics;
+    std::shared_ptr<TDownloadRateSetting> m_pDownloadRateSetting;
     QMetaObject::Connection m_DiagnosticsConnection;
 };
 

@@ -3,10 +3,12 @@
 #include "shared/network/networkaccessmanagerauthenticationhandler.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QNetworkReply>
 #include <QObject>
 #include <QSet>
+#include <QStringList>
 #include <QUrl>
 
 #include <deque>
@@ -19,6 +21,8 @@ namespace shared {
 class QNetworkAccessManagerWrapper;
 class QNetworkReplyWrapper;
 class TBufferPool;
+class TMirrorSet;
+class TRateLimiter;
 
 // Downloads URLs with at most a given number in flight; the rest wait in
 // first-in first-out order. Each URL's result is one success (the whole body)
@@ -33,6 +37,14 @@ class TBufferPool;
 // fails at once.
 // A transfer that receives nothing for the stall time-out (30 s unless set)
 // fails as well, so no silent server holds a slot forever.
+//
+// With a mirror set, a URL below the main server's base may be served by any mirror: a transfer that
+// fails on the way (refused, reset, silent, an oversized body or a server error) moves on to the
+// next address at once, and only when every address has failed is the URL reported failed, with
+// the addresses that were tried. Results are always reported under the URL that was asked for.
+//
+// Paused, the pool starts nothing and gives up the transfers in flight; what they received stays
+// for a range request when the server serves ranges, and they come first when it resumes.
 class TDownloadPool : public QObject {
     Q_OBJECT
 public:
@@ -66,6 +78,16 @@ public:
     // Bodies of a known size are read into buffers taken from Buffers; whoever is done with a
     // reported body may give it back there.
     void setBufferPool(std::shared_ptr<TBufferPool> Buffers);
+    void setMirrors(std::shared_ptr<TMirrorSet> pMirrors);
+    // Every transfer reads through the limiter; with GoesFirst (documents) it never waits for it.
+    void setRateLimiter(std::shared_ptr<TRateLimiter> pLimiter, bool GoesFirst);
+    // The owner found the last body of Url bad (a wrong hash): the address that served it counts
+    // as failed. True when another address is left for this URL; a download() then fetches it from
+    // there.
+    bool rejectBody(const QUrl& Url);
+    void pause();
+    void resume();
+    bool isPaused() const { return m_Paused; }
 
 signals:
     void success(QUrl url, QByteArray data);
@@ -73,12 +95,21 @@ signals:
     void progress(QUrl Url, qlonglong BytesReceivedFromRequest);
 
 private:
+    // The addresses of one request of a URL, tried in order, and what each answered.
+    struct TRound {
+        QList<QUrl> Addresses;
+        int Position = 0;
+        QStringList Tried;
+    };
+
     void enqueue(const QUrl& Url, bool atFront);
+    static bool isWorthAnotherAddress(QNetworkReply::NetworkError Code);
+    bool tryNextAddress(const QUrl& Url, QNetworkReplyWrapper* pReply);
+    QString failureText(const QUrl& Url, const QString& ErrorString);
     void startWhatWeMay();
     void startDownload(const QUrl& Url);
-    void onDownloadFinished(QNetworkReplyWrapper* pReply);
-    void onDownloadError(QNetworkReplyWrapper* pReply);
-    void onDownloadProgress(QNetworkReplyWrapper* pReply, qlonglong BytesReceivedFromRequest);
+    void onDownloadFinished(const QUrl& Url, QNetworkReplyWrapper* pReply);
+    void onDownloadError(const QUrl& Url, QNetworkReplyWrapper* pReply);
     bool isActiveReply(const QUrl& Url, const QNetworkReplyWrapper* pReply) const;
     void reportResult(const QUrl& Url, QNetworkReplyWrapper* pReply);
 
@@ -93,6 +124,16 @@ private:
     qint64 m_maximumBodySize = DefaultMaximumBodySize;
     QMap<QUrl, qint64> m_expectedBodySizes;
     std::shared_ptr<TBufferPool> m_pBuffers;
+    std::shared_ptr<TMirrorSet> m_pMirrors;
+    std::shared_ptr<TRateLimiter> m_pRateLimiter;
+    bool m_GoesFirst = true;
+    QMap<QUrl, TRound> m_Rounds;
+    // The round whose address delivered the last body of a URL, until the owner accepts or
+    // rejects it.
+    QMap<QUrl, TRound> m_Served;
+    // Bodies received in part before a pause; the URL's round keeps the address they came from.
+    QMap<QUrl, QByteArray> m_PartialBodies;
+    bool m_Paused = false;
 };
 
 } // namespace shared

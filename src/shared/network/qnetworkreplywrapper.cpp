@@ -1,5 +1,10 @@
 #include "shared/network/qnetworkreplywrapper.h"
 
+#include "shared/network/ratelimiter.h"
+
+#include <QNetworkRequest>
+#include <QtDebug>
+
 #include <algorithm>
 #include <limits>
 
@@ -7,6 +12,10 @@ namespace shared {
 
 namespace {
 
+// What a throttled reply may hold unread; the network layer stops reading from the connection
+// beyond it, so the server is slowed down rather than buffered.
+constexpr qint64 ThrottledReadBufferSize = 256 * 1024;
+// Without a limit of its own a body still has to fit one byte array.
 constexpr qint64 LargestBody = std::numeric_limits<int>::max() - 64;
 
 } // namespace
@@ -18,11 +27,9 @@ QNetworkReplyWrapper::QNetworkReplyWrapper(QNetworkReply* pReply)
         return;
     connect(pReply, &QNetworkReply::errorOccurred, this, &QNetworkReplyWrapper::onReplyError);
     connect(pReply, &QNetworkReply::readyRead, this, &QNetworkReplyWrapper::onReplyReadyRead);
-    connect(pReply, &QNetworkReply::metaDataChanged, this, [this] { m_lastArrival.restart(); });
+    connect(pReply, &QNetworkReply::metaDataChanged, this, &QNetworkReplyWrapper::onReplyMetaData);
     m_lastArrival.start();
     connect(pReply, &QNetworkReply::finished, this, &QNetworkReplyWrapper::onReplyFinished);
-    connect(pReply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 received, qint64) { onReplyProgress(received); });
 }
 
 QNetworkReplyWrapper::~QNetworkReplyWrapper() {
@@ -52,17 +59,21 @@ QString QNetworkReplyWrapper::errorString() const {
         return QStringLiteral("No data received for %1 ms").arg(m_pReply->request().transferTimeout());
     if (m_bodyCutShort)
         return QStringLiteral("Connection closed after %1 of %2 bytes")
-            .arg(receivedBytes())
+            .arg(m_Body.size() + m_pReply->bytesAvailable())
             .arg(m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     return m_pReply->errorString();
 }
 
 QByteArray QNetworkReplyWrapper::readAll() {
-    QByteArray body = std::move(m_body);
-    m_body = QByteArray();
-    if (m_pReply && m_pReply->bytesAvailable() > 0)
-        body.append(m_pReply->readAll());
+    QByteArray body = receivedBody();
+    // The caller becomes the body's only holder, so it can hand the buffer back to its pool.
+    m_Body = QByteArray();
     return body;
+}
+
+QByteArray QNetworkReplyWrapper::receivedBody() {
+    drain(true);
+    return m_PrefixConfirmed ? m_ResumedPrefix + m_Body : m_Body;
 }
 
 QUrl QNetworkReplyWrapper::url() const {
@@ -73,63 +84,151 @@ void QNetworkReplyWrapper::setMaximumBodySize(qint64 Bytes) {
     m_maximumBodySize = Bytes;
 }
 
+void QNetworkReplyWrapper::setRateLimiter(std::shared_ptr<TRateLimiter> pLimiter, bool GoesFirst) {
+    m_pRateLimiter = std::move(pLimiter);
+    m_GoesFirst = GoesFirst;
+    if (m_pReply && m_pRateLimiter && !m_GoesFirst)
+        m_pReply->setReadBufferSize(ThrottledReadBufferSize);
+}
+
 void QNetworkReplyWrapper::setBodyBuffer(QByteArray Buffer) {
-    m_body = std::move(Buffer);
-    m_body.resize(0);
+    m_Body = std::move(Buffer);
+    m_Body.resize(0);
     m_readsAsItArrives = true;
+}
+
+void QNetworkReplyWrapper::setResumedPrefix(const QByteArray& Prefix) {
+    m_ResumedPrefix = Prefix;
+}
+
+void QNetworkReplyWrapper::abandon() {
+    if (!m_pReply)
+        return;
+    // Nobody waits for this transfer's end any more; its finished signal only frees it.
+    disconnect(m_pReply, nullptr, this, nullptr);
+    connect(m_pReply, &QNetworkReply::finished, this, &QNetworkReplyWrapper::finished);
+    m_pReply->abort();
+}
+
+qint64 QNetworkReplyWrapper::prefixSize() const {
+    return m_PrefixConfirmed ? m_ResumedPrefix.size() : 0;
+}
+
+bool QNetworkReplyWrapper::isThrottled() const {
+    return m_pRateLimiter && !m_GoesFirst && m_pRateLimiter->isLimited();
+}
+
+void QNetworkReplyWrapper::onReplyMetaData() {
+    m_lastArrival.restart();
+    const int status = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_AcceptsRanges = status == 206 || m_pReply->rawHeader("Accept-Ranges").trimmed() == "bytes";
+    if (m_ResumedPrefix.isEmpty())
+        return;
+    const QByteArray expected = "bytes " + QByteArray::number(m_ResumedPrefix.size()) + '-';
+    m_PrefixConfirmed = status == 206 && m_pReply->rawHeader("Content-Range").startsWith(expected);
+    if (!m_PrefixConfirmed)
+        qInfo().noquote() << "The server sends the whole body of " + url().toString() + " again (status " +
+                                 QString::number(status) + ")";
 }
 
 void QNetworkReplyWrapper::onReplyReadyRead() {
     m_lastArrival.restart();
     // Checked on every arrival rather than on the (throttled) progress notification, so a fast
     // endless stream cannot pile up in between.
-    // Without a limit of its own a body still has to fit one byte array.
+    const qint64 arrived = prefixSize() + m_Body.size() + m_pReply->bytesAvailable();
     const qint64 limit = m_maximumBodySize >= 0 ? m_maximumBodySize : LargestBody;
-    if (receivedBytes() > limit && !m_bodyTooLarge) {
+    if (arrived > limit && !m_bodyTooLarge) {
         // Aborting reports the error and the end at once; the flag makes them say why.
         m_bodyTooLarge = true;
         m_pReply->abort();
         return;
     }
-    const qint64 waiting = m_pReply->bytesAvailable();
-    if (!m_readsAsItArrives || waiting <= 0 || m_bodyTooLarge)
+    if (m_pRateLimiter || m_readsAsItArrives) {
+        drain(false);
+    } else if (arrived > m_reportedBytes) {
+        // Without a limiter or a body buffer the body stays in the reply until the end.
+        m_reportedBytes = arrived;
+        emit progress(arrived);
+    }
+}
+
+void QNetworkReplyWrapper::drain(bool Everything) {
+    if (!m_pReply)
         return;
-    const int held = m_body.size();
-    m_body.resize(held + static_cast<int>(waiting));
-    const qint64 read = m_pReply->read(m_body.data() + held, waiting);
-    m_body.resize(held + static_cast<int>(std::max<qint64>(read, 0)));
+    const qint64 available = m_pReply->bytesAvailable();
+    if (available <= 0)
+        return;
+    qint64 allowed = available;
+    if (m_pRateLimiter && (m_GoesFirst || Everything))
+        m_pRateLimiter->charge(available);
+    else if (m_pRateLimiter)
+        allowed = m_pRateLimiter->grant(available);
+    if (allowed > 0) {
+        // Read straight into the body's own memory: with a buffer from a pool, nothing is allocated.
+        const int held = m_Body.size();
+        m_Body.resize(held + static_cast<int>(allowed));
+        const qint64 read = m_pReply->read(m_Body.data() + held, allowed);
+        m_Body.resize(held + static_cast<int>(std::max<qint64>(read, 0)));
+        const qint64 received = prefixSize() + m_Body.size();
+        if (received > m_reportedBytes) {
+            m_reportedBytes = received;
+            emit progress(received);
+        }
+    }
+    if (m_pReply->bytesAvailable() > 0)
+        waitForTokens();
 }
 
-qint64 QNetworkReplyWrapper::receivedBytes() const {
-    return m_body.size() + (m_pReply ? m_pReply->bytesAvailable() : 0);
-}
-
-void QNetworkReplyWrapper::onReplyProgress(qint64 Received) {
-    m_reportedBytes = std::max(m_reportedBytes, Received);
-    emit progress(Received);
+void QNetworkReplyWrapper::waitForTokens() {
+    if (m_WaitingForTokens || !m_pRateLimiter)
+        return;
+    m_WaitingForTokens = true;
+    m_pRateLimiter->waitForTokens(this, [this] {
+        m_WaitingForTokens = false;
+        drain(false);
+        finishWhenDrained();
+    });
 }
 
 void QNetworkReplyWrapper::onReplyError(QNetworkReply::NetworkError Code) {
     m_stalled = hasStalled();
-    reportArrivedBytes();
+    // Whoever weighs a failure learns how far the transfer got.
+    if (m_pRateLimiter) {
+        drain(true);
+    } else if (m_pReply->bytesAvailable() > m_reportedBytes - prefixSize()) {
+        m_reportedBytes = prefixSize() + m_pReply->bytesAvailable();
+        emit progress(m_reportedBytes);
+    }
     emit error(Code);
 }
 
-void QNetworkReplyWrapper::reportArrivedBytes() {
-    // Progress notifications are throttled by the network layer; whoever weighs a failure learns
-    // how far the transfer got.
-    const qint64 arrived = receivedBytes();
-    if (arrived > m_reportedBytes)
-        onReplyProgress(arrived);
+void QNetworkReplyWrapper::onReplyFinished() {
+    m_ReplyFinished = true;
+    // A throttled body still waiting in the reply is read out first: the transfer ends for its
+    // owner when the last byte has been let through.
+    if (m_pReply->error() == QNetworkReply::NoError && m_pReply->bytesAvailable() > 0 && isThrottled()) {
+        waitForTokens();
+        return;
+    }
+    finish();
 }
 
-void QNetworkReplyWrapper::onReplyFinished() {
+void QNetworkReplyWrapper::finishWhenDrained() {
+    if (m_ReplyFinished && !m_FinishReported && (m_pReply->bytesAvailable() == 0 || !isThrottled()))
+        finish();
+}
+
+void QNetworkReplyWrapper::finish() {
+    if (m_FinishReported)
+        return;
+    m_FinishReported = true;
+    if (m_pRateLimiter)
+        drain(true);
     // The HTTP layer may report a connection that broke mid-body as a plain,
     // short success. A cut body is a failed transfer, reported like any other
     // network failure: an error first, then finished.
     if (m_pReply->error() == QNetworkReply::NoError && isBodyCutShort()) {
         m_bodyCutShort = true;
-        reportArrivedBytes();
         emit error(QNetworkReply::RemoteHostClosedError);
     }
     emit finished();
@@ -146,7 +245,7 @@ bool QNetworkReplyWrapper::hasStalled() const {
 bool QNetworkReplyWrapper::isBodyCutShort() const {
     // For a body the network layer decompressed itself, the length header is gone.
     const QVariant announced = m_pReply->header(QNetworkRequest::ContentLengthHeader);
-    return announced.isValid() && receivedBytes() < announced.toLongLong();
+    return announced.isValid() && m_Body.size() + m_pReply->bytesAvailable() < announced.toLongLong();
 }
 
 } // namespace shared
