@@ -257,33 +257,23 @@ private slots:
         QCOMPARE(clientIdentifier(), clientIdentifier());
     }
 
+    // How the upload is posted and answers are read is the uploader's own test; here the survey of this
+    // machine goes out whole.
     void surveyOfThisMachineIsPosted() {
         QVERIFY(!startSystemSurveyUpload(QUrl()) && !startSystemSurveyUpload(QUrl(u"http://[::1"_qs)));
         testsupport::TScriptedHttpServer server;
         QVERIFY(server.start());
         server.setAnswer(u"/taken"_qs, testsupport::TScriptedAnswer::ok(R"({"errorCode":0,"id":17})"));
-        server.setAnswer(u"/refused"_qs,
-                         testsupport::TScriptedAnswer::ok(R"({"errorCode":5,"errorMessage":"Known"})"));
-        for (const QString& path : {u"/taken"_qs, u"/refused"_qs}) {
-            const std::unique_ptr<TSystemSurveyUploader> pUploader =
-                startSystemSurveyUpload(server.url(path + u"?a=1"_qs));
-            QSignalSpy finished(pUploader.get(), &TSystemSurveyUploader::finished);
-            QVERIFY(finished.wait(10000));
-            QCOMPARE(
-                QString::asprintf("%d %d ", finished.first().at(0).toBool(), pUploader->lastErrorCode()) +
-                    pUploader->lastErrorMessage(),
-                path == u"/taken"_qs ? u"1 0 "_qs : u"0 5 Known"_qs);
-            const testsupport::TRecordedRequest request = server.requestsFor(path).first();
-            QCOMPARE(request.method + ' ' + request.target, "POST " + path.toLatin1() + "?a=1");
-            QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
-            QCOMPARE(request.headers.value("content-disposition"),
-                     QByteArray("form-data; name=\"metadata\""));
-            const QJsonObject sent = QJsonDocument::fromJson(request.body).object();
-            QCOMPARE(sent[u"clientID"_qs].toString() +
-                         sent[u"operatingSystem"_qs][u"baseSystem"_qs].toString(),
-                     clientIdentifier() + u"Linux"_qs);
-            QCOMPARE(sent.keys(), TSystemSurveyToJsonConverter().convert(TSystemSurvey()).object().keys());
-        }
+        const std::unique_ptr<TSystemSurveyUploader> pUploader =
+            startSystemSurveyUpload(server.url(u"/taken"_qs));
+        QSignalSpy finished(pUploader.get(), &TSystemSurveyUploader::finished);
+        QVERIFY(finished.wait(10000));
+        QVERIFY(finished.first().at(0).toBool());
+        const QJsonObject sent =
+            QJsonDocument::fromJson(server.requestsFor(u"/taken"_qs).first().body).object();
+        QCOMPARE(sent[u"clientID"_qs].toString() + sent[u"operatingSystem"_qs][u"baseSystem"_qs].toString(),
+                 clientIdentifier() + u"Linux"_qs);
+        QCOMPARE(sent.keys(), TSystemSurveyToJsonConverter().convert(TSystemSurvey()).object().keys());
     }
 };
 

@@ -1,6 +1,5 @@
 // ctest: serial
-// The controller's flows: each scenario is a child of this program that runs the real application
-// object (it takes the launcher's fixed presence name) and reports what it saw as JSON lines.
+// The controller's flows, each a child running the real application (it takes the fixed presence name).
 
 // First: it names the reusable layer as `shared::`, which the application header makes ambiguous.
 #include "launcher/ui/launchermainwindow.h"
@@ -37,8 +36,7 @@ void report(const QStringList& Fields) {
     std::fflush(stdout);
 }
 
-// Closes every message box as a player would (reporting it); "click" presses the first package's
-// button, and "decision" reports whether the launcher updates itself once the package documents are in.
+// Closes and reports message boxes; "click" presses the first package, "decision" reports the self-update.
 void driveScenario(TLauncherApplication& Application, const QString& Scenario) {
     auto* ticker = new QTimer(&Application);
     QObject::connect(
@@ -76,8 +74,7 @@ void driveScenario(TLauncherApplication& Application, const QString& Scenario) {
     }
 }
 
-// A child runs with the launcher's arguments; the scenario and the failing operation ("write:<suffix>"
-// fails writing, "remove:<suffix>" deleting the files whose paths end in it) come in the environment.
+// The scenario and the failing operation ("write:<suffix>", "remove:<suffix>") come in the environment.
 std::optional<int> scenarioChild(int argc, char** argv) {
     const QStringList flow = qEnvironmentVariable("LAUNCHER_FLOW").split(u'\n');
     if (flow.size() < 2) {
@@ -123,8 +120,7 @@ private slots:
         QVERIFY2(!platform::TNamedFileMapping::exists(ClientPresenceName), "a game client is running");
     }
 
-    // One box, and the launcher either ends with 1 right after it or stays; one that cannot go on
-    // does not go on behind its box (it asks for no package document after it).
+    // One box; a launcher that cannot go on asks for no package document behind it.
     void messageBoxes_data() {
         QTest::addColumn<QString>("flow");
         QTest::addColumn<QString>("box"); // "icon|title|text"; "%1" stands for the launcher's directory
@@ -170,8 +166,7 @@ private slots:
         QVERIFY(!QDir(m_Stage.packageDirectory(u"vantor"_qs)).exists());
     }
 
-    // Started from the list, which closes the window, the launcher still waits for the client and
-    // ends with 1 when it never announces itself.
+    // Started from the list, the launcher ends with 1 when the client never announces itself.
     void clientThatNeverAnnouncesItselfEndsWithOne() {
         // A first launch installs the automatic package and starts it; that client ends at once.
         m_Stage.sandbox().setEnvironmentVariable(u"VANTOR_SAMPLE_CLIENT_EXIT_AFTER"_qs, u"0.3"_qs);

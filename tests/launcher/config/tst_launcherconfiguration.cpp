@@ -8,7 +8,6 @@
 #include "shared/network/downloadpool.h"
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
-#include "support/messagecapture.h"
 #include "support/nginxfixture.h"
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
@@ -299,27 +298,6 @@ private slots:
         bed.Pool->download(bed.Handler->configuration()->hintsUrl());
         QVERIFY(success.wait(15000));
         QCOMPARE(bed.Handler->currentHint().m_Title, u"Restart"_qs);
-    }
-
-    // A package whose document never comes is left out once its transfer stalls; the others are offered.
-    void packageWhoseDocumentNeverComesIsLeftOut() {
-        TScriptedHttpServer server;
-        QVERIFY(server.start());
-        server.setAnswer(u"/launcher/config.json"_qs, TScriptedAnswer::ok(configurationDocument()));
-        for (const QString& name : {u"self"_qs, u"preview"_qs, u"plain"_qs}) {
-            server.setAnswer(u"/launcher/%1/package.json"_qs.arg(name),
-                             TScriptedAnswer::ok(packageDocument(u"1"_qs, name)));
-        }
-        server.setAnswer(u"/launcher/shared/assets.json"_qs, TScriptedAnswer::ok(AssetDocument));
-        server.setAnswer(u"/launcher/vantor/package.json"_qs,
-                         TScriptedAnswer::faulty(EScriptedFault::StallBeforeHeaders, {}));
-        TTestBed bed;
-        bed.Pool->setTransferStallTimeout(500);
-        TMessageCapture messages;
-        QVERIFY(bed.load(server.url(u"/launcher/config.json"_qs)));
-        QCOMPARE(bed.available(), (QStringList{u"Preview:P1 A7"_qs, u"Plain:P1 A?"_qs}));
-        const QStringList reasons = messages.messages(QtCriticalMsg).filter(u"vantor/package.json"_qs);
-        QVERIFY2(!reasons.filter(u"No data received"_qs).isEmpty(), qPrintable(reasons.join(u'\n')));
     }
 
     // Offline, each package's documents come from its installation directory, whose name in the

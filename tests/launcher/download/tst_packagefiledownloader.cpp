@@ -128,8 +128,7 @@ private slots:
             QVERIFY(nginx.writeFile(u"c/%1"_qs.arg(index), packed));
             chunks.push_back(chunkOf(pieces[index], nginx.url(u"c/%1"_qs.arg(index)), packed));
         }
-        // "first" holds piece 0 twice and shares piece 1 with "second"; "patched" keeps its bytes
-        // around the one position that is fetched.
+        // Repeated and shared pieces; "patched" keeps its bytes around the one position fetched.
         TFileToDownloadVector files{fileOf(u"first.bin"_qs, {chunks[0], chunks[1], chunks[0]}),
                                     fileOf(u"dir/second.bin"_qs, {chunks[1], chunks[2]}),
                                     fileOf(u"patched.bin"_qs, {chunks[3], chunks[0], chunks[3]}, {1})};
@@ -159,8 +158,7 @@ private slots:
     }
 
     void earlyChunksWaitInMemoryThenInTemporaryFiles() {
-        // The chunks of "a.bin" arrive last first: all but the last to arrive wait in the cache, once
-        // each, although "b.bin", which begins with the last one, takes it at once.
+        // Chunks arriving last first wait in the cache once each, although "b.bin" takes one at once.
         QFETCH(int, maxCachedChunks);
         std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
@@ -193,30 +191,30 @@ private slots:
         QCOMPARE(cache->inMemoryCount(), 0);
     }
 
-    // A transfer that moved bytes earns more retries than a dead server; pauses double from the
-    // configured one, stretched by the jitter by up to a half.
-    void retryPolicy_data() {
-        QTest::addColumn<QList<bool>>("progress"); // per failure: whether it had received bytes
-        QTest::addColumn<double>("jitter");
-        QTest::addColumn<QList<int>>("pauses"); // per failure: the pause, or -1 for giving up
-        QTest::newRow("dead server: three retries")
-            << QList<bool>{false, false, false, false} << 0.0 << QList<int>{100, 200, 400, -1};
-        QTest::newRow("moving transfer: six retries")
-            << QVector<bool>(7, true).toList() << 0.0 << QList<int>{100, 200, 400, 800, 1600, 3200, -1};
-        QTest::newRow("mixed") << QList<bool>{true, false, true, false, true} << 0.0
-                               << QList<int>{100, 200, 400, 800, -1};
-        QTest::newRow("jitter") << QList<bool>{false, false} << 0.999 << QList<int>{149, 299};
+    // Four chunks of ten bytes, room for 25 bytes in memory: the rest wait in the staging folder,
+    // which goes with the cache.
+    void parkedChunksBeyondTheByteBudgetWaitInThePackage() {
+        const QString staging = target(u".launcher-staging"_qs);
+        TChunkCache cache(100, std::make_shared<shared::TFileSystemHelper>(), staging, 25);
+        for (const char content : {'a', 'b', 'c', 'd'}) {
+            cache.addUse(QByteArray(1, content));
+            cache.park(QByteArray(1, content), QByteArray(10, content));
+        }
+        QCOMPARE(cache.inMemoryCount(), 2);
+        for (const char content : {'c', 'd'}) {
+            const TChunkCache::TSource parked = cache.source(QByteArray(1, content));
+            QVERIFY(parked.FilePath.startsWith(staging + u'/'));
+            QCOMPARE(readBytes(parked.FilePath), QByteArray(10, content));
+        }
+        cache.clear();
+        QVERIFY(!QFileInfo::exists(staging));
     }
 
-    void retryPolicy() {
-        QFETCH(QList<bool>, progress);
-        QFETCH(double, jitter);
-        QFETCH(QList<int>, pauses);
+    // The pauses the transfers below wait out are stretched by the jitter by up to a half.
+    void retryPauseJitter() {
         TRetryBudget budget;
-        for (int failure = 0; failure < progress.size(); ++failure) {
-            const TRetryDecision decision = decideRetry(budget, progress[failure], 100, jitter);
-            QCOMPARE(decision.Retry ? decision.PauseMs : -1, pauses[failure]);
-        }
+        QCOMPARE(decideRetry(budget, false, 100, 0.999).PauseMs, 149);
+        QCOMPARE(decideRetry(budget, false, 100, 0.999).PauseMs, 299);
     }
 
     void outcomes_data() {

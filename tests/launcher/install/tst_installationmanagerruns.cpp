@@ -1,7 +1,8 @@
-// Installation manager runs against nginx serving a publisher-made game: installs, updates,
-// failures, repairs and a killed update, with the markers and statuses seen at every stage of a run.
+// Installation manager runs against nginx serving a publisher-made game, markers seen at every stage.
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/download/packagedownloadererror.h"
+#include "launcher/download/packagefiledownloader.h"
+#include "launcher/install/freespacecheck.h"
 #include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
@@ -15,6 +16,8 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QtTest>
 
 #include <cstdio>
@@ -60,6 +63,9 @@ struct TRunLog {
                              ErrorReason =
                                  Run.success() ? EPackageDownloaderError::NoError : Run.errorReason();
                              ErrorText = Run.errorText();
+                             Downloaded = Run.packageFileDownloader()->downloadedBytes();
+                             TotalToDownload = Run.packageFileDownloader()->totalBytesToDownload();
+                             Seeded = Run.packageFileDownloader()->seededBytes();
                              record(u"finished"_qs);
                          });
         QObject::connect(&Manager, &TInstallationManager::diskAccessFailed, &m_Scope,
@@ -72,6 +78,9 @@ struct TRunLog {
     QStringList Events;
     EPackageDownloaderError ErrorReason = EPackageDownloaderError::DownloadFailed;
     QString ErrorText;
+    TFileSize Downloaded = 0;
+    TFileSize TotalToDownload = 0;
+    TFileSize Seeded = 0;
     bool All = false;
 
 private:
@@ -81,13 +90,13 @@ private:
 
 // One start of the launcher: the configuration as the server offers it now, and a manager.
 struct TStart {
-    explicit TStart(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem, QString Error = {})
+    explicit TStart(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem, std::size_t Index = 0,
+                    QString Error = {})
         : Configuration(loadLauncherConfiguration(FileSystem, Error))
         , Manager(Configuration, FileSystem)
-        , Game(Configuration->packages().front()) {}
+        , Game(Configuration->packages().at(Index)) {}
 
-    // Runs an installation or update, or a verification, to its end.
-    // During is called right after the start.
+    // Runs an installation or update, or a verification, to its end; During right after the start.
     std::unique_ptr<TRunLog> run(
         bool Verify = false, const std::function<void()>& During = [] {}) {
         auto log = std::make_unique<TRunLog>(Manager, Game);
@@ -100,6 +109,8 @@ struct TStart {
         if (!QTest::qWaitFor([&log] { return log->All; }, RunTimeoutMs)) {
             QTest::qFail("the run did not end", __FILE__, __LINE__);
         }
+        // The run's objects, which clear its staging folder, go now rather than during a later run.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return log;
     }
 
@@ -108,14 +119,68 @@ struct TStart {
     std::shared_ptr<TPackage> Game;
 };
 
-void flipByte(const QString& Path) {
+// Every file below the folders with its bytes, by its path below its folder.
+QMap<QString, QByteArray> contents(const QStringList& Folders) {
+    QMap<QString, QByteArray> files;
+    for (const QString& folder : Folders) {
+        for (QDirIterator file(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+             file.hasNext();) {
+            const QString path = file.next();
+            files.insert(QDir(folder).relativeFilePath(path), readBytes(path));
+        }
+    }
+    return files;
+}
+
+void flipByte(const QString& Path, int Offset = 10 * 1024 * 1024) {
     QByteArray bytes = readBytes(Path);
-    bytes[10 * 1024 * 1024] = static_cast<char>(bytes[10 * 1024 * 1024] ^ 0x5A);
+    bytes[Offset] = static_cast<char>(bytes[Offset] ^ 0x5A);
     QVERIFY(writeBytes(Path, bytes));
 }
 
-// The launcher to kill: this program started again with "--drive-installation <launcher
-// directory>" updates the first package as the launcher does and prints "finished" at the end.
+// The pieces a fresh installation of Target fetches, by path, whose content Held lacks.
+QSet<QString> piecesNotHeld(const TPackageConfigurationReader& Target, const QSet<QByteArray>& Held) {
+    QSet<QString> pieces;
+    for (const TFileInPackage& file : Target.files()) {
+        if (file.Chunks.size() < 2) {
+            if (file.Size > 0 && !Held.contains(file.Hash)) {
+                pieces.insert(file.WholeFile.Url.path());
+            }
+            continue;
+        }
+        for (const std::int32_t index : file.Chunks) {
+            const TChunkInPackage& chunk = Target.chunks()[static_cast<std::size_t>(index)];
+            if (!Held.contains(chunk.UnpackedHash)) {
+                pieces.insert(chunk.Url.path());
+            }
+        }
+    }
+    return pieces;
+}
+
+// Every content of the installed files as their document describes them, less the ones whose
+// bytes no longer have that hash.
+QSet<QByteArray> heldContents(const TPackageConfigurationReader& Installed, const QString& Directory) {
+    QSet<QByteArray> held;
+    for (const TFileInPackage& file : Installed.files()) {
+        const QByteArray bytes = readBytes(Directory + u'/' + file.LocalFile);
+        if (sha256(bytes) == file.Hash) {
+            held.insert(file.Hash);
+        }
+        qint64 offset = 0;
+        for (const std::int32_t index : file.Chunks) {
+            const TChunkInPackage& chunk = Installed.chunks()[static_cast<std::size_t>(index)];
+            if (sha256(bytes.mid(static_cast<int>(offset), static_cast<int>(chunk.UnpackedSize))) ==
+                chunk.UnpackedHash) {
+                held.insert(chunk.UnpackedHash);
+            }
+            offset += static_cast<qint64>(chunk.UnpackedSize);
+        }
+    }
+    return held;
+}
+
+// The launcher to kill: "--drive-installation <launcher directory>" updates the first package.
 std::optional<int> driveInstallation(int argc, char** argv) {
     if (argc < 3 || qstrcmp(argv[1], DriverOption) != 0) {
         return std::nullopt;
@@ -168,13 +233,11 @@ private slots:
         TStart start(m_pFileSystem);
         QCOMPARE(start.Game->localStatus(),
                  installed ? TPackage::StatusUpdateAvailable : TPackage::StatusNotInstalled);
-        // Requests for a package with a run in progress are ignored.
         const auto log = start.run(false, [&start] {
             start.Manager.installOrUpdatePackage(start.Game);
             start.Manager.verifyPackage(start.Game);
         });
-        // Until the verification has passed the package counts as partly installed, and until the
-        // new version has arrived the partial marker names the version that may be on disk.
+        // Partly installed until verified; the partial marker names the version that may be on disk.
         const QString target = QString::number(installed + 1);
         QCOMPARE(log->Events,
                  (QStringList{u"started 2 -/1"_qs,
@@ -187,19 +250,6 @@ private slots:
                  start.Game->configurationForThisSystem()->rawAssetDocument());
         QCOMPARE(readBytes(inGame(u"VantorOnlineClient_Data/Data/Settings/accountgroup.json"_qs)),
                  QByteArray(R"({"Key": "group-a"})"));
-    }
-
-    void failedDownloadLeavesThePackagePartlyInstalled() {
-        installReleased();
-        QVERIFY(m_pGame->release(cdn(), 2));
-        TStart start(m_pFileSystem);
-        const QString chunks = cdn() + u"/vantor/linux/chunks"_qs;
-        QVERIFY(QDir().rename(chunks, chunks + u".away"_qs));
-        const auto log = start.run();
-        QVERIFY(QDir().rename(chunks + u".away"_qs, chunks));
-        QCOMPARE(log->Events, (QStringList{u"started 2 -/1"_qs, u"finished 2 -/1"_qs, u"all 2 -/1"_qs}));
-        QCOMPARE(log->ErrorReason, EPackageDownloaderError::DownloadFailed);
-        QVERIFY(!start.Game->checkedSinceStart());
     }
 
     void failedVerificationThenRepairWithFullScan() {
@@ -277,8 +327,7 @@ private slots:
     }
 
     void diskFailureAfterTheDownloadEndsTheRun() {
-        // The partial marker is written at the start; writing it again after the download fails. The
-        // run ends as a saving failure and keeps its partial marker for the next start.
+        // Writing the partial marker again after the download fails: a saving failure that keeps it.
         m_pFileSystem = std::make_shared<TFailingFilesystem>(
             launcherDirectory(), EFailingOperation::Write,
             [writes = std::make_shared<int>(0)](const QString& Path) {
@@ -291,9 +340,8 @@ private slots:
         QVERIFY(start.Manager.installationsInProgress().empty());
     }
 
-    // An update to version 2 on a failing disk ends with the system's words, keeps the partial marker
-    // and what was there; the next run on the mended disk completes it. Links that lead out of the
-    // package are replaced, never followed.
+    // A failing disk ends the update with the system's words, keeping what was there; the mended disk
+    // completes it. Links out of the package are replaced, never followed.
     void updateOnAFailingDisk_data() {
         QTest::addColumn<EFailingOperation>("operation");
         QTest::addColumn<QString>("failingPath"); // the end of the paths that fail; all when empty
@@ -357,8 +405,117 @@ private slots:
                  QStringList());
     }
 
-    // A launcher that replaces its manager, or ends, in the middle of a run: what the run left to
-    // the event loop goes on without it, and the next run completes the package.
+    // A run the disk cannot take is refused before it writes anything; parked chunks go with its end.
+    void runNeedsRoomOnTheDisk_data() {
+        QTest::addColumn<int>("installedVersion"); // 0: nothing installed
+        QTest::addColumn<int>("spareBytes");       // free space beyond what the run adds
+        QTest::newRow("install, one byte short") << 0 << -1;
+        QTest::newRow("install, just enough") << 0 << 0;
+        QTest::newRow("update, one byte short") << 1 << -1;
+    }
+
+    void runNeedsRoomOnTheDisk() {
+        QFETCH(int, installedVersion);
+        QFETCH(int, spareBytes);
+        if (installedVersion > 0) {
+            installReleased();
+        }
+        const int target = installedVersion + 1;
+        QVERIFY(m_pGame->release(cdn(), target));
+        const auto treeBytes = [this](int Version) {
+            qint64 total = 0;
+            for (const QByteArray& bytes :
+                 contents({m_pGame->clientTree(Version), m_pGame->assetTree(Version)})) {
+                total += bytes.size();
+            }
+            return total;
+        };
+        const qint64 needed = treeBytes(target) - (installedVersion > 0 ? treeBytes(installedVersion) : 0);
+        QVERIFY(writeBytes(inGame(u".launcher-staging/chunk-left"_qs), "left by a run that never ended"));
+        const QMap<QString, QByteArray> before = contents({installation()});
+        const auto disk = std::make_shared<TFailingFilesystem>(launcherDirectory(), EFailingOperation::None);
+        disk->FreeBytes = needed + spareBytes;
+        TStart start(disk);
+        const TRunSizeEstimate estimate = start.Game->runSizeEstimate();
+        const auto log = start.run();
+        QCOMPARE(estimate.AddedBytes, TFileSize(needed));
+        QCOMPARE(estimate.fitsOnDisk(), spareBytes >= 0);
+        QCOMPARE(log->ErrorReason == EPackageDownloaderError::NoError, spareBytes >= 0);
+        if (spareBytes < 0) {
+            QCOMPARE(log->ErrorText, TFreeSpaceCheck::refusalText(needed, needed + spareBytes));
+            QVERIFY(contents({installation()}) == before);
+            return;
+        }
+        verifyInstalled(target);
+        QVERIFY(!QFileInfo::exists(inGame(u".launcher-staging"_qs)));
+    }
+
+    // "classic" beside an installed "vantor" fetches only what the sibling's files do not hold now.
+    void installFetchesOnlyWhatNoSiblingHolds_data() {
+        QTest::addColumn<int>("target");   // the version "classic" installs
+        QTest::addColumn<bool>("alter");   // the sibling's files change after its marker is written
+        QTest::addColumn<bool>("seeding"); // [OPTIONS] seedFromInstalledPackages
+        QTest::newRow("same content") << 1 << false << true;
+        QTest::newRow("another version, part shared") << 2 << false << true;
+        QTest::newRow("sibling altered behind its marker") << 1 << true << true;
+        QTest::newRow("setting off") << 1 << false << false;
+    }
+
+    void installFetchesOnlyWhatNoSiblingHolds() {
+        QFETCH(int, target);
+        QFETCH(bool, alter);
+        QFETCH(bool, seeding);
+        useSettings(seeding ? QStringList() : QStringList{u"seedFromInstalledPackages=false"_qs});
+        installReleased();
+        if (alter) {
+            flipByte(inGame(u"stable.bin"_qs));       // one chunk of several
+            flipByte(inGame(u"bin/client"_qs), 1000); // a file of one piece
+        }
+        const QMap<QString, QByteArray> siblingBefore = contents({installation()});
+        const TPackageConfigurationReader installed(readBytes(inGame(u"package.json"_qs)),
+                                                    readBytes(inGame(u"assets.json"_qs)), QUrl(), QUrl());
+        const QSet<QByteArray> held = seeding ? heldContents(installed, installation()) : QSet<QByteArray>();
+
+        QVERIFY(m_pGame->release(cdn(), target));
+        m_Nginx.clearAccessLog();
+        TStart start(m_pFileSystem, 1);
+        const auto log = start.run();
+        QCOMPARE(log->ErrorReason, EPackageDownloaderError::NoError);
+        verifyInstalled(target, u"classic"_qs);
+        QVERIFY(contents({installation()}) == siblingBefore);
+        // One request after the run, answered after every request of the run has been logged.
+        QVERIFY(m_Nginx.writeFile(u"done.txt"_qs, "done"));
+        QNetworkAccessManager network;
+        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(m_Nginx.url(u"done.txt"_qs))));
+        QVERIFY(QTest::qWaitFor([&reply] { return reply->isFinished(); }, 30000));
+        QVERIFY(m_Nginx.waitForRequestCount(u"/done.txt"_qs, 1, 30000));
+        QStringList requested;
+        for (const QString& line : m_Nginx.accessLogLines()) {
+            const QString path = line.section(u' ', 1, 1).section(u'?', 0, 0);
+            if (path.startsWith(u"/cdn/vantor/linux/chunks/"_qs)) {
+                requested << path;
+            }
+        }
+        const TPackageConfigurationReader& offered = *start.Game->configurationForThisSystem();
+        const QSet<QString> expected = piecesNotHeld(offered, held);
+        QCOMPARE(QSet<QString>(requested.begin(), requested.end()), expected);
+        QCOMPARE(requested.size(), expected.size());
+        // What was read counts as written, never as downloaded: the download completes its total.
+        QMap<QString, TFileSize> packedSizes;
+        for (const TChunkInPackage& chunk : offered.chunks()) {
+            packedSizes.insert(chunk.Url.path(), chunk.PackedSize);
+        }
+        TFileSize packed = 0;
+        for (const QString& piece : expected) {
+            packed += packedSizes.value(piece);
+        }
+        QCOMPARE(log->Downloaded, packed);
+        QCOMPARE(log->TotalToDownload, packed);
+        QCOMPARE(log->Seeded > 0, seeding);
+        QVERIFY(alter || target == 2 || !seeding || expected.isEmpty());
+    }
+
+    // A manager going away mid-run leaves nothing broken; the next run completes the package.
     void managerGoingAwayDuringARun() {
         for (const int delayMs : {0, 20, 200}) {
             auto start = std::make_unique<TStart>(m_pFileSystem);
@@ -377,8 +534,7 @@ private slots:
 
     void killedUpdateResumesWithAFullScan() {
         installReleased();
-        // The launcher updating to version 2 is killed once one of the small changed files is
-        // complete on disk, while the big changed chunk is still on its way.
+        // Killed once a small changed file is complete, while the big changed chunk is on its way.
         QVERIFY(m_pGame->release(cdn(), 2));
         useSettings({}, m_Slow);
         QProcess driver;
@@ -412,7 +568,6 @@ private slots:
         m_Nginx.clearAccessLog();
         QCOMPARE(start.run()->Events.last(), u"all 4 2/-"_qs);
         verifyInstalled(2);
-        // What the killed run had written was found on disk, not fetched again.
         QTest::qWait(200); // nginx logs a request just after its last byte
         const TPackageConfigurationReader& target = *start.Game->configurationForThisSystem();
         for (const TFileInPackage& entry : target.files()) {

@@ -1,5 +1,4 @@
-// The installation on local files: difference scan, rebuild in place, verification, and the
-// installation manager's markers and statuses. Runs against a server: tst_installationmanagerruns.
+// The installation on local files: difference scan, rebuild in place, verification, markers.
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/install/chunkmatcher.h"
 #include "launcher/install/inplacerebuilder.h"
@@ -44,9 +43,8 @@ QByteArray block(quint32 Seed, int Name) {
     return seededBytes(Seed * 104729u + static_cast<quint32>(Name), 1 + sizes() % 3000);
 }
 
-// Feeds the old file's blocks to a matcher as the chunker would cut them and rebuilds the file for
-// the new layout: every new chunk the old file holds must be in place, the others reported missing,
-// a shorter file cut. Returns the bytes that went through the staging file.
+// Rebuilds the old layout's file for the new one, checking it against what the old blocks allow;
+// returns the bytes that went through the staging file.
 TFileSize rebuildAndCheck(const QString& Path, quint32 Seed, const QList<int>& Old, const QList<int>& New) {
     QByteArray old;
     for (const int name : Old) {
@@ -147,8 +145,7 @@ private slots:
         QCOMPARE(difference.FilesToDelete[0].LocalFile, u"old.bin"_qs);
         QStringList listed;
         for (const TFileToDownload& file : difference.FilesToDownload) {
-            // Without reusable content the local copy goes and every piece is fetched, a file with
-            // a whole-file piece as that piece.
+            // Without reusable content the local copy goes and every piece is fetched.
             listed << QFileInfo(installed(file.LocalFile)).fileName();
             QVERIFY(!QFileInfo::exists(installed(file.LocalFile)));
             QCOMPARE(file.ChunksToDownload.size(), file.Chunks.size());
@@ -211,8 +208,7 @@ private slots:
     }
 
     void chunkOfOtherLengthWithEqualHashIsNotReused() {
-        // A document that claims a length the local content does not have would make the rebuild
-        // copy the wrong number of bytes; that chunk is fetched instead.
+        // A claimed length the local content lacks would make the rebuild copy the wrong bytes.
         TChunkInPackage chunk;
         chunk.UnpackedHash = sha256(block(3, 1));
         chunk.UnpackedSize = static_cast<TFileSize>(block(3, 1).size()) + 100;
@@ -313,9 +309,8 @@ private slots:
     }
 
     void markersAndStatus_data() {
-        // f, p, a: the full and partial marker and the asset document ("f/x=y": f is a directory).
-        // Rows without operation read the markers against the assets offered; the others hand "P2"
-        // and the assets to the operation and list what it leaves ("": as before).
+        // f, p, a: full and partial marker, asset document ("f/x=y": a directory). Rows without
+        // operation read the markers; the others hand "P2" to it and list what it leaves.
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QStringList>("before");
         QTest::addColumn<QString>("assets");
@@ -343,8 +338,6 @@ private slots:
         row("partial: the installed document becomes the marker", "partial", "f=P1 p=stale a=A7", "A8",
             "a=A7 p=P1", "2 1");
         row("partial: nothing installed, the given documents", "partial", "", "A8", "a=A8 p=P2", "2 2");
-        // An interrupted run's marker names the files that may be present; no asset document
-        // leaves the asset file alone.
         row("partial: an interrupted run's marker stays", "partial", "p=interrupted a=A7", "-", "", "2 -");
         row("partial: markers that are directories go", "partial", "f/inner/x=x p/x=x", "A8", "a=A8 p=P2",
             "2 2");
@@ -398,8 +391,8 @@ private slots:
         }
     }
 
-    // Whichever write or removal of an operation fails, the directory holds the old pair (P1 with A7),
-    // the new one (P2 with A8) or no marker: never one version's document beside the other's assets.
+    // Whichever write or removal fails, the markers never pair one version's document with the other's
+    // assets.
     void neverAMixedPair_data() {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<int>("failing");

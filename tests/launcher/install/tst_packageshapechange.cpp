@@ -1,7 +1,4 @@
-// Updates that change the shape of a package: files that become folders and folders that become
-// files, execute flags that come and go with the same bytes, files that move, folders that an
-// update empties. Each row publishes two versions with the real publisher, installs the first
-// from nginx and updates it to the second.
+// Updates that change the shape of a package, each row from a first published version to a second.
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/packageconfigurationreader.h"
 #include "support/failingfilesystem.h"
@@ -10,17 +7,10 @@
 #include "support/stringliteral.h"
 #include "support/testregistry.h"
 
-#include <QDirIterator>
-#include <QLoggingCategory>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace mirrel::launcher;
-using testsupport::readBytes;
-using testsupport::seededBytes;
-using testsupport::writeBytes;
-using testsupport::operator""_qs;
+using namespace testsupport;
 
 namespace {
 
@@ -98,7 +88,7 @@ class TestPackageShapeChange : public QObject {
 private slots:
     void initTestCase() {
         QLoggingCategory::setFilterRules(u"default.info=false\ndefault.debug=false"_qs);
-        m_pNginx = std::make_unique<testsupport::TNginxFixture>();
+        m_pNginx = std::make_unique<TNginxFixture>();
         QVERIFY2(m_pNginx->start(), qPrintable(m_pNginx->errorString()));
     }
 
@@ -107,12 +97,9 @@ private slots:
     void updateGivesTheNewTree_data() {
         QTest::addColumn<QStringList>("versionOne");
         QTest::addColumn<QStringList>("versionTwo");
-        // Files a player puts into the package folder after the first install, and where they are
-        // after the update (besides the new version's files).
-        QTest::addColumn<QStringList>("playerFiles");
-        QTest::addColumn<QStringList>("extraAfterUpdate");
-        // A path that cannot be deleted during a first attempt, which must fail and lose nothing.
-        QTest::addColumn<QString>("stuck");
+        QTest::addColumn<QStringList>("playerFiles");      // put into the package after the install
+        QTest::addColumn<QStringList>("extraAfterUpdate"); // where they are after the update
+        QTest::addColumn<QString>("stuck"); // not deleted by a first attempt, which fails and loses nothing
 
         QTest::newRow("file and folder swap shapes")
             << QStringList{u"data/morph:1"_qs, u"data/flip/inner.txt:2"_qs, u"data/keep.txt:3"_qs}
@@ -159,8 +146,7 @@ private slots:
         const TPackageConfigurationReader one = publish(work, u"1"_qs, versionOne);
         const TPackageConfigurationReader two = publish(work, u"2"_qs, versionTwo);
         QVERIFY(one.isValid() && two.isValid());
-        const auto fileSystem =
-            testsupport::makeLauncherFilesystem(work.filePath(u"launcher"_qs), QByteArray());
+        const auto fileSystem = makeLauncherFilesystem(work.filePath(u"launcher"_qs), QByteArray());
 
         QCOMPARE(update(fileSystem, installation, one, TPackageConfigurationReader()), QString());
         QCOMPARE(listing(installation), expectedListing(versionOne, {}));
@@ -168,9 +154,9 @@ private slots:
             QVERIFY(writeBytes(installation + u'/' + player, player.toUtf8()));
         }
         if (!stuck.isEmpty()) {
-            const auto failing = std::make_shared<testsupport::TFailingFilesystem>(
-                work.filePath(u"launcher"_qs), testsupport::EFailingOperation::Remove,
-                testsupport::TFailingFilesystem::endingIn(u'/' + stuck));
+            const auto failing =
+                std::make_shared<TFailingFilesystem>(work.filePath(u"launcher"_qs), EFailingOperation::Remove,
+                                                     TFailingFilesystem::endingIn(u'/' + stuck));
             const QString error = update(failing, installation, two, one);
             QVERIFY2(error.contains(u"Failed to delete file "_qs + installation + u'/' + stuck),
                      qPrintable(error));
@@ -179,8 +165,7 @@ private slots:
 
         QCOMPARE(update(fileSystem, installation, two, one), QString());
         QString difference;
-        QVERIFY2(testsupport::sameTree(work.filePath(u"build-2"_qs), installation, difference),
-                 qPrintable(difference));
+        QVERIFY2(sameTree(work.filePath(u"build-2"_qs), installation, difference), qPrintable(difference));
         QCOMPARE(listing(installation), expectedListing(versionTwo, extraAfterUpdate));
         // A player's file keeps its bytes wherever it went.
         for (const QString& player : playerFiles) {
@@ -200,7 +185,7 @@ private:
             return {};
         }
         QString output;
-        if (!testsupport::publishBuild(build, cdn, Version, output, 3)) {
+        if (!publishBuild(build, cdn, Version, output, 3)) {
             qWarning().noquote() << output;
             return {};
         }
@@ -212,7 +197,7 @@ private:
     static QString update(const std::shared_ptr<TLauncherFilesystemHelper>& FileSystem,
                           const QString& Installation, const TPackageConfigurationReader& Target,
                           const TPackageConfigurationReader& Installed) {
-        testsupport::TInstallationDriver driver(FileSystem, Installation);
+        TInstallationDriver driver(FileSystem, Installation);
         if (!driver.install(Target, Installed, false)) {
             return u"the run did not end"_qs;
         }
@@ -223,7 +208,7 @@ private:
                                                : u"failed: "_qs + driver.installation().errorText();
     }
 
-    std::unique_ptr<testsupport::TNginxFixture> m_pNginx;
+    std::unique_ptr<TNginxFixture> m_pNginx;
 };
 
 LAUNCHER_TEST(TestPackageShapeChange)

@@ -67,12 +67,10 @@ private slots:
     void timeLeftInWords_data() {
         QTest::addColumn<quint64>("seconds");
         QTest::addColumn<QString>("text");
-        QTest::newRow("nothing") << quint64(0) << "under 1 min left";
         QTest::newRow("59 s") << quint64(59) << "under 1 min left";
         QTest::newRow("a minute") << quint64(60) << "about 1 min left";
         QTest::newRow("89 s") << quint64(89) << "about 1 min left";
         QTest::newRow("90 s rounds up") << quint64(90) << "about 2 min left";
-        QTest::newRow("3 min 20 s") << quint64(200) << "about 3 min left";
         QTest::newRow("59 min 29 s") << quint64(3569) << "about 59 min left";
         QTest::newRow("59 min 30 s is an hour") << quint64(3570) << "about 1 h left";
         QTest::newRow("an hour and a half") << quint64(5400) << "about 2 h left";

@@ -53,11 +53,12 @@ QRect inWindow(const QWidget* pWidget) {
 QString describe(const QWidget* pWidget) {
     const auto* pLabel = qobject_cast<const QLabel*>(pWidget);
     const QString text = pLabel != nullptr ? pLabel->text() : QString();
-    return u"%1 \"%2\" at %3,%4 %5x%6"_qs.arg(QString::fromLatin1(pWidget->metaObject()->className()), text)
-        .arg(inWindow(pWidget).x())
-        .arg(inWindow(pWidget).y())
-        .arg(pWidget->width())
-        .arg(pWidget->height());
+    const QRect at = inWindow(pWidget);
+    return u"%1 \"%2\" at %3,%4 %5x%6"_qs.arg(QLatin1String(pWidget->metaObject()->className()), text)
+        .arg(at.x())
+        .arg(at.y())
+        .arg(at.width())
+        .arg(at.height());
 }
 
 // A text shown whole fits its room; a text cut with "…" was longer than the room and is whole in
@@ -118,16 +119,11 @@ private slots:
     void rowWidgetsKeepApart_data() {
         QTest::addColumn<ERowState>("state");
         QTest::addColumn<int>("count");
-        const std::pair<ERowState, const char*> states[] = {{ERowState::Install, "install"},
-                                                            {ERowState::Update, "update"},
-                                                            {ERowState::Play, "play"},
-                                                            {ERowState::Downloading, "downloading"},
-                                                            {ERowState::Verifying, "verifying"},
-                                                            {ERowState::Failed, "failed"},
-                                                            {ERowState::Unavailable, "unavailable"}};
-        for (const auto& [state, name] : states) {
+        const char* const names[] = {"install",   "update", "play",       "downloading",
+                                     "verifying", "failed", "unavailable"};
+        for (int state = 0; state < 7; ++state) {
             for (int count : {1, 3, 5}) {
-                QTest::addRow("%s, %d packages", name, count) << state << count;
+                QTest::addRow("%s, %d packages", names[state], count) << ERowState(state) << count;
             }
         }
     }

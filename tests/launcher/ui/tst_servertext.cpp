@@ -4,7 +4,6 @@
 #include "launcher/ui/hintpanel.h"
 #include "shared/network/downloadpool.h"
 #include "shared/randomhints/hint.h"
-#include "support/nginxfixture.h"
 #include "support/stringliteral.h"
 #include "support/testnetwork.h"
 #include "support/testregistry.h"
@@ -18,7 +17,6 @@
 #include <QVBoxLayout>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
@@ -35,30 +33,6 @@ qint64 peakResidentKiB() {
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
-}
-
-QByteArray pngChunk(const QByteArray& Type, const QByteArray& Data) {
-    const auto bigEndian = [](quint32 Value) {
-        QByteArray bytes;
-        for (int shift = 24; shift >= 0; shift -= 8)
-            bytes.append(char((Value >> shift) & 0xff));
-        return bytes;
-    };
-    const QByteArray body = Type + Data;
-    return bigEndian(quint32(Data.size())) + body +
-           bigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
-}
-
-// A PNG whose header claims a canvas of the given size, with no picture data behind it.
-QByteArray pngHeaderClaiming(quint32 Side) {
-    QByteArray header;
-    for (int i = 0; i < 2; ++i) {
-        for (int shift = 24; shift >= 0; shift -= 8)
-            header.append(char((Side >> shift) & 0xff));
-    }
-    header.append("\x08\x06\x00\x00\x00", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", QByteArray()) +
-           pngChunk("IEND", QByteArray());
 }
 
 // Markup a label in rich-text mode would act on: pictures from devices and pipes, links, tables.
@@ -84,9 +58,6 @@ private slots:
     void initTestCase() {
         QVERIFY(m_Work.isValid());
         QCOMPARE(::mkfifo(QFile::encodeName(fifo()).constData(), 0600), 0);
-        m_Nginx.writeFile(u"img/small.png"_qs, testsupport::pngOfSize(64, 48));
-        m_Nginx.writeFile(u"img/huge.png"_qs, pngHeaderClaiming(100000));
-        QVERIFY2(m_Nginx.start(), qPrintable(m_Nginx.errorString()));
     }
 
     void packageRowShowsServerTextLiterally_data() { addHostileTexts(fifo()); }
@@ -128,24 +99,17 @@ private slots:
         auto* pLayout = new QVBoxLayout(&window);
         pLayout->addWidget(pPanel->hintBox(), 0, Qt::AlignHCenter);
         window.show();
-        pPanel->setHints({hint(u"cat1"_qs, text, m_Nginx.url(u"img/small.png"_qs).toString()),
-                          hint(u"cat2"_qs, text, u"file:///dev/zero"_qs),
-                          hint(u"cat3"_qs, text, m_Nginx.url(u"img/huge.png"_qs).toString())});
-        QTRY_COMPARE(pPanel->pendingPictureCount(), 0);
+        pPanel->setHints({hint(u"cat1"_qs, text), hint(u"cat2"_qs, text), hint(u"cat3"_qs, text)});
         window.grab();
 
-        int pictures = 0;
         int captions = 0;
         for (const ClickableLabel* pLabel : window.findChildren<ClickableLabel*>()) {
-            pictures += pLabel->pixmap(Qt::ReturnByValue).isNull() ? 0 : 1;
             if (pLabel->textFormat() == Qt::PlainText)
                 ++captions;
             else
                 QVERIFY(pLabel->text().isEmpty());
             QVERIFY(!pLabel->text().contains(u"<img"_qs) && !pLabel->text().contains(u"<table"_qs));
         }
-        // Only the web picture of a sane size is shown; every tile keeps its caption.
-        QCOMPARE(pictures, 1);
         QVERIFY(captions >= 3);
         QVERIFY(peakResidentKiB() - peakBefore < 64 * 1024);
     }
@@ -153,18 +117,16 @@ private slots:
 private:
     QString fifo() const { return m_Work.filePath(u"fifo"_qs); }
 
-    static shared::THint hint(const QString& Category, const QString& Text, const QString& ImageUrl) {
+    static shared::THint hint(const QString& Category, const QString& Text) {
         shared::THint hint;
         hint.m_Title = u"Hints"_qs;
         hint.m_RichText = Text;
         hint.m_Category = Category;
-        hint.m_ImageUrl = ImageUrl;
         hint.m_Url = u"https://www.quorvane.com/hints"_qs;
         return hint;
     }
 
     QTemporaryDir m_Work;
-    testsupport::TNginxFixture m_Nginx;
 };
 
 LAUNCHER_TEST(TestServerText)

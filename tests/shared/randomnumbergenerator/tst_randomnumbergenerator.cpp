@@ -9,7 +9,6 @@
 #include <QUrlQuery>
 
 #include <limits>
-#include <random>
 
 using namespace shared;
 using testsupport::operator""_qs;
@@ -44,15 +43,6 @@ private slots:
         QCOMPARE(small, (QSet<qint64>{-3, -2, -1, 0, 1, 2, 3}));
         QCOMPARE(top, (QSet<qint64>{0, 1, 2}));
         QCOMPARE(bottom, (QSet<qint64>{0, 1}));
-    }
-
-    void fullRangeJoinsTwoOutputsHighWordFirst() {
-        TSeededGenerator generator(42);
-        std::mt19937 oracle(42);
-        for (int i = 0; i < 100; ++i) {
-            const quint64 high = oracle();
-            QCOMPARE(generator.uniformUnsigned(0, UnsignedMax), (high << 32) | oracle());
-        }
     }
 
     void nocacheComesLastAndKeepsTheRestIntact() {
