@@ -6,8 +6,7 @@
 
 using testsupport::operator""_qs;
 
-// The committed pictures (drawn by tools/artwork, which is not part of the default build), checked for
-// the rules the launcher's style sheets rely on, whatever fonts drew them.
+// The committed pictures, checked for the rules the launcher's style sheets rely on.
 class TestLauncherImages : public QObject {
     Q_OBJECT
 
@@ -25,8 +24,7 @@ private slots:
     }
 
     void stretchedPartsHaveNoSeams() {
-        // Picture, area and direction a border-image stretches or tiles it: every pixel of the area
-        // equals the one at its left edge (sideways) or its top edge (downwards).
+        // Picture, area and direction stretched: every pixel equals the one at its left or top edge.
         const std::tuple<const char*, QMargins, bool> parts[] = {
             {"Button_Green_hover.png", {4, 0, 4, 0}, true}, // "4 4 4 4 repeat scale"
             {"ProgressBar.png", {}, true},

@@ -11,8 +11,7 @@ class TestBufferPool : public QObject {
     Q_OBJECT
 
 private slots:
-    // A free buffer is handed out again for any piece it can hold; a larger piece gets new
-    // memory, and a buffer another holder still shares (a chunk the cache keeps) is not taken in.
+    // Free buffers are reused for pieces they hold; larger pieces or shared buffers are not.
     void reusesFreeBuffers() {
         TBufferPool pool(4, 1 << 20);
         QByteArray buffer = pool.take(1000);
@@ -28,8 +27,7 @@ private slots:
         QCOMPARE(pool.keptCount(), 0);
     }
 
-    // Unpacking into a reused buffer, larger or smaller than the content, gives the same bytes as
-    // unpacking into fresh memory, and a large enough buffer is written in place.
+    // Reused buffers decode like fresh memory; a large enough one is written in place.
     void decodesIntoReusedBuffers() {
         const QByteArray content = testsupport::randomBytes(100000, 5) + QByteArray(100000, 'x');
         const QByteArray packed = shared::compress(shared::CompressionDeflate, content);

@@ -61,8 +61,7 @@ QByteArray rewrap(const QByteArray& original, quint64 unpackedLength, int payloa
     return container(header.method, unpackedLength, original.mid(int(header.payloadOffset), payloadBytes));
 }
 
-// Runs check on a copy of the bytes that ends right at an inaccessible page, so that reading a
-// single byte past the end crashes the test instead of passing by.
+// Runs check on a copy ending at an inaccessible page: a read past the end crashes.
 template <typename TCheck>
 auto fenced(const QByteArray& bytes, TCheck check) {
     const size_t page = size_t(sysconf(_SC_PAGESIZE));
@@ -77,8 +76,7 @@ auto fenced(const QByteArray& bytes, TCheck check) {
     return result;
 }
 
-// Decodes a fenced copy through every entry point: the strict result (none when it threw), after
-// checking that both lenient ones agree with it.
+// The strict decode of a fenced copy, after checking that both lenient ones agree.
 std::optional<QByteArray> decodeFenced(const QByteArray& input) {
     return fenced(input, [&input](const QByteArray& bytes) {
         std::optional<QByteArray> strict;
@@ -127,8 +125,7 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray abc("abc");
-        // Headers: the magic after any zeros, a method id up to 23, two varints (low group first, at
-        // most ten bytes, 64 bits), a payload within the input.
+        // Headers: magic after zeros, method id up to 23, two varints (at most ten bytes), payload inside.
         const QByteArray stored("p\0", 2);
         for (const QByteArray& plain : {QByteArray(), QByteArray(9, '\0'), QByteArray("p"),
                                         QByteArray("plain text"), QByteArray("p\x18\x03\003abc", 7)})
@@ -163,13 +160,11 @@ private slots:
                 QTest::addRow("%d: claims %llu", method, claim) << rewrap(packed, claim) << Fails;
             // Longer than the data: what the stream holds comes out.
             QTest::addRow("%d: claims more", method) << rewrap(packed, quint64(data.size()) + 100000) << data;
-            // Shorter: the stream cannot be finished within it, except an LZMA stream, which has no
-            // length of its own beyond an end marker and gives exactly that many bytes.
+            // Shorter: fails, except LZMA, which gives exactly that many bytes.
             QTest::addRow("%d: claims less", method)
                 << rewrap(packed, 1000) << (isLzma(method) ? data.left(1000) : Fails);
         }
-        // The dictionary size in the LZMA properties may claim up to 4 GiB; whatever it says, the
-        // output is the same and the decoder needs no window larger than the output.
+        // Any LZMA dictionary claim up to 4 GiB: same output, no window larger than it.
         QByteArray lzma = compress(CompressionLzma, data);
         const int properties = int(headerOf(lzma).payloadOffset);
         for (const char* claim : {"\xFF\xFF\xFF\xFF", "\x00\x00\x00\x80", "\xA0\x86\x01\x00"}) {
@@ -181,8 +176,7 @@ private slots:
         QTest::newRow("LZMA too short for its properties")
             << container(CompressionLzma, 5, QByteArray(12, '\x5D')) << Fails;
 
-        // Payloads of other encoders than ours, so that our encoder and decoder cannot agree on a
-        // mistake of their own.
+        // Payloads of other encoders, so ours cannot agree with our decoder on a mistake.
         const QByteArray mixed = textBytes(400000, 21u) + randomBytes(5000, 22u);
         const QByteArray more = randomBytes(70000, 23u);
         const auto foreign = [](const QString& name, int method, const QByteArray& payload,
@@ -238,9 +232,7 @@ private slots:
     }
 
     void damagedPayloadsNeverReadOutside() {
-        // Every cut of every container, with the header left as it was (packed length beyond the
-        // input) and with a header that matches the cut payload (a stream that ends too early),
-        // and bytes changed anywhere: a failed decode, never a read outside the input.
+        // Cut, re-headed and damaged containers: a failed decode, never a read outside the input.
         const QByteArray data = textBytes(3000, 61u) + randomBytes(200, 62u);
         std::mt19937 generator(81u);
         for (int method : EncodableMethods) {
@@ -252,8 +244,7 @@ private slots:
             for (int kept = 0; kept < int(headerOf(packed).packedLength); ++kept) {
                 const std::optional<QByteArray> decoded =
                     decodeFenced(rewrap(packed, quint64(data.size()), kept));
-                // A cut stored payload is a valid shorter one. An LZMA stream may lose its end marker
-                // and still deliver every byte; no cut may deliver a short or wrong result.
+                // A cut stored payload is valid; LZMA may lose only its end marker; no short or wrong result.
                 decodedCuts += decoded ? 1 : 0;
                 QVERIFY(!decoded || (method == CompressionStored ? data.left(kept) : data) == *decoded);
             }

@@ -1,6 +1,4 @@
-// Containers that claim a small unpacked size but whose payload decodes to far more: decoding ends
-// at the claimed size, never yields more, and the process's memory peak stays far below what the
-// payload would unfold to.
+// Bombs claiming a small size: decoding stops there and the memory peak stays low.
 #include "shared/container/container.h"
 #include "shared/container/containerheader.h"
 #include "shared/container/decompressionerror.h"
@@ -76,8 +74,7 @@ private slots:
     void initTestCase() {
         m_Deflate = payloadOfZeros(shared::CompressionDeflate);
         m_Lzip = payloadOfZeros(shared::CompressionLzip);
-        // The raw LZMA stream between the member's six-byte header and its 20-byte trailer, with its end
-        // marker, coded with lc 3, lp 0, pb 2.
+        // The raw LZMA stream (lc 3, lp 0, pb 2, end marker) between lzip's header and trailer.
         m_RawLzma = m_Lzip.mid(6).chopped(20);
         QVERIFY(resetMemoryPeak());
     }

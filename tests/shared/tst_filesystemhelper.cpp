@@ -71,8 +71,7 @@ private slots:
     void writeFileReplacesTheFileAsAWhole() {
         const QString target = path(u"write/deep/markers.json"_qs);
         m_helper.writeFile(target, "old contents");
-        // A reader that opened the old file keeps reading the old contents: the new data went to
-        // another file that took the old one's place, instead of being written over it.
+        // An open reader keeps the old contents: the new file replaced the old one, not overwrote it.
         QFile reader(target);
         QVERIFY(reader.open(QIODevice::ReadOnly));
         m_helper.writeFile(target, "new");

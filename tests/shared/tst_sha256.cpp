@@ -18,8 +18,7 @@ class TestSha256 : public QObject {
     Q_OBJECT
 
 private slots:
-    // Every way in gives the digest of Qt's own implementation, at the block and padding
-    // boundaries and for data larger than the file reader's buffer.
+    // Every way in equals Qt's digest at block and padding bounds and beyond the file buffer.
     void equalsOracle_data() {
         QTest::addColumn<QByteArray>("data");
         for (int length : {0, 1, 55, 56, 63, 64, 65, 119, 120, 3 * 1024 * 1024 + 17})

@@ -21,8 +21,7 @@ using testsupport::operator""_qs;
 
 namespace {
 
-// A processor recorded leaf by leaf, each leaf as the 16 bytes of EAX, EBX, ECX, EDX in memory order;
-// leaves it does not know answer zeros.
+// A processor recorded leaf by leaf (EAX, EBX, ECX, EDX bytes); unknown leaves answer zeros.
 class TRecordedCpuId : public platform::TCpuIdInstruction {
 public:
     platform::TCpuIdRegisters query(quint32 Leaf) const override {
@@ -44,8 +43,7 @@ QByteArray leaf(int Index, quint32 Value) {
     return bytes;
 }
 
-// A retriever over a fake system tree written from "path=content" entries (a path ending in '/' is
-// an empty folder) below Root.
+// A retriever over a fake system tree from "path=content" entries ('/' ends an empty folder).
 TSystemSurveyValueRetriever retrieverFor(const QTemporaryDir& Root, const QStringList& Entries = {}) {
     for (const QString& entry : Entries) {
         const QString path = Root.filePath(entry.section(u'=', 0, 0));
@@ -80,8 +78,7 @@ private slots:
         const quint32 Sse = 1u << 25, Sse2 = 1u << 26, LongMode = 1u << 29, Full = 0x80000008;
         const QString Unknown = u"Unknown Manufacturer|"_qs,
                       NoBrand = u"|Acquiring Brand Name not supported|"_qs;
-        // Vendor text (laid out as EBX, EDX, ECX of leaf 0), brand bytes, highest extended leaf, the
-        // feature bits of leaves 1 and 0x80000001; "manufacturer|brand|64-bit SSE SSE2".
+        // Vendor (EBX, EDX, ECX), brand, top extended leaf, feature bits; "manufacturer|brand|64 SSE SSE2".
         const std::tuple<QByteArray, QByteArray, quint32, quint32, quint32, QString> cases[] = {
             {"GenuineIntel", "   Intel(R) Xeon(R)  CPU \t", Full, Sse | Sse2, LongMode,
              u"Intel|Intel(R) Xeon(R) CPU|111"_qs},
@@ -129,8 +126,7 @@ private slots:
             << QStringList{cpu + u"online=0-3"_qs, node + u"online=0"_qs} +
                    topology(u"0.0.0.0 1.0.0.1 2.0.1.0 3.0.1.1 4.0.2.0"_qs)
             << "1 1 4 4";
-        // Older or trimmed kernels: the numbered folders count, not their neighbours such as cpufreq;
-        // a processor may lack its topology; a list the kernel would never write is no list.
+        // Old kernels: numbered folders only, missing topology, and malformed lists.
         QTest::newRow("no online lists, a processor without topology")
             << QStringList{cpu + u"cpu2/"_qs,   cpu + u"cpufreq/"_qs, node + u"node0/"_qs,
                            node + u"node1/"_qs, node + u"power/"_qs,  cpu + u"online=0-x"_qs} +
@@ -155,8 +151,7 @@ private slots:
             return qMakePair(retriever.getClockSpeed(), retriever.getMainMemorySize());
         };
         QCOMPARE(answers({}), qMakePair(0.0, quint64(0)));
-        // Without frequency scaling the processors' current speeds are all there is; memory beyond
-        // 4 GiB must not wrap.
+        // Without scaling, current speeds count; memory beyond 4 GiB must not wrap.
         QCOMPARE(answers({u"sys/devices/system/cpu/online=0-2\n"_qs,
                           u"proc/cpuinfo=processor\t: 0\ncpu MHz\t\t: 2596.118\n\nprocessor\t: 1\n"
                           "cpu MHz\t\t: 3100.5\nmodel name\t: cpu MHz : 9999\n"_qs,
@@ -174,8 +169,7 @@ private slots:
         const QString card0 = u"sys/class/drm/card0/device/"_qs,
                       card1 = u"sys/devices/pci0000:00/drm/card1/"_qs;
         const QStringList tree{
-            // A PCI card whose driver reports its memory but has no module version; its connector and
-            // render node are no further adapters.
+            // A PCI card with memory but no module version; connector and render node are no adapters.
             card0 + u"vendor=0x1002\n"_qs, card0 + u"device=0x73bf\n"_qs,
             card0 + u"uevent=DRIVER=amdgpu\n"_qs, card0 + u"mem_info_vram_total=17163091968\n"_qs,
             u"sys/class/drm/card0-DP-1/status=connected"_qs, u"sys/class/drm/renderD128/dev=226:128"_qs,
@@ -214,9 +208,7 @@ private slots:
     }
 
     void document() {
-        // The exact bytes the service receives: members in sorted order, integers without fractions
-        // (nor wrapping past 32 bits), the clock speed with its fraction, a vendor id only when known,
-        // a device id only beside a driver version.
+        // The exact bytes the service receives, members sorted, 64-bit integers, optional ids.
         const TSystemSurvey survey{{{2560, 1440, false, 143}, {1920, 1080, true, 60}},
                                    u"Linux"_qs,
                                    u"Debian GNU/Linux 12"_qs,
@@ -257,8 +249,7 @@ private slots:
         QCOMPARE(clientIdentifier(), clientIdentifier());
     }
 
-    // How the upload is posted and answers are read is the uploader's own test; here the survey of this
-    // machine goes out whole.
+    // Posting and answers are the uploader's test; here this machine's survey goes out whole.
     void surveyOfThisMachineIsPosted() {
         QVERIFY(!startSystemSurveyUpload(QUrl()) && !startSystemSurveyUpload(QUrl(u"http://[::1"_qs)));
         testsupport::TScriptedHttpServer server;

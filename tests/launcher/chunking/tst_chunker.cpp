@@ -19,8 +19,7 @@ constexpr std::uint64_t MiB = 1024 * 1024;
 using TBytes = std::vector<unsigned char>;
 using TLengths = std::vector<quint64>;
 
-// The cut rule as the content server applies it, written out on its own: no cut up to 4 MiB, then
-// the first byte after which the hash has its 22 low bits clear ends the chunk, and 16 MiB at most.
+// Reference cut rule: none below 4 MiB, then where the hash's 22 low bits clear, 16 MiB at most.
 std::uint64_t referenceLength(const unsigned char* Data, std::uint64_t Available) {
     std::uint32_t Hash = 0;
     for (std::uint64_t i = 4 * MiB; i < std::min(Available, 16 * MiB); ++i) {
@@ -32,8 +31,7 @@ std::uint64_t referenceLength(const unsigned char* Data, std::uint64_t Available
     return Available <= 4 * MiB ? Available : std::min(Available, 16 * MiB);
 }
 
-// Seeded bytes, the same on every machine; with Zeros, random runs alternate with long zero runs
-// (which force maximum-size chunks), so cuts fall at many different buffer positions.
+// Seeded bytes; with Zeros, random and long zero runs alternate so cuts fall at many offsets.
 TBytes seededData(std::uint64_t Size, std::uint64_t Seed, bool Zeros = false) {
     TBytes Data(Size, 0);
     std::mt19937_64 Random(Seed);
@@ -115,8 +113,7 @@ private slots:
     void streamingEqualsCuttingInMemory() {
         QTemporaryDir Dir;
         using namespace chunking;
-        // Around the read block, the buffer end and the second refill, and empty; largest first,
-        // so one file is cut shorter from size to size.
+        // Around the read block, buffer end, second refill, and empty; largest first.
         const std::uint64_t R = ReadBlockSize;
         const TBytes Data = seededData(2 * R + MaximumSize + 5, 31, true);
         const QString Path = Dir.filePath(u"big.bin"_qs);

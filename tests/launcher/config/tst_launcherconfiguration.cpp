@@ -1,5 +1,4 @@
-// The configuration reader, and the handler against the scripted server (the configuration's
-// answers, refusals, stalls, late answers) and a real nginx (package, asset and hints documents).
+// The configuration reader and handler against the scripted server and nginx.
 #include "launcher/config/launcherconfigurationhandler.h"
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/package/package.h"
@@ -24,8 +23,7 @@ namespace {
 
 using THandler = TLauncherConfigurationHandler;
 
-// A launcher directory with its settings, a download pool and the handler, whose signals are recorded
-// in order, so a second decision shows up.
+// Launcher directory, pool and handler; signals recorded in order so a second decision shows.
 struct TTestBed {
     void createHandler(const QUrl& Url, int TimeoutMs = 10000, int Failing = 0) {
         QByteArray ini = launcherSettingsText(Url);
@@ -75,8 +73,7 @@ struct TTestBed {
     QStringList Events;
 };
 
-// The launcher's own package and four client packages: Vantor and Preview share one asset document,
-// Plain has none, WindowsOnly has no build for this system. Over several lines: the stored copy keeps bytes.
+// Self plus Vantor and Preview (shared assets), Plain (none), WindowsOnly (no build here).
 QByteArray configurationDocument(const QUrl& HintsUrl = QUrl()) {
     const auto entry = [](const QString& Name, const QString& Os, const QString& Assets) {
         return uR"({"name": "%1", "directoryname": "%2", "builds": [{"os": "%3", "architecture": "%4",
@@ -124,8 +121,7 @@ class TestLauncherConfiguration : public QObject {
     Q_OBJECT
 
 private slots:
-    // Packages keep their positions and addresses resolve against the document, but service
-    // addresses are taken as they stand; keys of another type configure nothing.
+    // Addresses resolve against the document, service addresses as they stand; mistyped keys count not.
     void readerReadsEveryKey() {
         const QUrl base(u"https://127.0.0.1:8443/launcher/"_qs);
         const TLauncherConfigurationReader reader(R"({"launcher": {"builds": [{"url": "self.json"}]},
@@ -151,8 +147,7 @@ private slots:
         QVERIFY(!mistyped.preventDefaultAutostart() && !mistyped.showPackageNames());
     }
 
-    // What one start decides from the server's answer and the stored copy, and only once: a late
-    // answer or a second failure of the same request decides nothing more.
+    // One start decides once from answer and stored copy; late answers or failures decide nothing more.
     void startDecidesOnce_data() {
         QTest::addColumn<QString>("server"); // a status, "refused", "no address", "stalled", "late <status>"
         QTest::addColumn<QByteArray>("body");
@@ -248,8 +243,7 @@ private slots:
         scripted.closeAllConnections();
     }
 
-    // Each document's relative addresses resolve against its own directory; a document that fails
-    // takes only the packages waiting for it along, and one end is announced.
+    // Addresses resolve per document; a failing document drops only the packages waiting for it.
     void packageDocuments_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("content"); // "HTTP <status>" for a status
@@ -300,8 +294,7 @@ private slots:
         QCOMPARE(bed.Handler->currentHint().m_Title, u"Restart"_qs);
     }
 
-    // Offline, each package's documents come from its installation directory, whose name in the
-    // stored copy may not lead out of the packages directory.
+    // Offline, a stored directory name may not lead out of the packages directory.
     void storedCopyNamesStayInsideThePackagesDirectory_data() {
         QTest::addColumn<QString>("directoryName");
         QTest::addColumn<bool>("offered");
@@ -321,8 +314,7 @@ private slots:
             "architecture": "%2", "url": "http://127.0.0.1:1/p.json"}]}]})"_qs;
         QVERIFY(writeBytes(launcher + u"/launchermetadata.json"_qs,
                            entry.arg(directoryName, QSysInfo::buildCpuArchitecture()).toUtf8()));
-        // A valid document lies wherever the name leads; the packages directory exists, as after any
-        // installation, so that a climbing path resolves.
+        // A valid document lies wherever the name leads, so a climbing path would be offered.
         QVERIFY(QDir().mkpath(launcher + u"/packages/sub"_qs));
         QVERIFY(writeBytes(QDir::cleanPath(launcher + u"/packages/"_qs + directoryName) + u"/package.json"_qs,
                            packageDocument(u"1"_qs, u"f"_qs)));

@@ -1,6 +1,4 @@
-// Signed documents against nginx serving a publisher-made game signed with the publisher: what a
-// launcher with a public key installs, refuses and keeps, and that a launcher without one behaves
-// as before; then what the publisher's --sign-key and public-key give a studio.
+// Signed documents: what a launcher with a public key installs, refuses and keeps.
 #include "launcher/config/launcherconfigurationhandler.h"
 #include "launcher/config/launcherconfigurationreader.h"
 #include "launcher/install/installationmanager.h"
@@ -64,8 +62,7 @@ QByteArray publicKeyOf(char Seed) {
     return raw;
 }
 
-// One start of the launcher's engine: the configuration and the package documents through the
-// configuration handler, then an update of the first package when it is offered.
+// One engine start: configuration and package documents, then an update of the first package.
 struct TLauncherRun {
     bool Loaded = false;
     bool Offered = false;
@@ -184,8 +181,7 @@ private slots:
         };
         publish({work.filePath(u"client"_qs), output});
         publish({u"--document"_qs, u"assets"_qs, work.filePath(u"assets"_qs), output});
-        // A package document with more chunks moves the asset document's indices: it is written
-        // anew and must be signed anew.
+        // More package chunks move the asset indices: the asset document is rewritten and re-signed.
         QVERIFY(writeBytes(work.filePath(u"client/data/more.bin"_qs), seededBytes(3, 200 * 1024)));
         publish({work.filePath(u"client"_qs), output});
         QVERIFY2(runPublisher({u"configure"_qs, u"--sign-key"_qs, key, u"--expires"_qs,

@@ -60,8 +60,7 @@ private slots:
         QCOMPARE(fileLines(m_Log).replaceInStrings(LinePattern, u"\\2 \\3"_qs), expected);
     }
 
-    // The child runs 14 hours ahead of UTC: its stamp is that local time. A fatal message ends the
-    // program without a line of its own.
+    // The child runs at UTC+14 and stamps local time; a fatal message ends it without a line of its own.
     void fatalMessageAbortsAfterLinesInLocalTime() {
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

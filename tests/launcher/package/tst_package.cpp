@@ -89,8 +89,7 @@ private slots:
         QCOMPARE(versionLabel(u"%2"_qs, u"%1"_qs), u"P%2 A%1"_qs);
     }
 
-    // What the publisher's own documents never hold: hash digits in upper case with separators, absolute
-    // addresses, sizes beyond 32 bits, a chunk used twice, a chunk list that is no list.
+    // Upper-case hashes with separators, absolute addresses, 64-bit sizes, reused chunks, a non-list.
     void readsEveryFieldOfBothDocuments() {
         const QByteArray package =
             uR"({"version": "12", "chunks": [{"url": "chunks/c0", "unpackedhash": "%1"},
@@ -132,9 +131,7 @@ private slots:
         QCOMPARE(names.join(u' '), u"Data-1 Data/b0 a/b1 a0-1 zeta0 \u00e9t\u00e9-1"_qs);
     }
 
-    // A document that cannot be read whole gives an invalid reader with nothing in it: a file whose
-    // chunk index is no index of the combined table (3 package chunks, then 2 asset chunks) would
-    // otherwise be built from some other chunk.
+    // An unreadable document, or a chunk index outside the combined table, gives an empty invalid reader.
     void hostileDocuments_data() {
         QTest::addColumn<QByteArray>("package");
         QTest::addColumn<QByteArray>("assets");

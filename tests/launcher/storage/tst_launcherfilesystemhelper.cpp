@@ -20,8 +20,7 @@ class TestLauncherFilesystemHelper : public QObject {
 private slots:
     void init() { m_Directory = std::make_unique<QTemporaryDir>(); }
 
-    // A settings file beside the launcher replaces the built-in text whole; without an account group
-    // file named, the launcher's directory itself is no such file.
+    // A local settings file replaces the built-in text whole; no account group file means none.
     void localSettingsFileReplacesTheBuiltInText() {
         QCOMPARE(TLauncherFilesystemHelper(m_Directory->path()).settings()->sourcePath(),
                  u":/settings/launchersettings.ini"_qs);
@@ -59,8 +58,7 @@ private slots:
         QCOMPARE(capture.warnings().isEmpty(), !key.isEmpty());
     }
 
-    // The copy creates the settings folder and replaces an older, longer copy; a failed write or a
-    // source that vanished is an error, not a silent no-op.
+    // The copy creates the folder and replaces a longer copy; write failure or missing source throws.
     void accountGroupCopyCreatesReplacesAndReportsFailures() {
         QVERIFY(writeBytes(file(u"launchersettings.ini"_qs), "[DIRECTORIES]\nsettingsTarget=Client/Settings\n"
                                                              "[FILES]\naccountGroupFile=group.json\n"));

@@ -19,8 +19,7 @@ private slots:
         const std::pair<QString, QString> cases[] = {
             {u"fl=123f45\nip=192.0.2.1\nts=1700000000.123\nuag=x\ncolo=FRA\n"_qs,
              u"FL: 123f45, TS: 1700000000.123, COLO: FRA, IP: 192.0.2.1"_qs},
-            // Keys match without regard to case; values lose surrounding white space (a CRLF document
-            // leaves a carriage return on every value); a later line of the same key wins.
+            // Keys match in any case; values are trimmed (CRLF too); a later line of the same key wins.
             {u"COLO=AMS\r\nIp= 2001:db8::1 \r\nFL=1\r\nfl=2\r\n"_qs,
              u"FL: 2, TS: , COLO: AMS, IP: 2001:db8::1"_qs},
             // Malformed lines are skipped; "ts==5" splits into two parts once the empty one is dropped.
@@ -31,8 +30,7 @@ private slots:
         }
     }
 
-    // The trace is asked for once; its answer, good or bad, is kept for the rest of the process, and
-    // other downloads of the shared pool are not taken for it.
+    // The trace is asked once and its answer kept; other downloads of the pool are not taken for it.
     void askedOnceAndKept_data() {
         QTest::addColumn<QString>("path");
         QTest::newRow("received") << u"cdn-cgi/trace"_qs;

@@ -1,7 +1,5 @@
 // ctest: serial
-// Funnel events through the launcher's application object, which announces itself under the
-// launcher's fixed name (hence serial): the main window's start report once the configuration names
-// the funnel service, and the installation manager's milestones without being wired to it.
+// Funnel events through the application object, which announces itself under a fixed name.
 #include "launcher/app/launcherapplication.h"
 #include "launcher/config/launcherconfigurationhandler.h"
 #include "launcher/config/launcherconfigurationreader.h"
@@ -41,8 +39,7 @@ private slots:
                  u"launcher_startedgroup-z"_qs);
         QCOMPARE(report(0).value(u"first"_qs), true);
 
-        // A package without files installs without any download; each report travels on its own
-        // connection, so the two may arrive in either order.
+        // A package without files installs without download; the two reports may arrive in either order.
         const auto configuration = testsupport::makeWindowConfiguration({u"Empty"_qs});
         TInstallationManager manager(configuration, TLauncherApplication::instance()->filesystemHelper());
         QSignalSpy all(&manager, &TInstallationManager::allStartedUpdatesFinished);

@@ -14,8 +14,7 @@
 using namespace mirrel::launcher;
 using testsupport::operator""_qs;
 
-// Funnel events posted to a scripted server that records them; the user's settings store and shared
-// data folder are in the temporary home the test executable runs in.
+// Funnel events posted to a scripted server; settings and shared folder live in the temporary home.
 class TestFunnelEventSender : public QObject {
     Q_OBJECT
 
@@ -42,16 +41,14 @@ private slots:
         const testsupport::TRecordedRequest request = m_pServer->requestsFor(u"/funnel"_qs).first();
         QCOMPARE(request.method + ' ' + request.headers.value("content-type"),
                  QByteArray("POST application/json"));
-        // The launcher's own store in the user's configuration folder keeps the identifier and the
-        // reported milestone's flag; other programs of the maker read the identifier from the shared file.
+        // The identifier and flags live in the user's store; the maker's other programs read the shared file.
         const auto store = TFunnelEventSender::userSettingsStore();
         QVERIFY(
             store->fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/Quorvane GmbH/"_qs));
         QCOMPARE(store->allKeys(), (QStringList{u"FunnelUuid"_qs, u"startedFirst"_qs}));
         QCOMPARE(testsupport::readBytes(m_SharedFile),
                  QJsonDocument(QJsonObject{{u"DeviceIdentifier"_qs, id}}).toJson());
-        // Each milestone is first once, with the same identifier; another program may have rewritten the
-        // shared file since, and later reports leave it alone.
+        // Each milestone is first once, same identifier; later reports leave a rewritten shared file alone.
         QVERIFY(testsupport::writeBytes(m_SharedFile, "kept"));
         QString firsts;
         for (const QString& step :

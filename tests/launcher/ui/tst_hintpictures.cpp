@@ -58,8 +58,7 @@ struct THost {
 
 } // namespace
 
-// Hint pictures come from the web while the window is already in use: the tiles show their captions
-// at once, each picture fills in when it arrives, and the limits on what is fetched still hold.
+// Hint tiles show captions at once; pictures fill in as they arrive, within the fetch limits.
 class TestHintPictures : public QObject {
     Q_OBJECT
 

@@ -224,8 +224,7 @@ private slots:
         QTRY_COMPARE(pBar->format(), u"Verifying..."_qs);
         emit pInstallation->writeProgress(1500000, 3000000);
         QTRY_COMPARE(shown(), u"Writing... 5000 1.5/3.0 MB"_qs);
-        // While downloading, the bar shows the rate (none measured yet); once everything has arrived, the
-        // writing that is left.
+        // While downloading the bar shows the rate; once all has arrived, the writing left.
         emit pInstallation->packageFileDownloader()->progress(250000, 1000000, 0, 4000000);
         QCOMPARE(shown(), u"0 B/s 2500 0.3/1.0 MB"_qs);
         emit pInstallation->packageFileDownloader()->progress(1000000, 1000000, 1000000, 4000000);
@@ -309,8 +308,7 @@ private slots:
         QCOMPARE(changes.count(), 2);
         QCOMPARE(changes.at(0).at(0).value<TPackagePointer>(), kit.package(1));
         QVERIFY(changes.at(0).at(1).toBool() && !changes.at(1).at(1).toBool());
-        // Unchecking a package that is not the default changes nothing; the controller's own decision
-        // moves the mark without a signal back.
+        // Unchecking a non-default changes nothing; the controller's decision moves the mark silently.
         kit->onDefaultClientPackageCheckboxChanged(kit.package(2), false);
         kit->setDefault(kit.package(2), true);
         QCOMPARE(kit.defaults(), u"--x2"_qs);
@@ -348,8 +346,7 @@ private slots:
         QCOMPARE(rowShown.last().at(0).toBool(), false);
         QVERIFY(pPanel->sectionsContainer()->isHidden() && pPanel->hintBox()->isVisible() &&
                 kit->hasHintPlaceholder());
-        // Tiles of 286 x 84: the left one ends in a slant, the middle one has two, the right one begins with
-        // one.
+        // Tiles of 286 x 84: left ends in a slant, middle has two, right begins with one.
         for (const auto& [at, point, inside] : {std::tuple(Position::Left, QPoint(284, 1), true),
                                                 {Position::Left, {285, 83}, false},
                                                 {Position::Middle, {1, 1}, false},

@@ -61,8 +61,7 @@ QString describe(const QWidget* pWidget) {
         .arg(at.height());
 }
 
-// A text shown whole fits its room; a text cut with "…" was longer than the room and is whole in
-// the tooltip. Measured with the widget's own font.
+// Text shown whole fits its room; text cut with "…" did not fit and is whole in the tooltip.
 QString fittingProblem(const QFontMetrics& Metrics, const QString& Shown, const QString& ToolTip, int Room) {
     const QString whole = ToolTip.isEmpty() ? Shown : ToolTip;
     if (Metrics.horizontalAdvance(Shown) > Room) {
@@ -74,17 +73,11 @@ QString fittingProblem(const QFontMetrics& Metrics, const QString& Shown, const 
     return QString();
 }
 
-bool showsWords(const QLabel* pLabel) {
-    if (pLabel->text().isEmpty()) {
-        return false;
-    }
-    return pLabel->textFormat() == Qt::PlainText ||
-           (pLabel->textFormat() == Qt::AutoText && !Qt::mightBeRichText(pLabel->text()));
-}
-
 QString fittingProblem(const QWidget* pWidget) {
     const auto* pLabel = qobject_cast<const QLabel*>(pWidget);
-    if (pLabel != nullptr && showsWords(pLabel)) {
+    if (pLabel != nullptr && !pLabel->text().isEmpty() &&
+        (pLabel->textFormat() == Qt::PlainText ||
+         (pLabel->textFormat() == Qt::AutoText && !Qt::mightBeRichText(pLabel->text())))) {
         return fittingProblem(pLabel->fontMetrics(), pLabel->text(), pLabel->toolTip(),
                               pLabel->contentsRect().width());
     }
@@ -104,9 +97,7 @@ QString fittingProblem(const QWidget* pWidget) {
 
 Q_DECLARE_METATYPE(ERowState)
 
-// Every state of a package row, in windows of one to five packages brought to the window's
-// smallest size: no two widgets share a place, nothing sticks out of its frame or the window, and
-// every text fits its room or ends in "…" because it is longer.
+// Every row state at the smallest window: no overlap, nothing sticks out, every text fits or is cut.
 class TestRowLayout : public QObject {
     Q_OBJECT
 

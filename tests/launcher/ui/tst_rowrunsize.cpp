@@ -1,6 +1,4 @@
-// A row that offers an install or update tells what it costs, and whether the disk can take it,
-// before the player presses its button; a text too long for its place is cut with its whole in
-// the tooltip.
+// An offered install or update shows its cost and whether the disk can take it.
 #include "launcher/package/package.h"
 #include "launcher/ui/clientpackagelayoutitem.h"
 #include "support/stringliteral.h"

@@ -49,8 +49,7 @@ void addHostileTexts(const QString& Fifo) {
 
 } // namespace
 
-// Package names, versions and hint texts come from the server: they change the words shown and
-// nothing else (no file is read, no markup is drawn, the window keeps its size).
+// Server texts change the words shown and nothing else: no file read, no markup drawn, same size.
 class TestServerText : public QObject {
     Q_OBJECT
 

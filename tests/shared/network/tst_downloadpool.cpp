@@ -1,6 +1,4 @@
-// The download pool and the reply wrapper it reads through, against a real nginx (files, fixed
-// statuses, redirects, precompressed bodies) and the scripted server (held answers, resets,
-// stalls, flaky paths).
+// The download pool against nginx and the scripted server.
 #include "shared/network/downloadpool.h"
 #include "shared/network/qnetworkaccessmanagerwrapper.h"
 #include "support/nginxfixture.h"
@@ -23,8 +21,7 @@ namespace {
 
 const int WaitMs = 15000;
 
-// Every result of a pool in the order it was reported: "ok <path>" or "failed <path> <code>",
-// with the bodies of the successes and the last progress of every URL.
+// A pool's results in report order ("ok <path>" / "failed <path> <code>"), bodies, last progress.
 struct TResults : QObject {
     Q_OBJECT
 public:
@@ -43,8 +40,7 @@ public:
                 [this](const QUrl& url, qlonglong received) { progress[url] = received; });
     }
 
-    // Runs a real event loop, as the launcher does: how a cut connection reaches the HTTP layer
-    // depends on whether its data and its end are seen in one go or one after the other.
+    // A real event loop: how a cut connection shows depends on how its data and end arrive.
     bool waitFor(int count, int timeoutMs = WaitMs) {
         QSignalSpy spy(this, &TResults::reported);
         const QDeadlineTimer deadline(timeoutMs);
@@ -152,8 +148,7 @@ private slots:
         // Folders may carry spaces and other characters that travel encoded.
         QTest::newRow("encoded characters") << m_nginx.url(u"Vantor Online/package [1].json"_qs) << QByteArray("spaced") << Codes{};
         QTest::newRow("redirect, reported under the asked URL") << m_nginx.url(u"moved.bin"_qs) << body(1) << Codes{};
-        // The announced length counts compressed bytes; the network layer unpacks the body and
-        // drops that header, so the shorter body is complete.
+        // The announced length counts compressed bytes; the unpacked body is complete.
         QTest::newRow("precompressed") << m_nginx.url(u"zipped/noise.bin"_qs) << body(3) << Codes{};
         QTest::newRow("missing") << m_nginx.url(u"missing.json"_qs) << QByteArray() << Codes{QNetworkReply::ContentNotFoundError};
         QTest::newRow("forbidden") << m_nginx.url(u"forbidden.json"_qs) << QByteArray() << Codes{QNetworkReply::ContentAccessDenied};
@@ -197,8 +192,7 @@ private slots:
         QVERIFY(results.waitFor(1));
         QVERIFY(results.events.contains(
             TResults::failed(u"/missing.json"_qs, QNetworkReply::ContentNotFoundError)));
-        // Reported but not released: still active, so asking again and releasing URLs that are
-        // not active change nothing.
+        // Reported but not released: still active; asking again or releasing inactive URLs changes nothing.
         pool->download(missing);
         pool->releaseDownload(second);
         QCOMPARE(pool->activeDownloadCount(), 1);
@@ -226,8 +220,7 @@ private slots:
         const QByteArray whole = randomBytes(300000, 7);
         m_server.setAnswer(u"/cut"_qs, TScriptedAnswer::faulty(EScriptedFault(fault), whole));
         m_server.setAnswer(u"/whole"_qs, TScriptedAnswer::ok(whole));
-        // The network layer's view of a cut connection depends on timing, so try it several
-        // times; every single transfer must end as one failure.
+        // A cut connection's view depends on timing: several tries, each one failure.
         const int rounds = 6;
         auto pool = makeDownloadPool(1, true);
         TResults results(*pool);
@@ -240,8 +233,7 @@ private slots:
         QCOMPARE(results.bodies.values(), QList<QByteArray>{whole});
     }
 
-    // With limits set, a transfer ends within them: a stall, or a body beyond the maximum or beyond the
-    // size it is expected to have, fails; an expected size above the maximum lifts it.
+    // With limits set, stalls and oversize bodies fail; an expected size above the maximum lifts it.
     void transferEndsWithinItsLimits_data() {
         QTest::addColumn<int>("fault");
         QTest::addColumn<qint64>("expectedSize"); // 0: none
@@ -290,9 +282,7 @@ private slots:
         auto pool = std::make_unique<TDownloadPool>(
             2, std::make_shared<QNetworkAccessManagerWrapper>(manager), nullptr, false);
         TResults results(*pool);
-        // Retrying as soon as it hears of a failure, the owner asks for the URL again before the
-        // failed reply has finished. That reply's end must neither count as a second failure nor
-        // end the retry's slot.
+        // A retry asked for before the failed reply ended: that end is no second failure, nor ends the slot.
         connect(pool.get(), &TDownloadPool::success, pool.get(), &TDownloadPool::releaseDownload);
         connect(pool.get(), &TDownloadPool::failed, pool.get(), [&](const QUrl& url) {
             pool->releaseDownload(url);
@@ -310,8 +300,7 @@ private slots:
         // Every reply is freed once done.
         QTRY_COMPARE_WITH_TIMEOUT(repliesLeft(*manager), 0, WaitMs);
 
-        // A pool that goes away while a transfer runs neither aborts it nor leaves its reply
-        // behind once it ends.
+        // A pool destroyed mid-transfer neither aborts it nor leaks its reply.
         m_server.setHoldAnswers(true);
         pool->download(m_server.url(u"ok?late"_qs));
         QTRY_COMPARE_WITH_TIMEOUT(m_server.heldAnswerCount(), 1, WaitMs);

@@ -67,8 +67,7 @@ TPackageConfigurationReader readBack(const QUrl& Package, const QUrl& Assets = Q
                                        Assets.adjusted(QUrl::RemoveFilename));
 }
 
-// One piece fetched as the launcher would, after checking both of its sizes and hashes against
-// independent SHA-256; its unpacked content.
+// A piece fetched as the launcher would, its sizes and hashes checked independently; its content.
 QByteArray fetchPiece(const TChunkInPackage& Piece) {
     const QByteArray stored = fetch(Piece.Url);
     const QByteArray content = Piece.Unpack ? shared::decompress(stored) : stored;
@@ -77,9 +76,7 @@ QByteArray fetchPiece(const TChunkInPackage& Piece) {
     return sound ? content : QByteArray("<piece does not match the document>");
 }
 
-// The documents describe exactly the files below the roots, each with its size, hash and execute bit;
-// its chunks are cut where the launcher cuts them, and fetching them (or the whole-file piece of a file
-// of one chunk) gives the file back.
+// Documents describe exactly the files below Roots, chunks are cut as the launcher cuts, pieces read back.
 void verifyReadsBack(const TPackageConfigurationReader& Reader, const QStringList& Roots) {
     QVERIFY(Reader.isValid());
     std::map<QString, QString> expected;
@@ -173,16 +170,14 @@ private slots:
         const TPackageConfigurationReader version1 = readBack(document);
         verifyReadsBack(version1, {build});
         QCOMPARE(version1.packageVersion(), u"1.0.7"_qs);
-        // Identical chunks (big.bin and its copy) are listed and stored once; text is kept packed, noise
-        // is stored; the same build again writes nothing.
+        // Identical chunks stored once; text packed, noise stored; the same build again writes nothing.
         QCOMPARE(version1.files().at(2).Chunks, version1.files().at(3).Chunks);
         QCOMPARE(first.Chunks, int(version1.chunks().size()));
         QVERIFY(first.NewPacked >= 1 && first.NewStored >= 2 &&
                 first.NewPacked + first.NewStored == first.Chunks);
         QCOMPARE(publish(build, output, u"1.0.7"_qs).NewChunks, 0);
 
-        // A few bytes more at the start of a big file: all but its first chunk are reused, and the first
-        // version's pieces stay for players still updating to it.
+        // Bytes inserted early: only the first chunk is new; the old version's pieces stay.
         QByteArray changed = big;
         writeTree(build, {{u"data/big.bin"_qs, changed.insert(1000, randomBytes(777, 11))}});
         QCOMPARE(publish(build, output, u"2"_qs).NewChunks, 1);
@@ -217,8 +212,7 @@ private slots:
         verifyReadsBack(readBack(document), {build});
     }
 
-    // Exit 0 shows help on standard output; 2 is a usage error naming --help, 1 a failure; both on
-    // standard error, and nothing is written.
+    // Exit 0: help on stdout; 2: usage error naming --help; 1: failure; nothing written.
     void commandLines_data() {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("exitCode");
@@ -261,9 +255,7 @@ private slots:
                 !QFileInfo::exists(folder.filePath(u"in/out"_qs)));
     }
 
-    // The scripts' way: the documents published and the configuration written by the program, then
-    // everything fetched over HTTP as the launcher does. A later package version with more chunks moves
-    // the asset chunks further back in the combined table; the asset document is kept in step.
+    // Published and configured by the program, fetched over HTTP; a longer package moves the asset chunks.
     void scriptsBuildACdnTreeTheLauncherCanUse() {
         QTemporaryDir home;
         testsupport::TNginxFixture nginx;
