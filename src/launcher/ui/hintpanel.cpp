@@ -3,6 +3,7 @@
 #include "launcher/ui/clickablelabel.h"
 #include "launcher/ui/hintpicturefetcher.h"
 #include "launcher/ui/launcherstyle.h"
+#include "shared/network/downloadpool.h"
 #include "shared/randomhints/hint.h"
 #include "shared/widgets/qtextbrowserwithnetwork.h"
 #include "shared/widgets/servertext.h"
@@ -286,6 +287,7 @@ ClickableLabel* THintPanel::createPictureLabel(QWidget* pSection, const QString&
     pLabel->setToolTip(shared::serverToolTip(Url));
     pLabel->setCursor(Qt::PointingHandCursor);
     connect(pLabel, &ClickableLabel::clicked, pLabel, [Url] { openHintUrl(Url); });
+    m_pPictureFetcher->setMirrors(m_pDownloadPool ? m_pDownloadPool->mirrors() : nullptr);
     m_pPictureFetcher->fetch(ImageUrl, PictureSize, pLabel, [pLabel](const QPixmap& Picture) {
         placePicture(pLabel, Picture.size());
         pLabel->setPixmap(QIcon(Picture).pixmap(pLabel->size()));

@@ -1,5 +1,6 @@
 #include "launcher/ui/hintpicturefetcher.h"
 
+#include "shared/network/mirrorset.h"
 #include "shared/widgets/servertext.h"
 
 #include <QBuffer>
@@ -76,25 +77,59 @@ void THintPictureFetcher::fetch(const QString& ImageUrl, const QSize& ScaledSize
         }
         return;
     }
-    QNetworkReply* pReply = m_pManager->get(QNetworkRequest(address));
     ++m_PendingCount;
+    fetchFrom(m_pMirrors ? m_pMirrors->addressesFor(address) : QList<QUrl>{address}, ImageUrl, ScaledSize,
+              QPointer<QObject>(pRecipient), Deliver);
+}
+
+void THintPictureFetcher::fetchFrom(QList<QUrl> Addresses, const QString& ImageUrl, const QSize& ScaledSize,
+                                    const QPointer<QObject>& Recipient, const TDelivery& Deliver) {
+    if (Recipient.isNull()) {
+        --m_PendingCount;
+        return;
+    }
+    QNetworkReply* pReply = m_pManager->get(QNetworkRequest(Addresses.front()));
     watchSize(pReply, ImageUrl);
     watchTime(pReply, ImageUrl);
     // Queued: the recipient is half destroyed while it announces it.
     connect(
-        pRecipient, &QObject::destroyed, pReply, [pReply] { cutShort(pReply); }, Qt::QueuedConnection);
-    const QPointer<QObject> recipient(pRecipient);
-    connect(pReply, &QNetworkReply::finished, this, [this, pReply, ImageUrl, ScaledSize, recipient, Deliver] {
-        --m_PendingCount;
-        pReply->deleteLater();
-        if (recipient.isNull()) {
-            return;
-        }
-        const QPixmap picture = pictureOf(pReply, ImageUrl, ScaledSize);
-        if (!picture.isNull()) {
-            Deliver(picture);
-        }
-    });
+        Recipient, &QObject::destroyed, pReply, [pReply] { cutShort(pReply); }, Qt::QueuedConnection);
+    connect(pReply, &QNetworkReply::finished, this,
+            [this, pReply, Addresses, ImageUrl, ScaledSize, Recipient, Deliver] {
+                pReply->deleteLater();
+                const QUrl served = Addresses.front();
+                if (!Recipient.isNull() && worthAnotherAddress(pReply, Addresses)) {
+                    qWarning() << "Hint picture not received from" << served << pReply->errorString()
+                               << "- trying the next server";
+                    if (m_pMirrors) {
+                        m_pMirrors->recordFailure(served);
+                    }
+                    fetchFrom(Addresses.mid(1), ImageUrl, ScaledSize, Recipient, Deliver);
+                    return;
+                }
+                --m_PendingCount;
+                if (Recipient.isNull()) {
+                    return;
+                }
+                if (m_pMirrors && pReply->error() == QNetworkReply::NoError) {
+                    m_pMirrors->recordSuccess(served);
+                }
+                const QPixmap picture = pictureOf(pReply, ImageUrl, ScaledSize);
+                if (!picture.isNull()) {
+                    Deliver(picture);
+                }
+            });
+}
+
+bool THintPictureFetcher::worthAnotherAddress(const QNetworkReply* pReply, const QList<QUrl>& Addresses) {
+    if (Addresses.size() < 2 || isCutShort(pReply)) {
+        return false;
+    }
+    const QNetworkReply::NetworkError error = pReply->error();
+    const bool connectionFailed = error > QNetworkReply::NoError &&
+                                  error < QNetworkReply::ProxyConnectionRefusedError &&
+                                  error != QNetworkReply::OperationCanceledError;
+    return connectionFailed || pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 500;
 }
 
 // An endless or huge body is cut off as soon as it passes the limit, never read into memory: the

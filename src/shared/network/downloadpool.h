@@ -79,6 +79,7 @@ public:
     // reported body may give it back there.
     void setBufferPool(std::shared_ptr<TBufferPool> Buffers);
     void setMirrors(std::shared_ptr<TMirrorSet> pMirrors);
+    const std::shared_ptr<TMirrorSet>& mirrors() const { return m_pMirrors; }
     // Every transfer reads through the limiter; with GoesFirst (documents) it never waits for it.
     void setRateLimiter(std::shared_ptr<TRateLimiter> pLimiter, bool GoesFirst);
     // The owner found the last body of Url bad (a wrong hash): the address that served it counts

@@ -1,5 +1,7 @@
 #include "launcher/ui/clickablelabel.h"
 #include "launcher/ui/hintpanel.h"
+#include "shared/network/downloadpool.h"
+#include "shared/network/mirrorset.h"
 #include "shared/randomhints/hint.h"
 #include "support/scriptedhttpserver.h"
 #include "support/stringliteral.h"
@@ -45,11 +47,12 @@ QSize pictureShown(const THintPanel& Panel, Position Tile) {
 // A window like the launcher's, with the hint box in a vertical layout.
 struct THost {
     QWidget m_Window;
+    std::shared_ptr<shared::TDownloadPool> m_pPool = testsupport::makeDownloadPool();
     THintPanel* m_pPanel;
 
     THost() {
         m_Window.resize(800, 300);
-        m_pPanel = new THintPanel(&m_Window, testsupport::makeDownloadPool());
+        m_pPanel = new THintPanel(&m_Window, m_pPool);
         auto* pLayout = new QVBoxLayout(&m_Window);
         pLayout->addWidget(m_pPanel->hintBox(), 0, Qt::AlignHCenter);
         m_Window.show();
@@ -129,6 +132,9 @@ private slots:
         QTest::newRow("over 4096 pixels a side")
             << "/wide-canvas.png"
             << "^Hint picture refused, it is no picture of at most" << false;
+        // The configuration's server refuses; its mirror has the picture.
+        QTest::newRow("from a mirror") << "mirrored:/fine.png"
+                                       << "^Hint picture not received from" << true;
         QTest::newRow("missing") << "/missing.png"
                                  << "^Hint picture not received:" << false;
         QTest::newRow("no web address") << "file:///dev/zero"
@@ -145,7 +151,13 @@ private slots:
         if (!warning.isEmpty()) {
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
         }
-        const QUrl picture = path.startsWith(u'/') ? m_Server.url(path) : QUrl(path);
+        QUrl picture = path.startsWith(u'/') ? m_Server.url(path) : QUrl(path);
+        if (path.startsWith(u"mirrored:"_qs)) {
+            const QUrl refusing = testsupport::closedLoopbackUrl(u"/"_qs);
+            host.m_pPool->setMirrors(
+                std::make_shared<shared::TMirrorSet>(refusing, QList<QUrl>{m_Server.url(u"/"_qs)}));
+            picture = refusing.resolved(QUrl(path.section(u':', 1).mid(1)));
+        }
         panel.setHints({hint(u"cat1"_qs, picture)});
         QTRY_COMPARE(panel.pendingPictureCount(), 0);
         QCOMPARE(pictureShown(panel, Position::Left).isValid(), shown);
