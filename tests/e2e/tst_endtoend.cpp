@@ -1,6 +1,5 @@
 // ctest: serial
-// Whole runs of the real launcher (they take its fixed single-instance guard and the client's fixed
-// object name) against nginx serving what the publisher made of a small game and of a launcher build.
+// Whole runs of the real launcher (serial: it takes fixed instance and client names) against nginx.
 #include "launcher/settings/launcherconstants.h"
 #include "platform/namedfilemapping.h"
 #include "support/installationkit.h"

@@ -1,7 +1,5 @@
 // ctest: serial
-// What the real launcher sends about the player: with telemetry on the funnel and survey services
-// hear from it, with telemetry off nothing is posted and no device identifier exists, and without
-// a funnel address no report is even attempted.
+// Telemetry on: funnel and survey posts; off: no post, no identifier; no address: no attempt.
 #include "support/launchersandbox.h"
 #include "support/publishedgame.h"
 #include "support/scriptedhttpserver.h"
