@@ -27,7 +27,6 @@
 # runs beside another; run the measurements themselves under that lock with BENCH_BIN_DIR set.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${BENCH_BUILD_DIR:-$ROOT/build-bench}"
 BYTES="${BYTES:-1073741824}"
 BIG_BYTES="${BIG_BYTES:-4294967296}"
 SMALL_COUNT="${SMALL_COUNT:-2000}"
@@ -38,27 +37,12 @@ if [ "${SKIP_CASYNC:-0}" != 1 ] && command -v casync > /dev/null; then CASYNC=1;
 PACKAGES=("$@")
 if [ "${#PACKAGES[@]}" -eq 0 ]; then PACKAGES=(1g 4g small); fi
 
-if [ -n "${BENCH_BIN_DIR:-}" ]; then
-    BIN="$BENCH_BIN_DIR"
-else
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DLAUNCHER_BUILD_BENCH=ON -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
-    flock /tmp/launcher-build.lock cmake --build "$BUILD" --target install_bench vantor-publisher -j2 >/dev/null
-    BIN="$BUILD/bin"
-fi
-BENCH="$BIN/install_bench"
+source "$ROOT/bench/benchlib.sh"
+bench_binaries
 # The generator may come from another build (an older install_bench may lack a package kind).
 GENERATOR="${BENCH_GENERATOR:-$BENCH}"
 
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/install-bench.XXXXXX")"
-NGINX_PID=""
-cleanup() {
-    if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-CDN="$WORK/cdn"
-mkdir -p "$CDN"
+bench_work_folder install-bench
 : > "$WORK/figures"
 
 # measure <key> <label> <command...>: runs the command under /usr/bin/time and prints its own
@@ -92,37 +76,7 @@ echo "== machine"
 echo "$(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-PORT="$("$BENCH" free-port)"
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-master_process off;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx-error.log;
-events { worker_connections 512; }
-http {
-    log_format bench '\$uri \$body_bytes_sent';
-    access_log $WORK/access.log bench;
-    client_body_temp_path $WORK/client;
-    proxy_temp_path $WORK/proxy;
-    fastcgi_temp_path $WORK/fastcgi;
-    uwsgi_temp_path $WORK/uwsgi;
-    scgi_temp_path $WORK/scgi;
-    sendfile on;
-    keepalive_requests 10000;
-    server {
-        listen 127.0.0.1:$PORT;
-        root $CDN;
-    }
-}
-CONF
-/usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" &
-NGINX_PID=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break
-    sleep 0.1
-done
-BASE="http://127.0.0.1:$PORT/"
+bench_serve ""
 
 # publish <tree> <version> <document name>: publishes the tree into the CDN folder.
 publish() {

@@ -6,62 +6,18 @@
 # binaries. The build takes /tmp/launcher-build.lock so that it never runs beside another.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${BENCH_BUILD_DIR:-$ROOT/build-bench}"
 BYTES="${1:-67108864}"
 RATE="${2:-8192}"
 SEED=20240607
 
-if [ -n "${BENCH_BIN_DIR:-}" ]; then
-    BIN="$BENCH_BIN_DIR"
-else
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DLAUNCHER_BUILD_BENCH=ON -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
-    flock /tmp/launcher-build.lock cmake --build "$BUILD" --target install_bench vantor-publisher -j2 >/dev/null
-    BIN="$BUILD/bin"
-fi
-BENCH="$BIN/install_bench"
+source "$ROOT/bench/benchlib.sh"
+bench_binaries
 
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/ratelimit-bench.XXXXXX")"
-NGINX_PID=""
-cleanup() {
-    if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-CDN="$WORK/cdn"
-mkdir -p "$CDN"
+bench_work_folder ratelimit-bench
 
 "$BENCH" generate "$WORK/v1" "$BYTES" "$SEED" > /dev/null
 "$BIN/vantor-publisher" publish --no-progress --version 1 --method 0 "$WORK/v1" "$CDN" > /dev/null
-PORT="$("$BENCH" free-port)"
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-master_process off;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx-error.log;
-events { worker_connections 512; }
-http {
-    access_log off;
-    client_body_temp_path $WORK/client;
-    proxy_temp_path $WORK/proxy;
-    fastcgi_temp_path $WORK/fastcgi;
-    uwsgi_temp_path $WORK/uwsgi;
-    scgi_temp_path $WORK/scgi;
-    sendfile on;
-    server {
-        listen 127.0.0.1:$PORT;
-        root $CDN;
-    }
-}
-CONF
-/usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" &
-NGINX_PID=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$PORT/package.json" && break
-    sleep 0.1
-done
-BASE="http://127.0.0.1:$PORT/"
+bench_serve "package.json"
 PACKED="$(find "$CDN" -type f ! -name package.json -printf '%s\n' | awk '{ s += $1 } END { print s }')"
 
 run() {

@@ -12,30 +12,14 @@
 # connection (the launcher fetches 10 chunks at once); loopback without it is faster than any.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${BENCH_BUILD_DIR:-$ROOT/build-bench}"
 BYTES="${1:-1073741824}"
 METHOD="${METHOD:-3}"
 SEED=20240607
 
-if [ -n "${BENCH_BIN_DIR:-}" ]; then
-    BIN="$BENCH_BIN_DIR"
-else
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DLAUNCHER_BUILD_BENCH=ON -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
-    flock /tmp/launcher-build.lock cmake --build "$BUILD" --target install_bench vantor-publisher -j2 >/dev/null
-    BIN="$BUILD/bin"
-fi
-BENCH="$BIN/install_bench"
+source "$ROOT/bench/benchlib.sh"
+bench_binaries
 
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/sibling-bench.XXXXXX")"
-NGINX_PID=""
-cleanup() {
-    if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-CDN="$WORK/cdn"
-mkdir -p "$CDN"
+bench_work_folder sibling-bench
 
 # measure <key> <label> <command...>: the command's output, then its wall, user and system time and
 # peak memory, kept under <key> with the bytes nginx sent meanwhile.
@@ -68,38 +52,7 @@ for version in 1 2; do
 done
 "$BENCH" missing "$CDN/package-v2.json" "$CDN/package-v1.json" "http://127.0.0.1/" | sed 's/^/    v2 beside v1, /'
 
-PORT="$("$BENCH" free-port)"
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-master_process off;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx-error.log;
-events { worker_connections 512; }
-http {
-    log_format bench '\$uri \$body_bytes_sent';
-    access_log $WORK/access.log bench;
-    client_body_temp_path $WORK/client;
-    proxy_temp_path $WORK/proxy;
-    fastcgi_temp_path $WORK/fastcgi;
-    uwsgi_temp_path $WORK/uwsgi;
-    scgi_temp_path $WORK/scgi;
-    sendfile on;
-    keepalive_requests 10000;
-    server {
-        listen 127.0.0.1:$PORT;
-        root $CDN;
-        ${LIMIT_RATE:+limit_rate $LIMIT_RATE;}
-    }
-}
-CONF
-/usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" &
-NGINX_PID=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$PORT/package-v1.json" && break
-    sleep 0.1
-done
-BASE="http://127.0.0.1:$PORT/"
+bench_serve "package-v1.json" "${LIMIT_RATE:+limit_rate $LIMIT_RATE;}"
 
 echo "== the sibling: v1 installed, its document as its full marker"
 "$BENCH" install "$CDN/package-v1.json" "$BASE" "$WORK/sibling" | sed 's/^/    /'
