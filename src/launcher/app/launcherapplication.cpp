@@ -157,6 +157,7 @@ void TLauncherApplication::setUpServices(std::shared_ptr<TLauncherFilesystemHelp
     m_pConfigurationHandler =
         std::make_unique<TLauncherConfigurationHandler>(m_pDownloadPool, m_pLauncherFilesystemHelper);
     m_pSelfUpdater = std::make_unique<TLauncherSelfUpdater>(m_pLauncherFilesystemHelper);
+    m_pSelfUpdater->setRateLimiter(m_pRateLimiter);
 }
 
 void TLauncherApplication::setUpCommandLine() {

@@ -43,6 +43,7 @@ void TLauncherSelfUpdater::startSelfUpdate(std::shared_ptr<TPackage> launcherPac
         connect(m_pInstallationManager.get(), &TInstallationManager::diskAccessFailed, this,
                 &TLauncherSelfUpdater::diskAccessFailed);
         m_pInstallationManager->setSelfUpdateMode(true);
+        m_pInstallationManager->setRateLimiter(m_pRateLimiter);
         keepBackupOfProgram(launcherPackage);
         m_pInstallationManager->installOrUpdatePackage(launcherPackage);
     } catch (const std::runtime_error& error) {

@@ -5,6 +5,10 @@
 
 #include <memory>
 
+namespace shared {
+class TRateLimiter;
+}
+
 namespace mirrel::launcher {
 
 class TInstallationManager;
@@ -41,6 +45,11 @@ public:
     // Never throws: a failure is logged and the launcher goes on under its old name.
     QString restoreProgramFromBackup(const QString& RunningProgram) const;
 
+    // The launcher's download speed limit, which its own update keeps to as well.
+    void setRateLimiter(std::shared_ptr<::shared::TRateLimiter> pLimiter) {
+        m_pRateLimiter = std::move(pLimiter);
+    }
+
     // The manager of the running or last update; null before the first.
     TInstallationManager* installationManager() const { return m_pInstallationManager.get(); }
 
@@ -65,6 +74,7 @@ private:
 
     std::shared_ptr<TLauncherFilesystemHelper> m_pFilesystemHelper;
     std::unique_ptr<TInstallationManager> m_pInstallationManager;
+    std::shared_ptr<::shared::TRateLimiter> m_pRateLimiter;
 };
 
 } // namespace mirrel::launcher

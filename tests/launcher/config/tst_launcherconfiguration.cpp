@@ -259,10 +259,9 @@ private slots:
         // Installed, such files would overwrite the markers that say what is on the disk.
         for (const char* name :
              {"partial-package.json", "./assets.json", "FORCE_PATCH", ".launcher-staging/x"}) {
-            const QString file = u"{\"localfile\": \"%1\", \"chunks\": [0]}"_qs.arg(QLatin1String(name));
-            const QString document =
-                u"{\"version\": \"1\", \"chunks\": [{\"url\": \"c\"}], \"files\": [%1]}"_qs;
-            QTest::newRow(name) << vantor << document.arg(file).toUtf8() << others;
+            const QString document = u"{\"version\": \"1\", \"chunks\": [{\"url\": \"c\"}], "
+                                     u"\"files\": [{\"localfile\": \"%1\", \"chunks\": [0]}]}"_qs;
+            QTest::newRow(name) << vantor << document.arg(QLatin1String(name)).toUtf8() << others;
         }
         QTest::newRow("shared assets missing")
             << u"launcher/shared/assets.json"_qs << QByteArray("HTTP 404") << u"Plain:P1 A?"_qs;

@@ -29,7 +29,6 @@ using testsupport::EScriptedFault;
 using testsupport::TScriptedAnswer;
 using testsupport::operator""_qs;
 
-// Mirrors: whatever way the main server fails, the next address serves the chunk at once.
 class TestMirrors : public QObject {
     Q_OBJECT
 
@@ -103,7 +102,6 @@ private:
 
 LAUNCHER_TEST(TestMirrors)
 
-// The speed limit holds over any two seconds; the player's value outranks the settings file.
 class TestRateLimit : public QObject {
     Q_OBJECT
 
@@ -172,7 +170,6 @@ private slots:
 
 LAUNCHER_TEST(TestRateLimit)
 
-// A chunk paused halfway continues by a range request where the server allows it, else anew.
 class TestPauseResume : public QObject {
     Q_OBJECT
 

@@ -7,6 +7,7 @@
 #include "launcher/package/package.h"
 #include "launcher/package/packagebuild.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "launcher/telemetry/funneleventsender.h"
 #include "support/failingfilesystem.h"
 #include "support/installationkit.h"
 #include "support/publishedgame.h"
@@ -458,6 +459,15 @@ private slots:
         QVERIFY(!QFileInfo::exists(directory("one")) && !QFileInfo::exists(directory("unconfigured")));
     }
 
+    void pausedUpdateOutlivesTheLauncher() {
+        TFunnelEventSender::userSettingsStore()->setValue(u"pausedUpdates/one"_qs, true);
+        QVERIFY(!pausedAtStart()); // nothing begun: nothing to resume
+        QVERIFY(writeBytes(file("one/partial-package.json"), content(u"P1"_qs)));
+        QVERIFY(pausedAtStart());
+        TFunnelEventSender::userSettingsStore()->remove(u"pausedUpdates/one"_qs);
+        QVERIFY(!pausedAtStart());
+    }
+
 private:
     QString launcherDirectory() const { return m_pWork->filePath(u"launcher"_qs); }
     QString directory(const char* Name) const {
@@ -469,6 +479,7 @@ private:
         return std::make_unique<TInstallationManager>(m_pConfiguration, m_pFileSystem);
     }
     std::shared_ptr<TPackage> package(int Index) const { return m_pConfiguration->packages().at(Index); }
+    bool pausedAtStart() const { return makeManager() && package(0)->isUpdatePaused(); }
     // Hands "P2" and the assets to the manager's marker operation of that name.
     void apply(TInstallationManager& Manager, const QString& Operation, const QByteArray& Assets) const {
         if (Operation == u"partial"_qs) {

@@ -48,9 +48,8 @@ private slots:
         QVERIFY(testsupport::writeBytes(sandbox.launcherDirectory() + u"/config/launcher.json"_qs,
                                         "{\"packages\": [], \"funnel\": \"" + funnel +
                                             "\", \"hardwaresurvey\": \"" + survey + "\"}"));
-        const QUrl configuration =
-            QUrl::fromLocalFile(sandbox.launcherDirectory() + u"/config/launcher.json"_qs);
-        QVERIFY(sandbox.writeSettings(testsupport::launcherSettingsText(configuration, {option})));
+        QVERIFY(sandbox.writeSettings(testsupport::launcherSettingsText(
+            QUrl::fromLocalFile(sandbox.launcherDirectory() + u"/config/launcher.json"_qs), {option})));
 
         const auto launcher = sandbox.start({u"--skip-selfupdate"_qs});
         // The window's start report is the last milestone of a start without packages.
