@@ -192,16 +192,22 @@ int generate(const QString& Folder, qint64 Total, quint64 Seed) {
     return 0;
 }
 
+// The files below Folder, relative to it and in name order, so that a seed always picks the same ones.
+QStringList filesBelow(const QString& Folder) {
+    QStringList files;
+    QDirIterator iterator(Folder, QDir::Files, QDirIterator::Subdirectories);
+    while (iterator.hasNext()) {
+        files.append(QDir(Folder).relativeFilePath(iterator.next()));
+    }
+    files.sort();
+    return files;
+}
+
 // About 5% of the content changes: edits inside a few big files (bytes inserted, overwritten or
 // removed), one file removed, one file added.
 int mutate(const QString& From, const QString& To, quint64 Seed) {
     std::mt19937_64 random(Seed);
-    QStringList files;
-    QDirIterator iterator(From, QDir::Files, QDirIterator::Subdirectories);
-    while (iterator.hasNext()) {
-        files.append(QDir(From).relativeFilePath(iterator.next()));
-    }
-    files.sort();
+    const QStringList files = filesBelow(From);
     QSet<QString> edited;
     QStringList big;
     for (const QString& file : files) {
@@ -257,12 +263,7 @@ int mutate(const QString& From, const QString& To, quint64 Seed) {
 // (an overwrite moves no chunk boundary, so each flip changes the one chunk it falls into).
 int share(const QString& From, const QString& To, quint64 Seed, int Percent) {
     std::mt19937_64 random(Seed);
-    QStringList files;
-    QDirIterator iterator(From, QDir::Files, QDirIterator::Subdirectories);
-    while (iterator.hasNext()) {
-        files.append(QDir(From).relativeFilePath(iterator.next()));
-    }
-    files.sort();
+    const QStringList files = filesBelow(From);
     int flips = 0;
     for (const QString& file : files) {
         QByteArray data = readAll(From + QLatin1Char('/') + file);
