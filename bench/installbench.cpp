@@ -504,11 +504,27 @@ int missing(const QString& NewDocument, const QString& OldDocument, const QUrl& 
     return 0;
 }
 
-// The memory and time of the index of a sibling's contents when a run needs every one of Chunks
-// chunks (100 per file) that an installed sibling describes in its marker.
-int index(int Chunks) {
-    QTemporaryDir launcher;
-    QTemporaryDir sibling;
+// A figure of this process's memory from /proc/self/status, in kB ("VmRSS", "VmHWM").
+long long memoryFigure(const char* Name) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(QByteArray(Name) + ':')) {
+            return line.mid(static_cast<int>(std::strlen(Name)) + 1)
+                .trimmed()
+                .split(' ')
+                .first()
+                .toLongLong();
+        }
+    }
+    return -1;
+}
+
+// The package document of Chunks random chunks of 8 MiB in files of 100. Scattered: each file takes
+// every hundredth chunk of the table instead of a hundred neighbours.
+QByteArray indexDocument(int Chunks, bool Scattered) {
     std::mt19937_64 random(Chunks);
     QByteArray document = "{\"version\":\"1\",\"executable\":\"x\",\"parameters\":[],\"chunks\":[";
     for (int chunk = 0; chunk < Chunks; ++chunk) {
@@ -522,19 +538,30 @@ int index(int Chunks) {
                     "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":8388608}";
     }
     document += "],\"files\":[";
-    for (int file = 0; file * 100 < Chunks; ++file) {
+    const int files = (Chunks + 99) / 100;
+    for (int file = 0; file < files; ++file) {
         QByteArray indices;
-        const int count = std::min(100, Chunks - file * 100);
-        for (int chunk = 0; chunk < count; ++chunk) {
-            indices += (chunk ? "," : "") + QByteArray::number(file * 100 + chunk);
+        int count = 0;
+        for (int chunk = 0; chunk < 100 && file * 100 + chunk < Chunks; ++chunk, ++count) {
+            const int index = Scattered ? (chunk * files + file) % Chunks : file * 100 + chunk;
+            indices += (chunk ? "," : "") + QByteArray::number(index);
         }
         document += (file ? "," : "") + QByteArray("{\"localfile\":\"data/file") + QByteArray::number(file) +
                     ".pak\",\"unpackedhash\":\"" + QByteArray(64, '0') +
                     "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * 8388608) +
                     ",\"executable\":false,\"chunks\":[" + indices + "]}";
     }
-    document += "]}";
-    writeAll(sibling.filePath(QStringLiteral("package.json")), document);
+    return document + "]}";
+}
+
+// The memory and time of the index of a sibling's contents when a run needs every one of Chunks
+// chunks (100 per file) that an installed sibling describes in its marker; scattered, the run's
+// files hold them in another order than the sibling's.
+int index(int Chunks, bool Scattered) {
+    QTemporaryDir launcher;
+    QTemporaryDir sibling;
+    writeAll(sibling.filePath(QStringLiteral("package.json")), indexDocument(Chunks, false));
+    const QByteArray document = indexDocument(Chunks, Scattered);
     const TPackageConfigurationReader wanted(document, QByteArray(),
                                              QUrl(QStringLiteral("http://127.0.0.1/")),
                                              QUrl(QStringLiteral("http://127.0.0.1/")));
@@ -545,13 +572,19 @@ int index(int Chunks) {
         std::iota(files.back().ChunksToDownload.begin(), files.back().ChunksToDownload.end(), 0);
     }
     const std::shared_ptr<TLauncherFilesystemHelper> fileSystem = benchFileSystem(launcher.path());
+    // The peak is counted from here: writing 5 to clear_refs resets it to the present size.
+    writeAll(QStringLiteral("/proc/self/clear_refs"), "5");
+    const long long before = memoryFigure("VmRSS");
     QElapsedTimer timer;
     timer.start();
     const TSiblingChunkIndex built =
         TSiblingChunkIndex::build(*fileSystem, {{QStringLiteral("sibling"), sibling.path()}}, files);
-    std::printf("index: %zu of %d contents found in %.2f s, %zu bytes (%.1f bytes per content)\n",
-                built.contentCount(), Chunks, timer.elapsed() / 1000.0, built.memoryBytes(),
-                double(built.memoryBytes()) / std::max<std::size_t>(1, built.contentCount()));
+    std::printf("index: %zu of %d contents found in %.2f s, %zu stretches, %zu bytes (%.1f bytes per "
+                "content); peak growth while building %lld kB\n",
+                built.contentCount(), Chunks, timer.elapsed() / 1000.0, built.spanCount(),
+                built.memoryBytes(),
+                double(built.memoryBytes()) / std::max<std::size_t>(1, built.contentCount()),
+                memoryFigure("VmHWM") - before);
     return built.contentCount() == static_cast<std::size_t>(Chunks) ? 0 : 1;
 }
 
@@ -604,8 +637,8 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("share") && arguments.size() == 5) {
         return share(argument(1), argument(2), argument(3).toULongLong(), argument(4).toInt());
     }
-    if (command == QLatin1String("index") && arguments.size() == 2) {
-        return index(argument(1).toInt());
+    if (command == QLatin1String("index") && (arguments.size() == 2 || arguments.size() == 3)) {
+        return index(argument(1).toInt(), argument(2) == QLatin1String("scattered"));
     }
     if (command == QLatin1String("scan") && arguments.size() == 3) {
         return scan(argument(1), argument(2));

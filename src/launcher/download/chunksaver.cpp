@@ -166,8 +166,9 @@ void TChunkSaver::openTarget(TChunkedFileState& File) const {
     }
 }
 
-bool TChunkSaver::findSource(const TChunkInPackage& Chunk, const TChunkToDownload* Item,
-                             const QByteArray* Data, TChunkedFileState& File, TSource& Source) const {
+bool TChunkSaver::findSource(std::size_t Position, const TChunkToDownload* Item, const QByteArray* Data,
+                             TChunkedFileState& File, TSource& Source) const {
+    const TChunkInPackage& Chunk = File.Chunks[Position];
     if (Item != nullptr && Data != nullptr && Chunk.UnpackedHash == Item->UnpackedHash) {
         Source = {*Data, TChunkCheckLog::ESource::Download};
         return true;
@@ -183,7 +184,7 @@ bool TChunkSaver::findSource(const TChunkInPackage& Chunk, const TChunkToDownloa
         return true;
     }
     const std::optional<TSiblingSources::TPlace> place =
-        m_pSiblings ? m_pSiblings->find(Chunk.UnpackedHash) : std::nullopt;
+        m_pSiblings ? m_pSiblings->find(File, Position) : std::nullopt;
     if (!place) {
         return false;
     }
@@ -196,7 +197,7 @@ bool TChunkSaver::copyWholeFileFromSibling(TChunkedFileState& File, std::size_t 
     if (!m_pSiblings || File.Chunks.size() != 1 || File.Target || chunk.UnpackedSize != File.Size) {
         return false;
     }
-    const std::optional<TSiblingSources::TPlace> place = m_pSiblings->find(chunk.UnpackedHash);
+    const std::optional<TSiblingSources::TPlace> place = m_pSiblings->find(File, Position);
     if (!place || place->Offset != 0 || place->FileSize != chunk.UnpackedSize ||
         m_pCache->source(chunk.UnpackedHash).State != TPendingChunk::NotAvailable) {
         return false;
@@ -218,7 +219,7 @@ bool TChunkSaver::writeNextChunk(const TChunkToDownload* Item, const QByteArray*
         return true;
     }
     TSource source;
-    if (!findSource(chunk, Item, Data, File, source)) {
+    if (!findSource(position, Item, Data, File, source)) {
         return false;
     }
     // Content of another length than its place would leave a gap or run into the next chunk.

@@ -57,7 +57,7 @@ private:
     void openTarget(TChunkedFileState& File) const;
     bool writeNextChunk(const TChunkToDownload* Item, const QByteArray* Data, TChunkedFileState& File) const;
     // The content of the chunk at Position, wherever it is at hand; false when it is nowhere yet.
-    bool findSource(const TChunkInPackage& Chunk, const TChunkToDownload* Item, const QByteArray* Data,
+    bool findSource(std::size_t Position, const TChunkToDownload* Item, const QByteArray* Data,
                     TChunkedFileState& File, TSource& Source) const;
     // A file that is one piece which a sibling holds as a whole file is copied as a file.
     bool copyWholeFileFromSibling(TChunkedFileState& File, std::size_t Position) const;

@@ -110,7 +110,8 @@ void TPackageFileDownloader::stopSeedingFrom(const QString& Directory) {
     qInfo().noquote() << "installed package " + Directory + " is being changed; nothing more is read from it";
     // What this run still wants from it comes from the network now.
     for (const TChunkToDownload& item : m_Requests) {
-        if (m_SeededUrls.contains(urlText(item.Url)) && !m_pSiblings->find(item.UnpackedHash) &&
+        const auto seeded = m_SeededUrls.constFind(urlText(item.Url));
+        if (seeded != m_SeededUrls.constEnd() && m_pSiblings->isWithdrawn(seeded.value()) &&
             m_pCache->isNeeded(item.UnpackedHash)) {
             downloadInstead(item.Url);
         }
@@ -174,9 +175,14 @@ void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Fil
     for (const QString& directory : qAsConst(m_WithdrawnSiblings)) {
         m_pSiblings->withdraw(directory);
     }
-    for (const TChunkToDownload& item : m_Requests) {
-        if (m_pSiblings->find(item.UnpackedHash)) {
-            m_SeededUrls.insert(urlText(item.Url));
+    // The index is kept by the run's positions; every position of a content has the same sibling.
+    for (const std::shared_ptr<TChunkedFileState>& file : m_Files) {
+        for (const int position : file->PendingPositions) {
+            const auto place = m_pSiblings->find(*file, static_cast<std::size_t>(position));
+            if (place) {
+                m_SeededUrls.insert(urlText(file->Chunks[static_cast<std::size_t>(position)].Url),
+                                    place->Sibling);
+            }
         }
     }
 }

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QHash>
 #include <QNetworkReply>
 #include <QObject>
 #include <QSet>
@@ -174,7 +175,7 @@ private:
     std::shared_ptr<const TSiblingChunkIndex> m_pSiblingIndex;
     std::shared_ptr<TSiblingSources> m_pSiblings;
     QStringList m_WithdrawnSiblings;
-    QSet<QString> m_SeededUrls; // URL texts of the items taken from siblings
+    QHash<QString, int> m_SeededUrls; // URL texts of the items taken from siblings, and which
     std::deque<QUrl> m_SeedQueue;
     int m_SeedsRunning = 0;
     bool m_StoppedAfterDiskFailure = false;

@@ -10,66 +10,28 @@
 #include <QtDebug>
 
 #include <algorithm>
-#include <cstring>
+#include <numeric>
 #include <stdexcept>
 
 namespace mirrel::launcher {
 
 namespace {
 
+// While building, a place is a sibling file index (upper 24 bits) and an offset in it (lower 40).
 constexpr int OffsetBits = 40;
 constexpr std::uint64_t OffsetLimit = std::uint64_t(1) << OffsetBits;
-constexpr std::uint64_t FileLimit = std::uint64_t(1) << (64 - OffsetBits);
+constexpr std::uint64_t FileLimit = std::uint64_t(1) << 23;
+constexpr std::uint64_t NoPlace = ~std::uint64_t(0);
+// In a span, the shift between offsets in the run's file and in the sibling's (less than the
+// offset limit either way) is kept biased in the lower 41 bits, the sibling file index above it.
+constexpr int ShiftBits = OffsetBits + 1;
+constexpr std::uint64_t ShiftMask = (std::uint64_t(1) << ShiftBits) - 1;
+constexpr std::int64_t ShiftBias = std::int64_t(1) << OffsetBits;
 
-std::uint64_t hashPrefix(const QByteArray& Hash) {
-    std::uint64_t prefix = 0;
-    std::memcpy(&prefix, Hash.constData(), std::min<std::size_t>(sizeof(prefix), Hash.size()));
-    return prefix;
-}
-
-// The contents a run needs, sorted by hash and size, each once.
-struct TWanted {
-    explicit TWanted(const TFileToDownloadVector& Files) {
-        for (const TFileToDownload& file : Files) {
-            for (const std::int32_t position : file.ChunksToDownload) {
-                if (position >= 0 && static_cast<std::size_t>(position) < file.Chunks.size()) {
-                    Chunks.push_back(&file.Chunks[static_cast<std::size_t>(position)]);
-                }
-            }
-        }
-        std::sort(Chunks.begin(), Chunks.end(), less);
-        Chunks.erase(std::unique(Chunks.begin(), Chunks.end(),
-                                 [](const TChunkInPackage* A, const TChunkInPackage* B) {
-                                     return !less(A, B) && !less(B, A);
-                                 }),
-                     Chunks.end());
-        Found.assign(Chunks.size(), false);
-    }
-
-    static bool less(const TChunkInPackage* A, const TChunkInPackage* B) {
-        return A->UnpackedHash != B->UnpackedHash ? A->UnpackedHash < B->UnpackedHash
-                                                  : A->UnpackedSize < B->UnpackedSize;
-    }
-
-    // Whether the content is wanted and has no place yet; it has one from now on.
-    bool take(const QByteArray& Hash, TFileSize Size) {
-        TChunkInPackage probe;
-        probe.UnpackedHash = Hash;
-        probe.UnpackedSize = Size;
-        const auto found = std::lower_bound(Chunks.begin(), Chunks.end(), &probe, less);
-        if (found == Chunks.end() || less(&probe, *found)) {
-            return false;
-        }
-        const std::size_t index = static_cast<std::size_t>(found - Chunks.begin());
-        if (Found[index]) {
-            return false;
-        }
-        Found[index] = true;
-        return true;
-    }
-
-    std::vector<const TChunkInPackage*> Chunks;
-    std::vector<bool> Found;
+// A content as documents name it.
+struct TContent {
+    const QByteArray& Hash;
+    TFileSize Size;
 };
 
 // The sibling's installed documents; an invalid reader when its full marker is gone.
@@ -105,13 +67,134 @@ std::vector<TFileSize> chunkOffsets(const TFileInPackage& File, const TChunkInPa
 
 } // namespace
 
+// The run's pending positions with the place found for each so far, for one build.
+class TSiblingChunkIndex::TBuilder {
+public:
+    explicit TBuilder(const TFileToDownloadVector& Files)
+        : m_Files(Files) {
+        for (std::size_t file = 0; file < Files.size(); ++file) {
+            for (const std::int32_t position : Files[file].ChunksToDownload) {
+                if (position >= 0 && static_cast<std::size_t>(position) < Files[file].Chunks.size()) {
+                    m_Wanted.push_back({&Files[file].Chunks[static_cast<std::size_t>(position)],
+                                        static_cast<std::uint32_t>(file),
+                                        static_cast<std::uint32_t>(position), NoPlace});
+                }
+            }
+        }
+        std::sort(m_Wanted.begin(), m_Wanted.end(), TByContent());
+        m_Open = m_Wanted.size();
+    }
+
+    bool done() const { return m_Open == 0; }
+
+    // Gives the place to every position of the content that has none yet; false when none wants it.
+    bool offer(const QByteArray& Hash, TFileSize Size, std::uint64_t Place) {
+        const auto [first, last] =
+            std::equal_range(m_Wanted.begin(), m_Wanted.end(), TContent{Hash, Size}, TByContent());
+        // A content's positions are all given a place at once, so the first tells for all.
+        if (first == last || first->Place != NoPlace) {
+            return false;
+        }
+        for (auto wanted = first; wanted != last; ++wanted) {
+            wanted->Place = Place;
+        }
+        m_Open -= static_cast<std::size_t>(last - first);
+        return true;
+    }
+
+    // Turns the places found into spans of Index.
+    void finish(TSiblingChunkIndex& Index) {
+        // By the run file's name, so that each file's spans follow one another in finding order.
+        std::vector<std::uint32_t> byName(m_Files.size());
+        std::iota(byName.begin(), byName.end(), 0);
+        std::sort(byName.begin(), byName.end(), [this](std::uint32_t A, std::uint32_t B) {
+            return m_Files[A].LocalFile < m_Files[B].LocalFile;
+        });
+        std::vector<std::uint32_t> rank(m_Files.size());
+        for (std::uint32_t place = 0; place < byName.size(); ++place) {
+            rank[byName[place]] = place;
+        }
+        std::sort(m_Wanted.begin(), m_Wanted.end(), [&rank](const TWanted& A, const TWanted& B) {
+            return A.File != B.File ? rank[A.File] < rank[B.File] : A.Position < B.Position;
+        });
+        std::vector<TFileSize> runOffsets;
+        std::size_t offsetsOf = m_Files.size();
+        for (auto wanted = m_Wanted.begin(); wanted != m_Wanted.end(); ++wanted) {
+            if (wanted->Place == NoPlace) {
+                continue;
+            }
+            const TFileToDownload& file = m_Files[wanted->File];
+            if (Index.m_RunFiles.empty() || Index.m_RunFiles.back().LocalFile != file.LocalFile) {
+                Index.m_RunFiles.push_back({file.LocalFile, Index.m_Spans.size()});
+            }
+            if (offsetsOf != wanted->File) {
+                offsetsOf = wanted->File;
+                runOffsets = runOffsetsOf(file);
+            }
+            if (runOffsets[wanted->Position] >= OffsetLimit) {
+                continue;
+            }
+            const std::int64_t shift = static_cast<std::int64_t>(wanted->Place & (OffsetLimit - 1)) -
+                                       static_cast<std::int64_t>(runOffsets[wanted->Position]);
+            const std::uint64_t place =
+                ((wanted->Place >> OffsetBits) << ShiftBits) | static_cast<std::uint64_t>(shift + ShiftBias);
+            TSpan* const last =
+                Index.m_Spans.size() > Index.m_RunFiles.back().FirstSpan ? &Index.m_Spans.back() : nullptr;
+            if (last != nullptr && last->Place == place && last->First + last->Count == wanted->Position) {
+                ++last->Count;
+            } else if (last == nullptr || last->First + last->Count <= wanted->Position) {
+                Index.m_Spans.push_back({wanted->Position, 1, place});
+            } else {
+                continue; // the same position twice
+            }
+            ++Index.m_Positions;
+        }
+        std::vector<TWanted>().swap(m_Wanted);
+    }
+
+private:
+    struct TWanted {
+        const TChunkInPackage* Chunk = nullptr;
+        std::uint32_t File = 0;
+        std::uint32_t Position = 0;
+        std::uint64_t Place = NoPlace;
+    };
+    struct TByContent {
+        static TContent content(const TWanted& Wanted) {
+            return {Wanted.Chunk->UnpackedHash, Wanted.Chunk->UnpackedSize};
+        }
+        static TContent content(const TContent& Content) { return Content; }
+        template <typename A, typename B>
+        bool operator()(const A& Left, const B& Right) const {
+            const TContent left = content(Left);
+            const TContent right = content(Right);
+            return left.Hash != right.Hash ? left.Hash < right.Hash : left.Size < right.Size;
+        }
+    };
+
+    static std::vector<TFileSize> runOffsetsOf(const TFileToDownload& File) {
+        std::vector<TFileSize> offsets;
+        offsets.reserve(File.Chunks.size());
+        TFileSize offset = 0;
+        for (const TChunkInPackage& chunk : File.Chunks) {
+            offsets.push_back(offset);
+            offset += chunk.UnpackedSize;
+        }
+        return offsets;
+    }
+
+    const TFileToDownloadVector& m_Files;
+    std::vector<TWanted> m_Wanted; // by content while places are found, then by run position
+    std::size_t m_Open = 0;
+};
+
 TSiblingChunkIndex TSiblingChunkIndex::build(const TLauncherFilesystemHelper& FileSystem,
                                              const std::vector<TSiblingPackage>& Siblings,
                                              const TFileToDownloadVector& Files) {
     TSiblingChunkIndex index;
     index.m_Siblings = Siblings;
-    TWanted wanted(Files);
-    for (std::size_t sibling = 0; sibling < Siblings.size() && !wanted.Chunks.empty(); ++sibling) {
+    TBuilder builder(Files);
+    for (std::size_t sibling = 0; sibling < Siblings.size() && !builder.done(); ++sibling) {
         const TPackageConfigurationReader installed = readFullMarker(FileSystem, Siblings[sibling]);
         if (!installed.isValid()) {
             qWarning().noquote() << "installed package " + Siblings[sibling].Name +
@@ -124,14 +207,13 @@ TSiblingChunkIndex TSiblingChunkIndex::build(const TLauncherFilesystemHelper& Fi
             if (path.isEmpty() || index.m_Files.size() >= FileLimit) {
                 continue;
             }
-            const std::size_t fileIndex = index.m_Files.size();
+            const std::uint64_t fileIndex = index.m_Files.size();
+            bool used = false;
             const auto offer = [&](const QByteArray& Hash, TFileSize Size, TFileSize Offset) {
-                if (Offset < OffsetLimit && wanted.take(Hash, Size)) {
-                    index.m_Entries.push_back(
-                        {hashPrefix(Hash), (std::uint64_t(fileIndex) << OffsetBits) | Offset});
-                }
+                used =
+                    (Offset < OffsetLimit && builder.offer(Hash, Size, (fileIndex << OffsetBits) | Offset)) ||
+                    used;
             };
-            const std::size_t entriesBefore = index.m_Entries.size();
             offer(file.Hash, file.Size, 0);
             const std::vector<TFileSize> offsets = chunkOffsets(file, installed.chunks());
             for (std::size_t position = 0; position < offsets.size(); ++position) {
@@ -139,39 +221,63 @@ TSiblingChunkIndex TSiblingChunkIndex::build(const TLauncherFilesystemHelper& Fi
                     installed.chunks()[static_cast<std::size_t>(file.Chunks[position])];
                 offer(chunk.UnpackedHash, chunk.UnpackedSize, offsets[position]);
             }
-            if (index.m_Entries.size() > entriesBefore) {
+            if (used) {
                 index.m_Files.push_back({static_cast<int>(sibling), path, file.Size});
             }
         }
     }
-    std::sort(index.m_Entries.begin(), index.m_Entries.end(),
-              [](const TEntry& A, const TEntry& B) { return A.HashPrefix < B.HashPrefix; });
-    index.m_Entries.shrink_to_fit();
+    const std::size_t wanted = [&Files] {
+        std::size_t count = 0;
+        for (const TFileToDownload& file : Files) {
+            count += file.ChunksToDownload.size();
+        }
+        return count;
+    }();
+    builder.finish(index);
     index.m_Files.shrink_to_fit();
-    qInfo().noquote() << "installed packages hold " + QString::number(index.m_Entries.size()) + " of " +
-                             QString::number(wanted.Chunks.size()) +
-                             " contents to fetch; their index takes " + QString::number(index.memoryBytes()) +
-                             " bytes";
+    index.m_RunFiles.shrink_to_fit();
+    index.m_Spans.shrink_to_fit();
+    qInfo().noquote() << "installed packages hold " + QString::number(index.m_Positions) + " of " +
+                             QString::number(wanted) + " chunks to fetch in " +
+                             QString::number(index.m_Spans.size()) + " stretches; their index takes " +
+                             QString::number(index.memoryBytes()) + " bytes";
     return index;
 }
 
-std::optional<TSiblingChunkIndex::TPlace> TSiblingChunkIndex::find(const QByteArray& Hash) const {
-    const std::uint64_t prefix = hashPrefix(Hash);
-    const auto found =
-        std::lower_bound(m_Entries.begin(), m_Entries.end(), prefix,
-                         [](const TEntry& Entry, std::uint64_t Prefix) { return Entry.HashPrefix < Prefix; });
-    if (found == m_Entries.end() || found->HashPrefix != prefix) {
+std::optional<TSiblingChunkIndex::TPlace>
+TSiblingChunkIndex::find(const QString& LocalFile, std::size_t Position, TFileSize RunOffset) const {
+    const auto runFile =
+        std::lower_bound(m_RunFiles.begin(), m_RunFiles.end(), LocalFile,
+                         [](const TRunFile& File, const QString& Name) { return File.LocalFile < Name; });
+    if (runFile == m_RunFiles.end() || runFile->LocalFile != LocalFile || RunOffset >= OffsetLimit) {
         return std::nullopt;
     }
-    const TFile& file = m_Files[static_cast<std::size_t>(found->Place >> OffsetBits)];
-    return TPlace{file.Sibling, file.Path, found->Place & (OffsetLimit - 1), file.Size};
+    const auto first = m_Spans.begin() + static_cast<std::ptrdiff_t>(runFile->FirstSpan);
+    const auto last = runFile + 1 == m_RunFiles.end()
+                          ? m_Spans.end()
+                          : m_Spans.begin() + static_cast<std::ptrdiff_t>((runFile + 1)->FirstSpan);
+    auto span = std::upper_bound(first, last, Position,
+                                 [](std::size_t Wanted, const TSpan& Span) { return Wanted < Span.First; });
+    if (span == first || Position >= std::size_t((--span)->First) + span->Count) {
+        return std::nullopt;
+    }
+    const std::int64_t offset =
+        static_cast<std::int64_t>(RunOffset) + static_cast<std::int64_t>(span->Place & ShiftMask) - ShiftBias;
+    const TFile& file = m_Files[static_cast<std::size_t>(span->Place >> ShiftBits)];
+    if (offset < 0) {
+        return std::nullopt;
+    }
+    return TPlace{file.Sibling, file.Path, static_cast<TFileSize>(offset), file.Size};
 }
 
 std::size_t TSiblingChunkIndex::memoryBytes() const {
-    std::size_t bytes =
-        sizeof(*this) + m_Entries.capacity() * sizeof(TEntry) + m_Files.capacity() * sizeof(TFile);
+    std::size_t bytes = sizeof(*this) + m_Files.capacity() * sizeof(TFile) +
+                        m_RunFiles.capacity() * sizeof(TRunFile) + m_Spans.capacity() * sizeof(TSpan);
     for (const TFile& file : m_Files) {
         bytes += static_cast<std::size_t>(file.Path.capacity()) * sizeof(QChar);
+    }
+    for (const TRunFile& file : m_RunFiles) {
+        bytes += static_cast<std::size_t>(file.LocalFile.capacity()) * sizeof(QChar);
     }
     return bytes;
 }

@@ -1,5 +1,6 @@
 #include "launcher/download/siblingsources.h"
 
+#include "launcher/download/chunkedfilestate.h"
 #include "launcher/logging/logging.h"
 #include "shared/crypto/sha256.h"
 #include "shared/filesystemhelper/filesystemhelper.h"
@@ -56,14 +57,20 @@ TSiblingSources::TSiblingSources(std::shared_ptr<const TSiblingChunkIndex> Index
     , m_Withdrawn(m_pIndex->siblings().size(), false)
     , m_TakenBytes(m_pIndex->siblings().size(), 0) {}
 
-std::optional<TSiblingSources::TPlace> TSiblingSources::find(const QByteArray& UnpackedHash) const {
-    std::optional<TPlace> place = m_pIndex->find(UnpackedHash);
+std::optional<TSiblingSources::TPlace> TSiblingSources::find(const TChunkedFileState& File,
+                                                             std::size_t Position) const {
+    std::optional<TPlace> place = m_pIndex->find(File.LocalFile, Position, File.offsetOf(Position));
     QMutexLocker lock(&m_Mutex);
     if (!place || m_Withdrawn[static_cast<std::size_t>(place->Sibling)] ||
-        m_Rejected.contains(UnpackedHash)) {
+        m_Rejected.contains(File.Chunks[Position].UnpackedHash)) {
         return std::nullopt;
     }
     return place;
+}
+
+bool TSiblingSources::isWithdrawn(int Sibling) const {
+    QMutexLocker lock(&m_Mutex);
+    return m_Withdrawn[static_cast<std::size_t>(Sibling)];
 }
 
 QByteArray TSiblingSources::read(const TChunkInPackage& Chunk, const TPlace& Place) {

@@ -19,6 +19,8 @@ class TFileSystemHelper;
 
 namespace mirrel::launcher {
 
+class TChunkedFileState;
+
 // The contents a run takes from its installed siblings instead of the network, for one run; may be
 // used from any thread. A sibling's files are only ever read. What is read is checked against the
 // content's hash like a download: a content that a sibling does not hold as its description says
@@ -30,9 +32,10 @@ public:
     TSiblingSources(std::shared_ptr<const TSiblingChunkIndex> Index,
                     std::shared_ptr<const shared::TFileSystemHelper> FileSystem);
 
-    // Where the content may be taken from: none once its sibling was withdrawn or the content
-    // found altered.
-    std::optional<TPlace> find(const QByteArray& UnpackedHash) const;
+    // Where the chunk at Position of File may be taken from: none once its sibling was withdrawn or
+    // its content found altered.
+    std::optional<TPlace> find(const TChunkedFileState& File, std::size_t Position) const;
+    bool isWithdrawn(int Sibling) const;
     // The checked content; a null array when it cannot be read or differs.
     QByteArray read(const TChunkInPackage& Chunk, const TPlace& Place);
     // Makes Target a copy of the sibling's whole file (sharing its blocks where the file system

@@ -4,6 +4,8 @@
 #include "launcher/download/chunktodownload.h"
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/download/retrypolicy.h"
+#include "launcher/download/siblingchunkindex.h"
+#include "launcher/package/packageconfigurationreader.h"
 #include "launcher/settings/launchersettings.h"
 #include "shared/container/container.h"
 #include "shared/network/downloadpool.h"
@@ -62,6 +64,38 @@ QByteArray join(const std::vector<QByteArray>& Pieces, const std::vector<int>& O
         content += Pieces[static_cast<std::size_t>(index)];
     }
     return content;
+}
+
+// "f=ABA;g=C": file f of chunks A, B, A and file g of chunk C; chunk X is 100 + X - 'A' bytes of X.
+QByteArray packageDocument(const QString& Spec) {
+    QJsonArray chunks;
+    QJsonArray files;
+    for (const QString& entry : Spec.split(u';')) {
+        QJsonArray indices;
+        QByteArray content;
+        for (const QChar letter : entry.mid(2)) {
+            const QByteArray piece(100 + letter.unicode() - u'A', letter.toLatin1());
+            const QString hash = QString::fromLatin1(sha256(piece).toHex());
+            indices.append(chunks.size());
+            chunks.append(QJsonObject{{u"url"_qs, hash},
+                                      {u"packedsize"_qs, piece.size()},
+                                      {u"unpack"_qs, false},
+                                      {u"packedhash"_qs, hash},
+                                      {u"unpackedhash"_qs, hash},
+                                      {u"unpackedsize"_qs, piece.size()}});
+            content += piece;
+        }
+        files.append(QJsonObject{{u"localfile"_qs, entry.left(1)},
+                                 {u"unpackedhash"_qs, QString::fromLatin1(sha256(content).toHex())},
+                                 {u"unpackedsize"_qs, content.size()},
+                                 {u"chunks"_qs, indices}});
+    }
+    return QJsonDocument(QJsonObject{{u"version"_qs, u"1"_qs},
+                                     {u"executable"_qs, u"f"_qs},
+                                     {u"parameters"_qs, QJsonArray()},
+                                     {u"chunks"_qs, chunks},
+                                     {u"files"_qs, files}})
+        .toJson();
 }
 
 // One downloader with a manual-release pool of its own, as an installation makes it.
@@ -211,6 +245,58 @@ private slots:
     }
 
     // The pauses the transfers below wait out are stretched by the jitter by up to a half.
+    // Where installed siblings ("!": a marker that does not parse) hold each chunk of the run.
+    void siblingIndexPlacesEveryPosition_data() {
+        QTest::addColumn<QStringList>("siblings");
+        QTest::addColumn<QString>("run");
+        QTest::addColumn<QString>("places"); // <sibling><file>@<offset>, "-": none
+        QTest::addColumn<int>("stretches");
+        QTest::newRow("same file") << QStringList{u"f=ABC"_qs} << u"f=ABC"_qs << u"0f@0 0f@100 0f@201"_qs
+                                   << 1;
+        QTest::newRow("moved, other name")
+            << QStringList{u"g=XBC"_qs} << u"f=ABC"_qs << u"- 0g@123 0g@224"_qs << 1;
+        QTest::newRow("reordered") << QStringList{u"f=BA"_qs} << u"f=AB"_qs << u"0f@101 0f@0"_qs << 2;
+        QTest::newRow("repeated") << QStringList{u"f=AB"_qs} << u"f=ABA;g=B"_qs
+                                  << u"0f@0 0f@100 0f@0 0f@100"_qs << 3;
+        QTest::newRow("first sibling wins")
+            << QStringList{u"g=B"_qs, u"f=AB"_qs} << u"f=AB"_qs << u"1f@0 0g@0"_qs << 2;
+        QTest::newRow("unreadable sibling")
+            << QStringList{u"!"_qs, u"f=AB"_qs} << u"f=AB"_qs << u"1f@0 1f@100"_qs << 1;
+    }
+
+    void siblingIndexPlacesEveryPosition() {
+        QFETCH(QStringList, siblings);
+        QFETCH(QString, run);
+        std::vector<TSiblingPackage> packages;
+        for (const QString& spec : siblings) {
+            packages.push_back({spec, target(QString::number(packages.size()))});
+            QVERIFY(writeBytes(packages.back().Directory + u"/package.json"_qs,
+                               spec == u"!"_qs ? "{\"files\":[" : packageDocument(spec)));
+        }
+        const TPackageConfigurationReader wanted(packageDocument(run), {}, QUrl(), QUrl());
+        TFileToDownloadVector files;
+        for (const TFileInPackage& file : wanted.files()) {
+            files.push_back(fileOf(file.LocalFile, TFileToDownload(file, wanted.chunks()).Chunks));
+        }
+        const TSiblingChunkIndex index = TSiblingChunkIndex::build(
+            *makeLauncherFilesystem(m_pLauncher->path(), "[FILES]\npackageFile=package.json\n"), packages,
+            files);
+        QStringList found;
+        for (const TFileToDownload& file : files) {
+            const TChunkedFileState state(file, QString());
+            for (std::size_t position = 0; position < file.Chunks.size(); ++position) {
+                const auto place = index.find(file.LocalFile, position, state.offsetOf(position));
+                found << (place ? QString::number(place->Sibling) + QFileInfo(place->Path).fileName() + u'@' +
+                                      QString::number(place->Offset)
+                                : u"-"_qs);
+            }
+        }
+        QFETCH(QString, places);
+        QFETCH(int, stretches);
+        QCOMPARE(found.join(u' '), places);
+        QCOMPARE(int(index.spanCount()), stretches); // memory grows with stretches, not with chunks
+    }
+
     void retryPauseJitter() {
         TRetryBudget budget;
         QCOMPARE(decideRetry(budget, false, 100, 0.999).PauseMs, 149);
