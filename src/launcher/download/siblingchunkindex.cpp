@@ -10,6 +10,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <stdexcept>
 
@@ -30,9 +31,16 @@ constexpr std::int64_t ShiftBias = std::int64_t(1) << OffsetBits;
 
 // A content as documents name it.
 struct TContent {
+    std::uint64_t Prefix; // the hash's first bytes, which mostly tell contents apart alone
     const QByteArray& Hash;
     TFileSize Size;
 };
+
+std::uint64_t hashPrefix(const QByteArray& Hash) {
+    std::uint64_t prefix = 0;
+    std::memcpy(&prefix, Hash.constData(), std::min<std::size_t>(sizeof(prefix), Hash.size()));
+    return prefix;
+}
 
 // The sibling's installed documents; an invalid reader when its full marker is gone.
 TPackageConfigurationReader readFullMarker(const TLauncherFilesystemHelper& FileSystem,
@@ -75,7 +83,8 @@ public:
         for (std::size_t file = 0; file < Files.size(); ++file) {
             for (const std::int32_t position : Files[file].ChunksToDownload) {
                 if (position >= 0 && static_cast<std::size_t>(position) < Files[file].Chunks.size()) {
-                    m_Wanted.push_back({&Files[file].Chunks[static_cast<std::size_t>(position)],
+                    const TChunkInPackage& chunk = Files[file].Chunks[static_cast<std::size_t>(position)];
+                    m_Wanted.push_back({&chunk, hashPrefix(chunk.UnpackedHash),
                                         static_cast<std::uint32_t>(file),
                                         static_cast<std::uint32_t>(position), NoPlace});
                 }
@@ -89,8 +98,8 @@ public:
 
     // Gives the place to every position of the content that has none yet; false when none wants it.
     bool offer(const QByteArray& Hash, TFileSize Size, std::uint64_t Place) {
-        const auto [first, last] =
-            std::equal_range(m_Wanted.begin(), m_Wanted.end(), TContent{Hash, Size}, TByContent());
+        const auto [first, last] = std::equal_range(m_Wanted.begin(), m_Wanted.end(),
+                                                    TContent{hashPrefix(Hash), Hash, Size}, TByContent());
         // A content's positions are all given a place at once, so the first tells for all.
         if (first == last || first->Place != NoPlace) {
             return false;
@@ -155,20 +164,25 @@ public:
 private:
     struct TWanted {
         const TChunkInPackage* Chunk = nullptr;
+        std::uint64_t Prefix = 0;
         std::uint32_t File = 0;
         std::uint32_t Position = 0;
         std::uint64_t Place = NoPlace;
     };
     struct TByContent {
-        static TContent content(const TWanted& Wanted) {
-            return {Wanted.Chunk->UnpackedHash, Wanted.Chunk->UnpackedSize};
-        }
-        static TContent content(const TContent& Content) { return Content; }
+        static std::uint64_t prefix(const TWanted& Wanted) { return Wanted.Prefix; }
+        static std::uint64_t prefix(const TContent& Content) { return Content.Prefix; }
+        static const QByteArray& hash(const TWanted& Wanted) { return Wanted.Chunk->UnpackedHash; }
+        static const QByteArray& hash(const TContent& Content) { return Content.Hash; }
+        static TFileSize size(const TWanted& Wanted) { return Wanted.Chunk->UnpackedSize; }
+        static TFileSize size(const TContent& Content) { return Content.Size; }
+        // Through the chunk only when the prefixes are alike.
         template <typename A, typename B>
         bool operator()(const A& Left, const B& Right) const {
-            const TContent left = content(Left);
-            const TContent right = content(Right);
-            return left.Hash != right.Hash ? left.Hash < right.Hash : left.Size < right.Size;
+            if (prefix(Left) != prefix(Right)) {
+                return prefix(Left) < prefix(Right);
+            }
+            return hash(Left) != hash(Right) ? hash(Left) < hash(Right) : size(Left) < size(Right);
         }
     };
 
