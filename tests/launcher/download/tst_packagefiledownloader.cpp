@@ -68,34 +68,22 @@ QByteArray join(const std::vector<QByteArray>& Pieces, const std::vector<int>& O
 
 // "f=ABA;g=C": file f of chunks A, B, A and file g of chunk C; chunk X is 100 + X - 'A' bytes of X.
 QByteArray packageDocument(const QString& Spec) {
-    QJsonArray chunks;
-    QJsonArray files;
+    QStringList chunks, files;
     for (const QString& entry : Spec.split(u';')) {
-        QJsonArray indices;
-        QByteArray content;
+        QStringList indices;
+        int size = 0;
         for (const QChar letter : entry.mid(2)) {
             const QByteArray piece(100 + letter.unicode() - u'A', letter.toLatin1());
-            const QString hash = QString::fromLatin1(sha256(piece).toHex());
-            indices.append(chunks.size());
-            chunks.append(QJsonObject{{u"url"_qs, hash},
-                                      {u"packedsize"_qs, piece.size()},
-                                      {u"unpack"_qs, false},
-                                      {u"packedhash"_qs, hash},
-                                      {u"unpackedhash"_qs, hash},
-                                      {u"unpackedsize"_qs, piece.size()}});
-            content += piece;
+            indices << QString::number(chunks.size());
+            chunks << uR"({"unpackedhash":"%1","unpackedsize":%2})"_qs.arg(
+                QString::fromLatin1(sha256(piece).toHex()), QString::number(piece.size()));
+            size += piece.size();
         }
-        files.append(QJsonObject{{u"localfile"_qs, entry.left(1)},
-                                 {u"unpackedhash"_qs, QString::fromLatin1(sha256(content).toHex())},
-                                 {u"unpackedsize"_qs, content.size()},
-                                 {u"chunks"_qs, indices}});
+        files << uR"({"localfile":"%1","unpackedsize":%2,"chunks":[%3]})"_qs.arg(
+            entry.left(1), QString::number(size), indices.join(u','));
     }
-    return QJsonDocument(QJsonObject{{u"version"_qs, u"1"_qs},
-                                     {u"executable"_qs, u"f"_qs},
-                                     {u"parameters"_qs, QJsonArray()},
-                                     {u"chunks"_qs, chunks},
-                                     {u"files"_qs, files}})
-        .toJson();
+    return uR"({"version":"1","chunks":[%1],"files":[%2]})"_qs.arg(chunks.join(u','), files.join(u','))
+        .toUtf8();
 }
 
 // One downloader with a manual-release pool of its own, as an installation makes it.
@@ -244,31 +232,24 @@ private slots:
         QVERIFY(!QFileInfo::exists(staging));
     }
 
-    // The pauses the transfers below wait out are stretched by the jitter by up to a half.
     // Where installed siblings ("!": a marker that does not parse) hold each chunk of the run.
     void siblingIndexPlacesEveryPosition_data() {
-        QTest::addColumn<QStringList>("siblings");
+        QTest::addColumn<QString>("siblings"); // one document spec each, in order
         QTest::addColumn<QString>("run");
-        QTest::addColumn<QString>("places"); // <sibling><file>@<offset>, "-": none
-        QTest::addColumn<int>("stretches");
-        QTest::newRow("same file") << QStringList{u"f=ABC"_qs} << u"f=ABC"_qs << u"0f@0 0f@100 0f@201"_qs
-                                   << 1;
-        QTest::newRow("moved, other name")
-            << QStringList{u"g=XBC"_qs} << u"f=ABC"_qs << u"- 0g@123 0g@224"_qs << 1;
-        QTest::newRow("reordered") << QStringList{u"f=BA"_qs} << u"f=AB"_qs << u"0f@101 0f@0"_qs << 2;
-        QTest::newRow("repeated") << QStringList{u"f=AB"_qs} << u"f=ABA;g=B"_qs
-                                  << u"0f@0 0f@100 0f@0 0f@100"_qs << 3;
-        QTest::newRow("first sibling wins")
-            << QStringList{u"g=B"_qs, u"f=AB"_qs} << u"f=AB"_qs << u"1f@0 0g@0"_qs << 2;
-        QTest::newRow("unreadable sibling")
-            << QStringList{u"!"_qs, u"f=AB"_qs} << u"f=AB"_qs << u"1f@0 1f@100"_qs << 1;
+        QTest::addColumn<QString>("places"); // each <sibling><file>@<offset> or "-", then (stretches)
+        QTest::newRow("same") << u"f=ABC"_qs << u"f=ABC"_qs << u"0f@0 0f@100 0f@201 (1)"_qs;
+        QTest::newRow("moved") << u"g=XBC"_qs << u"f=ABC"_qs << u"- 0g@123 0g@224 (1)"_qs;
+        QTest::newRow("reordered") << u"f=BA"_qs << u"f=AB"_qs << u"0f@101 0f@0 (2)"_qs;
+        QTest::newRow("twice") << u"f=AB"_qs << u"f=ABA;g=B"_qs << u"0f@0 0f@100 0f@0 0f@100 (3)"_qs;
+        QTest::newRow("first wins") << u"g=B f=AB"_qs << u"f=AB"_qs << u"1f@0 0g@0 (2)"_qs;
+        QTest::newRow("unreadable") << u"! f=AB"_qs << u"f=AB"_qs << u"1f@0 1f@100 (1)"_qs;
     }
 
     void siblingIndexPlacesEveryPosition() {
-        QFETCH(QStringList, siblings);
+        QFETCH(QString, siblings);
         QFETCH(QString, run);
         std::vector<TSiblingPackage> packages;
-        for (const QString& spec : siblings) {
+        for (const QString& spec : siblings.split(u' ')) {
             packages.push_back({spec, target(QString::number(packages.size()))});
             QVERIFY(writeBytes(packages.back().Directory + u"/package.json"_qs,
                                spec == u"!"_qs ? "{\"files\":[" : packageDocument(spec)));
@@ -278,25 +259,23 @@ private slots:
         for (const TFileInPackage& file : wanted.files()) {
             files.push_back(fileOf(file.LocalFile, TFileToDownload(file, wanted.chunks()).Chunks));
         }
-        const TSiblingChunkIndex index = TSiblingChunkIndex::build(
-            *makeLauncherFilesystem(m_pLauncher->path(), "[FILES]\npackageFile=package.json\n"), packages,
-            files);
+        const TSiblingChunkIndex index = TSiblingChunkIndex::build(*fileSystem(), packages, files);
         QStringList found;
         for (const TFileToDownload& file : files) {
             const TChunkedFileState state(file, QString());
             for (std::size_t position = 0; position < file.Chunks.size(); ++position) {
                 const auto place = index.find(file.LocalFile, position, state.offsetOf(position));
-                found << (place ? QString::number(place->Sibling) + QFileInfo(place->Path).fileName() + u'@' +
-                                      QString::number(place->Offset)
+                found << (place ? u"%1%2@%3"_qs.arg(place->Sibling)
+                                      .arg(QFileInfo(place->Path).fileName())
+                                      .arg(place->Offset)
                                 : u"-"_qs);
             }
         }
-        QFETCH(QString, places);
-        QFETCH(int, stretches);
-        QCOMPARE(found.join(u' '), places);
-        QCOMPARE(int(index.spanCount()), stretches); // memory grows with stretches, not with chunks
+        QFETCH(QString, places); // memory grows with the stretches, not with the chunks
+        QCOMPARE(found.join(u' ') + u" (%1)"_qs.arg(index.spanCount()), places);
     }
 
+    // The pauses the transfers below wait out are stretched by the jitter by up to a half.
     void retryPauseJitter() {
         TRetryBudget budget;
         QCOMPARE(decideRetry(budget, false, 100, 0.999).PauseMs, 149);
@@ -408,11 +387,11 @@ private slots:
     }
 
 private:
-    // Retries pause and stalled transfers end within milliseconds here, not seconds.
+    // Retries pause and stalled transfers end within milliseconds here, not seconds; siblings have markers.
     std::shared_ptr<TLauncherFilesystemHelper> fileSystem() {
         return makeLauncherFilesystem(m_pLauncher->path(),
-                                      "[OPTIONS]\nretryPause=" + QByteArray::number(RetryPauseMs) +
-                                          "\ntransferStallTimeout=500\n");
+                                      "[FILES]\npackageFile=package.json\n[OPTIONS]\nretryPause=" +
+                                          QByteArray::number(RetryPauseMs) + "\ntransferStallTimeout=500\n");
     }
     QString target(const QString& Name) const { return m_pTarget->filePath(Name); }
 
