@@ -5,7 +5,8 @@
 # downloading everything (no sibling given) and once reading what the sibling holds. Prints, side
 # by side, the bytes each install requested from nginx and its wall time, user and system time and
 # peak memory; both results are compared with the build tree. At the end, the memory the index of
-# sibling contents takes for a sibling of a million chunks.
+# sibling contents takes for a sibling of a million chunks (files alike, and the worst case of
+# files that hold the same chunks in another order).
 # Usage: bench/run-sibling-bench.sh [bytes] (default 1073741824). METHOD, BENCH_BIN_DIR and
 # BENCH_BUILD_DIR as for run-install-bench.sh; the build takes /tmp/launcher-build.lock.
 # LIMIT_RATE=<nginx rate, e.g. 5m> slows every transfer to that many bytes per second, like a real
@@ -74,3 +75,5 @@ awk '{ printf "%-28s %14d %9d %9.2f %9.2f %9.2f %9.1f\n", ($1 == "alone" ? "with
 echo "== index of the contents a run needs, a sibling of a million chunks"
 /usr/bin/time -v -o "$WORK/time.txt" "$BENCH" index 1000000 | sed 's/^/    /'
 echo "    peak memory of the whole program (documents parsed twice): $(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ printf "%.0f MB", $1 / 1024 }')"
+echo "   the same chunks in another order in every file (one stretch per chunk, the worst case):"
+"$BENCH" index 1000000 scattered | sed 's/^/    /'
