@@ -7,6 +7,8 @@
 //   install_bench generate-small <folder> <count> <seed>     (that many files of 1 KiB to 256 KiB)
 //   install_bench mutate <from folder> <to folder> <seed>
 //   install_bench install <document> <base url> <installation> [<installed document>]
+//   install_bench run <document> <base url> <installation> [<installed document>]
+//   install_bench markers <chunks>
 //   install_bench install-beside <document> <base url> <installation> <installed sibling folder>
 //   install_bench share <from folder> <to folder> <seed> <percent of chunks changed>
 //   install_bench index <chunks>
@@ -19,6 +21,7 @@
 
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/download/siblingchunkindex.h"
+#include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
@@ -33,6 +36,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSet>
@@ -506,9 +510,8 @@ int missing(const QString& NewDocument, const QString& OldDocument, const QUrl& 
 
 // The memory and time of the index of a sibling's contents when a run needs every one of Chunks
 // chunks (100 per file) that an installed sibling describes in its marker.
-int index(int Chunks) {
-    QTemporaryDir launcher;
-    QTemporaryDir sibling;
+// A package document of Chunks chunks of 8 MiB, a hundred to a file, with random hashes.
+QByteArray chunkDocument(int Chunks) {
     std::mt19937_64 random(Chunks);
     QByteArray document = "{\"version\":\"1\",\"executable\":\"x\",\"parameters\":[],\"chunks\":[";
     for (int chunk = 0; chunk < Chunks; ++chunk) {
@@ -534,6 +537,13 @@ int index(int Chunks) {
                     ",\"executable\":false,\"chunks\":[" + indices + "]}";
     }
     document += "]}";
+    return document;
+}
+
+int index(int Chunks) {
+    QTemporaryDir launcher;
+    QTemporaryDir sibling;
+    const QByteArray document = chunkDocument(Chunks);
     writeAll(sibling.filePath(QStringLiteral("package.json")), document);
     const TPackageConfigurationReader wanted(document, QByteArray(),
                                              QUrl(QStringLiteral("http://127.0.0.1/")),
@@ -555,6 +565,96 @@ int index(int Chunks) {
     return built.contentCount() == static_cast<std::size_t>(Chunks) ? 0 : 1;
 }
 
+// A package named "bench" for this system, offering Document, installed in Launcher's packages.
+std::shared_ptr<TPackage> managedPackage(const QByteArray& Document, const QUrl& BaseUrl) {
+    const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
+                            {QStringLiteral("architecture"), QStringLiteral("x86_64")}};
+    auto package =
+        std::make_shared<TPackage>(0,
+                                   QJsonObject{{QStringLiteral("name"), QStringLiteral("Bench")},
+                                               {QStringLiteral("directoryname"), QStringLiteral("bench")},
+                                               {QStringLiteral("builds"), QJsonArray{build}}},
+                                   QUrl());
+    package->selectBuildForThisSystem()->Configuration =
+        std::make_unique<TPackageConfigurationReader>(Document, QByteArray(), BaseUrl, BaseUrl);
+    return package;
+}
+
+// A whole run as the launcher makes it, through the installation manager: markers, scan, download,
+// verification and the full marker. The installation is moved into a launcher's package folder
+// for the run (with Installed as its full marker) and back, without the markers, afterwards.
+int managedRun(const QString& Document, const QUrl& BaseUrl, const QString& Installation,
+               const QString& Installed) {
+    QTemporaryDir launcher;
+    const auto fileSystem = benchFileSystem(launcher.path());
+    const std::shared_ptr<TPackage> package = managedPackage(readAll(Document), BaseUrl);
+    const QString directory = fileSystem->packageDirectoryPath(QStringLiteral("bench"));
+    fileSystem->packagesDirectory();
+    if (!QDir().rename(Installation, directory) ||
+        (!Installed.isEmpty() &&
+         !writeAll(directory + QStringLiteral("/package.json"), readAll(Installed)))) {
+        std::fprintf(stderr, "cannot move %s into the launcher\n", qPrintable(Installation));
+        return 1;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    TStallWatch stalls;
+    bool success = false;
+    {
+        TInstallationManager manager(nullptr, fileSystem);
+        manager.setFunnelEventSink(nullptr);
+        QObject::connect(&manager, &TInstallationManager::installationOrUpdateFinished,
+                         [&success](const TPackageInstallation& Run) { success = Run.success(); });
+        QObject::connect(&manager, &TInstallationManager::allStartedUpdatesFinished, &QCoreApplication::quit);
+        manager.installOrUpdatePackage(package);
+        QCoreApplication::exec();
+    }
+    std::printf("run: %s in %.2f s, longest event-loop stall %lld ms\n", success ? "success" : "FAILED",
+                timer.elapsed() / 1000.0, static_cast<long long>(stalls.longestMs()));
+    for (const char* marker : {"package.json", "partial-package.json", "assets.json"}) {
+        QFile::remove(directory + QLatin1Char('/') + QLatin1String(marker));
+    }
+    return QDir().rename(directory, Installation) && success ? 0 : 1;
+}
+
+// The GUI thread's share of a package document of Chunks chunks installed as the full marker: the
+// launcher's start (every package's status and figures), and the start of an update to another
+// version until the run has read and written its markers (then it is stopped, before its scan).
+int markers(int Chunks) {
+    QTemporaryDir launcher;
+    const auto fileSystem = benchFileSystem(launcher.path());
+    const QByteArray installed = chunkDocument(Chunks);
+    QByteArray offered = installed;
+    offered.replace("{\"version\":\"1\"", "{\"version\":\"2\"");
+    const std::shared_ptr<TPackage> package =
+        managedPackage(offered, QUrl(QStringLiteral("http://127.0.0.1/")));
+    const QString directory = fileSystem->packageDirectoryPath(QStringLiteral("bench"));
+    fileSystem->packagesDirectory();
+    writeAll(directory + QStringLiteral("/package.json"), installed);
+    QElapsedTimer timer;
+    timer.start();
+    TInstallationManager manager(nullptr, fileSystem);
+    manager.setFunnelEventSink(nullptr);
+    std::printf("markers: %d chunks, %lld bytes; status at the start: %lld ms\n", Chunks,
+                static_cast<long long>(installed.size()),
+                static_cast<long long>(
+                    (static_cast<void>(manager.determinePackageStatus(package)), timer.elapsed())));
+    bool started = false;
+    QObject::connect(&manager, &TInstallationManager::installationOrUpdateStarted, [&] {
+        started = true;
+        manager.stopAllRuns();
+    });
+    QObject::connect(&manager, &TInstallationManager::allStartedUpdatesFinished, &QCoreApplication::quit);
+    timer.restart();
+    TStallWatch stalls;
+    manager.installOrUpdatePackage(package);
+    QCoreApplication::exec();
+    std::printf("markers: start of the update %s in %.2f s, longest event-loop stall %lld ms\n",
+                started ? "made" : "NOT MADE", timer.elapsed() / 1000.0,
+                static_cast<long long>(stalls.longestMs()));
+    return started ? 0 : 1;
+}
+
 int freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0)) {
@@ -566,7 +666,7 @@ int freePort() {
 
 int usage() {
     std::fprintf(stderr, "usage: install_bench generate|generate-big|generate-small|mutate|share|install|"
-                         "install-beside|index|scan|verify|urls|decode|missing|free-port ...\n");
+                         "install-beside|run|index|markers|scan|verify|urls|decode|missing|free-port ...\n");
     return 2;
 }
 
@@ -597,6 +697,12 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("install") && (arguments.size() == 4 || arguments.size() == 5)) {
         return install(argument(1), QUrl(argument(2)), argument(3), argument(4));
+    }
+    if (command == QLatin1String("run") && (arguments.size() == 4 || arguments.size() == 5)) {
+        return managedRun(arguments[1], QUrl(arguments[2]), arguments[3], arguments.value(4));
+    }
+    if (command == QLatin1String("markers") && arguments.size() == 2) {
+        return markers(arguments[1].toInt());
     }
     if (command == QLatin1String("install-beside") && arguments.size() == 5) {
         return install(argument(1), QUrl(argument(2)), argument(3), QString(), argument(4));
