@@ -607,7 +607,9 @@ int managedRun(const QString& Document, const QUrl& BaseUrl, const QString& Inst
                          [&success](const TPackageInstallation& Run) { success = Run.success(); });
         QObject::connect(&manager, &TInstallationManager::allStartedUpdatesFinished, &QCoreApplication::quit);
         manager.installOrUpdatePackage(package);
-        QCoreApplication::exec();
+        if (!manager.installationsInProgress().empty()) {
+            QCoreApplication::exec();
+        }
     }
     std::printf("run: %s in %.2f s, longest event-loop stall %lld ms\n", success ? "success" : "FAILED",
                 timer.elapsed() / 1000.0, static_cast<long long>(stalls.longestMs()));
@@ -648,7 +650,10 @@ int markers(int Chunks) {
     timer.restart();
     TStallWatch stalls;
     manager.installOrUpdatePackage(package);
-    QCoreApplication::exec();
+    // A launcher that reads its markers on the GUI thread may have ended the run already.
+    if (!manager.installationsInProgress().empty()) {
+        QCoreApplication::exec();
+    }
     std::printf("markers: start of the update %s in %.2f s, longest event-loop stall %lld ms\n",
                 started ? "made" : "NOT MADE", timer.elapsed() / 1000.0,
                 static_cast<long long>(stalls.longestMs()));

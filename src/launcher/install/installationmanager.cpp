@@ -120,12 +120,13 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
         return;
     }
     qInfo().noquote() << "installOrUpdatePackage: " + Package->name() + threadText();
-    const TPackageConfigurationReader* offered = Package->configurationForThisSystem();
-    if (isInstallationInProgress(Package->name()) || offered == nullptr) {
+    const std::shared_ptr<const TPackageConfigurationReader> offered =
+        Package->sharedConfigurationForThisSystem();
+    if (isInstallationInProgress(Package->name()) || !offered) {
         return;
     }
     rememberPausedUpdate(*Package, false);
-    const std::shared_ptr<TPackageInstallation> installation = beginRun(Package, *offered, false);
+    const std::shared_ptr<TPackageInstallation> installation = beginRun(Package, offered, false);
     onPool(
         installation,
         [markers = m_Markers, fileSystem = m_pLauncherFilesystemHelper,
@@ -231,11 +232,12 @@ void TInstallationManager::verifyPackage(const std::shared_ptr<TPackage>& Packag
         return;
     }
     qInfo().noquote() << "verifyPackage: " + Package->name() + threadText();
-    const TPackageConfigurationReader* offered = Package->configurationForThisSystem();
-    if (isInstallationInProgress(Package->name()) || offered == nullptr) {
+    const std::shared_ptr<const TPackageConfigurationReader> offered =
+        Package->sharedConfigurationForThisSystem();
+    if (isInstallationInProgress(Package->name()) || !offered) {
         return;
     }
-    const std::shared_ptr<TPackageInstallation> installation = beginRun(Package, *offered, true);
+    const std::shared_ptr<TPackageInstallation> installation = beginRun(Package, offered, true);
     onPool(
         installation,
         [markers = m_Markers, directory = installation->installationDirectory(),
@@ -294,7 +296,8 @@ void TInstallationManager::onVerificationStarted(const std::shared_ptr<TPackageI
 
 std::shared_ptr<TPackageInstallation>
 TInstallationManager::beginRun(const std::shared_ptr<TPackage>& Package,
-                               const TPackageConfigurationReader& Offered, bool UserVerification) {
+                               const std::shared_ptr<const TPackageConfigurationReader>& Offered,
+                               bool UserVerification) {
     const QDir directory = packageDirectory(Package);
     // Runs that read this package's files instead of downloading must not read what changes now.
     for (const TInstallationInProgress& run : m_InstallationsInProgress) {
@@ -303,7 +306,7 @@ TInstallationManager::beginRun(const std::shared_ptr<TPackage>& Package,
     const std::shared_ptr<TPackageInstallation> installation =
         makeInstallation(Package, m_pLauncherFilesystemHelper);
     installation->setInstallationDirectory(directory);
-    installation->setTargetVersionLabel(versionLabel(Offered));
+    installation->setTargetVersionLabel(versionLabel(*Offered));
     installation->setSelfUpdateMode(m_SelfUpdateMode);
     if (m_pRateLimiter) {
         installation->setRateLimiter(m_pRateLimiter);
@@ -316,9 +319,8 @@ TInstallationManager::beginRun(const std::shared_ptr<TPackage>& Package,
             &TInstallationManager::onVerificationFinished);
     connect(installation.get(), &TPackageInstallation::diskAccessFailed, this,
             &TInstallationManager::onDiskAccessFailed);
-    const auto offered = std::make_shared<const TPackageConfigurationReader>(Offered);
     m_InstallationsInProgress.push_back(TInstallationInProgress{
-        installation, offered, UserVerification ? nullptr : offered, UserVerification});
+        installation, Offered, UserVerification ? nullptr : Offered, UserVerification});
     return installation;
 }
 

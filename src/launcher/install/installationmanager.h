@@ -139,9 +139,9 @@ private:
     };
 
     // The run is in progress from here on; its start goes on on the pool.
-    std::shared_ptr<TPackageInstallation> beginRun(const std::shared_ptr<TPackage>& Package,
-                                                   const TPackageConfigurationReader& Offered,
-                                                   bool UserVerification);
+    std::shared_ptr<TPackageInstallation>
+    beginRun(const std::shared_ptr<TPackage>& Package,
+             const std::shared_ptr<const TPackageConfigurationReader>& Offered, bool UserVerification);
     TInstallationInProgress* findRun(const std::shared_ptr<TPackageInstallation>& Installation);
     // A run whose start could not be made: it is reported as started and ended as a saving failure.
     void failStart(const std::shared_ptr<TPackageInstallation>& Installation, const QString& ErrorText);
