@@ -508,10 +508,8 @@ int missing(const QString& NewDocument, const QString& OldDocument, const QUrl& 
     return 0;
 }
 
-// The memory and time of the index of a sibling's contents when a run needs every one of Chunks
-// chunks (100 per file) that an installed sibling describes in its marker.
-// A package document of Chunks chunks of 8 MiB, a hundred to a file, with random hashes.
-QByteArray chunkDocument(int Chunks) {
+// A package document of Chunks chunks of ChunkBytes, a hundred to a file, with random hashes.
+QByteArray chunkDocument(int Chunks, const QByteArray& ChunkBytes = "8388608") {
     std::mt19937_64 random(Chunks);
     QByteArray document = "{\"version\":\"1\",\"executable\":\"x\",\"parameters\":[],\"chunks\":[";
     for (int chunk = 0; chunk < Chunks; ++chunk) {
@@ -521,8 +519,8 @@ QByteArray chunkDocument(int Chunks) {
             std::memcpy(hash.data() + byte, &word, 8);
         }
         document += (chunk ? "," : "") + QByteArray("{\"url\":\"c/") + hash.toHex() +
-                    "\",\"packedsize\":8388608,\"unpack\":false,\"packedhash\":\"" + hash.toHex() +
-                    "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":8388608}";
+                    "\",\"packedsize\":" + ChunkBytes + ",\"unpack\":false,\"packedhash\":\"" + hash.toHex() +
+                    "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":" + ChunkBytes + "}";
     }
     document += "],\"files\":[";
     for (int file = 0; file * 100 < Chunks; ++file) {
@@ -533,13 +531,15 @@ QByteArray chunkDocument(int Chunks) {
         }
         document += (file ? "," : "") + QByteArray("{\"localfile\":\"data/file") + QByteArray::number(file) +
                     ".pak\",\"unpackedhash\":\"" + QByteArray(64, '0') +
-                    "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * 8388608) +
+                    "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * ChunkBytes.toLongLong()) +
                     ",\"executable\":false,\"chunks\":[" + indices + "]}";
     }
     document += "]}";
     return document;
 }
 
+// The memory and time of the index of a sibling's contents when a run needs every one of Chunks
+// chunks (100 per file) that an installed sibling describes in its marker.
 int index(int Chunks) {
     QTemporaryDir launcher;
     QTemporaryDir sibling;
@@ -625,7 +625,8 @@ int managedRun(const QString& Document, const QUrl& BaseUrl, const QString& Inst
 int markers(int Chunks) {
     QTemporaryDir launcher;
     const auto fileSystem = benchFileSystem(launcher.path());
-    const QByteArray installed = chunkDocument(Chunks);
+    // Chunks of 4 KiB: the update fits on the disk, so its start writes the partial marker too.
+    const QByteArray installed = chunkDocument(Chunks, "4096");
     QByteArray offered = installed;
     offered.replace("{\"version\":\"1\"", "{\"version\":\"2\"");
     const std::shared_ptr<TPackage> package =
