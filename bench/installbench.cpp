@@ -7,6 +7,8 @@
 //   install_bench generate-small <folder> <count> <seed>     (that many files of 1 KiB to 256 KiB)
 //   install_bench mutate <from folder> <to folder> <seed>
 //   install_bench install <document> <base url> <installation> [<installed document>]
+//   install_bench run <document> <base url> <installation> [<installed document>]
+//   install_bench markers <chunks>
 //   install_bench install-beside <document> <base url> <installation> <installed sibling folder>
 //   install_bench share <from folder> <to folder> <seed> <percent of chunks changed>
 //   install_bench index <chunks>
@@ -19,6 +21,7 @@
 
 #include "launcher/download/packagefiledownloader.h"
 #include "launcher/download/siblingchunkindex.h"
+#include "launcher/install/installationmanager.h"
 #include "launcher/install/packageinstallation.h"
 #include "launcher/package/package.h"
 #include "launcher/package/packageconfigurationreader.h"
@@ -33,6 +36,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSet>
@@ -522,9 +526,9 @@ long long memoryFigure(const char* Name) {
     return -1;
 }
 
-// The package document of Chunks random chunks of 8 MiB in files of 100. Scattered: each file takes
-// every hundredth chunk of the table instead of a hundred neighbours.
-QByteArray indexDocument(int Chunks, bool Scattered) {
+// A package document of Chunks chunks of ChunkBytes, a hundred to a file, with random hashes.
+// Scattered: each file takes every hundredth chunk of the table instead of a hundred neighbours.
+QByteArray chunkDocument(int Chunks, bool Scattered = false, const QByteArray& ChunkBytes = "8388608") {
     std::mt19937_64 random(Chunks);
     QByteArray document = "{\"version\":\"1\",\"executable\":\"x\",\"parameters\":[],\"chunks\":[";
     for (int chunk = 0; chunk < Chunks; ++chunk) {
@@ -534,8 +538,8 @@ QByteArray indexDocument(int Chunks, bool Scattered) {
             std::memcpy(hash.data() + byte, &word, 8);
         }
         document += (chunk ? "," : "") + QByteArray("{\"url\":\"c/") + hash.toHex() +
-                    "\",\"packedsize\":8388608,\"unpack\":false,\"packedhash\":\"" + hash.toHex() +
-                    "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":8388608}";
+                    "\",\"packedsize\":" + ChunkBytes + ",\"unpack\":false,\"packedhash\":\"" + hash.toHex() +
+                    "\",\"unpackedhash\":\"" + hash.toHex() + "\",\"unpackedsize\":" + ChunkBytes + "}";
     }
     document += "],\"files\":[";
     const int files = (Chunks + 99) / 100;
@@ -548,7 +552,7 @@ QByteArray indexDocument(int Chunks, bool Scattered) {
         }
         document += (file ? "," : "") + QByteArray("{\"localfile\":\"data/file") + QByteArray::number(file) +
                     ".pak\",\"unpackedhash\":\"" + QByteArray(64, '0') +
-                    "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * 8388608) +
+                    "\",\"unpackedsize\":" + QByteArray::number(qint64(count) * ChunkBytes.toLongLong()) +
                     ",\"executable\":false,\"chunks\":[" + indices + "]}";
     }
     return document + "]}";
@@ -560,8 +564,8 @@ QByteArray indexDocument(int Chunks, bool Scattered) {
 int index(int Chunks, bool Scattered) {
     QTemporaryDir launcher;
     QTemporaryDir sibling;
-    writeAll(sibling.filePath(QStringLiteral("package.json")), indexDocument(Chunks, false));
-    const QByteArray document = indexDocument(Chunks, Scattered);
+    writeAll(sibling.filePath(QStringLiteral("package.json")), chunkDocument(Chunks));
+    const QByteArray document = chunkDocument(Chunks, Scattered);
     const TPackageConfigurationReader wanted(document, QByteArray(),
                                              QUrl(QStringLiteral("http://127.0.0.1/")),
                                              QUrl(QStringLiteral("http://127.0.0.1/")));
@@ -588,6 +592,102 @@ int index(int Chunks, bool Scattered) {
     return built.contentCount() == static_cast<std::size_t>(Chunks) ? 0 : 1;
 }
 
+// A package named "bench" for this system, offering Document, installed in Launcher's packages.
+std::shared_ptr<TPackage> managedPackage(const QByteArray& Document, const QUrl& BaseUrl) {
+    const QJsonObject build{{QStringLiteral("os"), QStringLiteral("linux")},
+                            {QStringLiteral("architecture"), QStringLiteral("x86_64")}};
+    auto package =
+        std::make_shared<TPackage>(0,
+                                   QJsonObject{{QStringLiteral("name"), QStringLiteral("Bench")},
+                                               {QStringLiteral("directoryname"), QStringLiteral("bench")},
+                                               {QStringLiteral("builds"), QJsonArray{build}}},
+                                   QUrl());
+    package->selectBuildForThisSystem()->Configuration =
+        std::make_unique<TPackageConfigurationReader>(Document, QByteArray(), BaseUrl, BaseUrl);
+    return package;
+}
+
+// A whole run as the launcher makes it, through the installation manager: markers, scan, download,
+// verification and the full marker. The installation is moved into a launcher's package folder
+// for the run (with Installed as its full marker) and back, without the markers, afterwards.
+int managedRun(const QString& Document, const QUrl& BaseUrl, const QString& Installation,
+               const QString& Installed) {
+    QTemporaryDir launcher;
+    const auto fileSystem = benchFileSystem(launcher.path());
+    const std::shared_ptr<TPackage> package = managedPackage(readAll(Document), BaseUrl);
+    const QString directory = fileSystem->packageDirectoryPath(QStringLiteral("bench"));
+    fileSystem->packagesDirectory();
+    if (!QDir().rename(Installation, directory) ||
+        (!Installed.isEmpty() &&
+         !writeAll(directory + QStringLiteral("/package.json"), readAll(Installed)))) {
+        std::fprintf(stderr, "cannot move %s into the launcher\n", qPrintable(Installation));
+        return 1;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    TStallWatch stalls;
+    bool success = false;
+    {
+        TInstallationManager manager(nullptr, fileSystem);
+        manager.setFunnelEventSink(nullptr);
+        QObject::connect(&manager, &TInstallationManager::installationOrUpdateFinished,
+                         [&success](const TPackageInstallation& Run) { success = Run.success(); });
+        QObject::connect(&manager, &TInstallationManager::allStartedUpdatesFinished, &QCoreApplication::quit);
+        manager.installOrUpdatePackage(package);
+        if (!manager.installationsInProgress().empty()) {
+            QCoreApplication::exec();
+        }
+    }
+    std::printf("run: %s in %.2f s, longest event-loop stall %lld ms\n", success ? "success" : "FAILED",
+                timer.elapsed() / 1000.0, static_cast<long long>(stalls.longestMs()));
+    for (const char* marker : {"package.json", "partial-package.json", "assets.json"}) {
+        QFile::remove(directory + QLatin1Char('/') + QLatin1String(marker));
+    }
+    return QDir().rename(directory, Installation) && success ? 0 : 1;
+}
+
+// The GUI thread's share of a package document of Chunks chunks installed as the full marker: the
+// launcher's start (every package's status and figures), and the start of an update to another
+// version until the run has read and written its markers (then it is stopped, before its scan).
+int markers(int Chunks) {
+    QTemporaryDir launcher;
+    const auto fileSystem = benchFileSystem(launcher.path());
+    // Chunks of 4 KiB: the update fits on the disk, so its start writes the partial marker too.
+    const QByteArray installed = chunkDocument(Chunks, false, "4096");
+    QByteArray offered = installed;
+    offered.replace("{\"version\":\"1\"", "{\"version\":\"2\"");
+    const std::shared_ptr<TPackage> package =
+        managedPackage(offered, QUrl(QStringLiteral("http://127.0.0.1/")));
+    const QString directory = fileSystem->packageDirectoryPath(QStringLiteral("bench"));
+    fileSystem->packagesDirectory();
+    writeAll(directory + QStringLiteral("/package.json"), installed);
+    QElapsedTimer timer;
+    timer.start();
+    TInstallationManager manager(nullptr, fileSystem);
+    manager.setFunnelEventSink(nullptr);
+    std::printf("markers: %d chunks, %lld bytes; status at the start: %lld ms\n", Chunks,
+                static_cast<long long>(installed.size()),
+                static_cast<long long>(
+                    (static_cast<void>(manager.determinePackageStatus(package)), timer.elapsed())));
+    bool started = false;
+    QObject::connect(&manager, &TInstallationManager::installationOrUpdateStarted, [&] {
+        started = true;
+        manager.stopAllRuns();
+    });
+    QObject::connect(&manager, &TInstallationManager::allStartedUpdatesFinished, &QCoreApplication::quit);
+    timer.restart();
+    TStallWatch stalls;
+    manager.installOrUpdatePackage(package);
+    // A launcher that reads its markers on the GUI thread may have ended the run already.
+    if (!manager.installationsInProgress().empty()) {
+        QCoreApplication::exec();
+    }
+    std::printf("markers: start of the update %s in %.2f s, longest event-loop stall %lld ms\n",
+                started ? "made" : "NOT MADE", timer.elapsed() / 1000.0,
+                static_cast<long long>(stalls.longestMs()));
+    return started ? 0 : 1;
+}
+
 int freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0)) {
@@ -599,7 +699,7 @@ int freePort() {
 
 int usage() {
     std::fprintf(stderr, "usage: install_bench generate|generate-big|generate-small|mutate|share|install|"
-                         "install-beside|index|scan|verify|urls|decode|missing|free-port ...\n");
+                         "install-beside|run|index|markers|scan|verify|urls|decode|missing|free-port ...\n");
     return 2;
 }
 
@@ -630,6 +730,12 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("install") && (arguments.size() == 4 || arguments.size() == 5)) {
         return install(argument(1), QUrl(argument(2)), argument(3), argument(4));
+    }
+    if (command == QLatin1String("run") && (arguments.size() == 4 || arguments.size() == 5)) {
+        return managedRun(arguments[1], QUrl(arguments[2]), arguments[3], arguments.value(4));
+    }
+    if (command == QLatin1String("markers") && arguments.size() == 2) {
+        return markers(arguments[1].toInt());
     }
     if (command == QLatin1String("install-beside") && arguments.size() == 5) {
         return install(argument(1), QUrl(argument(2)), argument(3), QString(), argument(4));

@@ -11,9 +11,12 @@
 # The packages: "1g", mixed files (mostly several chunks each, about a third packable); "4g", one
 # file of 4 GiB; "small", 2,000 files of 1 to 256 KiB (memory and per-file costs).
 # For "1g" also:
-#   - an update with about 5% of the content changed: bytes requested from nginx divided by the
-#     packed bytes of the pieces the new version really lacks (1.00 means nothing extra was
-#     fetched), and its wall time;
+#   - an update with about 5% of the content changed, run as the launcher runs it (through the
+#     installation manager: markers, scan, download, verification, full marker): bytes requested
+#     from nginx divided by the packed bytes of the pieces the new version really lacks (1.00 means
+#     nothing extra was fetched), and its wall time;
+#   - the GUI thread's share of a marker of MARKER_CHUNKS (default 1000000) chunks: one status at
+#     the launcher's start, and the start of an update until its markers are read and written;
 #   - when casync is installed (and SKIP_CASYNC=1 is not set), the same tree through a general content-defined chunk store:
 #     `casync make` into a store served by the same nginx, `casync extract` from it.
 # At the end one table gives every figure with its reference and ratio, measured in the same run.
@@ -110,13 +113,14 @@ update_and_casync() {
     echo "    $MISSING"
     MISSING_BYTES="$(echo "$MISSING" | sed -n 's/.*, \([0-9]*\) packed bytes of.*/\1/p')"
     : > "$WORK/access.log"
-    measure update "update v1 -> v2 from nginx" "$BENCH" install "$CDN/1g-v2.json" "$BASE" "$WORK/1g-installation" "$CDN/1g-v1.json"
+    measure update "update v1 -> v2 from nginx, markers and verification" "$BENCH" run "$CDN/1g-v2.json" "$BASE" "$WORK/1g-installation" "$CDN/1g-v1.json"
     UPDATE_WALL="$LAST_WALL"
     REQUESTED="$(awk '{ sum += $2 } END { print sum + 0 }' "$WORK/access.log")"
     REQUESTS="$(wc -l < "$WORK/access.log")"
     "$BENCH" verify "$CDN/1g-v2.json" "$WORK/1g-installation" | sed 's/^/    after the update, /'
     diff -r -q "$WORK/1g-v2" "$WORK/1g-installation" && echo "    installation equals the v2 build tree"
     rm -rf "$WORK/1g-v2"
+    measure markers "marker of ${MARKER_CHUNKS:-1000000} chunks" "$BENCH" markers "${MARKER_CHUNKS:-1000000}"
     if [ "$CASYNC" = 1 ]; then
         # casync's own chunk sizes (64 KiB on average): its HTTP fetcher refuses chunks of 8 MiB and more.
         echo "== 1g: casync over the same tree and the same nginx"

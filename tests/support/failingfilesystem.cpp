@@ -16,6 +16,9 @@ TFailingFilesystem::TFailingFilesystem(const QString& LauncherDirectory, EFailin
     , m_Filter(std::move(Filter)) {}
 
 bool TFailingFilesystem::fails(EFailingOperation Operation, const QString& Path) const {
+    if (Observer && Operation != EFailingOperation::WriteInFile) {
+        Observer(Operation, Path);
+    }
     return Armed && Operation == m_Failing && (!m_Filter || m_Filter(Path));
 }
 
@@ -64,6 +67,13 @@ void TFailingFilesystem::writeAt(QFileDevice& file, qint64 offset, const QByteAr
 quint64 TFailingFilesystem::availableBytes(const QString& path) const {
     const qint64 free = FreeBytes;
     return free >= 0 ? static_cast<quint64>(free) : TLauncherFilesystemHelper::availableBytes(path);
+}
+
+void TFailingFilesystem::syncFileSystem(const QString& path) const {
+    if (fails(EFailingOperation::Sync, path)) {
+        throw std::runtime_error(ioError(path, u"No space left on device"_qs).toStdString());
+    }
+    TLauncherFilesystemHelper::syncFileSystem(path);
 }
 
 QString TFailingFilesystem::ioError(const QString& Path, const QString& Detail) {

@@ -10,7 +10,7 @@
 namespace testsupport {
 
 // The file operations a test can make fail.
-enum class EFailingOperation { None, Write, Read, Remove, CreateDirectory, PathInside, WriteInFile };
+enum class EFailingOperation { None, Write, Read, Remove, CreateDirectory, PathInside, WriteInFile, Sync };
 
 // A launcher file-system helper whose chosen operation throws with the helper's own error text,
 // the way a full or broken disk or a file held by a running program makes it fail (tests run as
@@ -30,6 +30,7 @@ public:
     void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const override;
     // The disk's free space as FreeBytes says, while it is not negative.
     quint64 availableBytes(const QString& path) const override;
+    void syncFileSystem(const QString& path) const override;
 
     // "I/O error on file '<path>': <detail>", as the helper reports a failed read or write.
     static QString ioError(const QString& Path, const QString& Detail);
@@ -39,6 +40,8 @@ public:
     std::atomic<bool> Armed{true};
     mutable std::atomic<int> PassingWrites{0};
     std::atomic<qint64> FreeBytes{-1};
+    // Told of every operation above but writeAt, on the thread that makes it; set it while no run is on.
+    std::function<void(EFailingOperation, const QString&)> Observer;
 
 private:
     bool fails(EFailingOperation Operation, const QString& Path) const;

@@ -1,7 +1,7 @@
 #include "launcher/install/installationmanager.h"
 
 #include "launcher/config/launcherconfigurationreader.h"
-#include "launcher/download/packagelocalpath.h"
+#include "launcher/download/stoprequest.h"
 #include "launcher/install/freespacecheck.h"
 #include "launcher/install/packagedifference.h"
 #include "launcher/install/packageinstallation.h"
@@ -16,13 +16,13 @@
 #include <QFutureWatcher>
 #include <QStringList>
 #include <QSettings>
-#include <QUrl>
 #include <QtConcurrent>
 #include <QtDebug>
 
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 
 namespace mirrel::launcher {
 
@@ -33,19 +33,8 @@ const QString DownloadedFirstTimeKey = QStringLiteral("FunnelFinishedDownloading
 const QString VerifiedStep = QStringLiteral("launcher_verified");
 const QString VerifiedFirstTimeKey = QStringLiteral("FunnelFinished_VerifyingFirst");
 
-QString pointerText(const void* Pointer) {
-    return QStringLiteral("0x") + QString::number(reinterpret_cast<quintptr>(Pointer), 16);
-}
-
 QString threadText() {
     return QStringLiteral(" Thread: ") + currentThreadIdText();
-}
-
-// An asset version "1" marks a build whose installations are always offered an update.
-bool assetVersionForcesUpdate(const TPackageConfigurationReader& Configuration) {
-    const QString assetVersion =
-        Configuration.assetVersion().isEmpty() ? QStringLiteral("?") : Configuration.assetVersion();
-    return assetVersion == QLatin1String("1");
 }
 
 // Installations are released through the event loop: a run ends inside the installation's own
@@ -58,6 +47,21 @@ makeInstallation(const std::shared_ptr<TPackage>& Package,
         [](TPackageInstallation* pInstallation) { pInstallation->deleteLater(); });
 }
 
+std::shared_ptr<const TPackageConfigurationReader> readMarkers(const TInstallationMarkers& Markers,
+                                                               const QDir& Directory, bool Log) {
+    return std::make_shared<const TPackageConfigurationReader>(Markers.read(Directory, Log));
+}
+
+// The status the disk shows after a marker step failed on the way; -1 when even that is unknown.
+std::int32_t statusAfterFailure(const TInstallationMarkers& Markers, const QDir& Directory,
+                                const TPackageConfigurationReader& Offered) {
+    try {
+        return Markers.status(Directory, Offered);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
 } // namespace
 
 TInstallationManager::TInstallationManager(std::shared_ptr<TLauncherConfigurationReader> Configuration,
@@ -66,6 +70,7 @@ TInstallationManager::TInstallationManager(std::shared_ptr<TLauncherConfiguratio
     : QObject(parent)
     , m_pConfiguration(std::move(Configuration))
     , m_pLauncherFilesystemHelper(std::move(FileSystem))
+    , m_Markers(m_pLauncherFilesystemHelper)
     , m_FunnelEventSink(&TFunnelEventSender::sendThroughApplication) {
     if (m_pConfiguration) {
         refreshPackageStatuses();
@@ -73,6 +78,23 @@ TInstallationManager::TInstallationManager(std::shared_ptr<TLauncherConfiguratio
 }
 
 TInstallationManager::~TInstallationManager() = default;
+
+// The watcher is the installation's child: the installation waits for it before it goes away. Work
+// holds copies of all it uses and never this manager, which may be gone when it ends.
+template <typename TWork, typename TDone>
+void TInstallationManager::onPool(const std::shared_ptr<TPackageInstallation>& Installation, TWork Work,
+                                  TDone Done) {
+    using TResult = std::invoke_result_t<TWork>;
+    auto* pWatcher = new QFutureWatcher<TResult>(Installation.get());
+    const std::weak_ptr<TPackageInstallation> weakInstallation = Installation;
+    connect(pWatcher, &QFutureWatcherBase::finished, this, [pWatcher, weakInstallation, Done] {
+        if (const std::shared_ptr<TPackageInstallation> installation = weakInstallation.lock()) {
+            Done(installation, pWatcher->result());
+        }
+        pWatcher->deleteLater();
+    });
+    pWatcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), std::move(Work)));
+}
 
 void TInstallationManager::setFunnelEventSink(TFunnelEventSink Sink) {
     m_FunnelEventSink = std::move(Sink);
@@ -98,56 +120,105 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
         return;
     }
     qInfo().noquote() << "installOrUpdatePackage: " + Package->name() + threadText();
-    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
-    if (isInstallationInProgress(Package->name()) || target == nullptr) {
+    const std::shared_ptr<const TPackageConfigurationReader> offered =
+        Package->sharedConfigurationForThisSystem();
+    if (isInstallationInProgress(Package->name()) || !offered) {
         return;
     }
-    const TPackageConfigurationReader targetConfiguration = *target;
-    const QDir directory = packageDirectory(Package);
-    const TPackageConfigurationReader installed =
-        readPackageConfigurationFromInstallationDirectory(directory);
-    // Only a completely installed package's description may stand in for reading its files; after
-    // an interrupted run the files may hold anything.
-    const bool fastScan = m_pLauncherFilesystemHelper->settings()->fastScan() &&
-                          determinePackageStatus(Package) == TPackage::StatusUpdateAvailable;
-    qInfo().noquote() << "installOrUpdatePackage: " + Package->name() +
-                             " fast scan: " + (fastScan ? QStringLiteral("true") : QStringLiteral("false")) +
-                             threadText();
-    // Asked before anything is written: a refused run leaves the package exactly as it was.
-    const QString refusal = TFreeSpaceCheck(directory, m_pLauncherFilesystemHelper, m_SelfUpdateMode)
-                                .refusal(targetConfiguration.files(), installed.files());
-    if (!refusal.isEmpty()) {
-        const std::shared_ptr<TPackageInstallation> installation =
-            startInstallation(Package, directory, installed, targetConfiguration, false);
-        installation->failRun(EPackageDownloaderError::SavingFailed, refusal);
-        finishInstallation(installation);
-        return;
-    }
-    markPackageAsPartiallyInstalled(Package, targetConfiguration.rawPackageDocument(),
-                                    targetConfiguration.rawAssetDocument());
-    const std::vector<TSiblingPackage> siblings = siblingPackages(Package);
     rememberPausedUpdate(*Package, false);
-    const std::shared_ptr<TPackageInstallation> installation =
-        startInstallation(Package, directory, installed, targetConfiguration, false);
-    installation->setSiblingPackages(siblings);
-    computeRequiredChanges(installation, targetConfiguration, installed, fastScan);
+    const std::shared_ptr<TPackageInstallation> installation = beginRun(Package, offered, false);
+    onPool(
+        installation,
+        [markers = m_Markers, fileSystem = m_pLauncherFilesystemHelper,
+         directory = installation->installationDirectory(), target = findRun(installation)->Target,
+         selfUpdateMode = m_SelfUpdateMode, siblings = siblingCandidates(Package),
+         stop = installation->m_pStop] {
+            TMarkerStep step;
+            try {
+                step.Installed = readMarkers(markers, directory, true);
+                // Only a completely installed package's description may stand in for reading its
+                // files; after an interrupted run the files may hold anything.
+                step.FastScan = fileSystem->settings()->fastScan() &&
+                                markers.status(directory, *target, step.Installed.get()) ==
+                                    TPackage::StatusUpdateAvailable;
+                qInfo().noquote() << "installOrUpdatePackage: " + directory.absolutePath() + " fast scan: " +
+                                         (step.FastScan ? QStringLiteral("true") : QStringLiteral("false")) +
+                                         threadText();
+                // Asked before anything is written: a refused run leaves the package exactly as it was.
+                step.ErrorText = TFreeSpaceCheck(directory, fileSystem, selfUpdateMode)
+                                     .refusal(target->files(), step.Installed->files());
+                if (step.ErrorText.isEmpty()) {
+                    stop->throwIfRequested();
+                    markers.markPartiallyInstalled(directory, target->rawPackageDocument(),
+                                                   target->rawAssetDocument());
+                    step.Marked = true;
+                }
+            } catch (const std::exception& error) {
+                step.ErrorText = QString::fromUtf8(error.what());
+                step.Status = statusAfterFailure(markers, directory, *target);
+            }
+            for (const TSiblingPackage& sibling : siblings) {
+                if (markers.isCompletelyInstalled(QDir(sibling.Directory))) {
+                    step.Siblings.push_back(sibling);
+                }
+            }
+            return step;
+        },
+        [this](const std::shared_ptr<TPackageInstallation>& Installation, const TMarkerStep& Step) {
+            onInstallStarted(Installation, Step);
+        });
 }
 
-void TInstallationManager::updateRunSizeEstimate(const std::shared_ptr<TPackage>& Package) const {
-    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
-    if (target == nullptr) {
-        Package->setRunSizeEstimate(TRunSizeEstimate());
+void TInstallationManager::onInstallStarted(const std::shared_ptr<TPackageInstallation>& Installation,
+                                            const TMarkerStep& Step) {
+    const TInstallationInProgress* pRun = findRun(Installation);
+    if (pRun == nullptr) {
         return;
     }
-    const QDir directory = packageDirectory(Package);
-    TRunSizeEstimate estimate = estimateRunSize(*target, readInstalledConfiguration(directory, false));
+    const std::shared_ptr<const TPackageConfigurationReader> target = pRun->Target;
+    const std::shared_ptr<TPackage> package = Installation->package();
+    if (Step.Installed) {
+        Installation->setInstalledVersionLabel(versionLabel(*Step.Installed));
+    }
+    storeStatus(*package, Step.Marked ? TPackage::StatusPartiallyInstalled : Step.Status);
+    // A run stopped before its scan changes no file: the scan would reshape the package first.
+    if (!Step.ErrorText.isEmpty() || Installation->m_pStop->isRequested()) {
+        failStart(Installation,
+                  Step.ErrorText.isEmpty() ? QString::fromUtf8(TRunStopped().what()) : Step.ErrorText);
+        return;
+    }
+    if (!Step.Siblings.empty()) {
+        QStringList names;
+        for (const TSiblingPackage& sibling : Step.Siblings) {
+            names.append(sibling.Name);
+        }
+        qInfo().noquote() << "installOrUpdatePackage: " + package->name() + " may read from installed " +
+                                 names.join(QStringLiteral(", ")) + threadText();
+    }
+    Installation->setSiblingPackages(Step.Siblings);
+    emit installationOrUpdateStarted(*Installation);
+    computeRequiredChanges(Installation, target, Step.Installed, Step.FastScan);
+}
+
+void TInstallationManager::failStart(const std::shared_ptr<TPackageInstallation>& Installation,
+                                     const QString& ErrorText) {
+    emit installationOrUpdateStarted(*Installation);
+    Installation->failRun(EPackageDownloaderError::SavingFailed, ErrorText);
+    finishInstallation(Installation);
+}
+
+TRunSizeEstimate TInstallationManager::runSizeEstimate(const TPackageConfigurationReader& Target,
+                                                       const TPackageConfigurationReader& Installed,
+                                                       const QDir& Directory,
+                                                       const TLauncherFilesystemHelper& FileSystem) {
+    TRunSizeEstimate estimate = estimateRunSize(Target, Installed);
     try {
-        estimate.FreeBytes = m_pLauncherFilesystemHelper->availableBytes(directory.absolutePath());
+        estimate.FreeBytes = FileSystem.availableBytes(Directory.absolutePath());
     } catch (const std::runtime_error& error) {
         qWarning().noquote() << "free space unknown: " + QString::fromUtf8(error.what());
         estimate.FreeBytes = std::numeric_limits<TFileSize>::max();
     }
-    Package->setRunSizeEstimate(estimate);
+    return estimate;
 }
 
 void TInstallationManager::stopAllRuns() {
@@ -161,41 +232,81 @@ void TInstallationManager::verifyPackage(const std::shared_ptr<TPackage>& Packag
         return;
     }
     qInfo().noquote() << "verifyPackage: " + Package->name() + threadText();
-    const TPackageConfigurationReader* target = Package->configurationForThisSystem();
-    if (isInstallationInProgress(Package->name()) || target == nullptr) {
+    const std::shared_ptr<const TPackageConfigurationReader> offered =
+        Package->sharedConfigurationForThisSystem();
+    if (isInstallationInProgress(Package->name()) || !offered) {
         return;
     }
-    const QDir directory = packageDirectory(Package);
-    const TPackageConfigurationReader installed =
-        readPackageConfigurationFromInstallationDirectory(directory);
-    // Without a readable description there is nothing to check, and an empty check must never
-    // make a package count as installed.
-    if (!installed.isValid()) {
-        qWarning().noquote() << "verifyPackage: " + Package->name() + " has no installed description" +
+    const std::shared_ptr<TPackageInstallation> installation = beginRun(Package, offered, true);
+    onPool(
+        installation,
+        [markers = m_Markers, directory = installation->installationDirectory(),
+         offered = findRun(installation)->Offered, stop = installation->m_pStop] {
+            TMarkerStep step;
+            try {
+                step.Installed = readMarkers(markers, directory, true);
+                // Without a readable description there is nothing to check, and an empty check must
+                // never make a package count as installed.
+                if (step.Installed->isValid()) {
+                    stop->throwIfRequested();
+                    // A verification confirms the installed version; it records no other.
+                    markers.markPartiallyInstalled(directory, step.Installed->rawPackageDocument(),
+                                                   step.Installed->rawAssetDocument());
+                    step.Marked = true;
+                }
+            } catch (const std::exception& error) {
+                step.ErrorText = QString::fromUtf8(error.what());
+                step.Status = statusAfterFailure(markers, directory, *offered);
+            }
+            return step;
+        },
+        [this](const std::shared_ptr<TPackageInstallation>& Installation, const TMarkerStep& Step) {
+            onVerificationStarted(Installation, Step);
+        });
+}
+
+void TInstallationManager::onVerificationStarted(const std::shared_ptr<TPackageInstallation>& Installation,
+                                                 const TMarkerStep& Step) {
+    TInstallationInProgress* pRun = findRun(Installation);
+    if (pRun == nullptr) {
+        return;
+    }
+    const std::shared_ptr<TPackage> package = Installation->package();
+    if (Step.ErrorText.isEmpty() && !Step.Installed->isValid()) {
+        qWarning().noquote() << "verifyPackage: " + package->name() + " has no installed description" +
                                     threadText();
+        m_InstallationsInProgress.erase(m_InstallationsInProgress.begin() +
+                                        (pRun - m_InstallationsInProgress.data()));
         return;
     }
-    // A verification confirms the installed version; it records no other.
-    markPackageAsPartiallyInstalled(Package, installed.rawPackageDocument(), installed.rawAssetDocument());
-    const std::shared_ptr<TPackageInstallation> installation =
-        startInstallation(Package, directory, installed, installed, true);
-    installation->startVerification(installed, true);
+    if (Step.Installed) {
+        pRun->Target = Step.Installed;
+        Installation->setInstalledVersionLabel(versionLabel(*Step.Installed));
+        Installation->setTargetVersionLabel(versionLabel(*Step.Installed));
+    }
+    storeStatus(*package, Step.Marked ? TPackage::StatusPartiallyInstalled : Step.Status);
+    if (!Step.ErrorText.isEmpty() || Installation->m_pStop->isRequested()) {
+        failStart(Installation,
+                  Step.ErrorText.isEmpty() ? QString::fromUtf8(TRunStopped().what()) : Step.ErrorText);
+        return;
+    }
+    emit installationOrUpdateStarted(*Installation);
+    Installation->startVerification(*Step.Installed, true);
 }
 
 std::shared_ptr<TPackageInstallation>
-TInstallationManager::startInstallation(const std::shared_ptr<TPackage>& Package,
-                                        const QDir& PackageDirectory,
-                                        const TPackageConfigurationReader& Installed,
-                                        const TPackageConfigurationReader& Target, bool UserVerification) {
+TInstallationManager::beginRun(const std::shared_ptr<TPackage>& Package,
+                               const std::shared_ptr<const TPackageConfigurationReader>& Offered,
+                               bool UserVerification) {
+    const QDir directory = packageDirectory(Package);
     // Runs that read this package's files instead of downloading must not read what changes now.
     for (const TInstallationInProgress& run : m_InstallationsInProgress) {
-        run.Installation->stopSeedingFrom(PackageDirectory.absolutePath());
+        run.Installation->stopSeedingFrom(directory.absolutePath());
     }
     const std::shared_ptr<TPackageInstallation> installation =
         makeInstallation(Package, m_pLauncherFilesystemHelper);
-    installation->setInstallationDirectory(PackageDirectory);
-    installation->setInstalledVersionLabel(versionLabel(Installed));
-    installation->setTargetVersionLabel(versionLabel(Target));
+    installation->setInstallationDirectory(directory);
+    installation->setTargetVersionLabel(versionLabel(*Offered));
     installation->setSelfUpdateMode(m_SelfUpdateMode);
     if (m_pRateLimiter) {
         installation->setRateLimiter(m_pRateLimiter);
@@ -208,49 +319,31 @@ TInstallationManager::startInstallation(const std::shared_ptr<TPackage>& Package
             &TInstallationManager::onVerificationFinished);
     connect(installation.get(), &TPackageInstallation::diskAccessFailed, this,
             &TInstallationManager::onDiskAccessFailed);
-    m_InstallationsInProgress.push_back(TInstallationInProgress{installation, Target, UserVerification});
-    emit installationOrUpdateStarted(*installation);
+    m_InstallationsInProgress.push_back(TInstallationInProgress{
+        installation, Offered, UserVerification ? nullptr : Offered, UserVerification});
     return installation;
 }
 
-void TInstallationManager::computeRequiredChanges(const std::shared_ptr<TPackageInstallation>& Installation,
-                                                  const TPackageConfigurationReader& Target,
-                                                  const TPackageConfigurationReader& Installed,
-                                                  bool FastScan) {
-    // The watcher is the installation's child: the installation waits for it before it goes away.
-    auto* pWatcher = new QFutureWatcher<TPackageDifference>(Installation.get());
-    const std::weak_ptr<TPackageInstallation> weakInstallation = Installation;
-    connect(pWatcher, &QFutureWatcherBase::finished, this, [pWatcher, weakInstallation] {
-        if (const std::shared_ptr<TPackageInstallation> installation = weakInstallation.lock()) {
-            installation->onRequiredChangesComputedForInstallation(pWatcher->result());
-        }
-        pWatcher->deleteLater();
-    });
-    pWatcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(),
+void TInstallationManager::computeRequiredChanges(
+    const std::shared_ptr<TPackageInstallation>& Installation,
+    const std::shared_ptr<const TPackageConfigurationReader>& Target,
+    const std::shared_ptr<const TPackageConfigurationReader>& Installed, bool FastScan) {
+    onPool(
+        Installation,
         [pInstallation = Installation.get(), directory = Installation->installationDirectory(),
          fileSystem = m_pLauncherFilesystemHelper, Target, Installed, FastScan] {
-            return pInstallation->computeRequiredChanges(directory, fileSystem, Target, Installed, FastScan);
-        }));
+            return pInstallation->computeRequiredChanges(directory, fileSystem, *Target, *Installed,
+                                                         FastScan);
+        },
+        [](const std::shared_ptr<TPackageInstallation>& Installation, const TPackageDifference& Changes) {
+            Installation->onRequiredChangesComputedForInstallation(Changes);
+        });
 }
 
 std::int32_t TInstallationManager::determinePackageStatus(const std::shared_ptr<TPackage>& Package) const {
     const TPackageConfigurationReader* target = Package->configurationForThisSystem();
-    if (target == nullptr) {
-        return TPackage::StatusNotInstalled;
-    }
-    const QDir directory = packageDirectory(Package);
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    if (markerExists(markerPath(directory, settings->packageFile()))) {
-        const TPackageConfigurationReader installed = readInstalledConfiguration(directory, false);
-        if (versionLabel(installed) != versionLabel(*target) || assetVersionForcesUpdate(*target)) {
-            return TPackage::StatusUpdateAvailable;
-        }
-        return TPackage::StatusUpToDate;
-    }
-    return markerExists(markerPath(directory, settings->partialPackageFile()))
-               ? TPackage::StatusPartiallyInstalled
-               : TPackage::StatusNotInstalled;
+    return target == nullptr ? TPackage::StatusNotInstalled
+                             : m_Markers.status(packageDirectory(Package), *target);
 }
 
 void TInstallationManager::refreshPackageStatuses() {
@@ -259,8 +352,15 @@ void TInstallationManager::refreshPackageStatuses() {
     }
     bool defaultFound = false;
     for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
-        const std::int32_t status = determinePackageStatus(package);
-        updateRunSizeEstimate(package);
+        std::int32_t status = TPackage::StatusNotInstalled;
+        if (const TPackageConfigurationReader* target = package->configurationForThisSystem()) {
+            // One reading of the markers gives both the status and the row's figures.
+            const QDir directory = packageDirectory(package);
+            const TPackageConfigurationReader installed = m_Markers.read(directory, false);
+            status = m_Markers.status(directory, *target, &installed);
+            package->setRunSizeEstimate(
+                runSizeEstimate(*target, installed, directory, *m_pLauncherFilesystemHelper));
+        }
         // An update paused when the launcher last ran is offered for resuming while its partial
         // marker is there.
         if (!isInstallationInProgress(package->name())) {
@@ -273,7 +373,7 @@ void TInstallationManager::refreshPackageStatuses() {
             continue;
         }
         if (m_pLauncherFilesystemHelper->fileExists(
-                markerPath(packageDirectory(package), DefaultMarkerFileName))) {
+                m_Markers.path(packageDirectory(package), DefaultMarkerFileName))) {
             package->setDefaultPackage(true);
             defaultFound = true;
         }
@@ -282,7 +382,7 @@ void TInstallationManager::refreshPackageStatuses() {
 
 void TInstallationManager::setDefaultPackage(const std::shared_ptr<TPackage>& Package) {
     clearDefaultPackage();
-    writeMarker(markerPath(packageDirectory(Package), DefaultMarkerFileName), QByteArray());
+    m_Markers.write(m_Markers.path(packageDirectory(Package), DefaultMarkerFileName), QByteArray());
     Package->setDefaultPackage(true);
 }
 
@@ -292,7 +392,7 @@ void TInstallationManager::clearDefaultPackage() {
     }
     for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
         storeStatus(*package, determinePackageStatus(package));
-        removeMarker(markerPath(packageDirectory(package), DefaultMarkerFileName));
+        m_Markers.remove(m_Markers.path(packageDirectory(package), DefaultMarkerFileName));
         package->setDefaultPackage(false);
     }
 }
@@ -331,61 +431,14 @@ std::shared_ptr<TPackage> TInstallationManager::findPackageByExecutable(const QS
 
 TPackageConfigurationReader
 TInstallationManager::readPackageConfigurationFromInstallationDirectory(const QDir& PackageDirectory) const {
-    return readInstalledConfiguration(PackageDirectory, true);
-}
-
-TPackageConfigurationReader TInstallationManager::readInstalledConfiguration(const QDir& PackageDirectory,
-                                                                             bool Log) const {
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    const QString fullMarker = markerPath(PackageDirectory, settings->packageFile());
-    const QString partialMarker = markerPath(PackageDirectory, settings->partialPackageFile());
-    const QString assetFile = markerPath(PackageDirectory, settings->assetFile());
-    if (Log) {
-        qInfo().noquote()
-            << "readPackageConfigurationFromInstallationDirectory m_pLauncherFilesystemHelper: " +
-                   pointerText(m_pLauncherFilesystemHelper.get()) +
-                   " launcherSettings: " + pointerText(settings.get()) +
-                   " installedPackageMarker: " + settings->packageFile() +
-                   " partiallyInstalledPackageMarker: " + settings->partialPackageFile() + threadText();
-    }
-    QString marker;
-    if (markerExists(fullMarker)) {
-        marker = fullMarker;
-        if (Log) {
-            qInfo().noquote() << "FullInstallationMarker " + fullMarker + " " + assetFile +
-                                     " Thread:" + currentThreadIdText();
-        }
-    } else if (markerExists(partialMarker)) {
-        marker = partialMarker;
-        if (Log) {
-            qInfo().noquote() << "PartialInstallationMarker " + partialMarker + " " + assetFile +
-                                     " Thread:" + currentThreadIdText();
-        }
-    } else {
-        return TPackageConfigurationReader();
-    }
-    const QByteArray assetDocument =
-        assetFile.isEmpty() ? QByteArray() : m_pLauncherFilesystemHelper->readFileIfPresent(assetFile);
-    const QByteArray packageDocument = m_pLauncherFilesystemHelper->readFileIfPresent(marker);
-    const QUrl baseUrl = QUrl::fromLocalFile(PackageDirectory.absolutePath());
-    return TPackageConfigurationReader(packageDocument, assetDocument, baseUrl, baseUrl);
+    return m_Markers.read(PackageDirectory, true);
 }
 
 void TInstallationManager::markPackageAsPartiallyInstalled(const std::shared_ptr<TPackage>& Package,
                                                            const QByteArray& PackageDocument,
                                                            const QByteArray& AssetDocument) {
     qInfo().noquote() << "markPackageAsPartiallyInstalled: " + Package->name() + threadText();
-    const QDir directory = packageDirectory(Package);
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    const QString partialMarker = markerPath(directory, settings->partialPackageFile());
-    // The installed pair of documents is kept: until the new version has arrived, it names the
-    // files that may be present.
-    moveFullMarkerToPartialMarker(directory);
-    if (!m_pLauncherFilesystemHelper->fileExists(partialMarker) ||
-        m_pLauncherFilesystemHelper->directoryExists(partialMarker)) {
-        replaceAssetDocument(directory, AssetDocument);
-        writeMarker(partialMarker, PackageDocument);
-    }
+    m_Markers.markPartiallyInstalled(packageDirectory(Package), PackageDocument, AssetDocument);
     storeStatus(*Package, TPackage::StatusPartiallyInstalled);
 }
 
@@ -393,12 +446,7 @@ void TInstallationManager::updatePartiallyInstalledPackage(const std::shared_ptr
                                                            const QByteArray& PackageDocument,
                                                            const QByteArray& AssetDocument) {
     qInfo().noquote() << "updatePartiallyInstalledPackage: " + Package->name() + threadText();
-    const QDir directory = packageDirectory(Package);
-    moveFullMarkerToPartialMarker(directory);
-    m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
-    replaceAssetDocument(directory, AssetDocument);
-    writeMarker(markerPath(directory, m_pLauncherFilesystemHelper->settings()->partialPackageFile()),
-                PackageDocument);
+    m_Markers.updatePartiallyInstalled(packageDirectory(Package), PackageDocument, AssetDocument);
     storeStatus(*Package, TPackage::StatusPartiallyInstalled);
 }
 
@@ -406,14 +454,7 @@ void TInstallationManager::markPackageAsFullyInstalled(const std::shared_ptr<TPa
                                                        const QByteArray& PackageDocument,
                                                        const QByteArray& AssetDocument) {
     qInfo().noquote() << "markPackageAsFullyInstalled: " + Package->name() + threadText();
-    const QDir directory = packageDirectory(Package);
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    m_pLauncherFilesystemHelper->createDirectory(directory.absolutePath());
-    // The full marker says the files are there: they must be on the disk before it is.
-    m_pLauncherFilesystemHelper->syncFileSystem(directory.absolutePath());
-    replaceAssetDocument(directory, AssetDocument);
-    writeMarker(markerPath(directory, settings->packageFile()), PackageDocument);
-    removeMarker(markerPath(directory, settings->partialPackageFile()));
+    m_Markers.markFullyInstalled(packageDirectory(Package), PackageDocument, AssetDocument);
     storeStatus(*Package, TPackage::StatusUpToDate);
 }
 
@@ -430,34 +471,46 @@ void TInstallationManager::onDownloadFinished(std::shared_ptr<TPackage> PackageB
     qInfo().noquote() << "onDownloadFinished found: " + PackageBeingInstalled->name() +
                              " InstallationsInProgress: " +
                              QString::number(m_InstallationsInProgress.size()) + threadText();
-    // Copies: the run may end, and leave the list, before this function does.
     const std::shared_ptr<TPackageInstallation> installation = run->Installation;
-    const TPackageConfigurationReader target = run->Target;
     if (!installation->success()) {
         finishInstallation(installation);
         return;
     }
-    bool verificationStarted = false;
-    try {
-        updatePartiallyInstalledPackage(PackageBeingInstalled, target.rawPackageDocument(),
-                                        target.rawAssetDocument());
-        const TPackageConfigurationReader local =
-            readPackageConfigurationFromInstallationDirectory(installation->installationDirectory());
-        qInfo().noquote() << "onDownloadFinished LocalConfiguration: " +
-                                 QString::number(local.files().size()) + threadText();
-        sendFunnelEvent(DownloadedStep, DownloadedFirstTimeKey);
-        verificationStarted = true;
-        installation->startVerification(local, false);
-    } catch (const std::runtime_error& error) {
-        if (verificationStarted) {
-            emit diskAccessFailed(QString::fromUtf8(error.what()));
-            return;
-        }
+    onPool(
+        installation,
+        [markers = m_Markers, directory = installation->installationDirectory(), target = run->Target,
+         offered = run->Offered] {
+            TMarkerStep step;
+            try {
+                markers.updatePartiallyInstalled(directory, target->rawPackageDocument(),
+                                                 target->rawAssetDocument());
+                step.Marked = true;
+                step.Installed = readMarkers(markers, directory, true);
+            } catch (const std::exception& error) {
+                step.ErrorText = QString::fromUtf8(error.what());
+                step.Status = statusAfterFailure(markers, directory, *offered);
+            }
+            return step;
+        },
+        [this](const std::shared_ptr<TPackageInstallation>& Installation, const TMarkerStep& Step) {
+            onPartialMarkerUpdated(Installation, Step);
+        });
+}
+
+void TInstallationManager::onPartialMarkerUpdated(const std::shared_ptr<TPackageInstallation>& Installation,
+                                                  const TMarkerStep& Step) {
+    storeStatus(*Installation->package(), Step.Marked ? TPackage::StatusPartiallyInstalled : Step.Status);
+    if (!Step.ErrorText.isEmpty()) {
         // A disk that refuses the marker ends the run, not the launcher: the partial marker in
         // place lets the next run pick up from here.
-        installation->failRun(EPackageDownloaderError::SavingFailed, QString::fromUtf8(error.what()));
-        finishInstallation(installation);
+        Installation->failRun(EPackageDownloaderError::SavingFailed, Step.ErrorText);
+        finishInstallation(Installation);
+        return;
     }
+    qInfo().noquote() << "onDownloadFinished LocalConfiguration: " +
+                             QString::number(Step.Installed->files().size()) + threadText();
+    sendFunnelEvent(DownloadedStep, DownloadedFirstTimeKey);
+    Installation->startVerification(*Step.Installed, false);
 }
 
 void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> PackageBeingInstalled) {
@@ -467,65 +520,83 @@ void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> Pack
         return;
     }
     const std::shared_ptr<TPackageInstallation> installation = run->Installation;
-    const TPackageConfigurationReader verified = run->Target;
-    const bool userVerification = run->UserVerification;
-    bool success = installation->success();
     qInfo().noquote() << "onVerificationFinished found package: " + PackageBeingInstalled->name() +
-                             " without error: " + QString::number(success) + threadText();
-    if (success) {
-        try {
-            markPackageAsFullyInstalled(PackageBeingInstalled, verified.rawPackageDocument(),
-                                        verified.rawAssetDocument());
-            // A verified older version is complete, but still not the one the configuration offers.
-            const TPackageConfigurationReader* current = PackageBeingInstalled->configurationForThisSystem();
-            if (userVerification && current != nullptr && versionLabel(*current) != versionLabel(verified)) {
-                storeStatus(*PackageBeingInstalled, TPackage::StatusUpdateAvailable);
-            }
-            sendFunnelEvent(VerifiedStep, VerifiedFirstTimeKey);
-        } catch (const std::runtime_error& error) {
-            installation->failRun(EPackageDownloaderError::SavingFailed, QString::fromUtf8(error.what()));
-            success = false;
-        }
+                             " without error: " + QString::number(installation->success()) + threadText();
+    if (!installation->success()) {
+        PackageBeingInstalled->markCheckedSinceStart();
+        finishInstallation(installation);
+        return;
     }
-    PackageBeingInstalled->markCheckedSinceStart();
-    if (success) {
-        try {
-            if (m_pLauncherFilesystemHelper->accountGroupFileExists()) {
-                m_pLauncherFilesystemHelper->copyAccountGroupFileTo(installation->installationDirectory());
+    onPool(
+        installation,
+        [markers = m_Markers, fileSystem = m_pLauncherFilesystemHelper,
+         directory = installation->installationDirectory(), verified = run->Target, offered = run->Offered] {
+            TMarkerStep step;
+            try {
+                markers.markFullyInstalled(directory, verified->rawPackageDocument(),
+                                           verified->rawAssetDocument());
+                step.Marked = true;
+            } catch (const std::exception& error) {
+                step.ErrorText = QString::fromUtf8(error.what());
+                step.Status = statusAfterFailure(markers, directory, *offered);
+                return step;
             }
-        } catch (const std::runtime_error& error) {
-            emit diskAccessFailed(QString::fromUtf8(error.what()));
-        }
+            try {
+                if (fileSystem->accountGroupFileExists()) {
+                    fileSystem->copyAccountGroupFileTo(directory);
+                }
+            } catch (const std::exception& error) {
+                step.AccountGroupError = QString::fromUtf8(error.what());
+            }
+            return step;
+        },
+        [this](const std::shared_ptr<TPackageInstallation>& Installation, const TMarkerStep& Step) {
+            onFullMarkerWritten(Installation, Step);
+        });
+}
+
+void TInstallationManager::onFullMarkerWritten(const std::shared_ptr<TPackageInstallation>& Installation,
+                                               const TMarkerStep& Step) {
+    const TInstallationInProgress* pRun = findRun(Installation);
+    if (pRun == nullptr) {
+        return;
     }
-    finishInstallation(installation);
+    const std::shared_ptr<TPackage> package = Installation->package();
+    if (Step.Marked) {
+        storeStatus(*package, TPackage::StatusUpToDate);
+        // A verified older version is complete, but still not the one the configuration offers.
+        const TPackageConfigurationReader* current = package->configurationForThisSystem();
+        if (pRun->UserVerification && current != nullptr &&
+            versionLabel(*current) != versionLabel(*pRun->Target)) {
+            storeStatus(*package, TPackage::StatusUpdateAvailable);
+        }
+        sendFunnelEvent(VerifiedStep, VerifiedFirstTimeKey);
+    } else {
+        storeStatus(*package, Step.Status);
+        Installation->failRun(EPackageDownloaderError::SavingFailed, Step.ErrorText);
+    }
+    package->markCheckedSinceStart();
+    if (!Step.AccountGroupError.isEmpty()) {
+        emit diskAccessFailed(Step.AccountGroupError);
+    }
+    finishInstallation(Installation);
 }
 
 std::vector<TSiblingPackage>
-TInstallationManager::siblingPackages(const std::shared_ptr<TPackage>& Package) const {
+TInstallationManager::siblingCandidates(const std::shared_ptr<TPackage>& Package) const {
     std::vector<TSiblingPackage> siblings;
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    if (!m_pConfiguration || !settings->seedFromInstalledPackages()) {
+    if (!m_pConfiguration || !m_pLauncherFilesystemHelper->settings()->seedFromInstalledPackages()) {
         return siblings;
     }
     const QString own = QDir::cleanPath(packageDirectory(Package).absolutePath());
-    QStringList names;
     for (const std::shared_ptr<TPackage>& package : m_pConfiguration->packages()) {
         if (package == Package || package->isLauncherPackage() || isInstallationInProgress(package->name())) {
             continue;
         }
-        const QDir directory = packageDirectory(package);
-        const QString fullMarker = markerPath(directory, settings->packageFile());
-        // Only a full marker says that the files are what its document describes.
-        if (QDir::cleanPath(directory.absolutePath()) == own || !markerExists(fullMarker) ||
-            m_pLauncherFilesystemHelper->directoryExists(fullMarker)) {
-            continue;
+        const QString directory = QDir::cleanPath(packageDirectory(package).absolutePath());
+        if (directory != own) {
+            siblings.push_back({package->name(), directory});
         }
-        siblings.push_back({package->name(), directory.absolutePath()});
-        names.append(package->name());
-    }
-    if (!siblings.empty()) {
-        qInfo().noquote() << "installOrUpdatePackage: " + Package->name() + " may read from installed " +
-                                 names.join(QStringLiteral(", ")) + threadText();
     }
     return siblings;
 }
@@ -579,8 +650,37 @@ void TInstallationManager::rememberPausedUpdate(TPackage& Package, bool Paused) 
     store->sync();
 }
 
+TInstallationManager::TInstallationInProgress*
+TInstallationManager::findRun(const std::shared_ptr<TPackageInstallation>& Installation) {
+    TInstallationInProgress* pRun = findInstallation(Installation->package()->name());
+    return pRun != nullptr && pRun->Installation == Installation ? pRun : nullptr;
+}
+
 void TInstallationManager::finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation) {
-    updateRunSizeEstimate(Installation->package());
+    const TInstallationInProgress* pRun = findRun(Installation);
+    if (pRun == nullptr) {
+        return;
+    }
+    onPool(
+        Installation,
+        [markers = m_Markers, fileSystem = m_pLauncherFilesystemHelper,
+         directory = Installation->installationDirectory(), offered = pRun->Offered] {
+            TPackageConfigurationReader installed;
+            try {
+                installed = markers.read(directory, false);
+            } catch (const std::exception& error) {
+                qWarning().noquote() << "installed documents unknown: " + QString::fromUtf8(error.what());
+            }
+            return runSizeEstimate(*offered, installed, directory, *fileSystem);
+        },
+        [this](const std::shared_ptr<TPackageInstallation>& Installation, const TRunSizeEstimate& Estimate) {
+            endRun(Installation, Estimate);
+        });
+}
+
+void TInstallationManager::endRun(const std::shared_ptr<TPackageInstallation>& Installation,
+                                  const TRunSizeEstimate& Estimate) {
+    Installation->package()->setRunSizeEstimate(Estimate);
     rememberPausedUpdate(*Installation->package(), false);
     // Receivers may run an event loop of their own (a message box), in which other runs end: the
     // list is searched again afterwards.
@@ -607,80 +707,11 @@ void TInstallationManager::sendFunnelEvent(const QString& Step, const QString& F
 }
 
 void TInstallationManager::storeStatus(TPackage& Package, std::int32_t Status) const {
-    if (Package.localStatus() == Status) {
+    if (Status < 0 || Package.localStatus() == Status) {
         return;
     }
     Package.setLocalStatus(Status);
     emit Package.localPackageStatusChanged();
-}
-
-QString TInstallationManager::markerPath(const QDir& PackageDirectory, const QString& FileName) const {
-    // A name that resolves to the package directory itself or climbs out of it names no marker.
-    return packageLocalPath(*m_pLauncherFilesystemHelper, PackageDirectory, FileName);
-}
-
-bool TInstallationManager::markerExists(const QString& Path) const {
-    return !Path.isEmpty() && m_pLauncherFilesystemHelper->fileExists(Path);
-}
-
-void TInstallationManager::removeMarker(const QString& Path) const {
-    if (!Path.isEmpty()) {
-        removePackagePath(*m_pLauncherFilesystemHelper, Path);
-    }
-}
-
-void TInstallationManager::writeMarker(const QString& Path, const QByteArray& Document) const {
-    if (Path.isEmpty()) {
-        throw std::runtime_error("Installation marker file names are missing in the launcher settings.");
-    }
-    if (m_pLauncherFilesystemHelper->directoryExists(Path)) {
-        removeMarker(Path);
-    }
-    m_pLauncherFilesystemHelper->writeFile(Path, Document);
-}
-
-void TInstallationManager::moveFullMarkerToPartialMarker(const QDir& PackageDirectory) const {
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    const QString fullMarker = markerPath(PackageDirectory, settings->packageFile());
-    if (!markerExists(fullMarker)) {
-        return;
-    }
-    const QString partialMarker = markerPath(PackageDirectory, settings->partialPackageFile());
-    removeMarker(partialMarker);
-    if (m_pLauncherFilesystemHelper->directoryExists(fullMarker)) {
-        // A directory holds no document to keep.
-        removeMarker(fullMarker);
-        return;
-    }
-    // Written in full before the full marker goes: at every moment one of the two holds the
-    // installed document.
-    writeMarker(partialMarker, m_pLauncherFilesystemHelper->readFile(fullMarker));
-    m_pLauncherFilesystemHelper->removeFile(fullMarker);
-}
-
-// A package marker is read together with the asset document beside it, and the asset document's
-// chunk indices count on its own package document's chunk table. So an asset document is never
-// replaced under a marker of another version: the markers go first, the new asset document (or
-// none, for a version without one) is written, and the caller writes its marker last. Whenever the
-// process ends on the way, a reader finds the old pair, no marker (nothing is known to be
-// installed), or the new pair.
-void TInstallationManager::replaceAssetDocument(const QDir& PackageDirectory,
-                                                const QByteArray& AssetDocument) const {
-    const std::shared_ptr<const TLauncherSettings> settings = m_pLauncherFilesystemHelper->settings();
-    const QString assetFile = markerPath(PackageDirectory, settings->assetFile());
-    const bool present = markerExists(assetFile);
-    const bool isFile = present && !m_pLauncherFilesystemHelper->directoryExists(assetFile);
-    if (isFile ? m_pLauncherFilesystemHelper->readFile(assetFile) == AssetDocument
-               : (!present && AssetDocument.isEmpty())) {
-        return;
-    }
-    removeMarker(markerPath(PackageDirectory, settings->packageFile()));
-    removeMarker(markerPath(PackageDirectory, settings->partialPackageFile()));
-    if (AssetDocument.isEmpty()) {
-        removeMarker(assetFile);
-    } else {
-        writeMarker(assetFile, AssetDocument);
-    }
 }
 
 } // namespace mirrel::launcher

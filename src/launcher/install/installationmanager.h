@@ -1,7 +1,9 @@
 #pragma once
 
 #include "launcher/download/siblingchunkindex.h"
+#include "launcher/install/installationmarkers.h"
 #include "launcher/package/packageconfigurationreader.h"
+#include "launcher/package/runsizeestimate.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -29,7 +31,9 @@ class TPackageInstallation;
 // updates and verifications are running. Markers record every run's progress on disk, so an
 // interrupted update is recognised at the next start. The launcher's self-update uses a manager
 // of its own without a launcher configuration. All operations and slots run on the GUI thread;
-// marker operations throw std::runtime_error from the file-system helper.
+// marker operations throw std::runtime_error from the file-system helper. During a run, reading,
+// writing and flushing the markers happens on the thread pool, so that a large package document
+// never holds up the window; the GUI thread only keeps the state and tells the receivers.
 class TInstallationManager : public QObject {
     Q_OBJECT
 
@@ -43,10 +47,13 @@ public:
     ~TInstallationManager() override;
 
     // Installs or updates the package to the configuration of its build for this system. Ignored
-    // while the package has a run in progress or no such configuration is known.
+    // while the package has a run in progress or no such configuration is known. The run is in
+    // progress from this call on; installationOrUpdateStarted follows once its markers are read
+    // and written on the pool, and a disk that refuses them ends the run as a saving failure.
     void installOrUpdatePackage(const std::shared_ptr<TPackage>& Package);
     // Checks the installed files against the installed package's own description. The package
-    // counts as partially installed until the check has passed.
+    // counts as partially installed until the check has passed. Without an installed description
+    // the run ends without a signal.
     void verifyPackage(const std::shared_ptr<TPackage>& Package);
 
     // Asks every run in progress to stop its workers; their partial markers stay for the next start.
@@ -110,44 +117,71 @@ private slots:
 
 private:
     // One run from its start to its end, with the package description it installs or verifies;
-    // that description is what the markers record when the run succeeds.
+    // that description is what the markers record when the run succeeds. A verification learns
+    // it from the disk once its start has read the markers. Offered is the package's configuration
+    // for this system when the run began, for the row's figures at its end.
     struct TInstallationInProgress {
         std::shared_ptr<TPackageInstallation> Installation;
-        TPackageConfigurationReader Target;
+        std::shared_ptr<const TPackageConfigurationReader> Offered;
+        std::shared_ptr<const TPackageConfigurationReader> Target;
         bool UserVerification = false;
     };
+    // What the pool read and wrote for a step of a run: the installed documents, whether the
+    // partial marker was written, and why the run cannot go on (no room, a refusing disk, a stop).
+    struct TMarkerStep {
+        std::shared_ptr<const TPackageConfigurationReader> Installed;
+        bool Marked = false;
+        bool FastScan = false;
+        std::int32_t Status = -1; // the status the disk shows after a failed step; -1: unknown
+        QString ErrorText;
+        QString AccountGroupError;
+        std::vector<TSiblingPackage> Siblings;
+    };
 
-    std::shared_ptr<TPackageInstallation> startInstallation(const std::shared_ptr<TPackage>& Package,
-                                                            const QDir& PackageDirectory,
-                                                            const TPackageConfigurationReader& Installed,
-                                                            const TPackageConfigurationReader& Target,
-                                                            bool UserVerification);
+    // The run is in progress from here on; its start goes on on the pool.
+    std::shared_ptr<TPackageInstallation>
+    beginRun(const std::shared_ptr<TPackage>& Package,
+             const std::shared_ptr<const TPackageConfigurationReader>& Offered, bool UserVerification);
+    TInstallationInProgress* findRun(const std::shared_ptr<TPackageInstallation>& Installation);
+    // A run whose start could not be made: it is reported as started and ended as a saving failure.
+    void failStart(const std::shared_ptr<TPackageInstallation>& Installation, const QString& ErrorText);
+    // Work on the pool for the installation's run; Done gets its result on the GUI thread, unless
+    // the run or the manager is gone by then.
+    template <typename TWork, typename TDone>
+    void onPool(const std::shared_ptr<TPackageInstallation>& Installation, TWork Work, TDone Done);
+    void onInstallStarted(const std::shared_ptr<TPackageInstallation>& Installation, const TMarkerStep& Step);
+    void onVerificationStarted(const std::shared_ptr<TPackageInstallation>& Installation,
+                               const TMarkerStep& Step);
+    void onPartialMarkerUpdated(const std::shared_ptr<TPackageInstallation>& Installation,
+                                const TMarkerStep& Step);
+    void onFullMarkerWritten(const std::shared_ptr<TPackageInstallation>& Installation,
+                             const TMarkerStep& Step);
     void computeRequiredChanges(const std::shared_ptr<TPackageInstallation>& Installation,
-                                const TPackageConfigurationReader& Target,
-                                const TPackageConfigurationReader& Installed, bool FastScan);
-    // The other client packages that are completely installed and not being changed, whose files
-    // the run for Package may read instead of downloading; none when the setting is off.
-    std::vector<TSiblingPackage> siblingPackages(const std::shared_ptr<TPackage>& Package) const;
+                                const std::shared_ptr<const TPackageConfigurationReader>& Target,
+                                const std::shared_ptr<const TPackageConfigurationReader>& Installed,
+                                bool FastScan);
+    // The other client packages that are not being changed, whose files the run for Package may
+    // read instead of downloading if they are completely installed; none when the setting is off.
+    std::vector<TSiblingPackage> siblingCandidates(const std::shared_ptr<TPackage>& Package) const;
     TInstallationInProgress* findInstallation(const QString& PackageName);
+    // Learns the row's figures on the pool, then tells that the run has ended.
     void finishInstallation(const std::shared_ptr<TPackageInstallation>& Installation);
+    void endRun(const std::shared_ptr<TPackageInstallation>& Installation, const TRunSizeEstimate& Estimate);
     void sendFunnelEvent(const QString& Step, const QString& FirstTimeKey) const;
 
-    TPackageConfigurationReader readInstalledConfiguration(const QDir& PackageDirectory, bool Log) const;
+    // A negative status (unknown) is not stored.
     void storeStatus(TPackage& Package, std::int32_t Status) const;
     // What the row offers the player to fetch, from the documents and the disk's free space.
-    void updateRunSizeEstimate(const std::shared_ptr<TPackage>& Package) const;
-    QString markerPath(const QDir& PackageDirectory, const QString& FileName) const;
-    bool markerExists(const QString& Path) const;
-    void removeMarker(const QString& Path) const;
-    void writeMarker(const QString& Path, const QByteArray& Document) const;
-    void moveFullMarkerToPartialMarker(const QDir& PackageDirectory) const;
-    // The asset document and the package marker beside it form one pair; see the definition.
-    void replaceAssetDocument(const QDir& PackageDirectory, const QByteArray& AssetDocument) const;
+    static TRunSizeEstimate runSizeEstimate(const TPackageConfigurationReader& Target,
+                                            const TPackageConfigurationReader& Installed,
+                                            const QDir& Directory,
+                                            const TLauncherFilesystemHelper& FileSystem);
     static QString pausedUpdateKey(const TPackage& Package);
     static void rememberPausedUpdate(TPackage& Package, bool Paused);
 
     std::shared_ptr<TLauncherConfigurationReader> m_pConfiguration;
     std::shared_ptr<TLauncherFilesystemHelper> m_pLauncherFilesystemHelper;
+    TInstallationMarkers m_Markers;
     std::vector<TInstallationInProgress> m_InstallationsInProgress;
     bool m_SelfUpdateMode = false;
     TFunnelEventSink m_FunnelEventSink;

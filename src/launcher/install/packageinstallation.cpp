@@ -205,23 +205,9 @@ void TPackageInstallation::startVerification(const TPackageConfigurationReader& 
         QtConcurrent::run(QThreadPool::globalInstance(),
                           [this, directory = m_InstallationDirectory,
                            fileSystem = m_pLauncherFilesystemHelper, files = Configuration.files()] {
-                              const bool verified = VerifyPackage(directory, fileSystem, files);
-                              if (verified) {
-                                  flushToDisk(directory, *fileSystem);
-                              }
-                              return verified;
+                              // The flush before the full marker follows on the pool, with the marker.
+                              return VerifyPackage(directory, fileSystem, files);
                           }));
-}
-
-// A good verification is followed by the full marker, which may only say what is on the disk. The
-// flush happens here, on the pool: the marker's own flush on the GUI thread then finds nothing left
-// to write. A disk that refuses is left to that flush, which reports it.
-void TPackageInstallation::flushToDisk(const QDir& Directory, const shared::TFileSystemHelper& FileSystem) {
-    try {
-        FileSystem.syncFileSystem(Directory.absolutePath());
-    } catch (const std::runtime_error& error) {
-        qWarning().noquote() << "flushing " + Directory.absolutePath() + " failed: " + error.what();
-    }
 }
 
 bool TPackageInstallation::VerifyPackage(QDir InstallationDirectory,

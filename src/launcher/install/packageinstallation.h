@@ -17,7 +17,6 @@ class QNetworkAccessManager;
 
 namespace shared {
 class TDownloadPool;
-class TFileSystemHelper;
 class TRateLimiter;
 } // namespace shared
 
@@ -127,7 +126,6 @@ private:
     void startDownload();
     // The downloader's part of startDownload, once the obsolete files are gone.
     void startFetching();
-    static void flushToDisk(const QDir& Directory, const shared::TFileSystemHelper& FileSystem);
     // Ends the run as failed (a marker that could not be written, say), keeping Text as its error.
     void failRun(EPackageDownloaderError Reason, const QString& Text);
 

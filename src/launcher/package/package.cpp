@@ -76,8 +76,12 @@ const TPackageBuild* TPackage::selectBuild(EOperatingSystem operatingSystem,
 }
 
 const TPackageConfigurationReader* TPackage::configurationForThisSystem() const {
+    return sharedConfigurationForThisSystem().get();
+}
+
+std::shared_ptr<const TPackageConfigurationReader> TPackage::sharedConfigurationForThisSystem() const {
     const TPackageBuild* build = selectBuildForThisSystem();
-    return build ? build->Configuration.get() : nullptr;
+    return build ? build->Configuration : nullptr;
 }
 
 } // namespace mirrel::launcher

@@ -89,6 +89,7 @@ public:
 
     // The parsed configuration attached to the build for this system; null without one.
     const TPackageConfigurationReader* configurationForThisSystem() const;
+    std::shared_ptr<const TPackageConfigurationReader> sharedConfigurationForThisSystem() const;
 
 signals:
     void localPackageStatusChanged();

@@ -22,8 +22,9 @@ struct TPackageBuild {
     QUrl PackageConfigurationUrl; // resolved; empty when the entry names none
     QUrl AssetConfigurationUrl;   // resolved; empty when the build has no asset document
     // Attached by the configuration handler once both documents arrived and parsed as valid; null
-    // until then, and for the whole run when a document failed.
-    std::unique_ptr<TPackageConfigurationReader> Configuration;
+    // until then, and for the whole run when a document failed. Shared with the installation runs,
+    // which keep it, uncopied, while the build takes another.
+    std::shared_ptr<const TPackageConfigurationReader> Configuration;
 };
 
 } // namespace mirrel::launcher
