@@ -10,7 +10,7 @@
 namespace testsupport {
 
 // The file operations a test can make fail.
-enum class EFailingOperation { None, Write, Read, Remove, CreateDirectory, PathInside, WriteInFile };
+enum class EFailingOperation { None, Write, Read, Remove, CreateDirectory, PathInside, WriteInFile, Sync };
 
 // A launcher file-system helper whose chosen operation throws with the helper's own error text,
 // the way a full or broken disk or a file held by a running program makes it fail (tests run as
@@ -28,6 +28,7 @@ public:
     QString pathInside(const QDir& base, const QString& relative) const override;
     // WriteInFile: a full disk once PassingWrites writes into open files have gone through.
     void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const override;
+    void syncFile(QFileDevice& file) const override;
     // The disk's free space as FreeBytes says, while it is not negative.
     quint64 availableBytes(const QString& path) const override;
 
