@@ -27,19 +27,6 @@ private slots:
         QCOMPARE(pool.keptCount(), 0);
     }
 
-    // A buffer given back smaller than the largest one asked for is grown on the way in, so the next
-    // large piece finds its memory there already; a full pool keeps nothing more.
-    void growsSmallBuffersOnTheWayIn() {
-        TBufferPool pool(1, 1 << 20);
-        QByteArray small = pool.take(1000);
-        QByteArray large = pool.take(5000);
-        pool.give(std::move(small));
-        pool.give(std::move(large));
-        QVERIFY(pool.take(5000).capacity() >= 5000);
-        QCOMPARE(pool.counts().Reused, 1);
-        QCOMPARE(pool.counts().NotKept, 1);
-    }
-
     // Reused buffers decode like fresh memory; a large enough one is written in place.
     void decodesIntoReusedBuffers() {
         const QByteArray content = testsupport::randomBytes(100000, 5) + QByteArray(100000, 'x');

@@ -240,7 +240,6 @@ private slots:
         row("one address for two contents", {200}, 1, "two.bin", "twice", E::DownloadFailed);
         row("a file that cannot be deleted", {200}, 1, "s.bin", "remove", E::SavingFailed);
         row("self-update builds beside it", {200}, 1, "s.bin", "remove self", E::NoError);
-        // Plain files reach the disk with the package's one file-system sync, not one by one.
         row("files are not synced one by one", {200}, 1, "s.bin", "sync", E::NoError);
         row("self-update: an unsynced file stays beside it", {200}, 1, "s.bin", "sync self", E::SavingFailed);
     }
@@ -288,14 +287,12 @@ private slots:
             files.push_back(
                 fileOf(u"b/gone.bin"_qs, {chunkOf(seededBytes(10, 100), server.url(u"/c/gone"_qs), {})}));
         }
-        std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem();
-        for (const auto& [name, operation] : {std::pair{u"disk"_qs, EFailingOperation::CreateDirectory},
-                                              std::pair{u"remove"_qs, EFailingOperation::Remove},
-                                              std::pair{u"sync"_qs, EFailingOperation::Sync}}) {
-            if (setup.contains(name)) {
-                disk = std::make_shared<TFailingFilesystem>(m_pLauncher->path(), operation);
-            }
-        }
+        const EFailingOperation failing = setup.contains(u"disk"_qs)     ? EFailingOperation::CreateDirectory
+                                          : setup.contains(u"remove"_qs) ? EFailingOperation::Remove
+                                          : setup.contains(u"sync"_qs)   ? EFailingOperation::Sync
+                                                                         : EFailingOperation::None;
+        fileSystem(); // writes the settings the failing helper reads
+        const auto disk = std::make_shared<TFailingFilesystem>(m_pLauncher->path(), failing);
         const QString inner = target(u"package"_qs);
         QVERIFY(writeBytes(inner + u"/s.bin"_qs, "in place"));
 
