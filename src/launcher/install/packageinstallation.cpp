@@ -192,20 +192,18 @@ void TPackageInstallation::stop() {
 }
 
 void TPackageInstallation::startVerification(const TPackageConfigurationReader& Configuration, bool Force) {
-    if (!Force && m_pLauncherFilesystemHelper->settings()->skipVerification()) {
-        onVerifyFinished(true);
-        return;
-    }
+    const bool verify = Force || !m_pLauncherFilesystemHelper->settings()->skipVerification();
     auto* watcher = new QFutureWatcher<bool>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         onVerifyFinished(watcher->result());
         watcher->deleteLater();
     });
+    // Without a verification the pool still flushes the run's files: they are not synced one by one.
     watcher->setFuture(
         QtConcurrent::run(QThreadPool::globalInstance(),
-                          [this, directory = m_InstallationDirectory,
+                          [this, verify, directory = m_InstallationDirectory,
                            fileSystem = m_pLauncherFilesystemHelper, files = Configuration.files()] {
-                              const bool verified = VerifyPackage(directory, fileSystem, files);
+                              const bool verified = !verify || VerifyPackage(directory, fileSystem, files);
                               if (verified) {
                                   flushToDisk(directory, *fileSystem);
                               }
