@@ -365,6 +365,9 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
     std::printf("install: %llu bytes downloaded, %llu bytes read from the installed sibling\n",
                 static_cast<unsigned long long>(downloader->downloadedBytes()),
                 static_cast<unsigned long long>(downloader->seededBytes()));
+    const shared::TBufferPool::TCounts buffers = downloader->bufferCounts();
+    std::printf("install: buffers reused %d, grown %d, fresh %d, not kept %d\n", buffers.Reused,
+                buffers.Grown, buffers.Fresh, buffers.NotKept);
     return result;
 }
 

@@ -64,6 +64,13 @@ void TFailingFilesystem::writeAt(QFileDevice& file, qint64 offset, const QByteAr
     TLauncherFilesystemHelper::writeAt(file, offset, data);
 }
 
+void TFailingFilesystem::syncFile(QFileDevice& file) const {
+    if (fails(EFailingOperation::Sync, file.fileName())) {
+        throw shared::TDiskError(file.fileName(), u"Input/output error"_qs);
+    }
+    TLauncherFilesystemHelper::syncFile(file);
+}
+
 quint64 TFailingFilesystem::availableBytes(const QString& path) const {
     const qint64 free = FreeBytes;
     return free >= 0 ? static_cast<quint64>(free) : TLauncherFilesystemHelper::availableBytes(path);

@@ -28,6 +28,7 @@ public:
     QString pathInside(const QDir& base, const QString& relative) const override;
     // WriteInFile: a full disk once PassingWrites writes into open files have gone through.
     void writeAt(QFileDevice& file, qint64 offset, const QByteArray& data) const override;
+    void syncFile(QFileDevice& file) const override;
     // The disk's free space as FreeBytes says, while it is not negative.
     quint64 availableBytes(const QString& path) const override;
     void syncFileSystem(const QString& path) const override;

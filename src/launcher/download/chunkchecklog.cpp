@@ -48,7 +48,6 @@ void TChunkCheckLog::recordWrite(std::size_t Position, const QByteArray& Bytes, 
     const TChunkInPackage& chunk = m_File.Chunks[Position];
     const TFileSize offset = m_File.offsetOf(Position);
     const bool correct = shared::TSha256::hash(Bytes) == chunk.UnpackedHash;
-    m_File.CheckedUpTo = offset + chunk.UnpackedSize;
     switch (Source) {
     case ESource::Download:
         append(offset, correct ? QStringLiteral(": write succeeded") : QStringLiteral(": write failed"));

@@ -17,8 +17,8 @@ namespace mirrel::launcher {
 struct TFileToDownload;
 
 // One file being assembled by the package file downloader, shared by every chunk that belongs to
-// it. The file is written strictly in chunk order from the front; the mutex serialises all writes
-// to the file and everything below it.
+// it. Chunks are written in any order, several at once, each at its own offset; the mutex guards
+// the bookkeeping below, not the writes themselves.
 class TChunkedFileState {
 public:
     // TargetPath is the confined local path; empty when the file's name leads out of the
@@ -46,7 +46,9 @@ public:
     std::list<int> PendingPositions;
     int PendingCount = 0;
     bool Started = false;
+    // Open from the first write until the last position is written and no write is in flight.
     std::unique_ptr<QFile> Target;
+    int WritesInFlight = 0;
     // Diagnostic chunk verification: everything before this offset has been checked.
     TFileSize CheckedUpTo = 0;
 

@@ -21,41 +21,6 @@
 
 namespace mirrel::launcher {
 
-namespace {
-
-QByteArray readParkedChunk(const QString& FilePath, const QString& TargetPath, TFileSize Size) {
-    QFile file(FilePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw shared::ioError(TargetPath, QStringLiteral("couldn't open chunk file"));
-    }
-    const QByteArray bytes = file.readAll();
-    if (static_cast<TFileSize>(bytes.size()) != Size) {
-        throw shared::ioError(TargetPath, QStringLiteral("couldn't read chunk file"));
-    }
-    return bytes;
-}
-
-QString describeSource(TChunkCheckLog::ESource Kind) {
-    switch (Kind) {
-    case TChunkCheckLog::ESource::Memory:
-        return QStringLiteral(" from cache to ");
-    case TChunkCheckLog::ESource::TemporaryFile:
-        return QStringLiteral(" from temp file to ");
-    case TChunkCheckLog::ESource::InstalledPackage:
-        return QStringLiteral(" from installed package to ");
-    case TChunkCheckLog::ESource::Download:
-        break;
-    }
-    return QStringLiteral(" to ");
-}
-
-} // namespace
-
-struct TChunkSaver::TSource {
-    QByteArray Bytes;
-    TChunkCheckLog::ESource Kind = TChunkCheckLog::ESource::Download;
-};
-
 TChunkSaver::TChunkSaver(std::shared_ptr<const shared::TFileSystemHelper> FileSystem,
                          std::shared_ptr<TChunkCache> Cache, TOptions Options, TWriteCallback OnWritten,
                          std::shared_ptr<TSiblingSources> Siblings)
@@ -68,10 +33,8 @@ TChunkSaver::TChunkSaver(std::shared_ptr<const shared::TFileSystemHelper> FileSy
 void TChunkSaver::save(const TChunkToDownload& Item, const QByteArray& Data) const {
     qInfo().noquote() << "saveDownloadedData chunk " + Item.Url.toString() +
                              " Thread: " + currentThreadIdText();
-    bool parked = false;
     for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
-        QMutexLocker lock(&file->Mutex);
-        saveInto(Item, Data, *file, parked);
+        writeContent(*file, Item.UnpackedHash, Data, false);
     }
 }
 
@@ -79,50 +42,95 @@ void TChunkSaver::seed(const TChunkToDownload& Item) const {
     qInfo().noquote() << "seedFromInstalledPackage chunk " + Item.Url.toString() +
                              " Thread: " + currentThreadIdText();
     for (const std::shared_ptr<TChunkedFileState>& file : Item.Targets) {
-        // A file that another walk holds is written as far as its contents are at hand by that
-        // walk, this content included: waiting for it would only hold a pool thread idle.
-        std::unique_lock<QMutex> lock(file->Mutex, std::try_to_lock);
-        if (lock.owns_lock()) {
-            walk(*file, nullptr, nullptr);
+        seedInto(*file, Item.UnpackedHash);
+    }
+}
+
+void TChunkSaver::seedInto(TChunkedFileState& File, const QByteArray& Hash) const {
+    const TChunkInPackage* chunk = nullptr;
+    std::size_t position = 0;
+    {
+        QMutexLocker lock(&File.Mutex);
+        for (const int pending : File.PendingPositions) {
+            if (File.Chunks[static_cast<std::size_t>(pending)].UnpackedHash == Hash) {
+                position = static_cast<std::size_t>(pending);
+                chunk = &File.Chunks[position];
+                break;
+            }
+        }
+        if (chunk == nullptr || copyWholeFileFromSibling(File)) {
+            return;
         }
     }
-}
-
-void TChunkSaver::saveInto(const TChunkToDownload& Item, const QByteArray& Data, TChunkedFileState& File,
-                           bool& Parked) const {
-    if (walk(File, &Item, &Data)) {
-        return;
-    }
-    const TChunkInPackage& waitingFor = File.Chunks[static_cast<std::size_t>(File.PendingPositions.front())];
-    qInfo().noquote() << "saveDownloadedData chunk " + waitingFor.Url.toString() + " not found for " +
-                             File.TargetPath + ". => Wait for chunk" + " Thread: " + currentThreadIdText();
-    const bool stillNeeded =
-        std::any_of(File.PendingPositions.begin(), File.PendingPositions.end(), [&](int Position) {
-            return File.Chunks[static_cast<std::size_t>(Position)].UnpackedHash == Item.UnpackedHash;
-        });
-    if (!Parked && stillNeeded) {
-        m_pCache->park(Item.UnpackedHash, Data);
-        Parked = true;
+    const std::optional<TSiblingSources::TPlace> place =
+        m_pSiblings ? m_pSiblings->find(File, position) : std::nullopt;
+    // A content the sibling no longer holds as described is downloaded instead.
+    const QByteArray bytes = place ? m_pSiblings->read(*chunk, *place) : QByteArray();
+    if (!bytes.isNull()) {
+        writeContent(File, Hash, bytes, true);
     }
 }
 
-bool TChunkSaver::walk(TChunkedFileState& File, const TChunkToDownload* Item, const QByteArray* Data) const {
+std::vector<std::size_t> TChunkSaver::claimPositions(TChunkedFileState& File, const QByteArray& Hash,
+                                                     TFileSize Size) const {
     if (File.TargetPath.isEmpty()) {
         throw shared::ioError(File.LocalFile, QStringLiteral("lies outside the installation directory"));
     }
-    if (File.PendingPositions.empty()) {
-        return true;
+    std::vector<std::size_t> positions;
+    for (auto pending = File.PendingPositions.begin(); pending != File.PendingPositions.end();) {
+        const std::size_t position = static_cast<std::size_t>(*pending);
+        if (File.Chunks[position].UnpackedHash != Hash) {
+            ++pending;
+            continue;
+        }
+        // Content of another length than its place would leave a gap or run into the next chunk.
+        if (File.Chunks[position].UnpackedSize != Size) {
+            throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
+        }
+        if (positions.empty() && !File.Started) {
+            prepare(File);
+        }
+        positions.push_back(position);
+        pending = File.PendingPositions.erase(pending);
     }
-    if (!File.Started) {
-        prepare(File);
+    if (!positions.empty()) {
+        openTarget(File);
+        ++File.WritesInFlight;
     }
-    while (!File.PendingPositions.empty() && writeNextChunk(Item, Data, File)) {
+    return positions;
+}
+
+void TChunkSaver::writeContent(TChunkedFileState& File, const QByteArray& Hash, const QByteArray& Bytes,
+                               bool FromSibling) const {
+    std::vector<std::size_t> positions;
+    {
+        QMutexLocker lock(&File.Mutex);
+        positions = claimPositions(File, Hash, static_cast<TFileSize>(Bytes.size()));
     }
-    if (File.PendingPositions.empty()) {
+    if (positions.empty()) {
+        return;
+    }
+    // Written outside the file's lock: other chunks of the same file are written at the same time.
+    // The file stays open until its last position is written, and that is none of these yet.
+    for (const std::size_t position : positions) {
+        m_pFileSystem->writeAt(*File.Target, static_cast<qint64>(File.offsetOf(position)), Bytes);
+    }
+    QMutexLocker lock(&File.Mutex);
+    --File.WritesInFlight;
+    for (const std::size_t position : positions) {
+        if (m_Options.ChunkVerification) {
+            TChunkCheckLog(*m_pFileSystem, File)
+                .recordWrite(position, Bytes,
+                             FromSibling ? TChunkCheckLog::ESource::InstalledPackage
+                                         : TChunkCheckLog::ESource::Download);
+        }
+        m_pCache->releaseUse(Hash);
+        markWritten(File, position,
+                    FromSibling ? QStringLiteral(" from installed package to ") : QStringLiteral(" to "));
+    }
+    if (File.PendingCount == 0 && File.WritesInFlight == 0) {
         finish(File);
-        return true;
     }
-    return false;
 }
 
 void TChunkSaver::prepare(TChunkedFileState& File) const {
@@ -166,78 +174,24 @@ void TChunkSaver::openTarget(TChunkedFileState& File) const {
     }
 }
 
-bool TChunkSaver::findSource(std::size_t Position, const TChunkToDownload* Item, const QByteArray* Data,
-                             TChunkedFileState& File, TSource& Source) const {
-    const TChunkInPackage& Chunk = File.Chunks[Position];
-    if (Item != nullptr && Data != nullptr && Chunk.UnpackedHash == Item->UnpackedHash) {
-        Source = {*Data, TChunkCheckLog::ESource::Download};
-        return true;
-    }
-    const TChunkCache::TSource cached = m_pCache->source(Chunk.UnpackedHash);
-    if (cached.State == TPendingChunk::InMemory) {
-        Source = {cached.Data, TChunkCheckLog::ESource::Memory};
-        return true;
-    }
-    if (cached.State == TPendingChunk::InTemporaryFile) {
-        Source = {readParkedChunk(cached.FilePath, File.TargetPath, Chunk.UnpackedSize),
-                  TChunkCheckLog::ESource::TemporaryFile};
-        return true;
-    }
-    const std::optional<TSiblingSources::TPlace> place =
-        m_pSiblings ? m_pSiblings->find(File, Position) : std::nullopt;
-    if (!place) {
+bool TChunkSaver::copyWholeFileFromSibling(TChunkedFileState& File) const {
+    const TChunkInPackage& chunk = File.Chunks.front();
+    if (!m_pSiblings || File.Chunks.size() != 1 || File.Started || chunk.UnpackedSize != File.Size ||
+        File.TargetPath.isEmpty()) {
         return false;
     }
-    Source = {m_pSiblings->read(Chunk, *place), TChunkCheckLog::ESource::InstalledPackage};
-    return !Source.Bytes.isNull();
-}
-
-bool TChunkSaver::copyWholeFileFromSibling(TChunkedFileState& File, std::size_t Position) const {
-    const TChunkInPackage& chunk = File.Chunks[Position];
-    if (!m_pSiblings || File.Chunks.size() != 1 || File.Target || chunk.UnpackedSize != File.Size) {
+    const std::optional<TSiblingSources::TPlace> place = m_pSiblings->find(File, 0);
+    if (!place || place->Offset != 0 || place->FileSize != chunk.UnpackedSize) {
         return false;
     }
-    const std::optional<TSiblingSources::TPlace> place = m_pSiblings->find(File, Position);
-    if (!place || place->Offset != 0 || place->FileSize != chunk.UnpackedSize ||
-        m_pCache->source(chunk.UnpackedHash).State != TPendingChunk::NotAvailable) {
-        return false;
-    }
+    prepare(File);
     if (!m_pSiblings->copyWholeFile(chunk, *place, File.WritePath)) {
         return false;
     }
+    File.PendingPositions.clear();
     m_pCache->releaseUse(chunk.UnpackedHash);
-    markWritten(File, Position, QStringLiteral(" copied from installed package to "));
-    return true;
-}
-
-bool TChunkSaver::writeNextChunk(const TChunkToDownload* Item, const QByteArray* Data,
-                                 TChunkedFileState& File) const {
-    const std::size_t position = static_cast<std::size_t>(File.PendingPositions.front());
-    const TChunkInPackage& chunk = File.Chunks[position];
-    const bool downloaded = Item != nullptr && Data != nullptr && chunk.UnpackedHash == Item->UnpackedHash;
-    if (!downloaded && copyWholeFileFromSibling(File, position)) {
-        return true;
-    }
-    TSource source;
-    if (!findSource(position, Item, Data, File, source)) {
-        return false;
-    }
-    // Content of another length than its place would leave a gap or run into the next chunk.
-    if (static_cast<TFileSize>(source.Bytes.size()) != chunk.UnpackedSize) {
-        throw shared::ioError(File.TargetPath, QStringLiteral("couldn't write chunk file"));
-    }
-    openTarget(File);
-    const TChunkCheckLog checkLog(*m_pFileSystem, File);
-    if (m_Options.ChunkVerification) {
-        checkLog.checkChunksBefore(position);
-    }
-    const TFileSize offset = File.offsetOf(position);
-    m_pFileSystem->writeAt(*File.Target, static_cast<qint64>(offset), source.Bytes);
-    if (m_Options.ChunkVerification) {
-        checkLog.recordWrite(position, source.Bytes, source.Kind);
-    }
-    m_pCache->releaseUse(chunk.UnpackedHash);
-    markWritten(File, position, describeSource(source.Kind));
+    markWritten(File, 0, QStringLiteral(" copied from installed package to "));
+    finish(File);
     return true;
 }
 
@@ -249,14 +203,22 @@ void TChunkSaver::markWritten(TChunkedFileState& File, std::size_t Position, con
     if (m_OnWritten) {
         m_OnWritten(chunk.Url, chunk.UnpackedSize);
     }
-    File.PendingPositions.pop_front();
     --File.PendingCount;
 }
 
 void TChunkSaver::finish(TChunkedFileState& File) const {
+    if (File.Target && m_Options.ChunkVerification) {
+        // Chunks are written in any order: the file is read back once it is whole.
+        TChunkCheckLog(*m_pFileSystem, File).checkChunksBefore(File.Chunks.size());
+    }
     if (File.Target) {
-        // On the disk before the run can be recorded as complete.
-        m_pFileSystem->syncFile(*File.Target);
+        // A file that takes another's place by a rename (the launcher replacing its own program) is
+        // on the disk before its new name is, or a power cut could leave that name empty. Every other
+        // file reaches the disk with one sync of the whole file system before the package's full
+        // marker is written; a run that ends before it has its files read again at the next start.
+        if (File.WritePath != File.TargetPath) {
+            m_pFileSystem->syncFile(*File.Target);
+        }
         File.Target->close();
         File.Target.reset();
     }

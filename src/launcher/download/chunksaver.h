@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace shared {
 class TFileSystemHelper;
@@ -20,11 +21,10 @@ class TChunkedFileState;
 class TSiblingSources;
 struct TChunkToDownload;
 
-// Writes a downloaded, checked chunk into every file that contains it. Each file is written from
-// the front in chunk order: starting at its first pending position, every chunk whose content is
-// at hand (the downloaded one, one kept in the chunk cache, or one an installed sibling holds) is
-// written; a chunk that arrived too early is kept in the cache for later. Runs on pool threads,
-// several at once.
+// Writes a downloaded, checked chunk at every position of every file that contains it, as soon as it
+// is at hand: chunks of one file arrive in any order and are written side by side, each by its own
+// positioned writes, so nothing waits in memory for the chunks before it. Contents an installed
+// sibling holds are read from it and written the same way. Runs on pool threads, several at once.
 class TChunkSaver {
 public:
     struct TOptions {
@@ -46,21 +46,19 @@ public:
     void seed(const TChunkToDownload& Item) const;
 
 private:
-    struct TSource;
-
-    void saveInto(const TChunkToDownload& Item, const QByteArray& Data, TChunkedFileState& File,
-                  bool& Parked) const;
-    // Writes from the front of the file as long as contents are at hand; Data (may be null) is
-    // Item's content. True when the file is complete.
-    bool walk(TChunkedFileState& File, const TChunkToDownload* Item, const QByteArray* Data) const;
+    // Writes Bytes at every pending position of File whose content has Hash; the file is finished
+    // by whoever writes its last position.
+    void writeContent(TChunkedFileState& File, const QByteArray& Hash, const QByteArray& Bytes,
+                      bool FromSibling) const;
+    // The positions of File still waiting for the content with Hash (of Size bytes), taken out of its
+    // pending list; the file is prepared and opened first. Called with the file's lock held.
+    std::vector<std::size_t> claimPositions(TChunkedFileState& File, const QByteArray& Hash,
+                                            TFileSize Size) const;
+    void seedInto(TChunkedFileState& File, const QByteArray& Hash) const;
     void prepare(TChunkedFileState& File) const;
     void openTarget(TChunkedFileState& File) const;
-    bool writeNextChunk(const TChunkToDownload* Item, const QByteArray* Data, TChunkedFileState& File) const;
-    // The content of the chunk at Position, wherever it is at hand; false when it is nowhere yet.
-    bool findSource(std::size_t Position, const TChunkToDownload* Item, const QByteArray* Data,
-                    TChunkedFileState& File, TSource& Source) const;
     // A file that is one piece which a sibling holds as a whole file is copied as a file.
-    bool copyWholeFileFromSibling(TChunkedFileState& File, std::size_t Position) const;
+    bool copyWholeFileFromSibling(TChunkedFileState& File) const;
     void markWritten(TChunkedFileState& File, std::size_t Position, const QString& How) const;
     void finish(TChunkedFileState& File) const;
 

@@ -37,8 +37,9 @@ QString urlText(const QUrl& Url) {
 }
 
 // Free buffers kept for the next chunks: about two per transfer (its body and its unpacked
-// content), and never more bytes than a handful of the largest chunks.
-constexpr qint64 MaxKeptBufferBytes = qint64(96) << 20;
+// content), and never more bytes than about a dozen of the largest chunks. Chunks are written as
+// they arrive, so this is most of the memory a run holds.
+constexpr qint64 MaxKeptBufferBytes = qint64(192) << 20;
 
 std::shared_ptr<shared::TBufferPool> makeBufferPool(const TLauncherSettings& Settings) {
     return std::make_shared<shared::TBufferPool>(2 * std::max(Settings.maxConcurrentDownloads(), 1) + 2,
@@ -248,7 +249,7 @@ void TPackageFileDownloader::startNextSeeds() {
         runStage(
             [saver, item = *found] {
                 saver->seed(item);
-                return TStageResult{true, {}, QString(), false};
+                return TStageResult{true, QString(), false};
             },
             [this, url](const TStageResult& Result) { onSeedFinished(url, Result); });
     }
@@ -322,6 +323,10 @@ void TPackageFileDownloader::logSeededBytes() const {
                              QString::number(seededBytes()) + " bytes from installed packages";
 }
 
+shared::TBufferPool::TCounts TPackageFileDownloader::bufferCounts() const {
+    return m_pBuffers->counts();
+}
+
 int TPackageFileDownloader::peakCachedChunksInMemory() const {
     return m_pCache->peakInMemoryCount();
 }
@@ -332,48 +337,49 @@ int TPackageFileDownloader::chunksParkedInTemporaryFiles() const {
 
 void TPackageFileDownloader::onDownloadCompleted(QUrl Url, QByteArray Data) {
     qInfo().noquote() << "onDownloadCompleted " + urlText(Url) + " Thread: " + currentThreadIdText();
-    processDownloadedData(Url, Data, false, false);
+    processDownloadedData(Url, std::move(Data));
 }
 
-void TPackageFileDownloader::processDownloadedData(const QUrl& Url, const QByteArray& Data, bool Decompressed,
-                                                   bool Verified) {
+void TPackageFileDownloader::processDownloadedData(const QUrl& Url, QByteArray Body) {
     const auto found = findItem(m_Outstanding, Url);
     if (found == m_Outstanding.end()) {
         m_pPool->releaseDownload(Url);
         return;
     }
-    const TChunkToDownload item = *found;
-    const bool decompressFirst = item.Unpack && !Decompressed;
-    if (decompressFirst) {
-        qInfo().noquote() << "processDownloadedData decompress " + urlText(Url) +
-                                 " Thread: " + currentThreadIdText();
-        runStage(
-            [item, Body = Data, buffers = m_pBuffers]() mutable {
-                return TStageResult{true, decompressDownloadedData(item, std::move(Body), *buffers),
-                                    QString(), false};
-            },
-            [this, Url](const TStageResult& Result) { onDecompressFinished(Url, Result); });
-    } else if (!Verified) {
-        qInfo().noquote() << "processDownloadedData verify " + urlText(Url) +
-                                 " Thread: " + currentThreadIdText();
-        runStage(
-            [item, Data] {
-                return TStageResult{true, verifyDownloadedData(item, Data), QString(), false};
-            },
-            [this, Url](const TStageResult& Result) { onVerifyFinished(Url, Result); });
+    qInfo().noquote() << "processDownloadedData " + urlText(Url) + " Thread: " + currentThreadIdText();
+    runStage(
+        [item = *found, Body = std::move(Body), saver = m_pSaver, buffers = m_pBuffers]() mutable {
+            return unpackCheckAndSave(item, std::move(Body), *saver, *buffers);
+        },
+        [this, Url](const TStageResult& Result) { onChunkProcessed(Url, Result); });
+}
+
+TPackageFileDownloader::TStageResult
+TPackageFileDownloader::unpackCheckAndSave(const TChunkToDownload& Item, QByteArray Body,
+                                           const TChunkSaver& Saver, shared::TBufferPool& Buffers) {
+    QByteArray content;
+    if (Item.Unpack) {
+        try {
+            content = shared::decompress(Body, Buffers.take(static_cast<qint64>(std::min<TFileSize>(
+                                                   Item.UnpackedSize, std::numeric_limits<qint64>::max()))));
+        } catch (const std::exception& error) {
+            qWarning().noquote() << "unpacking " + urlText(Item.Url) + " failed: " + error.what();
+            return TStageResult{false, QString::fromUtf8(error.what()), false, EStep::Unpack};
+        }
+        // The body is no longer needed once unpacked (a body that was no container is the content).
+        Buffers.give(std::move(Body));
     } else {
-        qInfo().noquote() << "processDownloadedData save " + urlText(Url) +
-                                 " Thread: " + currentThreadIdText();
-        const std::shared_ptr<const TChunkSaver> saver = m_pSaver;
-        runStage(
-            [saver, item, Content = Data, buffers = m_pBuffers]() mutable {
-                saver->save(item, Content);
-                // Unless the chunk cache keeps these bytes, they can take the next chunk.
-                buffers->give(std::move(Content));
-                return TStageResult{true, {}, QString(), false};
-            },
-            [this, Url](const TStageResult& Result) { onSaveFinished(Url, Result); });
+        content = std::move(Body);
     }
+    // The length is checked too: the content is written over exactly its declared length.
+    if (static_cast<TFileSize>(content.size()) != Item.UnpackedSize ||
+        shared::TSha256::hash(content) != Item.UnpackedHash) {
+        qWarning().noquote() << "the content of " + urlText(Item.Url) + " does not have its hash";
+        return TStageResult{false, QStringLiteral("invalid hash"), false, EStep::Check};
+    }
+    Saver.save(Item, content);
+    Buffers.give(std::move(content));
+    return TStageResult{true, QString(), false, EStep::Save};
 }
 
 void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
@@ -390,13 +396,13 @@ void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
             stop->throwIfRequested();
             return Work();
         } catch (const TRunStopped& stopped) {
-            return TStageResult{false, {}, QString::fromUtf8(stopped.what()), true};
+            return TStageResult{false, QString::fromUtf8(stopped.what()), true};
         } catch (const shared::TDiskError& error) {
             qCritical().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
-            return TStageResult{false, {}, QString::fromUtf8(error.what()), true};
+            return TStageResult{false, QString::fromUtf8(error.what()), true};
         } catch (const std::exception& error) {
             qWarning().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
-            return TStageResult{false, {}, QString::fromUtf8(error.what()), false};
+            return TStageResult{false, QString::fromUtf8(error.what()), false};
         } catch (...) {
             qWarning().noquote() << "processDownloadedData stage failed";
         }
@@ -404,12 +410,26 @@ void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
     }));
 }
 
-void TPackageFileDownloader::onDecompressFinished(const QUrl& Url, const TStageResult& Result) {
-    qInfo().noquote() << "processDownloadedData decompress finished " + urlText(Url);
+void TPackageFileDownloader::onChunkProcessed(const QUrl& Url, const TStageResult& Result) {
+    qInfo().noquote() << "processDownloadedData finished " + urlText(Url);
     if (Result.Succeeded) {
-        processDownloadedData(Url, Result.Data, true, false);
+        processFinishedData(Url);
         return;
     }
+    switch (Result.FailedStep) {
+    case EStep::Unpack:
+        onUnpackFailed(Url);
+        break;
+    case EStep::Check:
+        onCheckFailed(Url);
+        break;
+    case EStep::Save:
+        onSaveFailed(Url, Result);
+        break;
+    }
+}
+
+void TPackageFileDownloader::onUnpackFailed(const QUrl& Url) {
     qWarning().noquote() << "Failed to decompress file downloaded from " + urlText(Url);
     if (fetchFromNextAddress(Url)) {
         return;
@@ -423,12 +443,7 @@ void TPackageFileDownloader::onDecompressFinished(const QUrl& Url, const TStageR
     emitFinishedSignalWhenNoMoreFilesAreOutstanding();
 }
 
-void TPackageFileDownloader::onVerifyFinished(const QUrl& Url, const TStageResult& Result) {
-    qInfo().noquote() << "processDownloadedData verify finished " + urlText(Url);
-    if (Result.Succeeded) {
-        processDownloadedData(Url, Result.Data, true, true);
-        return;
-    }
+void TPackageFileDownloader::onCheckFailed(const QUrl& Url) {
     qWarning().noquote() << "Failed to verify file downloaded from " + urlText(Url);
     if (fetchFromNextAddress(Url)) {
         return;
@@ -449,12 +464,7 @@ bool TPackageFileDownloader::fetchFromNextAddress(const QUrl& Url) {
     return true;
 }
 
-void TPackageFileDownloader::onSaveFinished(const QUrl& Url, const TStageResult& Result) {
-    qInfo().noquote() << "processDownloadedData save completed " + urlText(Url);
-    if (Result.Succeeded) {
-        processFinishedData(Url);
-        return;
-    }
+void TPackageFileDownloader::onSaveFailed(const QUrl& Url, const TStageResult& Result) {
     qWarning().noquote() << "Failed to save file downloaded from " + urlText(Url) + ": " + Result.Error;
     if (m_ErrorText.isEmpty()) {
         m_ErrorText = Result.Error;
@@ -482,30 +492,6 @@ void TPackageFileDownloader::stopAfterDiskFailure() {
         m_pPool->releaseDownload(item.Url);
     }
     m_Outstanding.clear();
-}
-
-QByteArray TPackageFileDownloader::decompressDownloadedData(const TChunkToDownload& Item, QByteArray Data,
-                                                            shared::TBufferPool& Buffers) {
-    qDebug().noquote() << "decompressDownloadedData " + urlText(Item.Url) + " started";
-    QByteArray result =
-        shared::decompress(Data, Buffers.take(static_cast<qint64>(std::min<TFileSize>(
-                                     Item.UnpackedSize, std::numeric_limits<qint64>::max()))));
-    // The body is no longer needed once unpacked (a body that was no container is the result).
-    Buffers.give(std::move(Data));
-    qDebug().noquote() << "decompressDownloadedData " + urlText(Item.Url) + " finished";
-    return result;
-}
-
-QByteArray TPackageFileDownloader::verifyDownloadedData(const TChunkToDownload& Item,
-                                                        const QByteArray& Data) {
-    // The length is checked too: the content is written over exactly its declared length.
-    if (static_cast<TFileSize>(Data.size()) == Item.UnpackedSize &&
-        shared::TSha256::hash(Data) == Item.UnpackedHash) {
-        return Data;
-    }
-    qWarning().noquote() << "saveDownloadedData failed: invalid hash";
-    throw std::runtime_error(
-        QStringLiteral("verify of url '%1' failed").arg(urlText(Item.Url)).toStdString());
 }
 
 void TPackageFileDownloader::processFinishedData(const QUrl& Url) {

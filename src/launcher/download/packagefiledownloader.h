@@ -4,6 +4,7 @@
 #include "launcher/download/packagedownloadererror.h"
 #include "launcher/download/ratestatistic.h"
 #include "launcher/package/filetodownload.h"
+#include "shared/container/bufferpool.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -22,7 +23,6 @@
 #include <vector>
 
 namespace shared {
-class TBufferPool;
 class TDownloadPool;
 } // namespace shared
 
@@ -83,6 +83,8 @@ public:
     int peakCachedChunksInMemory() const;
     // Chunks the cache had to keep in temporary files during the last run.
     int chunksParkedInTemporaryFiles() const;
+    // How the buffers for bodies and unpacked chunks were found, over the downloader's life.
+    shared::TBufferPool::TCounts bufferCounts() const;
     // Bytes of the last run written from installed siblings instead of being downloaded.
     TFileSize seededBytes() const;
     // The first saving error of the run in the system's words ("No space left on device"), or the
@@ -105,32 +107,36 @@ private slots:
     void onProgressTick();
 
 private:
+    // Where a chunk's work on the pool stopped: its body did not unpack, its content was not the
+    // described one, or it could not be written.
+    enum class EStep { Unpack, Check, Save };
     struct TStageResult {
         bool Succeeded = false;
-        QByteArray Data;
         QString Error;
         // The disk refused data (shared::TDiskError): the whole run stops.
         bool DiskRefused = false;
+        EStep FailedStep = EStep::Save;
     };
     using TStageWork = std::function<TStageResult()>;
     using TStageDone = std::function<void(const TStageResult&)>;
 
-    void processDownloadedData(const QUrl& Url, const QByteArray& Data, bool Decompressed, bool Verified);
+    void processDownloadedData(const QUrl& Url, QByteArray Body);
     void processFinishedData(const QUrl& Url);
     void runStage(TStageWork Work, TStageDone Done);
-    void onDecompressFinished(const QUrl& Url, const TStageResult& Result);
-    void onVerifyFinished(const QUrl& Url, const TStageResult& Result);
-    void onSaveFinished(const QUrl& Url, const TStageResult& Result);
-    static QByteArray decompressDownloadedData(const TChunkToDownload& Item, QByteArray Data,
-                                               shared::TBufferPool& Buffers);
+    // One task on the pool per chunk: unpacked, checked and written without a trip back to this
+    // thread, its buffers handed back to the pool by the thread that used them last.
+    static TStageResult unpackCheckAndSave(const TChunkToDownload& Item, QByteArray Body,
+                                           const TChunkSaver& Saver, shared::TBufferPool& Buffers);
+    void onChunkProcessed(const QUrl& Url, const TStageResult& Result);
+    void onUnpackFailed(const QUrl& Url);
+    void onCheckFailed(const QUrl& Url);
+    void onSaveFailed(const QUrl& Url, const TStageResult& Result);
     void onSeedFinished(const QUrl& Url, const TStageResult& Result);
     void startNextSeeds();
     // The item is fetched from the network after all (its sibling changed or was withdrawn).
     void downloadInstead(const QUrl& Url);
     void downloadAlteredSeeds();
     void logSeededBytes() const;
-    static QByteArray verifyDownloadedData(const TChunkToDownload& Item, const QByteArray& Data);
-    void saveDownloadedData(const TChunkToDownload& Item, const QByteArray& Data) const;
     // The one place that decides between another attempt and giving up on an item.
     void retryOrGiveUp(const QUrl& Url, const QString& FinalMessage, bool MadeProgress);
     void requestAgain(const QUrl& Url);

@@ -7,6 +7,25 @@
 
 namespace shared {
 
+namespace {
+
+constexpr int PageSize = 4096;
+
+// Grows an empty buffer to Capacity and writes each new page once, so that the system supplies
+// its memory now, on this thread, rather than page by page to whoever fills it next.
+void growAndTouch(QByteArray& Buffer, int Capacity) {
+    const int had = Buffer.capacity();
+    Buffer.reserve(Capacity);
+    Buffer.resize(Buffer.capacity());
+    char* const data = Buffer.data();
+    for (int at = had; at < Buffer.size(); at += PageSize) {
+        data[at] = 0;
+    }
+    Buffer.resize(0);
+}
+
+} // namespace
+
 TBufferPool::TBufferPool(int MaxKept, qint64 MaxKeptBytes)
     : m_MaxKept(MaxKept)
     , m_MaxKeptBytes(MaxKeptBytes) {}
@@ -17,7 +36,9 @@ QByteArray TBufferPool::take(qint64 Capacity) {
     QByteArray buffer;
     {
         QMutexLocker lock(&m_Mutex);
+        m_LargestTaken = std::max(m_LargestTaken, wanted);
         if (m_Kept.empty()) {
+            ++m_Counts.Fresh;
             lock.unlock();
             // Reserved capacity survives resizing to zero, so the buffer can come back here empty.
             buffer.reserve(wanted);
@@ -34,6 +55,7 @@ QByteArray TBufferPool::take(qint64 Capacity) {
             }
         }
         m_KeptBytes -= chosen->capacity();
+        ++(chosen->capacity() >= wanted ? m_Counts.Reused : m_Counts.Grown);
         buffer = std::move(*chosen);
         m_Kept.erase(chosen);
     }
@@ -44,14 +66,25 @@ QByteArray TBufferPool::take(qint64 Capacity) {
 
 void TBufferPool::give(QByteArray&& Buffer) {
     QByteArray buffer = std::move(Buffer);
+    QMutexLocker lock(&m_Mutex);
     if (!buffer.isDetached()) {
+        ++m_Counts.NotKept;
         return;
     }
     buffer.resize(0);
     if (buffer.capacity() == 0) {
         return; // a buffer without reserved room frees its memory when emptied
     }
-    QMutexLocker lock(&m_Mutex);
+    // One smaller than the largest piece asked for so far is grown to it by the thread that gives it
+    // back (a worker), when there is room: the thread that takes it next (the one that reads network
+    // data into it) then finds memory that is there already.
+    const int largest = m_LargestTaken;
+    if (buffer.capacity() < largest && static_cast<int>(m_Kept.size()) < m_MaxKept &&
+        m_KeptBytes + largest <= m_MaxKeptBytes) {
+        lock.unlock();
+        growAndTouch(buffer, largest);
+        lock.relock();
+    }
     if (static_cast<int>(m_Kept.size()) >= m_MaxKept || m_KeptBytes + buffer.capacity() > m_MaxKeptBytes) {
         // The smallest kept buffer makes room for a larger one: large pieces are the expensive ones.
         const auto smallest =
@@ -60,6 +93,7 @@ void TBufferPool::give(QByteArray&& Buffer) {
             });
         if (smallest == m_Kept.end() || smallest->capacity() >= buffer.capacity() ||
             m_KeptBytes - smallest->capacity() + buffer.capacity() > m_MaxKeptBytes) {
+            ++m_Counts.NotKept;
             return;
         }
         m_KeptBytes -= smallest->capacity();
@@ -67,6 +101,11 @@ void TBufferPool::give(QByteArray&& Buffer) {
     }
     m_KeptBytes += buffer.capacity();
     m_Kept.push_back(std::move(buffer));
+}
+
+TBufferPool::TCounts TBufferPool::counts() const {
+    QMutexLocker lock(&m_Mutex);
+    return m_Counts;
 }
 
 int TBufferPool::keptCount() const {

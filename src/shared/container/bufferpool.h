@@ -11,7 +11,8 @@ namespace shared {
 // pieces (chunk bodies, unpacked chunks) keeps writing into memory it already owns instead of
 // asking the system for fresh pages, and giving them back, for every piece. Only a free buffer
 // is kept: one still shared with another holder is left to that holder. At most MaxKept buffers
-// and MaxKeptBytes bytes wait in the pool; the rest goes back to the system.
+// and MaxKeptBytes bytes wait in the pool; the rest goes back to the system. A buffer that comes
+// back smaller than the largest one asked for is grown on the way in, while there is room.
 // All operations may be called from any thread.
 class TBufferPool {
 public:
@@ -27,12 +28,25 @@ public:
 
     int keptCount() const;
 
+    // What take() and give() did so far: how often a kept buffer had room already, had to grow, or
+    // none was kept (fresh memory that the system supplies page by page when it is first written);
+    // how many buffers came back and could not be kept (still shared, or no room).
+    struct TCounts {
+        int Reused = 0;
+        int Grown = 0;
+        int Fresh = 0;
+        int NotKept = 0;
+    };
+    TCounts counts() const;
+
 private:
     const int m_MaxKept;
     const qint64 m_MaxKeptBytes;
     mutable QMutex m_Mutex; // guards everything below
     std::vector<QByteArray> m_Kept;
     qint64 m_KeptBytes = 0;
+    int m_LargestTaken = 0;
+    TCounts m_Counts;
 };
 
 } // namespace shared

@@ -19,6 +19,7 @@
 #include "support/testregistry.h"
 
 #include <QNetworkAccessManager>
+#include <QtConcurrent>
 #include <QtTest>
 
 #include <numeric>
@@ -172,16 +173,9 @@ private slots:
         QCOMPARE(run.Written.count(), 6); // every pending position once
     }
 
-    void earlyChunksWaitInMemoryThenInTemporaryFiles_data() {
-        QTest::addColumn<int>("maxCachedChunks");
-        QTest::newRow("no cache: one in memory") << 0;
-        QTest::newRow("two: three in memory") << 2;
-        QTest::newRow("plenty") << 100;
-    }
-
-    void earlyChunksWaitInMemoryThenInTemporaryFiles() {
-        // Chunks arriving last first wait in the cache once each, although "b.bin" takes one at once.
-        QFETCH(int, maxCachedChunks);
+    // Chunks arriving last first, several at once, are each written at their places at once:
+    // nothing waits in the cache, and "b.bin" is finished by whichever write comes last.
+    void chunksInAnyOrderAreWrittenSideBySide() {
         std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
         for (int index = 0; index < 8; ++index) {
@@ -190,27 +184,23 @@ private slots:
         }
         const std::vector<std::shared_ptr<TChunkedFileState>> files{
             std::make_shared<TChunkedFileState>(fileOf(u"a.bin"_qs, chunks), target(u"a.bin"_qs)),
-            std::make_shared<TChunkedFileState>(fileOf(u"b.bin"_qs, {chunks[7], chunks[0]}),
+            std::make_shared<TChunkedFileState>(fileOf(u"b.bin"_qs, {chunks[7], chunks[0], chunks[7]}),
                                                 target(u"b.bin"_qs))};
-        auto cache = std::make_shared<TChunkCache>(maxCachedChunks, fileSystem());
-        for (const auto& file : files) {
-            for (const TChunkInPackage& chunk : file->Chunks) {
-                cache->addUse(chunk.UnpackedHash);
-            }
+        auto cache = std::make_shared<TChunkCache>(0, fileSystem());
+        std::vector<TChunkToDownload> items;
+        for (int index = 7; index >= 0; --index) {
+            items.emplace_back(chunks[static_cast<std::size_t>(index)]);
+            items.back().Targets =
+                index == 0 || index == 7 ? files : std::vector<std::shared_ptr<TChunkedFileState>>{files[0]};
         }
         const TChunkSaver saver(fileSystem(), cache, {}, {});
-        for (int index = 7; index >= 0; --index) {
-            TChunkToDownload item(chunks[static_cast<std::size_t>(index)]);
-            item.Targets =
-                index == 0 || index == 7 ? files : std::vector<std::shared_ptr<TChunkedFileState>>{files[0]};
-            saver.save(item, pieces[static_cast<std::size_t>(index)]);
-        }
+        QtConcurrent::blockingMap(items, [&](const TChunkToDownload& Item) {
+            saver.save(Item, pieces[static_cast<std::size_t>(Item.Url.fileName().toInt())]);
+        });
         QCOMPARE(readBytes(target(u"a.bin"_qs)), join(pieces, {0, 1, 2, 3, 4, 5, 6, 7}));
-        QCOMPARE(readBytes(target(u"b.bin"_qs)), join(pieces, {7, 0}));
-        const int inMemory = std::min(7, maxCachedChunks + 1);
-        QCOMPARE(cache->peakInMemoryCount(), inMemory);
-        QCOMPARE(cache->temporaryFileCount(), 7 - inMemory);
-        QCOMPARE(cache->inMemoryCount(), 0);
+        QCOMPARE(readBytes(target(u"b.bin"_qs)), join(pieces, {7, 0, 7}));
+        QVERIFY(files[0]->isComplete() && files[1]->isComplete() && !files[0]->Target && !files[1]->Target);
+        QCOMPARE(cache->peakInMemoryCount() + cache->temporaryFileCount(), 0);
     }
 
     // Four chunks of ten bytes, room for 25 bytes in memory: the rest wait in the staging folder,
@@ -285,8 +275,9 @@ private slots:
     void outcomes_data() {
         // Answers: 200 the right bytes, 503 a failure, 0 the wrong bytes, -1 bytes that do not unpack,
         // 1 silence, 2 a stop mid-body, 3 a cut after some bytes, 4 a cut before the body, 5 too many bytes.
-        // Setup: "disk" (no directory can be made), "remove" (no file deleted), "self" (self-update
-        // mode), "gone" (a file the server lacks), "twice" (a second content under one address).
+        // Setup: "disk" (no directory can be made), "remove" (no file deleted), "sync" (no file synced),
+        // "self" (self-update mode), "gone" (a file the server lacks), "twice" (a second content under one
+        // address).
         QTest::addColumn<QList<int>>("answers");
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("localFile");
@@ -314,6 +305,8 @@ private slots:
         row("one address for two contents", {200}, 1, "two.bin", "twice", E::DownloadFailed);
         row("a file that cannot be deleted", {200}, 1, "s.bin", "remove", E::SavingFailed);
         row("self-update builds beside it", {200}, 1, "s.bin", "remove self", E::NoError);
+        row("files are not synced one by one", {200}, 1, "s.bin", "sync", E::NoError);
+        row("self-update: an unsynced file stays beside it", {200}, 1, "s.bin", "sync self", E::SavingFailed);
     }
 
     void outcomes() {
@@ -359,12 +352,12 @@ private slots:
             files.push_back(
                 fileOf(u"b/gone.bin"_qs, {chunkOf(seededBytes(10, 100), server.url(u"/c/gone"_qs), {})}));
         }
-        std::shared_ptr<TLauncherFilesystemHelper> disk = fileSystem();
-        if (setup.contains(u"disk"_qs) || setup.contains(u"remove"_qs)) {
-            disk = std::make_shared<TFailingFilesystem>(
-                m_pLauncher->path(),
-                setup.contains(u"disk"_qs) ? EFailingOperation::CreateDirectory : EFailingOperation::Remove);
-        }
+        const EFailingOperation failing = setup.contains(u"disk"_qs)     ? EFailingOperation::CreateDirectory
+                                          : setup.contains(u"remove"_qs) ? EFailingOperation::Remove
+                                          : setup.contains(u"sync"_qs)   ? EFailingOperation::Sync
+                                                                         : EFailingOperation::None;
+        fileSystem(); // writes the settings the failing helper reads
+        const auto disk = std::make_shared<TFailingFilesystem>(m_pLauncher->path(), failing);
         const QString inner = target(u"package"_qs);
         QVERIFY(writeBytes(inner + u"/s.bin"_qs, "in place"));
 
@@ -381,7 +374,7 @@ private slots:
         const bool written = localFile == u"s.bin"_qs && error == EPackageDownloaderError::NoError;
         QCOMPARE(readBytes(inner + u"/s.bin"_qs), written ? content : QByteArray("in place"));
         // The launcher replacing itself builds the new file beside it and renames it over the old one.
-        QVERIFY(!QFileInfo::exists(inner + u"/s.bin.new"_qs));
+        QCOMPARE(QFileInfo::exists(inner + u"/s.bin.new"_qs), setup == u"sync self"_qs);
         QCOMPARE(QDir(m_pTarget->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{u"package"_qs});
     }
