@@ -70,7 +70,7 @@ TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownload
                                                std::shared_ptr<TLauncherFilesystemHelper> FileSystem)
     : m_pPool(std::move(Pool))
     , m_pFileSystem(std::move(FileSystem))
-    , m_pCache(std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem))
+    , m_pCache(std::make_shared<TChunkCache>())
     , m_pStop(std::make_shared<TStopRequest>())
     , m_pBuffers(makeBufferPool(*m_pFileSystem->settings())) {
     m_pPool->setBufferPool(m_pBuffers);
@@ -131,8 +131,7 @@ TFileSize TPackageFileDownloader::seededBytes() const {
 }
 
 void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Files) {
-    m_pCache = std::make_shared<TChunkCache>(m_pFileSystem->settings()->maxCachedChunks(), m_pFileSystem,
-                                             m_TargetDirectory.filePath(StagingDirectoryName));
+    m_pCache = std::make_shared<TChunkCache>();
     m_Files.clear();
     std::map<QUrl, TChunkToDownload> items;
     for (const TFileToDownload& file : Files) {
@@ -325,14 +324,6 @@ void TPackageFileDownloader::logSeededBytes() const {
 
 shared::TBufferPool::TCounts TPackageFileDownloader::bufferCounts() const {
     return m_pBuffers->counts();
-}
-
-int TPackageFileDownloader::peakCachedChunksInMemory() const {
-    return m_pCache->peakInMemoryCount();
-}
-
-int TPackageFileDownloader::chunksParkedInTemporaryFiles() const {
-    return m_pCache->temporaryFileCount();
 }
 
 void TPackageFileDownloader::onDownloadCompleted(QUrl Url, QByteArray Data) {
@@ -628,11 +619,7 @@ void TPackageFileDownloader::emitFinishedSignalWhenNoMoreFilesAreOutstanding() {
     m_WriteRate.resetCount();
     m_ProgressTimer.stop();
     emitProgress();
-    qInfo().noquote() << "chunk cache: at most " + QString::number(m_pCache->peakInMemoryCount()) +
-                             " chunks in memory, " + QString::number(m_pCache->temporaryFileCount()) +
-                             " in temporary files";
     logSeededBytes();
-    // Whatever the outcome, nothing parked is of use any more.
     m_pCache->clear();
     if (m_AtLeastOneDownloadFailed) {
         emit downloadFailed(EPackageDownloaderError::DownloadFailed);

@@ -79,10 +79,6 @@ public:
     // Bytes per progress tick, for the speed shown to the player.
     const TRateStatistic& downloadRate() const { return m_DownloadRate; }
     const TRateStatistic& writeRate() const { return m_WriteRate; }
-    // The most chunks the cache held in memory at once during the last run.
-    int peakCachedChunksInMemory() const;
-    // Chunks the cache had to keep in temporary files during the last run.
-    int chunksParkedInTemporaryFiles() const;
     // How the buffers for bodies and unpacked chunks were found, over the downloader's life.
     shared::TBufferPool::TCounts bufferCounts() const;
     // Bytes of the last run written from installed siblings instead of being downloaded.

@@ -16,10 +16,8 @@ inline constexpr QLatin1String BackupSuffix(".old");
 // replaces itself, and takes the file's place only once it is complete.
 inline constexpr QLatin1String ReplacementSuffix(".new");
 inline constexpr QLatin1String ForcePatchMarkerFileName("FORCE_PATCH");
-// Chunks that arrive before their files can take them wait in memory up to this many bytes, the
-// rest in this folder of the package's directory (on the package's own disk, not in a small
-// temporary file system). The folder lives only as long as a run.
-inline constexpr qint64 MaxCachedChunkBytes = 256 * 1024 * 1024;
+// Older launchers kept early chunks in this folder of the package's directory; a run removes what
+// an ended one left behind, and no package file may take its name.
 inline constexpr QLatin1String StagingDirectoryName(".launcher-staging");
 inline constexpr QLatin1String SettingsFileName("launchersettings.ini");
 inline constexpr QLatin1String EmbeddedSettingsFolder(":/settings/");

@@ -39,6 +39,8 @@ public:
     bool seedFromInstalledPackages() const { return m_SeedFromInstalledPackages; }
     bool skipVerification() const { return m_SkipVerification; }
     bool chunkVerification() const { return m_ChunkVerification; }
+    // Read and logged so that existing settings files stay valid; chunks are written at their
+    // offsets as they arrive, so none wait in a cache that it would bound.
     int maxCachedChunks() const { return m_MaxCachedChunks; }
     int maxConcurrentDownloads() const { return m_MaxConcurrentDownloads; }
     // Base64 of the Ed25519 public key that signs the configuration and the package documents;

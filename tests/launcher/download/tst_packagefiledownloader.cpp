@@ -173,8 +173,8 @@ private slots:
         QCOMPARE(run.Written.count(), 6); // every pending position once
     }
 
-    // Chunks arriving last first, several at once, are each written at their places at once:
-    // nothing waits in the cache, and "b.bin" is finished by whichever write comes last.
+    // Chunks arriving last first, several at once, are each written at their places at once;
+    // "b.bin" is finished by whichever write comes last.
     void chunksInAnyOrderAreWrittenSideBySide() {
         std::vector<QByteArray> pieces;
         TChunkInPackageVector chunks;
@@ -186,7 +186,7 @@ private slots:
             std::make_shared<TChunkedFileState>(fileOf(u"a.bin"_qs, chunks), target(u"a.bin"_qs)),
             std::make_shared<TChunkedFileState>(fileOf(u"b.bin"_qs, {chunks[7], chunks[0], chunks[7]}),
                                                 target(u"b.bin"_qs))};
-        auto cache = std::make_shared<TChunkCache>(0, fileSystem());
+        auto cache = std::make_shared<TChunkCache>();
         std::vector<TChunkToDownload> items;
         for (int index = 7; index >= 0; --index) {
             items.emplace_back(chunks[static_cast<std::size_t>(index)]);
@@ -200,26 +200,6 @@ private slots:
         QCOMPARE(readBytes(target(u"a.bin"_qs)), join(pieces, {0, 1, 2, 3, 4, 5, 6, 7}));
         QCOMPARE(readBytes(target(u"b.bin"_qs)), join(pieces, {7, 0, 7}));
         QVERIFY(files[0]->isComplete() && files[1]->isComplete() && !files[0]->Target && !files[1]->Target);
-        QCOMPARE(cache->peakInMemoryCount() + cache->temporaryFileCount(), 0);
-    }
-
-    // Four chunks of ten bytes, room for 25 bytes in memory: the rest wait in the staging folder,
-    // which goes with the cache.
-    void parkedChunksBeyondTheByteBudgetWaitInThePackage() {
-        const QString staging = target(u".launcher-staging"_qs);
-        TChunkCache cache(100, std::make_shared<shared::TFileSystemHelper>(), staging, 25);
-        for (const char content : {'a', 'b', 'c', 'd'}) {
-            cache.addUse(QByteArray(1, content));
-            cache.park(QByteArray(1, content), QByteArray(10, content));
-        }
-        QCOMPARE(cache.inMemoryCount(), 2);
-        for (const char content : {'c', 'd'}) {
-            const TChunkCache::TSource parked = cache.source(QByteArray(1, content));
-            QVERIFY(parked.FilePath.startsWith(staging + u'/'));
-            QCOMPARE(readBytes(parked.FilePath), QByteArray(10, content));
-        }
-        cache.clear();
-        QVERIFY(!QFileInfo::exists(staging));
     }
 
     // Where installed siblings ("!": a marker that does not parse) hold each chunk of the run.
