@@ -8,7 +8,6 @@
 #include "launcher/download/siblingchunkindex.h"
 #include "launcher/download/siblingsources.h"
 #include "launcher/logging/logging.h"
-#include "launcher/settings/launcherconstants.h"
 #include "launcher/settings/launchersettings.h"
 #include "launcher/storage/launcherfilesystemhelper.h"
 #include "shared/container/bufferpool.h"
