@@ -54,6 +54,8 @@ bench_work_folder install-bench
 measure() {
     local key="$1" label="$2"
     shift 2
+    # Each step starts without the previous step's dirty pages, so that no one pays another's writeback.
+    sync
     /usr/bin/time -v -o "$WORK/time.txt" "$@" > "$WORK/out.txt"
     sed 's/^/    /' "$WORK/out.txt"
     local wall rss user sys faults stall
