@@ -69,3 +69,18 @@ CONF
     done
     BASE="http://127.0.0.1:$PORT/"
 }
+
+# bench_time <command...>: runs the command under /usr/bin/time after a sync (so that no step pays
+# the writeback of the one before), with its output in $WORK/out.txt, printed indented; sets WALL_S,
+# USER_S and SYS_S (seconds), RSS_MB (peak MB) and FAULTS (minor page faults).
+bench_time() {
+    sync
+    /usr/bin/time -v -o "$WORK/time.txt" "$@" > "$WORK/out.txt"
+    sed 's/^/    /' "$WORK/out.txt"
+    WALL_S="$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$WORK/time.txt" \
+        | awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }')"
+    RSS_MB="$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ print $1 / 1024 }')"
+    USER_S="$(sed -n 's/.*User time (seconds): //p' "$WORK/time.txt")"
+    SYS_S="$(sed -n 's/.*System time (seconds): //p' "$WORK/time.txt")"
+    FAULTS="$(sed -n 's/.*Minor (reclaiming a frame) page faults: //p' "$WORK/time.txt")"
+}

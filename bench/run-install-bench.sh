@@ -54,22 +54,13 @@ bench_work_folder install-bench
 measure() {
     local key="$1" label="$2"
     shift 2
-    # Each step starts without the previous step's dirty pages, so that no one pays another's writeback.
-    sync
-    /usr/bin/time -v -o "$WORK/time.txt" "$@" > "$WORK/out.txt"
-    sed 's/^/    /' "$WORK/out.txt"
-    local wall rss user sys faults stall
-    wall="$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$WORK/time.txt" \
-        | awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }')"
-    rss="$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ print $1 / 1024 }')"
-    user="$(sed -n 's/.*User time (seconds): //p' "$WORK/time.txt")"
-    sys="$(sed -n 's/.*System time (seconds): //p' "$WORK/time.txt")"
-    faults="$(sed -n 's/.*Minor (reclaiming a frame) page faults: //p' "$WORK/time.txt")"
+    bench_time "$@"
+    local stall
     stall="$(sed -n 's/.*longest event-loop stall \([0-9]*\) ms.*/\1/p' "$WORK/out.txt" | tail -1)"
     printf '%-44s %7.2f s wall %7.2f s user %7.2f s sys %8d faults %7.1f MB peak\n' \
-        "$label" "$wall" "$user" "$sys" "$faults" "$rss"
-    echo "$key $wall $user $sys $rss ${stall:--1}" >> "$WORK/figures"
-    LAST_WALL="$wall"
+        "$label" "$WALL_S" "$USER_S" "$SYS_S" "$FAULTS" "$RSS_MB"
+    echo "$key $WALL_S $USER_S $SYS_S $RSS_MB ${stall:--1}" >> "$WORK/figures"
+    LAST_WALL="$WALL_S"
 }
 
 # fresh_memory: a page cache already full makes the next writer pay for reclaiming it, which on this

@@ -28,17 +28,11 @@ measure() {
     local key="$1" label="$2"
     shift 2
     : > "$WORK/access.log"
-    /usr/bin/time -v -o "$WORK/time.txt" "$@" > "$WORK/out.txt"
-    sed 's/^/    /' "$WORK/out.txt"
-    local wall rss user sys sent requests
-    wall="$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$WORK/time.txt" \
-        | awk -F: '{ if (NF == 3) print $1 * 3600 + $2 * 60 + $3; else print $1 * 60 + $2 }')"
-    rss="$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ print $1 / 1024 }')"
-    user="$(sed -n 's/.*User time (seconds): //p' "$WORK/time.txt")"
-    sys="$(sed -n 's/.*System time (seconds): //p' "$WORK/time.txt")"
+    bench_time "$@"
+    local sent requests
     sent="$(awk '{ sum += $2 } END { print sum + 0 }' "$WORK/access.log")"
     requests="$(wc -l < "$WORK/access.log")"
-    echo "$key $wall $user $sys $rss $sent $requests" >> "$WORK/figures"
+    echo "$key $WALL_S $USER_S $SYS_S $RSS_MB $sent $requests" >> "$WORK/figures"
 }
 
 echo "== machine"
