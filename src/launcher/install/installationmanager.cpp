@@ -132,7 +132,7 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
         [markers = m_Markers, fileSystem = m_pLauncherFilesystemHelper,
          directory = installation->installationDirectory(), target = findRun(installation)->Target,
          selfUpdateMode = m_SelfUpdateMode, siblings = siblingCandidates(Package),
-         stop = installation->m_pStop] {
+         stop = installation->stopRequest()] {
             TMarkerStep step;
             try {
                 step.Installed = readMarkers(markers, directory, true);
@@ -182,7 +182,7 @@ void TInstallationManager::onInstallStarted(const std::shared_ptr<TPackageInstal
     }
     storeStatus(*package, Step.Marked ? TPackage::StatusPartiallyInstalled : Step.Status);
     // A run stopped before its scan changes no file: the scan would reshape the package first.
-    if (!Step.ErrorText.isEmpty() || Installation->m_pStop->isRequested()) {
+    if (!Step.ErrorText.isEmpty() || Installation->stopRequest()->isRequested()) {
         failStart(Installation,
                   Step.ErrorText.isEmpty() ? QString::fromUtf8(TRunStopped().what()) : Step.ErrorText);
         return;
@@ -241,7 +241,7 @@ void TInstallationManager::verifyPackage(const std::shared_ptr<TPackage>& Packag
     onPool(
         installation,
         [markers = m_Markers, directory = installation->installationDirectory(),
-         offered = findRun(installation)->Offered, stop = installation->m_pStop] {
+         offered = findRun(installation)->Offered, stop = installation->stopRequest()] {
             TMarkerStep step;
             try {
                 step.Installed = readMarkers(markers, directory, true);
@@ -285,7 +285,7 @@ void TInstallationManager::onVerificationStarted(const std::shared_ptr<TPackageI
         Installation->setTargetVersionLabel(versionLabel(*Step.Installed));
     }
     storeStatus(*package, Step.Marked ? TPackage::StatusPartiallyInstalled : Step.Status);
-    if (!Step.ErrorText.isEmpty() || Installation->m_pStop->isRequested()) {
+    if (!Step.ErrorText.isEmpty() || Installation->stopRequest()->isRequested()) {
         failStart(Installation,
                   Step.ErrorText.isEmpty() ? QString::fromUtf8(TRunStopped().what()) : Step.ErrorText);
         return;

@@ -95,6 +95,8 @@ public:
     // Asks every worker of the run (scan, download stages, verification) to stop at its next block.
     // Whatever was written stays, and the partial marker lets the next run pick up from there.
     void stop();
+    // The flag stop() raises; steps of the run that work on the pool check it.
+    const std::shared_ptr<TStopRequest>& stopRequest() const { return m_pStop; }
 
     // Checks the files of Configuration. Unless Force is set, the setting SkipVerification
     // reports success at once without reading anything.
