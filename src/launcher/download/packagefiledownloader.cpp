@@ -472,8 +472,8 @@ void TPackageFileDownloader::onSaveFailed(const QUrl& Url, const TStageResult& R
 }
 
 void TPackageFileDownloader::stopAfterDiskFailure() {
-    // A disk that refused one write refuses the next: fetching and parking more chunks would only
-    // fill memory and temporary files. What was written stays for the next run to reuse.
+    // A disk that refused one write refuses the next: fetching more chunks would only waste the
+    // network. What was written stays for the next run to reuse.
     qCritical().noquote() << "saving stopped, the run ends: " + m_ErrorText;
     m_StoppedAfterDiskFailure = true;
     m_SeedQueue.clear();

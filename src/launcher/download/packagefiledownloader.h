@@ -53,7 +53,7 @@ public:
 
     TPackageFileDownloader(std::shared_ptr<shared::TDownloadPool> Pool,
                            std::shared_ptr<TLauncherFilesystemHelper> FileSystem);
-    // Waits for the chunks being unpacked, checked or written; removes parked temporary files.
+    // Waits for the chunks being unpacked, checked or written.
     ~TPackageFileDownloader() override;
 
     void setTargetDirectory(const QDir& Directory) { m_TargetDirectory = Directory; }

@@ -132,7 +132,7 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     TPackageConfigurationReader TargetConfiguration, TPackageConfigurationReader InstalledConfiguration,
     bool FastScan) {
     TPackageDifference difference;
-    // Chunks parked by a run that never ended are of no use to this one.
+    // Early chunks an older launcher parked in a run that never ended are of no use to this one.
     TChunkCache::removeLeftovers(*FileSystem, InstallationDirectory.filePath(StagingDirectoryName));
     try {
         TPackageShapeChange(InstallationDirectory, FileSystem, m_SelfUpdateMode, QDate::currentDate())
