@@ -68,6 +68,6 @@ awk '{ printf "%-28s %14d %9d %9.2f %9.2f %9.2f %9.1f\n", ($1 == "alone" ? "with
 
 echo "== index of the contents a run needs, a sibling of a million chunks"
 /usr/bin/time -v -o "$WORK/time.txt" "$BENCH" index 1000000 | sed 's/^/    /'
-echo "    peak memory of the whole program (documents parsed twice): $(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ printf "%.0f MB", $1 / 1024 }')"
+echo "    peak memory of the whole program (the run's and the sibling's document both parsed): $(sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" | awk '{ printf "%.0f MB", $1 / 1024 }')"
 echo "   the same chunks in another order in every file (one stretch per chunk, the worst case):"
 "$BENCH" index 1000000 scattered | sed 's/^/    /'
