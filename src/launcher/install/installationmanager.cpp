@@ -52,16 +52,6 @@ std::shared_ptr<const TPackageConfigurationReader> readMarkers(const TInstallati
     return std::make_shared<const TPackageConfigurationReader>(Markers.read(Directory, Log));
 }
 
-// The status the disk shows after a marker step failed on the way; -1 when even that is unknown.
-std::int32_t statusAfterFailure(const TInstallationMarkers& Markers, const QDir& Directory,
-                                const TPackageConfigurationReader& Offered) {
-    try {
-        return Markers.status(Directory, Offered);
-    } catch (const std::exception&) {
-        return -1;
-    }
-}
-
 } // namespace
 
 TInstallationManager::TInstallationManager(std::shared_ptr<TLauncherConfigurationReader> Configuration,
@@ -78,6 +68,17 @@ TInstallationManager::TInstallationManager(std::shared_ptr<TLauncherConfiguratio
 }
 
 TInstallationManager::~TInstallationManager() = default;
+
+void TInstallationManager::TMarkerStep::fail(const std::exception& Error, const TInstallationMarkers& Markers,
+                                             const QDir& Directory,
+                                             const TPackageConfigurationReader& Offered) {
+    ErrorText = QString::fromUtf8(Error.what());
+    try {
+        Status = Markers.status(Directory, Offered);
+    } catch (const std::exception&) {
+        Status = -1; // not even the markers can be read
+    }
+}
 
 // The watcher is the installation's child: the installation waits for it before it goes away. Work
 // holds copies of all it uses and never this manager, which may be gone when it ends.
@@ -154,8 +155,7 @@ void TInstallationManager::installOrUpdatePackage(const std::shared_ptr<TPackage
                     step.Marked = true;
                 }
             } catch (const std::exception& error) {
-                step.ErrorText = QString::fromUtf8(error.what());
-                step.Status = statusAfterFailure(markers, directory, *target);
+                step.fail(error, markers, directory, *target);
             }
             for (const TSiblingPackage& sibling : siblings) {
                 if (markers.isCompletelyInstalled(QDir(sibling.Directory))) {
@@ -255,8 +255,7 @@ void TInstallationManager::verifyPackage(const std::shared_ptr<TPackage>& Packag
                     step.Marked = true;
                 }
             } catch (const std::exception& error) {
-                step.ErrorText = QString::fromUtf8(error.what());
-                step.Status = statusAfterFailure(markers, directory, *offered);
+                step.fail(error, markers, directory, *offered);
             }
             return step;
         },
@@ -487,8 +486,7 @@ void TInstallationManager::onDownloadFinished(std::shared_ptr<TPackage> PackageB
                 step.Marked = true;
                 step.Installed = readMarkers(markers, directory, true);
             } catch (const std::exception& error) {
-                step.ErrorText = QString::fromUtf8(error.what());
-                step.Status = statusAfterFailure(markers, directory, *offered);
+                step.fail(error, markers, directory, *offered);
             }
             return step;
         },
@@ -537,8 +535,7 @@ void TInstallationManager::onVerificationFinished(std::shared_ptr<TPackage> Pack
                                            verified->rawAssetDocument());
                 step.Marked = true;
             } catch (const std::exception& error) {
-                step.ErrorText = QString::fromUtf8(error.what());
-                step.Status = statusAfterFailure(markers, directory, *offered);
+                step.fail(error, markers, directory, *offered);
                 return step;
             }
             try {

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -136,6 +137,10 @@ private:
         QString ErrorText;
         QString AccountGroupError;
         std::vector<TSiblingPackage> Siblings;
+
+        // Keeps the disk's words, and the status the disk shows after the failure.
+        void fail(const std::exception& Error, const TInstallationMarkers& Markers, const QDir& Directory,
+                  const TPackageConfigurationReader& Offered);
     };
 
     // The run is in progress from here on; its start goes on on the pool.

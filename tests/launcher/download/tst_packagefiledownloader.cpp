@@ -68,9 +68,9 @@ QByteArray join(const std::vector<QByteArray>& Pieces, const std::vector<int>& O
 }
 
 // "f=ABA;g=C": file f of chunks A, B, A and file g of chunk C; chunk X is 100 + X - 'A' bytes of X.
-QByteArray packageDocument(const QString& Spec) {
+QByteArray packageDocument(const QString& Layout) {
     QStringList chunks, files;
-    for (const QString& entry : Spec.split(u';')) {
+    for (const QString& entry : Layout.split(u';')) {
         QStringList indices;
         int size = 0;
         for (const QChar letter : entry.mid(2)) {
@@ -204,7 +204,7 @@ private slots:
 
     // Where installed siblings ("!": a marker that does not parse) hold each chunk of the run.
     void siblingIndexPlacesEveryPosition_data() {
-        QTest::addColumn<QString>("siblings"); // one document spec each, in order
+        QTest::addColumn<QString>("siblings"); // one document layout each, in order
         QTest::addColumn<QString>("run");
         QTest::addColumn<QString>("places"); // each <sibling><file>@<offset> or "-", then (stretches)
         QTest::newRow("same") << u"f=ABC"_qs << u"f=ABC"_qs << u"0f@0 0f@100 0f@201 (1)"_qs;
@@ -219,10 +219,10 @@ private slots:
         QFETCH(QString, siblings);
         QFETCH(QString, run);
         std::vector<TSiblingPackage> packages;
-        for (const QString& spec : siblings.split(u' ')) {
-            packages.push_back({spec, target(QString::number(packages.size()))});
+        for (const QString& layout : siblings.split(u' ')) {
+            packages.push_back({layout, target(QString::number(packages.size()))});
             QVERIFY(writeBytes(packages.back().Directory + u"/package.json"_qs,
-                               spec == u"!"_qs ? "{\"files\":[" : packageDocument(spec)));
+                               layout == u"!"_qs ? "{\"files\":[" : packageDocument(layout)));
         }
         const TPackageConfigurationReader wanted(packageDocument(run), {}, QUrl(), QUrl());
         TFileToDownloadVector files;
