@@ -166,8 +166,26 @@ public:
         m_Timer.start();
     }
     qint64 longestMs() const { return std::max(m_Longest, m_SinceLast.elapsed()); }
+    // What the watching thread did since the watch began: seconds on a processor and seconds ready
+    // to run but waiting for one (a stall can be either).
+    QString threadTimes() const {
+        const std::pair<double, double> now = schedule();
+        return QStringLiteral("%1 s running, %2 s waiting for a processor")
+            .arg(now.first - m_Start.first, 0, 'f', 2)
+            .arg(now.second - m_Start.second, 0, 'f', 2);
+    }
 
 private:
+    static std::pair<double, double> schedule() {
+        QFile file(QStringLiteral("/proc/thread-self/schedstat"));
+        const QList<QByteArray> fields =
+            file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QList<QByteArray>();
+        return fields.size() < 2
+                   ? std::pair<double, double>()
+                   : std::pair<double, double>(fields[0].toDouble() / 1e9, fields[1].toDouble() / 1e9);
+    }
+
+    const std::pair<double, double> m_Start = schedule();
     QTimer m_Timer;
     QElapsedTimer m_SinceLast;
     qint64 m_Longest = 0;
@@ -361,6 +379,7 @@ int install(const QString& Document, const QUrl& BaseUrl, const QString& Install
                 result == 0 ? "success" : "FAILED", timer.elapsed() / 1000.0, scanMs / 1000.0,
                 installation.filesToDownload().size(), installation.filesToDelete().size(),
                 static_cast<long long>(stalls.longestMs()));
+    std::printf("install: GUI thread %s\n", qPrintable(stalls.threadTimes()));
     const TPackageFileDownloader* downloader = installation.packageFileDownloader();
     std::printf("install: %llu bytes downloaded, %llu bytes read from the installed sibling\n",
                 static_cast<unsigned long long>(downloader->downloadedBytes()),
@@ -643,6 +662,7 @@ int managedRun(const QString& Document, const QUrl& BaseUrl, const QString& Inst
     }
     std::printf("run: %s in %.2f s, longest event-loop stall %lld ms\n", success ? "success" : "FAILED",
                 timer.elapsed() / 1000.0, static_cast<long long>(stalls.longestMs()));
+    std::printf("run: GUI thread %s\n", qPrintable(stalls.threadTimes()));
     for (const char* marker : {"package.json", "partial-package.json", "assets.json"}) {
         QFile::remove(directory + QLatin1Char('/') + QLatin1String(marker));
     }

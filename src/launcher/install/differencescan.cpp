@@ -2,6 +2,7 @@
 
 #include "launcher/chunking/chunker.h"
 #include "launcher/download/packagelocalpath.h"
+#include "launcher/install/chunkhasher.h"
 #include "launcher/install/chunkmatcher.h"
 #include "launcher/download/stoprequest.h"
 #include "launcher/install/inplacerebuilder.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QFuture>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QSet>
 #include <QtConcurrent>
 #include <QtDebug>
@@ -87,6 +89,7 @@ TFileToDownloadVector TDifferenceScan::run(const TFileInPackageVector& TargetFil
     m_pTargetChunks = &TargetChunks;
     m_pInstalledFiles = &InstalledFiles;
     m_pInstalledChunks = &InstalledChunks;
+    m_HashHelpers.tryAcquire(m_HashHelpers.available());
     fillQueue(TargetFiles);
 
     // The calling thread is one of the workers: run from the pool itself, it would otherwise hold
@@ -142,12 +145,23 @@ void TDifferenceScan::fillQueue(const TFileInPackageVector& TargetFiles) {
 
 TFileToDownloadVector TDifferenceScan::work() {
     TFileToDownloadVector result;
-    // One chunker per worker: its buffer serves every file the worker reads.
-    TChunker chunker;
+    {
+        // One chunker per worker: its buffer serves every file the worker reads.
+        TChunker chunker;
+        TChunkHasher hasher(&m_HashHelpers);
+        result = checkQueuedFiles(chunker, hasher);
+    }
+    // This worker's memory and thread are free now: another worker's hasher may take them.
+    m_HashHelpers.release();
+    return result;
+}
+
+TFileToDownloadVector TDifferenceScan::checkQueuedFiles(TChunker& Chunker, TChunkHasher& Hasher) {
+    TFileToDownloadVector result;
     TQueuedFile file;
     while (takeNextFile(file)) {
         try {
-            std::optional<TFileToDownload> entry = checkFile(file, chunker);
+            std::optional<TFileToDownload> entry = checkFile(file, Chunker, Hasher);
             if (entry) {
                 result.push_back(std::move(*entry));
             }
@@ -197,12 +211,13 @@ void TDifferenceScan::addScanned(TFileSize Length) {
     }
 }
 
-std::optional<TFileToDownload> TDifferenceScan::checkFile(const TQueuedFile& File, TChunker& Chunker) {
+std::optional<TFileToDownload> TDifferenceScan::checkFile(const TQueuedFile& File, TChunker& Chunker,
+                                                          TChunkHasher& Hasher) {
     TFileToDownload entry(*File.Entry, *m_pTargetChunks);
     if (File.Entry->Chunks.size() < 2) {
         return checkWholeFile(File, std::move(entry));
     }
-    return checkChunks(File, std::move(entry), Chunker);
+    return checkChunks(File, std::move(entry), Chunker, Hasher);
 }
 
 std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile& File,
@@ -222,9 +237,9 @@ std::optional<TFileToDownload> TDifferenceScan::checkWholeFile(const TQueuedFile
 }
 
 std::optional<TFileToDownload> TDifferenceScan::checkChunks(const TQueuedFile& File, TFileToDownload Entry,
-                                                            TChunker& Chunker) {
+                                                            TChunker& Chunker, TChunkHasher& Hasher) {
     TChunkMatcher matcher(Entry.Chunks, File.LocalPath, [this](TFileSize Length) { addScanned(Length); });
-    if (!feedInstalledChunks(File, matcher) && !feedLocalChunks(File, matcher, Chunker)) {
+    if (!feedInstalledChunks(File, matcher) && !feedLocalChunks(File, matcher, Chunker, Hasher)) {
         return replace(File, std::move(Entry));
     }
     if (!matcher.found()) {
@@ -314,17 +329,19 @@ bool TDifferenceScan::feedInstalledChunks(const TQueuedFile& File, TChunkMatcher
     return true;
 }
 
-bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher,
-                                      TChunker& Chunker) const {
+bool TDifferenceScan::feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher, TChunker& Chunker,
+                                      TChunkHasher& Hasher) const {
+    Hasher.begin(
+        [&Matcher](const QByteArray& Digest, std::uint64_t Length) { Matcher.feed(Digest, Length); });
+    // Every chunk cut is in the matcher before the caller looks at it, however the cutting ended.
+    const auto allFed = qScopeGuard([&Hasher] { Hasher.finish(); });
     try {
         Chunker.chunkFile(File.LocalPath.toStdString(),
-                          [&Matcher, this](unsigned char* Data, std::uint64_t Length) {
+                          [&Hasher, this](unsigned char* Data, std::uint64_t Length) {
                               if (m_pStop) {
                                   m_pStop->throwIfRequested();
                               }
-                              Matcher.feed(shared::TSha256::hash(reinterpret_cast<const char*>(Data),
-                                                                 static_cast<qint64>(Length)),
-                                           Length);
+                              Hasher.add(Data, Length);
                           });
     } catch (const TRunStopped&) {
         throw;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QMutex>
+#include <QSemaphore>
 #include <QString>
 
 #include <deque>
@@ -20,6 +21,7 @@ class TFileSystemHelper;
 namespace mirrel::launcher {
 
 class TChunker;
+class TChunkHasher;
 class TChunkMatcher;
 class TStopRequest;
 
@@ -65,19 +67,22 @@ private:
 
     void fillQueue(const TFileInPackageVector& TargetFiles);
     TFileToDownloadVector work();
+    TFileToDownloadVector checkQueuedFiles(TChunker& Chunker, TChunkHasher& Hasher);
     bool takeNextFile(TQueuedFile& File);
     void stopAfterDiskFailure(const QString& Text);
     void addScanned(TFileSize Length);
-    std::optional<TFileToDownload> checkFile(const TQueuedFile& File, TChunker& Chunker);
+    std::optional<TFileToDownload> checkFile(const TQueuedFile& File, TChunker& Chunker,
+                                             TChunkHasher& Hasher);
     std::optional<TFileToDownload> checkWholeFile(const TQueuedFile& File, TFileToDownload Entry);
     std::optional<TFileToDownload> checkChunks(const TQueuedFile& File, TFileToDownload Entry,
-                                               TChunker& Chunker);
+                                               TChunker& Chunker, TChunkHasher& Hasher);
     std::optional<TFileToDownload> rebuildInPlace(const TQueuedFile& File, TFileToDownload Entry,
                                                   TChunkMatcher& Matcher) const;
     std::optional<TFileToDownload> buildBeside(const TQueuedFile& File, TFileToDownload Entry,
                                                TChunkMatcher& Matcher) const;
     bool feedInstalledChunks(const TQueuedFile& File, TChunkMatcher& Matcher) const;
-    bool feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher, TChunker& Chunker) const;
+    bool feedLocalChunks(const TQueuedFile& File, TChunkMatcher& Matcher, TChunker& Chunker,
+                         TChunkHasher& Hasher) const;
     std::optional<TFileToDownload> replace(const TQueuedFile& File, TFileToDownload Entry) const;
     const TFileInPackage* installedEntry(const QString& LocalFile) const;
 
@@ -89,6 +94,8 @@ private:
     const TChunkInPackageVector* m_pTargetChunks = nullptr;
     const TFileInPackageVector* m_pInstalledFiles = nullptr;
     const TChunkInPackageVector* m_pInstalledChunks = nullptr;
+    // One token per worker that has run out of files: a hasher may take one for a helper thread.
+    QSemaphore m_HashHelpers;
 
     mutable QMutex m_Mutex; // guards everything below
     std::deque<TQueuedFile> m_Queue;
