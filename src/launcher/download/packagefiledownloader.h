@@ -147,7 +147,7 @@ private:
 
     static std::vector<TChunkToDownload>::iterator findItem(std::vector<TChunkToDownload>& Items,
                                                             const QUrl& Url);
-    static void sortByUrlText(std::vector<TChunkToDownload>& Items);
+    static void sortByUrl(std::vector<TChunkToDownload>& Items);
 
     std::shared_ptr<shared::TDownloadPool> m_pPool;
     std::shared_ptr<TLauncherFilesystemHelper> m_pFileSystem;
