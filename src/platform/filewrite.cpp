@@ -1,5 +1,6 @@
 #include "platform/filewrite.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -7,10 +8,20 @@
 
 namespace platform {
 
+namespace {
+
+// The most one call copies. A kernel that preempts no system call switches threads only between
+// calls, and copying a whole chunk into the page cache can hold a processor for over a tenth of a
+// second when the machine has to supply fresh memory for it: the window's thread would wait that long.
+constexpr std::int64_t MaxWritePiece = 1024 * 1024;
+
+} // namespace
+
 bool writeFileAt(int Descriptor, std::int64_t Offset, const char* Data, std::int64_t Length,
                  std::string& Error) {
     while (Length > 0) {
-        const ssize_t written = ::pwrite(Descriptor, Data, static_cast<std::size_t>(Length), Offset);
+        const ssize_t written =
+            ::pwrite(Descriptor, Data, static_cast<std::size_t>(std::min(Length, MaxWritePiece)), Offset);
         if (written < 0 && errno == EINTR) {
             continue;
         }
