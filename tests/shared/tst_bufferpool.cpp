@@ -27,6 +27,31 @@ private slots:
         QCOMPARE(pool.keptCount(), 0);
     }
 
+    // Prepared buffers serve the first takes, within the pool's count and byte limits.
+    void preparesBuffersAhead_data() {
+        QTest::addColumn<int>("Count");
+        QTest::addColumn<int>("Kept");
+        QTest::newRow("as many as asked") << 3 << 3;
+        QTest::newRow("no more than the pool keeps") << 10 << 4;
+        QTest::newRow("prepared twice, kept once") << -3 << 3;
+    }
+
+    void preparesBuffersAhead() {
+        QFETCH(int, Count);
+        QFETCH(int, Kept);
+        TBufferPool pool(8, 4 << 20);
+        pool.prepare(std::abs(Count), 1 << 20);
+        if (Count < 0) {
+            pool.prepare(-Count, 1 << 20);
+        }
+        QCOMPARE(pool.keptCount(), Kept);
+        for (int taken = 0; taken < Kept; ++taken) {
+            QVERIFY(pool.take(1 << 20).capacity() >= 1 << 20);
+        }
+        QCOMPARE(pool.counts().Reused, Kept);
+        QCOMPARE(pool.counts().Fresh, 0);
+    }
+
     // Reused buffers decode like fresh memory; a large enough one is written in place.
     void decodesIntoReusedBuffers() {
         const QByteArray content = testsupport::randomBytes(100000, 5) + QByteArray(100000, 'x');

@@ -1,5 +1,7 @@
 #include "launcher/download/packagefiledownloader.h"
 
+#include "launcher/chunking/chunker.h"
+
 #include "launcher/download/chunkcache.h"
 #include "launcher/download/chunkedfilestate.h"
 #include "launcher/download/chunksaver.h"
@@ -190,6 +192,25 @@ void TPackageFileDownloader::setFilesToDownload(const TFileToDownloadVector& Fil
             }
         }
     }
+}
+
+void TPackageFileDownloader::prepareBuffers(const TFileToDownloadVector& Files) const {
+    // Sizes come from the package document: a piece claiming more than a chunk can be packed into
+    // gets memory only when it arrives, as before.
+    constexpr TFileSize LargestPrepared = 2 * chunking::MaximumSize;
+    TFileSize largest = 0;
+    int pieces = 0;
+    for (const TFileToDownload& file : Files) {
+        for (const std::int32_t index : file.ChunksToDownload) {
+            const TFileSize packed = file.Chunks[static_cast<std::size_t>(index)].PackedSize;
+            if (packed <= LargestPrepared) {
+                largest = std::max(largest, packed);
+                ++pieces;
+            }
+        }
+    }
+    const int firstTransfers = std::max(m_pFileSystem->settings()->maxConcurrentDownloads(), 1);
+    m_pBuffers->prepare(std::min(pieces, firstTransfers), static_cast<qint64>(largest));
 }
 
 void TPackageFileDownloader::startDownloads() {

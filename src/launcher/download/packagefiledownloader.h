@@ -64,6 +64,10 @@ public:
     // what this run still wanted from it is downloaded.
     void stopSeedingFrom(const QString& Directory);
     void setFilesToDownload(const TFileToDownloadVector& Files);
+    // Readies the memory the first transfers of Files read their bodies into. May be called from
+    // any thread, ahead of the run: the scan does it on the pool, so the GUI thread, which reads the
+    // network, finds the pages there instead of waiting for the system to supply them.
+    void prepareBuffers(const TFileToDownloadVector& Files) const;
     void startDownloads();
     // The run's stop request: once it is made, no chunk is unpacked, checked or written any more.
     void setStopRequest(std::shared_ptr<const TStopRequest> Stop) { m_pStop = std::move(Stop); }

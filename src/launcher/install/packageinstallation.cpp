@@ -155,7 +155,10 @@ TPackageDifference TPackageInstallation::computeRequiredChanges(
     if (!difference.ErrorText.isEmpty()) {
         difference.FilesToDownload.clear();
         difference.FilesToDelete.clear();
-    } else if (!m_SiblingPackages.empty() && !difference.FilesToDownload.empty()) {
+        return difference;
+    }
+    m_pPackageFileDownloader->prepareBuffers(difference.FilesToDownload);
+    if (!m_SiblingPackages.empty() && !difference.FilesToDownload.empty()) {
         // The siblings only save downloads: one whose markers cannot be read costs nothing but that.
         try {
             difference.SiblingIndex = std::make_shared<const TSiblingChunkIndex>(

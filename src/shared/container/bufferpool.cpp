@@ -103,6 +103,29 @@ void TBufferPool::give(QByteArray&& Buffer) {
     m_Kept.push_back(std::move(buffer));
 }
 
+void TBufferPool::prepare(int Count, qint64 Capacity) {
+    const int wanted =
+        static_cast<int>(std::clamp<qint64>(Capacity, 0, std::numeric_limits<int>::max() - 64));
+    int ready = 0;
+    {
+        QMutexLocker lock(&m_Mutex);
+        m_LargestTaken = std::max(m_LargestTaken, wanted);
+        ready =
+            static_cast<int>(std::count_if(m_Kept.begin(), m_Kept.end(), [wanted](const QByteArray& Buffer) {
+                return Buffer.capacity() >= wanted;
+            }));
+    }
+    for (; ready < Count; ++ready) {
+        QByteArray buffer;
+        growAndTouch(buffer, wanted);
+        const int keptBefore = keptCount();
+        give(std::move(buffer));
+        if (keptCount() == keptBefore) {
+            return; // the pool is full
+        }
+    }
+}
+
 TBufferPool::TCounts TBufferPool::counts() const {
     QMutexLocker lock(&m_Mutex);
     return m_Counts;

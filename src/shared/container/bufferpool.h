@@ -25,6 +25,10 @@ public:
     QByteArray take(qint64 Capacity);
     // Keeps Buffer for a later take() when it is free and there is room for it.
     void give(QByteArray&& Buffer);
+    // Makes sure Count buffers of at least Capacity bytes are kept, their memory written once, as
+    // far as the pool's limits allow. For a worker thread ahead of a run: the thread that reads
+    // network data into the first buffers then does not wait for the system to supply their pages.
+    void prepare(int Count, qint64 Capacity);
 
     int keptCount() const;
 
