@@ -2,7 +2,8 @@
 # Installation benchmark. Builds a Release tree with the benchmarks, generates packages (fixed
 # seeds), publishes them, serves them with nginx on 127.0.0.1 and measures for each package, each
 # with its wall, user and system time, peak memory and the longest event-loop stall of the host
-# (a 10 ms timer; scan and install run on the pool as in the launcher):
+# (a 10 ms timer; scan and install run on the pool as in the launcher); installs also print the GUI
+# thread's time on a processor and its time waiting for one:
 #   - a fresh installation from nginx, next to its floor: fetching the same pieces with
 #     `curl --parallel --parallel-max 10` to disk, plus `openssl dgst -sha256` over the installed
 #     tree (the unpacking with the launcher's decoder is measured too, as a second reference);

@@ -55,7 +55,9 @@ private:
     TDigestCallback m_OnDigest;
     std::vector<std::unique_ptr<unsigned char[]>> m_Copies;
 
-    mutable std::mutex m_Mutex; // guards everything below
+    // Guards everything below while a helper runs; with none running, only the calling thread
+    // touches them.
+    mutable std::mutex m_Mutex;
     std::condition_variable m_Changed;
     std::vector<std::size_t> m_FreeCopies;
     std::deque<TFilled> m_Filled;
