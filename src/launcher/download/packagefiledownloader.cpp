@@ -6,6 +6,7 @@
 #include "launcher/download/chunkedfilestate.h"
 #include "launcher/download/chunksaver.h"
 #include "launcher/download/packagelocalpath.h"
+#include "launcher/download/runningstages.h"
 #include "launcher/download/stoprequest.h"
 #include "launcher/download/siblingchunkindex.h"
 #include "launcher/download/siblingsources.h"
@@ -19,9 +20,8 @@
 #include "shared/network/downloadpool.h"
 #include "shared/randomnumbergenerator/randomnumbergenerator.h"
 
-#include <QFutureWatcher>
 #include <QSet>
-#include <QtConcurrent>
+#include <QThreadPool>
 #include <QtDebug>
 
 #include <algorithm>
@@ -79,7 +79,8 @@ TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownload
     , m_pFileSystem(std::move(FileSystem))
     , m_pCache(std::make_shared<TChunkCache>())
     , m_pStop(std::make_shared<TStopRequest>())
-    , m_pBuffers(makeBufferPool(*m_pFileSystem->settings())) {
+    , m_pBuffers(makeBufferPool(*m_pFileSystem->settings()))
+    , m_pStages(std::make_shared<TRunningStages>()) {
     m_pPool->setBufferPool(m_pBuffers);
     qRegisterMetaType<TFileSize>("TFileSize");
     qRegisterMetaType<TFileSize>("mirrel::launcher::TFileSize");
@@ -99,10 +100,7 @@ TPackageFileDownloader::TPackageFileDownloader(std::shared_ptr<shared::TDownload
 TPackageFileDownloader::~TPackageFileDownloader() {
     m_ProgressTimer.stop();
     // Stages still running on the pool use this object's saver and signals.
-    const QList<QFutureWatcherBase*> stages = findChildren<QFutureWatcherBase*>();
-    for (QFutureWatcherBase* stage : stages) {
-        stage->waitForFinished();
-    }
+    m_pStages->waitUntilNone();
     m_pCache->clear();
 }
 
@@ -398,31 +396,38 @@ TPackageFileDownloader::unpackCheckAndSave(const TChunkToDownload& Item, QByteAr
 }
 
 void TPackageFileDownloader::runStage(TStageWork Work, TStageDone Done) {
-    auto* watcher = new QFutureWatcher<TStageResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, Done = std::move(Done)] {
-        Done(watcher->result());
-        watcher->deleteLater();
-    });
+    m_pStages->started();
+    // The result comes back as a queued call rather than through a watcher object per chunk: Qt
+    // sizes every watcher from the processor count, which it reads from the system each time, and
+    // that cost the GUI thread more than the call itself.
+    QThreadPool::globalInstance()->start(
+        [this, stages = m_pStages, stop = m_pStop, Work = std::move(Work), Done = std::move(Done)] {
+            const TStageResult result = runGuarded(Work, *stop);
+            QMetaObject::invokeMethod(
+                this, [Done, result] { Done(result); }, Qt::QueuedConnection);
+            stages->finished();
+        });
+}
+
+TPackageFileDownloader::TStageResult TPackageFileDownloader::runGuarded(const TStageWork& Work,
+                                                                        const TStopRequest& Stop) {
     // Exceptions never leave the pool thread: a stage that throws reports failure. A stopped run
     // leaves its remaining stages undone, like a disk that refuses them.
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [Work = std::move(Work),
-                                                                         stop = m_pStop] {
-        try {
-            stop->throwIfRequested();
-            return Work();
-        } catch (const TRunStopped& stopped) {
-            return TStageResult{false, QString::fromUtf8(stopped.what()), true};
-        } catch (const shared::TDiskError& error) {
-            qCritical().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
-            return TStageResult{false, QString::fromUtf8(error.what()), true};
-        } catch (const std::exception& error) {
-            qWarning().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
-            return TStageResult{false, QString::fromUtf8(error.what()), false};
-        } catch (...) {
-            qWarning().noquote() << "processDownloadedData stage failed";
-        }
-        return TStageResult{};
-    }));
+    try {
+        Stop.throwIfRequested();
+        return Work();
+    } catch (const TRunStopped& stopped) {
+        return TStageResult{false, QString::fromUtf8(stopped.what()), true};
+    } catch (const shared::TDiskError& error) {
+        qCritical().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
+        return TStageResult{false, QString::fromUtf8(error.what()), true};
+    } catch (const std::exception& error) {
+        qWarning().noquote() << QStringLiteral("processDownloadedData stage failed: ") + error.what();
+        return TStageResult{false, QString::fromUtf8(error.what()), false};
+    } catch (...) {
+        qWarning().noquote() << "processDownloadedData stage failed";
+    }
+    return TStageResult{};
 }
 
 void TPackageFileDownloader::onChunkProcessed(const QUrl& Url, const TStageResult& Result) {

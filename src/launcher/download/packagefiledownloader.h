@@ -31,6 +31,7 @@ namespace mirrel::launcher {
 class TChunkCache;
 class TChunkSaver;
 class TLauncherFilesystemHelper;
+class TRunningStages;
 class TStopRequest;
 class TSiblingChunkIndex;
 class TSiblingSources;
@@ -123,6 +124,7 @@ private:
     void processDownloadedData(const QUrl& Url, QByteArray Body);
     void processFinishedData(const QUrl& Url);
     void runStage(TStageWork Work, TStageDone Done);
+    static TStageResult runGuarded(const TStageWork& Work, const TStopRequest& Stop);
     // One task on the pool per chunk: unpacked, checked and written without a trip back to this
     // thread, its buffers handed back to the pool by the thread that used them last.
     static TStageResult unpackCheckAndSave(const TChunkToDownload& Item, QByteArray Body,
@@ -178,6 +180,7 @@ private:
     std::shared_ptr<const TStopRequest> m_pStop;
     // Chunk bodies and unpacked chunks: written, the buffers serve the next chunks.
     std::shared_ptr<shared::TBufferPool> m_pBuffers;
+    std::shared_ptr<TRunningStages> m_pStages;
     std::shared_ptr<const TSiblingChunkIndex> m_pSiblingIndex;
     std::shared_ptr<TSiblingSources> m_pSiblings;
     QStringList m_WithdrawnSiblings;
