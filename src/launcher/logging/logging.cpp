@@ -33,6 +33,20 @@ QMutex& logMutex() {
     return *mutex;
 }
 
+// The local time of a line, to the second; called with the log's lock held. Working the local time
+// out makes the system read its time-zone file again each time, and an install logs several lines
+// per chunk: the text is kept for the second it stands for. Never destroyed, like the sink.
+const QString& timeStampText() {
+    static auto* second = new qint64(-1);
+    static auto* text = new QString();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != *second) {
+        *second = now;
+        *text = QDateTime::fromSecsSinceEpoch(now).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    }
+    return *text;
+}
+
 QString executableName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 }
@@ -151,8 +165,6 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
     }
     const QString location = QStringLiteral("(%1:%2)").arg(QString::fromUtf8(sourceFileName(context.file)),
                                                            QString::number(context.line));
-    const QString timeStamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    const QString line = QStringLiteral("%1 %2 %3").arg(timeStamp, location, kind);
 
     const QMutexLocker lock(&logMutex());
     const std::shared_ptr<QFile>& file = logFile();
@@ -163,7 +175,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
     }
     QTextStream stream(file.get());
     stream.setCodec("UTF-8");
-    stream << line << '\n';
+    stream << QStringLiteral("%1 %2 %3").arg(timeStampText(), location, kind) << '\n';
     stream.flush();
 }
 
